@@ -1,0 +1,49 @@
+#pragma once
+// Debug log: every diagnostic line of the program goes through DPrint.
+// Sink: syslog ("talvane") by default; TALVANE_LOG=stderr or an absolute file path.
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace talvane {
+
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void Write(std::string_view message) = 0;
+};
+
+// Replaces the process sink (tests capture lines this way). Passing nullptr
+// restores the sink chosen from TALVANE_LOG.
+void SetLogSink(std::shared_ptr<LogSink> sink);
+std::shared_ptr<LogSink> MakeSinkFromEnvironment();
+
+// One message: TAB + item. Never throws.
+void DPrint(std::string_view item);
+inline void DPrint(long long number) { DPrint(std::to_string(number)); }
+inline void DPrint(int number) { DPrint(std::to_string(number)); }
+inline void DPrint(bool value) { DPrint(std::string_view(value ? "True" : "False")); }
+inline void DPrint(const char* item) { DPrint(std::string_view(item ? item : "")); }
+inline void DPrint(const std::string& item) { DPrint(std::string_view(item)); }
+
+// Failure report of the shared library: an error line, then one line per
+// parameter, after which the caller carries on with its next step.
+enum class ErrorMarker {
+    Plain,   // "CommonModule\Proc VB ERROR: "
+    Dashed,  // "clsFSO\Proc - VB ERROR: "
+};
+struct ReportParam {
+    std::string name;
+    std::string value;
+};
+void ReportFailure(std::string_view qualifiedName, ErrorMarker marker, long number,
+                   std::string_view description, std::initializer_list<ReportParam> params = {});
+
+// Password masking for any command line that is logged: the value after " -p"
+// up to the next blank (or the closing quote) is replaced by "***".
+std::string MaskPasswordArgument(std::string_view commandLine);
+
+}  // namespace talvane

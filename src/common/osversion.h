@@ -1,0 +1,5 @@
+#pragma once
+namespace talvane {
+// Windows Vista or later; always true on POSIX.
+bool IsVistaOrLater();
+}  // namespace talvane

@@ -1,0 +1,37 @@
+#pragma once
+// Pure string helpers of the shared module (no disk access).
+#include <string>
+#include <string_view>
+
+namespace talvane {
+
+std::string StripPath(std::string_view sFullPathAndFileName);  // after last '\' or '/'
+std::string Strip(std::string_view psLine, std::string_view psRemoveStr);
+std::string StripEndOfString(std::string_view sOriginalString, std::string_view sDelimiter,
+                             bool bUseFirstDelimiter = false, bool bTrimLeading = false,
+                             bool bTrimTrailing = false);
+std::string StripBeginningOfString(std::string_view sOriginalString, std::string_view sDelimiter,
+                                   bool bUseFirstDelimiter = false, bool bTrimLeading = false,
+                                   bool bTrimTrailing = false);
+std::string StripTrailingCharacters(std::string_view sOriginalString,
+                                    std::string_view sTrailingCharacter);
+std::string StripPreceedingCharacters(std::string_view sOriginalString,
+                                      std::string_view sCharacter);
+
+// Weighted key: a*100000 + b*1000 + c*10; fewer than 3 parts, a non-number or
+// an overflow gives 0. True when candidate's key > current's.
+long VersionKey(std::string_view version);
+bool IsNewerVersion(std::string_view current, std::string_view candidate);
+// "Talvane   v2.3.4 " (revision only when > 0). Stage/extra are appended as given.
+std::string VersionLabel(std::string_view stage = {}, std::string_view extra = {});
+// "2.3.4"
+std::string ProgramVersionText();
+
+std::string ToLower(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool ContainsNoCase(std::string_view haystack, std::string_view needle);
+std::string Trim(std::string_view s);  // blanks and tabs at both ends
+// Windows wildcard match ('*', '?'), case-insensitive; "*.*" matches every name.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+}  // namespace talvane

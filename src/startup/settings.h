@@ -1,0 +1,37 @@
+#pragma once
+// The settings file (INI) and the scrambling of stored passwords.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvane {
+
+inline constexpr const char* kScrambleKey = "5203718";
+
+// Case-insensitive sections and keys; at most 254 characters; blanks trimmed;
+// anything missing reads as "".
+std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key);
+// Creates file/section/key as needed, edits in place keeping every other line,
+// writes atomically (temporary file + rename), new files get mode 0600.
+// Returns false on failure (callers following the spec ignore it).
+bool WriteIniValue(std::string_view file, std::string_view section, std::string_view key,
+                   std::string_view value);
+
+// Ascii85 codec over bytes (stride: read every s-th input byte).
+bool Ascii85Encode(const std::vector<std::uint8_t>& bytes, std::vector<std::uint8_t>& out,
+                   bool withDelimiters, int stride = 1);
+bool Ascii85Decode(const std::vector<std::uint8_t>& bytes, std::vector<std::uint8_t>& out,
+                   int stride = 1);
+void EmitAscii85Group(std::uint32_t word, std::vector<std::uint8_t>& out, std::size_t& position,
+                      bool partial);
+std::string Ascii85EncodeString(std::string_view text, bool withDelimiters = false);
+
+std::string ScrambleString(std::string_view plain, std::string_view key = kScrambleKey);
+// Text that is not valid scrambled text unscrambles to "".
+std::string UnscrambleString(std::string_view stored, std::string_view key = kScrambleKey);
+
+// Fills the process-wide credentials; true only when all three are non-empty.
+bool LoadSettings();
+
+}  // namespace talvane

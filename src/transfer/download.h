@@ -1,0 +1,55 @@
+#pragma once
+// Download of one URL to one file (http, https, ftp, ftps), synchronous, with
+// the five events. Writes to a temporary name and renames on success.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace talvane {
+
+// INET_E status codes and their texts.
+inline constexpr std::uint32_t kInetInvalidUrl = 0x800C0002;
+inline constexpr std::uint32_t kInetNoSession = 0x800C0003;
+inline constexpr std::uint32_t kInetCannotConnect = 0x800C0004;
+inline constexpr std::uint32_t kInetResourceNotFound = 0x800C0005;
+inline constexpr std::uint32_t kInetObjectNotFound = 0x800C0006;
+inline constexpr std::uint32_t kInetDataNotAvailable = 0x800C0007;
+inline constexpr std::uint32_t kInetDownloadFailure = 0x800C0008;
+inline constexpr std::uint32_t kInetAuthenticationRequired = 0x800C0009;
+inline constexpr std::uint32_t kInetConnectionTimeout = 0x800C000B;
+inline constexpr std::uint32_t kInetInvalidRequest = 0x800C000C;
+inline constexpr std::uint32_t kInetUnknownProtocol = 0x800C000D;
+inline constexpr std::uint32_t kInetSecurityProblem = 0x800C000E;
+std::string StatusCodeText(std::uint32_t code);
+
+class Download {
+public:
+    std::function<void()> DownloadStarted;
+    std::function<void()> DownloadComplete;
+    std::function<void(long ErrNumber, const std::string& ErrDescription)> DownloadAborted;
+    std::function<void(long ReceivedBytes, long TotalBytes)> DownloadProgress;
+    std::function<void(std::string& Username, std::string& Password)> Authenticate;
+
+    Download();
+    ~Download();
+    Download(const Download&) = delete;
+    Download& operator=(const Download&) = delete;
+
+    // Returns when the transfer has ended. Does nothing while one is running.
+    void StartDownload(const std::string& Source, const std::string& dest,
+                       const std::string& Username = {}, const std::string& Password = {});
+    void StopDownload();
+    bool Running() const { return running_; }
+
+    // Time-outs (seconds) so a dead server cannot hang the launcher.
+    long connectTimeoutSeconds = 20;
+    long idleTimeoutSeconds = 30;
+
+private:
+    bool running_ = false;
+    bool abortRequested_ = false;
+    std::string user_;
+    std::string password_;
+};
+
+}  // namespace talvane

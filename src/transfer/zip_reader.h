@@ -1,0 +1,55 @@
+#pragma once
+// Zip reader: stored and deflated entries, streamed, CRC-checked, refusing
+// names that would land outside the destination.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace talvane {
+
+// ZipError numbers.
+enum ZipErrorNumber : long {
+    kZipErrNoZlib = 1,
+    kZipErrNotZip = 2,
+    kZipErrNoZipOpen = 3,
+    kZipErrMethod = 4,
+    kZipErrChecksum = 5,
+    kZipErrMissing = 10,
+    kZipErrExists = 11,
+    kZipErrCantRemove = 12,
+    kZipErrCantCreateFolder = 13,
+    // Sound additions beyond the classic list.
+    kZipErrUnsafeName = 20,      // name would land outside the destination
+    kZipErrDamaged = 21,         // central directory damaged / truncated archive
+    kZipErrSizeMismatch = 22,    // entry inflates to more (or less) than declared
+    kZipErrWriteFailed = 23,     // target could not be written
+};
+
+class ZipExtractionClass {
+public:
+    // Events. Progress may set cancel to stop the extraction.
+    std::function<void(long& percent, bool& cancel)> Progress;
+    std::function<void(const std::string& text)> Status;
+    std::function<void(long number, const std::string& description)> ZipError;
+
+    ZipExtractionClass();
+    ~ZipExtractionClass();
+    ZipExtractionClass(const ZipExtractionClass&) = delete;
+    ZipExtractionClass& operator=(const ZipExtractionClass&) = delete;
+
+    bool OpenZip(const std::string& ZipPath);
+    void CloseZip();
+    bool Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite);
+    std::string ZLibVersion();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The one entry for unpacking: shows the status window unless silent.
+bool UnzipFile(const std::string& zipPath, const std::string& destination, bool silent);
+
+}  // namespace talvane

@@ -1,0 +1,48 @@
+#pragma once
+// The frontend: windows and services the core asks for by name, as the
+// program's single-instance windows are. One frontend is installed per process.
+#include <memory>
+#include <string>
+
+#include "common/event_pump.h"
+#include "ui/views.h"
+
+namespace talvane::ui {
+
+class MainPresenter;
+class DefaultDialogPresenter;
+
+class Frontend : public EventPump {
+public:
+    ~Frontend() override = default;
+
+    virtual SplashView& Splash() = 0;
+    virtual StatusView& Status() = 0;
+    // OK-only box. `title` is the window title ("Talvane" unless a Part says otherwise).
+    virtual void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) = 0;
+    // Open-file dialog: returns the chosen full path, or "" when cancelled.
+    virtual std::string OpenFileDialog(const std::string& title, const std::string& filter) = 0;
+
+    virtual std::unique_ptr<MainView> CreateMainView() = 0;
+    virtual std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() = 0;
+
+    // Runs the window loop until the last window is gone. For the main window
+    // the presenter receives the user's actions from here.
+    virtual int Run(MainPresenter* main, DefaultDialogPresenter* dialog) = 0;
+
+    // Ends the process at once (the main window's unload). Test frontends throw.
+    [[noreturn]] virtual void EndProcess(int code) = 0;
+};
+
+// Process-wide; installs itself as the event pump too. nullptr uninstalls.
+void SetFrontend(Frontend* frontend);
+Frontend* GetFrontend();
+
+// "Talvane": the title every message box carries.
+const char* AppTitle();
+
+// Convenience wrappers that do nothing without a frontend.
+void ShowMessage(const std::string& text, MsgIcon icon = MsgIcon::None,
+                 const std::string& title = AppTitle());
+
+}  // namespace talvane::ui
