@@ -1,0 +1,27 @@
+#pragma once
+// The splash window's layout and the splash demonstration.
+#include <string>
+
+namespace talvane {
+namespace ui {
+class Frontend;
+}
+
+struct SplashLayout {
+    bool logoShown = false;
+    int widthTwips = 4770;
+    int heightTwips = 650;
+    int barHeightTwips = 650;
+    int pictureWidthTwips = 0;
+    int pictureHeightTwips = 0;
+};
+
+// From the logo file (a Windows bitmap) when it exists; twipsPerPixel is 15 at 96 dpi.
+SplashLayout ComputeSplashLayout(const std::string& logoPath, int twipsPerPixel = 15);
+// Reads width/height from a BMP header; false when the file is not a bitmap.
+bool ReadBitmapSize(const std::string& path, int& width, int& height);
+
+// Show the splash, wait 1 s, bar to 1, 21, 41, 61, 81 (200 ms apart), wait 1 s, close.
+void RunSplashDemo(ui::Frontend& frontend);
+
+}  // namespace talvane
