@@ -23,5 +23,7 @@ std::string JoinPath(std::string_view folder, std::string_view name);  // one '/
 // Writes the whole buffer to a temporary file beside `path`, then renames it over `path`.
 bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode = 0644);
 bool ReadWholeFile(std::string_view path, std::string& out);
+// Permission bits (e.g. 0644) of an existing path, or -1.
+int GetFileMode(std::string_view path);
 
 }  // namespace talvane

@@ -19,6 +19,8 @@ public:
 // Replaces the process sink (tests capture lines this way). Passing nullptr
 // restores the sink chosen from TALVANE_LOG.
 void SetLogSink(std::shared_ptr<LogSink> sink);
+// The sink in use now (created from TALVANE_LOG on first use).
+std::shared_ptr<LogSink> GetLogSink();
 std::shared_ptr<LogSink> MakeSinkFromEnvironment();
 
 // One message: TAB + item. Never throws.

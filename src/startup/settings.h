@@ -1,6 +1,7 @@
 #pragma once
 // The settings file (INI) and the scrambling of stored passwords.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,9 +13,12 @@ inline constexpr const char* kScrambleKey = "5203718";
 // Case-insensitive sections and keys; at most 254 characters; blanks trimmed;
 // anything missing reads as "".
 std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key);
+// As ReadIniValue, but tells an absent key (nullopt) from an empty value.
+std::optional<std::string> FindIniValue(std::string_view file, std::string_view section,
+                                        std::string_view key);
 // Creates file/section/key as needed, edits in place keeping every other line,
 // writes atomically (temporary file + rename), new files get mode 0600.
-// Returns false on failure (callers following the spec ignore it).
+// Returns false on failure; callers that carry on regardless may ignore it.
 bool WriteIniValue(std::string_view file, std::string_view section, std::string_view key,
                    std::string_view value);
 

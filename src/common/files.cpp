@@ -1,0 +1,267 @@
+#include "common/files.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "common/log.h"
+#include "common/platform/platform.h"
+#include "common/strings.h"
+
+namespace talvane {
+namespace {
+
+using platform::Kind;
+
+// The longest path the legacy existence test took; longer ones log their length.
+constexpr std::size_t kLegacyPathLimit = 116;
+
+bool IsAbsolute(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
+
+std::string WithoutTrailingSlashes(std::string_view path) {
+    std::string p(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+std::string ParentOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool HasWildcard(std::string_view name) {
+    return name.find_first_of("*?") != std::string_view::npos;
+}
+
+// "name (2).ext" beside an existing "name.ext".
+std::string FreeNameBeside(const std::string& target) {
+    const std::string folder = ParentOf(target);
+    std::string name = StripPath(target);
+    std::size_t dot = name.rfind('.');
+    std::string stem = (dot == std::string::npos || dot == 0) ? name : name.substr(0, dot);
+    std::string ext = (dot == std::string::npos || dot == 0) ? "" : name.substr(dot);
+    for (int n = 2;; ++n) {
+        std::string candidate = JoinPath(folder, stem + " (" + std::to_string(n) + ")" + ext);
+        if (platform::PathKind(candidate, false) == Kind::None) return candidate;
+    }
+}
+
+enum class Op { Copy, Move };
+
+// Puts `from` at `to`: files replace files, folders merge into folders.
+bool Transfer(const std::string& from, const std::string& to, Op op, bool renameOnCollision);
+
+bool TransferFile(const std::string& from, Kind fromKind, const std::string& to, Op op,
+                  bool renameOnCollision) {
+    std::string target = to;
+    const Kind existing = platform::PathKind(target, false);
+    if (existing == Kind::Dir) return false;  // a file cannot replace a folder
+    if (existing != Kind::None && renameOnCollision) target = FreeNameBeside(target);
+
+    if (op == Op::Move) {
+        int err = platform::RenamePath(from, target);
+        if (err == 0) return true;
+        if (err != EXDEV) return false;
+        // Another file system: copy, then remove the original.
+    }
+    int err = fromKind == Kind::Symlink ? platform::CopySymlink(from, target)
+                                        : platform::CopyFileReplacing(from, target);
+    if (err) return false;
+    if (op == Op::Move) return platform::RemoveFile(from) == 0;
+    return true;
+}
+
+bool TransferDir(const std::string& from, const std::string& to, Op op, bool renameOnCollision) {
+    const Kind existing = platform::PathKind(to, true);
+    if (existing != Kind::None && existing != Kind::Dir) return false;
+    if (op == Op::Move && existing == Kind::None) {
+        if (!MakeSureDirExists(ParentOf(to))) return false;
+        int err = platform::RenamePath(from, to);
+        if (err == 0) return true;
+        if (err != EXDEV) return false;
+    }
+    if (existing == Kind::None && platform::MakeOneDir(to) != 0) return false;
+    std::vector<platform::DirEntry> entries;
+    if (platform::ListDir(from, entries) != 0) return false;
+    bool ok = true;
+    for (const auto& e : entries) {
+        ok = Transfer(JoinPath(from, e.name), JoinPath(to, e.name), op, renameOnCollision) && ok;
+    }
+    if (op == Op::Move && ok) ok = platform::RemoveEmptyDir(from) == 0;
+    return ok;
+}
+
+bool Transfer(const std::string& from, const std::string& to, Op op, bool renameOnCollision) {
+    // A folder cannot go inside itself; copying would never end.
+    if (to.size() > from.size() && to.compare(0, from.size(), from) == 0 && to[from.size()] == '/')
+        return false;
+    const Kind kind = platform::PathKind(from, false);
+    switch (kind) {
+        case Kind::None:
+            return false;
+        case Kind::Dir:
+            return TransferDir(from, to, op, renameOnCollision);
+        default:
+            if (!MakeSureDirExists(ParentOf(to))) return false;
+            return TransferFile(from, kind, to, op, renameOnCollision);
+    }
+}
+
+// One operation of the shell kind: a source (file, folder or wildcard pattern)
+// and a destination. The destination is a folder to put things into when it is
+// an existing folder, ends in '/', or the source is a wildcard; otherwise it is
+// the new path of the single source item.
+bool ShellOperation(std::string_view source, std::string_view destination, Op op,
+                    bool renameOnCollision) {
+    try {
+        if (!IsAbsolute(source) || !IsAbsolute(destination)) return false;
+        const std::string src = WithoutTrailingSlashes(source);
+        const std::string dst = WithoutTrailingSlashes(destination);
+        const std::string srcName = StripPath(src);
+        const bool destIsFolder = destination.back() == '/' || DoesDirExist(dst);
+
+        if (HasWildcard(srcName)) {
+            const std::string folder = ParentOf(src);
+            std::vector<platform::DirEntry> entries;
+            if (platform::ListDir(folder, entries) != 0) return false;
+            std::vector<std::string> matches;
+            for (const auto& e : entries) {
+                if (WildcardMatch(srcName, e.name)) matches.push_back(e.name);
+            }
+            if (matches.empty()) return false;
+            if (!MakeSureDirExists(dst)) return false;
+            bool ok = true;
+            for (const auto& name : matches) {
+                ok = Transfer(JoinPath(folder, name), JoinPath(dst, name), op, renameOnCollision) &&
+                     ok;
+            }
+            return ok;
+        }
+
+        if (platform::PathKind(src, false) == Kind::None) return false;
+        if (src == dst) return op == Op::Move;  // nothing to do; a copy onto itself fails
+        if (destIsFolder) {
+            const std::string target = JoinPath(dst, srcName);
+            if (target == src) return op == Op::Move;
+            if (!MakeSureDirExists(dst)) return false;
+            return Transfer(src, target, op, renameOnCollision);
+        }
+        return Transfer(src, dst, op, renameOnCollision);
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+bool DoesFileExist(std::string_view path) {
+    bool result = false;
+    try {
+        if (IsAbsolute(path)) {
+            result = platform::PathKind(std::string(path), true) != Kind::Dir &&
+                     platform::PathKind(std::string(path), true) != Kind::None;
+        }
+        if (path.size() > kLegacyPathLimit) DPrint(static_cast<long long>(path.size()));
+    } catch (...) {
+    }
+    return result;
+}
+
+bool DoesDirExist(std::string_view path) {
+    try {
+        return IsAbsolute(path) && platform::PathKind(std::string(path), true) == Kind::Dir;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool MakeSureDirExists(std::string_view folder) {
+    try {
+        if (!IsAbsolute(folder)) return false;
+        std::string path(folder);
+        // Create each missing level from the top down.
+        for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
+             pos = path.find('/', pos + 1)) {
+            platform::MakeOneDir(path.substr(0, pos));
+        }
+        platform::MakeOneDir(path);
+        return DoesDirExist(folder);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ShellCopy(std::string_view source, std::string_view destination, bool renameOnCollision) {
+    return ShellOperation(source, destination, Op::Copy, renameOnCollision);
+}
+
+bool ShellMove(std::string_view source, std::string_view destination, bool renameOnCollision) {
+    return ShellOperation(source, destination, Op::Move, renameOnCollision);
+}
+
+std::string GetPathType(std::string_view path) {
+    std::string result;
+    if (DoesFileExist(path)) result = "file";
+    if (DoesDirExist(path)) result = "dir";
+    if (result.empty()) result = "neither";
+    return result;
+}
+
+bool DeleteFileQuiet(std::string_view path) {
+    try {
+        std::string p(path);
+        const Kind kind = platform::PathKind(p, false);
+        if (kind == Kind::None) return true;
+        if (kind == Kind::Dir) return false;
+        return platform::RemoveFile(p) == 0 || platform::PathKind(p, false) == Kind::None;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+    try {
+        return platform::RenamePath(std::string(from), std::string(to)) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string out(folder);
+    while (!out.empty() && out.back() == '/') out.pop_back();
+    std::size_t skip = 0;
+    while (skip < name.size() && name[skip] == '/') ++skip;
+    out += '/';
+    out += name.substr(skip);
+    return out;
+}
+
+bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode) {
+    try {
+        return platform::WriteFileAtomically(std::string(path), data, mode) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ReadWholeFile(std::string_view path, std::string& out) {
+    try {
+        return platform::ReadFile(std::string(path), out) == 0;
+    } catch (...) {
+        out.clear();
+        return false;
+    }
+}
+
+int GetFileMode(std::string_view path) {
+    try {
+        return platform::FileMode(std::string(path));
+    } catch (...) {
+        return -1;
+    }
+}
+
+}  // namespace talvane

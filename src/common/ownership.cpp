@@ -1,0 +1,50 @@
+#include "common/ownership.h"
+
+#include <cerrno>
+#include <exception>
+#include <string>
+
+#include "common/log.h"
+#include "common/platform/platform.h"
+
+namespace talvane {
+
+void SetOwnershipAndGrantAll(std::string_view target, bool recurse, int windowStyle,
+                             std::string_view owner, std::string_view grantee) {
+    // The access-control tool this stood for does not exist here; ownership is
+    // handled by ChangeOwnerOfFile alone.
+    (void)target;
+    (void)recurse;
+    (void)windowStyle;
+    (void)owner;
+    (void)grantee;
+}
+
+void ChangeOwnerOfFile(std::string_view path, std::string_view owner) {
+    const std::string target(path);
+    DPrint("SetOwnerFS\\ChangeOwnerOfFile:");
+    DPrint("\t- Passed: " + target);
+    DPrint("\t- Optional Parm OwnerAccountName=" + std::string(owner));
+    try {
+        if (platform::PathKind(target, false) == platform::Kind::None) {
+            DPrint("SetFileSecurity failed with error code " + std::to_string(ENOENT));
+            return;
+        }
+        std::string newOwner;
+        if (int err = platform::HandToInvokingUser(target, newOwner)) {
+            DPrint("SetFileSecurity failed with error code " + std::to_string(err));
+        } else if (!newOwner.empty()) {
+            DPrint("Owner of " + target + " changed to " + newOwner);
+        }
+        // The owner needs to reach and change the entry: u+rwX on it and its folder.
+        if (int err = platform::GrantOwnerAccess(target, false))
+            DPrint("SetFileSecurity failed with error code " + std::to_string(err));
+        const std::size_t slash = target.find_last_of('/');
+        if (slash != std::string::npos && slash > 0)
+            platform::GrantOwnerAccess(target.substr(0, slash), false);
+    } catch (const std::exception& e) {
+        ReportFailure("SetOwnerFS\\ChangeOwnerOfFile", ErrorMarker::Dashed, 5, e.what());
+    }
+}
+
+}  // namespace talvane

@@ -1,0 +1,320 @@
+// File-system calls. Tree operations work relative to open folder descriptors
+// with O_NOFOLLOW / AT_SYMLINK_NOFOLLOW so that a symbolic link inside a tree
+// is treated as a name, never as a way out of the tree.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "common/platform/platform.h"
+
+namespace talvane::platform {
+namespace {
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR* d) const {
+        if (d) ::closedir(d);
+    }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+Kind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return Kind::File;
+    if (S_ISDIR(mode)) return Kind::Dir;
+    if (S_ISLNK(mode)) return Kind::Symlink;
+    return Kind::Other;
+}
+
+// Names in a folder opened as `fd`, without "." and "..". Takes ownership of a
+// duplicate so the caller keeps its descriptor.
+int ReadNames(int fd, std::vector<DirEntry>& out) {
+    int dupFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (dupFd < 0) return errno;
+    DirPtr dir(::fdopendir(dupFd));
+    if (!dir) {
+        int err = errno;
+        ::close(dupFd);
+        return err;
+    }
+    ::rewinddir(dir.get());
+    errno = 0;
+    while (dirent* ent = ::readdir(dir.get())) {
+        if (std::strcmp(ent->d_name, ".") == 0 || std::strcmp(ent->d_name, "..") == 0) continue;
+        struct stat st {};
+        Kind kind = Kind::Other;
+        if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) kind = KindOf(st.st_mode);
+        out.push_back({ent->d_name, kind});
+        errno = 0;
+    }
+    if (errno != 0) return errno;
+    std::sort(out.begin(), out.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    return 0;
+}
+
+// Splits "/a/b/c" into "/a/b" and "c" (trailing '/' ignored).
+bool SplitParent(std::string path, std::string& parent, std::string& name) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || path == "/") return false;
+    parent = slash == 0 ? "/" : path.substr(0, slash);
+    name = path.substr(slash + 1);
+    return !name.empty() && name != "." && name != "..";
+}
+
+void Remember(int& first, int err) {
+    if (first == 0) first = err;
+}
+
+// Removes entry `name` of the folder `parentFd`; a folder is emptied first.
+int RemoveEntryAt(int parentFd, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return ::unlinkat(parentFd, name.c_str(), 0) == 0 ? 0 : errno;
+
+    int first = 0;
+    Fd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        Remember(first, errno);
+    } else {
+        std::vector<DirEntry> entries;
+        if (int err = ReadNames(fd.get(), entries)) Remember(first, err);
+        for (const auto& e : entries) {
+            if (int err = RemoveEntryAt(fd.get(), e.name)) Remember(first, err);
+        }
+    }
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0) Remember(first, errno);
+    return first;
+}
+
+int GrantAt(int parentFd, const std::string& name, bool recurse) {
+    struct stat st {};
+    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (S_ISLNK(st.st_mode)) return 0;  // links carry no permissions of their own
+    mode_t add = S_IRUSR | S_IWUSR;
+    if (S_ISDIR(st.st_mode) || (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH))) add |= S_IXUSR;
+    const mode_t wanted = (st.st_mode & 07777) | add;
+    int first = 0;
+    if (wanted != (st.st_mode & 07777) && ::fchmodat(parentFd, name.c_str(), wanted, 0) != 0)
+        Remember(first, errno);
+    if (recurse && S_ISDIR(st.st_mode)) {
+        Fd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) return first ? first : errno;
+        std::vector<DirEntry> entries;
+        if (int err = ReadNames(fd.get(), entries)) Remember(first, err);
+        for (const auto& e : entries) {
+            if (int err = GrantAt(fd.get(), e.name, true)) Remember(first, err);
+        }
+    }
+    return first;
+}
+
+int WriteAllFd(int fd, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// A private temporary file beside `path`; its name starts with '.' so that
+// listings of the folder do not pick it up as a regular entry.
+Fd MakeTempBeside(const std::string& path, std::string& tempPath) {
+    std::string parent, name;
+    if (!SplitParent(path, parent, name)) return Fd();
+    std::string templ = (parent == "/" ? "" : parent) + "/." + name + ".tmp-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    Fd fd(::mkostemp(buf.data(), O_CLOEXEC));
+    if (fd) tempPath = buf.data();
+    return fd;
+}
+
+void SyncParentDir(const std::string& path) {
+    std::string parent, name;
+    if (!SplitParent(path, parent, name)) return;
+    Fd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) ::fsync(dir.get());
+}
+
+}  // namespace
+
+std::string ErrorText(int code) {
+    char buf[256] = {};
+    // GNU strerror_r returns the text, which may not be `buf`.
+    const char* text = ::strerror_r(code, buf, sizeof buf);
+    return text ? text : "Unknown error";
+}
+
+Kind PathKind(const std::string& path, bool followLinks) {
+    struct stat st {};
+    int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    return rc == 0 ? KindOf(st.st_mode) : Kind::None;
+}
+
+int MakeOneDir(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return 0;
+    int err = errno;
+    if (err == EEXIST && PathKind(path, true) == Kind::Dir) return 0;
+    return err;
+}
+
+int RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+int RemoveEmptyDir(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 ? 0 : errno;
+}
+int RenamePath(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int ListDir(const std::string& path, std::vector<DirEntry>& out) {
+    out.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return errno;
+    return ReadNames(fd.get(), out);
+}
+
+int CopyFileReplacing(const std::string& from, const std::string& to) {
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return errno;
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    std::string tempPath;
+    errno = 0;
+    Fd out = MakeTempBeside(to, tempPath);
+    if (!out) return errno ? errno : EINVAL;
+    int err = 0;
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            break;
+        }
+        if (n == 0) break;
+        err = WriteAllFd(out.get(), buf.data(), static_cast<std::size_t>(n));
+        if (err) break;
+    }
+    // Permission bits travel with the file, less setuid/setgid/sticky.
+    if (!err && ::fchmod(out.get(), st.st_mode & 0777) != 0) err = errno;
+    if (!err && ::fsync(out.get()) != 0) err = errno;
+    if (::close(out.release()) != 0 && !err) err = errno;
+    if (!err && ::rename(tempPath.c_str(), to.c_str()) != 0) err = errno;
+    if (err) ::unlink(tempPath.c_str());
+    return err;
+}
+
+int CopySymlink(const std::string& from, const std::string& to) {
+    std::vector<char> buf(4096);
+    ssize_t n = ::readlink(from.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return errno;
+    std::string target(buf.data(), static_cast<std::size_t>(n));
+    if (PathKind(to, false) != Kind::None && PathKind(to, false) != Kind::Dir) ::unlink(to.c_str());
+    return ::symlink(target.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int RemoveTree(const std::string& path) {
+    std::string parent, name;
+    if (!SplitParent(path, parent, name)) return EINVAL;
+    Fd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd) return errno;
+    return RemoveEntryAt(parentFd.get(), name);
+}
+
+int GrantOwnerAccess(const std::string& path, bool recurse) {
+    std::string parent, name;
+    if (!SplitParent(path, parent, name)) return EINVAL;
+    Fd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd) return errno;
+    return GrantAt(parentFd.get(), name, recurse);
+}
+
+int WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
+    std::string tempPath;
+    errno = 0;
+    Fd out = MakeTempBeside(path, tempPath);
+    if (!out) return errno ? errno : EINVAL;
+    int err = WriteAllFd(out.get(), data.data(), data.size());
+    if (!err && ::fchmod(out.get(), static_cast<mode_t>(mode & 07777)) != 0) err = errno;
+    if (!err && ::fsync(out.get()) != 0) err = errno;
+    if (::close(out.release()) != 0 && !err) err = errno;
+    if (!err && ::rename(tempPath.c_str(), path.c_str()) != 0) err = errno;
+    if (err) {
+        ::unlink(tempPath.c_str());
+        return err;
+    }
+    SyncParentDir(path);
+    return 0;
+}
+
+int ReadFile(const std::string& path, std::string& out) {
+    out.clear();
+    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return errno;
+    struct stat st {};
+    if (::fstat(in.get(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return 0;
+        out.append(buf.data(), static_cast<std::size_t>(n));
+    }
+}
+
+int FileMode(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+}  // namespace talvane::platform

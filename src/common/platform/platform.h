@@ -1,0 +1,81 @@
+#pragma once
+// The operating-system calls the shared library needs, behind plain functions.
+// POSIX versions live in *_posix.cpp; a Windows build supplies *_win.cpp with
+// the same declarations. Failures come back as an errno-style code (0 = fine).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvane {
+class LogSink;
+}
+
+namespace talvane::platform {
+
+// ---- log sinks
+std::shared_ptr<LogSink> MakeSystemLogSink(const char* identity);
+std::shared_ptr<LogSink> MakeStderrSink();
+std::shared_ptr<LogSink> MakeFileSink(const std::string& path);  // appends
+
+// ---- the running program
+std::string CurrentExecutablePath();  // empty when it cannot be resolved
+
+// ---- error text
+std::string ErrorText(int code);
+
+// ---- file system
+enum class Kind { None, File, Dir, Symlink, Other };
+Kind PathKind(const std::string& path, bool followLinks);
+int MakeOneDir(const std::string& path);  // EEXIST counts as success when it is a folder
+int RemoveFile(const std::string& path);  // unlink; a link is removed, not its target
+int RemoveEmptyDir(const std::string& path);
+int RenamePath(const std::string& from, const std::string& to);  // EXDEV across devices
+
+struct DirEntry {
+    std::string name;
+    Kind kind;  // not following links
+};
+int ListDir(const std::string& path, std::vector<DirEntry>& out);  // sorted by name
+
+// Copies one file's bytes and permission bits onto `to`, replacing it atomically.
+int CopyFileReplacing(const std::string& from, const std::string& to);
+int CopySymlink(const std::string& from, const std::string& to);
+
+// Removes a whole tree without following symbolic links. Deletion goes on past
+// failures; the first failure's code is returned.
+int RemoveTree(const std::string& path);
+
+// Gives the owner read/write (and search on folders) access; with `recurse`,
+// over the whole tree below a folder. Never follows links, never adds group or
+// other bits.
+int GrantOwnerAccess(const std::string& path, bool recurse);
+// When running as root on behalf of another user (sudo), hands the path to that
+// user. Returns 0 and leaves `newOwner` empty when there is nobody to hand it to.
+int HandToInvokingUser(const std::string& path, std::string& newOwner);
+std::string CurrentUserName();
+
+// Writes `data` to a temporary file beside `path`, syncs it and renames it over.
+int WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode);
+int ReadFile(const std::string& path, std::string& out);
+// Permission bits of an existing file, or -1.
+int FileMode(const std::string& path);
+
+// ---- processes
+struct Child {
+    long pid = 0;
+};
+// Starts argv[0] (searched on PATH when it has no '/') with stdin from /dev/null,
+// stdout/stderr inherited. A detached child gets its own session and is reaped
+// in the background.
+int Spawn(const std::vector<std::string>& argv, bool detached, Child& child);
+// 0 when the child has ended (exitCode set), EAGAIN while it runs, else an error.
+int PollChild(const Child& child, long& exitCode);
+// Stops watching a child that keeps running; it is reaped in the background.
+void Abandon(const Child& child);
+void SleepMs(int ms);
+// Seconds since the epoch, whole seconds only.
+std::int64_t WholeSecondsNow();
+
+}  // namespace talvane::platform

@@ -1,0 +1,206 @@
+#include "common/strings.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "talvane/version.h"
+
+namespace talvane {
+namespace {
+
+// Paths on this platform use '/', settings and older callers may still hand
+// over '\'; both separate path components.
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+bool IsSeparatorDelimiter(std::string_view d) {
+    return d.size() == 1 && IsSeparator(d[0]);
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::size_t FindDelimiter(std::string_view s, std::string_view delimiter, bool first) {
+    if (delimiter.empty()) return std::string_view::npos;
+    if (IsSeparatorDelimiter(delimiter)) {
+        return first ? s.find_first_of("\\/") : s.find_last_of("\\/");
+    }
+    return first ? s.find(delimiter) : s.rfind(delimiter);
+}
+
+std::string ApplyTrims(std::string s, bool trimLeading, bool trimTrailing) {
+    if (trimTrailing) s = StripTrailingCharacters(s, " ");
+    if (trimLeading) s = StripPreceedingCharacters(s, " ");
+    return s;
+}
+
+// A whole number of decimal digits, blanks allowed around it.
+bool ParseVersionPart(std::string_view part, std::int64_t& value) {
+    std::string t = Trim(part);
+    if (t.empty()) return false;
+    value = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<std::int32_t>::max()) return false;
+    }
+    return true;
+}
+
+bool MatchFrom(std::string_view p, std::string_view n) {
+    // Iterative '*' matching with one backtrack point.
+    std::size_t pi = 0, ni = 0, starP = std::string_view::npos, starN = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == '?' || LowerAscii(p[pi]) == LowerAscii(n[ni]))) {
+            ++pi;
+            ++ni;
+        } else if (pi < p.size() && p[pi] == '*') {
+            starP = pi++;
+            starN = ni;
+        } else if (starP != std::string_view::npos) {
+            pi = starP + 1;
+            ni = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '*') ++pi;
+    return pi == p.size();
+}
+
+}  // namespace
+
+std::string StripPath(std::string_view sFullPathAndFileName) {
+    std::size_t pos = sFullPathAndFileName.find_last_of("\\/");
+    if (pos == std::string_view::npos) return std::string(sFullPathAndFileName);
+    return std::string(sFullPathAndFileName.substr(pos + 1));
+}
+
+std::string Strip(std::string_view psLine, std::string_view psRemoveStr) {
+    std::string work(psLine);
+    if (psRemoveStr.empty()) return work;  // nothing to remove
+    for (std::size_t pos = work.find(psRemoveStr); pos != std::string::npos;
+         pos = work.find(psRemoveStr)) {
+        work.erase(pos, psRemoveStr.size());
+    }
+    return work;
+}
+
+std::string StripEndOfString(std::string_view sOriginalString, std::string_view sDelimiter,
+                             bool bUseFirstDelimiter, bool bTrimLeading, bool bTrimTrailing) {
+    std::size_t pos = FindDelimiter(sOriginalString, sDelimiter, bUseFirstDelimiter);
+    if (pos == std::string_view::npos) return std::string(sOriginalString);
+    return ApplyTrims(std::string(sOriginalString.substr(0, pos)), bTrimLeading, bTrimTrailing);
+}
+
+std::string StripBeginningOfString(std::string_view sOriginalString, std::string_view sDelimiter,
+                                   bool bUseFirstDelimiter, bool bTrimLeading, bool bTrimTrailing) {
+    std::size_t pos = FindDelimiter(sOriginalString, sDelimiter, bUseFirstDelimiter);
+    if (pos == std::string_view::npos) return std::string(sOriginalString);
+    // Starts right after the first character of the delimiter found.
+    return ApplyTrims(std::string(sOriginalString.substr(pos + 1)), bTrimLeading, bTrimTrailing);
+}
+
+std::string StripTrailingCharacters(std::string_view sOriginalString,
+                                    std::string_view sTrailingCharacter) {
+    std::string_view s = sOriginalString;
+    if (sTrailingCharacter.size() != 1) return std::string(s);
+    while (!s.empty() && s.back() == sTrailingCharacter[0]) s.remove_suffix(1);
+    return std::string(s);
+}
+
+std::string StripPreceedingCharacters(std::string_view sOriginalString,
+                                      std::string_view sCharacter) {
+    std::string_view s = sOriginalString;
+    if (sCharacter.size() != 1) return std::string(s);
+    while (!s.empty() && s.front() == sCharacter[0]) s.remove_prefix(1);
+    return std::string(s);
+}
+
+long VersionKey(std::string_view version) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t dot = version.find('.', start);
+        parts.push_back(version.substr(start, dot == std::string_view::npos ? dot : dot - start));
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    if (parts.size() < 3) return 0;
+    static constexpr std::int64_t kWeights[3] = {100000, 1000, 10};
+    std::int64_t key = 0;
+    for (int i = 0; i < 3; ++i) {
+        std::int64_t value = 0;
+        if (!ParseVersionPart(parts[static_cast<std::size_t>(i)], value)) return 0;
+        key += value * kWeights[i];
+        if (key > std::numeric_limits<std::int32_t>::max()) return 0;
+    }
+    return static_cast<long>(key);
+}
+
+bool IsNewerVersion(std::string_view current, std::string_view candidate) {
+    return VersionKey(candidate) > VersionKey(current);
+}
+
+// Always three parts, so that it can be compared with IsNewerVersion.
+std::string ProgramVersionText() {
+    return std::to_string(version::kMajor) + "." + std::to_string(version::kMinor) + "." +
+           std::to_string(version::kRevision);
+}
+
+std::string VersionLabel(std::string_view stage, std::string_view extra) {
+    std::string label = std::string(version::kTitle) + "   v" + std::to_string(version::kMajor) +
+                        "." + std::to_string(version::kMinor);
+    if (version::kRevision > 0) label += "." + std::to_string(version::kRevision);
+    label += ' ';
+    label += stage;
+    label += extra;
+    return label;
+}
+
+std::string ToLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = LowerAscii(c);
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
+    if (needle.empty()) return true;
+    if (needle.size() > haystack.size()) return false;
+    for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
+        if (EqualsNoCase(haystack.substr(i, needle.size()), needle)) return true;
+    }
+    return false;
+}
+
+std::string Trim(std::string_view s) {
+    const char* blanks = " \t";
+    std::size_t b = s.find_first_not_of(blanks);
+    if (b == std::string_view::npos) return {};
+    std::size_t e = s.find_last_not_of(blanks);
+    return std::string(s.substr(b, e - b + 1));
+}
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    if (pattern == "*" || pattern == "*.*") return true;
+    if (MatchFrom(pattern, name)) return true;
+    // As on Windows, "name.*" also selects "name" and "*." selects names without a dot.
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*")
+        return MatchFrom(pattern.substr(0, pattern.size() - 2), name) &&
+               name.find('.') == std::string_view::npos;
+    if (!pattern.empty() && pattern.back() == '.' && name.find('.') == std::string_view::npos)
+        return MatchFrom(pattern.substr(0, pattern.size() - 1), name);
+    return false;
+}
+
+}  // namespace talvane

@@ -1,0 +1,54 @@
+#include "common/app_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "common/strings.h"
+#include "support/log_capture.h"
+
+namespace talvane {
+namespace {
+
+using testing::LogCapture;
+
+class AppPathsTest : public ::testing::Test {
+  protected:
+    ~AppPathsTest() override { OverrideExecutablePath(""); }
+};
+
+TEST_F(AppPathsTest, RealExecutableFolderEndsInSlash) {
+    const std::string path = AppPath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.front(), '/');
+    EXPECT_EQ(path.back(), '/');
+    EXPECT_EQ(AppExeName(), "test_common");
+    EXPECT_EQ(AppExePath(), path + "test_common");
+}
+
+TEST_F(AppPathsTest, OverriddenPathAndRootFolder) {
+    OverrideExecutablePath("/opt/tools/Talvane");
+    EXPECT_EQ(AppPath(), "/opt/tools/");
+    EXPECT_EQ(AppExeName(), "Talvane");
+    OverrideExecutablePath("/Talvane.bin");
+    EXPECT_EQ(AppPath(), "/");  // no doubled separator at the root
+    EXPECT_EQ(AppExeName(), "Talvane");
+}
+
+TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
+    OverrideExecutablePath("/opt/tools/Talvane");
+    LogCapture log;
+    InitAppSettings(true, true);
+    EXPECT_EQ(AppINI(), "/opt/tools/Talvane.ini");
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "\t");
+    const std::regex banner(R"(\t\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{2}:\d{2} (AM|PM) - Starting )");
+    EXPECT_TRUE(std::regex_search(lines[1], banner)) << lines[1];
+    EXPECT_EQ(lines[1].substr(lines[1].find(" - Starting ") + 12), VersionLabel());
+    EXPECT_EQ(lines[1].back(), ' ');
+    EXPECT_EQ(lines[2], "\t" + std::string(40, '-'));
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,204 @@
+#include "common/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+
+namespace talvane {
+namespace {
+
+using testing::LogCapture;
+using testing::TempDir;
+
+void Put(const std::string& path, const std::string& text) {
+    ASSERT_TRUE(MakeSureDirExists(path.substr(0, path.rfind('/'))));
+    ASSERT_TRUE(WriteFileAtomic(path, text));
+}
+
+std::string Get(const std::string& path) {
+    std::string text;
+    return ReadWholeFile(path, text) ? text : "<missing>";
+}
+
+TEST(Existence, FilesFoldersAndRelativePaths) {
+    TempDir dir;
+    Put(dir.file("a.txt"), "x");
+    EXPECT_TRUE(DoesFileExist(dir.file("a.txt")));
+    EXPECT_FALSE(DoesDirExist(dir.file("a.txt")));
+    EXPECT_TRUE(DoesDirExist(dir.path()));
+    EXPECT_TRUE(DoesDirExist(dir.path() + "/"));
+    EXPECT_FALSE(DoesFileExist(dir.path()));
+    EXPECT_FALSE(DoesFileExist(dir.file("missing")));
+    EXPECT_EQ(GetPathType(dir.file("a.txt")), "file");
+    EXPECT_EQ(GetPathType(dir.path()), "dir");
+    EXPECT_EQ(GetPathType(dir.file("missing")), "neither");
+
+    // Relative names test as absent even when they exist from the current folder.
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    EXPECT_FALSE(DoesFileExist("a.txt"));
+    EXPECT_FALSE(DoesDirExist("."));
+    ASSERT_EQ(::chdir(cwd), 0);
+}
+
+TEST(Existence, PathsLongerThan116LogTheirLength) {
+    TempDir dir;
+    std::string base = dir.path() + "/";
+    auto pathOfLength = [&](std::size_t n) { return base + std::string(n - base.size(), 'f'); };
+    const std::string at116 = pathOfLength(116);
+    const std::string at117 = pathOfLength(117);
+    Put(at116, "x");
+    Put(at117, "x");
+    LogCapture log;
+    EXPECT_TRUE(DoesFileExist(at116));
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(DoesFileExist(at117));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"\t117"});
+}
+
+TEST(MakeSureDirExists, CreatesNestedLevels) {
+    TempDir dir;
+    EXPECT_TRUE(MakeSureDirExists(dir.file("one/two")));
+    EXPECT_TRUE(DoesDirExist(dir.file("one/two")));
+    EXPECT_TRUE(MakeSureDirExists(dir.file("three/four/")));
+    EXPECT_TRUE(DoesDirExist(dir.file("three/four")));
+    EXPECT_TRUE(MakeSureDirExists(dir.file("one/two")));  // already there
+    Put(dir.file("blocker"), "x");
+    EXPECT_FALSE(MakeSureDirExists(dir.file("blocker/sub")));
+    EXPECT_FALSE(MakeSureDirExists("relative/folder"));
+}
+
+TEST(ShellCopy, FileIntoFolderReplacesSameName) {
+    TempDir dir;
+    Put(dir.file("src/logo.bmp"), "new");
+    Put(dir.file("app/logo.bmp"), "old");
+    ASSERT_EQ(::chmod(dir.file("app/logo.bmp").c_str(), 0444), 0);
+    EXPECT_TRUE(ShellCopy(dir.file("src/logo.bmp"), dir.file("app/")));
+    EXPECT_EQ(Get(dir.file("app/logo.bmp")), "new");
+    EXPECT_EQ(Get(dir.file("src/logo.bmp")), "new");
+}
+
+TEST(ShellCopy, RenameOnCollisionKeepsBoth) {
+    TempDir dir;
+    Put(dir.file("src/logo.bmp"), "new");
+    Put(dir.file("app/logo.bmp"), "old");
+    EXPECT_TRUE(ShellCopy(dir.file("src/logo.bmp"), dir.file("app"), true));
+    EXPECT_EQ(Get(dir.file("app/logo.bmp")), "old");
+    EXPECT_EQ(Get(dir.file("app/logo (2).bmp")), "new");
+}
+
+TEST(ShellCopy, KeepsExecutableBit) {
+    TempDir dir;
+    Put(dir.file("tool"), "#!/bin/sh\n");
+    ASSERT_EQ(::chmod(dir.file("tool").c_str(), 0755), 0);
+    EXPECT_TRUE(ShellCopy(dir.file("tool"), dir.file("bin/")));
+    EXPECT_EQ(GetFileMode(dir.file("bin/tool")) & 0777, 0755);
+}
+
+TEST(ShellCopy, WildcardSelectsCaseInsensitivelyIntoNewFolder) {
+    TempDir dir;
+    Put(dir.file("Ketarin/sites.db"), "1");
+    Put(dir.file("Ketarin/MORE.DB"), "2");
+    Put(dir.file("Ketarin/readme.txt"), "3");
+    Put(dir.file("tree/3rd Party Tools/Ketarin/sites.db"), "old");
+    const std::string target = dir.file("tree/3rd Party Tools/Ketarin");
+    EXPECT_TRUE(ShellCopy(dir.file("Ketarin/*.db"), target));
+    EXPECT_EQ(Get(target + "/sites.db"), "1");
+    EXPECT_EQ(Get(target + "/MORE.DB"), "2");
+    EXPECT_FALSE(DoesFileExist(target + "/readme.txt"));
+    EXPECT_FALSE(ShellCopy(dir.file("Ketarin/*.none"), target));  // nothing selected
+}
+
+TEST(ShellCopy, RefusesToCopyAFolderIntoItself) {
+    TempDir dir;
+    Put(dir.file("a/f"), "x");
+    EXPECT_FALSE(ShellCopy(dir.file("a"), dir.file("a/")));
+}
+
+TEST(ShellMove, FolderMergesIntoExistingFolder) {
+    TempDir dir;
+    Put(dir.file("SyncTemp/Config/Tekmo.ini"), "new ini");
+    Put(dir.file("SyncTemp/Config/sub/deep.txt"), "deep");
+    Put(dir.file("tekmo/Config/Tekmo.ini"), "old ini");
+    Put(dir.file("tekmo/Config/keep.txt"), "kept");
+    EXPECT_TRUE(ShellMove(dir.file("SyncTemp/Config"), dir.file("tekmo")));
+    EXPECT_EQ(Get(dir.file("tekmo/Config/Tekmo.ini")), "new ini");
+    EXPECT_EQ(Get(dir.file("tekmo/Config/keep.txt")), "kept");
+    EXPECT_EQ(Get(dir.file("tekmo/Config/sub/deep.txt")), "deep");
+    EXPECT_FALSE(DoesDirExist(dir.file("SyncTemp/Config")));
+}
+
+TEST(ShellMove, FolderIntoMissingParentIsCreated) {
+    TempDir dir;
+    Put(dir.file("SyncTemp/Defs/a.def"), "d");
+    EXPECT_TRUE(ShellMove(dir.file("SyncTemp/Defs"), dir.file("tekmo/Modules/")));
+    EXPECT_EQ(Get(dir.file("tekmo/Modules/Defs/a.def")), "d");
+    EXPECT_FALSE(DoesDirExist(dir.file("SyncTemp/Defs")));
+}
+
+TEST(ShellMove, FileOntoNewPathAndMissingSourceFails) {
+    TempDir dir;
+    Put(dir.file("one.txt"), "1");
+    EXPECT_TRUE(ShellMove(dir.file("one.txt"), dir.file("renamed.txt")));
+    EXPECT_EQ(Get(dir.file("renamed.txt")), "1");
+    EXPECT_FALSE(DoesFileExist(dir.file("one.txt")));
+    EXPECT_FALSE(ShellMove(dir.file("one.txt"), dir.file("again.txt")));
+}
+
+// /dev/shm is a separate file system on Linux; a move to it cannot rename.
+TEST(ShellMove, AcrossFileSystemsCopiesAndDeletes) {
+    struct stat shm {
+    }, tmp{};
+    TempDir dir;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.path().c_str(), &tmp) != 0 ||
+        shm.st_dev == tmp.st_dev || ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system";
+    Put(dir.file("tree/a.txt"), "a");
+    Put(dir.file("tree/sub/b.txt"), "b");
+    const std::string dest = "/dev/shm/talvane-move-" + std::to_string(::getpid());
+    ASSERT_TRUE(MakeSureDirExists(dest));
+    EXPECT_TRUE(ShellMove(dir.file("tree"), dest));
+    EXPECT_EQ(Get(dest + "/tree/a.txt"), "a");
+    EXPECT_EQ(Get(dest + "/tree/sub/b.txt"), "b");
+    EXPECT_FALSE(DoesDirExist(dir.file("tree")));
+    ::unlink((dest + "/tree/sub/b.txt").c_str());
+    ::rmdir((dest + "/tree/sub").c_str());
+    ::unlink((dest + "/tree/a.txt").c_str());
+    ::rmdir((dest + "/tree").c_str());
+    ::rmdir(dest.c_str());
+}
+
+TEST(SmallHelpers, JoinDeleteRename) {
+    EXPECT_EQ(JoinPath("/a/", "/b"), "/a/b");
+    EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
+    TempDir dir;
+    Put(dir.file("f"), "x");
+    EXPECT_TRUE(RenameFile(dir.file("f"), dir.file("g")));
+    EXPECT_TRUE(DeleteFileQuiet(dir.file("g")));
+    EXPECT_TRUE(DeleteFileQuiet(dir.file("g")));  // absent afterwards either way
+    EXPECT_FALSE(DeleteFileQuiet(dir.path()));    // a folder is not a file
+}
+
+TEST(WriteFileAtomic, ReplacesContentKeepsNoTempAndSetsMode) {
+    TempDir dir;
+    const std::string path = dir.file("data.bin");
+    ASSERT_TRUE(WriteFileAtomic(path, std::string("one\0two", 7), 0600));
+    ASSERT_TRUE(WriteFileAtomic(path, "second", 0600));
+    EXPECT_EQ(Get(path), "second");
+    EXPECT_EQ(GetFileMode(path), 0600);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"data.bin"});
+    EXPECT_FALSE(WriteFileAtomic(dir.file("no/such/folder/f"), "x"));
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,98 @@
+#include "common/log.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "common/files.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+
+namespace talvane {
+namespace {
+
+using testing::LogCapture;
+using testing::TempDir;
+
+TEST(DPrint, EachMessageIsTabAndItem) {
+    LogCapture log;
+    DPrint("");
+    DPrint("hello");
+    DPrint(42);
+    DPrint(true);
+    DPrint(static_cast<const char*>(nullptr));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"\t", "\thello", "\t42", "\tTrue", "\t"}));
+}
+
+TEST(DPrint, CaptureRestoresThePreviousSink) {
+    LogCapture outer;
+    {
+        LogCapture inner;
+        DPrint("inner");
+        EXPECT_TRUE(inner.contains("inner"));
+    }
+    DPrint("outer");
+    EXPECT_TRUE(outer.contains("outer"));
+    EXPECT_FALSE(outer.contains("inner"));
+}
+
+TEST(DPrint, SinkThatThrowsIsSwallowed) {
+    struct Throwing : LogSink {
+        void Write(std::string_view) override { throw std::runtime_error("broken sink"); }
+    };
+    auto previous = GetLogSink();
+    SetLogSink(std::make_shared<Throwing>());
+    EXPECT_NO_THROW(DPrint("anything"));
+    SetLogSink(previous);
+}
+
+TEST(DPrint, FileSinkFromEnvironmentAppendsLines) {
+    TempDir dir;
+    const std::string logFile = dir.file("run.log");
+    ASSERT_EQ(::setenv("TALVANE_LOG", logFile.c_str(), 1), 0);
+    auto previous = GetLogSink();
+    SetLogSink(nullptr);  // back to the environment's choice
+    DPrint("first");
+    DPrint("second");
+    SetLogSink(previous);
+    ::unsetenv("TALVANE_LOG");
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(logFile, text));
+    EXPECT_EQ(text, "\tfirst\n\tsecond\n");
+}
+
+TEST(ReportFailure, ErrorLineThenParameterLines) {
+    LogCapture log;
+    ReportFailure("CommonModule\\InitAppSettings", ErrorMarker::Plain, 53, "File not found",
+                  {{"bSetAppINI", "True"}, {"sPath", "/x"}});
+    ReportFailure("clsFSO\\DelTree32", ErrorMarker::Dashed, 13, "Permission denied");
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "\tCommonModule\\InitAppSettings VB ERROR: 53 File not found",
+                               "\t\t- bSetAppINI=True", "\t\t- sPath=/x",
+                               "\tclsFSO\\DelTree32 - VB ERROR: 13 Permission denied"}));
+}
+
+struct MaskCase {
+    const char* in;
+    const char* out;
+};
+
+class Masking : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(Masking, HidesTheArchivePassword) {
+    EXPECT_EQ(MaskPasswordArgument(GetParam().in), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Masking,
+    ::testing::Values(MaskCase{"/a/7za x \"/a/c.7z\" -ps3cr3t -o\"/a/Sync\" -y",
+                               "/a/7za x \"/a/c.7z\" -p*** -o\"/a/Sync\" -y"},
+                      MaskCase{"7za x a.7z -pend", "7za x a.7z -p***"},
+                      MaskCase{"7za x a.7z -p\"two words\" -y", "7za x a.7z -p\"***\" -y"},
+                      MaskCase{"7za x a.7z -p -y", "7za x a.7z -p -y"},
+                      MaskCase{"7za x a.7z -o/p -y", "7za x a.7z -o/p -y"},
+                      MaskCase{"no password here", "no password here"}));
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,199 @@
+#include "common/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "common/event_pump.h"
+#include "common/files.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+
+namespace talvane {
+namespace {
+
+using testing::LogCapture;
+using testing::TempDir;
+
+// Scripts live in a folder with a blank in its name, as "Program Files" would be.
+class ShellXTest : public ::testing::Test {
+  protected:
+    std::string Script(const std::string& name, const std::string& body, mode_t mode = 0755) {
+        const std::string folder = dir_.file("with blank");
+        EXPECT_TRUE(MakeSureDirExists(folder));
+        const std::string path = folder + "/" + name;
+        EXPECT_TRUE(WriteFileAtomic(path, "#!/bin/sh\n" + body + "\n", mode));
+        return path;
+    }
+    std::string Read(const std::string& path) {
+        std::string text;
+        return ReadWholeFile(path, text) ? text : "<missing>";
+    }
+    // Waits for something a detached child does; generous so that a slow
+    // sanitizer build never fails here.
+    template <class Pred>
+    bool Eventually(Pred pred) {
+        for (int i = 0; i < 200; ++i) {
+            if (pred()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return pred();
+    }
+    TempDir dir_;
+};
+
+struct CountingPump : EventPump {
+    void Pump() override { ++calls; }
+    int calls = 0;
+};
+
+TEST_F(ShellXTest, WaitReturnsTheExitCode) {
+    const std::string script = Script("exit2.sh", "exit 2");
+    long code = -1;
+    EXPECT_TRUE(ShellX(script, "", true, kShowNormal, &code));
+    EXPECT_EQ(code, 2);
+    EXPECT_TRUE(ShellX("true", "", true, kShowNormal, &code));  // bare name, found on PATH
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(ShellXTest, KilledChildGivesNonZeroCode) {
+    const std::string script = Script("killed.sh", "kill -9 $$");
+    long code = 0;
+    EXPECT_TRUE(ShellX(script, "", true, kShowNormal, &code));
+    EXPECT_EQ(code, 128 + 9);
+}
+
+TEST_F(ShellXTest, ArgumentsFollowWindowsQuoting) {
+    const std::string script =
+        Script("args.sh", "out=\"$1\"; shift; printf '[%s]\\n' \"$@\" > \"$out\"");
+    const std::string out = dir_.file("with blank/out file.txt");
+    long code = -1;
+    ASSERT_TRUE(ShellX(script, "\"" + out + "\" plain \"two words\" a\\\"b -o\"/x y\" \"\"", true,
+                       kShowNormal, &code));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Read(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
+}
+
+TEST_F(ShellXTest, ChildReadsNothingFromOurInput) {
+    const std::string script = Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\"");
+    const std::string out = dir_.file("stdin.txt");
+    long code = -1;
+    ASSERT_TRUE(ShellX(script, "\"" + out + "\"", true, kShowNormal, &code));
+    EXPECT_EQ(Read(out), "/dev/null\n");
+}
+
+TEST_F(ShellXTest, WaitingLetsTheInterfaceRun) {
+    const std::string script = Script("nap.sh", "sleep 0.3");
+    CountingPump pump;
+    SetEventPump(&pump);
+    long code = -1;
+    EXPECT_TRUE(ShellX(script, "", true, kShowNormal, &code));
+    SetEventPump(nullptr);
+    EXPECT_GT(pump.calls, 0);
+}
+
+TEST_F(ShellXTest, MissingFileIsNotStarted) {
+    LogCapture log;
+    const std::string missing = dir_.file("with blank/none.sh");
+    long code = 77;
+    EXPECT_FALSE(ShellX(missing, "", true, kShowNormal, &code));
+    EXPECT_EQ(code, 77);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"\tCommonModule\\ShellX FILE NOT FOUND",
+                                                     "\t\t- sPathAndFileName=" + missing}));
+}
+
+TEST_F(ShellXTest, BareNameNotFoundFailsAtStart) {
+    LogCapture log;
+    EXPECT_FALSE(ShellX("talvane-no-such-program", "-x", false, kShowNormal));
+    // ENOENT normally; EACCES when a folder on PATH cannot be searched.
+    EXPECT_TRUE(log.contains("CommonModule\\ShellX VB ERROR: "));
+    EXPECT_TRUE(log.contains("\t- sShell=talvane-no-such-program -x"));
+    EXPECT_FALSE(log.contains("FILE NOT FOUND"));
+}
+
+TEST_F(ShellXTest, NonExecutableFileFailsAtStartWithMaskedPassword) {
+    const std::string script = Script("plain.txt", "exit 0", 0644);
+    LogCapture log;
+    long code = 77;
+    EXPECT_FALSE(ShellX(script, "x a.7z -pTopSecret -y", true, kShowNormal, &code));
+    EXPECT_EQ(code, 77);
+    EXPECT_TRUE(log.contains("CommonModule\\ShellX VB ERROR: 13 "));
+    EXPECT_TRUE(log.contains("\t\t- sShell=\"" + script + "\" x a.7z -p*** -y"));
+    EXPECT_FALSE(log.contains("TopSecret"));
+    EXPECT_FALSE(log.contains("ShellX (Failed)"));
+}
+
+TEST_F(ShellXTest, DetachedChildRunsInItsOwnSessionAndIsReaped) {
+    const std::string out = dir_.file("session.txt");
+    const std::string script = Script("detached.sh",
+                                      "set -- \"$1\" $(cat /proc/$$/stat | cut -d' ' -f1,6)\n"
+                                      "echo \"$2 $3\" > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"");
+    ASSERT_TRUE(ShellX(script, "\"" + out + "\"", false, kShowNormal));
+    ASSERT_TRUE(Eventually([&] { return DoesFileExist(out); }));
+    const std::string text = Read(out);
+    const auto blank = text.find(' ');
+    ASSERT_NE(blank, std::string::npos);
+    const std::string pid = text.substr(0, blank);
+    EXPECT_EQ(text.substr(blank + 1), pid + "\n");  // session leader
+    // No zombie left behind once it has ended.
+    EXPECT_TRUE(Eventually([&] { return !DoesDirExist("/proc/" + pid); }));
+}
+
+TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
+    const std::string quick = Script("quick.sh", "exit 3");
+    const std::string slow = Script("slow.sh", "sleep 3");
+    LogCapture log;
+    std::string message;
+    EXPECT_TRUE(ShellAndWaitForTermination("\"" + quick + "\"", kHide, message, 1, false));
+    EXPECT_EQ(message, "");
+    EXPECT_TRUE(log.contains("\tShellandWaitForTermination:  \"" + quick + "\""));
+    EXPECT_TRUE(log.contains("\t\tSuccess=True"));
+
+    log.clear();
+    EXPECT_FALSE(ShellAndWaitForTermination("\"" + slow + "\"", kHide, message, 200, true));
+    EXPECT_EQ(message, "The process has timed out.");
+    EXPECT_TRUE(log.contains("\t\tSuccess=False"));
+
+    log.clear();
+    EXPECT_FALSE(
+        ShellAndWaitForTermination("\"" + dir_.file("nothing") + "\"", kHide, message, 1, false));
+    EXPECT_TRUE(log.contains("CommonModule\\ShellAndWaitForTermination VB ERROR: 2 "));
+}
+
+TEST(Delay, ZeroSecondsStillPumpsUntilTheNextSecond) {
+    CountingPump pump;
+    SetEventPump(&pump);
+    Delay(0);
+    SetEventPump(nullptr);
+    EXPECT_GE(pump.calls, 1);
+}
+
+struct SplitCase {
+    const char* line;
+    std::vector<std::string> args;
+};
+
+class Split : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(Split, FollowsCommandLineToArgvRules) {
+    EXPECT_EQ(SplitCommandLine(GetParam().line), GetParam().args) << GetParam().line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Split,
+    ::testing::Values(
+        SplitCase{"", {}}, SplitCase{"   ", {}}, SplitCase{"prog", {"prog"}},
+        SplitCase{"\"/a b/7za\" x \"/c d/e.7z\" -pS3c -o\"/f g\" -y",
+                  {"/a b/7za", "x", "/c d/e.7z", "-pS3c", "-o/f g", "-y"}},
+        SplitCase{"C:\\dir\\prog.exe a\\b c\\\\", {"C:\\dir\\prog.exe", "a\\b", "c\\\\"}},
+        SplitCase{"p a\\\"b", {"p", "a\"b"}}, SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
+        SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}}, SplitCase{"p \"\" x", {"p", "", "x"}},
+        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}}, SplitCase{"p\t a \t b", {"p", "a", "b"}},
+        SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
+
+}  // namespace
+}  // namespace talvane
