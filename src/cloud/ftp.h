@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace talvane {
@@ -40,6 +41,7 @@ public:
 
 private:
     std::vector<cDirItem> items_;
+    std::unordered_map<std::string, std::size_t> index_;  // lower-case name -> position
 };
 
 class cFTP {

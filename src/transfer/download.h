@@ -20,12 +20,16 @@ inline constexpr std::uint32_t kInetConnectionTimeout = 0x800C000B;
 inline constexpr std::uint32_t kInetInvalidRequest = 0x800C000C;
 inline constexpr std::uint32_t kInetUnknownProtocol = 0x800C000D;
 inline constexpr std::uint32_t kInetSecurityProblem = 0x800C000E;
+inline constexpr std::uint32_t kInetRedirectFailed = 0x800C0014;
+inline constexpr std::uint32_t kAbortedByCaller = 0x80004004;  // E_ABORT, after StopDownload
 std::string StatusCodeText(std::uint32_t code);
 
 class Download {
 public:
     std::function<void()> DownloadStarted;
     std::function<void()> DownloadComplete;
+    // ErrNumber is the status code as a signed 32-bit value (0x800C0006 arrives
+    // as -2146697210); compare with static_cast<std::int32_t>(kInet...).
     std::function<void(long ErrNumber, const std::string& ErrDescription)> DownloadAborted;
     std::function<void(long ReceivedBytes, long TotalBytes)> DownloadProgress;
     std::function<void(std::string& Username, std::string& Password)> Authenticate;

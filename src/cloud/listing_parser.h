@@ -1,0 +1,41 @@
+#pragma once
+// Parser for the folder listings FTP servers send: MLSD facts (RFC 3659), Unix
+// "ls -l" lines and Windows/IIS (DOS) lines. Pure functions, no I/O.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvane {
+
+struct ListingEntry {
+    std::string name;
+    bool isDirectory = false;
+    bool readOnly = false;
+    std::uint64_t size = 0;
+    bool hasTime = false;
+    std::int64_t modifiedUtc = 0;  // seconds since 1970-01-01 UTC
+    bool hasCreated = false;
+    std::int64_t createdUtc = 0;
+};
+
+// One MLSD line ("type=file;size=12;modify=20240102030405; name"). False for
+// lines that name no entry (the folder itself, its parent, malformed lines).
+bool ParseMlsdLine(std::string_view line, ListingEntry& out);
+
+// One LIST line in Unix or DOS form. Times without a year are placed in the
+// latest year that does not put them more than a day after `nowUtc`. Listing
+// times are taken as UTC. False for "total" lines, "." and "..", and garbage.
+bool ParseListLine(std::string_view line, std::int64_t nowUtc, ListingEntry& out);
+
+// Whole listing text (CRLF or LF lines); `mlsd` selects the MLSD grammar.
+std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::int64_t nowUtc);
+
+// Seconds since 1970 (UTC) -> OLE Automation date (days since 1899-12-30) in
+// the local time zone.
+double UtcToOleLocal(std::int64_t utc);
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);
+
+}  // namespace talvane

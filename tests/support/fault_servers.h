@@ -1,0 +1,42 @@
+#pragma once
+// Misbehaving peers for transfer tests: scripted FTP/HTTP servers
+// (tools/cloud/testpeers/fault_peers.py), a port that accepts connections but
+// never speaks, and a port where nothing listens.
+#include <string>
+
+#include "support/cloud_server.h"
+
+namespace talvane::testing {
+
+class FaultPeers {
+  public:
+    FaultPeers();
+    bool ok() const { return ok_; }
+    const std::string& ftpHost() const { return ftp_; }    // "127.0.0.1:PORT"
+    const std::string& httpBase() const { return http_; }  // "http://127.0.0.1:PORT"
+
+  private:
+    ScriptProcess process_;
+    bool ok_ = false;
+    std::string ftp_, http_;
+};
+
+// Listens on a loopback port and never accepts: connections complete in the
+// kernel, then nothing is ever said.
+class SilentListener {
+  public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    int port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// A loopback port that was free a moment ago (connections are refused).
+int RefusedPort();
+
+}  // namespace talvane::testing

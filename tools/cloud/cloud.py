@@ -1,0 +1,255 @@
+#!/usr/bin/python3
+"""Local stand-in for the launcher's cloud: two FTP servers and one HTTP server on loopback.
+
+  cloud.py serve --repo DIR --redist DIR --web DIR [--user NAME:PASSWORD:HOMEDIR ...]
+                 [--host 127.0.0.1] [--ready-file FILE] [--log FILE]
+      Runs in the foreground. When every server listens, prints one line of JSON
+      {"repository": "HOST:PORT", "redist": "HOST:PORT", "http": "http://HOST:PORT"}
+      and runs until SIGTERM/SIGINT or until standard input reaches end of file.
+  cloud.py start --state DIR (same options)
+      Runs serve in the background, waits until it is ready, writes DIR/endpoints.json
+      and DIR/pid, prints the JSON.
+  cloud.py stop --state DIR
+      Stops a cloud started with start and waits for it to end.
+
+Run with Debian's /usr/bin/python3: that is the interpreter that sees python3-pyftpdlib.
+"""
+
+import argparse
+import functools
+import http.server
+import json
+import logging
+import os
+import select
+import signal
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+
+BUILTIN_USER = "NimbaraMember"
+BUILTIN_PASSWORD = "Tovex%hn52"
+FULL_PERMISSIONS = "elradfmwMT"
+
+
+def parse_user(text):
+    # The password may hold ':'; the name and the folder are taken from the ends.
+    name, sep, rest = text.partition(":")
+    password, sep2, home = rest.rpartition(":")
+    if not name or not sep or not sep2 or not home:
+        raise argparse.ArgumentTypeError("expected NAME:PASSWORD:HOMEDIR, got %r" % text)
+    return name, password, home
+
+
+def add_serve_options(parser):
+    parser.add_argument("--repo", required=True, help="home of the built-in account on the repository")
+    parser.add_argument("--redist", required=True, help="home of the built-in account on the redistribution host")
+    parser.add_argument("--web", required=True, help="folder served over HTTP")
+    parser.add_argument("--user", action="append", default=[], type=parse_user,
+                        help="subscriber account NAME:PASSWORD:HOMEDIR (repository server)")
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--ready-file")
+    parser.add_argument("--log", help="append server logs to this file (default: no logs)")
+
+
+class QuietHTTPHandler(http.server.SimpleHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        logging.getLogger("cloud.http").info("%s %s", self.address_string(), fmt % args)
+
+    def list_directory(self, path):
+        self.send_error(403, "Directory listing is off")
+        return None
+
+
+class ThreadingHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def make_ftp_server(host, accounts, ioloop):
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    authorizer = DummyAuthorizer()
+    for name, password, home in accounts:
+        authorizer.add_user(name, password, os.path.abspath(home), perm=FULL_PERMISSIONS)
+    handler = type("CloudFTPHandler", (FTPHandler,), {})
+    handler.authorizer = authorizer
+    handler.banner = "Talvane test cloud ready."
+    handler.permit_foreign_addresses = False
+    # pyftpdlib waits 3 s before refusing a login; keep tests of refusals quick.
+    handler.auth_failed_timeout = 0.2
+    server = FTPServer((host, 0), handler, ioloop=ioloop)
+    return server
+
+
+def serve(args):
+    from pyftpdlib.ioloop import IOLoop
+
+    for folder in [args.repo, args.redist, args.web] + [u[2] for u in args.user]:
+        if not os.path.isdir(folder):
+            print("cloud.py: not a folder: %s" % folder, file=sys.stderr)
+            return 2
+
+    logging.getLogger().handlers.clear()
+    if args.log:
+        logging.basicConfig(filename=args.log, level=logging.INFO,
+                            format="%(asctime)s %(name)s %(message)s")
+    else:
+        logging.getLogger().addHandler(logging.NullHandler())
+        logging.getLogger().setLevel(logging.CRITICAL)
+    logging.getLogger("pyftpdlib").propagate = bool(args.log)
+
+    ioloop = IOLoop()
+    repo_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.repo)] + list(args.user)
+    repo = make_ftp_server(args.host, repo_accounts, ioloop)
+    redist = make_ftp_server(args.host, [(BUILTIN_USER, BUILTIN_PASSWORD, args.redist)], ioloop)
+    web_handler = functools.partial(QuietHTTPHandler, directory=os.path.abspath(args.web))
+    web = ThreadingHTTPServer((args.host, 0), web_handler)
+    web_thread = threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
+    web_thread.start()
+
+    def endpoint(server):
+        h, p = server.address[:2]
+        return "%s:%d" % (h, p)
+
+    endpoints = {
+        "repository": endpoint(repo),
+        "redist": endpoint(redist),
+        "http": "http://%s:%d" % web.server_address[:2],
+    }
+    line = json.dumps(endpoints)
+    if args.ready_file:
+        tmp = args.ready_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write(line + "\n")
+        os.replace(tmp, args.ready_file)
+    sys.stdout.write(line + "\n")
+    sys.stdout.flush()
+
+    stop = threading.Event()
+
+    def on_signal(signum, frame):
+        stop.set()
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+
+    def watch_stdin():
+        # End of input (the parent closed its pipe or died) stops the cloud.
+        try:
+            fd = sys.stdin.fileno()
+            while not stop.is_set():
+                ready, _, _ = select.select([fd], [], [], 0.5)
+                if ready and not os.read(fd, 4096):
+                    break
+        except (OSError, ValueError):
+            pass
+        stop.set()
+
+    if not args.detached:
+        threading.Thread(target=watch_stdin, daemon=True).start()
+
+    try:
+        while not stop.is_set():
+            ioloop.loop(timeout=0.2, blocking=False)
+            if not ioloop.socket_map and not ioloop.sched._tasks:
+                time.sleep(0.2)
+    finally:
+        repo.close_all()
+        redist.close_all()
+        web.shutdown()
+        web.server_close()
+        ioloop.close()
+    return 0
+
+
+def start(args):
+    os.makedirs(args.state, exist_ok=True)
+    ready = os.path.join(args.state, "endpoints.json")
+    if os.path.exists(ready):
+        os.remove(ready)
+    cmd = [sys.executable, os.path.abspath(__file__), "serve", "--detached",
+           "--repo", args.repo, "--redist", args.redist, "--web", args.web,
+           "--host", args.host, "--ready-file", ready,
+           "--log", args.log or os.path.join(args.state, "cloud.log")]
+    for name, password, home in args.user:
+        cmd += ["--user", "%s:%s:%s" % (name, password, home)]
+    with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
+        proc = subprocess.Popen(cmd, stdin=devnull_in, stdout=devnull_out, stderr=None,
+                                start_new_session=True)
+    deadline = time.time() + 30
+    while time.time() < deadline:
+        if os.path.exists(ready):
+            break
+        if proc.poll() is not None:
+            print("cloud.py: the cloud ended during start-up (exit %d)" % proc.returncode, file=sys.stderr)
+            return 1
+        time.sleep(0.05)
+    else:
+        proc.terminate()
+        print("cloud.py: the cloud did not become ready", file=sys.stderr)
+        return 1
+    with open(os.path.join(args.state, "pid"), "w") as f:
+        f.write("%d\n" % proc.pid)
+    with open(ready) as f:
+        sys.stdout.write(f.read())
+    sys.stdout.flush()
+    return 0
+
+
+def stop(args):
+    pid_file = os.path.join(args.state, "pid")
+    try:
+        with open(pid_file) as f:
+            pid = int(f.read().strip())
+    except (OSError, ValueError):
+        print("cloud.py: no running cloud in %s" % args.state, file=sys.stderr)
+        return 1
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        pid = 0
+    deadline = time.time() + 10
+    while pid and time.time() < deadline:
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            break
+        time.sleep(0.05)
+    else:
+        if pid:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+    for name in ("pid", "endpoints.json"):
+        try:
+            os.remove(os.path.join(args.state, name))
+        except OSError:
+            pass
+    return 0
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    p_serve = sub.add_parser("serve")
+    add_serve_options(p_serve)
+    p_serve.add_argument("--detached", action="store_true", help=argparse.SUPPRESS)
+    p_start = sub.add_parser("start")
+    add_serve_options(p_start)
+    p_start.add_argument("--state", required=True)
+    p_stop = sub.add_parser("stop")
+    p_stop.add_argument("--state", required=True)
+    args = parser.parse_args(argv)
+    return {"serve": serve, "start": start, "stop": stop}[args.command](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,284 @@
+#!/usr/bin/python3
+"""Scripted FTP and HTTP peers that misbehave on purpose, for the client tests.
+
+Prints one JSON line {"ftp": "127.0.0.1:PORT", "http": "http://127.0.0.1:PORT"} when
+both listen, and runs until standard input reaches end of file.
+
+FTP (passive only, any password). The user name picks the listing style:
+  "dos"  - MLSD refused, LIST in Windows/IIS form
+  "unix" - MLSD refused, LIST in "ls -l" form
+  other  - MLSD
+Files (all in every folder; SIZE and listings report the declared size):
+  drop.bin   100000 bytes declared; 30000 sent, then data and control connections close
+  short.bin  100000 declared; 30000 sent, then a clean "226"
+  stall.bin  100000 declared; 30000 sent, then nothing more
+  long.bin   1000 declared; 5000 sent
+  big.bin    3000000000 declared (reads negative as a 32-bit size)
+  empty.bin  0 declared
+HTTP:
+  /nolength      200, 5000 bytes, no Content-Length (ends when the connection closes)
+  /drop          Content-Length 100000, 30000 sent, then the connection closes
+  /stall         Content-Length 100000, 1000 sent, then nothing more
+  /auth          Basic u:p required (401 otherwise), body "secret"
+  /redirect-file 302 to a file: URL
+  /redirect-ok   302 to /nolength
+  /redirect-loop 302 to itself
+  /status/NNN    that status
+"""
+
+import base64
+import http.server
+import json
+import os
+import select
+import socket
+import socketserver
+import sys
+import threading
+import time
+
+PATTERN = bytes(range(256)) * 64
+
+
+def payload(n):
+    out = bytearray()
+    while len(out) < n:
+        out += PATTERN
+    return bytes(out[:n])
+
+
+FILES = {
+    "drop.bin": (100000, 30000, "drop"),
+    "short.bin": (100000, 30000, "short"),
+    "stall.bin": (100000, 30000, "stall"),
+    "long.bin": (1000, 5000, "ok"),
+    "big.bin": (3000000000, 0, "short"),
+    "empty.bin": (0, 0, "ok"),
+}
+
+STOP = threading.Event()
+
+
+def unix_line(name, size):
+    return "-rw-r--r--   1 owner    group    %10d Mar 04  2023 %s" % (size, name)
+
+
+def dos_line(name, size):
+    return "03-04-23  05:06PM          %10d %s" % (size, name)
+
+
+def mlsd_line(name, size):
+    return "modify=20230304170600;perm=r;size=%d;type=file; %s" % (size, name)
+
+
+class FtpSession(threading.Thread):
+    daemon = True
+
+    def __init__(self, conn):
+        super().__init__()
+        self.conn = conn
+        self.rfile = conn.makefile("rb")
+        self.user = ""
+        self.pasv = None
+
+    def send(self, text):
+        self.conn.sendall((text + "\r\n").encode("latin-1"))
+
+    def open_passive(self):
+        if self.pasv:
+            self.pasv.close()
+        self.pasv = socket.socket()
+        self.pasv.bind(("127.0.0.1", 0))
+        self.pasv.listen(1)
+        self.pasv.settimeout(10)
+        return self.pasv.getsockname()[1]
+
+    def accept_data(self):
+        data, _ = self.pasv.accept()
+        self.pasv.close()
+        self.pasv = None
+        return data
+
+    def listing(self, style):
+        lines = []
+        for name, (declared, _, _) in FILES.items():
+            lines.append({"dos": dos_line, "unix": unix_line}.get(style, mlsd_line)(name, declared))
+        return ("\r\n".join(lines) + "\r\n").encode("latin-1")
+
+    def run(self):
+        try:
+            self.send("220 Fault peer ready.")
+            for raw in self.rfile:
+                line = raw.decode("latin-1").rstrip("\r\n")
+                cmd, _, arg = line.partition(" ")
+                cmd = cmd.upper()
+                if not self.handle(cmd, arg):
+                    break
+        except OSError:
+            pass
+        finally:
+            try:
+                self.conn.close()
+            except OSError:
+                pass
+
+    def handle(self, cmd, arg):
+        if cmd == "USER":
+            self.user = arg
+            self.send("331 Password please.")
+        elif cmd == "PASS":
+            self.send("230 Logged in.")
+        elif cmd == "PWD":
+            self.send('257 "/" is the current directory.')
+        elif cmd == "CWD":
+            self.send("250 Okay.")
+        elif cmd == "TYPE":
+            self.send("200 Type set.")
+        elif cmd == "EPSV":
+            self.send("229 Entering extended passive mode (|||%d|)." % self.open_passive())
+        elif cmd == "PASV":
+            port = self.open_passive()
+            self.send("227 Entering passive mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
+        elif cmd == "SIZE":
+            if arg in FILES:
+                self.send("213 %d" % FILES[arg][0])
+            else:
+                self.send("550 No such file.")
+        elif cmd in ("MLSD", "LIST", "NLST"):
+            style = self.user if self.user in ("dos", "unix") else "mlsd"
+            if cmd == "MLSD" and style != "mlsd":
+                self.send("500 Command not understood.")
+                return True
+            if cmd == "LIST" and style == "mlsd":
+                style = "unix"
+            data = self.accept_data()
+            self.send("150 Here comes the listing.")
+            data.sendall(self.listing(style))
+            data.close()
+            self.send("226 Listing sent.")
+        elif cmd == "RETR":
+            name = arg.rsplit("/", 1)[-1]
+            if name not in FILES:
+                self.send("550 No such file.")
+                return True
+            declared, sent, mode = FILES[name]
+            data = self.accept_data()
+            self.send("150 Opening data connection.")
+            data.sendall(payload(sent))
+            if mode == "drop":
+                data.close()
+                return False
+            if mode == "stall":
+                while not STOP.is_set():
+                    r, _, _ = select.select([self.conn], [], [], 0.5)
+                    if r and not self.conn.recv(1, socket.MSG_PEEK):
+                        break
+                data.close()
+                return False
+            data.close()
+            self.send("226 Transfer complete.")
+        elif cmd == "ABOR":
+            self.send("226 Aborted.")
+        elif cmd == "QUIT":
+            self.send("221 Bye.")
+            return False
+        else:
+            self.send("502 Not implemented.")
+        return True
+
+
+def ftp_server():
+    srv = socket.socket()
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind(("127.0.0.1", 0))
+    srv.listen(16)
+
+    def loop():
+        while not STOP.is_set():
+            r, _, _ = select.select([srv], [], [], 0.2)
+            if r:
+                conn, _ = srv.accept()
+                FtpSession(conn).start()
+
+    threading.Thread(target=loop, daemon=True).start()
+    return srv.getsockname()[1]
+
+
+class FaultHTTPHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def body(self, status, data, headers=()):
+        self.send_response(status)
+        for k, v in headers:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        path = self.path
+        if path == "/nolength":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(payload(5000))
+            self.close_connection = True
+        elif path in ("/drop", "/stall"):
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(payload(30000 if path == "/drop" else 1000))
+            self.wfile.flush()
+            if path == "/stall":
+                while not STOP.is_set():
+                    r, _, _ = select.select([self.connection], [], [], 0.5)
+                    if r and not self.connection.recv(1, socket.MSG_PEEK):
+                        break
+            self.close_connection = True
+        elif path == "/auth":
+            expected = "Basic " + base64.b64encode(b"u:p").decode()
+            if self.headers.get("Authorization") == expected:
+                self.body(200, b"secret")
+            else:
+                self.body(401, b"no", [("WWW-Authenticate", 'Basic realm="peer"')])
+        elif path == "/redirect-file":
+            self.body(302, b"", [("Location", "file:///etc/hostname")])
+        elif path == "/redirect-ok":
+            self.body(302, b"", [("Location", "/nolength")])
+        elif path == "/redirect-loop":
+            self.body(302, b"", [("Location", "/redirect-loop")])
+        elif path.startswith("/status/"):
+            self.body(int(path[8:]), b"status body")
+        else:
+            self.body(404, b"not here")
+
+
+class ThreadingHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+def main():
+    ftp_port = ftp_server()
+    web = ThreadingHTTPServer(("127.0.0.1", 0), FaultHTTPHandler)
+    threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
+    sys.stdout.write(json.dumps({"ftp": "127.0.0.1:%d" % ftp_port,
+                                 "http": "http://127.0.0.1:%d" % web.server_address[1]}) + "\n")
+    sys.stdout.flush()
+    fd = sys.stdin.fileno()
+    try:
+        while True:
+            r, _, _ = select.select([fd], [], [], 0.5)
+            if r and not os.read(fd, 4096):
+                break
+    except (OSError, KeyboardInterrupt):
+        pass
+    STOP.set()
+    web.shutdown()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
