@@ -21,14 +21,24 @@ enum ZipErrorNumber : long {
     kZipErrCantRemove = 12,
     kZipErrCantCreateFolder = 13,
     // Sound additions beyond the classic list.
-    kZipErrUnsafeName = 20,      // name would land outside the destination
-    kZipErrDamaged = 21,         // central directory damaged / truncated archive
-    kZipErrSizeMismatch = 22,    // entry inflates to more (or less) than declared
-    kZipErrWriteFailed = 23,     // target could not be written
+    kZipErrUnsafeName = 20,    // name would land outside the destination
+    kZipErrDamaged = 21,       // central directory damaged / truncated archive
+    kZipErrSizeMismatch = 22,  // entry inflates to more (or less) than declared
+    kZipErrWriteFailed = 23,   // target could not be written
+};
+
+// One central-directory entry as listed by ListEntries.
+struct ZipEntryInfo {
+    std::string name;  // as stored in the central record
+    std::uint32_t size = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t crc = 0;
+    std::uint16_t method = 0;
+    unsigned mode = 0;  // Unix permission bits when the archive recorded them, else 0
 };
 
 class ZipExtractionClass {
-public:
+  public:
     // Events. Progress may set cancel to stop the extraction.
     std::function<void(long& percent, bool& cancel)> Progress;
     std::function<void(const std::string& text)> Status;
@@ -44,7 +54,14 @@ public:
     bool Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite);
     std::string ZLibVersion();
 
-private:
+    // Additions for the command-line tool and tests.
+    // Visits the central directory; false when no archive is open or it is damaged.
+    bool ListEntries(const std::function<void(const ZipEntryInfo&)>& onEntry);
+    // Reads and checks every entry as Extract would (stored ones too), writing nothing.
+    // True when the whole directory was walked; bad entries raise ZipError.
+    bool TestEntries();
+
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -10,7 +10,7 @@ namespace talvane {
 class ZipFile;
 
 class ZipClass {
-public:
+  public:
     ZipClass();
     ~ZipClass();
     ZipClass(const ZipClass&) = delete;
@@ -22,7 +22,16 @@ public:
                  const std::string& Comment = {});
     bool WriteZip(const std::string& FilePath, bool Overwrite = false);
 
-private:
+    // Addition for packages that carry executables: entries added from now on record
+    // the file's Unix permission bits (made by a Unix host). Off by default, which
+    // writes "version made by" 20 and external attributes 0.
+    void StoreUnixModes(bool on) { unixModes_ = on; }
+
+  private:
+    // Holds the entries' deflated data on disk until WriteZip, so memory stays small.
+    class Spool;
+    std::unique_ptr<Spool> spool_;
+    bool unixModes_ = false;
     std::string comment_;
     std::vector<std::unique_ptr<ZipFile>> files_;
 };

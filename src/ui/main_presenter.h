@@ -3,6 +3,7 @@
 // window-level routines the workflows share. The workflows themselves are
 // member functions defined beside their subject (cloud/, transfer/).
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cloud/ftp.h"
@@ -15,8 +16,30 @@ namespace talvane::ui {
 
 enum class Installer { Pellam, Harlo, Quorra, Sorvik, Umbrin };
 
+// Line break inside message texts (CR LF on Windows).
+#ifdef _WIN32
+inline constexpr const char* kLineBreak = "\r\n";
+#else
+inline constexpr const char* kLineBreak = "\n";
+#endif
+
+// "%prompt%" and "%desktop%": special setting values, compared without case.
+inline constexpr const char* kPromptValue = "%prompt%";
+inline constexpr const char* kDesktopValue = "%desktop%";
+inline constexpr const char* kPlaceholderConfig = "[Pre-Conversion]";
+
+// Builds a 7-Zip argument string ("x "archive" [-p"password"] -o"folder" -y"). The
+// password is quoted so blanks and quotes survive the command-line split.
+std::string SevenZipExtractArguments(const std::string& archive, const std::string& outFolder,
+                                     const std::string* password);
+// Quotes one argument by the Windows command-line rules (backslashes before a
+// quote doubled, quotes escaped).
+std::string QuoteCommandLineArgument(const std::string& text);
+// True for http:// and https:// URLs (any letter case in the scheme).
+bool IsHttpUrl(const std::string& url);
+
 class MainPresenter {
-public:
+  public:
     MainPresenter(Frontend& frontend, MainView& view, Endpoints endpoints);
     ~MainPresenter();
     MainPresenter(const MainPresenter&) = delete;
@@ -31,11 +54,11 @@ public:
 
     // User actions. A click that arrives while a workflow is running on mFTP
     // is ignored (the event pump keeps the window alive during workflows).
-    void OnDownloadRun();   // cmdDandR
-    void OnRunPrevious();   // Command5
-    void OnLogin();         // Command2
-    void OnSaveQuit();      // cmdSaveClose
-    void OnUpdate();        // Command1 ("Update Me!")
+    void OnDownloadRun();  // cmdDandR
+    void OnRunPrevious();  // Command5
+    void OnLogin();        // Command2
+    void OnSaveQuit();     // cmdSaveClose
+    void OnUpdate();       // Command1 ("Update Me!")
     void OnInstall(Installer which);
     void OnSaveDefaultClick();  // chkSaveDefault was clicked
     void OnClose();             // the window's close button
@@ -73,14 +96,32 @@ public:
     cFTP& Ftp() { return mFTP_; }
     const Endpoints& Hosts() const { return endpoints_; }
 
-private:
+    // The 7-Zip program the extraction runs use: AppPath + "7z/7za" when present,
+    // else a 7za, 7z or 7zz found on the search path (empty when none).
+    std::string SevenZipProgram() const;
+    // UnloadOtherForms: closes the splash and the status window.
+    void UnloadOtherForms();
+
+  private:
     class BusyScope;
+    // One transfer through a fresh mobjDownload; an abort reported by it ends
+    // the program once the object has returned (never from inside a transfer).
+    void RunDownload(const std::string& url, const std::string& localPath);
+    // Connects mFTP to the redistribution host with the built-in account.
+    bool OpenRedist();
+    // FTP download that never leaves a partial file behind.
+    bool FetchWhole(const std::string& localPath, const std::string& remoteName);
 
     Frontend& frontend_;
     MainView& view_;
     Endpoints endpoints_;
     cFTP mFTP_;
     std::unique_ptr<Download> mobjDownload_;
+    struct PendingAbort {
+        long number = 0;
+        std::string description;
+    };
+    std::optional<PendingAbort> pendingAbort_;
     bool commandMode_ = false;
     bool loaded_ = false;
     bool busy_ = false;

@@ -1,0 +1,76 @@
+// Download && Run: newest tool package, configuration set, start the tool.
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "common/process.h"
+#include "startup/app_state.h"
+#include "startup/settings.h"
+#include "transfer/zip_reader.h"
+#include "ui/main_presenter.h"
+
+namespace talvane::ui {
+
+namespace {
+std::string TekmoProgram() {
+    return App().ExtractFolder + "/" + names::kTekmoExe + names::kExeSuffix;
+}
+std::string ConfigMarker() {
+    return App().ExtractFolder + "/Config/Tekmo.ini";
+}
+}  // namespace
+
+void MainPresenter::DownloadAndRun() {
+    const std::string config = view_.ComboText();
+    if (config.empty()) {
+        frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
+        return;
+    }
+    if (view_.Checked(MainCheck::SaveDefault)) {
+        WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", config);
+    }
+
+    const std::string package = AppPath() + names::kTekmoUpdateZip;
+    if (OpenRedist()) {
+        mFTP_.SetFTPDirectory("/Redist");
+        if (!FetchWhole(package, names::kTekmoUpdateZip)) {
+            if (frontend_.Splash().IsOpen()) frontend_.Splash().Close();
+            frontend_.MessageBox("Problem downloading tekmo!", AppTitle(), MsgIcon::None);
+            Unload();
+        }
+        mFTP_.CloseConnection();
+    } else {
+        DPrint("redistribution host not reachable; looking for a package from an earlier run");
+    }
+
+    if (!DoesFileExist(package)) return;
+
+    const std::string& extractFolder = App().ExtractFolder;
+    MakeSureDirExists(extractFolder);
+    UnzipFile(package, extractFolder, false);
+
+    SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+               view_.Text(MainField::ZipPassword), view_.ComboText());
+    Delay(1);
+
+    DeleteFileQuiet(package);
+    DeleteFileQuiet(AppPath() + names::kUpdatesZip);
+    DeleteFileQuiet(AppPath() + names::kUpdatesIni);
+
+    if (!DoesFileExist(ConfigMarker())) {
+        SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+                   view_.Text(MainField::ZipPassword), view_.ComboText());
+        if (!DoesFileExist(ConfigMarker())) {
+            frontend_.MessageBox("Failed two attempts to download/extract config!", AppTitle(),
+                                 MsgIcon::None);
+        }
+    }
+
+    if (commandMode_) frontend_.Splash().Close();
+    ShellX(TekmoProgram(), view_.Checked(MainCheck::DelMe) ? "/deltalvane" : "", false,
+           kShowNormal);
+    UnloadOtherForms();
+    Unload();
+}
+
+}  // namespace talvane::ui

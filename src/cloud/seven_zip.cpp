@@ -1,0 +1,158 @@
+// Getting the 7-Zip command-line program beside the launcher.
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "transfer/zip_reader.h"
+#include "ui/main_presenter.h"
+
+namespace talvane::ui {
+
+namespace {
+
+std::string BundledSevenZip() {
+    return AppPath() + names::kSevenZipFolder + "/" + names::kSevenZipExe + names::kExeSuffix;
+}
+
+bool IsExecutableFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return false;
+    using std::filesystem::perms;
+    return (status.permissions() & (perms::owner_exec | perms::group_exec | perms::others_exec)) !=
+           perms::none;
+}
+
+// An archive made without Unix permissions leaves the program unexecutable.
+void MarkExecutable(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add, ec);
+}
+
+std::string FindOnSearchPath(std::string_view name) {
+    const char* pathVariable = std::getenv("PATH");
+    if (!pathVariable) return {};
+#ifdef _WIN32
+    constexpr char kSeparator = ';';
+#else
+    constexpr char kSeparator = ':';
+#endif
+    std::string_view rest(pathVariable);
+    while (true) {
+        const std::size_t end = rest.find(kSeparator);
+        const std::string_view folder = rest.substr(0, end);
+        if (!folder.empty()) {
+            std::filesystem::path candidate(folder);
+            candidate /= std::string(name) + names::kExeSuffix;
+            if (IsExecutableFile(candidate)) return candidate.string();
+        }
+        if (end == std::string_view::npos) break;
+        rest.remove_prefix(end + 1);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string QuoteCommandLineArgument(const std::string& text) {
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            quoted.append(backslashes * 2 + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+std::string SevenZipExtractArguments(const std::string& archive, const std::string& outFolder,
+                                     const std::string* password) {
+    std::string arguments = "x " + QuoteCommandLineArgument(archive);
+    if (password) arguments += " -p" + QuoteCommandLineArgument(*password);
+    arguments += " -o" + QuoteCommandLineArgument(outFolder) + " -y";
+    return arguments;
+}
+
+std::string MainPresenter::SevenZipProgram() const {
+    const std::string bundled = BundledSevenZip();
+    if (DoesFileExist(bundled)) return bundled;
+    for (const char* name : {"7za", "7z", "7zz"}) {
+        std::string found = FindOnSearchPath(name);
+        if (!found.empty()) {
+            DPrint("using the 7-Zip program found on the search path: " + found);
+            return found;
+        }
+    }
+    DPrint("no 7-Zip program available");
+    return bundled;
+}
+
+void MainPresenter::EnsureSevenZip() {
+    StatusView& status = frontend_.Status();
+    if (commandMode_) {
+        status.SetCaption("Please Wait...");
+        status.SetLabel("Retrieving Required Files...");
+        status.Show();
+    }
+
+    const std::string program = BundledSevenZip();
+    if (!DoesFileExist(program)) {
+        const std::string folder = AppPath() + names::kSevenZipFolder;
+        const std::string archive = AppPath() + names::kSevenZipZip;
+        MakeSureDirExists(folder);
+        if (!endpoints_.SevenZipMirrorURL.empty()) {
+            if (DownloadFile(endpoints_.SevenZipMirrorURL, archive)) {
+                DPrint("retrieved 7zip from sourceforge");
+            } else {
+                DPrint("failed to retrieve 7zip from sourceforge");
+            }
+        }
+        if (!DoesFileExist(archive)) {
+            DPrint("attempting to retrieve 7zip from Nimbara");
+            if (mFTP_.OpenConnection(endpoints_.RepositoryHost, names::kBuiltInUser,
+                                     names::kBuiltInPassword)) {
+                mFTP_.SetFTPDirectory("/");
+                if (FetchWhole(archive, names::kSevenZipZip)) {
+                    DPrint("retrieved 7zip from Nimbara");
+                } else {
+                    DPrint("failed to retrieve 7zip from Nimbara");
+                }
+                mFTP_.CloseConnection();
+            } else {
+                DPrint("could not open connection to Nimbara");
+            }
+        }
+        if (DoesFileExist(archive)) {
+            DPrint("attempting to extract 7za.zip");
+            UnzipFile(archive, folder, false);
+            DeleteFileQuiet(archive);
+            if (!DoesFileExist(program)) {
+                DPrint("could not extract 7za.zip successfully or file not found:  " + program);
+            } else {
+                MarkExecutable(program);
+            }
+        } else {
+            DPrint("could not find 7za.zip for extraction!");
+        }
+    }
+
+    if (commandMode_) status.Close();
+}
+
+}  // namespace talvane::ui

@@ -1,0 +1,113 @@
+// Talvane's entry point: prepares the process, reads the settings and hands
+// over to exactly one window, whose loop then runs until it goes away.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/app_paths.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "startup/app_state.h"
+#include "startup/endpoints.h"
+#include "startup/settings.h"
+#include "startup/splash_logic.h"
+#include "startup/startup.h"
+#include "ui/console/console_frontend.h"
+#include "ui/default_dialog_presenter.h"
+#include "ui/frontend.h"
+#include "ui/main_presenter.h"
+
+namespace {
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// TALVANE_UI=console|gui decides; otherwise a display means the GUI.
+bool WantsGui() {
+    if (const char* ui = std::getenv("TALVANE_UI"); ui != nullptr && *ui != '\0') {
+        return std::string(ui) == "gui";
+    }
+    return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace talvane;
+
+    InitAppSettings(true, true);
+    // No progress-bar control file to write out here: every frontend brings
+    // its own bar, and the controls need no initialisation before a window.
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string commandLine = JoinCommandLine(args);
+
+    if (WantsGui()) {
+        std::fputs("Talvane: this build has no graphical frontend yet; using the console.\n",
+                   stderr);
+    }
+    ui::console::ConsoleFrontend frontend;
+    ui::SetFrontend(&frontend);
+
+    if (IsSplashDemo(commandLine)) {
+        RunSplashDemo(frontend);
+        frontend.Output().Flush();
+        ui::SetFrontend(nullptr);
+        return 0;
+    }
+
+    frontend.Splash().Show();
+    App().ExtractFolder =
+        ResolveExtractFolder(ReadIniValue(AppINI(), names::kSettingsSection, "DefaultPath"));
+    DPrint("Set:  " + App().ExtractFolder);
+    const bool complete = LoadSettings();
+    const Endpoints endpoints = LoadEndpoints(AppINI());
+    const StartWindow start = ChooseStartWindow(commandLine, complete);
+
+    std::unique_ptr<ui::MainView> mainView;
+    std::optional<ui::MainPresenter> main;
+    std::unique_ptr<ui::DefaultDialogView> dialogView;
+    std::optional<ui::DefaultDialogPresenter> dialog;
+
+    switch (start) {
+        case StartWindow::DefaultConfig:
+            frontend.Splash().Close();
+            dialogView = frontend.CreateDefaultDialogView();
+            dialog.emplace(frontend, *dialogView, endpoints);
+            dialog->Load();
+            dialogView->Show();
+            break;
+        case StartWindow::MainUnattended:
+            // The unattended run takes no input: the window is never shown to a user.
+            frontend.SetInputEnabled(false);
+            mainView = frontend.CreateMainView();
+            main.emplace(frontend, *mainView, endpoints);
+            main->Load();
+            main->ProcessCommands();
+            break;
+        case StartWindow::MainExpanded:
+            mainView = frontend.CreateMainView();
+            main.emplace(frontend, *mainView, endpoints);
+            main->Show();
+            main->Expand();
+            break;
+        case StartWindow::SplashDemo:  // not reached: handled before the splash
+        case StartWindow::MainCompact:
+            mainView = frontend.CreateMainView();
+            main.emplace(frontend, *mainView, endpoints);
+            main->Show();
+            break;
+    }
+
+    CleanUpOldExecutable();
+
+    const int code = frontend.Run(main ? &*main : nullptr, dialog ? &*dialog : nullptr);
+    frontend.Output().Flush();
+    ui::SetFrontend(nullptr);
+    return code;
+}

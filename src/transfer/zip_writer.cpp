@@ -1,0 +1,317 @@
+#include "transfer/zip_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "common/log.h"
+#include "transfer/zip_format.h"
+
+namespace talvane {
+
+using zipfmt::CentralRecord;
+using zipfmt::EndRecord;
+using zipfmt::LocalHeader;
+using zipfmt::UniqueFd;
+
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr unsigned long long kMax32 = 0xFFFFFFFFull;
+constexpr std::size_t kMaxEntries = 0xFFFF;
+
+class Deflater {
+  public:
+    Deflater() {
+        ok_ = deflateInit2(&zs_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
+                           Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~Deflater() {
+        if (ok_) deflateEnd(&zs_);
+    }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    bool Ok() const { return ok_; }
+    z_stream& Stream() { return zs_; }
+
+  private:
+    z_stream zs_{};
+    bool ok_ = false;
+};
+
+// Collects small writes into one buffer; keeps the running offset.
+class BufferedOut {
+  public:
+    explicit BufferedOut(int fd) : fd_(fd) { buf_.reserve(kBufferSize); }
+    bool Write(const void* data, std::size_t len) {
+        offset_ += len;
+        if (buf_.size() + len > kBufferSize && !Flush()) return false;
+        if (len >= kBufferSize) return zipfmt::WriteFull(fd_, data, len);
+        const auto* p = static_cast<const unsigned char*>(data);
+        buf_.insert(buf_.end(), p, p + len);
+        return true;
+    }
+    bool Flush() {
+        const bool ok = zipfmt::WriteFull(fd_, buf_.data(), buf_.size());
+        buf_.clear();
+        return ok;
+    }
+    unsigned long long Offset() const { return offset_; }
+
+  private:
+    int fd_;
+    std::vector<unsigned char> buf_;
+    unsigned long long offset_ = 0;
+};
+
+std::string LastComponent(const std::string& path) {
+    const auto pos = path.find_last_of("/\\");
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+std::string TempDirectory() {
+    const char* t = std::getenv("TMPDIR");
+    return (t && *t) ? std::string(t) : std::string("/tmp");
+}
+
+}  // namespace
+
+// One entry: its name, comment, headers and where its deflated data sits in the spool.
+class ZipFile {
+  public:
+    std::string name;
+    std::string comment;
+    LocalHeader local;
+    CentralRecord central;
+    unsigned long long spoolOffset = 0;
+
+    // Encodes the file's time stamp (local time) into both headers.
+    void SetTime(std::time_t when) {
+        std::tm tmv{};
+        localtime_r(&when, &tmv);
+        local.modTime = DosTime(tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
+        local.modDate = DosDate(tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday);
+        central.modTime = local.modTime;
+        central.modDate = local.modDate;
+    }
+};
+
+class ZipClass::Spool {
+  public:
+    bool Open() {
+        if (fd_.Valid()) return true;
+        std::string pattern = TempDirectory() + "/talvane-zip-XXXXXX";
+        fd_.Reset(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (!fd_.Valid()) return false;
+        ::unlink(pattern.c_str());  // lives as long as the descriptor
+        return true;
+    }
+    int Fd() const { return fd_.Get(); }
+    unsigned long long End() const { return end_; }
+    // Writes at the end without moving it; Commit() then accepts what was written.
+    bool Append(const void* data, std::size_t len, unsigned long long& cursor) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        while (len > 0) {
+            const ssize_t n = ::pwrite(fd_.Get(), p, len, static_cast<off_t>(cursor));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            p += n;
+            len -= static_cast<std::size_t>(n);
+            cursor += static_cast<unsigned long long>(n);
+        }
+        return true;
+    }
+    void Commit(unsigned long long newEnd) { end_ = newEnd; }
+
+  private:
+    UniqueFd fd_;
+    unsigned long long end_ = 0;
+};
+
+std::uint16_t DosTime(int hour, int minute, int second) {
+    const unsigned h = static_cast<unsigned>(hour) & 0x1F;
+    const unsigned m = static_cast<unsigned>(minute) & 0x3F;
+    const unsigned s = static_cast<unsigned>(second / 2) & 0x1F;
+    return static_cast<std::uint16_t>((h << 11) | (m << 5) | s);
+}
+
+std::uint16_t DosDate(int year, int month, int day) {
+    const unsigned y = static_cast<unsigned>(year - 1980) & 0x7F;
+    const unsigned m = static_cast<unsigned>(month) & 0x0F;
+    const unsigned d = static_cast<unsigned>(day) & 0x1F;
+    return static_cast<std::uint16_t>((y << 9) | (m << 5) | d);
+}
+
+ZipClass::ZipClass() : spool_(std::make_unique<Spool>()) {}
+ZipClass::~ZipClass() = default;
+
+long ZipClass::FileCount() const {
+    return static_cast<long>(files_.size());
+}
+
+void ZipClass::Comment(const std::string& s) {
+    comment_ = s.substr(0, zipfmt::kMaxComment);
+}
+
+bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
+                       const std::string& Comment) {
+    struct stat st {};
+    if (::stat(FilePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    auto entry = std::make_unique<ZipFile>();
+    entry->name = Filename.empty() ? LastComponent(FilePath) : Filename;
+    if (entry->name.empty() || entry->name.size() > 0xFFFF) return false;
+    entry->comment = Comment.substr(0, 0xFFFF);
+    entry->SetTime(st.st_mtime);
+
+    UniqueFd in(::open(FilePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.Valid() || !spool_->Open()) {
+        DPrint("ZipClass\\AddFile: can't read " + FilePath);
+        return false;
+    }
+    std::vector<unsigned char> inBuf(kBufferSize);
+    std::vector<unsigned char> outBuf(kBufferSize);
+    Deflater def;
+    if (!def.Ok()) return false;
+    z_stream& zs = def.Stream();
+    uLong crc = crc32(0L, Z_NULL, 0);
+    unsigned long long length = 0;
+    const unsigned long long start = spool_->End();
+    unsigned long long cursor = start;
+    bool atEnd = false;
+    while (true) {
+        if (zs.avail_in == 0 && !atEnd) {
+            const ssize_t n = ::read(in.Get(), inBuf.data(), inBuf.size());
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                DPrint("ZipClass\\AddFile: can't read " + FilePath);
+                return false;
+            }
+            atEnd = n == 0;
+            length += static_cast<unsigned long long>(n);
+            if (length > kMax32) return false;  // beyond what the format holds
+            crc = crc32(crc, inBuf.data(), static_cast<uInt>(n));
+            zs.next_in = inBuf.data();
+            zs.avail_in = static_cast<uInt>(n);
+        }
+        zs.next_out = outBuf.data();
+        zs.avail_out = static_cast<uInt>(outBuf.size());
+        const int rc = deflate(&zs, atEnd ? Z_FINISH : Z_NO_FLUSH);
+        const std::size_t have = outBuf.size() - zs.avail_out;
+        if (have > 0 && !spool_->Append(outBuf.data(), have, cursor)) return false;
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
+    }
+    const unsigned long long compressed = cursor - start;
+    if (compressed > kMax32) return false;
+
+    LocalHeader& lh = entry->local;
+    CentralRecord& cr = entry->central;
+    lh.versionNeeded = cr.versionNeeded = 20;
+    lh.flags = cr.flags = 2;
+    cr.versionMadeBy = 20;
+    if (length == 0) {
+        // An empty file is a stored entry of length 0; nothing of the deflate output is kept.
+        lh.method = cr.method = zipfmt::kMethodStored;
+        lh.crc = cr.crc = 0;
+        lh.compressedSize = cr.compressedSize = 0;
+        lh.uncompressedSize = cr.uncompressedSize = 0;
+    } else {
+        lh.method = cr.method = zipfmt::kMethodDeflated;
+        lh.crc = cr.crc = static_cast<std::uint32_t>(crc);
+        lh.compressedSize = cr.compressedSize = static_cast<std::uint32_t>(compressed);
+        lh.uncompressedSize = cr.uncompressedSize = static_cast<std::uint32_t>(length);
+        spool_->Commit(cursor);
+    }
+    entry->spoolOffset = start;
+    lh.nameLength = cr.nameLength = static_cast<std::uint16_t>(entry->name.size());
+    lh.extraLength = cr.extraLength = 0;
+    cr.commentLength = static_cast<std::uint16_t>(entry->comment.size());
+    cr.diskStart = 0;
+    cr.internalAttr = 0x0020;
+    cr.externalAttr = 0;
+    if (unixModes_) {
+        cr.versionMadeBy = static_cast<std::uint16_t>((zipfmt::kHostUnix << 8) | 20);
+        cr.externalAttr = (static_cast<std::uint32_t>(S_IFREG | (st.st_mode & 0777))) << 16;
+    }
+    files_.push_back(std::move(entry));
+    return true;
+}
+
+bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
+    struct stat st {};
+    if (::lstat(FilePath.c_str(), &st) == 0) {
+        if (!Overwrite) return false;
+        if (::unlink(FilePath.c_str()) != 0) {
+            DPrint("ZipClass\\WriteZip: can't remove " + FilePath);
+            return false;
+        }
+    }
+    if (files_.size() > kMaxEntries) {
+        DPrint("ZipClass\\WriteZip: too many entries for one archive");
+        return false;
+    }
+    const std::string temp = FilePath + ".~tvz" + std::to_string(::getpid());
+    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!out.Valid()) {
+        DPrint("ZipClass\\WriteZip: can't create " + FilePath);
+        return false;
+    }
+    auto fail = [&] {
+        out.Reset();
+        ::unlink(temp.c_str());
+        DPrint("ZipClass\\WriteZip: can't write " + FilePath);
+        return false;
+    };
+
+    BufferedOut w(out.Get());
+    std::vector<unsigned char> copyBuf(kBufferSize);
+    for (auto& f : files_) {
+        if (w.Offset() > kMax32) return fail();
+        f->central.localOffset = static_cast<std::uint32_t>(w.Offset());
+        unsigned char hb[zipfmt::kLocalSize];
+        f->local.Write(hb);
+        if (!w.Write(hb, sizeof hb) || !w.Write(f->name.data(), f->name.size())) return fail();
+        unsigned long long pos = f->spoolOffset;
+        unsigned long long left = f->local.compressedSize;
+        while (left > 0) {
+            const std::size_t want =
+                left < copyBuf.size() ? static_cast<std::size_t>(left) : copyBuf.size();
+            const long long n =
+                zipfmt::PreadFull(spool_->Fd(), copyBuf.data(), want, static_cast<long long>(pos));
+            if (n != static_cast<long long>(want) || !w.Write(copyBuf.data(), want)) return fail();
+            pos += want;
+            left -= want;
+        }
+    }
+    const unsigned long long centralStart = w.Offset();
+    for (auto& f : files_) {
+        unsigned char cb[zipfmt::kCentralSize];
+        f->central.Write(cb);
+        if (!w.Write(cb, sizeof cb) || !w.Write(f->name.data(), f->name.size()) ||
+            !w.Write(f->comment.data(), f->comment.size()))
+            return fail();
+    }
+    const unsigned long long centralEnd = w.Offset();
+    if (centralEnd > kMax32) return fail();
+    EndRecord end;
+    end.entriesHere = end.entriesTotal = static_cast<std::uint16_t>(files_.size());
+    end.centralSize = static_cast<std::uint32_t>(centralEnd - centralStart);
+    end.centralOffset = static_cast<std::uint32_t>(centralStart);
+    end.commentLength = static_cast<std::uint16_t>(comment_.size());
+    unsigned char eb[zipfmt::kEndSize];
+    end.Write(eb);
+    if (!w.Write(eb, sizeof eb) || !w.Write(comment_.data(), comment_.size()) || !w.Flush() ||
+        !out.Close())
+        return fail();
+    if (::rename(temp.c_str(), FilePath.c_str()) != 0) return fail();
+    return true;
+}
+
+}  // namespace talvane

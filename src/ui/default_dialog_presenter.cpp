@@ -1,0 +1,143 @@
+#include "ui/default_dialog_presenter.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "common/strings.h"
+#include "startup/app_state.h"
+#include "startup/settings.h"
+#include "startup/splash_logic.h"
+#include "ui/main_presenter.h"
+
+namespace talvane::ui {
+
+namespace {
+
+std::string LogoPath() {
+    return AppPath() + names::kLogoFile;
+}
+
+// Copying a file onto itself would truncate it on POSIX; treat it as the
+// failed copy it is on Windows.
+bool IsSameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// File names compare as the file system does: without case on Windows,
+// exactly on POSIX (a "talvane.BMP" there is not the logo file).
+bool IsLogoFileName(const std::string& name) {
+#ifdef _WIN32
+    return ToLower(name) == ToLower(names::kLogoFile);
+#else
+    return name == names::kLogoFile;
+#endif
+}
+
+}  // namespace
+
+DefaultDialogPresenter::DefaultDialogPresenter(Frontend& frontend, DefaultDialogView& view,
+                                               Endpoints endpoints)
+    : frontend_(frontend), view_(view), endpoints_(std::move(endpoints)) {}
+
+void DefaultDialogPresenter::Load() {
+    mFTP_.SetModePassive();
+    mFTP_.SetTransferBinary();
+    RefreshConfigList();
+    if (DoesFileExist(LogoPath())) view_.SetLogoLabel("Found!");
+}
+
+void DefaultDialogPresenter::RefreshConfigList() {
+    // The dialog signs in with the stored credentials; a refused sign-in
+    // leaves the list empty and says nothing.
+    if (!mFTP_.OpenConnection(endpoints_.RepositoryHost, App().UserName, App().Password)) return;
+    mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
+    FillConfigCombo();
+    mFTP_.CloseConnection();
+}
+
+void DefaultDialogPresenter::FillConfigCombo() {
+    const cDirList* listing = mFTP_.GetDirectoryListing("*.*");
+    view_.ComboClear();
+    long count = 0;
+    if (listing) {
+        for (const cDirItem& item : *listing) {
+            ++count;
+            view_.ComboAdd(Strip(item.Filename, ".7z"));
+        }
+    }
+    if (count == 0) {
+        view_.ComboAdd(kPlaceholderConfig);
+        view_.SetComboText(kPlaceholderConfig);
+    }
+    SelectDefaultConfig();
+}
+
+void DefaultDialogPresenter::SelectDefaultConfig() {
+    // Unlike the main window, "%prompt%" is not special here.
+    const std::string stored = ReadIniValue(AppINI(), names::kSettingsSection, "DefaultConfig");
+    if (stored.empty()) return;
+    const std::string wanted = ToLower(stored);
+    bool found = false;
+    for (const std::string& item : view_.ComboItems()) {
+        if (ToLower(item) == wanted) found = true;
+    }
+    if (found) view_.SetComboText(stored);
+}
+
+void DefaultDialogPresenter::OnSave() {
+    const std::string& ini = AppINI();
+    WriteIniValue(ini, names::kSettingsSection, "DefaultConfig",
+                  view_.Option2Selected() ? view_.ComboText() : std::string(kPromptValue));
+    WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
+                  view_.Option4Selected() ? view_.FolderText() : std::string(kDesktopValue));
+    OnClose();
+}
+
+void DefaultDialogPresenter::OnImport() {
+    const std::string logo = LogoPath();
+    const std::string chosen =
+        frontend_.OpenFileDialog("Select a supported graphic to import.", "Bitmaps (*.bmp)|*.bmp");
+    if (chosen.empty()) {
+        if (DoesFileExist(logo)) view_.SetLogoLabel("Found!");
+        return;
+    }
+
+    const std::string name = StripPath(chosen);
+    const std::string copied = AppPath() + name;
+    const bool copiedOk = !IsSameFile(chosen, copied) && ShellCopy(chosen, AppPath());
+    if (!copiedOk) {
+        frontend_.MessageBox(std::string("Oops, there was a problem importing that logo.") +
+                                 kLineBreak + kLineBreak + chosen,
+                             AppTitle(), MsgIcon::None);
+        return;
+    }
+    if (!IsLogoFileName(name)) {
+        DeleteFileQuiet(logo);
+        if (!RenameFile(copied, logo)) DPrint("could not rename the imported logo: " + copied);
+    }
+    if (DoesFileExist(logo)) view_.SetLogoLabel("Found!");
+    frontend_.MessageBox("Logo Imported.", AppTitle(), MsgIcon::None);
+}
+
+void DefaultDialogPresenter::OnTest() {
+    RunSplashDemo(frontend_);
+}
+
+void DefaultDialogPresenter::OnComboChange() {
+    view_.SelectOption2(true);
+}
+
+void DefaultDialogPresenter::OnClose() {
+    if (closed_) return;
+    closed_ = true;
+    mFTP_.CloseConnection();
+    view_.Close();
+}
+
+}  // namespace talvane::ui

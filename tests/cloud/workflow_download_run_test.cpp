@@ -1,0 +1,309 @@
+// Download && Run against the real local cloud, from the click to the started tool.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/names.h"
+#include "support/workflow_fixture.h"
+
+namespace talvane::testing {
+namespace {
+
+using ui::MainCheck;
+using ui::MainControl;
+using ui::MainField;
+
+class DownloadRunTest : public WorkflowTest {
+  protected:
+    void Choose(const std::string& set) {
+        view_.SetComboText(set);
+        ASSERT_EQ(view_.ComboText(), set);
+    }
+    std::string Tool(const std::string& rel) const { return extract_ + "/" + rel; }
+    // Everything the program folder may hold after a run: the program and its settings.
+    void ExpectProgramFolderClean() const {
+        for (const std::string& name : FolderEntries(prog_)) {
+            EXPECT_TRUE(name == "Talvane" || name == "Talvane.ini") << "left behind: " << name;
+        }
+    }
+    long CountLog(const std::string& text) const {
+        long n = 0;
+        for (const std::string& line : log_.lines()) {
+            if (line.find(text) != std::string::npos) ++n;
+        }
+        return n;
+    }
+};
+
+TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBehind) {
+    LoadedPresenter();
+    Choose("Field Team");
+    view_.SetChecked(MainCheck::DelMe, true);
+
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+
+    // Tool package, configuration set and definitions in their places.
+    EXPECT_TRUE(Exists(Tool("Tekmo")));
+    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Field Team"), std::string::npos);
+    EXPECT_TRUE(Exists(Tool("Config/Package.ini")));  // folders merge, package files stay
+    EXPECT_TRUE(Exists(Tool("Scripts/startup.cmd")));
+    EXPECT_TRUE(Exists(Tool("Scripts/tasks/cleanup.cmd")));
+    EXPECT_TRUE(Exists(Tool("Modules/Defs/set.def")));
+    EXPECT_TRUE(Exists(Tool("Modules/Defs/core.def")));
+    EXPECT_TRUE(Exists(Tool("Modules/Defs/extra/more.def")));
+    EXPECT_EQ(FolderEntries(Tool("3rd Party Tools/Ketarin")),
+              (std::vector<std::string>{"Ketarin.txt", "jobs.db", "settings.db"}));
+
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: [/deltalvane]"))
+        << RunLog();
+    ExpectProgramFolderClean();
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_TRUE(view_.closed);
+
+    EXPECT_TRUE(LogHas("retrieved 7zip from Nimbara"));
+    EXPECT_FALSE(LogHas("search path"));
+    EXPECT_TRUE(LogHas("7zip (tekmo_Config.7z) returned errorlevel 0"));
+    EXPECT_TRUE(LogHas("7zip (tekmo_Defs.7z) returned errorlevel 0"));
+    for (const std::string& line : log_.lines()) {
+        EXPECT_EQ(line.find(kZipPassword), std::string::npos) << line;
+        EXPECT_EQ(line.find(kSubscriberPassword), std::string::npos) << line;
+    }
+}
+
+TEST_F(DownloadRunTest, ToolGetsNoArgumentsUnlessDeleteMeIsTicked) {
+    LoadedPresenter();
+    Choose("Office");
+    view_.SetChecked(MainCheck::DelMe, false);
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "started with arguments: []")) << RunLog();
+    EXPECT_EQ(RunLog().find("/deltalvane"), std::string::npos);
+}
+
+TEST_F(DownloadRunTest, UnreachableRedistWithoutPackageStaysButHasSavedTheDefault) {
+    endpoints_.RedistHost = "127.0.0.1:1";
+    LoadedPresenter();
+    Choose("Office");
+    view_.SetChecked(MainCheck::SaveDefault, true);
+    EXPECT_FALSE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_FALSE(Exists(extract_));
+    EXPECT_FALSE(presenter_->Busy());
+}
+
+TEST_F(DownloadRunTest, UnreachableRedistUsesAPackageLeftByAnEarlierRun) {
+    std::filesystem::copy_file(redist_ + "/Redist/Tekmo_2.1.0.zip", prog_ + "/tekmoUpdate.zip");
+    endpoints_.RedistHost = "127.0.0.1:1";
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.1.0 started")) << RunLog();
+    EXPECT_TRUE(Exists(Tool("Config/Tekmo.ini")));
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, SetWithoutConfigIsTriedTwiceThenTheToolStartsAnyway) {
+    ASSERT_TRUE(MakeSet(SetPath("Office"), "Office", kZipPassword, {"--no-config"}));
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_EQ(frontend_.MessageTexts(),
+              (std::vector<std::string>{"Failed two attempts to download/extract config!"}));
+    EXPECT_EQ(CountLog("7zip (tekmo_Config.7z) returned errorlevel 0"), 2);
+    EXPECT_TRUE(Exists(Tool("Scripts/startup.cmd")));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started")) << RunLog();
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, WrongArchivePasswordMovesNothingIntoTheToolTree) {
+    // Stored entries without encrypted headers: a wrong password still writes
+    // every file, with garbage in it. None of it may be deployed.
+    ASSERT_TRUE(MakeSet(SetPath("Office"), "Office", "another secret", {"--stored"}));
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+
+    EXPECT_TRUE(frontend_.HasMessage("Failed two attempts to download/extract config!"));
+    EXPECT_EQ(CountLog("7zip (tekmo_Config.7z) returned errorlevel 2"), 2);
+    EXPECT_TRUE(LogHas("nothing moved"));
+    EXPECT_FALSE(Exists(Tool("Config/Tekmo.ini")));
+    EXPECT_FALSE(Exists(Tool("Scripts")));
+    EXPECT_FALSE(Exists(Tool("Modules/Defs/set.def")));
+    EXPECT_EQ(FolderEntries(Tool("3rd Party Tools/Ketarin")),
+              (std::vector<std::string>{"Ketarin.txt"}));
+    // The definitions step and the clean-up still ran.
+    EXPECT_TRUE(Exists(Tool("Modules/Defs/core.def")));
+    ExpectProgramFolderClean();
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started")) << RunLog();
+}
+
+TEST_F(DownloadRunTest, SetThatDoesNotExistOnTheServerIsReportedOnEachAttempt) {
+    LoadedPresenter();
+    view_.SetText(MainField::User, "edge1");
+    presenter_->OnLogin();
+    Choose("a.b");  // listed from a.7z.b.7z, fetched as a.b.7z
+    frontend_.messages.clear();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    ASSERT_EQ(frontend_.messages.size(), 3U);
+    EXPECT_EQ(frontend_.messages[0].title, "Talvane");
+    EXPECT_EQ(frontend_.messages[2].text, "Failed two attempts to download/extract config!");
+    EXPECT_FALSE(LogHas("tekmo_Defs.7z) returned"));  // the definitions were not fetched
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, RefusedSignInShowsTheServerTextUnderItsOwnTitle) {
+    LoadedPresenter();
+    Choose("Office");
+    view_.SetText(MainField::Password, "not the password");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    ASSERT_GE(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].title, "Error Opening Connection!");
+    EXPECT_FALSE(frontend_.messages[0].text.empty());
+    EXPECT_TRUE(frontend_.HasMessage("Failed two attempts to download/extract config!"));
+}
+
+TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchive) {
+    LoadedPresenter();
+    view_.SetText(MainField::User, "legacy1");
+    presenter_->OnLogin();
+    Choose("Tekmo_Config");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    const std::string home = repo_ + "/subscribers/legacy1/Tekmo";
+    EXPECT_TRUE(Exists(home + "/ConfigSets"));
+    EXPECT_TRUE(Exists(home + "/Defs"));
+    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Tekmo_Config"), std::string::npos);
+}
+
+TEST_F(DownloadRunTest, UnattendedRunWithStoredDefaultDeploysAndStartsWithoutShowingTheWindow) {
+    WriteSetting("DefaultConfig", "workshop");
+    LoadedPresenter();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->ProcessCommands(); }));
+
+    EXPECT_TRUE(presenter_->CommandMode());
+    EXPECT_EQ(view_.shows, 0);
+    for (MainControl c : {MainControl::cmdDandR, MainControl::cmdOptions,
+                          MainControl::chkSaveDefault, MainControl::chkDelMe}) {
+        EXPECT_FALSE(view_.Enabled(c));
+    }
+    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Workshop"), std::string::npos);
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: [/deltalvane]"))
+        << RunLog();
+    EXPECT_GE(frontend_.splash.shows, 1);
+    EXPECT_FALSE(frontend_.splash.IsOpen());
+    EXPECT_FALSE(frontend_.splash.bar.values.empty());
+    const std::vector<std::string>& labels = frontend_.status.labels;
+    for (const char* label : {"Retrieving Required Files...", "Extracting Config...",
+                              "Copying Files...", "Extracting Defs...", "Cleaning Up..."}) {
+        EXPECT_NE(std::find(labels.begin(), labels.end(), label), labels.end()) << label;
+    }
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, UnattendedRunWithoutPreselectionShowsTheWindowAndDownloadsNothing) {
+    WriteSetting("DefaultConfig", "%prompt%");
+    LoadedPresenter();
+    EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
+    EXPECT_TRUE(view_.IsShown());
+    EXPECT_FALSE(presenter_->CommandMode());
+    EXPECT_FALSE(Exists(extract_));
+}
+
+TEST_F(DownloadRunTest, UnattendedRunThatCannotStartHandsTheWindowToTheUser) {
+    WriteSetting("DefaultConfig", "Office");
+    endpoints_.RedistHost = "127.0.0.1:1";
+    LoadedPresenter();
+    EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
+    EXPECT_TRUE(view_.IsShown());
+    EXPECT_FALSE(frontend_.splash.IsOpen());
+}
+
+TEST_F(DownloadRunTest, SevenZipComesFromTheMirrorWhenOneIsConfigured) {
+    std::filesystem::create_directories(web_ + "/mirror");
+    std::filesystem::rename(repo_ + "/7za.zip", web_ + "/mirror/7za920.zip");
+    endpoints_.SevenZipMirrorURL = cloud_->httpBase() + "/mirror/7za920.zip";
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(LogHas("retrieved 7zip from sourceforge"));
+    EXPECT_FALSE(LogHas("attempting to retrieve 7zip from Nimbara"));
+    EXPECT_FALSE(LogHas("search path"));
+    EXPECT_TRUE(Exists(Tool("Config/Tekmo.ini")));
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, UnreachableMirrorEndsTheLauncherWithoutTryingTheRepository) {
+    endpoints_.SevenZipMirrorURL = "http://127.0.0.1:1/7za920.zip";
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    ASSERT_FALSE(frontend_.messages.empty());
+    EXPECT_EQ(frontend_.messages.back().title, "Download");
+    EXPECT_EQ(frontend_.messages.back().text.rfind("Download aborted.", 0), 0U);
+    EXPECT_FALSE(LogHas("attempting to retrieve 7zip from Nimbara"));
+    EXPECT_FALSE(Exists(runLog_));
+}
+
+TEST_F(DownloadRunTest, WithoutAnySourceASevenZipOnTheSearchPathIsUsed) {
+    std::filesystem::remove(repo_ + "/7za.zip");
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(LogHas("failed to retrieve 7zip from Nimbara"));
+    EXPECT_TRUE(LogHas("could not find 7za.zip for extraction!"));
+    EXPECT_TRUE(LogHas("found on the search path"));
+    EXPECT_TRUE(Exists(Tool("Config/Tekmo.ini")));
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, MissingPackageOnTheServerEndsWithItsMessageAndLeavesNoPart) {
+    std::filesystem::remove(redist_ + "/Redist/tekmoUpdate.zip");
+    LoadedPresenter();
+    Choose("Office");
+    frontend_.splash.Show();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Problem downloading tekmo!"}));
+    EXPECT_FALSE(frontend_.splash.IsOpen());
+    EXPECT_FALSE(Exists(prog_ + "/tekmoUpdate.zip"));
+    EXPECT_FALSE(Exists(extract_));
+}
+
+TEST_F(DownloadRunTest, SevenZipArchiveWithoutTheProgramIsReportedWithTheFullPath) {
+    ASSERT_EQ(RunProgram({"/usr/bin/python3", "-c",
+                          "import sys, zipfile\n"
+                          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                          "    z.writestr('readme.txt', 'no program here')\n",
+                          repo_ + "/7za.zip"}),
+              0);
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(
+        LogHas("could not extract 7za.zip successfully or file not found:  " + prog_ + "/7z/7za"));
+    EXPECT_TRUE(LogHas("found on the search path"));
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
+    LoadedPresenter();
+    Choose("Office");
+    int hookCalls = 0;
+    frontend_.onPump = [&] {
+        if (hookCalls++ > 0) return;
+        presenter_->OnRunPrevious();  // would say "select a previous version"
+        presenter_->OnLogin();        // would confirm a refreshed list
+        presenter_->OnInstall(ui::Installer::Pellam);
+        presenter_->Expand();
+    };
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_EQ(hookCalls > 0, true);
+    EXPECT_TRUE(frontend_.messages.empty()) << frontend_.messages.front().text;
+    EXPECT_EQ(view_.WidthTwips(), 7530);
+    EXPECT_TRUE(LogHas("ignored while a workflow runs"));
+    EXPECT_FALSE(Exists(Tool("Modules/Pellam")));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started")) << RunLog();
+}
+
+}  // namespace
+}  // namespace talvane::testing

@@ -1,0 +1,84 @@
+// Run Previous Ver against the real local cloud.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/workflow_fixture.h"
+
+namespace talvane::testing {
+namespace {
+
+using ui::MainCheck;
+
+class PreviousVersionTest : public WorkflowTest {};
+
+TEST_F(PreviousVersionTest, ConfigCheckComesBeforeTheVersionCheck) {
+    WriteSetting("DefaultConfig", "%prompt%");
+    LoadedPresenter();
+    presenter_->OnRunPrevious();
+    EXPECT_EQ(frontend_.MessageTexts(),
+              (std::vector<std::string>{"You must select a config first!"}));
+    view_.SetComboText("Office");
+    presenter_->OnRunPrevious();
+    EXPECT_EQ(frontend_.messages.back().text, "You must select a previous version first!");
+    EXPECT_EQ(frontend_.messages.size(), 2U);
+    EXPECT_FALSE(Exists(extract_));
+}
+
+TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithoutArguments) {
+    LoadedPresenter();
+    view_.SetComboText("Workshop");
+    ASSERT_TRUE(view_.SelectVersion("Tekmo_2.0.1.zip"));
+    view_.SetChecked(MainCheck::DelMe, true);  // has no effect here
+    view_.SetChecked(MainCheck::SaveDefault, true);
+
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.0.1 started with arguments: []")) << RunLog();
+    EXPECT_NE(ReadText(extract_ + "/Config/Tekmo.ini").find("ConfigSet=Workshop"),
+              std::string::npos);
+    EXPECT_EQ(Setting("DefaultConfig"), "Workshop");
+    EXPECT_FALSE(Exists(prog_ + "/Tekmo.zip"));
+    EXPECT_FALSE(Exists(prog_ + "/SyncTemp"));
+    EXPECT_FALSE(Exists(prog_ + "/7z"));
+    EXPECT_TRUE(frontend_.messages.empty());
+}
+
+TEST_F(PreviousVersionTest, EntryWithSurroundingBlanksIsFetchedUnderItsTrimmedName) {
+    LoadedPresenter();
+    view_.SetComboText("Office");
+    view_.ListAdd("  Tekmo_2.1.0.zip ");
+    ASSERT_TRUE(view_.SelectVersion("  Tekmo_2.1.0.zip "));
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.1.0 started with arguments: []")) << RunLog();
+}
+
+TEST_F(PreviousVersionTest, MissingPackageOnTheServerEndsWithItsMessage) {
+    LoadedPresenter();
+    view_.SetComboText("Office");
+    view_.ListAdd("Tekmo_0.0.1.zip");
+    ASSERT_TRUE(view_.SelectVersion("Tekmo_0.0.1.zip"));
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
+    EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Problem downloading Tekmo!"}));
+    EXPECT_FALSE(Exists(prog_ + "/Tekmo.zip"));
+    EXPECT_FALSE(Exists(extract_ + "/Tekmo"));
+}
+
+TEST_F(PreviousVersionTest, UnreachableRedistStartsTheToolAlreadyDeployed) {
+    LoadedPresenter();  // lists the versions while the host is still reachable
+    view_.SetComboText("Office");
+    ASSERT_TRUE(view_.SelectVersion("Tekmo_2.1.0.zip"));
+    ASSERT_TRUE(WriteText(extract_ + "/Tekmo",
+                          "#!/bin/sh\necho \"deployed earlier [$*]\" >> \"$TEKMO_RUN_LOG\"\n",
+                          0755));
+    endpoints_.RedistHost = "127.0.0.1:1";
+    LoadedPresenter();  // same view, new host; the list keeps its entries
+    view_.SetComboText("Office");
+    ASSERT_EQ(view_.ListText(), "Tekmo_2.1.0.zip");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "deployed earlier []")) << RunLog();
+    EXPECT_TRUE(Exists(extract_ + "/Config/Tekmo.ini"));  // still synchronised
+}
+
+}  // namespace
+}  // namespace talvane::testing

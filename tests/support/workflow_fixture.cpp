@@ -1,0 +1,192 @@
+#include "support/workflow_fixture.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "common/app_paths.h"
+#include "common/names.h"
+#include "startup/app_state.h"
+#include "startup/settings.h"
+
+extern char** environ;
+
+namespace talvane::testing {
+
+namespace fs = std::filesystem;
+
+int RunProgram(const std::vector<std::string>& argv) {
+    if (argv.empty()) return -1;
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool RunContentTool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3",
+                                  std::string(TALVANE_SOURCE_DIR) + "/tools/demo/make_content.py"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv) == 0;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+bool WriteText(const std::string& path, const std::string& text, unsigned mode) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << text;
+    }
+    fs::permissions(path, static_cast<fs::perms>(mode), ec);
+    return !ec;
+}
+
+bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        if (ReadText(path).find(needle) != std::string::npos) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+    if (value) {
+        ::setenv(name_.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (previous_) {
+        ::setenv(name_.c_str(), previous_->c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+void WorkflowTest::SetUp() {
+    content_ = tmp_.file("cloud");
+    repo_ = content_ + "/repo";
+    redist_ = content_ + "/redist";
+    web_ = content_ + "/web";
+    prog_ = tmp_.file("program files/Talvane");  // a blank on purpose
+    extract_ = tmp_.file("drive/Tools/tekmo");
+    runLog_ = tmp_.file("run.log");
+    exe_ = prog_ + "/" + names::kLauncherExe;
+
+    ASSERT_TRUE(RunContentTool({"--out", content_}));
+    ASSERT_TRUE(WriteText(exe_, "#!/bin/sh\nexit 0\n", 0755));
+    OverrideExecutablePath(exe_);
+    InitAppSettings(true, true);
+    runLogEnv_ = std::make_unique<ScopedEnv>("TEKMO_RUN_LOG", runLog_);
+
+    AppState& app = App();
+    app.ExtractFolder = extract_;
+    app.UserName = kSubscriber;
+    app.Password = kSubscriberPassword;
+    app.ZipPassword = kZipPassword;
+
+    CloudOptions options{repo_, redist_, web_, {}};
+    for (const char* account : {kSubscriber, "edge1", "empty1", "legacy1"}) {
+        options.subscribers.push_back(
+            {account, kSubscriberPassword, repo_ + "/subscribers/" + account});
+    }
+    cloud_ = std::make_unique<CloudServer>(options);
+    ASSERT_TRUE(cloud_->ok());
+    endpoints_.RepositoryHost = cloud_->repositoryHost();
+    endpoints_.RedistHost = cloud_->redistHost();
+    endpoints_.UpdatesURL = cloud_->httpBase() + "/VelmoraUpdates.zip";
+    endpoints_.SubscriberURL = cloud_->httpBase() + "/Subscribers/";
+    endpoints_.SevenZipMirrorURL.clear();
+}
+
+void WorkflowTest::TearDown() {
+    presenter_.reset();
+    cloud_.reset();
+    runLogEnv_.reset();
+    App() = AppState{};
+}
+
+ui::MainPresenter& WorkflowTest::MakePresenter() {
+    presenter_.reset();
+    presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, endpoints_);
+    return *presenter_;
+}
+
+bool WorkflowTest::EndsProcess(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ProcessEnded&) {
+        return true;
+    }
+    return false;
+}
+
+ui::MainPresenter& WorkflowTest::LoadedPresenter() {
+    ui::MainPresenter& p = MakePresenter();
+    p.Load();
+    return p;
+}
+
+std::string WorkflowTest::Setting(const std::string& key) const {
+    return ReadIniValue(AppINI(), names::kSettingsSection, key);
+}
+
+void WorkflowTest::WriteSetting(const std::string& key, const std::string& value) const {
+    WriteIniValue(AppINI(), names::kSettingsSection, key, value);
+}
+
+bool WorkflowTest::MakeSet(const std::string& file, const std::string& name,
+                           const std::string& password, std::vector<std::string> extraFlags) const {
+    std::vector<std::string> args{"make-set", "--out", file, "--name", name};
+    if (!password.empty()) {
+        args.push_back("--password");
+        args.push_back(password);
+    }
+    args.insert(args.end(), extraFlags.begin(), extraFlags.end());
+    return RunContentTool(args);
+}
+
+std::string WorkflowTest::SetPath(const std::string& name) const {
+    return SubscriberHome() + "/Tekmo/ConfigSets/" + name + ".7z";
+}
+
+}  // namespace talvane::testing

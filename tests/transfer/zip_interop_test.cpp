@@ -1,0 +1,258 @@
+// Cross-checks against real tools: archives made by Python's zipfile, Info-ZIP and
+// 7-Zip extract to the same trees as those tools give; archives made by ZipClass pass
+// their tests. Also the writer's field values and the talvane-zip command line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+
+#include "support/temp_dir.h"
+#include "transfer/zip_reader.h"
+#include "transfer/zip_writer.h"
+#include "zip_test_util.h"
+
+namespace talvane {
+namespace {
+
+using namespace ziptest;
+
+// A tree of text, incompressible data, nested folders, an empty file and a script.
+constexpr const char* kMakeTree = R"(
+import os, random, sys
+root = sys.argv[1]
+rnd = random.Random(7)
+for d in range(4):
+    for s in range(3):
+        folder = os.path.join(root, 'tree', 'd%d' % d, 'sub%d' % s)
+        os.makedirs(folder, exist_ok=True)
+        for f in range(4):
+            with open(os.path.join(folder, 'text%d.txt' % f), 'w') as h:
+                h.write(''.join('line %d of %d/%d/%d\n' % (i, d, s, f) for i in range(rnd.randint(1, 3000))))
+            with open(os.path.join(folder, 'blob%d.bin' % f), 'wb') as h:
+                h.write(rnd.randbytes(rnd.randint(1, 70000)))
+open(os.path.join(root, 'tree', 'empty.txt'), 'w').close()
+with open(os.path.join(root, 'tree', 'run.sh'), 'w') as h:
+    h.write('#!/bin/sh\necho hi\n')
+os.chmod(os.path.join(root, 'tree', 'run.sh'), 0o755)
+)";
+
+constexpr const char* kPythonZip = R"(
+import os, sys, zipfile
+method = zipfile.ZIP_STORED if sys.argv[2] == 'stored' else zipfile.ZIP_DEFLATED
+with zipfile.ZipFile(sys.argv[1], 'w', method) as z:
+    for base, dirs, files in os.walk('tree'):
+        z.write(base)
+        for f in sorted(files):
+            z.write(os.path.join(base, f))
+)";
+
+constexpr const char* kPythonExtract = R"(
+import sys, zipfile
+zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
+)";
+
+class ZipInterop : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new testing::TempDir();
+        ASSERT_EQ(Python(kMakeTree, {dir->path()}), 0);
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    static std::string At(const std::string& rel) { return dir->file(rel); }
+
+    // Extracts with ZipExtractionClass; no ZipError may be raised.
+    static void OurExtract(const std::string& archive, const std::string& out) {
+        ZipExtractionClass zip;
+        Recorder rec;
+        rec.Attach(zip);
+        ASSERT_TRUE(zip.OpenZip(archive));
+        EXPECT_TRUE(zip.Extract(out, true, true));
+        EXPECT_TRUE(rec.errors.empty()) << rec.errors.front().second;
+    }
+    static testing::TempDir* dir;
+};
+testing::TempDir* ZipInterop::dir = nullptr;
+
+TEST_F(ZipInterop, ArchivesFromOtherToolsExtractIdentically) {
+    struct Maker {
+        std::string name;
+        std::vector<std::string> make;
+        std::vector<std::string> reference;  // extracts ARCHIVE into REF
+    };
+    const std::string py = kPython;
+    const std::vector<Maker> makers = {
+        {"py-stored",
+         {py, "-c", kPythonZip, "py-stored.zip", "stored"},
+         {py, "-c", kPythonExtract, "py-stored.zip", "ref-py-stored"}},
+        {"py-deflated",
+         {py, "-c", kPythonZip, "py-deflated.zip", "deflated"},
+         {py, "-c", kPythonExtract, "py-deflated.zip", "ref-py-deflated"}},
+        {"infozip",
+         {"zip", "-qr", "infozip.zip", "tree"},
+         {"unzip", "-qo", "infozip.zip", "-d", "ref-infozip"}},
+        {"7zip",
+         {"7zz", "a", "-tzip", "-bd", "7zip.zip", "tree"},
+         {"7zz", "x", "-bd", "-oref-7zip", "7zip.zip"}},
+    };
+    for (const auto& m : makers) {
+        SCOPED_TRACE(m.name);
+        ASSERT_EQ(RunProgram(m.make, dir->path()).code, 0);
+        ASSERT_EQ(RunProgram(m.reference, dir->path()).code, 0);
+        OurExtract(At(m.name + ".zip"), At("ours-" + m.name));
+        const auto ours = Tree(At("ours-" + m.name), true);
+        EXPECT_EQ(ours.size(), 4u * 3u * 8u + 1u);
+        EXPECT_TRUE(ours == Tree(At("ref-" + m.name), true));
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(At("ours-infozip/tree/run.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0111, 0111u);
+}
+
+TEST_F(ZipInterop, ZipClassArchivesPassOtherToolsWithCommentAndCrcs) {
+    ZipClass zip;
+    zip.Comment("Tekmo package build 42");
+    for (const auto& [rel, content] : Tree(At("tree"))) {
+        ASSERT_TRUE(zip.AddFile(At("tree/" + rel), rel)) << rel;
+    }
+    ASSERT_TRUE(zip.AddFile(At("tree/d0/sub0/text0.txt"), "", "entry comment"));
+    ASSERT_TRUE(zip.AddFile(At("tree/d1/sub0/text0.txt")));  // same stored name again
+    ASSERT_TRUE(zip.WriteZip(At("ours.zip")));
+    EXPECT_EQ(RunProgram({"unzip", "-tq", At("ours.zip")}).code, 0);
+    EXPECT_EQ(RunProgram({"7zz", "t", "-bd", At("ours.zip")}).code, 0);
+    constexpr const char* kCheck = R"(
+import sys, zipfile, zlib
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None
+assert z.comment == b'Tekmo package build 42', z.comment
+names = [i.filename for i in z.infolist()]
+assert names.count('text0.txt') == 2, names
+for i in z.infolist():
+    assert zlib.crc32(z.read(i)) == i.CRC
+    assert i.compress_type == (8 if i.file_size else 0)
+)";
+    EXPECT_EQ(RunProgram({kPython, "-c", kCheck, At("ours.zip")}, {}, At("check.log")).code, 0)
+        << ReadFile(At("check.log"));
+    EXPECT_EQ(zip.FileCount(), 4 * 3 * 8 + 2 + 2);
+
+    OurExtract(At("ours.zip"), At("ours-back"));
+    auto back = Tree(At("ours-back"), true);
+    EXPECT_EQ(back.erase("text0.txt"), 1u);
+    auto tree = Tree(At("tree"), true);
+    EXPECT_TRUE(back == tree);
+}
+
+TEST(ZipWriter, FieldValuesAndLimits) {
+    testing::TempDir tmp;
+    WriteFile(tmp.file("f.txt"), std::string(3000, 'a'));
+    WriteFile(tmp.file("random.bin"), std::string("\x9f\x01\xfe\x33\x7a", 5));
+    std::tm when{};
+    when.tm_year = 2021 - 1900;
+    when.tm_mon = 5;
+    when.tm_mday = 15;
+    when.tm_hour = 13;
+    when.tm_min = 45;
+    when.tm_sec = 31;
+    when.tm_isdst = -1;
+    const utimbuf times{std::mktime(&when), std::mktime(&when)};
+    ASSERT_EQ(::utime(tmp.file("f.txt").c_str(), &times), 0);
+
+    ZipClass zip;
+    EXPECT_FALSE(zip.AddFile(tmp.file("missing")));
+    EXPECT_EQ(zip.FileCount(), 0);
+    ASSERT_TRUE(zip.AddFile(tmp.file("f.txt")));
+    ASSERT_TRUE(zip.AddFile(tmp.file("random.bin"), "dir/r.bin"));
+    ASSERT_TRUE(zip.WriteZip(tmp.file("w.zip")));
+    WriteFile(tmp.file("keep.zip"), "old");
+    EXPECT_FALSE(zip.WriteZip(tmp.file("keep.zip")));
+    EXPECT_EQ(ReadFile(tmp.file("keep.zip")), "old");
+    EXPECT_TRUE(zip.WriteZip(tmp.file("keep.zip"), true));
+    EXPECT_EQ(ReadFile(tmp.file("keep.zip")), ReadFile(tmp.file("w.zip")));
+
+    const std::string b = ReadFile(tmp.file("w.zip"));
+    const auto* p = reinterpret_cast<const unsigned char*>(b.data());
+    const auto lh = zipfmt::LocalHeader::Parse(p);
+    EXPECT_EQ(lh.signature, zipfmt::kLocalSig);
+    EXPECT_EQ(lh.versionNeeded, 20);
+    EXPECT_EQ(lh.flags, 2);
+    EXPECT_EQ(lh.method, 8);
+    EXPECT_EQ(lh.modTime, DosTime(13, 45, 31));
+    EXPECT_EQ(lh.modDate, DosDate(2021, 6, 15));
+    EXPECT_EQ(lh.crc, Crc(std::string(3000, 'a')));
+    EXPECT_EQ(lh.uncompressedSize, 3000u);
+    const auto end = zipfmt::EndRecord::Parse(p + b.size() - 22);
+    EXPECT_EQ(end.entriesTotal, 2);
+    EXPECT_EQ(end.centralOffset + end.centralSize, b.size() - 22);
+    const auto second = zipfmt::CentralRecord::Parse(p + end.centralOffset + 46 + 5);
+    EXPECT_EQ(second.signature, zipfmt::kCentralSig);
+    EXPECT_EQ(second.versionMadeBy, 20);
+    EXPECT_EQ(second.method, 8);  // even though it does not shrink
+    EXPECT_GT(second.compressedSize, second.uncompressedSize);
+    EXPECT_EQ(second.internalAttr, 0x20);
+    EXPECT_EQ(second.externalAttr, 0u);
+    EXPECT_EQ(second.localOffset, 30u + 5u + lh.compressedSize);
+    EXPECT_EQ(std::string(b.data() + end.centralOffset + 2 * 46 + 5, 9), "dir/r.bin");
+}
+
+TEST(ZipWriter, DosEncodingKeepsOnlyTheFieldBits) {
+    EXPECT_EQ(DosTime(0, 0, 0), 0);
+    EXPECT_EQ(DosTime(23, 59, 59), (23 << 11) | (59 << 5) | 29);
+    EXPECT_EQ(DosTime(13, 45, 31), 0x6DAF);
+    EXPECT_EQ(DosTime(32, 64, 64), 0);  // each value loses its upper bits
+    EXPECT_EQ(DosDate(1980, 1, 1), 33);
+    EXPECT_EQ(DosDate(2021, 6, 15), 0x52CF);
+    EXPECT_EQ(DosDate(2107, 12, 31), (127 << 9) | (12 << 5) | 31);
+    EXPECT_EQ(DosDate(2108, 1, 1), 33);
+    EXPECT_EQ(DosDate(1979, 17, 33), (127 << 9) | (1 << 5) | 1);
+}
+
+class ZipTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveProgram(tool)) GTEST_SKIP() << "talvane-zip not built";
+    }
+    int Tool(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+        std::vector<std::string> argv{tool};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, tmp.path(), out).code;
+    }
+    std::string tool = std::string(TALVANE_BIN_DIR) + "/talvane-zip";
+    testing::TempDir tmp;
+};
+
+TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodes) {
+    WriteFile(tmp.file("pkg/bin/Tekmo"), "#!/bin/sh\n");
+    WriteFile(tmp.file("pkg/readme.txt"), "hello");
+    ::chmod(tmp.file("pkg/bin/Tekmo").c_str(), 04775);
+    ASSERT_EQ(Tool({"c", "p.zip", "pkg"}), 0);
+    ASSERT_EQ(Tool({"l", "p.zip"}, tmp.file("list.txt")), 0);
+    EXPECT_EQ(ReadFile(tmp.file("list.txt")),
+              "        10  pkg/bin/Tekmo\n         5  pkg/readme.txt\n");
+    EXPECT_EQ(Tool({"t", "p.zip"}), 0);
+    EXPECT_EQ(RunProgram({"unzip", "-qo", "p.zip", "-d", "unz"}, tmp.path()).code, 0);
+    ASSERT_EQ(Tool({"x", "p.zip", "deep/dest"}), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(tmp.file("unz/pkg/bin/Tekmo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0775u);  // recorded without the set-id bit
+    ASSERT_EQ(::stat(tmp.file("deep/dest/pkg/bin/Tekmo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(ReadFile(tmp.file("deep/dest/pkg/readme.txt")), "hello");
+
+    RawZip bad;
+    bad.entries = {{"x", "data"}};
+    bad.entries[0].crc = 5;
+    WriteFile(tmp.file("bad.zip"), bad.Build());
+    EXPECT_EQ(Tool({"t", "bad.zip"}), 1);
+    EXPECT_EQ(Tool({"x", "bad.zip", "b"}), 1);
+    EXPECT_EQ(Tool({"t", "missing.zip"}), 2);
+    EXPECT_EQ(Tool({"t", "pkg/readme.txt"}), 2);
+    EXPECT_EQ(Tool({"c", "o.zip", "/etc/hostname"}), 2);
+    EXPECT_EQ(Tool({"q", "p.zip"}), 2);
+    EXPECT_EQ(Tool({"x", "p.zip"}), 2);
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,129 @@
+// The default-configuration dialog: its list, both settings and the logo import.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/app_paths.h"
+#include "startup/app_state.h"
+#include "support/workflow_fixture.h"
+#include "ui/default_dialog_presenter.h"
+
+namespace talvane::testing {
+namespace {
+
+class DefaultDialogTest : public WorkflowTest {
+  protected:
+    ui::DefaultDialogPresenter& Dialog() {
+        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(frontend_, dialogView_, endpoints_);
+        dialog_->Load();
+        return *dialog_;
+    }
+    std::string Logo() const { return prog_ + "/Talvane.bmp"; }
+
+    FakeDialogView dialogView_;
+    std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
+};
+
+TEST_F(DefaultDialogTest, ListsTheSetsAndPreselectsEvenAPromptNamedEntry) {
+    WriteSetting("DefaultConfig", "office");
+    Dialog();
+    EXPECT_EQ(dialogView_.ComboItems().size(), 3U);
+    EXPECT_EQ(dialogView_.ComboText(), "Office");
+    EXPECT_EQ(dialogView_.LogoLabel(), "---");
+    EXPECT_TRUE(frontend_.messages.empty());
+}
+
+TEST_F(DefaultDialogTest, SaveWithoutTouchingAnythingWritesPromptAndDesktop) {
+    WriteSetting("DefaultConfig", "Office");
+    WriteSetting("DefaultPath", "\\Tools");
+    Dialog().OnSave();
+    EXPECT_EQ(Setting("DefaultConfig"), "%prompt%");
+    EXPECT_EQ(Setting("DefaultPath"), "%desktop%");
+    EXPECT_TRUE(dialog_->Closed());
+    EXPECT_TRUE(dialogView_.closed);
+}
+
+TEST_F(DefaultDialogTest, SaveWritesTheChosenSetAndTheFolderAsTyped) {
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    dialogView_.SetComboText("Workshop");
+    dialog.OnComboChange();
+    EXPECT_TRUE(dialogView_.Option2Selected());
+    dialogView_.SelectOption4(true);
+    EXPECT_EQ(dialogView_.FolderText(), "\\Support");
+    dialogView_.SetFolderText("D:\\Tools");  // stored unchanged; only the label warns
+    dialog.OnSave();
+    EXPECT_EQ(Setting("DefaultConfig"), "Workshop");
+    EXPECT_EQ(Setting("DefaultPath"), "D:\\Tools");
+}
+
+TEST_F(DefaultDialogTest, CloseButtonWritesNothing) {
+    WriteSetting("DefaultConfig", "Office");
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    dialogView_.SelectOption4(true);
+    dialog.OnClose();
+    EXPECT_TRUE(dialog.Closed());
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+    EXPECT_EQ(Setting("DefaultPath"), "");
+}
+
+TEST_F(DefaultDialogTest, RefusedSignInLeavesTheListEmptySilently) {
+    talvane::App().Password = "wrong";
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    EXPECT_TRUE(dialogView_.ComboItems().empty());
+    EXPECT_TRUE(frontend_.messages.empty());
+    dialogView_.SelectOption2(true);
+    dialog.OnSave();
+    EXPECT_EQ(Setting("DefaultConfig"), "");
+}
+
+TEST_F(DefaultDialogTest, ImportCopiesTheBitmapUnderTheLogoName) {
+    const std::string picture = tmp_.file("Pictures/Logo.BMP");
+    ASSERT_TRUE(WriteText(picture, "BM fake bitmap bytes"));
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    frontend_.fileDialogAnswers.push_back(picture);
+    dialog.OnImport();
+
+    EXPECT_EQ(frontend_.fileDialogTitles.at(0), "Select a supported graphic to import.");
+    EXPECT_EQ(frontend_.fileDialogFilters.at(0), "Bitmaps (*.bmp)|*.bmp");
+    EXPECT_EQ(ReadText(Logo()), "BM fake bitmap bytes");
+    EXPECT_FALSE(Exists(prog_ + "/Logo.BMP"));
+    EXPECT_TRUE(Exists(picture));
+    EXPECT_EQ(dialogView_.LogoLabel(), "Found!");
+    EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Logo Imported."}));
+
+    // A second import replaces the logo; a cancel changes nothing.
+    ASSERT_TRUE(WriteText(tmp_.file("Pictures/Other.bmp"), "BM other"));
+    frontend_.fileDialogAnswers.push_back(tmp_.file("Pictures/Other.bmp"));
+    dialog.OnImport();
+    EXPECT_EQ(ReadText(Logo()), "BM other");
+    frontend_.messages.clear();
+    dialog.OnImport();  // no answer queued: cancelled
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_EQ(ReadText(Logo()), "BM other");
+}
+
+TEST_F(DefaultDialogTest, ImportingTheLogoItselfFailsWithoutHarmingIt) {
+    ASSERT_TRUE(WriteText(Logo(), "BM the logo"));
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    EXPECT_EQ(dialogView_.LogoLabel(), "Found!");
+    frontend_.fileDialogAnswers.push_back(Logo());
+    dialog.OnImport();
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text,
+              std::string("Oops, there was a problem importing that logo.") + ui::kLineBreak +
+                  ui::kLineBreak + Logo());
+    EXPECT_EQ(frontend_.messages[0].title, "Talvane");
+    EXPECT_EQ(ReadText(Logo()), "BM the logo");
+}
+
+TEST_F(DefaultDialogTest, TestButtonRunsTheSplashPreview) {
+    Dialog().OnTest();
+    EXPECT_EQ(frontend_.splash.shows, 1);
+    EXPECT_FALSE(frontend_.splash.IsOpen());
+    EXPECT_EQ(frontend_.splash.bar.Max(), 100);
+    EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{1, 21, 41, 61, 81}));
+}
+
+}  // namespace
+}  // namespace talvane::testing

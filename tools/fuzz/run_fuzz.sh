@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the fuzz preset and runs the zip reader fuzzer for at most SECONDS on a
+# seed corpus generated into the build folder. Non-zero exit on a finding.
+#   tools/fuzz/run_fuzz.sh SECONDS
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+SECS=${1:-60}
+[[ $SECS =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 SECONDS" >&2; exit 2; }
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "${TALVANE_JOBS:-2}" --target zip_reader_fuzz
+
+BUILD=build/fuzz
+BIN=$(find "$BUILD" -name zip_reader_fuzz -type f -perm -u+x | head -n1)
+[[ -n $BIN ]] || { echo "zip_reader_fuzz was not built" >&2; exit 1; }
+
+SEEDS=$BUILD/zip_seeds
+CORPUS=$BUILD/zip_corpus
+rm -rf "$SEEDS"
+/usr/bin/python3 tools/fuzz/make_zip_seeds.py "$SEEDS"
+mkdir -p "$CORPUS" "$BUILD/zip_artifacts"
+
+SCRATCH=$(mktemp -d)
+trap 'rm -rf "$SCRATCH"' EXIT
+TMPDIR=$SCRATCH "$BIN" -max_total_time="$SECS" -max_len=16384 -timeout=20 -rss_limit_mb=1536 \
+  -print_final_stats=1 -artifact_prefix="$BUILD/zip_artifacts/" "$CORPUS" "$SEEDS"
