@@ -1,12 +1,8 @@
 #pragma once
-// Byte layouts of the three zip records the reader and the writer share, and
-// small POSIX owners used by both. Everything little-endian, no padding.
-#include <unistd.h>
-
+// Byte layouts of the three zip records the reader and the writer share.
+// Everything little-endian, no padding.
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <utility>
 
 namespace talvane::zipfmt {
 
@@ -174,44 +170,5 @@ struct LocalHeader {
         Put16(p + 28, extraLength);
     }
 };
-
-// Move-only owner of a POSIX file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    // Closes now and reports whether the close itself succeeded.
-    bool Close() {
-        if (fd_ < 0) return true;
-        const int rc = ::close(std::exchange(fd_, -1));
-        return rc == 0;
-    }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-// Full read at an offset; returns the byte count (short only at end of file), -1 on error.
-long long PreadFull(int fd, void* buf, std::size_t len, long long offset);
-// Writes every byte; false on error.
-bool WriteFull(int fd, const void* buf, std::size_t len);
 
 }  // namespace talvane::zipfmt

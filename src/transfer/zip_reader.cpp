@@ -1,12 +1,8 @@
 #include "transfer/zip_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -15,6 +11,7 @@
 #include "common/log.h"
 #include "common/strings.h"
 #include "transfer/zip_format.h"
+#include "transfer/zip_io.h"
 #include "ui/frontend.h"
 
 namespace talvane {
@@ -22,7 +19,6 @@ namespace talvane {
 using zipfmt::CentralRecord;
 using zipfmt::EndRecord;
 using zipfmt::LocalHeader;
-using zipfmt::UniqueFd;
 
 namespace {
 
@@ -75,10 +71,10 @@ std::optional<std::vector<std::string>> SplitSafeName(const std::string& name) {
 
 // Permission bits for a new file: the recorded Unix bits without set-id, sticky or
 // group/other write; otherwise the default. The process umask applies on top.
-mode_t FileMode(const CentralRecord& cr) {
+unsigned FileMode(const CentralRecord& cr) {
     const unsigned host = cr.versionMadeBy >> 8;
     const unsigned bits = (cr.externalAttr >> 16) & 0777u;
-    if (host == zipfmt::kHostUnix && bits != 0) return static_cast<mode_t>(bits & ~022u);
+    if (host == zipfmt::kHostUnix && bits != 0) return bits & ~022u;
     return 0644;
 }
 
@@ -107,18 +103,13 @@ struct ZipExtractionClass::Impl {
     explicit Impl(ZipExtractionClass& o) : owner(o) {}
 
     ZipExtractionClass& owner;
-    UniqueFd file;
+    zipio::ReadOnlyFile file;
+    zipio::Destination dest;
     std::string path;
     long long endPosition = 0;  // 1-based position of the end record; 0: none open
     long long fileSize = 0;
     std::vector<unsigned char> inBuf;
     std::vector<unsigned char> outBuf;
-    unsigned tempCounter = 0;
-
-    // Destination state of one Extract call.
-    UniqueFd root;
-    std::string cachedFolderKey;
-    UniqueFd cachedFolder;
 
     void RaiseStatus(const std::string& text) {
         if (owner.Status) owner.Status(text);
@@ -138,8 +129,7 @@ struct ZipExtractionClass::Impl {
         if (fileSize < 4) return 0;
         const long long tailStart = std::max(0LL, fileSize - kTailSize);
         std::vector<unsigned char> tail(static_cast<std::size_t>(fileSize - tailStart));
-        if (zipfmt::PreadFull(file.Get(), tail.data(), tail.size(), tailStart) !=
-            static_cast<long long>(tail.size()))
+        if (file.ReadAt(tail.data(), tail.size(), tailStart) != static_cast<long long>(tail.size()))
             return 0;
         long long nearest = 0;
         for (long long i = static_cast<long long>(tail.size()) - 4; i >= 0; --i) {
@@ -157,8 +147,7 @@ struct ZipExtractionClass::Impl {
 
     bool ReadEnd(EndRecord& out) {
         unsigned char b[zipfmt::kEndSize];
-        if (zipfmt::PreadFull(file.Get(), b, sizeof b, endPosition - 1) !=
-            static_cast<long long>(sizeof b))
+        if (file.ReadAt(b, sizeof b, endPosition - 1) != static_cast<long long>(sizeof b))
             return false;
         out = EndRecord::Parse(b);
         return true;
@@ -176,13 +165,11 @@ struct ZipExtractionClass::Impl {
     // Reads the central record at `pos`; false when it is cut short or not a central record.
     bool ReadCentral(long long& pos, CentralRecord& cr, std::string& name) {
         unsigned char b[zipfmt::kCentralSize];
-        if (zipfmt::PreadFull(file.Get(), b, sizeof b, pos) != static_cast<long long>(sizeof b))
-            return false;
+        if (file.ReadAt(b, sizeof b, pos) != static_cast<long long>(sizeof b)) return false;
         cr = CentralRecord::Parse(b);
         if (cr.signature != zipfmt::kCentralSig) return false;
         name.assign(cr.nameLength, '\0');
-        if (cr.nameLength > 0 &&
-            zipfmt::PreadFull(file.Get(), name.data(), name.size(), pos + 46) != cr.nameLength)
+        if (cr.nameLength > 0 && file.ReadAt(name.data(), name.size(), pos + 46) != cr.nameLength)
             return false;
         pos += static_cast<long long>(zipfmt::kCentralSize) + cr.nameLength + cr.extraLength +
                cr.commentLength;
@@ -190,11 +177,11 @@ struct ZipExtractionClass::Impl {
     }
 
     // Streams one entry's data into `out` (or nowhere when out < 0), checking what it must.
-    Outcome StreamEntry(const CentralRecord& cr, const std::string& shownName, int out,
-                        bool checkStored) {
+    Outcome StreamEntry(const CentralRecord& cr, const std::string& shownName,
+                        zipio::Destination* out, bool checkStored) {
         unsigned char hb[zipfmt::kLocalSize];
         const long long localPos = cr.localOffset;
-        const long long got = zipfmt::PreadFull(file.Get(), hb, sizeof hb, localPos);
+        const long long got = file.ReadAt(hb, sizeof hb, localPos);
         if (got != static_cast<long long>(sizeof hb)) {
             if (got >= 4 && zipfmt::Get32(hb) != zipfmt::kLocalSig) return Outcome::Refused;
             RaiseError(kZipErrDamaged,
@@ -214,8 +201,7 @@ struct ZipExtractionClass::Impl {
 
         if (cr.method != zipfmt::kMethodStored && cr.method != zipfmt::kMethodDeflated) {
             std::string localName(lh.nameLength, '\0');
-            const long long n =
-                zipfmt::PreadFull(file.Get(), localName.data(), localName.size(), localPos + 30);
+            const long long n = file.ReadAt(localName.data(), localName.size(), localPos + 30);
             localName.resize(static_cast<std::size_t>(std::max(0LL, n)));
             RaiseError(kZipErrMethod,
                        "The compression Method for " + localName + " is unsupported");
@@ -246,16 +232,15 @@ struct ZipExtractionClass::Impl {
     }
 
     Outcome CopyStored(long long pos, long long size, std::uint32_t expectedCrc,
-                       const std::string& shownName, int out, bool checkCrc) {
+                       const std::string& shownName, zipio::Destination* out, bool checkCrc) {
         uLong crc = crc32(0L, Z_NULL, 0);
         while (size > 0) {
             const auto want = static_cast<std::size_t>(
                 std::min<long long>(size, static_cast<long long>(inBuf.size())));
-            const long long n = zipfmt::PreadFull(file.Get(), inBuf.data(), want, pos);
+            const long long n = file.ReadAt(inBuf.data(), want, pos);
             if (n != static_cast<long long>(want)) return ReadFailed(shownName);
             if (checkCrc) crc = crc32(crc, inBuf.data(), static_cast<uInt>(want));
-            if (out >= 0 && !zipfmt::WriteFull(out, inBuf.data(), want))
-                return WriteFailed(shownName);
+            if (out && !out->WriteTemp(inBuf.data(), want)) return WriteFailed(shownName);
             pos += n;
             size -= n;
         }
@@ -267,7 +252,8 @@ struct ZipExtractionClass::Impl {
     }
 
     Outcome InflateEntry(long long pos, long long remaining, std::uint32_t declared,
-                         std::uint32_t expectedCrc, const std::string& shownName, int out) {
+                         std::uint32_t expectedCrc, const std::string& shownName,
+                         zipio::Destination* out) {
         Inflater inf;
         if (!inf.Ok()) {
             RaiseError(kZipErrNoZlib, "Zlib is not installed");
@@ -284,7 +270,7 @@ struct ZipExtractionClass::Impl {
             if (zs.avail_in == 0 && remaining > 0) {
                 const auto want = static_cast<std::size_t>(
                     std::min<long long>(remaining, static_cast<long long>(inBuf.size())));
-                const long long n = zipfmt::PreadFull(file.Get(), inBuf.data(), want, pos);
+                const long long n = file.ReadAt(inBuf.data(), want, pos);
                 if (n != static_cast<long long>(want)) return ReadFailed(shownName);
                 pos += n;
                 remaining -= n;
@@ -304,8 +290,7 @@ struct ZipExtractionClass::Impl {
                     return Outcome::Refused;
                 }
                 crc = crc32(crc, outBuf.data(), static_cast<uInt>(have));
-                if (out >= 0 && !zipfmt::WriteFull(out, outBuf.data(), have))
-                    return WriteFailed(shownName);
+                if (out && !out->WriteTemp(outBuf.data(), have)) return WriteFailed(shownName);
             }
             if (rc == Z_STREAM_END) break;
             if (rc == Z_OK) continue;
@@ -322,70 +307,18 @@ struct ZipExtractionClass::Impl {
         return Outcome::Done;
     }
 
-    enum class FolderResult { Ok, Link, Failed };
-
-    // Opens (creating as needed) the folder below the destination without following
-    // any link; a link or a non-folder on the way is reported, never passed through.
-    FolderResult OpenFolder(const std::vector<std::string>& parts, std::size_t count, int& fd,
-                            std::string& failedAt) {
-        if (count == 0) {
-            fd = root.Get();
-            return FolderResult::Ok;
-        }
-        std::string key;
-        for (std::size_t i = 0; i < count; ++i) key += parts[i] + '/';
-        if (cachedFolder.Valid() && key == cachedFolderKey) {
-            fd = cachedFolder.Get();
-            return FolderResult::Ok;
-        }
-        cachedFolder.Reset();
-        cachedFolderKey.clear();
-        UniqueFd current;
-        int at = root.Get();
-        failedAt.clear();
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string& part = parts[i];
-            failedAt += (i ? "/" : "") + part;
-            if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST)
-                return FolderResult::Failed;
-            UniqueFd next(
-                ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!next.Valid()) {
-                struct stat st {};
-                if (::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISLNK(st.st_mode))
-                    return FolderResult::Link;
-                return FolderResult::Failed;
-            }
-            current = std::move(next);
-            at = current.Get();
-        }
-        cachedFolder = std::move(current);
-        cachedFolderKey = key;
-        fd = cachedFolder.Get();
-        return FolderResult::Ok;
-    }
-
     // Writes one entry through a temporary file beside the target, renamed into place
     // only when the data checked out.
-    Outcome WriteEntry(const CentralRecord& cr, int dirFd, const std::string& fileName,
+    Outcome WriteEntry(const CentralRecord& cr, const std::string& fileName,
                        const std::string& shownName) {
-        std::string temp;
-        UniqueFd out;
-        for (int attempt = 0; attempt < 100 && !out.Valid(); ++attempt) {
-            temp = ".~tvz" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter);
-            out.Reset(::openat(dirFd, temp.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, FileMode(cr)));
-            if (!out.Valid() && errno != EEXIST) break;
+        if (!dest.CreateTemp(FileMode(cr))) return WriteFailed(shownName);
+        Outcome result = StreamEntry(cr, shownName, &dest, false);
+        if (result != Outcome::Done) {
+            dest.DiscardTemp();
+            return result;
         }
-        if (!out.Valid()) return WriteFailed(shownName);
-        Outcome result = StreamEntry(cr, shownName, out.Get(), false);
-        if (!out.Close() && result == Outcome::Done) result = WriteFailed(shownName);
-        if (result == Outcome::Done &&
-            ::renameat(dirFd, temp.c_str(), dirFd, fileName.c_str()) != 0)
-            result = WriteFailed(shownName);
-        if (result != Outcome::Done) ::unlinkat(dirFd, temp.c_str(), 0);
-        return result;
+        if (!dest.CommitTemp(fileName)) return WriteFailed(shownName);
+        return Outcome::Done;
     }
 
     Outcome ExtractOne(const CentralRecord& cr, const std::string& rawName,
@@ -401,35 +334,33 @@ struct ZipExtractionClass::Impl {
         if (!preservePath) shownRel = fileName;
         const std::string shown = JoinForText(folder, shownRel);
 
-        int dirFd = -1;
         std::string failedAt;
-        switch (OpenFolder(*parts, preservePath ? parts->size() - 1 : 0, dirFd, failedAt)) {
-            case FolderResult::Ok:
+        switch (dest.Enter(*parts, preservePath ? parts->size() - 1 : 0, failedAt)) {
+            case zipio::Destination::FolderResult::Ok:
                 break;
-            case FolderResult::Link:
+            case zipio::Destination::FolderResult::Link:
                 RaiseError(kZipErrUnsafeName, "Refused the entry " + shownRel +
                                                   ": it would be written through the link " +
                                                   JoinForText(folder, failedAt));
                 return Outcome::Refused;
-            case FolderResult::Failed:
+            case zipio::Destination::FolderResult::Failed:
                 RaiseError(kZipErrWriteFailed,
                            "Can't create the folder " + JoinForText(folder, failedAt));
                 return Outcome::Fatal;
         }
 
         RaiseStatus("Extracting .../" + shownRel);
-        struct stat st {};
-        if (::fstatat(dirFd, fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (dest.Exists(fileName)) {
             if (!overwrite) {
                 RaiseError(kZipErrExists, "The file " + shown + " already exists");
                 return Outcome::Refused;
             }
-            if (::unlinkat(dirFd, fileName.c_str(), 0) != 0) {
+            if (!dest.Remove(fileName)) {
                 RaiseError(kZipErrCantRemove, "Can't remove the file " + shown);
                 return Outcome::Refused;
             }
         }
-        return WriteEntry(cr, dirFd, fileName, shown);
+        return WriteEntry(cr, fileName, shown);
     }
 
     // Walks the central directory; `visit` returns false to stop (its result is then the
@@ -471,25 +402,23 @@ ZipExtractionClass::ZipExtractionClass() : impl_(std::make_unique<Impl>(*this)) 
 
 ZipExtractionClass::~ZipExtractionClass() {
     // The object's end closes the archive without raising events at a half-gone owner.
-    impl_->file.Reset();
+    impl_->file.Close();
 }
 
 bool ZipExtractionClass::OpenZip(const std::string& ZipPath) {
     impl_->RaiseStatus("Opening Zip");
     CloseZip();
-    struct stat st {};
-    if (::stat(ZipPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const auto opened = impl_->file.Open(ZipPath);
+    impl_->path = ZipPath;
+    if (opened == zipio::ReadOnlyFile::OpenResult::NotAFile) {
         impl_->RaiseError(kZipErrMissing, "The file " + ZipPath + " doesn't exist");
         return false;
     }
-    impl_->file.Reset(::open(ZipPath.c_str(), O_RDONLY | O_CLOEXEC));
-    impl_->path = ZipPath;
-    struct stat fst {};
-    if (!impl_->file.Valid() || ::fstat(impl_->file.Get(), &fst) != 0) {
+    if (opened != zipio::ReadOnlyFile::OpenResult::Ok) {
         impl_->RaiseError(kZipErrNotZip, "The file " + ZipPath + " is not a Zip file");
         return false;
     }
-    impl_->fileSize = fst.st_size;
+    impl_->fileSize = impl_->file.Size();
     const long long position = impl_->FindEndRecord();
     if (position == 0) {
         impl_->RaiseError(kZipErrNotZip, "The file " + ZipPath + " is not a Zip file");
@@ -501,8 +430,8 @@ bool ZipExtractionClass::OpenZip(const std::string& ZipPath) {
 }
 
 void ZipExtractionClass::CloseZip() {
-    if (impl_->file.Valid()) {
-        impl_->file.Reset();
+    if (impl_->file.IsOpen()) {
+        impl_->file.Close();
         impl_->RaiseStatus("Zip Closed");
     }
     impl_->endPosition = 0;
@@ -524,13 +453,11 @@ bool ZipExtractionClass::Extract(const std::string& FolderPath, bool PreservePat
         impl_->RaiseError(kZipErrNoZipOpen, "There is no Zip File Open");
         return false;
     }
-    struct stat st {};
-    if (::stat(FolderPath.c_str(), &st) != 0 && ::mkdir(FolderPath.c_str(), 0777) != 0) {
+    if (zipio::KindOf(FolderPath) == zipio::PathKind::None && !zipio::MakeFolder(FolderPath)) {
         impl_->RaiseError(kZipErrCantCreateFolder, "Can't create the folder " + FolderPath);
         return false;
     }
-    impl_->root.Reset(::open(FolderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!impl_->root.Valid()) {
+    if (!impl_->dest.Open(FolderPath)) {
         impl_->RaiseError(kZipErrCantCreateFolder, "Can't create the folder " + FolderPath);
         return false;
     }
@@ -542,9 +469,7 @@ bool ZipExtractionClass::Extract(const std::string& FolderPath, bool PreservePat
                    Outcome::Fatal;
         },
         completed);
-    impl_->cachedFolder.Reset();
-    impl_->cachedFolderKey.clear();
-    impl_->root.Reset();
+    impl_->dest.Close();
     if (!walked || !completed) return false;
     impl_->RaiseStatus("Extraction Complete");
     return true;
@@ -596,7 +521,7 @@ bool ZipExtractionClass::TestEntries() {
                 return true;
             }
             impl_->RaiseStatus("Testing .../" + shown);
-            return impl_->StreamEntry(cr, shown, -1, true) != Outcome::Fatal;
+            return impl_->StreamEntry(cr, shown, nullptr, true) != Outcome::Fatal;
         },
         completed);
     return walked && completed;

@@ -1,23 +1,18 @@
 #include "transfer/zip_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <ctime>
 
 #include "common/log.h"
 #include "transfer/zip_format.h"
+#include "transfer/zip_io.h"
 
 namespace talvane {
 
 using zipfmt::CentralRecord;
 using zipfmt::EndRecord;
 using zipfmt::LocalHeader;
-using zipfmt::UniqueFd;
 
 namespace {
 
@@ -47,24 +42,24 @@ class Deflater {
 // Collects small writes into one buffer; keeps the running offset.
 class BufferedOut {
   public:
-    explicit BufferedOut(int fd) : fd_(fd) { buf_.reserve(kBufferSize); }
+    explicit BufferedOut(zipio::OutputFile& file) : file_(file) { buf_.reserve(kBufferSize); }
     bool Write(const void* data, std::size_t len) {
         offset_ += len;
         if (buf_.size() + len > kBufferSize && !Flush()) return false;
-        if (len >= kBufferSize) return zipfmt::WriteFull(fd_, data, len);
+        if (len >= kBufferSize) return file_.Write(data, len);
         const auto* p = static_cast<const unsigned char*>(data);
         buf_.insert(buf_.end(), p, p + len);
         return true;
     }
     bool Flush() {
-        const bool ok = zipfmt::WriteFull(fd_, buf_.data(), buf_.size());
+        const bool ok = file_.Write(buf_.data(), buf_.size());
         buf_.clear();
         return ok;
     }
     unsigned long long Offset() const { return offset_; }
 
   private:
-    int fd_;
+    zipio::OutputFile& file_;
     std::vector<unsigned char> buf_;
     unsigned long long offset_ = 0;
 };
@@ -72,11 +67,6 @@ class BufferedOut {
 std::string LastComponent(const std::string& path) {
     const auto pos = path.find_last_of("/\\");
     return pos == std::string::npos ? path : path.substr(pos + 1);
-}
-
-std::string TempDirectory() {
-    const char* t = std::getenv("TMPDIR");
-    return (t && *t) ? std::string(t) : std::string("/tmp");
 }
 
 }  // namespace
@@ -103,35 +93,21 @@ class ZipFile {
 
 class ZipClass::Spool {
   public:
-    bool Open() {
-        if (fd_.Valid()) return true;
-        std::string pattern = TempDirectory() + "/talvane-zip-XXXXXX";
-        fd_.Reset(::mkostemp(pattern.data(), O_CLOEXEC));
-        if (!fd_.Valid()) return false;
-        ::unlink(pattern.c_str());  // lives as long as the descriptor
-        return true;
-    }
-    int Fd() const { return fd_.Get(); }
+    bool Open() { return file_.Open(); }
     unsigned long long End() const { return end_; }
-    // Writes at the end without moving it; Commit() then accepts what was written.
+    // Writes at `cursor` without moving the end; Commit() then accepts what was written.
     bool Append(const void* data, std::size_t len, unsigned long long& cursor) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        while (len > 0) {
-            const ssize_t n = ::pwrite(fd_.Get(), p, len, static_cast<off_t>(cursor));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            p += n;
-            len -= static_cast<std::size_t>(n);
-            cursor += static_cast<unsigned long long>(n);
-        }
+        if (!file_.WriteAt(data, len, cursor)) return false;
+        cursor += len;
         return true;
     }
     void Commit(unsigned long long newEnd) { end_ = newEnd; }
+    long long ReadAt(void* buf, std::size_t len, unsigned long long offset) const {
+        return file_.ReadAt(buf, len, offset);
+    }
 
   private:
-    UniqueFd fd_;
+    zipio::ScratchFile file_;
     unsigned long long end_ = 0;
 };
 
@@ -162,16 +138,16 @@ void ZipClass::Comment(const std::string& s) {
 
 bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
                        const std::string& Comment) {
-    struct stat st {};
-    if (::stat(FilePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    zipio::FileFacts facts;
+    if (!zipio::StatFile(FilePath, facts)) return false;
     auto entry = std::make_unique<ZipFile>();
     entry->name = Filename.empty() ? LastComponent(FilePath) : Filename;
     if (entry->name.empty() || entry->name.size() > 0xFFFF) return false;
     entry->comment = Comment.substr(0, 0xFFFF);
-    entry->SetTime(st.st_mtime);
+    entry->SetTime(facts.modified);
 
-    UniqueFd in(::open(FilePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.Valid() || !spool_->Open()) {
+    zipio::ReadOnlyFile in;
+    if (in.Open(FilePath) != zipio::ReadOnlyFile::OpenResult::Ok || !spool_->Open()) {
         DPrint("ZipClass\\AddFile: can't read " + FilePath);
         return false;
     }
@@ -187,9 +163,9 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
     bool atEnd = false;
     while (true) {
         if (zs.avail_in == 0 && !atEnd) {
-            const ssize_t n = ::read(in.Get(), inBuf.data(), inBuf.size());
+            const long long n =
+                in.ReadAt(inBuf.data(), inBuf.size(), static_cast<long long>(length));
             if (n < 0) {
-                if (errno == EINTR) continue;
                 DPrint("ZipClass\\AddFile: can't read " + FilePath);
                 return false;
             }
@@ -238,17 +214,17 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
     cr.externalAttr = 0;
     if (unixModes_) {
         cr.versionMadeBy = static_cast<std::uint16_t>((zipfmt::kHostUnix << 8) | 20);
-        cr.externalAttr = (static_cast<std::uint32_t>(S_IFREG | (st.st_mode & 0777))) << 16;
+        constexpr std::uint32_t kRegularFile = 0100000;
+        cr.externalAttr = (kRegularFile | (facts.mode & 0777u)) << 16;
     }
     files_.push_back(std::move(entry));
     return true;
 }
 
 bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
-    struct stat st {};
-    if (::lstat(FilePath.c_str(), &st) == 0) {
+    if (zipio::EntryExists(FilePath)) {
         if (!Overwrite) return false;
-        if (::unlink(FilePath.c_str()) != 0) {
+        if (!zipio::RemoveFile(FilePath)) {
             DPrint("ZipClass\\WriteZip: can't remove " + FilePath);
             return false;
         }
@@ -257,20 +233,20 @@ bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
         DPrint("ZipClass\\WriteZip: too many entries for one archive");
         return false;
     }
-    const std::string temp = FilePath + ".~tvz" + std::to_string(::getpid());
-    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!out.Valid()) {
+    const std::string temp = FilePath + ".~tvz";
+    zipio::OutputFile out;
+    if (!out.Create(temp)) {
         DPrint("ZipClass\\WriteZip: can't create " + FilePath);
         return false;
     }
     auto fail = [&] {
-        out.Reset();
-        ::unlink(temp.c_str());
+        out.Close();
+        zipio::RemoveFile(temp);
         DPrint("ZipClass\\WriteZip: can't write " + FilePath);
         return false;
     };
 
-    BufferedOut w(out.Get());
+    BufferedOut w(out);
     std::vector<unsigned char> copyBuf(kBufferSize);
     for (auto& f : files_) {
         if (w.Offset() > kMax32) return fail();
@@ -283,8 +259,7 @@ bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
         while (left > 0) {
             const std::size_t want =
                 left < copyBuf.size() ? static_cast<std::size_t>(left) : copyBuf.size();
-            const long long n =
-                zipfmt::PreadFull(spool_->Fd(), copyBuf.data(), want, static_cast<long long>(pos));
+            const long long n = spool_->ReadAt(copyBuf.data(), want, pos);
             if (n != static_cast<long long>(want) || !w.Write(copyBuf.data(), want)) return fail();
             pos += want;
             left -= want;
@@ -310,7 +285,7 @@ bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
     if (!w.Write(eb, sizeof eb) || !w.Write(comment_.data(), comment_.size()) || !w.Flush() ||
         !out.Close())
         return fail();
-    if (::rename(temp.c_str(), FilePath.c_str()) != 0) return fail();
+    if (!zipio::RenameFile(temp, FilePath)) return fail();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <utime.h>
 
 #include <ctime>
+#include <memory>
 
 #include "support/temp_dir.h"
 #include "transfer/zip_reader.h"
@@ -55,13 +56,10 @@ zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
 class ZipInterop : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        dir = new testing::TempDir();
+        dir = std::make_unique<testing::TempDir>();
         ASSERT_EQ(Python(kMakeTree, {dir->path()}), 0);
     }
-    static void TearDownTestSuite() {
-        delete dir;
-        dir = nullptr;
-    }
+    static void TearDownTestSuite() { dir.reset(); }
     static std::string At(const std::string& rel) { return dir->file(rel); }
 
     // Extracts with ZipExtractionClass; no ZipError may be raised.
@@ -73,9 +71,9 @@ class ZipInterop : public ::testing::Test {
         EXPECT_TRUE(zip.Extract(out, true, true));
         EXPECT_TRUE(rec.errors.empty()) << rec.errors.front().second;
     }
-    static testing::TempDir* dir;
+    static std::unique_ptr<testing::TempDir> dir;
 };
-testing::TempDir* ZipInterop::dir = nullptr;
+std::unique_ptr<testing::TempDir> ZipInterop::dir;
 
 TEST_F(ZipInterop, ArchivesFromOtherToolsExtractIdentically) {
     struct Maker {

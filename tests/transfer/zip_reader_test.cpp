@@ -46,6 +46,21 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
     EXPECT_TRUE(rec.errors.empty());
 }
 
+TEST_F(ZipReader, EntriesSpanningManyBuffersRoundTrip) {
+    std::string big;
+    for (int i = 0; big.size() < (3u << 20); ++i) big += "row " + std::to_string(i * 7) + "\n";
+    std::string noise(1u << 20, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    RawZip z;
+    z.entries = {{"big.txt", big}, {"noise.bin", noise}, {"stored.txt", big, 0}};
+    EXPECT_TRUE(ExtractRaw(z));
+    EXPECT_TRUE(rec.errors.empty());
+    EXPECT_TRUE(ReadFile(dest + "/big.txt") == big);
+    EXPECT_TRUE(ReadFile(dest + "/noise.bin") == noise);
+    EXPECT_TRUE(ReadFile(dest + "/stored.txt") == big);
+}
+
 TEST_F(ZipReader, PercentRoundsHalvesToEvenAndCancelStops) {
     RawZip z;
     for (int i = 0; i < 8; ++i) z.entries.push_back({"f" + std::to_string(i), "data"});
