@@ -1,7 +1,25 @@
 // The configuration-set catalogue: the subscriber's sets in comboConfigs.
+#include "cloud/catalogue.h"
 #include "common/log.h"
 #include "common/strings.h"
 #include "ui/main_presenter.h"
+
+namespace talvane {
+
+Catalogue ListCatalogue(cFTP& ftp) {
+    Catalogue catalogue;
+    if (const cDirList* listing = ftp.GetDirectoryListing("*.*")) {
+        for (const cDirItem& item : *listing)
+            catalogue.entries.push_back(Strip(item.Filename, ".7z"));
+    }
+    if (catalogue.entries.empty()) {
+        catalogue.entries.emplace_back(kPlaceholderConfig);
+        catalogue.placeholder = true;
+    }
+    return catalogue;
+}
+
+}  // namespace talvane
 
 namespace talvane::ui {
 
@@ -18,19 +36,10 @@ bool MainPresenter::RefreshConfigList() {
 }
 
 void MainPresenter::FillConfigCombo() {
-    const cDirList* listing = mFTP_.GetDirectoryListing("*.*");
+    const Catalogue catalogue = ListCatalogue(mFTP_);
     view_.ComboClear();
-    long count = 0;
-    if (listing) {
-        for (const cDirItem& item : *listing) {
-            ++count;
-            view_.ComboAdd(Strip(item.Filename, ".7z"));
-        }
-    }
-    if (count == 0) {
-        view_.ComboAdd(kPlaceholderConfig);
-        view_.SetComboText(kPlaceholderConfig);
-    }
+    for (const std::string& entry : catalogue.entries) view_.ComboAdd(entry);
+    if (catalogue.placeholder) view_.SetComboText(kPlaceholderConfig);
     SelectDefaultConfig();
 }
 

@@ -634,6 +634,16 @@ struct cFTP::Impl {
         }
         return true;
     }
+
+    // One command on one remote path (MKD, RMD, DELE), refused for unsafe names.
+    bool PathCommand(std::string_view operation, const char* verb, const std::string& path) {
+        if (!Usable(operation)) return false;
+        if (path.empty() || HasUnsafeChars(path)) {
+            Record(operation, kErrInvalidParameter);
+            return false;
+        }
+        return Command(operation, {verb + ServerPath(ResolvePath(cwd, path))});
+    }
 };
 
 cFTP::cFTP() : impl_(std::make_unique<Impl>(*this)) {}
@@ -762,33 +772,15 @@ bool cFTP::RenameFTPFile(const std::string& sExisting, const std::string& sNewNa
 }
 
 bool cFTP::CreateFTPDirectory(const std::string& sDirectory) {
-    Impl& m = *impl_;
-    if (!m.Usable("CreateFTPDirectory")) return false;
-    if (sDirectory.empty() || HasUnsafeChars(sDirectory)) {
-        m.Record("CreateFTPDirectory", kErrInvalidParameter);
-        return false;
-    }
-    return m.Command("CreateFTPDirectory", {"MKD " + m.ServerPath(ResolvePath(m.cwd, sDirectory))});
+    return impl_->PathCommand("CreateFTPDirectory", "MKD ", sDirectory);
 }
 
 bool cFTP::RemoveFTPDirectory(const std::string& sDirectory) {
-    Impl& m = *impl_;
-    if (!m.Usable("RemoveFTPDirectory")) return false;
-    if (sDirectory.empty() || HasUnsafeChars(sDirectory)) {
-        m.Record("RemoveFTPDirectory", kErrInvalidParameter);
-        return false;
-    }
-    return m.Command("RemoveFTPDirectory", {"RMD " + m.ServerPath(ResolvePath(m.cwd, sDirectory))});
+    return impl_->PathCommand("RemoveFTPDirectory", "RMD ", sDirectory);
 }
 
 bool cFTP::DeleteFTPFile(const std::string& sRemote) {
-    Impl& m = *impl_;
-    if (!m.Usable("DeleteFTPFile")) return false;
-    if (sRemote.empty() || HasUnsafeChars(sRemote)) {
-        m.Record("DeleteFTPFile", kErrInvalidParameter);
-        return false;
-    }
-    return m.Command("DeleteFTPFile", {"DELE " + m.ServerPath(ResolvePath(m.cwd, sRemote))});
+    return impl_->PathCommand("DeleteFTPFile", "DELE ", sRemote);
 }
 
 bool cFTP::FTPUploadFile(const std::string& sLocal, const std::string& sRemote) {

@@ -28,7 +28,7 @@ struct cDirItem {
 };
 
 class cDirList {
-public:
+  public:
     // Appends under the key sFilename (unique, case-insensitive). Returns nullptr
     // for a duplicate key.
     cDirItem* Add(std::uint32_t lAttrib, double dtCreationTime, double dtLastAccessTime,
@@ -39,16 +39,15 @@ public:
     auto begin() const { return items_.begin(); }
     auto end() const { return items_.end(); }
 
-private:
+  private:
     std::vector<cDirItem> items_;
     std::unordered_map<std::string, std::size_t> index_;  // lower-case name -> position
 };
 
 class cFTP {
-public:
+  public:
     // Raised after every 255-byte step of FTPDownloadFile / FTPUploadFile.
-    std::function<void(std::int32_t lCurrentBytes, std::int32_t lTotalBytes)>
-        FileTransferProgress;
+    std::function<void(std::int32_t lCurrentBytes, std::int32_t lTotalBytes)> FileTransferProgress;
 
     cFTP();
     ~cFTP();
@@ -86,7 +85,7 @@ public:
     long connectTimeoutSeconds = 20;
     long idleTimeoutSeconds = 30;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -6,7 +6,7 @@
 namespace talvane {
 
 class EventPump {
-public:
+  public:
     virtual ~EventPump() = default;
     // Process pending window events, then return. Must not block.
     virtual void Pump() = 0;

@@ -7,7 +7,7 @@
 namespace talvane {
 
 class clsFSO {
-public:
+  public:
     bool KillDir(std::string_view strPath, bool RecreatePath = false);
     bool KillFile(std::string_view strFile);
     bool DelTree32(std::string_view strPath);

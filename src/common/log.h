@@ -11,7 +11,7 @@
 namespace talvane {
 
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     virtual void Write(std::string_view message) = 0;
 };
@@ -25,11 +25,21 @@ std::shared_ptr<LogSink> MakeSinkFromEnvironment();
 
 // One message: TAB + item. Never throws.
 void DPrint(std::string_view item);
-inline void DPrint(long long number) { DPrint(std::to_string(number)); }
-inline void DPrint(int number) { DPrint(std::to_string(number)); }
-inline void DPrint(bool value) { DPrint(std::string_view(value ? "True" : "False")); }
-inline void DPrint(const char* item) { DPrint(std::string_view(item ? item : "")); }
-inline void DPrint(const std::string& item) { DPrint(std::string_view(item)); }
+inline void DPrint(long long number) {
+    DPrint(std::to_string(number));
+}
+inline void DPrint(int number) {
+    DPrint(std::to_string(number));
+}
+inline void DPrint(bool value) {
+    DPrint(std::string_view(value ? "True" : "False"));
+}
+inline void DPrint(const char* item) {
+    DPrint(std::string_view(item ? item : ""));
+}
+inline void DPrint(const std::string& item) {
+    DPrint(std::string_view(item));
+}
 
 // Failure report of the shared library: an error line, then one line per
 // parameter, after which the caller carries on with its next step.

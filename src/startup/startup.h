@@ -7,11 +7,11 @@
 namespace talvane {
 
 enum class StartWindow {
-    SplashDemo,         // "-splash": splash demonstration, then exit
-    MainExpanded,       // credentials incomplete
-    DefaultConfig,      // "/setdefault"
-    MainUnattended,     // "sfx" anywhere
-    MainCompact,        // anything else
+    SplashDemo,      // "-splash": splash demonstration, then exit
+    MainExpanded,    // credentials incomplete
+    DefaultConfig,   // "/setdefault"
+    MainUnattended,  // "sfx" anywhere
+    MainCompact,     // anything else
 };
 
 // Program arguments joined with single blanks.

@@ -25,7 +25,7 @@ inline constexpr std::uint32_t kAbortedByCaller = 0x80004004;  // E_ABORT, after
 std::string StatusCodeText(std::uint32_t code);
 
 class Download {
-public:
+  public:
     std::function<void()> DownloadStarted;
     std::function<void()> DownloadComplete;
     // ErrNumber is the status code as a signed 32-bit value (0x800C0006 arrives
@@ -49,7 +49,7 @@ public:
     long connectTimeoutSeconds = 20;
     long idleTimeoutSeconds = 30;
 
-private:
+  private:
     bool running_ = false;
     bool abortRequested_ = false;
     std::string user_;

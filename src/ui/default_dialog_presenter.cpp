@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "cloud/catalogue.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/log.h"
@@ -62,19 +63,10 @@ void DefaultDialogPresenter::RefreshConfigList() {
 }
 
 void DefaultDialogPresenter::FillConfigCombo() {
-    const cDirList* listing = mFTP_.GetDirectoryListing("*.*");
+    const Catalogue catalogue = ListCatalogue(mFTP_);
     view_.ComboClear();
-    long count = 0;
-    if (listing) {
-        for (const cDirItem& item : *listing) {
-            ++count;
-            view_.ComboAdd(Strip(item.Filename, ".7z"));
-        }
-    }
-    if (count == 0) {
-        view_.ComboAdd(kPlaceholderConfig);
-        view_.SetComboText(kPlaceholderConfig);
-    }
+    for (const std::string& entry : catalogue.entries) view_.ComboAdd(entry);
+    if (catalogue.placeholder) view_.SetComboText(kPlaceholderConfig);
     SelectDefaultConfig();
 }
 

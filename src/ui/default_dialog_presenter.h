@@ -8,7 +8,7 @@
 namespace talvane::ui {
 
 class DefaultDialogPresenter {
-public:
+  public:
     DefaultDialogPresenter(Frontend& frontend, DefaultDialogView& view, Endpoints endpoints);
 
     void Load();
@@ -16,10 +16,10 @@ public:
     void OnImport();  // Command2: asks the frontend for a .bmp and imports it
     void OnTest();    // Command3: splash preview
     void OnComboChange();
-    void OnClose();   // close button: writes nothing
+    void OnClose();  // close button: writes nothing
     bool Closed() const { return closed_; }
 
-private:
+  private:
     void RefreshConfigList();
     void FillConfigCombo();
     void SelectDefaultConfig();

@@ -11,9 +11,13 @@ void SetFrontend(Frontend* frontend) {
     SetEventPump(frontend);
 }
 
-Frontend* GetFrontend() { return g_frontend; }
+Frontend* GetFrontend() {
+    return g_frontend;
+}
 
-const char* AppTitle() { return "Talvane"; }
+const char* AppTitle() {
+    return "Talvane";
+}
 
 void ShowMessage(const std::string& text, MsgIcon icon, const std::string& title) {
     if (g_frontend) g_frontend->MessageBox(text, title, icon);

@@ -13,7 +13,7 @@ class MainPresenter;
 class DefaultDialogPresenter;
 
 class Frontend : public EventPump {
-public:
+  public:
     ~Frontend() override = default;
 
     virtual SplashView& Splash() = 0;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cloud/catalogue.h"
 #include "cloud/ftp.h"
 #include "startup/endpoints.h"
 #include "transfer/download.h"
@@ -26,7 +27,6 @@ inline constexpr const char* kLineBreak = "\n";
 // "%prompt%" and "%desktop%": special setting values, compared without case.
 inline constexpr const char* kPromptValue = "%prompt%";
 inline constexpr const char* kDesktopValue = "%desktop%";
-inline constexpr const char* kPlaceholderConfig = "[Pre-Conversion]";
 
 // Builds a 7-Zip argument string ("x "archive" [-p"password"] -o"folder" -y"). The
 // password is quoted so blanks and quotes survive the command-line split.

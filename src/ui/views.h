@@ -10,7 +10,7 @@ enum class MsgIcon { None, Critical, Exclamation, Information };
 
 // A bar with a minimum, a maximum and a value. Out-of-range settings are ignored.
 class ProgressBarView {
-public:
+  public:
     virtual ~ProgressBarView() = default;
     virtual void SetMin(long value) = 0;
     virtual void SetMax(long value) = 0;
@@ -22,7 +22,7 @@ public:
 
 // frmSplash: created when shown, discarded when closed.
 class SplashView {
-public:
+  public:
     virtual ~SplashView() = default;
     // Loads the logo (AppPath + Talvane.bmp) when present and sizes itself.
     virtual void Show() = 0;
@@ -36,7 +36,7 @@ public:
 
 // frmStatusWin: caption and one label.
 class StatusView {
-public:
+  public:
     virtual ~StatusView() = default;
     virtual void SetCaption(const std::string& caption) = 0;
     virtual void SetLabel(const std::string& text) = 0;
@@ -51,7 +51,7 @@ enum class MainControl { cmdDandR, cmdOptions, chkSaveDefault, chkDelMe, Frame4,
 
 // frmMain's controls. The presenter owns the behaviour; the view only shows.
 class MainView {
-public:
+  public:
     virtual ~MainView() = default;
     virtual void SetCaption(const std::string& caption) = 0;
     virtual std::string Caption() const = 0;
@@ -92,7 +92,7 @@ public:
 
 // frmGetDefault's controls.
 class DefaultDialogView {
-public:
+  public:
     virtual ~DefaultDialogView() = default;
     virtual void ComboClear() = 0;
     virtual void ComboAdd(const std::string& item) = 0;
