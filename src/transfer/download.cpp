@@ -133,6 +133,18 @@ bool SchemeOf(const std::string& url, std::string& scheme) {
     return true;
 }
 
+std::string EscapeBlanks(const std::string& url) {
+    std::string escaped;
+    escaped.reserve(url.size());
+    for (const char c : url) {
+        if (c == ' ')
+            escaped += "%20";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 }  // namespace
 
 std::string StatusCodeText(std::uint32_t code) {
@@ -206,8 +218,11 @@ void Download::StartDownload(const std::string& Source, const std::string& dest,
     std::uint32_t status = 0;  // 0: success
     std::string detail;
     [&] {
+        // A blank (a user name with one, say) is escaped as a browser would;
+        // other control characters make the URL invalid.
+        const std::string url = EscapeBlanks(Source);
         std::string scheme;
-        if (Source.find_first_of(" \t\r\n") != std::string::npos || !SchemeOf(Source, scheme)) {
+        if (url.find_first_of("\t\r\n") != std::string::npos || !SchemeOf(url, scheme)) {
             status = kInetInvalidUrl;
             return;
         }
@@ -238,7 +253,7 @@ void Download::StartDownload(const std::string& Source, const std::string& dest,
         t.abortRequested = &abortRequested_;
         char errorBuffer[CURL_ERROR_SIZE] = {};
         CURL* h = curl.get();
-        curl_easy_setopt(h, CURLOPT_URL, Source.c_str());
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kProtocols);
         curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);

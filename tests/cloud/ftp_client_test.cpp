@@ -78,7 +78,7 @@ std::vector<Event> ExpectedEvents(std::int32_t size) {
 class FtpClientTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        root_ = new TempDir();
+        root_ = std::make_unique<TempDir>();
         for (const char* d : {"repo", "redist", "web", "sub", "local", "repo/Tekmo",
                               "repo/Tekmo/ConfigSets", "repo/Empty", "repo/Up"})
             ::mkdir(root_->file(d).c_str(), 0755);
@@ -97,12 +97,12 @@ class FtpClientTest : public ::testing::Test {
                              root_->file("redist"),
                              root_->file("web"),
                              {{"alice", "s3cret:x", root_->file("sub")}}};
-        cloud_ = new CloudServer(options);
+        cloud_ = std::make_unique<CloudServer>(options);
     }
     static void TearDownTestSuite() {
-        delete cloud_;
+        cloud_.reset();
         cloud_ = nullptr;
-        delete root_;
+        root_.reset();
         root_ = nullptr;
     }
     void SetUp() override {
@@ -123,14 +123,14 @@ class FtpClientTest : public ::testing::Test {
     bool Open() { return ftp_.OpenConnection(cloud_->repositoryHost(), kUser, kPassword); }
     static std::string Local(const std::string& name) { return root_->file("local/" + name); }
 
-    static TempDir* root_;
-    static CloudServer* cloud_;
+    static std::unique_ptr<TempDir> root_;
+    static std::unique_ptr<CloudServer> cloud_;
     cFTP ftp_;
     std::vector<Event> events_;
 };
 
-TempDir* FtpClientTest::root_ = nullptr;
-CloudServer* FtpClientTest::cloud_ = nullptr;
+std::unique_ptr<TempDir> FtpClientTest::root_;
+std::unique_ptr<CloudServer> FtpClientTest::cloud_;
 
 TEST_F(FtpClientTest, SignsInAndRefusesWrongPasswordWithServerText) {
     ASSERT_TRUE(Open()) << ftp_.GetLastErrorMessage();
@@ -406,20 +406,20 @@ class FtpFaultTest : public FtpClientTest {
   protected:
     static void SetUpTestSuite() {
         FtpClientTest::SetUpTestSuite();
-        peers_ = new testing::FaultPeers();
+        peers_ = std::make_unique<testing::FaultPeers>();
     }
     static void TearDownTestSuite() {
-        delete peers_;
+        peers_.reset();
         peers_ = nullptr;
         FtpClientTest::TearDownTestSuite();
     }
     bool OpenPeer(const std::string& user = "mlsd") {
         return ftp_.OpenConnection(peers_->ftpHost(), user, "pw");
     }
-    static testing::FaultPeers* peers_;
+    static std::unique_ptr<testing::FaultPeers> peers_;
 };
 
-testing::FaultPeers* FtpFaultTest::peers_ = nullptr;
+std::unique_ptr<testing::FaultPeers> FtpFaultTest::peers_;
 
 TEST_F(FtpFaultTest, BrokenTransfersLeaveNoFileUnderTheTargetName) {
     ASSERT_TRUE(peers_->ok());

@@ -71,21 +71,23 @@ struct Recorder {
 class DownloadTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        root_ = new TempDir();
+        root_ = std::make_unique<TempDir>();
         for (const char* d : {"repo", "redist", "web", "web/sub", "out"})
             ::mkdir(root_->file(d).c_str(), 0755);
         std::string big(300000, '\0');
         for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13);
         std::ofstream(root_->file("web/sub/big.bin"), std::ios::binary) << big;
         std::ofstream(root_->file("repo/pkg.zip"), std::ios::binary) << "zip bytes";
-        cloud_ = new testing::CloudServer(
-            {root_->file("repo"), root_->file("redist"), root_->file("web"), {}});
-        peers_ = new testing::FaultPeers();
+        ::mkdir(root_->file("web/tech one").c_str(), 0755);
+        std::ofstream(root_->file("web/tech one/Setup.exe"), std::ios::binary) << "setup";
+        cloud_ = std::make_unique<testing::CloudServer>(testing::CloudOptions{
+            root_->file("repo"), root_->file("redist"), root_->file("web"), {}});
+        peers_ = std::make_unique<testing::FaultPeers>();
     }
     static void TearDownTestSuite() {
-        delete peers_;
-        delete cloud_;
-        delete root_;
+        peers_.reset();
+        cloud_.reset();
+        root_.reset();
     }
     void SetUp() override {
         ASSERT_TRUE(cloud_->ok());
@@ -103,16 +105,16 @@ class DownloadTest : public ::testing::Test {
     }
     static std::string Out(const std::string& name) { return root_->file("out/" + name); }
 
-    static TempDir* root_;
-    static testing::CloudServer* cloud_;
-    static testing::FaultPeers* peers_;
+    static std::unique_ptr<TempDir> root_;
+    static std::unique_ptr<testing::CloudServer> cloud_;
+    static std::unique_ptr<testing::FaultPeers> peers_;
     Download download_;
     Recorder rec_{download_};
 };
 
-TempDir* DownloadTest::root_ = nullptr;
-testing::CloudServer* DownloadTest::cloud_ = nullptr;
-testing::FaultPeers* DownloadTest::peers_ = nullptr;
+std::unique_ptr<TempDir> DownloadTest::root_;
+std::unique_ptr<testing::CloudServer> DownloadTest::cloud_;
+std::unique_ptr<testing::FaultPeers> DownloadTest::peers_;
 
 TEST_F(DownloadTest, HttpWithContentLengthReportsProgressAndCompletes) {
     download_.StartDownload(cloud_->httpBase() + "/sub/big.bin", Out("big.bin"));
@@ -122,6 +124,13 @@ TEST_F(DownloadTest, HttpWithContentLengthReportsProgressAndCompletes) {
     EXPECT_EQ(ReadFile(Out("big.bin")), ReadFile(root_->file("web/sub/big.bin")));
     EXPECT_EQ(EntryCount(root_->file("out")), 1u);
     EXPECT_FALSE(download_.Running());
+}
+
+// A user name with a blank goes into the URL as typed; the transfer escapes it.
+TEST_F(DownloadTest, BlankInThePathIsEscaped) {
+    download_.StartDownload(cloud_->httpBase() + "/tech one/Setup.exe", Out("Setup.exe"));
+    EXPECT_EQ(rec_.log.back(), "complete");
+    EXPECT_EQ(ReadFile(Out("Setup.exe")), "setup");
 }
 
 TEST_F(DownloadTest, HttpWithoutContentLengthRaisesNoProgress) {
