@@ -264,4 +264,20 @@ int GetFileMode(std::string_view path) {
     }
 }
 
+bool IsWritablePath(std::string_view path) {
+    try {
+        return platform::CanWrite(std::string(path));
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string ResolveLinks(std::string_view path) {
+    try {
+        return platform::ResolveLinks(std::string(path));
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace talvane

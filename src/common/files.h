@@ -25,5 +25,9 @@ bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode
 bool ReadWholeFile(std::string_view path, std::string& out);
 // Permission bits (e.g. 0644) of an existing path, or -1.
 int GetFileMode(std::string_view path);
+// True when this process may write to the existing path.
+bool IsWritablePath(std::string_view path);
+// The path with its symbolic links resolved, or empty when that fails.
+std::string ResolveLinks(std::string_view path);
 
 }  // namespace talvane

@@ -70,32 +70,64 @@ void ReportFailure(std::string_view qualifiedName, ErrorMarker marker, long numb
     }
 }
 
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// End of the argument that starts at `i`, read the way the started program
+// splits its command line: blanks inside quotes, \" and "" inside quotes
+// belong to the argument.
+std::size_t EndOfArgument(std::string_view line, std::size_t i) {
+    bool quoted = false;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == '\\') {
+            std::size_t run = 0;
+            while (i < line.size() && line[i] == '\\') {
+                ++run;
+                ++i;
+            }
+            if (i < line.size() && line[i] == '"' && run % 2 == 1) ++i;  // escaped quote
+        } else if (c == '"') {
+            if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                i += 2;
+            } else {
+                quoted = !quoted;
+                ++i;
+            }
+        } else if (!quoted && IsBlank(c)) {
+            break;
+        } else {
+            ++i;
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
 std::string MaskPasswordArgument(std::string_view commandLine) {
     std::string out;
     out.reserve(commandLine.size());
     std::size_t i = 0;
     while (i < commandLine.size()) {
-        const bool atSwitch = commandLine.compare(i, 3, " -p") == 0 ||
-                              (i == 0 && commandLine.compare(0, 2, "-p") == 0);
-        if (!atSwitch) {
+        if (IsBlank(commandLine[i])) {
             out += commandLine[i++];
             continue;
         }
-        const std::size_t switchLen = commandLine[i] == ' ' ? 3 : 2;
-        out.append(commandLine.substr(i, switchLen));
-        i += switchLen;
-        std::size_t end = i;
-        if (end < commandLine.size() && commandLine[end] == '"') {
-            // Quoted value: keep the quotes, hide what lies between them.
-            out += '"';
-            ++i;
-            end = commandLine.find('"', i);
-            if (end == std::string_view::npos) end = commandLine.size();
+        // One whole argument; only one that starts with -p carries a password.
+        const bool isPassword = commandLine.compare(i, 2, "-p") == 0;
+        const std::size_t valueStart = isPassword ? i + 2 : i;
+        const std::size_t end = EndOfArgument(commandLine, valueStart);
+        if (!isPassword) {
+            out.append(commandLine.substr(i, end - i));
         } else {
-            while (end < commandLine.size() && commandLine[end] != ' ' && commandLine[end] != '"')
-                ++end;
+            // The whole value goes, whatever quotes or escaped quotes it holds.
+            out += "-p";
+            if (end > valueStart) out += commandLine[valueStart] == '"' ? "\"***\"" : "***";
         }
-        if (end > i) out += "***";
         i = end;
     }
     return out;

@@ -54,8 +54,9 @@ struct ReportParam {
 void ReportFailure(std::string_view qualifiedName, ErrorMarker marker, long number,
                    std::string_view description, std::initializer_list<ReportParam> params = {});
 
-// Password masking for any command line that is logged: the value after " -p"
-// up to the next blank (or the closing quote) is replaced by "***".
+// Password masking for any command line that is logged: the value of an
+// argument starting with -p (the whole argument as the started program reads
+// it, quotes and escaped quotes included) is replaced by "***".
 std::string MaskPasswordArgument(std::string_view commandLine);
 
 }  // namespace talvane

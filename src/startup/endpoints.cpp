@@ -28,9 +28,10 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     if (ini.empty()) return e;
     Override(ini, "RepositoryHost", e.RepositoryHost);
     Override(ini, "RedistHost", e.RedistHost);
-    Override(ini, "UpdatesURL", e.UpdatesURL);
     Override(ini, "SubscriberURL", e.SubscriberURL);
-    // Here an empty value is meaningful: it switches the mirror off.
+    // Here an empty value is meaningful: it switches the update check or the
+    // mirror off (a site without an update server must still be able to start).
+    if (auto updates = FindIniValue(ini, kEndpointsSection, "UpdatesURL")) e.UpdatesURL = *updates;
     if (auto mirror = FindIniValue(ini, kEndpointsSection, "SevenZipMirrorURL"))
         e.SevenZipMirrorURL = *mirror;
     return e;

@@ -62,6 +62,16 @@ long FindSection(const std::vector<std::string>& lines, std::string_view section
     return -1;
 }
 
+// Editors on Windows like to start a UTF-8 file with a byte-order mark; it is
+// not part of the first line.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string TakeBom(std::string& text) {
+    if (text.compare(0, kUtf8Bom.size(), kUtf8Bom) != 0) return {};
+    text.erase(0, kUtf8Bom.size());
+    return std::string(kUtf8Bom);
+}
+
 bool ValidName(std::string_view s) {
     return !s.empty() && s.find_first_of("\r\n") == std::string_view::npos;
 }
@@ -73,6 +83,7 @@ std::optional<std::string> FindIniValue(std::string_view file, std::string_view 
     try {
         std::string text;
         if (!ReadWholeFile(file, text)) return std::nullopt;
+        TakeBom(text);
         const auto lines = SplitLines(text);
         long header = FindSection(lines, section);
         if (header < 0 || key.empty()) return std::nullopt;
@@ -104,11 +115,18 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
             key.find('=') != std::string_view::npos ||
             value.find_first_of("\r\n") != std::string_view::npos)
             return false;
+        // A settings file reached through a link is edited where it lives;
+        // renaming over the link would cut it off from its target.
+        std::string path(file);
+        if (std::string real = ResolveLinks(path); !real.empty()) path = std::move(real);
         std::string text;
-        const bool exists = ReadWholeFile(file, text);
+        const bool exists = ReadWholeFile(path, text);
         // Something there that cannot be read (a folder, no permission) must not
         // be replaced by a file holding only the new key.
-        if (!exists && GetFileMode(file) >= 0) return false;
+        if (!exists && GetFileMode(path) >= 0) return false;
+        // A read-only file is not written behind its owner's back.
+        if (exists && !IsWritablePath(path)) return false;
+        const std::string bom = TakeBom(text);
         const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
         auto lines = SplitLines(text);
         const std::string newLine = std::string(key) + "=" + std::string(value);
@@ -125,7 +143,8 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
             for (; end < lines.size(); ++end) {
                 const std::string t = TrimLine(lines[end]);
                 if (IsSectionHeader(t, name)) break;
-                if (!t.empty()) lastContent = end;
+                // After the last entry, not after a comment that heads the next section.
+                if (!t.empty() && t.front() != ';') lastContent = end;
                 if (!replaced && SplitKeyLine(t, k, v) && EqualsNoCase(k, key)) {
                     lines[end] = k + "=" + std::string(value);  // keeps the stored spelling
                     replaced = true;
@@ -135,11 +154,11 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
                 lines.insert(lines.begin() + static_cast<long>(lastContent) + 1, newLine);
         }
 
-        std::string out;
+        std::string out = bom;
         for (const auto& line : lines) out += line + eol;
-        const int existingMode = exists ? GetFileMode(file) : -1;
+        const int existingMode = exists ? GetFileMode(path) : -1;
         return WriteFileAtomic(
-            file, out,
+            path, out,
             existingMode >= 0 ? static_cast<unsigned>(existingMode) : kNewSettingsFileMode);
     } catch (...) {
         return false;

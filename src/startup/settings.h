@@ -11,13 +11,15 @@ namespace talvane {
 inline constexpr const char* kScrambleKey = "5203718";
 
 // Case-insensitive sections and keys; at most 254 characters; blanks trimmed;
-// anything missing reads as "".
+// a leading UTF-8 byte-order mark ignored; anything missing reads as "".
 std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key);
 // As ReadIniValue, but tells an absent key (nullopt) from an empty value.
 std::optional<std::string> FindIniValue(std::string_view file, std::string_view section,
                                         std::string_view key);
 // Creates file/section/key as needed, edits in place keeping every other line,
-// writes atomically (temporary file + rename), new files get mode 0600.
+// writes atomically (temporary file + rename), new files get mode 0600. A file
+// reached through a symbolic link is written where the link points; a file we
+// may not write (read-only) is left alone. A UTF-8 byte-order mark is kept.
 // Returns false on failure; callers that carry on regardless may ignore it.
 bool WriteIniValue(std::string_view file, std::string_view section, std::string_view key,
                    std::string_view value);

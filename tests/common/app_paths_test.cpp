@@ -48,6 +48,10 @@ TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
     EXPECT_EQ(lines[1].substr(lines[1].find(" - Starting ") + 12), VersionLabel());
     EXPECT_EQ(lines[1].back(), ' ');
     EXPECT_EQ(lines[2], "\t" + std::string(40, '-'));
+
+    OverrideExecutablePath("/Talvane");  // started from the root folder
+    InitAppSettings(true, true);
+    EXPECT_EQ(AppINI(), "/Talvane.ini");
 }
 
 }  // namespace

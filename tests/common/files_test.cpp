@@ -122,6 +122,17 @@ TEST(ShellCopy, RefusesToCopyAFolderIntoItself) {
     EXPECT_FALSE(ShellCopy(dir.file("a"), dir.file("a/")));
 }
 
+TEST(ShellCopy, NamedPipeInATreeIsRefusedNotWaitedOn) {
+    TempDir dir;
+    Put(dir.file("src/a.txt"), "a");
+    ASSERT_EQ(::mkfifo(dir.file("src/pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(ShellCopy(dir.file("src"), dir.file("dest/")));  // returns at once
+    EXPECT_EQ(Get(dir.file("dest/src/a.txt")), "a");              // the rest still copied
+    EXPECT_FALSE(DoesFileExist(dir.file("dest/src/pipe")));
+    std::string text;
+    EXPECT_FALSE(ReadWholeFile(dir.file("src/pipe"), text));
+}
+
 TEST(ShellMove, FolderMergesIntoExistingFolder) {
     TempDir dir;
     Put(dir.file("SyncTemp/Config/Tekmo.ini"), "new ini");

@@ -1,6 +1,10 @@
 #include "startup/settings.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -210,6 +214,72 @@ TEST_F(IniTest, WriteRefusesLineBreaksAndMissingFolder) {
     ASSERT_TRUE(MakeSureDirExists(dir_.file("folder.ini")));
     EXPECT_FALSE(WriteIniValue(dir_.file("folder.ini"), "TekmoCloud", "UserName", "a"));
     EXPECT_TRUE(DoesDirExist(dir_.file("folder.ini")));
+}
+
+TEST_F(IniTest, NewKeyGoesAfterTheLastEntryNotIntoTheNextSectionsComment) {
+    SetContent(
+        "[TekmoCloud]\nUserName=tech\n\n; where the servers are\n[Endpoints]\nRedistHost=h\n");
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", "<)Z[m~>"));
+    EXPECT_EQ(Content(),
+              "[TekmoCloud]\nUserName=tech\nPassword=<)Z[m~>\n\n; where the servers are\n"
+              "[Endpoints]\nRedistHost=h\n");
+}
+
+TEST_F(IniTest, ByteOrderMarkIsNotPartOfTheFirstSection) {
+    SetContent("\xEF\xBB\xBF[TekmoCloud]\r\nUserName=tech\r\n");
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech");
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "other"));
+    // Edited in place: no second section, the mark stays where it was.
+    EXPECT_EQ(Content(), "\xEF\xBB\xBF[TekmoCloud]\r\nUserName=other\r\n");
+}
+
+TEST_F(IniTest, LinkedFileIsEditedWhereItLives) {
+    ASSERT_TRUE(MakeSureDirExists(dir_.file("shared")));
+    const std::string real = dir_.file("shared/settings.ini");
+    ASSERT_TRUE(WriteFileAtomic(real, "[TekmoCloud]\nUserName=tech\n", 0600));
+    ASSERT_EQ(::symlink(real.c_str(), Ini().c_str()), 0);
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "DefaultConfig", "Office"));
+    EXPECT_EQ(GetPathType(Ini()), "file");
+    struct stat st {};
+    ASSERT_EQ(::lstat(Ini().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));  // still the link
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(real, text));
+    EXPECT_EQ(text, "[TekmoCloud]\nUserName=tech\nDefaultConfig=Office\n");
+}
+
+TEST_F(IniTest, ReadOnlyFileIsNotRewritten) {
+    SetContent("[TekmoCloud]\nUserName=tech\n");
+    ASSERT_EQ(::chmod(Ini().c_str(), 0400), 0);
+    auto scenario = [&] { return !WriteIniValue(Ini(), "TekmoCloud", "UserName", "other"); };
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(scenario());
+    } else {
+        // Root may write anything; the owner of the folder and file may not.
+        constexpr uid_t kNobody = 65534;
+        ASSERT_EQ(::chown(dir_.path().c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(Ini().c_str(), kNobody, kNobody), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(3);
+            ::_exit(scenario() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "could not give up root";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_EQ(Content(), "[TekmoCloud]\nUserName=tech\n");
+    EXPECT_EQ(GetFileMode(Ini()), 0400);
+}
+
+TEST_F(IniTest, NamedPipeInPlaceOfTheFileDoesNotHang) {
+    ASSERT_EQ(::mkfifo(Ini().c_str(), 0600), 0);
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "");
+    EXPECT_FALSE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "tech"));
 }
 
 class LoadSettingsTest : public IniTest {

@@ -166,6 +166,9 @@ TEST_F(AppFolderTest, EndpointsDefaultAndOverrides) {
 
     ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "SevenZipMirrorURL", ""));
     EXPECT_EQ(LoadEndpoints(ini).SevenZipMirrorURL, "");  // present but empty: no mirror
+    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, version::kDefaultUpdatesUrl);
+    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "UpdatesURL", ""));
+    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, "");  // present but empty: no update check
 
     InitAppSettings(true, true);  // AppINI is the file beside the program
     EXPECT_EQ(LoadEndpoints().RepositoryHost, "127.0.0.1:2121");

@@ -219,7 +219,8 @@ int ListDir(const std::string& path, std::vector<DirEntry>& out) {
 }
 
 int CopyFileReplacing(const std::string& from, const std::string& to) {
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking open: a named pipe must be refused below, not waited on.
+    Fd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!in) return errno;
     struct stat st {};
     if (::fstat(in.get(), &st) != 0) return errno;
@@ -295,10 +296,13 @@ int WriteFileAtomically(const std::string& path, std::string_view data, unsigned
 
 int ReadFile(const std::string& path, std::string& out) {
     out.clear();
-    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking open so that a named pipe in place of a file cannot hang us.
+    Fd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!in) return errno;
     struct stat st {};
-    if (::fstat(in.get(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+    if (::fstat(in.get(), &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return EINVAL;
     std::vector<char> buf(1 << 16);
     for (;;) {
         ssize_t n = ::read(in.get(), buf.data(), buf.size());
@@ -315,6 +319,16 @@ int FileMode(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;
     return static_cast<int>(st.st_mode & 07777);
+}
+
+bool CanWrite(const std::string& path) {
+    return ::access(path.c_str(), W_OK) == 0;
+}
+
+std::string ResolveLinks(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    return resolved ? std::string(resolved.get()) : std::string();
 }
 
 }  // namespace talvane::platform

@@ -61,6 +61,10 @@ int WriteFileAtomically(const std::string& path, std::string_view data, unsigned
 int ReadFile(const std::string& path, std::string& out);
 // Permission bits of an existing file, or -1.
 int FileMode(const std::string& path);
+// True when this process may write to the existing path.
+bool CanWrite(const std::string& path);
+// The path with every symbolic link resolved; empty when that fails.
+std::string ResolveLinks(const std::string& path);
 
 // ---- processes
 struct Child {
