@@ -168,7 +168,9 @@ std::string ToLowerKey(std::string_view s) {
 cDirItem* cDirList::Add(std::uint32_t lAttrib, double dtCreationTime, double dtLastAccessTime,
                         double dtLastWriteTime, std::int32_t lFileSize,
                         const std::string& sFilename) {
-    std::string key = ToLowerKey(sFilename);
+    // The name ends at its first NUL; the key is that name too.
+    std::string name = sFilename.substr(0, sFilename.find('\0'));
+    std::string key = ToLowerKey(name);
     if (index_.count(key)) return nullptr;
     cDirItem item;
     item.ReadOnly = lAttrib & kAttrReadOnly;
@@ -184,7 +186,7 @@ cDirItem* cDirList::Add(std::uint32_t lAttrib, double dtCreationTime, double dtL
     item.LastAccessTime = dtLastAccessTime;
     item.LastWriteTime = dtLastWriteTime;
     item.FileSize = lFileSize;
-    item.Filename = sFilename.substr(0, sFilename.find('\0'));
+    item.Filename = std::move(name);
     items_.push_back(std::move(item));
     index_.emplace(std::move(key), items_.size() - 1);
     return &items_.back();
@@ -867,11 +869,11 @@ std::int32_t cFTP::GetFTPFileSize(const std::string& sFile) {
         m.Record("FtpFindFirstFile", kErrInvalidParameter);
         return -2;
     }
-    // Blanks become one-character wildcards, as the classic search did.
-    std::string pattern = sFile;
-    std::replace(pattern.begin(), pattern.end(), ' ', '?');
-    auto [folder, namePattern] = SplitFolder(ResolvePath(m.cwd, pattern));
-    const std::string exactName = SplitFolder(ResolvePath(m.cwd, sFile)).second;
+    // Blanks in the name become one-character wildcards, as the classic search did;
+    // the folder is entered under its own name (servers match patterns in names only).
+    const auto [folder, exactName] = SplitFolder(ResolvePath(m.cwd, sFile));
+    std::string namePattern = exactName;
+    std::replace(namePattern.begin(), namePattern.end(), ' ', '?');
     if (namePattern.empty()) namePattern.assign(1, '*');
 
     std::vector<ListingEntry> entries;

@@ -93,22 +93,11 @@ bool IsDotName(std::string_view name) {
     return name.empty() || name == "." || name == "..";
 }
 
-// "drwxr-xr-x 2 user group 4096 Jan  2 15:04 name" and variants without
-// the group or link count: the size is the number just before the month.
-bool ParseUnix(std::string_view line, std::int64_t nowUtc, ListingEntry& out) {
-    if (line.size() < 10) return false;
+// The entry of a Unix line whose month column is tokens[monthAt]; false when the
+// columns around it do not read as size, day and time or year.
+bool ParseUnixAt(std::string_view line, const std::vector<Token>& tokens, std::size_t monthAt,
+                 std::int64_t nowUtc, ListingEntry& out) {
     const char type = line[0];
-    if (std::string_view("-dlbcps").find(type) == std::string_view::npos) return false;
-    auto tokens = Tokens(line, 9);
-    std::size_t monthAt = 0;
-    for (std::size_t i = 2; i + 2 < tokens.size(); ++i) {
-        if (MonthIndex(tokens[i].text) && IsDigits(tokens[i - 1].text) &&
-            IsDigits(tokens[i + 1].text)) {
-            monthAt = i;
-            break;
-        }
-    }
-    if (monthAt == 0) return false;
     const Token& sizeTok = tokens[monthAt - 1];
     const Token& dayTok = tokens[monthAt + 1];
     const Token& whenTok = tokens[monthAt + 2];
@@ -157,6 +146,21 @@ bool ParseUnix(std::string_view line, std::int64_t nowUtc, ListingEntry& out) {
     out.hasTime = true;
     out.modifiedUtc = when;
     return true;
+}
+
+// "drwxr-xr-x 2 user group 4096 Jan  2 15:04 name" and variants without
+// the group or link count: the size is the number just before the month. An
+// owner or group that is itself a month name ("jan", "may") is passed over.
+bool ParseUnix(std::string_view line, std::int64_t nowUtc, ListingEntry& out) {
+    if (line.size() < 10) return false;
+    if (std::string_view("-dlbcps").find(line[0]) == std::string_view::npos) return false;
+    auto tokens = Tokens(line, 10);
+    for (std::size_t i = 2; i + 2 < tokens.size(); ++i) {
+        if (MonthIndex(tokens[i].text) && IsDigits(tokens[i - 1].text) &&
+            IsDigits(tokens[i + 1].text) && ParseUnixAt(line, tokens, i, nowUtc, out))
+            return true;
+    }
+    return false;
 }
 
 // "01-02-20  03:04PM       <DIR>          folder" / "01-02-2020  03:04PM   1234 file"

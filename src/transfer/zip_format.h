@@ -17,6 +17,7 @@ inline constexpr std::size_t kMaxComment = 65535;
 
 inline constexpr std::uint16_t kMethodStored = 0;
 inline constexpr std::uint16_t kMethodDeflated = 8;
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 inline constexpr unsigned kHostUnix = 3;
 

@@ -207,6 +207,12 @@ struct ZipExtractionClass::Impl {
                        "The compression Method for " + localName + " is unsupported");
             return Outcome::Refused;
         }
+        // Encrypted data cannot be read without the password: a stored entry would
+        // otherwise be written out scrambled, with no check to notice.
+        if ((cr.flags | lh.flags) & zipfmt::kFlagEncrypted) {
+            RaiseError(kZipErrEncrypted, "The file " + shownName + " is encrypted");
+            return Outcome::Refused;
+        }
         if (compSize == 0) {
             RaiseError(kZipErrDamaged, "The archive " + path + " holds no data for " + shownName);
             return Outcome::Fatal;

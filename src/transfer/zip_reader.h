@@ -25,6 +25,7 @@ enum ZipErrorNumber : long {
     kZipErrDamaged = 21,       // central directory damaged / truncated archive
     kZipErrSizeMismatch = 22,  // entry inflates to more (or less) than declared
     kZipErrWriteFailed = 23,   // target could not be written
+    kZipErrEncrypted = 24,     // entry is encrypted; its bytes would be written scrambled
 };
 
 // One central-directory entry as listed by ListEntries.

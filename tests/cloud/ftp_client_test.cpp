@@ -79,8 +79,9 @@ class FtpClientTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         root_ = std::make_unique<TempDir>();
-        for (const char* d : {"repo", "redist", "web", "sub", "local", "repo/Tekmo",
-                              "repo/Tekmo/ConfigSets", "repo/Empty", "repo/Up"})
+        for (const char* d :
+             {"repo", "redist", "web", "sub", "local", "repo/Tekmo", "repo/Tekmo/ConfigSets",
+              "repo/Tekmo/Team Sets", "repo/Empty", "repo/Up"})
             ::mkdir(root_->file(d).c_str(), 0755);
         WriteFile(root_->file("repo/Tekmo/ConfigSets/Office.7z"), "office");
         WriteFile(root_->file("repo/Tekmo/ConfigSets/Field Team.7z"), "field team");
@@ -91,6 +92,7 @@ class FtpClientTest : public ::testing::Test {
                       Pattern(static_cast<std::size_t>(size)));
         WriteFile(root_->file("repo/zero.bin"), "");
         WriteFile(root_->file("repo/with blank.bin"), Pattern(600));
+        WriteFile(root_->file("repo/Tekmo/Team Sets/Office 2.7z"), Pattern(700));
         WriteFile(root_->file("repo/text.txt"), "one\r\ntwo\r\n");
         WriteFile(root_->file("sub/mine.7z"), "subscriber's own");
         CloudOptions options{root_->file("repo"),
@@ -131,6 +133,36 @@ class FtpClientTest : public ::testing::Test {
 
 std::unique_ptr<TempDir> FtpClientTest::root_;
 std::unique_ptr<CloudServer> FtpClientTest::cloud_;
+
+// The record of one find result: each attribute bit sets its own field, the name
+// ends at its first NUL and is the case-blind key.
+TEST(DirListTest, AttributeBitsNamesAndKeys) {
+    struct Bit {
+        std::uint32_t bit;
+        bool cDirItem::*field;
+    };
+    const Bit bits[] = {{0x1, &cDirItem::ReadOnly},    {0x2, &cDirItem::Hidden},
+                        {0x4, &cDirItem::System},      {0x10, &cDirItem::Directory},
+                        {0x20, &cDirItem::Archive},    {0x80, &cDirItem::Normal},
+                        {0x100, &cDirItem::Temporary}, {0x800, &cDirItem::Compressed},
+                        {0x1000, &cDirItem::Offline}};
+    cDirList list;
+    for (const Bit& b : bits) {
+        const std::string name = "f" + std::to_string(b.bit);
+        const cDirItem* item = list.Add(b.bit, 1.0, 2.0, 3.0, -5, name);
+        ASSERT_NE(item, nullptr);
+        for (const Bit& other : bits) EXPECT_EQ(item->*other.field, &other == &b) << name;
+    }
+    const cDirItem* cut = list.Add(0x80, 0, 0, 0, 7, std::string("Office.7z\0junk", 15));
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->Filename, "Office.7z");
+    EXPECT_EQ(list.Item("OFFICE.7Z"), cut);
+    EXPECT_EQ(list.Add(0x80, 0, 0, 0, 1, "office.7z"), nullptr);  // the key is taken
+    EXPECT_EQ(list.Count(), 10);
+    EXPECT_EQ(list.Item(10), cut);
+    EXPECT_EQ(list.Item(1)->FileSize, -5);
+    EXPECT_EQ(list.Item(0L), nullptr);
+}
 
 TEST_F(FtpClientTest, SignsInAndRefusesWrongPasswordWithServerText) {
     ASSERT_TRUE(Open()) << ftp_.GetLastErrorMessage();
@@ -264,6 +296,8 @@ TEST_F(FtpClientTest, FileSizeProbe) {
     EXPECT_EQ(ftp_.GetFTPFileSize("with blank.bin"), 600);
     EXPECT_EQ(ftp_.GetFTPFileSize("DATA1000.BIN"), 1000);  // wildcard search ignores case
     EXPECT_EQ(ftp_.GetFTPFileSize("zero.bin"), 0);
+    // Blanks in the folder part too: the folder is entered under its own name.
+    EXPECT_EQ(ftp_.GetFTPFileSize("/Tekmo/Team Sets/Office 2.7z"), 700);
     ftp_.SetFTPDirectory("/Tekmo");
     const std::string before = ftp_.GetLastErrorMessage();
     EXPECT_EQ(ftp_.GetFTPFileSize("nothing.bin"), -1);
@@ -286,8 +320,13 @@ TEST_F(FtpClientTest, DownloadRaisesOneEventPer255ByteStepThenTheTotal) {
     ASSERT_TRUE(ftp_.FTPDownloadFile("  " + Local("blank.bin") + " ", " with blank.bin "));
     EXPECT_EQ(ReadFile(Local("blank.bin")), Pattern(600));
     EXPECT_EQ(events_, ExpectedEvents(600));
-    // Only the finished file is left in the folder.
-    EXPECT_EQ(FolderEntries(root_->file("local")).size(), 9u);
+    events_.clear();
+    ASSERT_TRUE(ftp_.FTPDownloadFile(Local("team.7z"), "/Tekmo/Team Sets/Office 2.7z"))
+        << ftp_.GetLastErrorMessage();
+    EXPECT_EQ(ReadFile(Local("team.7z")), Pattern(700));
+    EXPECT_EQ(events_, ExpectedEvents(700));
+    // Only the finished files are left in the folder.
+    EXPECT_EQ(FolderEntries(root_->file("local")).size(), 10u);
 }
 
 TEST_F(FtpClientTest, DownloadRefusesZeroBytesMissingFilesAndEmptyNames) {

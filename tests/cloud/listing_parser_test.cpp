@@ -70,6 +70,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"lrwxrwxrwx    1 0        0              23 Jan 05  2024 latest -> "
                  "releases/tekmo.zip",
                  true, "latest", false, 23, Utc(2024, 1, 5)},
+        // Owner or group named like a month (a numeric owner beside the group "may")
+        LineCase{"-rw-r--r--    1 1000     may          512 Jan 05  2024 Office.7z", true,
+                 "Office.7z", false, 512, Utc(2024, 1, 5)},
+        LineCase{"-rw-r--r--    1 jan      1001         64 Mar 04 09:15 Notes", true, "Notes",
+                 false, 64, Utc(2026, 3, 4, 9, 15)},
         // No group column
         LineCase{"-rw-r--r-- 1 owner 77 Jul 1 2022 short.txt", true, "short.txt", false, 77,
                  Utc(2022, 7, 1)},

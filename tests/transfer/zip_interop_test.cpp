@@ -110,6 +110,37 @@ TEST_F(ZipInterop, ArchivesFromOtherToolsExtractIdentically) {
     EXPECT_EQ(st.st_mode & 0111, 0111u);
 }
 
+// Password-protected entries cannot be read: a stored one would otherwise land on disk
+// scrambled. They are refused one by one; the plain entries beside them are extracted.
+TEST_F(ZipInterop, EncryptedEntriesAreRefusedNotWrittenScrambled) {
+    const std::string plain = "tree/d0/sub0/text0.txt";
+    const std::string secret = "tree/d0/sub0/text1.txt";
+    for (const char* level : {"-mx0", "-mx5"}) {
+        SCOPED_TRACE(level);
+        const std::string archive = std::string("enc") + level + ".zip";
+        ASSERT_EQ(RunProgram({"7zz", "a", "-tzip", "-bd", level, archive, plain}, dir->path()).code,
+                  0);
+        ASSERT_EQ(RunProgram({"7zz", "a", "-tzip", "-bd", level, "-psecret", "-mem=ZipCrypto",
+                              archive, secret},
+                             dir->path())
+                      .code,
+                  0);
+        const std::string out = At(std::string("enc-out") + level);
+        ZipExtractionClass zip;
+        Recorder rec;
+        rec.Attach(zip);
+        ASSERT_TRUE(zip.OpenZip(At(archive)));
+        EXPECT_TRUE(zip.Extract(out, true, true));
+        EXPECT_EQ(rec.Numbers(), (std::vector<long>{kZipErrEncrypted}));
+        EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{{plain, ReadFile(At(plain))}}));
+        // Testing reports it the same way.
+        Recorder tested;
+        tested.Attach(zip);
+        EXPECT_TRUE(zip.TestEntries());
+        EXPECT_EQ(tested.Numbers(), (std::vector<long>{kZipErrEncrypted}));
+    }
+}
+
 TEST_F(ZipInterop, ZipClassArchivesPassOtherToolsWithCommentAndCrcs) {
     ZipClass zip;
     zip.Comment("Tekmo package build 42");
@@ -250,6 +281,58 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodes) {
     EXPECT_EQ(Tool({"c", "o.zip", "/etc/hostname"}), 2);
     EXPECT_EQ(Tool({"q", "p.zip"}), 2);
     EXPECT_EQ(Tool({"x", "p.zip"}), 2);
+}
+
+// What a maker gets wrong now and then: each case ends in a clear message and the
+// right exit status, and nothing half-made is left behind.
+TEST_F(ZipTool, MakerMistakesGetClearMessagesAndExitCodes) {
+    const std::string log = tmp.file("log.txt");
+    EXPECT_EQ(Tool({"--help"}, log), 0);
+    EXPECT_NE(ReadFile(log).find("usage: talvane-zip"), std::string::npos);
+
+    WriteFile(tmp.file("pkg/Tekmo"), "#!/bin/sh\necho run\n");
+    ::chmod(tmp.file("pkg/Tekmo").c_str(), 0755);
+    WriteFile(tmp.file("pkg/marker.txt"), "");
+    WriteFile(tmp.file("shared/lib.txt"), "shared");
+    fs::create_directory_symlink("../shared", tmp.file("pkg/linked"));
+
+    // A folder link is skipped (never followed in circles), an empty file is stored but
+    // flagged, and a file named twice is stored once.
+    ASSERT_EQ(Tool({"c", "p.zip", "pkg", "pkg/Tekmo"}, log), 0) << ReadFile(log);
+    const std::string said = ReadFile(log);
+    EXPECT_NE(said.find("warning: skipped pkg/linked"), std::string::npos) << said;
+    EXPECT_NE(said.find("warning: pkg/marker.txt is empty"), std::string::npos) << said;
+    ASSERT_EQ(Tool({"l", "p.zip"}, log), 0);
+    EXPECT_EQ(ReadFile(log), "        19  pkg/Tekmo\n         0  pkg/marker.txt\n");
+
+    // A path that reaches the current folder through a link gets its relative name.
+    fs::create_directory_symlink(tmp.path(), tmp.file("shared/alias"));
+    const std::string viaLink = tmp.file("shared/alias/pkg/Tekmo");
+    ASSERT_EQ(RunProgram({tool, "c", "../a.zip", viaLink}, tmp.file("pkg"), log).code, 0)
+        << ReadFile(log);
+    ASSERT_EQ(Tool({"l", "a.zip"}, log), 0);
+    EXPECT_EQ(ReadFile(log), "        19  Tekmo\n");
+
+    // The launcher's own entry deploys the program runnable.
+    ASSERT_TRUE(UnzipFile(tmp.file("p.zip"), tmp.file("deployed"), true));
+    struct stat st {};
+    ASSERT_EQ(::stat(tmp.file("deployed/pkg/Tekmo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(RunProgram({tmp.file("deployed/pkg/Tekmo")}, {}, log).code, 0);
+    EXPECT_EQ(ReadFile(log), "run\n");
+
+    // A mistyped archive name creates no destination folder.
+    EXPECT_EQ(Tool({"x", "typo.zip", "fresh"}, log), 2);
+    EXPECT_NE(ReadFile(log).find("typo.zip doesn't exist"), std::string::npos);
+    EXPECT_FALSE(fs::exists(tmp.file("fresh")));
+    // A destination that is a file is named as such.
+    EXPECT_EQ(Tool({"x", "p.zip", "pkg/marker.txt"}, log), 2);
+    EXPECT_NE(ReadFile(log).find("pkg/marker.txt exists and is not a folder"), std::string::npos);
+    // An empty folder makes no archive.
+    fs::create_directory(tmp.file("nothing"));
+    EXPECT_EQ(Tool({"c", "n.zip", "nothing"}, log), 2);
+    EXPECT_NE(ReadFile(log).find("nothing to add"), std::string::npos);
+    EXPECT_FALSE(fs::exists(tmp.file("n.zip")));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,19 +19,25 @@ constexpr int kOk = 0;
 constexpr int kEntryErrors = 1;
 constexpr int kFailed = 2;
 
+constexpr const char* kUsage =
+    "usage: talvane-zip l ARCHIVE          list entries (size, name)\n"
+    "       talvane-zip t ARCHIVE          test every entry's data and CRC-32\n"
+    "       talvane-zip x ARCHIVE DEST     extract into DEST (created when missing)\n"
+    "       talvane-zip c ARCHIVE FILE...  create; folders are added recursively and\n"
+    "                                      entry names are relative to the current folder\n"
+    "exit status: 0 done, 1 some entries failed, 2 nothing done\n";
+
 int Usage() {
-    std::fputs(
-        "usage: talvane-zip l ARCHIVE          list entries (size, name)\n"
-        "       talvane-zip t ARCHIVE          test every entry's data and CRC-32\n"
-        "       talvane-zip x ARCHIVE DEST     extract into DEST (created when missing)\n"
-        "       talvane-zip c ARCHIVE FILE...  create; folders are added recursively and\n"
-        "                                      entry names are relative to the current folder\n",
-        stderr);
+    std::fputs(kUsage, stderr);
     return kFailed;
 }
 
 void Complain(const std::string& text) {
     std::fprintf(stderr, "talvane-zip: %s\n", text.c_str());
+}
+
+void Warn(const std::string& text) {
+    std::fprintf(stderr, "talvane-zip: warning: %s\n", text.c_str());
 }
 
 // Opens the archive with every error going to stderr and counted.
@@ -68,23 +75,40 @@ int Test(const std::string& archive) {
 }
 
 int Extract(const std::string& archive, const std::string& dest) {
-    std::error_code ec;
-    fs::create_directories(dest, ec);
     Reader r;
+    // The archive is checked first so that a typo leaves no empty folder behind.
     if (!r.zip.OpenZip(archive)) return kFailed;
+    std::error_code ec;
+    if (fs::exists(dest, ec) && !fs::is_directory(dest, ec)) {
+        Complain(dest + " exists and is not a folder");
+        return kFailed;
+    }
+    if (!fs::create_directories(dest, ec) && ec) {
+        Complain("can't create the folder " + dest + ": " + ec.message());
+        return kFailed;
+    }
     const bool walked = r.zip.Extract(dest, true, true);
     return Finish(walked, r.errors);
 }
 
 // Entry name for a path given on the command line: relative to the current folder,
-// with '/' separators; empty when the path lies outside it.
+// with '/' separators; empty when the path lies outside it. Links below the current
+// folder keep their own names even when they point elsewhere.
 std::string EntryName(const fs::path& p, const fs::path& cwd) {
+    auto inside = [](const fs::path& rel) {
+        const std::string s = rel.generic_string();
+        return !rel.empty() && !rel.is_absolute() && s != "." && s != ".." &&
+               s.rfind("../", 0) != 0;
+    };
     std::error_code ec;
-    fs::path rel = p.is_absolute() ? fs::relative(p, cwd, ec) : p.lexically_normal();
-    if (ec || rel.empty()) return {};
-    const std::string s = rel.generic_string();
-    if (s == ".." || s.rfind("../", 0) == 0 || rel.is_absolute()) return {};
-    return s;
+    fs::path rel =
+        p.is_absolute() ? p.lexically_normal().lexically_relative(cwd) : p.lexically_normal();
+    if (!inside(rel) && p.is_absolute()) {
+        // The current folder may have been reached through a link.
+        const fs::path parent = fs::weakly_canonical(p.parent_path(), ec);
+        if (!ec) rel = (parent / p.filename()).lexically_relative(cwd);
+    }
+    return inside(rel) ? rel.generic_string() : std::string();
 }
 
 int Create(const std::string& archive, const std::vector<std::string>& inputs) {
@@ -92,6 +116,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
     const fs::path cwd = fs::current_path(ec);
     const fs::path archiveAbs = fs::weakly_canonical(fs::absolute(archive, ec), ec);
     std::vector<std::pair<fs::path, std::string>> files;  // path, entry name
+    std::set<std::string> names;
     bool bad = false;
     auto addOne = [&](const fs::path& p) {
         if (fs::weakly_canonical(fs::absolute(p, ec), ec) == archiveAbs) return;
@@ -101,6 +126,11 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
             bad = true;
             return;
         }
+        if (!names.insert(name).second) return;  // named twice on the command line
+        if (name.find('\\') != std::string::npos)
+            Warn(name + ": the launcher reads '\\' in a name as a folder separator");
+        if (fs::file_size(p, ec) == 0 && !ec)
+            Warn(name + " is empty; the launcher creates no file for an empty entry");
         files.emplace_back(p, name);
     };
     for (const auto& in : inputs) {
@@ -109,7 +139,16 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
             std::vector<fs::path> found;
             for (fs::recursive_directory_iterator it(p, ec), end; !ec && it != end;
                  it.increment(ec)) {
-                if (it->is_regular_file(ec)) found.push_back(it->path());
+                std::error_code kindEc;
+                if (it->is_regular_file(kindEc)) {
+                    found.push_back(it->path());
+                } else if (!it->is_directory(kindEc) || it->is_symlink(kindEc)) {
+                    // Links to folders are not followed (they could loop); sockets,
+                    // pipes and dangling links have no content to store.
+                    Warn("skipped " + it->path().string() +
+                         (it->is_symlink(kindEc) ? " (a link to a folder or to nothing)"
+                                                 : " (not a regular file)"));
+                }
             }
             if (ec) {
                 Complain("can't read the folder " + in);
@@ -119,12 +158,19 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
             for (const auto& f : found) addOne(f);
         } else if (fs::is_regular_file(p, ec)) {
             addOne(p);
+        } else if (fs::exists(p, ec)) {
+            Complain(in + " is not a regular file or folder");
+            bad = true;
         } else {
             Complain(in + " doesn't exist");
             bad = true;
         }
     }
     if (bad) return kFailed;
+    if (files.empty()) {
+        Complain("nothing to add to " + archive);
+        return kFailed;
+    }
     talvane::ZipClass zip;
     zip.StoreUnixModes(true);
     for (const auto& [path, name] : files) {
@@ -144,6 +190,10 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help" || args[0] == "help")) {
+        std::fputs(kUsage, stdout);
+        return kOk;
+    }
     if (args.size() < 2) return Usage();
     const std::string& cmd = args[0];
     if (cmd == "l" && args.size() == 2) return List(args[1]);
