@@ -63,6 +63,12 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
         configName = ReadIniValue(AppINI(), names::kSettingsSection, "DefaultConfig");
         if (configName.empty()) configName = "Default";
     }
+    // A run that was cut short can leave archives and a scratch folder behind;
+    // they may hold another set, and must never be taken for this one.
+    DeleteFileQuiet(configArchive);
+    DeleteFileQuiet(defsArchive);
+    clsFSO fso;
+    if (DoesDirExist(scratch)) fso.KillDir(scratch);
     FetchConfigArchives(user, password, configName);
     EnsureSevenZip();
     const std::string sevenZip = SevenZipProgram();
@@ -117,7 +123,6 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
     }
 
     if (commandMode_) status.SetLabel("Cleaning Up...");
-    clsFSO fso;
     fso.KillDir(scratch);
     fso.KillDir(appPath + names::kSevenZipFolder);
     if (commandMode_) status.Close();

@@ -17,8 +17,9 @@ namespace talvane::ui {
 namespace {
 constexpr const char* kIndexSection = "TekmoTalvane";
 
+// The name the next start looks for (with ".exe" on Windows).
 std::string OldExecutablePath() {
-    return AppPath() + AppExeName() + names::kOldSuffix;
+    return AppPath() + AppExeName() + names::kOldSuffix + names::kExeSuffix;
 }
 }  // namespace
 

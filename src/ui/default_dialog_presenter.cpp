@@ -7,7 +7,6 @@
 #include "cloud/catalogue.h"
 #include "common/app_paths.h"
 #include "common/files.h"
-#include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
 #include "startup/app_state.h"
@@ -28,16 +27,6 @@ std::string LogoPath() {
 bool IsSameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-// File names compare as the file system does: without case on Windows,
-// exactly on POSIX (a "talvane.BMP" there is not the logo file).
-bool IsLogoFileName(const std::string& name) {
-#ifdef _WIN32
-    return ToLower(name) == ToLower(names::kLogoFile);
-#else
-    return name == names::kLogoFile;
-#endif
 }
 
 }  // namespace
@@ -100,18 +89,19 @@ void DefaultDialogPresenter::OnImport() {
         return;
     }
 
-    const std::string name = StripPath(chosen);
-    const std::string copied = AppPath() + name;
-    const bool copiedOk = !IsSameFile(chosen, copied) && ShellCopy(chosen, AppPath());
+    // The copy goes straight onto the logo file. Copying under the chosen name
+    // first would replace whatever program-folder file has that name (the
+    // settings file, the program itself) before the rename took it away. A file
+    // that already lies in the program folder would be copied onto itself:
+    // that stays the failure it always was.
+    const bool inProgramFolder =
+        IsSameFile(chosen, AppPath() + StripPath(chosen)) || IsSameFile(chosen, logo);
+    const bool copiedOk = !inProgramFolder && DoesFileExist(chosen) && ShellCopy(chosen, logo);
     if (!copiedOk) {
         frontend_.MessageBox(std::string("Oops, there was a problem importing that logo.") +
                                  kLineBreak + kLineBreak + chosen,
                              AppTitle(), MsgIcon::None);
         return;
-    }
-    if (!IsLogoFileName(name)) {
-        DeleteFileQuiet(logo);
-        if (!RenameFile(copied, logo)) DPrint("could not rename the imported logo: " + copied);
     }
     if (DoesFileExist(logo)) view_.SetLogoLabel("Found!");
     frontend_.MessageBox("Logo Imported.", AppTitle(), MsgIcon::None);

@@ -164,6 +164,36 @@ TEST_F(DownloadRunTest, RefusedSignInShowsTheServerTextUnderItsOwnTitle) {
     EXPECT_TRUE(frontend_.HasMessage("Failed two attempts to download/extract config!"));
 }
 
+// What a run cut short (killed during the extraction) leaves beside the
+// program belongs to another set; the next run must not deploy it.
+TEST_F(DownloadRunTest, LeftoversOfAnInterruptedRunNeverReachTheToolTree) {
+    ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Config/Stale.ini", "from an earlier set"));
+    ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Scripts/stale.cmd", "from an earlier set"));
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Office"), std::string::npos);
+    EXPECT_FALSE(Exists(Tool("Config/Stale.ini")));
+    EXPECT_FALSE(Exists(Tool("Scripts/stale.cmd")));
+    ExpectProgramFolderClean();
+}
+
+TEST_F(DownloadRunTest, LeftArchivesAreNotDeployedWhenTheRepositoryRefuses) {
+    std::filesystem::create_directories(prog_);
+    std::filesystem::copy_file(SetPath("Workshop"), prog_ + "/tekmo_Config.7z");
+    std::filesystem::copy_file(SubscriberHome() + "/Tekmo/Defs/tekmo_Defs.7z",
+                               prog_ + "/tekmo_Defs.7z");
+    LoadedPresenter();
+    Choose("Office");
+    view_.SetText(MainField::Password, "not the password");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(frontend_.HasMessage("Failed two attempts to download/extract config!"));
+    EXPECT_FALSE(Exists(Tool("Config/Tekmo.ini")));
+    EXPECT_FALSE(Exists(Tool("Modules/Defs/core.def")));
+    EXPECT_FALSE(LogHas("tekmo_Defs.7z) returned"));
+    ExpectProgramFolderClean();
+}
+
 TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchive) {
     LoadedPresenter();
     view_.SetText(MainField::User, "legacy1");

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/names.h"
+#include "startup/settings.h"
 #include "startup/startup.h"
 #include "support/workflow_fixture.h"
 
@@ -75,6 +76,14 @@ TEST_F(SelfUpdateTest, OfferAtLoadReplacesTheNormalPreparation) {
     EXPECT_TRUE(view_.ListItems().empty());
     EXPECT_TRUE(frontend_.splash.IsOpen());
     EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{20, 40, 60}));
+
+    // The boxes were never filled: Save && Quit stores them empty.
+    WriteSetting("UserName", kSubscriber);
+    presenter_->Expand();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnSaveQuit(); }));
+    EXPECT_EQ(Setting("UserName"), "");
+    EXPECT_EQ(UnscrambleString(Setting("Password")), "");
+    EXPECT_EQ(UnscrambleString(Setting("ZipPassword")), "");
 }
 
 TEST_F(SelfUpdateTest, UpdateReplacesTheProgramStartsItAndTheNextStartRemovesTheOldOne) {

@@ -627,6 +627,35 @@ TEST_F(ConsoleDialogTest, ImportAnswersTheFileDialogOnce) {
     EXPECT_NE(Find(out_.text(), "Custom Logo:  Found!"), std::string::npos);
 }
 
+// The open-file dialog answers with a full path, whatever form was typed.
+TEST_F(ConsoleDialogTest, ImportTakesPathsRelativeToTheWorkingFolderOrHome) {
+    ASSERT_TRUE(MakeSureDirExists(tmp_.file("pictures")));
+    ASSERT_TRUE(WriteFileAtomic(tmp_.file("pictures/Relative.bmp"), "BM relative"));
+    ASSERT_TRUE(WriteFileAtomic(tmp_.file("pictures/Home.bmp"), "BM home"));
+    const std::string previousHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    char previousCwd[4096] = {};
+    ASSERT_NE(::getcwd(previousCwd, sizeof previousCwd), nullptr);
+    ASSERT_EQ(::chdir(tmp_.file("pictures").c_str()), 0);
+    ::setenv("HOME", tmp_.file("pictures").c_str(), 1);
+
+    MakeDialog();
+    const int code = RunDialog("import ./sub/../Relative.bmp\nshow\nimport ~/Home.bmp\nclose\n");
+    const std::string out = out_.text();
+    EXPECT_EQ(::chdir(previousCwd), 0);
+    ::setenv("HOME", previousHome.c_str(), 1);
+
+    EXPECT_EQ(code, 0);
+    const std::string err = err_.text();
+    EXPECT_NE(Find(err, "*.bmp): " + tmp_.file("pictures/Relative.bmp") + "\n"), std::string::npos)
+        << err;
+    EXPECT_NE(Find(err, "*.bmp): " + tmp_.file("pictures/Home.bmp") + "\n"), std::string::npos)
+        << err;
+    std::string logo;
+    ASSERT_TRUE(ReadWholeFile(AppPath() + names::kLogoFile, logo));
+    EXPECT_EQ(logo, "BM home");
+    EXPECT_EQ(Find(out, "Oops"), std::string::npos) << out;
+}
+
 // Positions of the three markers in the shared output stream.
 struct Order {
     std::size_t shown, folder, closed;

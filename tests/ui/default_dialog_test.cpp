@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/app_paths.h"
+#include "common/strings.h"
 #include "startup/app_state.h"
 #include "support/workflow_fixture.h"
 #include "ui/default_dialog_presenter.h"
@@ -115,6 +116,49 @@ TEST_F(DefaultDialogTest, ImportingTheLogoItselfFailsWithoutHarmingIt) {
                   ui::kLineBreak + Logo());
     EXPECT_EQ(frontend_.messages[0].title, "Talvane");
     EXPECT_EQ(ReadText(Logo()), "BM the logo");
+}
+
+// The chosen file's own name must never land in the program folder: a picture
+// called like the settings file or the program would replace them.
+TEST_F(DefaultDialogTest, ImportLeavesProgramFolderFilesOfTheSameNameAlone) {
+    WriteSetting("DefaultConfig", "Office");
+    const std::string settingsBefore = ReadText(AppINI());
+    const std::string programBefore = ReadText(exe_);
+    ASSERT_FALSE(settingsBefore.empty());
+    ui::DefaultDialogPresenter& dialog = Dialog();
+
+    for (const std::string& name : {StripPath(AppINI()), StripPath(exe_)}) {
+        SCOPED_TRACE(name);
+        const std::string picture = tmp_.file("Pictures/" + name);
+        ASSERT_TRUE(WriteText(picture, "BM picture named " + name));
+        frontend_.messages.clear();
+        frontend_.fileDialogAnswers.push_back(picture);
+        dialog.OnImport();
+        EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Logo Imported."}));
+        EXPECT_EQ(ReadText(Logo()), "BM picture named " + name);
+        EXPECT_EQ(ReadText(AppINI()), settingsBefore);
+        EXPECT_EQ(ReadText(exe_), programBefore);
+    }
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+}
+
+TEST_F(DefaultDialogTest, ImportOfAFolderOrAMissingFileFailsAndCreatesNothing) {
+    const std::string folder = tmp_.file("Pictures/Album.bmp");
+    ASSERT_TRUE(WriteText(folder + "/inside.bmp", "BM inside"));
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp")}) {
+        SCOPED_TRACE(chosen);
+        frontend_.messages.clear();
+        frontend_.fileDialogAnswers.push_back(chosen);
+        dialog.OnImport();
+        ASSERT_EQ(frontend_.messages.size(), 1U);
+        EXPECT_EQ(frontend_.messages[0].text,
+                  std::string("Oops, there was a problem importing that logo.") + ui::kLineBreak +
+                      ui::kLineBreak + chosen);
+        EXPECT_FALSE(Exists(Logo()));
+        EXPECT_EQ(dialogView_.LogoLabel(), "---");
+    }
+    EXPECT_FALSE(Exists(prog_ + "/Album.bmp"));
 }
 
 TEST_F(DefaultDialogTest, TestButtonRunsTheSplashPreview) {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "common/strings.h"
@@ -69,6 +71,21 @@ bool ParseInstaller(const std::string& name, Installer& which) {
         }
     }
     return false;
+}
+
+// A file dialog answers with a full path; a typed one may be relative to the
+// working folder or start with "~/".
+std::string FullPathOf(const std::string& typed) {
+    if (typed.empty() || typed.front() == '/') return typed;
+    if (typed.rfind("~/", 0) == 0) {
+        if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+            return std::string(home) + typed.substr(1);
+        }
+        return typed;
+    }
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(typed, ec);
+    return ec ? typed : full.lexically_normal().string();
 }
 
 }  // namespace
@@ -437,7 +454,7 @@ bool ConsoleFrontend::ExecuteDialog(const std::string& word, const std::string& 
         return true;
     }
     if (word == "import") {
-        nextOpenFile_ = name;
+        nextOpenFile_ = FullPathOf(name);
         haveOpenFile_ = !name.empty();
         p.OnImport();
         return true;
