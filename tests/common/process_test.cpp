@@ -1,5 +1,6 @@
 #include "common/process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +85,48 @@ TEST_F(ShellXTest, ChildReadsNothingFromOurInput) {
     long code = -1;
     ASSERT_TRUE(ShellX(script, "\"" + out + "\"", true, kShowNormal, &code));
     EXPECT_EQ(Read(out), "/dev/null\n");
+}
+
+// Points one of our standard streams at a file for the life of the object.
+class StreamToFile {
+  public:
+    StreamToFile(int fd, const std::string& path) : fd_(fd), saved_(::dup(fd)) {
+        const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (file >= 0) {
+            ::dup2(file, fd_);
+            ::close(file);
+        }
+    }
+    ~StreamToFile() {
+        if (saved_ >= 0) {
+            ::dup2(saved_, fd_);
+            ::close(saved_);
+        }
+    }
+    StreamToFile(const StreamToFile&) = delete;
+    StreamToFile& operator=(const StreamToFile&) = delete;
+
+  private:
+    int fd_;
+    int saved_;
+};
+
+// Our standard output is the console window; a program we wait for writes
+// beside it, to standard error. A program left running keeps our output.
+TEST_F(ShellXTest, WaitedChildWritesToOurErrorStream) {
+    const std::string script = Script("say.sh", "echo \"$1\"");
+    const std::string out = dir_.file("out.txt");
+    const std::string err = dir_.file("err.txt");
+    {
+        StreamToFile toOut(STDOUT_FILENO, out);
+        StreamToFile toErr(STDERR_FILENO, err);
+        long code = -1;
+        EXPECT_TRUE(ShellX(script, "waited", true, kShowNormal, &code));
+        EXPECT_TRUE(ShellX(script, "detached", false, kShowNormal));
+        EXPECT_TRUE(Eventually([&] { return Read(out).find("detached") != std::string::npos; }));
+    }
+    EXPECT_EQ(Read(out), "detached\n");
+    EXPECT_EQ(Read(err), "waited\n");
 }
 
 TEST_F(ShellXTest, WaitingLetsTheInterfaceRun) {

@@ -79,6 +79,14 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child) {
     if (int err = ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
                                                      O_RDONLY, 0))
         return err;
+    // A program we wait for (7-Zip, a setup) would have a console window of its
+    // own on Windows; here its chatter goes to standard error, so standard
+    // output stays the launcher's (the console frontend prints its windows there).
+    if (!detached) {
+        if (int err =
+                ::posix_spawn_file_actions_adddup2(actions.get(), STDERR_FILENO, STDOUT_FILENO))
+            return err;
+    }
 
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     if (detached) flags |= POSIX_SPAWN_SETSID;
