@@ -22,5 +22,16 @@ mkdir -p "$CORPUS" "$BUILD/zip_artifacts"
 
 SCRATCH=$(mktemp -d)
 trap 'rm -rf "$SCRATCH"' EXIT
-TMPDIR=$SCRATCH "$BIN" -max_total_time="$SECS" -max_len=16384 -timeout=20 -rss_limit_mb=1536 \
-  -print_final_stats=1 -artifact_prefix="$BUILD/zip_artifacts/" "$CORPUS" "$SEEDS"
+# The fuzzer's running commentary goes to a log; the summary (or, on a finding,
+# the end of the log with the crash report) is printed.
+LOG=$BUILD/zip_fuzz.log
+echo "fuzzing the zip reader for ${SECS}s (log: $LOG)"
+if TMPDIR=$SCRATCH "$BIN" -max_total_time="$SECS" -max_len=16384 -timeout=20 -rss_limit_mb=1536 \
+  -print_final_stats=1 -artifact_prefix="$BUILD/zip_artifacts/" "$CORPUS" "$SEEDS" >"$LOG" 2>&1; then
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$LOG" || tail -n 5 "$LOG"
+else
+  status=$?
+  tail -n 60 "$LOG"
+  echo "zip reader fuzzer found a problem (exit $status); artifacts in $BUILD/zip_artifacts/" >&2
+  exit "$status"
+fi
