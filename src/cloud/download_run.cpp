@@ -29,6 +29,8 @@ void MainPresenter::DownloadAndRun() {
     if (view_.Checked(MainCheck::SaveDefault)) {
         WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", config);
     }
+    FolderLock folderLock;
+    if (!ClaimProgramFolder(folderLock)) return;
 
     const std::string package = AppPath() + names::kTekmoUpdateZip;
     if (OpenRedist()) {
@@ -67,8 +69,7 @@ void MainPresenter::DownloadAndRun() {
     }
 
     if (commandMode_) frontend_.Splash().Close();
-    ShellX(TekmoProgram(), view_.Checked(MainCheck::DelMe) ? "/deltalvane" : "", false,
-           kShowNormal);
+    StartUnpacked(TekmoProgram(), view_.Checked(MainCheck::DelMe) ? "/deltalvane" : "");
     UnloadOtherForms();
     Unload();
 }

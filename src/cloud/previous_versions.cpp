@@ -36,6 +36,8 @@ void MainPresenter::RunPrevious() {
     if (view_.Checked(MainCheck::SaveDefault)) {
         WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", config);
     }
+    FolderLock folderLock;
+    if (!ClaimProgramFolder(folderLock)) return;
 
     const std::string package = AppPath() + names::kPreviousZip;
     if (OpenRedist()) {
@@ -53,7 +55,7 @@ void MainPresenter::RunPrevious() {
     SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
                view_.Text(MainField::ZipPassword), view_.ComboText());
     DeleteFileQuiet(package);
-    ShellX(extractFolder + "/" + names::kTekmoExe + names::kExeSuffix, "", false, kShowNormal);
+    StartUnpacked(extractFolder + "/" + names::kTekmoExe + names::kExeSuffix, "");
     Unload();
 }
 

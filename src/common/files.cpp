@@ -280,4 +280,28 @@ std::string ResolveLinks(std::string_view path) {
     }
 }
 
+bool MakeExecutable(std::string_view path) {
+    try {
+        return platform::AddExecutePermission(std::string(path)) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+FolderLock::~FolderLock() {
+    platform::UnlockFolder(fd_);
+}
+
+bool FolderLock::TryLock(std::string_view folder) {
+    if (fd_ >= 0) return true;
+    try {
+        const int err = platform::LockFolder(std::string(folder), fd_);
+        if (err == EWOULDBLOCK) return false;
+        if (err != 0) DPrint("folder lock not taken: " + platform::ErrorText(err));
+        return true;
+    } catch (...) {
+        return true;
+    }
+}
+
 }  // namespace talvane

@@ -29,5 +29,24 @@ int GetFileMode(std::string_view path);
 bool IsWritablePath(std::string_view path);
 // The path with its symbolic links resolved, or empty when that fails.
 std::string ResolveLinks(std::string_view path);
+// Makes an existing file executable (a program unpacked from an archive made
+// without Unix permissions has none). True when nothing failed.
+bool MakeExecutable(std::string_view path);
+
+// Keeps other launchers out of a folder while fixed-name work files are in use
+// there. Released when the object goes away or the process ends.
+class FolderLock {
+  public:
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    // False when another process holds the lock. A folder that cannot be
+    // opened is not locked and counts as free.
+    bool TryLock(std::string_view folder);
+
+  private:
+    int fd_ = -1;
+};
 
 }  // namespace talvane

@@ -64,6 +64,8 @@ void MainPresenter::ApplyUpdate() {
     const std::string package = AppPath() + names::kUpdatePackage;
     const std::string url = ReadIniValue(index, kIndexSection, "DownloadURL");
     DeleteFileQuiet(index);
+    FolderLock folderLock;
+    if (!ClaimProgramFolder(folderLock)) return;
 
     bool downloaded = false;
     if (IsHttpUrl(url)) {
@@ -87,7 +89,11 @@ void MainPresenter::ApplyUpdate() {
         Unload();
     }
     DeleteFileQuiet(package);
-    ShellX(AppPath() + names::kLauncherExe + names::kExeSuffix, "", false, kShowNormal);
+    if (StartUnpacked(AppPath() + names::kLauncherExe + names::kExeSuffix, "")) Unload();
+    // The package brought no program that starts: put this one back, or the
+    // folder would be left without a launcher (only the "_old" copy).
+    frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
+    RenameFile(old, running);
     Unload();
 }
 

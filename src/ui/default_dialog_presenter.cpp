@@ -73,10 +73,14 @@ void DefaultDialogPresenter::SelectDefaultConfig() {
 
 void DefaultDialogPresenter::OnSave() {
     const std::string& ini = AppINI();
-    WriteIniValue(ini, names::kSettingsSection, "DefaultConfig",
-                  view_.Option2Selected() ? view_.ComboText() : std::string(kPromptValue));
-    WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
-                  view_.Option4Selected() ? view_.FolderText() : std::string(kDesktopValue));
+    bool saved =
+        WriteIniValue(ini, names::kSettingsSection, "DefaultConfig",
+                      view_.Option2Selected() ? view_.ComboText() : std::string(kPromptValue));
+    saved =
+        WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
+                      view_.Option4Selected() ? view_.FolderText() : std::string(kDesktopValue)) &&
+        saved;
+    if (!saved) ReportSettingsNotSaved(frontend_);
     OnClose();
 }
 

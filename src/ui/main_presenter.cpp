@@ -8,6 +8,7 @@
 #include "common/files.h"
 #include "common/log.h"
 #include "common/names.h"
+#include "common/process.h"
 #include "common/strings.h"
 #include "startup/app_state.h"
 #include "startup/settings.h"
@@ -23,6 +24,13 @@ constexpr int kFullHeight = 4380;
 constexpr const char* kCompactCaption = "Download and Run Tekmo Now?";
 
 }  // namespace
+
+void ReportSettingsNotSaved(Frontend& frontend) {
+    DPrint("settings could not be written to " + AppINI());
+    frontend.MessageBox(std::string("The settings could not be saved to ") + AppINI() + "." +
+                            kLineBreak + "Check that the program folder can be written to.",
+                        AppTitle(), MsgIcon::Exclamation);
+}
 
 // Marks a workflow as running on mFTP; restores the previous state on every
 // way out (the test frontend ends the process by throwing).
@@ -203,12 +211,20 @@ void MainPresenter::SelectDefaultConfig() {
 void MainPresenter::SaveSettings() {
     const std::string& ini = AppINI();
     const char* section = names::kSettingsSection;
+    bool saved = true;
     if (view_.Checked(MainCheck::SaveDefault)) {
-        WriteIniValue(ini, section, "DefaultConfig", view_.ComboText());
+        saved = WriteIniValue(ini, section, "DefaultConfig", view_.ComboText()) && saved;
     }
-    WriteIniValue(ini, section, "UserName", view_.Text(MainField::User));
-    WriteIniValue(ini, section, "Password", ScrambleString(view_.Text(MainField::Password)));
-    WriteIniValue(ini, section, "ZipPassword", ScrambleString(view_.Text(MainField::ZipPassword)));
+    saved = WriteIniValue(ini, section, "UserName", view_.Text(MainField::User)) && saved;
+    saved =
+        WriteIniValue(ini, section, "Password", ScrambleString(view_.Text(MainField::Password))) &&
+        saved;
+    saved = WriteIniValue(ini, section, "ZipPassword",
+                          ScrambleString(view_.Text(MainField::ZipPassword))) &&
+            saved;
+    // The user quits believing the settings are kept; say so when they are not
+    // (a read-only program folder or settings file).
+    if (!saved) ReportSettingsNotSaved(frontend_);
 }
 
 void MainPresenter::RunDownload(const std::string& url, const std::string& localPath) {
@@ -247,6 +263,22 @@ bool MainPresenter::FetchWhole(const std::string& localPath, const std::string& 
     // for the whole file.
     DeleteFileQuiet(localPath);
     return false;
+}
+
+bool MainPresenter::ClaimProgramFolder(FolderLock& lock) {
+    if (lock.TryLock(AppPath())) return true;
+    DPrint("another launcher is working in the program folder; request refused");
+    frontend_.MessageBox(std::string("Another Talvane is already working in this program folder.") +
+                             kLineBreak + "Please try again when it has finished.",
+                         AppTitle(), MsgIcon::Exclamation);
+    return false;
+}
+
+bool MainPresenter::StartUnpacked(const std::string& program, const std::string& arguments) {
+    if (DoesFileExist(program) && !MakeExecutable(program)) {
+        DPrint("could not mark the program executable: " + program);
+    }
+    return ShellX(program, arguments, false, kShowNormal);
 }
 
 // ---- progress -----------------------------------------------------------

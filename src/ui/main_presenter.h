@@ -8,6 +8,7 @@
 
 #include "cloud/catalogue.h"
 #include "cloud/ftp.h"
+#include "common/files.h"
 #include "startup/endpoints.h"
 #include "transfer/download.h"
 #include "ui/frontend.h"
@@ -37,6 +38,8 @@ std::string SevenZipExtractArguments(const std::string& archive, const std::stri
 std::string QuoteCommandLineArgument(const std::string& text);
 // True for http:// and https:// URLs (any letter case in the scheme).
 bool IsHttpUrl(const std::string& url);
+// Tells the user (and the log) that the settings file could not be written.
+void ReportSettingsNotSaved(Frontend& frontend);
 
 class MainPresenter {
   public:
@@ -111,6 +114,12 @@ class MainPresenter {
     bool OpenRedist();
     // FTP download that never leaves a partial file behind.
     bool FetchWhole(const std::string& localPath, const std::string& remoteName);
+    // The work files beside the program have fixed names; a second launcher
+    // working in the same folder at once would delete or overwrite them. False
+    // (after telling the user) when another launcher is at work there.
+    bool ClaimProgramFolder(FolderLock& lock);
+    // Starts a program unpacked by the launcher, making it executable first.
+    bool StartUnpacked(const std::string& program, const std::string& arguments);
 
     Frontend& frontend_;
     MainView& view_;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/names.h"
 #include "support/workflow_fixture.h"
 
@@ -70,6 +71,48 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
         EXPECT_EQ(line.find(kZipPassword), std::string::npos) << line;
         EXPECT_EQ(line.find(kSubscriberPassword), std::string::npos) << line;
     }
+}
+
+TEST_F(DownloadRunTest, PackageMadeWithoutUnixPermissionsStillStartsTheTool) {
+    ASSERT_TRUE(RezipWithoutUnixPermissions(redist_ + "/Redist/tekmoUpdate.zip"));
+    LoadedPresenter();
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
+    EXPECT_TRUE(frontend_.messages.empty());
+}
+
+// The work files beside the program have fixed names: a second launcher in the
+// same folder must not delete or overwrite them while the first is at work.
+TEST_F(DownloadRunTest, SecondLauncherInTheSameProgramFolderIsRefused) {
+    LoadedPresenter();
+    Choose("Office");
+    view_.SetChecked(MainCheck::SaveDefault, true);
+    {
+        FolderLock otherLauncher;
+        ASSERT_TRUE(otherLauncher.TryLock(prog_));
+        EXPECT_FALSE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+        ASSERT_EQ(frontend_.messages.size(), 1U);
+        EXPECT_EQ(frontend_.messages[0].text.rfind("Another Talvane is already working", 0), 0U);
+        EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
+        EXPECT_FALSE(Exists(extract_));
+        for (const char* name : {"tekmoUpdate.zip", "tekmo_Config.7z", "SyncTemp", "7z"}) {
+            EXPECT_FALSE(Exists(prog_ + "/" + name)) << name;
+        }
+        // Run Previous Ver works on the same files.
+        frontend_.messages.clear();
+        view_.ListSelect(0);
+        EXPECT_FALSE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
+        EXPECT_EQ(frontend_.messages.size(), 1U);
+        EXPECT_FALSE(Exists(extract_));
+        EXPECT_EQ(RunLog(), "");
+    }
+    // The default was still saved, as the click asked for.
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+    frontend_.messages.clear();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
+    EXPECT_TRUE(frontend_.messages.empty());
 }
 
 TEST_F(DownloadRunTest, ToolGetsNoArgumentsUnlessDeleteMeIsTicked) {

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ios>
 #include <string>
+#include <vector>
 
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -209,6 +211,46 @@ TEST(WriteFileAtomic, ReplacesContentKeepsNoTempAndSetsMode) {
         names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"data.bin"});
     EXPECT_FALSE(WriteFileAtomic(dir.file("no/such/folder/f"), "x"));
+}
+
+TEST(MakeExecutable, AddsExecuteWhereReadIsGranted) {
+    TempDir dir;
+    struct Case {
+        unsigned before, after;
+    };
+    for (const Case c : {Case{0644, 0755}, Case{0600, 0700}, Case{0640, 0750}, Case{0755, 0755}}) {
+        const std::string path = dir.file("program");
+        ASSERT_TRUE(WriteFileAtomic(path, "#!/bin/sh\n", c.before));
+        EXPECT_TRUE(MakeExecutable(path));
+        EXPECT_EQ(GetFileMode(path), static_cast<int>(c.after)) << std::oct << c.before;
+    }
+    EXPECT_FALSE(MakeExecutable(dir.file("missing")));
+    EXPECT_FALSE(MakeExecutable(dir.path()));  // a folder is left alone
+}
+
+TEST(FolderLock, SecondHolderIsRefusedUntilTheFirstGoesAway) {
+    TempDir dir;
+    {
+        FolderLock first;
+        ASSERT_TRUE(first.TryLock(dir.path()));
+        EXPECT_TRUE(first.TryLock(dir.path()));  // taking it again is harmless
+        FolderLock second;
+        EXPECT_FALSE(second.TryLock(dir.path()));
+        // Another folder is independent.
+        Put(dir.file("sub/x"), "x");
+        FolderLock other;
+        EXPECT_TRUE(other.TryLock(dir.file("sub")));
+    }
+    FolderLock later;
+    EXPECT_TRUE(later.TryLock(dir.path()));
+    // A folder that cannot be opened is no reason to refuse work.
+    FolderLock missing;
+    EXPECT_TRUE(missing.TryLock(dir.file("no/such/folder")));
+    // Nothing is left in the folder by the lock.
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"sub"});
 }
 
 }  // namespace

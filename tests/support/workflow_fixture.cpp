@@ -42,6 +42,43 @@ bool RunContentTool(const std::vector<std::string>& args) {
     return RunProgram(argv) == 0;
 }
 
+bool RezipWithoutUnixPermissions(const std::string& zip) {
+    static const char* const kScript = R"(
+import sys, zipfile
+path = sys.argv[1]
+with zipfile.ZipFile(path) as z:
+    items = [(i, z.read(i)) for i in z.infolist()]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+    for old, data in items:
+        info = zipfile.ZipInfo(old.filename, old.date_time)
+        info.create_system = 0
+        info.external_attr = 0x10 if old.filename.endswith("/") else 0x20
+        info.compress_type = zipfile.ZIP_DEFLATED
+        z.writestr(info, data)
+)";
+    return RunProgram({"/usr/bin/python3", "-c", kScript, zip}) == 0;
+}
+
+bool WriteExecutableZip(const std::string& zip,
+                        const std::vector<std::pair<std::string, std::string>>& entries) {
+    static const char* const kScript = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    args = sys.argv[2:]
+    for name, data in zip(args[0::2], args[1::2]):
+        info = zipfile.ZipInfo(name)
+        info.create_system = 3
+        info.external_attr = 0o100755 << 16
+        z.writestr(info, data.encode("latin-1"))
+)";
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", kScript, zip};
+    for (const auto& [name, content] : entries) {
+        argv.push_back(name);
+        argv.push_back(content);
+    }
+    return RunProgram(argv) == 0;
+}
+
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream buffer;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "startup/endpoints.h"
@@ -33,6 +34,12 @@ std::string ReadText(const std::string& path);
 bool WriteText(const std::string& path, const std::string& text, unsigned mode = 0644);
 // Polls (bounded) until `path` contains `needle`.
 bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs = 15000);
+// Rewrites a zip archive as a Windows tool makes it: no Unix permission bits.
+bool RezipWithoutUnixPermissions(const std::string& zip);
+// Writes a zip archive of (name, content) entries, each marked as made on Unix
+// with mode 0755.
+bool WriteExecutableZip(const std::string& zip,
+                        const std::vector<std::pair<std::string, std::string>>& entries);
 // Names directly inside a folder, sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
 bool Exists(const std::string& path);

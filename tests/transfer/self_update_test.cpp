@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/names.h"
 #include "startup/settings.h"
@@ -111,6 +113,36 @@ TEST_F(SelfUpdateTest, PackageThatIsNotAZipGivesTheProgramItsNameBack) {
     EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Failed to unzip update."}));
     EXPECT_EQ(ReadText(exe_), oldContent_);
     EXPECT_FALSE(Exists(OldExe()));
+}
+
+// A package that unpacks but brings no program that starts must not leave the
+// folder without a launcher (only the "_old" copy).
+TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack) {
+    const std::vector<std::pair<std::string, std::string>> packages[] = {
+        {{"Readme.txt", "release notes\n"}},              // no program at all
+        {{"Talvane", "this is not a program at all\n"}},  // not a program format
+    };
+    for (const auto& entries : packages) {
+        ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl()));
+        ASSERT_TRUE(WriteExecutableZip(web_ + "/Talvane.zip", entries));
+        frontend_.messages.clear();
+        LoadedPresenter();
+        EXPECT_TRUE(EndsProcess([&] { presenter_->OnUpdate(); })) << entries[0].first;
+        EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Failed to unzip update."}));
+        EXPECT_EQ(ReadText(exe_), oldContent_) << entries[0].first;
+        EXPECT_FALSE(Exists(OldExe()));
+        EXPECT_FALSE(Exists(prog_ + "/Talvane.zip"));
+    }
+}
+
+TEST_F(SelfUpdateTest, PackageMadeWithoutUnixPermissionsStillStartsTheNewProgram) {
+    ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl(), NewLauncher()));
+    ASSERT_TRUE(RezipWithoutUnixPermissions(web_ + "/Talvane.zip"));
+    LoadedPresenter();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnUpdate(); }));
+    EXPECT_TRUE(WaitForText(runLog_, "new launcher started []")) << RunLog();
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_EQ(ReadText(OldExe()), oldContent_);
 }
 
 TEST_F(SelfUpdateTest, PackageUrlThatIsNotWebIsRefused) {

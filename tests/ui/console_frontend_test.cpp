@@ -455,6 +455,15 @@ TEST_F(ConsoleTest, UnknownCommandsAndHelp) {
     EXPECT_FALSE(console_->Execute("frobnicate now"));
     EXPECT_NE(Find(err_.text(), "unknown command \"frobnicate\""), std::string::npos);
     EXPECT_FALSE(console_->Execute("install Gimp"));
+    // Junk is quoted back harmlessly: no control bytes, no endless line.
+    const std::size_t before = err_.text().size();
+    EXPECT_FALSE(console_->Execute("\x1b]0;owned\x07" + std::string(5000, 'x')));
+    EXPECT_FALSE(console_->Execute("select \x01\x02"));
+    const std::string notes = err_.text().substr(before);
+    EXPECT_EQ(notes.find_first_of("\x1b\x07\x01\x02"), std::string::npos);
+    EXPECT_NE(Find(notes, "unknown command \"?]0;owned?xxx"), std::string::npos);
+    EXPECT_NE(Find(notes, "no configuration set \"??\""), std::string::npos);
+    EXPECT_LT(notes.size(), 300U);
     EXPECT_TRUE(console_->Execute("help"));
     for (const char* word :
          {"select", "zip-password", "toggle", "download-run", "run-previous", "login", "save-quit",

@@ -1,6 +1,7 @@
 // The default-configuration dialog: its list, both settings and the logo import.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,17 @@ TEST_F(DefaultDialogTest, SaveWritesTheChosenSetAndTheFolderAsTyped) {
     dialog.OnSave();
     EXPECT_EQ(Setting("DefaultConfig"), "Workshop");
     EXPECT_EQ(Setting("DefaultPath"), "D:\\Tools");
+}
+
+TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    const std::string ini = AppINI();
+    std::filesystem::remove(ini);
+    ASSERT_TRUE(std::filesystem::create_directory(ini));
+    dialog.OnSave();
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind("The settings could not be saved", 0), 0U);
+    EXPECT_TRUE(dialog_->Closed());
 }
 
 TEST_F(DefaultDialogTest, CloseButtonWritesNothing) {

@@ -2,10 +2,12 @@
 // settings saving, progress routing, the abort path and the busy guard.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/app_paths.h"
+#include "common/files.h"
 #include "common/names.h"
 #include "common/process.h"
 #include "common/strings.h"
@@ -146,6 +148,25 @@ TEST_F(PresenterTest, SaveQuitSavesThenEndsAndRemovesTheUpdatesIndex) {
     EXPECT_EQ(Setting("UserName"), "someone");
     EXPECT_FALSE(Exists(index));
     EXPECT_TRUE(view_.closed);
+}
+
+TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
+    // Something that is not a writable file stands where the settings belong.
+    ASSERT_TRUE(MakeSureDirExists(AppINI()));
+    view_.SetText(MainField::User, "someone");
+    EXPECT_THROW(presenter_->OnSaveQuit(), ProcessEnded);
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind("The settings could not be saved to " + AppINI(), 0),
+              0U);
+    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
+    EXPECT_TRUE(log_.contains("settings could not be written"));
+
+    // Written normally: no message.
+    ASSERT_TRUE(std::filesystem::remove(AppINI()));
+    frontend_.messages.clear();
+    presenter_->SaveSettings();
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_EQ(Setting("UserName"), "someone");
 }
 
 TEST_F(PresenterTest, TransferProgressGoesToTheWindowOrTheSplash) {

@@ -3,6 +3,7 @@
 // is treated as a name, never as a way out of the tree.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -329,6 +330,33 @@ std::string ResolveLinks(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                          &std::free);
     return resolved ? std::string(resolved.get()) : std::string();
+}
+
+int AddExecutePermission(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    const mode_t mode = st.st_mode & 07777;
+    const mode_t wanted = mode | S_IXUSR | ((mode & (S_IRGRP | S_IROTH)) >> 2);
+    if (wanted == mode) return 0;
+    return ::chmod(path.c_str(), wanted) == 0 ? 0 : errno;
+}
+
+int LockFolder(const std::string& path, int& fd) {
+    fd = -1;
+    Fd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) return errno;
+    int rc = 0;
+    do {
+        rc = ::flock(folder.get(), LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return errno == EAGAIN ? EWOULDBLOCK : errno;
+    fd = folder.release();
+    return 0;
+}
+
+void UnlockFolder(int fd) {
+    if (fd >= 0) ::close(fd);  // closing the last descriptor releases the lock
 }
 
 }  // namespace talvane::platform

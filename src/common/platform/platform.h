@@ -65,6 +65,13 @@ int FileMode(const std::string& path);
 bool CanWrite(const std::string& path);
 // The path with every symbolic link resolved; empty when that fails.
 std::string ResolveLinks(const std::string& path);
+// Adds execute permission wherever the file grants read permission.
+int AddExecutePermission(const std::string& path);
+// An exclusive advisory lock on a folder, held while `fd` stays open; the
+// descriptor is never inherited by started programs. EWOULDBLOCK when another
+// process holds the lock.
+int LockFolder(const std::string& path, int& fd);
+void UnlockFolder(int fd);
 
 // ---- processes
 struct Child {

@@ -58,6 +58,19 @@ Command Split(const std::string& line) {
     return c;
 }
 
+// What the user typed, quoted back in a note: control bytes (binary junk, a
+// terminal escape) become '?', and a very long line is cut.
+std::string Echo(const std::string& typed) {
+    constexpr std::size_t kMaxEcho = 60;
+    std::string out;
+    for (std::size_t i = 0; i < typed.size() && i < kMaxEcho; ++i) {
+        const auto byte = static_cast<unsigned char>(typed[i]);
+        out += byte < 0x20 || byte == 0x7f ? '?' : typed[i];
+    }
+    if (typed.size() > kMaxEcho) out += "...";
+    return "\"" + out + "\"";
+}
+
 bool ParseInstaller(const std::string& name, Installer& which) {
     static const std::pair<const char*, Installer> kApps[] = {{"pellam", Installer::Pellam},
                                                               {"harlo", Installer::Harlo},
@@ -353,7 +366,7 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
         }
         const auto items = v.ComboItems();
         const int index = FindEntry(items, name);
-        if (index < 0) return Refuse("no configuration set \"" + name + "\"");
+        if (index < 0) return Refuse("no configuration set " + Echo(name));
         v.SetComboText(items[static_cast<std::size_t>(index)]);
         return true;
     }
@@ -367,7 +380,7 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
     if (word == "version") {
         const auto items = v.ListItems();
         const int index = FindEntry(items, name);
-        if (index < 0) return Refuse("no previous version \"" + name + "\"");
+        if (index < 0) return Refuse("no previous version " + Echo(name));
         v.ListSelect(index);
         return true;
     }
@@ -422,7 +435,7 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
         p.OnClose();
         return true;
     }
-    return Refuse("unknown command \"" + word + "\" (try help)");
+    return Refuse("unknown command " + Echo(word) + " (try help)");
 }
 
 bool ConsoleFrontend::ExecuteDialog(const std::string& word, const std::string& arg) {
@@ -437,7 +450,7 @@ bool ConsoleFrontend::ExecuteDialog(const std::string& word, const std::string& 
         if (!name.empty()) {
             const auto items = v.ComboItems();
             const int index = FindEntry(items, name);
-            if (index < 0) return Refuse("no configuration set \"" + name + "\"");
+            if (index < 0) return Refuse("no configuration set " + Echo(name));
             v.SetComboText(items[static_cast<std::size_t>(index)]);
             p.OnComboChange();
         }
@@ -471,7 +484,7 @@ bool ConsoleFrontend::ExecuteDialog(const std::string& word, const std::string& 
         p.OnClose();
         return true;
     }
-    return Refuse("unknown command \"" + word + "\" (try help)");
+    return Refuse("unknown command " + Echo(word) + " (try help)");
 }
 
 }  // namespace talvane::ui::console
