@@ -942,10 +942,10 @@ const cDirList* cFTP::GetDirectoryListing(const std::string& sFilter) {
         if (!m.dir) m.dir.emplace();
         if (!m.dir->Add(e.isDirectory ? kAttrDirectory : kAttrNormal, created, written, written,
                         size, e.name)) {
-            // A second name that differs only in case ends the listing here; the
-            // entries so far stay in Directory.
-            DPrint("cFTP GetDirectoryListing: duplicate name " + e.name);
-            return nullptr;
+            // A second name that differs only in case (a case-sensitive server)
+            // is left out; ending the listing here would hide every later entry,
+            // and the callers would take the folder for an empty one.
+            DPrint("cFTP GetDirectoryListing: duplicate name " + e.name + " left out");
         }
     }
     return m.dir ? &*m.dir : nullptr;

@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 #include <vector>
+
+#include "common/interrupt.h"
 
 namespace talvane::net {
 
@@ -67,6 +70,7 @@ bool PartFile::Create(const std::string& target) {
     pattern += ".part-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    HoldInterrupts hold;
     int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         error_ = errno;
@@ -76,6 +80,7 @@ bool PartFile::Create(const std::string& target) {
     ::fchmod(fd, 0644);
     fd_ = fd;
     temp_.assign(name.data());
+    interruptSlot_ = RemoveOnInterrupt(AT_FDCWD, temp_);
     return true;
 }
 
@@ -101,15 +106,18 @@ bool PartFile::Commit() {
         error_ = errno;
         ::unlink(temp_.c_str());
         temp_.clear();
+        ForgetOnInterrupt(std::exchange(interruptSlot_, -1));
         return false;
     }
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         error_ = errno;
         ::unlink(temp_.c_str());
         temp_.clear();
+        ForgetOnInterrupt(std::exchange(interruptSlot_, -1));
         return false;
     }
     temp_.clear();
+    ForgetOnInterrupt(std::exchange(interruptSlot_, -1));
     return true;
 }
 
@@ -122,6 +130,7 @@ void PartFile::Discard() {
         ::unlink(temp_.c_str());
         temp_.clear();
     }
+    ForgetOnInterrupt(std::exchange(interruptSlot_, -1));
 }
 
 std::string EncodeUrlPath(std::string_view path) {

@@ -59,6 +59,7 @@ class PartFile {
     std::string target_;
     std::string temp_;
     int error_ = 0;
+    int interruptSlot_ = -1;
 };
 
 // Percent-encodes everything but unreserved characters and '/'.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/app_paths.h"
+#include "common/interrupt.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "startup/app_state.h"
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     using namespace talvane;
 
     InitAppSettings(true, true);
+    InstallInterruptCleanup();
     // No progress-bar control file to write out here: every frontend brings
     // its own bar, and the controls need no initialisation before a window.
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "common/interrupt.h"
 #include "transfer/zip_io.h"
 
 namespace talvane::zipio {
@@ -211,6 +212,7 @@ struct Destination::Impl {
     int current = -1;  // root or cached
     UniqueFd temp;
     std::string tempName;
+    int interruptSlot = -1;
     unsigned counter = 0;
 };
 
@@ -286,10 +288,14 @@ bool Destination::CreateTemp(unsigned mode) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         impl_->tempName =
             ".~tvz" + std::to_string(::getpid()) + "-" + std::to_string(++impl_->counter);
+        HoldInterrupts hold;
         impl_->temp.Reset(::openat(impl_->current, impl_->tempName.c_str(),
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                    static_cast<mode_t>(mode)));
-        if (impl_->temp.Valid()) return true;
+        if (impl_->temp.Valid()) {
+            impl_->interruptSlot = RemoveOnInterrupt(impl_->current, impl_->tempName);
+            return true;
+        }
         if (errno != EEXIST) break;
     }
     impl_->tempName.clear();
@@ -308,6 +314,7 @@ bool Destination::CommitTemp(const std::string& name) {
         return false;
     }
     impl_->tempName.clear();
+    ForgetOnInterrupt(std::exchange(impl_->interruptSlot, -1));
     return true;
 }
 
@@ -316,6 +323,7 @@ void Destination::DiscardTemp() {
     impl_->temp.Reset();
     ::unlinkat(impl_->current, impl_->tempName.c_str(), 0);
     impl_->tempName.clear();
+    ForgetOnInterrupt(std::exchange(impl_->interruptSlot, -1));
 }
 
 }  // namespace talvane::zipio

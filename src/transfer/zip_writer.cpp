@@ -140,6 +140,11 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
                        const std::string& Comment) {
     zipio::FileFacts facts;
     if (!zipio::StatFile(FilePath, facts)) return false;
+    if (facts.size > kMax32) {
+        // Refused before deflating gigabytes only to find the sizes do not fit.
+        DPrint("ZipClass\\AddFile: " + FilePath + " is larger than a zip entry can hold");
+        return false;
+    }
     auto entry = std::make_unique<ZipFile>();
     entry->name = Filename.empty() ? LastComponent(FilePath) : Filename;
     if (entry->name.empty() || entry->name.size() > 0xFFFF) return false;

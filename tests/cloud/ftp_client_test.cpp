@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -13,6 +14,7 @@
 
 #include "cloud/ftp.h"
 #include "cloud/listing_parser.h"
+#include "common/files.h"
 #include "support/cloud_server.h"
 #include "support/fault_servers.h"
 #include "support/temp_dir.h"
@@ -277,6 +279,36 @@ TEST_F(FtpClientTest, ListsWithWindowsWildcardsAndKeepsBlanks) {
     ASSERT_NE(top->Item("Tekmo"), nullptr);
     EXPECT_TRUE(top->Item("Tekmo")->Directory);
     EXPECT_FALSE(top->Item("Tekmo")->Normal);
+}
+
+// A case-sensitive server can list names that differ only in case: the later
+// one is left out and the listing goes on. A large folder lists whole.
+TEST_F(FtpClientTest, NamesDifferingOnlyInCaseAndLargeFolders) {
+    const std::string cases = root_->file("repo/Cases");
+    ASSERT_TRUE(MakeSureDirExists(cases));
+    for (const char* name : {"Alpha.7z", "alpha.7z", "ALPHA.7Z", "Beta.7z", "zeta.7z"})
+        ASSERT_TRUE(WriteFileAtomic(cases + "/" + name, "x"));
+    const std::string many = root_->file("repo/Many");
+    ASSERT_TRUE(MakeSureDirExists(many));
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_TRUE(WriteFileAtomic(many + "/Set " + std::to_string(i) + ".7z", "x"));
+
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(ftp_.SetFTPDirectory("/Cases"));
+    const cDirList* list = ftp_.GetDirectoryListing("*.*");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->Count(), 3);
+    EXPECT_NE(list->Item("beta.7z"), nullptr);
+    EXPECT_NE(list->Item("Zeta.7z"), nullptr);
+    ASSERT_NE(list->Item("alpha.7z"), nullptr);
+
+    ASSERT_TRUE(ftp_.SetFTPDirectory("/Many"));
+    list = ftp_.GetDirectoryListing("*.*");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->Count(), 2000);
+    EXPECT_NE(list->Item("Set 1999.7z"), nullptr);
+    std::filesystem::remove_all(cases);
+    std::filesystem::remove_all(many);
 }
 
 TEST_F(FtpClientTest, EmptyFolderListsNothingButDirectoryIsEmpty) {

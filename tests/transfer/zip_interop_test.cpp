@@ -3,6 +3,7 @@
 // their tests. Also the writer's field values and the talvane-zip command line.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <ctime>
@@ -333,6 +334,20 @@ TEST_F(ZipTool, MakerMistakesGetClearMessagesAndExitCodes) {
     EXPECT_EQ(Tool({"c", "n.zip", "nothing"}, log), 2);
     EXPECT_NE(ReadFile(log).find("nothing to add"), std::string::npos);
     EXPECT_FALSE(fs::exists(tmp.file("n.zip")));
+    // A file beyond 32-bit sizes is refused up front, by name, without reading it
+    // (a sparse file: no disk space used).
+    {
+        const std::string huge = tmp.file("big/huge.bin");
+        WriteFile(tmp.file("big/small.txt"), "x");
+        WriteFile(huge, "");
+        ASSERT_EQ(::truncate(huge.c_str(), 0x100000000LL), 0);
+        EXPECT_EQ(Tool({"c", "b.zip", "big"}, log), 2);
+        EXPECT_NE(ReadFile(log).find("big/huge.bin is larger than 4 GiB"), std::string::npos)
+            << ReadFile(log);
+        EXPECT_FALSE(fs::exists(tmp.file("b.zip")));
+        ZipClass zip;
+        EXPECT_FALSE(zip.AddFile(huge));
+    }
 }
 
 }  // namespace

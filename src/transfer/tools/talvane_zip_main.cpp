@@ -1,6 +1,7 @@
 // talvane-zip: lists, tests, extracts and creates zip archives with the launcher's
 // own reader and writer, so packages are built and checked by the code that deploys them.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -8,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/interrupt.h"
 #include "transfer/zip_reader.h"
 #include "transfer/zip_writer.h"
 
@@ -18,6 +20,8 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kEntryErrors = 1;
 constexpr int kFailed = 2;
+// Sizes are 32-bit fields: the writer makes no Zip64 archives.
+constexpr std::uintmax_t kMaxEntrySize = 0xFFFFFFFFu;
 
 constexpr const char* kUsage =
     "usage: talvane-zip l ARCHIVE          list entries (size, name)\n"
@@ -129,7 +133,13 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
         if (!names.insert(name).second) return;  // named twice on the command line
         if (name.find('\\') != std::string::npos)
             Warn(name + ": the launcher reads '\\' in a name as a folder separator");
-        if (fs::file_size(p, ec) == 0 && !ec)
+        const std::uintmax_t size = fs::file_size(p, ec);
+        if (!ec && size > kMaxEntrySize) {
+            Complain(name + " is larger than 4 GiB - 1 byte, the most a zip entry holds here");
+            bad = true;
+            return;
+        }
+        if (size == 0 && !ec)
             Warn(name + " is empty; the launcher creates no file for an empty entry");
         files.emplace_back(p, name);
     };
@@ -189,6 +199,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    talvane::InstallInterruptCleanup();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help" || args[0] == "help")) {
         std::fputs(kUsage, stdout);

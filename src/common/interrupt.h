@@ -1,0 +1,37 @@
+#pragma once
+// Files written under a temporary name are removed when the process is ended
+// by an interrupt (Ctrl-C), a termination request or a hang-up; otherwise such
+// a part would stay beside its target for good, since each run picks a new name.
+#include <signal.h>
+
+#include <string>
+
+namespace talvane {
+
+// Installs the handlers for SIGINT, SIGTERM and SIGHUP (the program's entry
+// point calls it once). They remove every registered file, then end the
+// process as the signal would have.
+void InstallInterruptCleanup();
+
+// Registers the file `name` relative to the folder descriptor `folderFd`
+// (AT_FDCWD for a path relative to the working folder or absolute).
+// Returns a slot for ForgetOnInterrupt, or -1 when every slot is taken or the
+// name is too long (the file is then simply not covered).
+int RemoveOnInterrupt(int folderFd, const std::string& name);
+void ForgetOnInterrupt(int slot);
+
+// Holds those signals back while it lives. Creating a file and registering it
+// happen under one: a signal arriving as the creating call returns would
+// otherwise find the file not yet registered.
+class HoldInterrupts {
+  public:
+    HoldInterrupts();
+    ~HoldInterrupts();
+    HoldInterrupts(const HoldInterrupts&) = delete;
+    HoldInterrupts& operator=(const HoldInterrupts&) = delete;
+
+  private:
+    sigset_t old_{};
+};
+
+}  // namespace talvane
