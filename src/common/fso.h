@@ -11,7 +11,7 @@ class clsFSO {
     bool KillDir(std::string_view strPath, bool RecreatePath = false);
     bool KillFile(std::string_view strFile);
     bool DelTree32(std::string_view strPath);
-    std::string Get_FileList(std::string_view folder, bool recurse, std::string_view spec);
+    std::string Get_FileList(std::string_view folder, bool recurse, std::string_view pattern);
     std::string Get_DirList(std::string_view strPath, bool bRecurseSubs = false);
     void ResetAttributes(std::string_view sTargetFile);
 };

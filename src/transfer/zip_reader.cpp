@@ -12,6 +12,7 @@
 #include "common/strings.h"
 #include "transfer/zip_format.h"
 #include "transfer/zip_io.h"
+#include "transfer/zip_zlib.h"
 #include "ui/frontend.h"
 
 namespace talvane {
@@ -77,22 +78,6 @@ unsigned FileMode(const CentralRecord& cr) {
     if (host == zipfmt::kHostUnix && bits != 0) return bits & ~022u;
     return 0644;
 }
-
-class Inflater {
-  public:
-    Inflater() { ok_ = inflateInit2(&zs_, -MAX_WBITS) == Z_OK; }
-    ~Inflater() {
-        if (ok_) inflateEnd(&zs_);
-    }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-    bool Ok() const { return ok_; }
-    z_stream& Stream() { return zs_; }
-
-  private:
-    z_stream zs_{};
-    bool ok_ = false;
-};
 
 // What became of one entry.
 enum class Outcome { Done, Refused, Fatal };
@@ -260,7 +245,7 @@ struct ZipExtractionClass::Impl {
     Outcome InflateEntry(long long pos, long long remaining, std::uint32_t declared,
                          std::uint32_t expectedCrc, const std::string& shownName,
                          zipio::Destination* out) {
-        Inflater inf;
+        zipfmt::RawZStream inf(zipfmt::RawZStream::Mode::Inflate);
         if (!inf.Ok()) {
             RaiseError(kZipErrNoZlib, "Zlib is not installed");
             return Outcome::Fatal;

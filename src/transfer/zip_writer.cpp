@@ -7,6 +7,7 @@
 #include "common/log.h"
 #include "transfer/zip_format.h"
 #include "transfer/zip_io.h"
+#include "transfer/zip_zlib.h"
 
 namespace talvane {
 
@@ -19,25 +20,6 @@ namespace {
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr unsigned long long kMax32 = 0xFFFFFFFFull;
 constexpr std::size_t kMaxEntries = 0xFFFF;
-
-class Deflater {
-  public:
-    Deflater() {
-        ok_ = deflateInit2(&zs_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                           Z_DEFAULT_STRATEGY) == Z_OK;
-    }
-    ~Deflater() {
-        if (ok_) deflateEnd(&zs_);
-    }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
-    bool Ok() const { return ok_; }
-    z_stream& Stream() { return zs_; }
-
-  private:
-    z_stream zs_{};
-    bool ok_ = false;
-};
 
 // Collects small writes into one buffer; keeps the running offset.
 class BufferedOut {
@@ -158,7 +140,7 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
     }
     std::vector<unsigned char> inBuf(kBufferSize);
     std::vector<unsigned char> outBuf(kBufferSize);
-    Deflater def;
+    zipfmt::RawZStream def(zipfmt::RawZStream::Mode::Deflate);
     if (!def.Ok()) return false;
     z_stream& zs = def.Stream();
     uLong crc = crc32(0L, Z_NULL, 0);
