@@ -1,6 +1,7 @@
 // Download && Run against the real local cloud, from the click to the started tool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,7 +39,11 @@ class DownloadRunTest : public WorkflowTest {
     }
 };
 
+// Also: what a run cut short left in SyncTemp belongs to another set and
+// must never be deployed.
 TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBehind) {
+    ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Config/Stale.ini", "from an earlier set"));
+    ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Scripts/stale.cmd", "from an earlier set"));
     LoadedPresenter();
     Choose("Field Team");
     view_.SetChecked(MainCheck::DelMe, true);
@@ -47,14 +52,16 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
 
     // Tool package, configuration set and definitions in their places.
     EXPECT_TRUE(Exists(Tool("Tekmo")));
-    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Field Team"), std::string::npos);
+    EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Field Team"), std::string::npos);
     EXPECT_TRUE(Exists(Tool("Config/Package.ini")));  // folders merge, package files stay
     EXPECT_TRUE(Exists(Tool("Scripts/startup.cmd")));
     EXPECT_TRUE(Exists(Tool("Scripts/tasks/cleanup.cmd")));
     EXPECT_TRUE(Exists(Tool("Modules/Defs/set.def")));
     EXPECT_TRUE(Exists(Tool("Modules/Defs/core.def")));
     EXPECT_TRUE(Exists(Tool("Modules/Defs/extra/more.def")));
-    EXPECT_EQ(FolderEntries(Tool("3rd Party Tools/Ketarin")),
+    EXPECT_FALSE(Exists(Tool("Config/Stale.ini")));
+    EXPECT_FALSE(Exists(Tool("Scripts/stale.cmd")));
+    EXPECT_EQ(ListNames(Tool("3rd Party Tools/Ketarin")),
               (std::vector<std::string>{"Ketarin.txt", "jobs.db", "settings.db"}));
 
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: [/deltalvane]"))
@@ -73,12 +80,15 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
     }
 }
 
+// Delete Me unticked: the tool gets no arguments.
 TEST_F(DownloadRunTest, PackageMadeWithoutUnixPermissionsStillStartsTheTool) {
     ASSERT_TRUE(RezipWithoutUnixPermissions(redist_ + "/Redist/tekmoUpdate.zip"));
     LoadedPresenter();
     Choose("Office");
+    view_.SetChecked(MainCheck::DelMe, false);
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
+    EXPECT_EQ(RunLog().find("/deltalvane"), std::string::npos);
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
@@ -115,18 +125,14 @@ TEST_F(DownloadRunTest, SecondLauncherInTheSameProgramFolderIsRefused) {
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-TEST_F(DownloadRunTest, ToolGetsNoArgumentsUnlessDeleteMeIsTicked) {
-    LoadedPresenter();
-    Choose("Office");
-    view_.SetChecked(MainCheck::DelMe, false);
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
-    EXPECT_TRUE(WaitForText(runLog_, "started with arguments: []")) << RunLog();
-    EXPECT_EQ(RunLog().find("/deltalvane"), std::string::npos);
-}
-
+// Unattended, the window goes to the user; a click stays but saves the default.
 TEST_F(DownloadRunTest, UnreachableRedistWithoutPackageStaysButHasSavedTheDefault) {
+    WriteSetting("DefaultConfig", "office");
     endpoints_.RedistHost = "127.0.0.1:1";
     LoadedPresenter();
+    EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
+    EXPECT_TRUE(view_.IsShown());
+    EXPECT_FALSE(frontend_.splash.IsOpen());
     Choose("Office");
     view_.SetChecked(MainCheck::SaveDefault, true);
     EXPECT_FALSE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
@@ -174,7 +180,7 @@ TEST_F(DownloadRunTest, WrongArchivePasswordMovesNothingIntoTheToolTree) {
     EXPECT_FALSE(Exists(Tool("Config/Tekmo.ini")));
     EXPECT_FALSE(Exists(Tool("Scripts")));
     EXPECT_FALSE(Exists(Tool("Modules/Defs/set.def")));
-    EXPECT_EQ(FolderEntries(Tool("3rd Party Tools/Ketarin")),
+    EXPECT_EQ(ListNames(Tool("3rd Party Tools/Ketarin")),
               (std::vector<std::string>{"Ketarin.txt"}));
     // The definitions step and the clean-up still ran.
     EXPECT_TRUE(Exists(Tool("Modules/Defs/core.def")));
@@ -196,32 +202,8 @@ TEST_F(DownloadRunTest, SetThatDoesNotExistOnTheServerIsReportedOnEachAttempt) {
     ExpectProgramFolderClean();
 }
 
-TEST_F(DownloadRunTest, RefusedSignInShowsTheServerTextUnderItsOwnTitle) {
-    LoadedPresenter();
-    Choose("Office");
-    view_.SetText(MainField::Password, "not the password");
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
-    ASSERT_GE(frontend_.messages.size(), 1U);
-    EXPECT_EQ(frontend_.messages[0].title, "Error Opening Connection!");
-    EXPECT_FALSE(frontend_.messages[0].text.empty());
-    EXPECT_TRUE(frontend_.HasMessage("Failed two attempts to download/extract config!"));
-}
-
-// What a run cut short (killed during the extraction) leaves beside the
-// program belongs to another set; the next run must not deploy it.
-TEST_F(DownloadRunTest, LeftoversOfAnInterruptedRunNeverReachTheToolTree) {
-    ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Config/Stale.ini", "from an earlier set"));
-    ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Scripts/stale.cmd", "from an earlier set"));
-    LoadedPresenter();
-    Choose("Office");
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
-    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Office"), std::string::npos);
-    EXPECT_FALSE(Exists(Tool("Config/Stale.ini")));
-    EXPECT_FALSE(Exists(Tool("Scripts/stale.cmd")));
-    ExpectProgramFolderClean();
-}
-
-TEST_F(DownloadRunTest, LeftArchivesAreNotDeployedWhenTheRepositoryRefuses) {
+// The server's text under its own title; archives left by an earlier run stay unused.
+TEST_F(DownloadRunTest, RefusedSignInIsShownAndLeftArchivesAreNotDeployed) {
     std::filesystem::create_directories(prog_);
     std::filesystem::copy_file(SetPath("Workshop"), prog_ + "/tekmo_Config.7z");
     std::filesystem::copy_file(SubscriberHome() + "/Tekmo/Defs/tekmo_Defs.7z",
@@ -230,6 +212,9 @@ TEST_F(DownloadRunTest, LeftArchivesAreNotDeployedWhenTheRepositoryRefuses) {
     Choose("Office");
     view_.SetText(MainField::Password, "not the password");
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    ASSERT_GE(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].title, "Error Opening Connection!");
+    EXPECT_FALSE(frontend_.messages[0].text.empty());
     EXPECT_TRUE(frontend_.HasMessage("Failed two attempts to download/extract config!"));
     EXPECT_FALSE(Exists(Tool("Config/Tekmo.ini")));
     EXPECT_FALSE(Exists(Tool("Modules/Defs/core.def")));
@@ -246,7 +231,7 @@ TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchiv
     const std::string home = repo_ + "/subscribers/legacy1/Tekmo";
     EXPECT_TRUE(Exists(home + "/ConfigSets"));
     EXPECT_TRUE(Exists(home + "/Defs"));
-    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Tekmo_Config"), std::string::npos);
+    EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Tekmo_Config"), std::string::npos);
 }
 
 TEST_F(DownloadRunTest, UnattendedRunWithStoredDefaultDeploysAndStartsWithoutShowingTheWindow) {
@@ -260,7 +245,7 @@ TEST_F(DownloadRunTest, UnattendedRunWithStoredDefaultDeploysAndStartsWithoutSho
                           MainControl::chkSaveDefault, MainControl::chkDelMe}) {
         EXPECT_FALSE(view_.Enabled(c));
     }
-    EXPECT_NE(ReadText(Tool("Config/Tekmo.ini")).find("ConfigSet=Workshop"), std::string::npos);
+    EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Workshop"), std::string::npos);
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: [/deltalvane]"))
         << RunLog();
     EXPECT_GE(frontend_.splash.shows, 1);
@@ -280,19 +265,24 @@ TEST_F(DownloadRunTest, UnattendedRunWithoutPreselectionShowsTheWindowAndDownloa
     EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
     EXPECT_TRUE(view_.IsShown());
     EXPECT_FALSE(presenter_->CommandMode());
+    EXPECT_TRUE(view_.Checked(MainCheck::DelMe));
+    EXPECT_TRUE(view_.Enabled(MainControl::cmdDandR));
     EXPECT_FALSE(Exists(extract_));
 }
 
-TEST_F(DownloadRunTest, UnattendedRunThatCannotStartHandsTheWindowToTheUser) {
-    WriteSetting("DefaultConfig", "Office");
-    endpoints_.RedistHost = "127.0.0.1:1";
+TEST_F(DownloadRunTest, SevenZipComesOnlyFromTheMirrorWhenOneIsConfigured) {
+    // Unreachable: the launcher ends without trying the repository.
+    endpoints_.SevenZipMirrorURL = "http://127.0.0.1:1/7za920.zip";
     LoadedPresenter();
-    EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
-    EXPECT_TRUE(view_.IsShown());
-    EXPECT_FALSE(frontend_.splash.IsOpen());
-}
+    Choose("Office");
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    ASSERT_FALSE(frontend_.messages.empty());
+    EXPECT_EQ(frontend_.messages.back().title, "Download");
+    EXPECT_EQ(frontend_.messages.back().text.rfind("Download aborted.", 0), 0U);
+    EXPECT_FALSE(LogHas("attempting to retrieve 7zip from Nimbara"));
+    EXPECT_FALSE(Exists(runLog_));
 
-TEST_F(DownloadRunTest, SevenZipComesFromTheMirrorWhenOneIsConfigured) {
+    log_.clear();
     std::filesystem::create_directories(web_ + "/mirror");
     std::filesystem::rename(repo_ + "/7za.zip", web_ + "/mirror/7za920.zip");
     endpoints_.SevenZipMirrorURL = cloud_->httpBase() + "/mirror/7za920.zip";
@@ -306,19 +296,20 @@ TEST_F(DownloadRunTest, SevenZipComesFromTheMirrorWhenOneIsConfigured) {
     ExpectProgramFolderClean();
 }
 
-TEST_F(DownloadRunTest, UnreachableMirrorEndsTheLauncherWithoutTryingTheRepository) {
-    endpoints_.SevenZipMirrorURL = "http://127.0.0.1:1/7za920.zip";
+// An archive without the program (reported with the full path), then no archive
+// at all: each time the 7-Zip on the search path is used.
+TEST_F(DownloadRunTest, WithoutAUsableSourceASevenZipOnTheSearchPathIsUsed) {
+    ASSERT_TRUE(WriteExecutableZip(repo_ + "/7za.zip", {{"readme.txt", "no program here"}}));
     LoadedPresenter();
     Choose("Office");
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
-    ASSERT_FALSE(frontend_.messages.empty());
-    EXPECT_EQ(frontend_.messages.back().title, "Download");
-    EXPECT_EQ(frontend_.messages.back().text.rfind("Download aborted.", 0), 0U);
-    EXPECT_FALSE(LogHas("attempting to retrieve 7zip from Nimbara"));
-    EXPECT_FALSE(Exists(runLog_));
-}
+    EXPECT_TRUE(
+        LogHas("could not extract 7za.zip successfully or file not found:  " + prog_ + "/7z/7za"));
+    EXPECT_TRUE(LogHas("found on the search path"));
+    ExpectProgramFolderClean();
 
-TEST_F(DownloadRunTest, WithoutAnySourceASevenZipOnTheSearchPathIsUsed) {
+    log_.clear();
+    std::filesystem::remove_all(extract_);
     std::filesystem::remove(repo_ + "/7za.zip");
     LoadedPresenter();
     Choose("Office");
@@ -342,22 +333,6 @@ TEST_F(DownloadRunTest, MissingPackageOnTheServerEndsWithItsMessageAndLeavesNoPa
     EXPECT_FALSE(Exists(extract_));
 }
 
-TEST_F(DownloadRunTest, SevenZipArchiveWithoutTheProgramIsReportedWithTheFullPath) {
-    ASSERT_EQ(RunProgram({"/usr/bin/python3", "-c",
-                          "import sys, zipfile\n"
-                          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                          "    z.writestr('readme.txt', 'no program here')\n",
-                          repo_ + "/7za.zip"}),
-              0);
-    LoadedPresenter();
-    Choose("Office");
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
-    EXPECT_TRUE(
-        LogHas("could not extract 7za.zip successfully or file not found:  " + prog_ + "/7z/7za"));
-    EXPECT_TRUE(LogHas("found on the search path"));
-    ExpectProgramFolderClean();
-}
-
 TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
     LoadedPresenter();
     Choose("Office");
@@ -370,7 +345,7 @@ TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
         presenter_->Expand();
     };
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
-    EXPECT_EQ(hookCalls > 0, true);
+    EXPECT_GT(hookCalls, 0);
     EXPECT_TRUE(frontend_.messages.empty()) << frontend_.messages.front().text;
     EXPECT_EQ(view_.WidthTwips(), 7530);
     EXPECT_TRUE(LogHas("ignored while a workflow runs"));

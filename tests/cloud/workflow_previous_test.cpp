@@ -13,19 +13,6 @@ using ui::MainCheck;
 
 class PreviousVersionTest : public WorkflowTest {};
 
-TEST_F(PreviousVersionTest, ConfigCheckComesBeforeTheVersionCheck) {
-    WriteSetting("DefaultConfig", "%prompt%");
-    LoadedPresenter();
-    presenter_->OnRunPrevious();
-    EXPECT_EQ(frontend_.MessageTexts(),
-              (std::vector<std::string>{"You must select a config first!"}));
-    view_.SetComboText("Office");
-    presenter_->OnRunPrevious();
-    EXPECT_EQ(frontend_.messages.back().text, "You must select a previous version first!");
-    EXPECT_EQ(frontend_.messages.size(), 2U);
-    EXPECT_FALSE(Exists(extract_));
-}
-
 TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithoutArguments) {
     LoadedPresenter();
     view_.SetComboText("Workshop");
@@ -35,12 +22,11 @@ TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithou
 
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.0.1 started with arguments: []")) << RunLog();
-    EXPECT_NE(ReadText(extract_ + "/Config/Tekmo.ini").find("ConfigSet=Workshop"),
+    EXPECT_NE(ReadFile(extract_ + "/Config/Tekmo.ini").find("ConfigSet=Workshop"),
               std::string::npos);
     EXPECT_EQ(Setting("DefaultConfig"), "Workshop");
-    EXPECT_FALSE(Exists(prog_ + "/Tekmo.zip"));
-    EXPECT_FALSE(Exists(prog_ + "/SyncTemp"));
-    EXPECT_FALSE(Exists(prog_ + "/7z"));
+    for (const char* name : {"Tekmo.zip", "SyncTemp", "7z"})
+        EXPECT_FALSE(Exists(prog_ + "/" + name));
     EXPECT_TRUE(frontend_.messages.empty());
 }
 

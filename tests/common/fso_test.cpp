@@ -1,9 +1,7 @@
 #include "common/fso.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,21 +15,32 @@ namespace talvane {
 namespace {
 
 using testing::LogCapture;
+using testing::Put;
 using testing::TempDir;
 
-void Put(const std::string& path, const std::string& text = "x") {
-    ASSERT_TRUE(MakeSureDirExists(path.substr(0, path.rfind('/'))));
-    ASSERT_TRUE(WriteFileAtomic(path, text));
+bool DumpIfFailed(bool ok, const LogCapture& log) {
+    if (!ok)
+        for (const auto& line : log.lines()) std::fprintf(stderr, "log: %s\n", line.c_str());
+    return ok;
 }
 
-TEST(KillDir, MissingFolderIsTrueWithThreeLines) {
+TEST(KillDir, MissingFolderAndFilesAreTrueWithClosingLines) {
     TempDir dir;
+    Put(dir.file("ro.txt"));
+    ASSERT_EQ(::chmod(dir.file("ro.txt").c_str(), 0444), 0);
     LogCapture log;
     clsFSO fso;
     EXPECT_TRUE(fso.KillDir(dir.file("absent")));
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "\tclsFSO\\KillDir: ", "\t\t- passed: " + dir.file("absent"),
-                               "\t\t- returned: True"}));
+    EXPECT_TRUE(fso.KillFile(dir.file("ro.txt")));
+    EXPECT_FALSE(DoesFileExist(dir.file("ro.txt")));
+    EXPECT_TRUE(fso.KillFile(dir.file("gone.txt")));
+    EXPECT_EQ(
+        log.lines(),
+        (std::vector<std::string>{
+            "\tclsFSO\\KillDir: ", "\t\t- passed: " + dir.file("absent"), "\t\t- returned: True",
+            "\tclsFSO\\KillFile: ", "\t\t- passed: " + dir.file("ro.txt"), "\t\t- returned: True",
+            "\tclsFSO\\KillFile: ", "\t\t- passed: " + dir.file("gone.txt"),
+            "\t\t- returned: True"}));
 }
 
 TEST(KillDir, ReadOnlyFilesGoOnTheFirstDeleteWithoutLogLines) {
@@ -40,8 +49,7 @@ TEST(KillDir, ReadOnlyFilesGoOnTheFirstDeleteWithoutLogLines) {
     Put(dir.file("SyncTemp/ro.txt"));
     ASSERT_EQ(::chmod(dir.file("SyncTemp/ro.txt").c_str(), 0444), 0);
     LogCapture log;
-    clsFSO fso;
-    EXPECT_TRUE(fso.KillDir(dir.file("SyncTemp")));
+    EXPECT_TRUE(clsFSO().KillDir(dir.file("SyncTemp")));
     EXPECT_FALSE(DoesDirExist(dir.file("SyncTemp")));
     EXPECT_TRUE(log.lines().empty());
 }
@@ -55,35 +63,12 @@ bool ReadOnlyFoldersScenario() {
     if (::chmod(dir.file("7z/sub/deeper").c_str(), 0555) != 0) return false;
     if (::chmod(dir.file("7z/locked").c_str(), 0) != 0) return false;
     LogCapture log;
-    clsFSO fso;
-    const bool removed = fso.KillDir(dir.file("7z"));
-    bool ok = removed && !DoesDirExist(dir.file("7z")) &&
-              log.contains("clsFSO\\DelTree32 - VB ERROR: 13 ") &&
-              log.contains("\t\t- Error deleting path:  " + dir.file("7z")) &&
-              log.contains("SetOwnerFS\\ChangeOwnerOfFile:");
-    if (!ok) {
-        for (const auto& line : log.lines()) std::fprintf(stderr, "log: %s\n", line.c_str());
-    }
-    return ok;
-}
-
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
-
-// Runs `scenario` in a child process as the unprivileged user: 0 passed,
-// 1 failed, 3 the child could not give up root.
-template <class Fn>
-int RunAsNobody(Fn scenario) {
-    const pid_t pid = ::fork();
-    if (pid < 0) return 3;
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(3);
-        ::_exit(scenario() ? 0 : 1);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return 1;
-    return WEXITSTATUS(status);
+    const bool removed = clsFSO().KillDir(dir.file("7z"));
+    return DumpIfFailed(removed && !DoesDirExist(dir.file("7z")) &&
+                            log.contains("clsFSO\\DelTree32 - VB ERROR: 13 ") &&
+                            log.contains("\t\t- Error deleting path:  " + dir.file("7z")) &&
+                            log.contains("SetOwnerFS\\ChangeOwnerOfFile:"),
+                        log);
 }
 
 TEST(KillDir, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
@@ -91,7 +76,7 @@ TEST(KillDir, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
         EXPECT_TRUE(ReadOnlyFoldersScenario());
         return;
     }
-    const int rc = RunAsNobody(ReadOnlyFoldersScenario);
+    const int rc = testing::RunAsNobody(ReadOnlyFoldersScenario);
     if (rc == 3) GTEST_SKIP() << "could not give up root";
     EXPECT_EQ(rc, 0);
 }
@@ -106,92 +91,57 @@ TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
     Put(top + "/mine/inner.txt");
     Put(top + "/foreign/locked.txt");
     for (const char* rel : {"", "/mine.txt", "/mine", "/mine/inner.txt"})
-        ASSERT_EQ(::chown((top + rel).c_str(), kNobody, kNoGroup), 0);
+        ASSERT_EQ(::chown((top + rel).c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    const int rc = RunAsNobody([&] {
+    const int rc = testing::RunAsNobody([&] {
         LogCapture log;
-        clsFSO fso;
-        bool ok =
-            !fso.KillDir(top) && DoesDirExist(top) && !DoesFileExist(top + "/mine.txt") &&
-            !DoesDirExist(top + "/mine") && DoesFileExist(top + "/foreign/locked.txt") &&
-            log.contains("clsFSO\\KillFile - Unable to delete:  " + top + "/foreign/locked.txt") &&
-            log.contains("\t\t- Error deleting path:  " + top + "/foreign");
-        if (!ok) {
-            for (const auto& line : log.lines()) std::fprintf(stderr, "log: %s\n", line.c_str());
-        }
-        return ok;
+        return DumpIfFailed(!clsFSO().KillDir(top) && DoesDirExist(top) &&
+                                !DoesFileExist(top + "/mine.txt") && !DoesDirExist(top + "/mine") &&
+                                DoesFileExist(top + "/foreign/locked.txt") &&
+                                log.contains("clsFSO\\KillFile - Unable to delete:  " + top +
+                                             "/foreign/locked.txt") &&
+                                log.contains("\t\t- Error deleting path:  " + top + "/foreign"),
+                            log);
     });
     if (rc == 3) GTEST_SKIP() << "could not give up root";
     EXPECT_EQ(rc, 0);
 }
 
-TEST(KillDir, LinksInsideTheTreeAreRemovedNotFollowed) {
+TEST(KillDir, LinksAreRemovedNotFollowed) {
     TempDir dir;
     Put(dir.file("outside/precious.txt"));
     Put(dir.file("outside/nested/more.txt"));
     Put(dir.file("SyncTemp/normal.txt"));
-    ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("SyncTemp/link-to-dir").c_str()), 0);
-    ASSERT_EQ(::symlink(dir.file("outside/precious.txt").c_str(),
-                        dir.file("SyncTemp/link-to-file").c_str()),
-              0);
-    ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), dir.file("SyncTemp/dangling").c_str()), 0);
+    for (const auto& [target, link] : {std::pair{"outside", "SyncTemp/link-to-dir"},
+                                       {"outside/precious.txt", "SyncTemp/link-to-file"},
+                                       {"nowhere", "SyncTemp/dangling"},
+                                       {"outside", "7z"}})
+        ASSERT_EQ(::symlink(dir.file(target).c_str(), dir.file(link).c_str()), 0);
     clsFSO fso;
     EXPECT_TRUE(fso.KillDir(dir.file("SyncTemp")));
     EXPECT_FALSE(DoesDirExist(dir.file("SyncTemp")));
+    EXPECT_TRUE(fso.KillDir(dir.file("7z")));  // a link as the folder itself
+    EXPECT_FALSE(DoesDirExist(dir.file("7z")));
     EXPECT_TRUE(DoesFileExist(dir.file("outside/precious.txt")));
     EXPECT_TRUE(DoesFileExist(dir.file("outside/nested/more.txt")));
 }
 
-TEST(KillDir, LinkAsTheFolderItselfRemovesOnlyTheLink) {
+TEST(Listings, FileAndDirListsAndBadArguments) {
     TempDir dir;
-    Put(dir.file("outside/precious.txt"));
-    ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("7z").c_str()), 0);
+    for (const char* rel : {"a/file.TXT", "a/file.txt", "a/other.log", "a/sub/deep.txt"})
+        Put(dir.file(rel));
+    const std::string a = dir.file("a/");
     clsFSO fso;
-    EXPECT_TRUE(fso.KillDir(dir.file("7z")));
-    EXPECT_FALSE(DoesDirExist(dir.file("7z")));
-    EXPECT_TRUE(DoesFileExist(dir.file("outside/precious.txt")));
-}
-
-TEST(KillFile, MissingFileIsTrueAndStillWritesClosingLines) {
-    TempDir dir;
-    Put(dir.file("ro.txt"));
-    ASSERT_EQ(::chmod(dir.file("ro.txt").c_str(), 0444), 0);
-    LogCapture log;
-    clsFSO fso;
-    EXPECT_TRUE(fso.KillFile(dir.file("ro.txt")));
-    EXPECT_FALSE(DoesFileExist(dir.file("ro.txt")));
-    EXPECT_TRUE(fso.KillFile(dir.file("gone.txt")));
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "\tclsFSO\\KillFile: ", "\t\t- passed: " + dir.file("ro.txt"),
-                               "\t\t- returned: True", "\tclsFSO\\KillFile: ",
-                               "\t\t- passed: " + dir.file("gone.txt"), "\t\t- returned: True"}));
-}
-
-TEST(Listings, FileListSelectsByExtensionCaseInsensitively) {
-    TempDir dir;
-    Put(dir.file("a/file.TXT"));
-    Put(dir.file("a/file.txt"));
-    Put(dir.file("a/other.log"));
-    Put(dir.file("a/sub/deep.txt"));
-    clsFSO fso;
-    EXPECT_EQ(fso.Get_FileList(dir.file("a"), false, "*.txt"),
-              dir.file("a/file.TXT") + ";" + dir.file("a/file.txt") + ";");
-    EXPECT_EQ(fso.Get_FileList(dir.file("a"), true, "*.txt"), dir.file("a/file.TXT") + ";" +
-                                                                  dir.file("a/file.txt") + ";" +
-                                                                  dir.file("a/sub/deep.txt") + ";");
+    EXPECT_EQ(fso.Get_FileList(dir.file("a"), false, "*.txt"), a + "file.TXT;" + a + "file.txt;");
+    EXPECT_EQ(fso.Get_FileList(dir.file("a"), true, "*.txt"),
+              a + "file.TXT;" + a + "file.txt;" + a + "sub/deep.txt;");
     // No asterisk: every file.
     EXPECT_EQ(fso.Get_FileList(dir.file("a"), false, "notes.txt"),
-              dir.file("a/file.TXT") + ";" + dir.file("a/file.txt") + ";" +
-                  dir.file("a/other.log") + ";");
-}
+              a + "file.TXT;" + a + "file.txt;" + a + "other.log;");
 
-TEST(Listings, DirListAndEmptyArguments) {
-    TempDir dir;
-    Put(dir.file("a/one/x"));
     Put(dir.file("a/two/inner/y"));
-    clsFSO fso;
-    EXPECT_EQ(fso.Get_DirList(dir.file("a/one")), "");
-    EXPECT_EQ(fso.Get_DirList(dir.file("a")), dir.file("a/one") + ";" + dir.file("a/two"));
+    EXPECT_EQ(fso.Get_DirList(dir.file("a/sub")), "");
+    EXPECT_EQ(fso.Get_DirList(dir.file("a")), a + "sub;" + a + "two");
     LogCapture log;
     EXPECT_EQ(fso.Get_DirList(""), "");
     EXPECT_EQ(fso.Get_FileList("", true, "*.*"), "");

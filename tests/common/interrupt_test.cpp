@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <filesystem>
 #include <string>
 
 #include "common/files.h"
@@ -14,25 +13,16 @@
 namespace talvane {
 namespace {
 
-using testing::TempDir;
-
-void Touch(const std::string& path) {
-    ASSERT_TRUE(WriteFileAtomic(path, "part"));
-}
-
 class InterruptCleanup : public ::testing::TestWithParam<int> {};
 
 // The child registers files, unregisters one and is then ended by the signal:
 // only the registered ones may be gone.
 TEST_P(InterruptCleanup, RegisteredFilesAreRemovedAndTheSignalStillEndsTheProcess) {
     const int sig = GetParam();
-    TempDir dir;
+    testing::TempDir dir;
     const std::string kept = dir.file("kept.part");
     const std::string removed = dir.file("removed.part");
-    const std::string relative = dir.file("relative.part");
-    Touch(kept);
-    Touch(removed);
-    Touch(relative);
+    for (const auto& path : {kept, removed, dir.file("relative.part")}) testing::Put(path);
     EXPECT_EXIT(
         {
             InstallInterruptCleanup();
@@ -44,9 +34,7 @@ TEST_P(InterruptCleanup, RegisteredFilesAreRemovedAndTheSignalStillEndsTheProces
             std::_Exit(0);
         },
         ::testing::KilledBySignal(sig), "");
-    EXPECT_TRUE(DoesFileExist(kept));
-    EXPECT_FALSE(DoesFileExist(removed));
-    EXPECT_FALSE(DoesFileExist(relative));
+    EXPECT_EQ(testing::ListNames(dir.path()), std::vector<std::string>{"kept.part"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptCleanup, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
@@ -55,8 +43,7 @@ TEST(InterruptCleanupSlots, AFullTableOrAnOverlongNameIsRefusedAndSlotsAreReused
     EXPECT_EQ(RemoveOnInterrupt(AT_FDCWD, ""), -1);
     EXPECT_EQ(RemoveOnInterrupt(AT_FDCWD, std::string(5000, 'a')), -1);
     std::vector<int> slots;
-    for (int slot = RemoveOnInterrupt(AT_FDCWD, "/nonexistent/x"); slot >= 0;
-         slot = RemoveOnInterrupt(AT_FDCWD, "/nonexistent/x")) {
+    for (int slot; (slot = RemoveOnInterrupt(AT_FDCWD, "/nonexistent/x")) >= 0;) {
         slots.push_back(slot);
         ASSERT_LT(slots.size(), 1000u);
     }

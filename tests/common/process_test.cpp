@@ -17,6 +17,7 @@
 namespace talvane {
 namespace {
 
+using testing::Get;
 using testing::LogCapture;
 using testing::TempDir;
 
@@ -24,24 +25,16 @@ using testing::TempDir;
 class ShellXTest : public ::testing::Test {
   protected:
     std::string Script(const std::string& name, const std::string& body, mode_t mode = 0755) {
-        const std::string folder = dir_.file("with blank");
-        EXPECT_TRUE(MakeSureDirExists(folder));
-        const std::string path = folder + "/" + name;
-        EXPECT_TRUE(WriteFileAtomic(path, "#!/bin/sh\n" + body + "\n", mode));
+        const std::string path = dir_.file("with blank/" + name);
+        testing::Put(path, "#!/bin/sh\n" + body + "\n");
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
         return path;
     }
-    std::string Read(const std::string& path) {
-        std::string text;
-        return ReadWholeFile(path, text) ? text : "<missing>";
-    }
-    // Waits for something a detached child does; generous so that a slow
-    // sanitizer build never fails here.
+    // Waits for something a detached child does; generous for sanitizer builds.
     template <class Pred>
-    bool Eventually(Pred pred) {
-        for (int i = 0; i < 200; ++i) {
-            if (pred()) return true;
+    static bool Eventually(Pred pred) {
+        for (int i = 0; i < 200 && !pred(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
         return pred();
     }
     TempDir dir_;
@@ -52,23 +45,23 @@ struct CountingPump : EventPump {
     int calls = 0;
 };
 
-TEST_F(ShellXTest, WaitReturnsTheExitCode) {
-    const std::string script = Script("exit2.sh", "exit 2");
+TEST_F(ShellXTest, WaitReturnsTheExitCodeAndLetsTheInterfaceRun) {
     long code = -1;
-    EXPECT_TRUE(ShellX(script, "", true, kShowNormal, &code));
+    EXPECT_TRUE(ShellX(Script("exit2.sh", "exit 2"), "", true, kShowNormal, &code));
     EXPECT_EQ(code, 2);
     EXPECT_TRUE(ShellX("true", "", true, kShowNormal, &code));  // bare name, found on PATH
     EXPECT_EQ(code, 0);
-}
-
-TEST_F(ShellXTest, KilledChildGivesNonZeroCode) {
-    const std::string script = Script("killed.sh", "kill -9 $$");
-    long code = 0;
-    EXPECT_TRUE(ShellX(script, "", true, kShowNormal, &code));
+    EXPECT_TRUE(ShellX(Script("killed.sh", "kill -9 $$"), "", true, kShowNormal, &code));
     EXPECT_EQ(code, 128 + 9);
+
+    CountingPump pump;
+    SetEventPump(&pump);
+    EXPECT_TRUE(ShellX(Script("nap.sh", "sleep 0.3"), "", true, kShowNormal, &code));
+    SetEventPump(nullptr);
+    EXPECT_GT(pump.calls, 0);
 }
 
-TEST_F(ShellXTest, ArgumentsFollowWindowsQuoting) {
+TEST_F(ShellXTest, ArgumentsFollowWindowsQuotingAndInputIsNull) {
     const std::string script =
         Script("args.sh", "out=\"$1\"; shift; printf '[%s]\\n' \"$@\" > \"$out\"");
     const std::string out = dir_.file("with blank/out file.txt");
@@ -76,15 +69,12 @@ TEST_F(ShellXTest, ArgumentsFollowWindowsQuoting) {
     ASSERT_TRUE(ShellX(script, "\"" + out + "\" plain \"two words\" a\\\"b -o\"/x y\" \"\"", true,
                        kShowNormal, &code));
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(Read(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
-}
+    EXPECT_EQ(Get(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
 
-TEST_F(ShellXTest, ChildReadsNothingFromOurInput) {
-    const std::string script = Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\"");
-    const std::string out = dir_.file("stdin.txt");
-    long code = -1;
-    ASSERT_TRUE(ShellX(script, "\"" + out + "\"", true, kShowNormal, &code));
-    EXPECT_EQ(Read(out), "/dev/null\n");
+    const std::string in = dir_.file("stdin.txt");
+    ASSERT_TRUE(ShellX(Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\""), "\"" + in + "\"",
+                       true, kShowNormal, &code));
+    EXPECT_EQ(Get(in), "/dev/null\n");
 }
 
 // Points one of our standard streams at a file for the life of the object.
@@ -92,16 +82,10 @@ class StreamToFile {
   public:
     StreamToFile(int fd, const std::string& path) : fd_(fd), saved_(::dup(fd)) {
         const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (file >= 0) {
-            ::dup2(file, fd_);
-            ::close(file);
-        }
+        if (file >= 0) ::dup2(file, fd_), ::close(file);
     }
     ~StreamToFile() {
-        if (saved_ >= 0) {
-            ::dup2(saved_, fd_);
-            ::close(saved_);
-        }
+        if (saved_ >= 0) ::dup2(saved_, fd_), ::close(saved_);
     }
     StreamToFile(const StreamToFile&) = delete;
     StreamToFile& operator=(const StreamToFile&) = delete;
@@ -123,23 +107,13 @@ TEST_F(ShellXTest, WaitedChildWritesToOurErrorStream) {
         long code = -1;
         EXPECT_TRUE(ShellX(script, "waited", true, kShowNormal, &code));
         EXPECT_TRUE(ShellX(script, "detached", false, kShowNormal));
-        EXPECT_TRUE(Eventually([&] { return Read(out).find("detached") != std::string::npos; }));
+        EXPECT_TRUE(Eventually([&] { return Get(out).find("detached") != std::string::npos; }));
     }
-    EXPECT_EQ(Read(out), "detached\n");
-    EXPECT_EQ(Read(err), "waited\n");
+    EXPECT_EQ(Get(out), "detached\n");
+    EXPECT_EQ(Get(err), "waited\n");
 }
 
-TEST_F(ShellXTest, WaitingLetsTheInterfaceRun) {
-    const std::string script = Script("nap.sh", "sleep 0.3");
-    CountingPump pump;
-    SetEventPump(&pump);
-    long code = -1;
-    EXPECT_TRUE(ShellX(script, "", true, kShowNormal, &code));
-    SetEventPump(nullptr);
-    EXPECT_GT(pump.calls, 0);
-}
-
-TEST_F(ShellXTest, MissingFileIsNotStarted) {
+TEST_F(ShellXTest, StartFailuresLogAndMaskThePassword) {
     LogCapture log;
     const std::string missing = dir_.file("with blank/none.sh");
     long code = 77;
@@ -147,21 +121,15 @@ TEST_F(ShellXTest, MissingFileIsNotStarted) {
     EXPECT_EQ(code, 77);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"\tCommonModule\\ShellX FILE NOT FOUND",
                                                      "\t\t- sPathAndFileName=" + missing}));
-}
-
-TEST_F(ShellXTest, BareNameNotFoundFailsAtStart) {
-    LogCapture log;
+    log.clear();
     EXPECT_FALSE(ShellX("talvane-no-such-program", "-x", false, kShowNormal));
     // ENOENT normally; EACCES when a folder on PATH cannot be searched.
     EXPECT_TRUE(log.contains("CommonModule\\ShellX VB ERROR: "));
     EXPECT_TRUE(log.contains("\t- sShell=talvane-no-such-program -x"));
     EXPECT_FALSE(log.contains("FILE NOT FOUND"));
-}
 
-TEST_F(ShellXTest, NonExecutableFileFailsAtStartWithMaskedPassword) {
+    log.clear();
     const std::string script = Script("plain.txt", "exit 0", 0644);
-    LogCapture log;
-    long code = 77;
     EXPECT_FALSE(ShellX(script, "x a.7z -pTopSecret -y", true, kShowNormal, &code));
     EXPECT_EQ(code, 77);
     EXPECT_TRUE(log.contains("CommonModule\\ShellX VB ERROR: 13 "));
@@ -177,13 +145,12 @@ TEST_F(ShellXTest, DetachedChildRunsInItsOwnSessionAndIsReaped) {
                                       "echo \"$2 $3\" > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"");
     ASSERT_TRUE(ShellX(script, "\"" + out + "\"", false, kShowNormal));
     ASSERT_TRUE(Eventually([&] { return DoesFileExist(out); }));
-    const std::string text = Read(out);
+    const std::string text = Get(out);
     const auto blank = text.find(' ');
     ASSERT_NE(blank, std::string::npos);
     const std::string pid = text.substr(0, blank);
-    EXPECT_EQ(text.substr(blank + 1), pid + "\n");  // session leader
-    // No zombie left behind once it has ended.
-    EXPECT_TRUE(Eventually([&] { return !DoesDirExist("/proc/" + pid); }));
+    EXPECT_EQ(text.substr(blank + 1), pid + "\n");                           // session leader
+    EXPECT_TRUE(Eventually([&] { return !DoesDirExist("/proc/" + pid); }));  // no zombie
 }
 
 TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
@@ -195,12 +162,10 @@ TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
     EXPECT_EQ(message, "");
     EXPECT_TRUE(log.contains("\tShellandWaitForTermination:  \"" + quick + "\""));
     EXPECT_TRUE(log.contains("\t\tSuccess=True"));
-
     log.clear();
     EXPECT_FALSE(ShellAndWaitForTermination("\"" + slow + "\"", kHide, message, 200, true));
     EXPECT_EQ(message, "The process has timed out.");
     EXPECT_TRUE(log.contains("\t\tSuccess=False"));
-
     log.clear();
     EXPECT_FALSE(
         ShellAndWaitForTermination("\"" + dir_.file("nothing") + "\"", kHide, message, 1, false));
@@ -215,28 +180,20 @@ TEST(Delay, ZeroSecondsStillPumpsUntilTheNextSecond) {
     EXPECT_GE(pump.calls, 1);
 }
 
-struct SplitCase {
-    const char* line;
-    std::vector<std::string> args;
-};
-
-class Split : public ::testing::TestWithParam<SplitCase> {};
-
-TEST_P(Split, FollowsCommandLineToArgvRules) {
-    EXPECT_EQ(SplitCommandLine(GetParam().line), GetParam().args) << GetParam().line;
+TEST(SplitCommandLine, FollowsCommandLineToArgvRules) {
+    // clang-format off
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        {"", {}}, {"   ", {}}, {"prog", {"prog"}},
+        {"\"/a b/7za\" x \"/c d/e.7z\" -pS3c -o\"/f g\" -y",
+         {"/a b/7za", "x", "/c d/e.7z", "-pS3c", "-o/f g", "-y"}},
+        {"C:\\dir\\prog.exe a\\b c\\\\", {"C:\\dir\\prog.exe", "a\\b", "c\\\\"}},
+        {"p a\\\"b", {"p", "a\"b"}}, {"p a\\\\\"b c\"", {"p", "a\\b c"}},
+        {"p a\\\\\\\"b", {"p", "a\\\"b"}}, {"p \"\" x", {"p", "", "x"}},
+        {"p \"a\"\"b\"", {"p", "a\"b"}}, {"p\t a \t b", {"p", "a", "b"}},
+        {"p \"unterminated arg", {"p", "unterminated arg"}}};
+    // clang-format on
+    for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Split,
-    ::testing::Values(
-        SplitCase{"", {}}, SplitCase{"   ", {}}, SplitCase{"prog", {"prog"}},
-        SplitCase{"\"/a b/7za\" x \"/c d/e.7z\" -pS3c -o\"/f g\" -y",
-                  {"/a b/7za", "x", "/c d/e.7z", "-pS3c", "-o/f g", "-y"}},
-        SplitCase{"C:\\dir\\prog.exe a\\b c\\\\", {"C:\\dir\\prog.exe", "a\\b", "c\\\\"}},
-        SplitCase{"p a\\\"b", {"p", "a\"b"}}, SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}},
-        SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}}, SplitCase{"p \"\" x", {"p", "", "x"}},
-        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}}, SplitCase{"p\t a \t b", {"p", "a", "b"}},
-        SplitCase{"p \"unterminated arg", {"p", "unterminated arg"}}));
 
 }  // namespace
 }  // namespace talvane

@@ -33,10 +33,18 @@ def scramble(plain):
 
 
 def unscramble(stored):
-    text = stored[:-2] if stored.endswith("~>") else stored
+    assert stored.endswith("~>"), stored
+    text = stored[:-2]
     mixed = base64.a85decode(text.encode("ascii"))
     wrapped = bytes(c ^ SCRAMBLE_KEY[i % len(SCRAMBLE_KEY)] for i, c in enumerate(mixed))
     return wrapped[1:-1].decode("latin-1")
+
+
+def read_text(path):
+    if not os.path.exists(path):
+        return ""
+    with open(path, encoding="utf-8", errors="replace") as f:
+        return f.read()
 
 
 def read_ini(path):
@@ -128,14 +136,9 @@ class Program:
             os.makedirs(d)
         shutil.copy2(launcher_binary(), self.exe)
         e = cloud.endpoints
-        lines = ["[Endpoints]",
-                 "RepositoryHost=" + e["repository"],
-                 "RedistHost=" + e["redist"],
+        lines = ["[Endpoints]", "RepositoryHost=" + e["repository"], "RedistHost=" + e["redist"],
                  "UpdatesURL=%s/VelmoraUpdates.zip" % e["http"],
-                 "SubscriberURL=%s/Subscribers/" % e["http"],
-                 "SevenZipMirrorURL=",
-                 "",
-                 "[TekmoCloud]"]
+                 "SubscriberURL=%s/Subscribers/" % e["http"], "SevenZipMirrorURL=", "", "[TekmoCloud]"]
         if default_config is not None:
             lines.append("DefaultConfig=" + default_config)
         if default_path is not None:
@@ -163,24 +166,17 @@ class Program:
     def settings(self):
         return read_ini(self.ini).get("tekmocloud", {})
 
-    def started_lines(self, expected=1, timeout=20.0):
-        """Lines that the started programs appended to the run log; waits
-        (bounded) for `expected` of them since they run detached."""
+    def started_lines(self, timeout=20.0):
+        """Start lines in the run log; waits (bounded) for one, the tool runs detached."""
         deadline = time.monotonic() + timeout
         while True:
-            lines = []
-            if os.path.exists(self.run_log):
-                with open(self.run_log, encoding="utf-8", errors="replace") as f:
-                    lines = [l.rstrip("\n") for l in f if " started with arguments: " in l]
-            if len(lines) >= expected or time.monotonic() > deadline:
+            lines = [l for l in read_text(self.run_log).splitlines() if " started with arguments: " in l]
+            if lines or time.monotonic() > deadline:
                 return lines
             time.sleep(0.05)
 
     def log_text(self):
-        if not os.path.exists(self.log):
-            return ""
-        with open(self.log, encoding="utf-8", errors="replace") as f:
-            return f.read()
+        return read_text(self.log)
 
     def cleanup(self):
         shutil.rmtree(self.root, ignore_errors=True)

@@ -16,24 +16,14 @@
 namespace talvane {
 namespace {
 
-using testing::TempDir;
-
-// Sets or clears an environment variable for one test.
+// Sets (or, with nullptr, clears) an environment variable for one scope.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -42,80 +32,55 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-TEST(CommandLine, JoinedWithSingleBlanks) {
+TEST(CommandLine, JoinedWithSingleBlanksAndChoosesTheStartWindow) {
     EXPECT_EQ(JoinCommandLine({}), "");
-    EXPECT_EQ(JoinCommandLine({"/SetDefault"}), "/SetDefault");
     EXPECT_EQ(JoinCommandLine({"SFX=1", "two words"}), "SFX=1 two words");
-}
-
-struct WindowCase {
-    const char* commandLine;
-    bool credentials;
-    StartWindow expected;
-};
-
-class StartWindowChoice : public ::testing::TestWithParam<WindowCase> {};
-
-TEST_P(StartWindowChoice, FollowsTheCommandLine) {
-    const auto& c = GetParam();
-    EXPECT_EQ(StartWindowName(ChooseStartWindow(c.commandLine, c.credentials)),
-              std::string(StartWindowName(c.expected)))
-        << "'" << c.commandLine << "' credentials=" << c.credentials;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartWindowChoice,
-    ::testing::Values(WindowCase{"-splash", true, StartWindow::SplashDemo},
-                      WindowCase{"-splash", false, StartWindow::SplashDemo},
-                      WindowCase{"-SPLASH", true, StartWindow::MainCompact},
-                      WindowCase{"-splash now", true, StartWindow::MainCompact},
-                      WindowCase{"", true, StartWindow::MainCompact},
-                      WindowCase{"", false, StartWindow::MainExpanded},
-                      WindowCase{"/SetDefault", true, StartWindow::DefaultConfig},
-                      WindowCase{"/setdefault", false, StartWindow::MainExpanded},
-                      WindowCase{"/setdefault x", true, StartWindow::MainCompact},
-                      WindowCase{"SFX=1", true, StartWindow::MainUnattended},
-                      WindowCase{"run sFx", true, StartWindow::MainUnattended},
-                      WindowCase{"sfx", false, StartWindow::MainExpanded},
-                      WindowCase{"/setdefault sfx", true, StartWindow::MainUnattended},
-                      WindowCase{"anything", true, StartWindow::MainCompact}));
-
-TEST(StartWindowChoice, SplashDemoIsExactAndCaseSensitive) {
     EXPECT_TRUE(IsSplashDemo("-splash"));
     EXPECT_FALSE(IsSplashDemo("-Splash"));
     EXPECT_FALSE(IsSplashDemo(" -splash"));
+
+    struct Case {
+        const char* commandLine;
+        bool credentials;
+        StartWindow expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"-splash", true, StartWindow::SplashDemo}, {"-splash", false, StartWindow::SplashDemo},
+        {"-SPLASH", true, StartWindow::MainCompact},
+        {"-splash now", true, StartWindow::MainCompact},
+        {"", true, StartWindow::MainCompact}, {"", false, StartWindow::MainExpanded},
+        {"/SetDefault", true, StartWindow::DefaultConfig},
+        {"/setdefault", false, StartWindow::MainExpanded},
+        {"/setdefault x", true, StartWindow::MainCompact},
+        {"SFX=1", true, StartWindow::MainUnattended},
+        {"run sFx", true, StartWindow::MainUnattended},
+        {"sfx", false, StartWindow::MainExpanded}, {"anything", true, StartWindow::MainCompact},
+        {"/setdefault sfx", true, StartWindow::MainUnattended}};
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(StartWindowName(ChooseStartWindow(c.commandLine, c.credentials)),
+                  std::string(StartWindowName(c.expected)))
+            << "'" << c.commandLine << "' credentials=" << c.credentials;
 }
 
-struct FolderCase {
-    const char* systemDrive;  // nullptr: unset
-    const char* defaultPath;
-    const char* expected;  // "$HOME" stands for the home folder
-};
-
-class ExtractFolder : public ::testing::TestWithParam<FolderCase> {};
-
-TEST_P(ExtractFolder, FromSystemDriveAndDefaultPath) {
-    const auto& c = GetParam();
+TEST(ExtractFolder, FromSystemDriveDefaultPathOrDesktop) {
     ScopedEnv home("HOME", "/home/tech");
-    ScopedEnv drive("SYSTEMDRIVE", c.systemDrive);
-    EXPECT_EQ(ResolveExtractFolder(c.defaultPath), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ExtractFolder,
-    ::testing::Values(FolderCase{"/srv/drive", "\\Tools", "/srv/drive/Tools/tekmo"},
-                      FolderCase{"/srv/drive", "", "/srv/drive/tekmo"},
-                      FolderCase{"/srv/drive/", "\\Tools\\", "/srv/drive/Tools/tekmo"},
-                      FolderCase{"/srv/drive", "\\Tools\\Sub", "/srv/drive/Tools/Sub/tekmo"},
-                      FolderCase{"/srv/drive", "/Tools", "/srv/drive/Tools/tekmo"},
-                      FolderCase{"/srv/drive", "Tools", "/srv/drive/Tools/tekmo"},
-                      FolderCase{"/", "", "/tekmo"},
-                      FolderCase{nullptr, "\\Tools", "/home/tech/Tools/tekmo"},
-                      FolderCase{nullptr, "", "/home/tech/tekmo"},
-                      FolderCase{"", "\\Tools", "/home/tech/Tools/tekmo"}));
-
-TEST(ExtractFolder, DesktopInAnyCase) {
-    ScopedEnv home("HOME", "/home/tech");
+    // SYSTEMDRIVE (nullptr: unset), default path, result
+    // clang-format off
+    const char* cases[][3] = {
+        {"/srv/drive", "\\Tools", "/srv/drive/Tools/tekmo"}, {"/srv/drive", "", "/srv/drive/tekmo"},
+        {"/srv/drive/", "\\Tools\\", "/srv/drive/Tools/tekmo"},
+        {"/srv/drive", "\\Tools\\Sub", "/srv/drive/Tools/Sub/tekmo"},
+        {"/srv/drive", "/Tools", "/srv/drive/Tools/tekmo"},
+        {"/srv/drive", "Tools", "/srv/drive/Tools/tekmo"}, {"/", "", "/tekmo"},
+        {nullptr, "\\Tools", "/home/tech/Tools/tekmo"}, {nullptr, "", "/home/tech/tekmo"},
+        {"", "\\Tools", "/home/tech/Tools/tekmo"}};
+    // clang-format on
+    for (const auto& c : cases) {
+        ScopedEnv drive("SYSTEMDRIVE", c[0]);
+        EXPECT_EQ(ResolveExtractFolder(c[1]), c[2]) << (c[0] ? c[0] : "unset") << " " << c[1];
+    }
     {
         ScopedEnv pub("PUBLIC", "/srv/public");
         EXPECT_EQ(ResolveExtractFolder("%Desktop%"), "/srv/public/Desktop/tekmo");
@@ -134,23 +99,13 @@ class AppFolderTest : public ::testing::Test {
   protected:
     void SetUp() override { OverrideExecutablePath(dir_.file("Talvane")); }
     void TearDown() override { OverrideExecutablePath(""); }
-    TempDir dir_;
+    testing::TempDir dir_;
 };
 
-TEST_F(AppFolderTest, OldExecutableIsDeletedOnce) {
-    ASSERT_TRUE(WriteFileAtomic(dir_.file("Talvane_old"), "old program", 0755));
-    ASSERT_TRUE(WriteFileAtomic(dir_.file("Talvane"), "current program", 0755));
-    EXPECT_TRUE(CleanUpOldExecutable());
-    EXPECT_FALSE(DoesFileExist(dir_.file("Talvane_old")));
-    EXPECT_TRUE(DoesFileExist(dir_.file("Talvane")));
-    EXPECT_FALSE(CleanUpOldExecutable());
-}
-
-TEST_F(AppFolderTest, EndpointsDefaultAndOverrides) {
+TEST_F(AppFolderTest, EndpointsAndOldExecutable) {
     const std::string ini = dir_.file("Talvane.ini");
     Endpoints e = LoadEndpoints(ini);  // no file: compiled-in values
     EXPECT_EQ(e.RepositoryHost, version::kDefaultRepositoryHost);
-    EXPECT_EQ(e.RedistHost, version::kDefaultRedistHost);
     EXPECT_EQ(e.UpdatesURL, version::kDefaultUpdatesUrl);
     EXPECT_EQ(e.SubscriberURL, version::kDefaultSubscriberUrl);
     EXPECT_EQ(e.SevenZipMirrorURL, version::kDefaultSevenZipMirrorUrl);
@@ -163,15 +118,23 @@ TEST_F(AppFolderTest, EndpointsDefaultAndOverrides) {
     EXPECT_EQ(e.RepositoryHost, "127.0.0.1:2121");
     EXPECT_EQ(e.RedistHost, version::kDefaultRedistHost);  // empty keeps the default
     EXPECT_EQ(e.SevenZipMirrorURL, "http://127.0.0.1:8080/7z.zip");
+    EXPECT_EQ(e.UpdatesURL, version::kDefaultUpdatesUrl);
 
+    // Present but empty: no mirror, no update check.
     ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "SevenZipMirrorURL", ""));
-    EXPECT_EQ(LoadEndpoints(ini).SevenZipMirrorURL, "");  // present but empty: no mirror
-    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, version::kDefaultUpdatesUrl);
     ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "UpdatesURL", ""));
-    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, "");  // present but empty: no update check
+    EXPECT_EQ(LoadEndpoints(ini).SevenZipMirrorURL, "");
+    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, "");
 
     InitAppSettings(true, true);  // AppINI is the file beside the program
     EXPECT_EQ(LoadEndpoints().RepositoryHost, "127.0.0.1:2121");
+
+    // The "_old" program left by an update goes once (updates show the first removal).
+    testing::Put(dir_.file("Talvane_old"), "old program");
+    testing::Put(dir_.file("Talvane"), "current program");
+    EXPECT_TRUE(CleanUpOldExecutable());
+    EXPECT_TRUE(DoesFileExist(dir_.file("Talvane")));
+    EXPECT_FALSE(CleanUpOldExecutable());
 }
 
 }  // namespace

@@ -20,27 +20,6 @@ namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
-
 // Waits up to `ms` for the child to end; true when it has been reaped.
 bool WaitForExit(pid_t pid, int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -61,62 +40,54 @@ ScriptProcess::~ScriptProcess() {
 
 bool ScriptProcess::Start(const std::vector<std::string>& args, int timeoutMs) {
     Stop();
-    int inPipe[2];
-    int outPipe[2];
     // CLOEXEC so that no other child inherits our end of the stdin pipe: the
     // script stops when the last writer goes away.
-    if (::pipe2(inPipe, O_CLOEXEC) != 0) return false;
-    Fd inRead(inPipe[0]), inWrite(inPipe[1]);
-    if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
-    Fd outRead(outPipe[0]), outWrite(outPipe[1]);
-
-    std::vector<std::string> argv_s;
-    argv_s.push_back(kPython);
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inRead.get(), 0);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
-    pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, kPython, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        std::fprintf(stderr, "cannot start %s: errno %d\n", kPython, rc);
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return false;
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]);
+        ::close(in[1]);
         return false;
     }
-    pid_ = pid;
-    stdinFd_ = inWrite.release();
-    inRead.reset();
-    outWrite.reset();
+    std::vector<std::string> argvS{kPython};
+    argvS.insert(argvS.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvS) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    const int rc = ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    stdinFd_ = in[1];
+    if (rc != 0) pid_ = -1;
 
     // Read the first line of stdout.
     std::string buffer;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) break;
-        pollfd p{outRead.get(), POLLIN, 0};
-        int n = ::poll(&p, 1, static_cast<int>(left));
+    while (rc == 0 && buffer.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd p{out[0], POLLIN, 0};
+        const int n = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
         char chunk[512];
-        ssize_t got = ::read(outRead.get(), chunk, sizeof chunk);
+        const ssize_t got = n > 0 ? ::read(out[0], chunk, sizeof chunk) : 0;
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         buffer.append(chunk, static_cast<size_t>(got));
-        auto nl = buffer.find('\n');
-        if (nl != std::string::npos) {
-            line_ = buffer.substr(0, nl);
-            return true;
-        }
     }
-    std::fprintf(stderr, "python helper gave no ready line (got '%s')\n", buffer.c_str());
+    ::close(out[0]);
+    if (const auto nl = buffer.find('\n'); nl != std::string::npos) {
+        line_ = buffer.substr(0, nl);
+        return true;
+    }
+    std::fprintf(stderr, "python helper gave no ready line (rc %d, got '%s')\n", rc,
+                 buffer.c_str());
     Stop();
     return false;
 }
@@ -139,16 +110,13 @@ void ScriptProcess::Stop() {
 }
 
 std::string ScriptProcess::JsonValue(const std::string& key) const {
+    constexpr auto npos = std::string::npos;
     const std::string needle = "\"" + key + "\"";
-    auto k = line_.find(needle);
-    if (k == std::string::npos) return {};
-    auto colon = line_.find(':', k + needle.size());
-    if (colon == std::string::npos) return {};
-    auto open = line_.find('"', colon + 1);
-    if (open == std::string::npos) return {};
-    auto close = line_.find('"', open + 1);
-    if (close == std::string::npos) return {};
-    return line_.substr(open + 1, close - open - 1);
+    const auto k = line_.find(needle);
+    const auto colon = k == npos ? npos : line_.find(':', k + needle.size());
+    const auto open = colon == npos ? npos : line_.find('"', colon + 1);
+    const auto close = open == npos ? npos : line_.find('"', open + 1);
+    return close == npos ? std::string{} : line_.substr(open + 1, close - open - 1);
 }
 
 std::string CloudServer::ToolPath(const std::string& relative) {

@@ -1,5 +1,14 @@
 #include "support/temp_dir.h"
 
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -52,6 +61,47 @@ TempDir::~TempDir() {
 
 std::string TempDir::file(const std::string& rel) const {
     return path_ + "/" + rel;
+}
+
+void Put(const std::string& path, const std::string& text) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string Get(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return "<missing>";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "<missing>";
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> ListNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int RunAsNobody(const std::function<bool()>& scenario) {
+    constexpr uid_t kNobody = 65534;
+    const pid_t pid = ::fork();
+    if (pid < 0) return 3;
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(3);
+        ::_exit(scenario() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return 1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace talvane::testing

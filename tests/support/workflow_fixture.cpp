@@ -3,12 +3,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "common/app_paths.h"
@@ -22,6 +20,8 @@ namespace talvane::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+// Runs a program (no shell): its exit status, -1 when it could not run.
 int RunProgram(const std::vector<std::string>& argv) {
     if (argv.empty()) return -1;
     std::vector<char*> args;
@@ -34,6 +34,7 @@ int RunProgram(const std::vector<std::string>& argv) {
     if (waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+}  // namespace
 
 bool RunContentTool(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/python3",
@@ -79,13 +80,6 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     return RunProgram(argv) == 0;
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
 bool WriteText(const std::string& path, const std::string& text, unsigned mode) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
@@ -101,41 +95,9 @@ bool WriteText(const std::string& path, const std::string& text, unsigned mode) 
 bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (true) {
-        if (ReadText(path).find(needle) != std::string::npos) return true;
+        if (ReadFile(path).find(needle) != std::string::npos) return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool Exists(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) previous_ = old;
-    if (value) {
-        ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
     }
 }
 
@@ -153,7 +115,7 @@ void WorkflowTest::SetUp() {
     ASSERT_TRUE(WriteText(exe_, "#!/bin/sh\nexit 0\n", 0755));
     OverrideExecutablePath(exe_);
     InitAppSettings(true, true);
-    runLogEnv_ = std::make_unique<ScopedEnv>("TEKMO_RUN_LOG", runLog_);
+    ::setenv("TEKMO_RUN_LOG", runLog_.c_str(), 1);
 
     AppState& app = App();
     app.ExtractFolder = extract_;
@@ -178,7 +140,7 @@ void WorkflowTest::SetUp() {
 void WorkflowTest::TearDown() {
     presenter_.reset();
     cloud_.reset();
-    runLogEnv_.reset();
+    ::unsetenv("TEKMO_RUN_LOG");
     App() = AppState{};
 }
 

@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "startup/endpoints.h"
 #include "support/cloud_server.h"
 #include "support/fake_frontend.h"
+#include "support/file_util.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "ui/main_presenter.h"
@@ -24,13 +24,9 @@ namespace talvane::testing {
 inline constexpr const char* kSubscriber = "tech1";
 inline constexpr const char* kSubscriberPassword = "Cl0ud-tech1";
 inline constexpr const char* kZipPassword = "kit 7749 blue";
-inline constexpr const char* kLatestTekmo = "2.2.0";
 
-// Runs a program (no shell) and returns its exit status, -1 when it could not run.
-int RunProgram(const std::vector<std::string>& argv);
 // /usr/bin/python3 tools/demo/make_content.py <args...>; true on exit status 0.
 bool RunContentTool(const std::vector<std::string>& args);
-std::string ReadText(const std::string& path);
 bool WriteText(const std::string& path, const std::string& text, unsigned mode = 0644);
 // Polls (bounded) until `path` contains `needle`.
 bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs = 15000);
@@ -40,22 +36,6 @@ bool RezipWithoutUnixPermissions(const std::string& zip);
 // with mode 0755.
 bool WriteExecutableZip(const std::string& zip,
                         const std::vector<std::pair<std::string, std::string>>& entries);
-// Names directly inside a folder, sorted.
-std::vector<std::string> FolderEntries(const std::string& folder);
-bool Exists(const std::string& path);
-
-// Sets an environment variable for its lifetime (unset when value is nullopt).
-class ScopedEnv {
-  public:
-    ScopedEnv(std::string name, std::optional<std::string> value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
 
 class WorkflowTest : public ::testing::Test {
   protected:
@@ -75,7 +55,7 @@ class WorkflowTest : public ::testing::Test {
     bool MakeSet(const std::string& file, const std::string& name, const std::string& password,
                  std::vector<std::string> extraFlags = {}) const;
     std::string SetPath(const std::string& name) const;  // ConfigSets/<name>.7z of tech1
-    std::string RunLog() const { return ReadText(runLog_); }
+    std::string RunLog() const { return ReadFile(runLog_); }
     std::string SubscriberHome() const { return repo_ + "/subscribers/" + kSubscriber; }
     bool LogHas(const std::string& text) const { return log_.contains(text); }
 
@@ -84,7 +64,6 @@ class WorkflowTest : public ::testing::Test {
     FakeFrontend frontend_;
     FakeMainView view_;
     std::string content_, repo_, redist_, web_, prog_, extract_, runLog_, exe_;
-    std::unique_ptr<ScopedEnv> runLogEnv_;
     std::unique_ptr<CloudServer> cloud_;
     Endpoints endpoints_;
     std::unique_ptr<ui::MainPresenter> presenter_;

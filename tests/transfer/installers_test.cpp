@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/workflow_fixture.h"
 
@@ -13,63 +15,57 @@ using ui::Installer;
 using ui::MainCheck;
 using ui::MainField;
 
-struct InstallerCase {
-    Installer which;
-    const char* app;
-};
-
-class InstallerTest : public WorkflowTest, public ::testing::WithParamInterface<InstallerCase> {
+class InstallerTest : public WorkflowTest {
   protected:
-    std::string AppName() const { return GetParam().app; }
-    std::string LocalSetup() const {
-        return extract_ + "/Modules/" + AppName() + "/" + AppName() + "Setup.exe";
-    }
-    std::string ServerSetup() const {
-        return web_ + "/Subscribers/" + kSubscriber + "/" + AppName() + "/" + AppName() +
-               "Setup.exe";
+    std::string LocalSetup(const std::string& app) const {
+        return extract_ + "/Modules/" + app + "/" + app + "Setup.exe";
     }
 };
 
-TEST_P(InstallerTest, DownloadsOnceAndPassesSilentExactlyWhenTicked) {
+const std::pair<Installer, const char*> kInstallers[] = {{Installer::Pellam, "Pellam"},
+                                                         {Installer::Harlo, "Harlo"},
+                                                         {Installer::Quorra, "Quorra"},
+                                                         {Installer::Sorvik, "Sorvik"},
+                                                         {Installer::Umbrin, "Umbrin"}};
+
+TEST_F(InstallerTest, DownloadsOnceAndPassesSilentExactlyWhenTicked) {
     LoadedPresenter();
     ASSERT_TRUE(view_.Checked(MainCheck::SilentInstall));  // ticked at start
-    presenter_->OnInstall(GetParam().which);
-    EXPECT_TRUE(Exists(LocalSetup()));
-    EXPECT_NE(RunLog().find(AppName() + "Setup started with arguments: [/silent]"),
-              std::string::npos)
-        << RunLog();
-
-    // Gone from the server: the copy on disk is run again, without the switch.
-    std::filesystem::remove(ServerSetup());
-    view_.SetChecked(MainCheck::SilentInstall, false);
-    presenter_->OnInstall(GetParam().which);
-    EXPECT_NE(RunLog().find(AppName() + "Setup started with arguments: []"), std::string::npos)
-        << RunLog();
+    for (const auto& [which, app] : kInstallers) {
+        view_.SetChecked(MainCheck::SilentInstall, true);
+        presenter_->OnInstall(which);
+        EXPECT_TRUE(Exists(LocalSetup(app)));
+        EXPECT_NE(RunLog().find(std::string(app) + "Setup started with arguments: [/silent]"),
+                  std::string::npos)
+            << RunLog();
+        // Gone from the server: the copy on disk is run again, without the switch.
+        std::filesystem::remove(web_ + "/Subscribers/" + kSubscriber + "/" + app + "/" + app +
+                                "Setup.exe");
+        view_.SetChecked(MainCheck::SilentInstall, false);
+        presenter_->OnInstall(which);
+        EXPECT_NE(RunLog().find(std::string(app) + "Setup started with arguments: []"),
+                  std::string::npos)
+            << RunLog();
+    }
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-TEST_P(InstallerTest, EmptyUserNameStopsEvenWithTheSetupOnDisk) {
-    ASSERT_TRUE(
-        WriteText(LocalSetup(), "#!/bin/sh\necho \"ran anyway\" >> \"$TEKMO_RUN_LOG\"\n", 0755));
+TEST_F(InstallerTest, EmptyUserNameStopsEvenWithTheSetupOnDisk) {
     LoadedPresenter();
     view_.SetText(MainField::User, "");
-    presenter_->OnInstall(GetParam().which);
-    EXPECT_EQ(frontend_.MessageTexts(),
-              (std::vector<std::string>{"You must enter your Nimbara credentials first!"}));
+    for (const auto& [which, app] : kInstallers) {
+        ASSERT_TRUE(WriteText(LocalSetup(app),
+                              "#!/bin/sh\necho \"ran anyway\" >> \"$TEKMO_RUN_LOG\"\n", 0755));
+        frontend_.messages.clear();
+        presenter_->OnInstall(which);
+        EXPECT_EQ(frontend_.MessageTexts(),
+                  (std::vector<std::string>{"You must enter your Nimbara credentials first!"}))
+            << app;
+    }
     EXPECT_FALSE(Exists(runLog_));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kitworks, InstallerTest,
-                         ::testing::Values(InstallerCase{Installer::Pellam, "Pellam"},
-                                           InstallerCase{Installer::Harlo, "Harlo"},
-                                           InstallerCase{Installer::Quorra, "Quorra"},
-                                           InstallerCase{Installer::Sorvik, "Sorvik"},
-                                           InstallerCase{Installer::Umbrin, "Umbrin"}),
-                         [](const auto& c) { return std::string(c.param.app); });
-
-class InstallerFailureTest : public WorkflowTest {};
-
-TEST_F(InstallerFailureTest, SetupMissingOnTheServerEndsWithTheAbortMessage) {
+TEST_F(InstallerTest, SetupMissingOnTheServerEndsWithTheAbortMessage) {
     LoadedPresenter();
     view_.SetText(MainField::User, "edge1");  // no web folder
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnInstall(Installer::Harlo); }));
@@ -80,7 +76,7 @@ TEST_F(InstallerFailureTest, SetupMissingOnTheServerEndsWithTheAbortMessage) {
 }
 
 // The user name goes into the URL as typed, blank and all.
-TEST_F(InstallerFailureTest, UserNameWithABlankReachesItsWebFolder) {
+TEST_F(InstallerTest, UserNameWithABlankReachesItsWebFolder) {
     const std::string folder = web_ + "/Subscribers/tech one/Harlo";
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe",

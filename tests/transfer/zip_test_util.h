@@ -3,18 +3,16 @@
 // real outside tools, and a recorder of the reader's events.
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/file_util.h"
 #include "transfer/zip_format.h"
 #include "transfer/zip_reader.h"
 
@@ -25,17 +23,8 @@ namespace talvane::ziptest {
 namespace fs = std::filesystem;
 inline constexpr const char* kPython = "/usr/bin/python3";
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& data) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 inline bool HaveProgram(const std::string& path) {
     return ::access(path.c_str(), X_OK) == 0;
@@ -43,7 +32,6 @@ inline bool HaveProgram(const std::string& path) {
 
 struct RunResult {
     int code = -1;
-    long maxRssKb = 0;
 };
 
 // Runs a program (no shell) in `cwd`, stdout/stderr to `outFile` or /dev/null.
@@ -61,21 +49,10 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const std::str
     RunResult r;
     if (posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
         int status = 0;
-        struct rusage ru {};
-        if (::wait4(pid, &status, 0, &ru) == pid && WIFEXITED(status)) {
-            r.code = WEXITSTATUS(status);
-            r.maxRssKb = ru.ru_maxrss;
-        }
+        if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.code = WEXITSTATUS(status);
     }
     posix_spawn_file_actions_destroy(&fa);
     return r;
-}
-
-inline int Python(const std::string& script, const std::vector<std::string>& args = {},
-                  const std::string& cwd = {}) {
-    std::vector<std::string> argv{kPython, "-c", script};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, cwd).code;
 }
 
 inline std::string RawDeflate(const std::string& data, int level = Z_DEFAULT_COMPRESSION) {

@@ -1,5 +1,5 @@
-// The main window's own logic: layouts, check boxes, default preselection,
-// settings saving, progress routing, the abort path and the busy guard.
+// The main window's own logic without servers: layouts, default preselection,
+// settings saving, progress routing and the abort path.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,9 +13,6 @@
 #include "common/strings.h"
 #include "startup/app_state.h"
 #include "startup/settings.h"
-#include "support/fake_frontend.h"
-#include "support/log_capture.h"
-#include "support/temp_dir.h"
 #include "support/workflow_fixture.h"
 #include "ui/main_presenter.h"
 
@@ -23,7 +20,6 @@ namespace talvane::testing {
 namespace {
 
 using ui::MainCheck;
-using ui::MainControl;
 using ui::MainField;
 
 // No servers: every host is a closed loopback port, the update check is off.
@@ -87,36 +83,19 @@ TEST_F(PresenterTest, LoadWithUnreachableRepositoryLeavesListsEmptyAndClosesSpla
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-TEST_F(PresenterTest, SaveDefaultClickAlwaysUnticksDeleteMe) {
-    view_.SetChecked(MainCheck::DelMe, true);
-    for (bool saveDefault : {true, false}) {
-        view_.SetChecked(MainCheck::SaveDefault, saveDefault);
-        presenter_->OnSaveDefaultClick();
-        EXPECT_FALSE(view_.Checked(MainCheck::DelMe));
-        view_.SetChecked(MainCheck::DelMe, true);
+TEST_F(PresenterTest, StoredDefaultSelectsMatchingEntryOnly) {
+    // "%prompt%" is never preselected by the main window, even when listed.
+    const std::pair<const char*, const char*> cases[] = {
+        {"office", "Office"}, {"FIELD TEAM", "Field Team"},
+        {"Workshop", ""},     {"", ""},
+        {"%PROMPT%", ""},     {"%prompt%", ""}};
+    for (const auto& [stored, expected] : cases) {
+        FillCombo({"Office", "Field Team", "%prompt%"});
+        WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", stored);
+        presenter_->SelectDefaultConfig();
+        EXPECT_EQ(view_.ComboText(), expected) << stored;
     }
 }
-
-struct PreselectCase {
-    const char* stored;
-    const char* expected;  // "" = nothing preselected
-};
-
-class PreselectTest : public PresenterTest, public ::testing::WithParamInterface<PreselectCase> {};
-
-TEST_P(PreselectTest, StoredDefaultSelectsMatchingEntryOnly) {
-    FillCombo({"Office", "Field Team", "%prompt%"});
-    WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", GetParam().stored);
-    presenter_->SelectDefaultConfig();
-    EXPECT_EQ(view_.ComboText(), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, PreselectTest,
-    ::testing::Values(PreselectCase{"office", "Office"}, PreselectCase{"FIELD TEAM", "Field Team"},
-                      PreselectCase{"Workshop", ""}, PreselectCase{"", ""},
-                      // "%prompt%" is never preselected by the main window, even when listed.
-                      PreselectCase{"%PROMPT%", ""}, PreselectCase{"%prompt%", ""}));
 
 TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhenTicked) {
     FillCombo({"Office"});
@@ -133,7 +112,7 @@ TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhen
     // An empty password is stored too, as scrambled text that reads back empty.
     EXPECT_FALSE(Setting("ZipPassword").empty());
     EXPECT_EQ(UnscrambleString(Setting("ZipPassword")), "");
-    EXPECT_EQ(ReadText(AppINI()).find("pass word"), std::string::npos);
+    EXPECT_EQ(ReadFile(AppINI()).find("pass word"), std::string::npos);
 
     view_.SetChecked(MainCheck::SaveDefault, true);
     presenter_->SaveSettings();
@@ -197,14 +176,6 @@ TEST_F(PresenterTest, DownloadAbortShowsReasonUnderDownloadTitleAndEnds) {
     EXPECT_EQ(frontend_.messages.at(0).text, "Download aborted.");
 }
 
-TEST_F(PresenterTest, UnreachableWebServerEndsTheProcessOnAnInstallerClick) {
-    view_.SetText(MainField::User, "tech1");
-    EXPECT_THROW(presenter_->OnInstall(ui::Installer::Harlo), ProcessEnded);
-    ASSERT_FALSE(frontend_.messages.empty());
-    EXPECT_EQ(frontend_.messages.back().title, "Download");
-    EXPECT_EQ(frontend_.messages.back().text.rfind("Download aborted.", 0), 0U);
-}
-
 TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
     presenter_->OnDownloadRun();
     presenter_->OnRunPrevious();
@@ -216,14 +187,7 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
     presenter_->OnRunPrevious();
     EXPECT_EQ(frontend_.messages.back().text, "You must select a previous version first!");
     EXPECT_EQ(frontend_.messages.back().title, "Talvane");
-}
-
-TEST_F(PresenterTest, UnattendedRunWithoutPreselectionShowsTheWindow) {
-    presenter_->ProcessCommands();
-    EXPECT_TRUE(view_.IsShown());
-    EXPECT_TRUE(view_.Checked(MainCheck::DelMe));
-    EXPECT_TRUE(view_.Enabled(MainControl::cmdDandR));
-    EXPECT_FALSE(presenter_->CommandMode());
+    EXPECT_FALSE(Exists(App().ExtractFolder));
 }
 
 TEST(SevenZipArgumentsTest, PasswordIsQuotedAndPathsStayAsGiven) {
