@@ -7,7 +7,7 @@
 
 #include "common/log.h"
 #include "common/names.h"
-#include "common/platform/platform.h"
+#include "platform/platform.h"
 #include "common/strings.h"
 
 namespace talvane {
@@ -36,7 +36,7 @@ std::string ExecutablePath() {
 std::string GeneralDateNow() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (!::localtime_r(&now, &local)) return {};
+    if (!platform::LocalTime(now, local)) return {};
     int hour12 = local.tm_hour % 12;
     if (hour12 == 0) hour12 = 12;
     char buf[64];

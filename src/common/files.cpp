@@ -1,10 +1,12 @@
 #include "common/files.h"
 
+#include "common/atomic_file.h"
+
 #include <cerrno>
 #include <vector>
 
 #include "common/log.h"
-#include "common/platform/platform.h"
+#include "platform/platform.h"
 #include "common/strings.h"
 
 namespace talvane {
@@ -240,11 +242,7 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
 }
 
 bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode) {
-    try {
-        return platform::WriteFileAtomically(std::string(path), data, mode) == 0;
-    } catch (...) {
-        return false;
-    }
+    return static_cast<bool>(WriteFileAtomically(std::string(path), data, mode));
 }
 
 bool ReadWholeFile(std::string_view path, std::string& out) {

@@ -7,7 +7,7 @@
 #include "common/files.h"
 #include "common/log.h"
 #include "common/ownership.h"
-#include "common/platform/platform.h"
+#include "platform/platform.h"
 #include "common/process.h"
 #include "common/strings.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "common/platform/platform.h"
+#include "platform/platform.h"
 
 namespace talvane {
 namespace {

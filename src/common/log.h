@@ -8,13 +8,9 @@
 #include <string_view>
 #include <utility>
 
-namespace talvane {
+#include "platform/platform.h"
 
-class LogSink {
-  public:
-    virtual ~LogSink() = default;
-    virtual void Write(std::string_view message) = 0;
-};
+namespace talvane {
 
 // Replaces the process sink (tests capture lines this way). Passing nullptr
 // restores the sink chosen from TALVANE_LOG.

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/log.h"
-#include "common/platform/platform.h"
+#include "platform/platform.h"
 
 namespace talvane {
 

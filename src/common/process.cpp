@@ -6,7 +6,7 @@
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/log.h"
-#include "common/platform/platform.h"
+#include "platform/platform.h"
 
 namespace talvane {
 namespace {

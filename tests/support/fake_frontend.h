@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/frontend.h"
-#include "ui/views.h"
+#include "app/frontend.h"
+#include "app/views.h"
 
 namespace talvane::testing {
 
@@ -175,9 +175,9 @@ class FakeDialogView : public ui::DefaultDialogView {
 
 class FakeFrontend : public ui::Frontend {
   public:
-    FakeFrontend() { ui::SetFrontend(this); }
+    FakeFrontend() { SetEventPump(this); }
     ~FakeFrontend() override {
-        if (ui::GetFrontend() == this) ui::SetFrontend(nullptr);
+        if (GetEventPump() == this) SetEventPump(nullptr);
     }
     FakeFrontend(const FakeFrontend&) = delete;
     FakeFrontend& operator=(const FakeFrontend&) = delete;

@@ -11,8 +11,8 @@
 
 #include "common/app_paths.h"
 #include "common/names.h"
-#include "startup/app_state.h"
-#include "startup/settings.h"
+#include "settings/session.h"
+#include "settings/settings.h"
 
 extern char** environ;
 
@@ -117,7 +117,8 @@ void WorkflowTest::SetUp() {
     InitAppSettings(true, true);
     ::setenv("TEKMO_RUN_LOG", runLog_.c_str(), 1);
 
-    AppState& app = App();
+    Session& app = session_;
+    app.SettingsFile = AppINI();
     app.ExtractFolder = extract_;
     app.UserName = kSubscriber;
     app.Password = kSubscriberPassword;
@@ -141,12 +142,11 @@ void WorkflowTest::TearDown() {
     presenter_.reset();
     cloud_.reset();
     ::unsetenv("TEKMO_RUN_LOG");
-    App() = AppState{};
 }
 
 ui::MainPresenter& WorkflowTest::MakePresenter() {
     presenter_.reset();
-    presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, endpoints_);
+    presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
     return *presenter_;
 }
 
@@ -166,11 +166,11 @@ ui::MainPresenter& WorkflowTest::LoadedPresenter() {
 }
 
 std::string WorkflowTest::Setting(const std::string& key) const {
-    return ReadIniValue(AppINI(), names::kSettingsSection, key);
+    return ReadIniValue(session_.SettingsFile, names::kSettingsSection, key);
 }
 
 void WorkflowTest::WriteSetting(const std::string& key, const std::string& value) const {
-    WriteIniValue(AppINI(), names::kSettingsSection, key, value);
+    WriteIniValue(session_.SettingsFile, names::kSettingsSection, key, value);
 }
 
 bool WorkflowTest::MakeSet(const std::string& file, const std::string& name,

@@ -10,13 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "startup/endpoints.h"
+#include "settings/endpoints.h"
+#include "settings/session.h"
 #include "support/cloud_server.h"
 #include "support/fake_frontend.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
-#include "ui/main_presenter.h"
+#include "app/main_presenter.h"
 
 namespace talvane::testing {
 
@@ -65,6 +66,7 @@ class WorkflowTest : public ::testing::Test {
     FakeMainView view_;
     std::string content_, repo_, redist_, web_, prog_, extract_, runLog_, exe_;
     std::unique_ptr<CloudServer> cloud_;
+    Session session_;
     Endpoints endpoints_;
     std::unique_ptr<ui::MainPresenter> presenter_;
 };

@@ -1,0 +1,21 @@
+#pragma once
+// The configuration-set catalogue of the current remote folder, shared by the
+// main window and the default-configuration dialog.
+#include <string>
+#include <vector>
+
+#include "net/ftp.h"
+
+namespace talvane {
+
+inline constexpr const char* kPlaceholderConfig = "[Pre-Conversion]";
+
+struct Catalogue {
+    std::vector<std::string> entries;  // server order, every ".7z" removed
+    bool placeholder = false;          // nothing listed: the one entry is kPlaceholderConfig
+};
+
+// Lists the current folder of `ftp` with "*.*".
+Catalogue ListCatalogue(cFTP& ftp);
+
+}  // namespace talvane

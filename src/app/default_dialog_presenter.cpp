@@ -1,0 +1,129 @@
+#include "app/default_dialog_presenter.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "app/catalogue.h"
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/names.h"
+#include "common/strings.h"
+#include "settings/session.h"
+#include "settings/settings.h"
+#include "app/splash_logic.h"
+#include "app/main_presenter.h"
+
+namespace talvane::ui {
+
+namespace {
+
+std::string LogoPath() {
+    return AppPath() + names::kLogoFile;
+}
+
+// Copying a file onto itself would truncate it on POSIX; treat it as the
+// failed copy it is on Windows.
+bool IsSameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+DefaultDialogPresenter::DefaultDialogPresenter(Frontend& frontend, DefaultDialogView& view,
+                                               Session& session, Endpoints endpoints)
+    : frontend_(frontend), view_(view), session_(session), endpoints_(std::move(endpoints)) {}
+
+void DefaultDialogPresenter::Load() {
+    mFTP_.SetModePassive();
+    mFTP_.SetTransferBinary();
+    RefreshConfigList();
+    if (DoesFileExist(LogoPath())) view_.SetLogoLabel("Found!");
+}
+
+void DefaultDialogPresenter::RefreshConfigList() {
+    // The dialog signs in with the stored credentials; a refused sign-in
+    // leaves the list empty and says nothing.
+    if (!mFTP_.OpenConnection(endpoints_.RepositoryHost, session_.UserName, session_.Password)) return;
+    mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
+    FillConfigCombo();
+    mFTP_.CloseConnection();
+}
+
+void DefaultDialogPresenter::FillConfigCombo() {
+    const Catalogue catalogue = ListCatalogue(mFTP_);
+    view_.ComboClear();
+    for (const std::string& entry : catalogue.entries) view_.ComboAdd(entry);
+    if (catalogue.placeholder) view_.SetComboText(kPlaceholderConfig);
+    SelectDefaultConfig();
+}
+
+void DefaultDialogPresenter::SelectDefaultConfig() {
+    // Unlike the main window, "%prompt%" is not special here.
+    const std::string stored = ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig");
+    if (stored.empty()) return;
+    const std::string wanted = ToLower(stored);
+    bool found = false;
+    for (const std::string& item : view_.ComboItems()) {
+        if (ToLower(item) == wanted) found = true;
+    }
+    if (found) view_.SetComboText(stored);
+}
+
+void DefaultDialogPresenter::OnSave() {
+    const std::string& ini = session_.SettingsFile;
+    bool saved =
+        WriteIniValue(ini, names::kSettingsSection, "DefaultConfig",
+                      view_.Option2Selected() ? view_.ComboText() : std::string(kPromptValue));
+    saved =
+        WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
+                      view_.Option4Selected() ? view_.FolderText() : std::string(kDesktopValue)) &&
+        saved;
+    if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
+    OnClose();
+}
+
+void DefaultDialogPresenter::OnImport() {
+    const std::string logo = LogoPath();
+    const std::string chosen =
+        frontend_.OpenFileDialog("Select a supported graphic to import.", "Bitmaps (*.bmp)|*.bmp");
+    if (chosen.empty()) {
+        if (DoesFileExist(logo)) view_.SetLogoLabel("Found!");
+        return;
+    }
+
+    // The copy goes straight onto the logo file. Copying under the chosen name
+    // first would replace whatever program-folder file has that name (the
+    // settings file, the program itself) before the rename took it away. A file
+    // that already lies in the program folder would be copied onto itself:
+    // that stays the failure it always was.
+    const bool inProgramFolder =
+        IsSameFile(chosen, AppPath() + StripPath(chosen)) || IsSameFile(chosen, logo);
+    const bool copiedOk = !inProgramFolder && DoesFileExist(chosen) && ShellCopy(chosen, logo);
+    if (!copiedOk) {
+        frontend_.MessageBox(std::string("Oops, there was a problem importing that logo.") +
+                                 kLineBreak + kLineBreak + chosen,
+                             AppTitle(), MsgIcon::None);
+        return;
+    }
+    if (DoesFileExist(logo)) view_.SetLogoLabel("Found!");
+    frontend_.MessageBox("Logo Imported.", AppTitle(), MsgIcon::None);
+}
+
+void DefaultDialogPresenter::OnTest() {
+    RunSplashDemo(frontend_);
+}
+
+void DefaultDialogPresenter::OnComboChange() {
+    view_.SelectOption2(true);
+}
+
+void DefaultDialogPresenter::OnClose() {
+    if (closed_) return;
+    closed_ = true;
+    mFTP_.CloseConnection();
+    view_.Close();
+}
+
+}  // namespace talvane::ui

@@ -1,0 +1,78 @@
+// Download && Run: newest tool package, configuration set, start the tool.
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "common/process.h"
+#include "settings/session.h"
+#include "settings/settings.h"
+#include "app/unzip.h"
+#include "zip/zip_reader.h"
+#include "app/main_presenter.h"
+
+namespace talvane::ui {
+
+namespace {
+std::string TekmoProgram(const Session& session) {
+    return session.ExtractFolder + "/" + names::kTekmoExe + names::kExeSuffix;
+}
+std::string ConfigMarker(const Session& session) {
+    return session.ExtractFolder + "/Config/Tekmo.ini";
+}
+}  // namespace
+
+void MainPresenter::DownloadAndRun() {
+    const std::string config = view_.ComboText();
+    if (config.empty()) {
+        frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
+        return;
+    }
+    if (view_.Checked(MainCheck::SaveDefault)) {
+        WriteIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig", config);
+    }
+    FolderLock folderLock;
+    if (!ClaimProgramFolder(folderLock)) return;
+
+    const std::string package = AppPath() + names::kTekmoUpdateZip;
+    if (OpenRedist()) {
+        mFTP_.SetFTPDirectory("/Redist");
+        if (!FetchWhole(package, names::kTekmoUpdateZip)) {
+            if (frontend_.Splash().IsOpen()) frontend_.Splash().Close();
+            frontend_.MessageBox("Problem downloading tekmo!", AppTitle(), MsgIcon::None);
+            Unload();
+        }
+        mFTP_.CloseConnection();
+    } else {
+        DPrint("redistribution host not reachable; looking for a package from an earlier run");
+    }
+
+    if (!DoesFileExist(package)) return;
+
+    const std::string& extractFolder = session_.ExtractFolder;
+    MakeSureDirExists(extractFolder);
+    UnzipFile(&frontend_, package, extractFolder);
+
+    SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+               view_.Text(MainField::ZipPassword), view_.ComboText());
+    Delay(1);
+
+    DeleteFileQuiet(package);
+    DeleteFileQuiet(AppPath() + names::kUpdatesZip);
+    DeleteFileQuiet(AppPath() + names::kUpdatesIni);
+
+    if (!DoesFileExist(ConfigMarker(session_))) {
+        SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+                   view_.Text(MainField::ZipPassword), view_.ComboText());
+        if (!DoesFileExist(ConfigMarker(session_))) {
+            frontend_.MessageBox("Failed two attempts to download/extract config!", AppTitle(),
+                                 MsgIcon::None);
+        }
+    }
+
+    if (commandMode_) frontend_.Splash().Close();
+    StartUnpacked(TekmoProgram(session_), view_.Checked(MainCheck::DelMe) ? "/deltalvane" : "");
+    UnloadOtherForms();
+    Unload();
+}
+
+}  // namespace talvane::ui

@@ -1,0 +1,41 @@
+#pragma once
+// The frontend: the windows and services the presenters and workflows ask for.
+// Its owner (the entry point, or a test) passes it to them and installs it as
+// the event pump for the program's long waits.
+#include <memory>
+#include <string>
+
+#include "common/event_pump.h"
+#include "app/views.h"
+
+namespace talvane::ui {
+
+class MainPresenter;
+class DefaultDialogPresenter;
+
+class Frontend : public EventPump {
+  public:
+    ~Frontend() override = default;
+
+    virtual SplashView& Splash() = 0;
+    virtual StatusView& Status() = 0;
+    // OK-only box. `title` is the window title ("Talvane" unless a Part says otherwise).
+    virtual void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) = 0;
+    // Open-file dialog: returns the chosen full path, or "" when cancelled.
+    virtual std::string OpenFileDialog(const std::string& title, const std::string& filter) = 0;
+
+    virtual std::unique_ptr<MainView> CreateMainView() = 0;
+    virtual std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() = 0;
+
+    // Runs the window loop until the last window is gone. For the main window
+    // the presenter receives the user's actions from here.
+    virtual int Run(MainPresenter* main, DefaultDialogPresenter* dialog) = 0;
+
+    // Ends the process at once (the main window's unload). Test frontends throw.
+    [[noreturn]] virtual void EndProcess(int code) = 0;
+};
+
+// "Talvane": the title every message box carries.
+const char* AppTitle();
+
+}  // namespace talvane::ui

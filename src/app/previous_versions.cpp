@@ -1,0 +1,63 @@
+// Earlier tool versions: the list and "Run Previous Ver".
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/names.h"
+#include "common/process.h"
+#include "common/strings.h"
+#include "settings/session.h"
+#include "settings/settings.h"
+#include "app/unzip.h"
+#include "zip/zip_reader.h"
+#include "app/main_presenter.h"
+
+namespace talvane::ui {
+
+void MainPresenter::ListPreviousVersions() {
+    if (!OpenRedist()) return;
+    mFTP_.SetFTPDirectory("/Redist");
+    // The list is not cleared: it is filled once per window.
+    if (const cDirList* listing = mFTP_.GetDirectoryListing("Tekmo_*.zip")) {
+        for (const cDirItem& item : *listing) view_.ListAdd(item.Filename);
+    }
+    mFTP_.CloseConnection();
+}
+
+void MainPresenter::RunPrevious() {
+    const std::string config = view_.ComboText();
+    if (config.empty()) {
+        frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
+        return;
+    }
+    const std::string version = view_.ListText();
+    if (version.empty()) {
+        frontend_.MessageBox("You must select a previous version first!", AppTitle(),
+                             MsgIcon::None);
+        return;
+    }
+    if (view_.Checked(MainCheck::SaveDefault)) {
+        WriteIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig", config);
+    }
+    FolderLock folderLock;
+    if (!ClaimProgramFolder(folderLock)) return;
+
+    const std::string package = AppPath() + names::kPreviousZip;
+    if (OpenRedist()) {
+        mFTP_.SetFTPDirectory("/Redist");
+        if (!FetchWhole(package, Trim(version))) {
+            frontend_.MessageBox("Problem downloading Tekmo!", AppTitle(), MsgIcon::None);
+            Unload();
+        }
+        mFTP_.CloseConnection();
+    }
+
+    const std::string& extractFolder = session_.ExtractFolder;
+    MakeSureDirExists(extractFolder);
+    UnzipFile(&frontend_, package, extractFolder);
+    SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+               view_.Text(MainField::ZipPassword), view_.ComboText());
+    DeleteFileQuiet(package);
+    StartUnpacked(extractFolder + "/" + names::kTekmoExe + names::kExeSuffix, "");
+    Unload();
+}
+
+}  // namespace talvane::ui

@@ -1,0 +1,101 @@
+// Self-update: the updates index at load, "Update Me!" replaces the program.
+#include <algorithm>
+#include <cctype>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "common/process.h"
+#include "common/strings.h"
+#include "settings/settings.h"
+#include "app/unzip.h"
+#include "zip/zip_reader.h"
+#include "app/main_presenter.h"
+
+namespace talvane::ui {
+
+namespace {
+constexpr const char* kIndexSection = "TekmoTalvane";
+
+// The name the next start looks for (with ".exe" on Windows).
+std::string OldExecutablePath() {
+    return AppPath() + AppExeName() + names::kOldSuffix + names::kExeSuffix;
+}
+}  // namespace
+
+bool IsHttpUrl(const std::string& url) {
+    const std::string lower = ToLower(url.substr(0, std::min<std::size_t>(url.size(), 8)));
+    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
+}
+
+bool MainPresenter::CheckForUpdate() {
+    DownloadUpdatesIndex();
+    const std::string current = ProgramVersionText();
+    const std::string candidate =
+        ReadIniValue(AppPath() + names::kUpdatesIni, kIndexSection, "CurrentVersion");
+    if (!IsNewerVersion(current, candidate)) return false;
+    DPrint("update offered: " + candidate + " (running " + current + ")");
+    view_.SetVisible(MainControl::picUpdate, true);
+    view_.SetVisible(MainControl::Frame4, false);
+    view_.SetEnabled(MainControl::Frame4, false);
+    return true;
+}
+
+void MainPresenter::DownloadUpdatesIndex() {
+    const std::string index = AppPath() + names::kUpdatesIni;
+    const std::string archive = AppPath() + names::kUpdatesZip;
+    DeleteFileQuiet(index);
+    DeleteFileQuiet(archive);
+    if (endpoints_.UpdatesURL.empty()) {
+        DPrint("no updates URL configured; update check skipped");
+        return;
+    }
+
+    RunDownload(endpoints_.UpdatesURL, archive);
+
+    frontend_.Splash().Bar().SetValue(40);
+    UnzipFile(nullptr, archive, AppPath());
+    frontend_.Splash().Bar().SetValue(60);
+    DeleteFileQuiet(archive);
+}
+
+void MainPresenter::ApplyUpdate() {
+    const std::string index = AppPath() + names::kUpdatesIni;
+    const std::string package = AppPath() + names::kUpdatePackage;
+    const std::string url = ReadIniValue(index, kIndexSection, "DownloadURL");
+    DeleteFileQuiet(index);
+    FolderLock folderLock;
+    if (!ClaimProgramFolder(folderLock)) return;
+
+    bool downloaded = false;
+    if (IsHttpUrl(url)) {
+        downloaded = DownloadFile(url, package);
+    } else {
+        // Only web locations are trusted for a program that replaces this one.
+        // The URL itself is not logged: it may carry credentials.
+        DPrint("update package URL refused: only http and https are accepted");
+    }
+    if (!downloaded) {
+        frontend_.MessageBox("Failed to download update.", AppTitle(), MsgIcon::None);
+        Unload();
+    }
+
+    const std::string running = AppExePath();
+    const std::string old = OldExecutablePath();
+    RenameFile(running, old);
+    if (!UnzipFile(&frontend_, package, AppPath())) {
+        frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
+        RenameFile(old, running);
+        Unload();
+    }
+    DeleteFileQuiet(package);
+    if (StartUnpacked(AppPath() + names::kLauncherExe + names::kExeSuffix, "")) Unload();
+    // The package brought no program that starts: put this one back, or the
+    // folder would be left without a launcher (only the "_old" copy).
+    frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
+    RenameFile(old, running);
+    Unload();
+}
+
+}  // namespace talvane::ui

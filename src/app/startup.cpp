@@ -1,0 +1,99 @@
+#include "app/startup.h"
+
+#include <cstdlib>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/names.h"
+#include "common/strings.h"
+
+namespace talvane {
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::string CollapseSlashes(std::string path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
+        if (c == '/' && !out.empty() && out.back() == '/') continue;
+        out += c;
+    }
+    return out;
+}
+
+// base + "/" + rest + "/tekmo", with no doubled or trailing separators in between.
+std::string FolderWithTekmo(const std::string& base, std::string rest) {
+    std::string path = base + "/" + rest;
+    path = CollapseSlashes(path);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path == "/") return "/tekmo";
+    return path + "/tekmo";
+}
+
+}  // namespace
+
+std::string JoinCommandLine(const std::vector<std::string>& args) {
+    std::string line;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) line += ' ';
+        line += args[i];
+    }
+    return line;
+}
+
+bool IsSplashDemo(std::string_view commandLine) {
+    return commandLine == "-splash";
+}
+
+StartWindow ChooseStartWindow(std::string_view commandLine, bool credentialsComplete) {
+    if (IsSplashDemo(commandLine)) return StartWindow::SplashDemo;
+    if (!credentialsComplete) return StartWindow::MainExpanded;
+    if (ToLower(commandLine) == "/setdefault") return StartWindow::DefaultConfig;
+    if (ContainsNoCase(commandLine, "sfx")) return StartWindow::MainUnattended;
+    return StartWindow::MainCompact;
+}
+
+const char* StartWindowName(StartWindow w) {
+    switch (w) {
+        case StartWindow::SplashDemo:
+            return "SplashDemo";
+        case StartWindow::MainExpanded:
+            return "MainExpanded";
+        case StartWindow::DefaultConfig:
+            return "DefaultConfig";
+        case StartWindow::MainUnattended:
+            return "MainUnattended";
+        case StartWindow::MainCompact:
+            return "MainCompact";
+    }
+    return "Unknown";
+}
+
+std::string CommonDesktopFolder() {
+    if (std::string pub = Env("PUBLIC"); !pub.empty()) return CollapseSlashes(pub + "/Desktop");
+    if (std::string xdg = Env("XDG_DESKTOP_DIR"); !xdg.empty()) return xdg;
+    return CollapseSlashes(Env("HOME") + "/Desktop");
+}
+
+std::string ResolveExtractFolder(std::string_view defaultPath) {
+    if (EqualsNoCase(defaultPath, "%desktop%")) return FolderWithTekmo(CommonDesktopFolder(), "");
+    std::string base = Env("SYSTEMDRIVE");
+    if (base.empty()) base = Env("HOME");
+    std::string rest(defaultPath);
+    for (char& c : rest) {
+        if (c == '\\') c = '/';
+    }
+    return FolderWithTekmo(base, rest);
+}
+
+bool CleanUpOldExecutable() {
+    const std::string old = AppPath() + AppExeName() + names::kOldSuffix + names::kExeSuffix;
+    if (!DoesFileExist(old)) return false;
+    return DeleteFileQuiet(old);
+}
+
+}  // namespace talvane

@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+namespace talvane::ui {
+
+class Frontend;
+
+// The one entry for unpacking in the workflows: the status window names the
+// archive while it is unpacked, unless `frontend` is null (a silent run).
+bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination);
+
+}  // namespace talvane::ui

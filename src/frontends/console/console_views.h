@@ -1,0 +1,191 @@
+#pragma once
+// Text versions of the program's windows. They keep the controls' state and
+// render it as a block; the frontend decides when to print.
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frontends/console/console_output.h"
+#include "app/views.h"
+
+namespace talvane::ui::console {
+
+class ConsoleBar final : public ProgressBarView {
+  public:
+    // `label` names the bar in progress lines ("splash", "transfer").
+    ConsoleBar(ConsoleOutput& output, std::string label);
+    void SetMin(long value) override;
+    void SetMax(long value) override;
+    void SetValue(long value) override;
+    long Min() const override { return min_; }
+    long Max() const override { return max_; }
+    long Value() const override { return value_; }
+    // Progress lines only while the owning window is up.
+    void SetActive(bool active) { active_ = active; }
+    void Reset() {
+        min_ = 0;
+        max_ = 100;
+        value_ = 0;
+        mark_ = {};
+    }
+
+  private:
+    ConsoleOutput& output_;
+    std::string label_;
+    long min_ = 0;
+    long max_ = 100;
+    long value_ = 0;
+    bool active_ = true;
+    ProgressMark mark_;
+};
+
+class ConsoleSplash final : public SplashView {
+  public:
+    explicit ConsoleSplash(ConsoleOutput& output);
+    void Show() override;
+    void Close() override;
+    bool IsOpen() const override { return open_; }
+    ProgressBarView& Bar() override { return bar_; }
+    int WidthTwips() const override { return width_; }
+    int HeightTwips() const override { return height_; }
+
+  private:
+    ConsoleOutput& output_;
+    ConsoleBar bar_;
+    bool open_ = false;
+    int width_ = 4770;
+    int height_ = 650;
+};
+
+class ConsoleStatus final : public StatusView {
+  public:
+    explicit ConsoleStatus(ConsoleOutput& output);
+    void SetCaption(const std::string& caption) override;
+    void SetLabel(const std::string& text) override;
+    void Show() override;
+    void Close() override;
+    bool IsOpen() const override { return open_; }
+
+  private:
+    ConsoleOutput& output_;
+    std::string caption_;
+    std::string label_;
+    bool open_ = false;
+};
+
+class ConsoleMainView final : public MainView {
+  public:
+    // `onGone` runs when the view is destroyed (the frontend forgets it).
+    ConsoleMainView(ConsoleOutput& output, std::function<void()> onGone);
+    ~ConsoleMainView() override;
+    ConsoleMainView(const ConsoleMainView&) = delete;
+    ConsoleMainView& operator=(const ConsoleMainView&) = delete;
+
+    void SetCaption(const std::string& caption) override { caption_ = caption; }
+    std::string Caption() const override { return caption_; }
+    void SetSizeTwips(int width, int height) override;
+    int WidthTwips() const override { return width_; }
+    int HeightTwips() const override { return height_; }
+    void SetOptionsCaption(const std::string& caption) override { options_ = caption; }
+    std::string OptionsCaption() const override { return options_; }
+
+    void ComboClear() override;
+    void ComboAdd(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> ComboItems() const override { return combo_; }
+    std::string ComboText() const override;
+    void SetComboText(const std::string& text) override;
+
+    void ListAdd(const std::string& item) override { list_.push_back(item); }
+    std::vector<std::string> ListItems() const override { return list_; }
+    std::string ListText() const override;
+    void ListSelect(int index) override;
+
+    bool Checked(MainCheck box) const override;
+    void SetChecked(MainCheck box, bool value) override;
+    std::string Text(MainField field) const override;
+    void SetText(MainField field, const std::string& text) override;
+    void SetEnabled(MainControl control, bool enabled) override;
+    bool Enabled(MainControl control) const override;
+    void SetVisible(MainControl control, bool visible) override;
+    bool Visible(MainControl control) const override;
+
+    ProgressBarView& Bar() override { return bar_; }
+    void Show() override;
+    bool IsShown() const override { return shown_; }
+    void Close() override;
+
+    // The full layout is anything wider than the compact window.
+    bool FullLayout() const;
+    int ComboIndex() const { return comboIndex_; }
+    int ListIndex() const { return listIndex_; }
+    std::string Render() const;
+
+  private:
+    ConsoleOutput& output_;
+    std::function<void()> onGone_;
+    std::string caption_ = "Download and Run tekmo Now?";  // as designed
+    int width_ = 5145;
+    int height_ = 2220;
+    std::string options_ = ">>";
+    std::vector<std::string> combo_;
+    int comboIndex_ = -1;
+    std::string comboText_;  // text of the selected entry
+    std::vector<std::string> list_;
+    int listIndex_ = -1;
+    std::array<bool, 3> checks_{false, false, true};  // "Silent Install" starts ticked
+    std::array<std::string, 3> texts_;
+    std::array<bool, 6> enabled_{true, true, true, true, true, true};
+    std::array<bool, 6> visible_{true, true, true, true, true, false};  // picUpdate hidden
+    ConsoleBar bar_;
+    bool shown_ = false;
+};
+
+class ConsoleDialogView final : public DefaultDialogView {
+  public:
+    ConsoleDialogView(std::function<void()> onShow, std::function<void()> onGone);
+    ~ConsoleDialogView() override;
+    ConsoleDialogView(const ConsoleDialogView&) = delete;
+    ConsoleDialogView& operator=(const ConsoleDialogView&) = delete;
+
+    void ComboClear() override;
+    void ComboAdd(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> ComboItems() const override { return combo_; }
+    std::string ComboText() const override;
+    void SetComboText(const std::string& text) override;
+    bool Option2Selected() const override { return option2_; }
+    void SelectOption2(bool selected) override { option2_ = selected; }
+    bool Option4Selected() const override { return option4_; }
+    void SelectOption4(bool selected) override { option4_ = selected; }
+    std::string FolderText() const override { return folder_; }
+    void SetFolderText(const std::string& text) override { folder_ = text; }
+    void SetLogoLabel(const std::string& text) override { logo_ = text; }
+    std::string LogoLabel() const override { return logo_; }
+    void Show() override;
+    void Close() override;
+
+    bool IsShown() const { return shown_; }
+    bool IsClosed() const { return closed_; }
+    std::string Render() const;
+
+  private:
+    std::function<void()> onShow_;
+    std::function<void()> onGone_;
+    std::vector<std::string> combo_;
+    int comboIndex_ = -1;
+    std::string comboText_;
+    bool option2_ = false;
+    bool option4_ = false;
+    std::string folder_ = "\\Support";
+    std::string logo_ = "---";
+    bool shown_ = false;
+    bool closed_ = false;
+};
+
+// One '*' per character (a UTF-8 sequence counts once).
+std::string MaskText(const std::string& text);
+// Index of `wanted` in `items`: exact name without regard to case first,
+// then a 1-based number. -1 when neither fits.
+int FindEntry(const std::vector<std::string>& items, const std::string& wanted);
+
+}  // namespace talvane::ui::console

@@ -1,0 +1,117 @@
+// Talvane's entry point: prepares the process, reads the settings and hands
+// over to exactly one window, whose loop then runs until it goes away.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/app_paths.h"
+#include "platform/interrupt.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "settings/session.h"
+#include "settings/endpoints.h"
+#include "settings/settings.h"
+#include "app/splash_logic.h"
+#include "app/startup.h"
+#include "frontends/console/console_frontend.h"
+#include "app/default_dialog_presenter.h"
+#include "app/frontend.h"
+#include "app/main_presenter.h"
+
+namespace {
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// TALVANE_UI=console|gui decides; otherwise a display means the GUI.
+bool WantsGui() {
+    if (const char* ui = std::getenv("TALVANE_UI"); ui != nullptr && *ui != '\0') {
+        return std::string(ui) == "gui";
+    }
+    return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace talvane;
+
+    InitAppSettings(true, true);
+    InstallInterruptCleanup();
+    // No progress-bar control file to write out here: every frontend brings
+    // its own bar, and the controls need no initialisation before a window.
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string commandLine = JoinCommandLine(args);
+
+    if (WantsGui()) {
+        std::fputs("Talvane: this build has no graphical frontend yet; using the console.\n",
+                   stderr);
+    }
+    ui::console::ConsoleFrontend frontend;
+    SetEventPump(&frontend);
+
+    if (IsSplashDemo(commandLine)) {
+        RunSplashDemo(frontend);
+        frontend.Output().Flush();
+        SetEventPump(nullptr);
+        return 0;
+    }
+
+    frontend.Splash().Show();
+    Session session;
+    session.SettingsFile = AppINI();
+    session.ExtractFolder = ResolveExtractFolder(
+        ReadIniValue(session.SettingsFile, names::kSettingsSection, "DefaultPath"));
+    DPrint("Set:  " + session.ExtractFolder);
+    const bool complete = LoadSettings(session);
+    const Endpoints endpoints = LoadEndpoints(session.SettingsFile);
+    const StartWindow start = ChooseStartWindow(commandLine, complete);
+
+    std::unique_ptr<ui::MainView> mainView;
+    std::optional<ui::MainPresenter> main;
+    std::unique_ptr<ui::DefaultDialogView> dialogView;
+    std::optional<ui::DefaultDialogPresenter> dialog;
+
+    switch (start) {
+        case StartWindow::DefaultConfig:
+            frontend.Splash().Close();
+            dialogView = frontend.CreateDefaultDialogView();
+            dialog.emplace(frontend, *dialogView, session, endpoints);
+            dialog->Load();
+            dialogView->Show();
+            break;
+        case StartWindow::MainUnattended:
+            // The unattended run takes no input: the window is never shown to a user.
+            frontend.SetInputEnabled(false);
+            mainView = frontend.CreateMainView();
+            main.emplace(frontend, *mainView, session, endpoints);
+            main->Load();
+            main->ProcessCommands();
+            break;
+        case StartWindow::MainExpanded:
+            mainView = frontend.CreateMainView();
+            main.emplace(frontend, *mainView, session, endpoints);
+            main->Show();
+            main->Expand();
+            break;
+        case StartWindow::SplashDemo:  // not reached: handled before the splash
+        case StartWindow::MainCompact:
+            mainView = frontend.CreateMainView();
+            main.emplace(frontend, *mainView, session, endpoints);
+            main->Show();
+            break;
+    }
+
+    CleanUpOldExecutable();
+
+    const int code = frontend.Run(main ? &*main : nullptr, dialog ? &*dialog : nullptr);
+    frontend.Output().Flush();
+    SetEventPump(nullptr);
+    return code;
+}

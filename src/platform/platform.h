@@ -1,0 +1,113 @@
+#pragma once
+// The operating-system calls the shared library needs, behind plain functions.
+// POSIX versions live in *_posix.cpp; a Windows build supplies *_win.cpp with
+// the same declarations. Failures come back as an errno-style code (0 = fine).
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvane {
+// Where debug lines go: one call per line, without the line break.
+class LogSink {
+  public:
+    virtual ~LogSink() = default;
+    virtual void Write(std::string_view message) = 0;
+};
+}  // namespace talvane
+
+namespace talvane::platform {
+
+// ---- log sinks
+std::shared_ptr<LogSink> MakeSystemLogSink(const char* identity);
+std::shared_ptr<LogSink> MakeStderrSink();
+std::shared_ptr<LogSink> MakeFileSink(const std::string& path);  // appends
+
+// ---- the running program
+std::string CurrentExecutablePath();  // empty when it cannot be resolved
+
+// ---- error text
+std::string ErrorText(int code);
+
+// ---- file system
+enum class Kind { None, File, Dir, Symlink, Other };
+Kind PathKind(const std::string& path, bool followLinks);
+int MakeOneDir(const std::string& path);  // EEXIST counts as success when it is a folder
+int RemoveFile(const std::string& path);  // unlink; a link is removed, not its target
+int RemoveEmptyDir(const std::string& path);
+int RenamePath(const std::string& from, const std::string& to);  // EXDEV across devices
+
+struct DirEntry {
+    std::string name;
+    Kind kind;  // not following links
+};
+int ListDir(const std::string& path, std::vector<DirEntry>& out);  // sorted by name
+
+// Copies one file's bytes and permission bits onto `to`, replacing it atomically.
+int CopyFileReplacing(const std::string& from, const std::string& to);
+int CopySymlink(const std::string& from, const std::string& to);
+
+// Removes a whole tree without following symbolic links. Deletion goes on past
+// failures; the first failure's code is returned.
+int RemoveTree(const std::string& path);
+
+// Gives the owner read/write (and search on folders) access; with `recurse`,
+// over the whole tree below a folder. Never follows links, never adds group or
+// other bits.
+int GrantOwnerAccess(const std::string& path, bool recurse);
+// When running as root on behalf of another user (sudo), hands the path to that
+// user. Returns 0 and leaves `newOwner` empty when there is nobody to hand it to.
+int HandToInvokingUser(const std::string& path, std::string& newOwner);
+std::string CurrentUserName();
+
+int ReadFile(const std::string& path, std::string& out);
+// Permission bits of an existing file, or -1.
+int FileMode(const std::string& path);
+// True when this process may write to the existing path.
+bool CanWrite(const std::string& path);
+// The path with every symbolic link resolved; empty when that fails.
+std::string ResolveLinks(const std::string& path);
+// Adds execute permission wherever the file grants read permission.
+int AddExecutePermission(const std::string& path);
+// An exclusive advisory lock on a folder, held while `fd` stays open; the
+// descriptor is never inherited by started programs. EWOULDBLOCK when another
+// process holds the lock.
+int LockFolder(const std::string& path, int& fd);
+void UnlockFolder(int fd);
+
+// ---- processes
+struct Child {
+    long pid = 0;
+};
+// Starts argv[0] (searched on PATH when it has no '/') with stdin from /dev/null,
+// stdout/stderr inherited. A detached child gets its own session and is reaped
+// in the background.
+int Spawn(const std::vector<std::string>& argv, bool detached, Child& child);
+// 0 when the child has ended (exitCode set), EAGAIN while it runs, else an error.
+int PollChild(const Child& child, long& exitCode);
+// Stops watching a child that keeps running; it is reaped in the background.
+void Abandon(const Child& child);
+void SleepMs(int ms);
+// The first executable file called `name` (plus the executable suffix) in the
+// folders of the search path; empty when there is none.
+std::string FindOnSearchPath(const std::string& name);
+
+// ---- clock
+// Calendar fields of `t` in local time or in UTC; false when out of range.
+bool LocalTime(std::time_t t, std::tm& out);
+bool UtcTime(std::time_t t, std::tm& out);
+
+// ---- console
+// True when the stream (stdout or stderr, by its C handle) is a terminal.
+bool IsTerminal(std::FILE* stream);
+enum class InputState { Data, Nothing, Ended };
+// Reads what is waiting on the input descriptor `fd`, waiting for it when
+// `wait`; Ended at end of input or on an error.
+InputState ReadInput(int fd, bool wait, std::string& appendTo);
+// Seconds since the epoch, whole seconds only.
+std::int64_t WholeSecondsNow();
+
+}  // namespace talvane::platform

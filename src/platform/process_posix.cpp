@@ -1,0 +1,152 @@
+// Child processes: posix_spawn (never a shell), stdin from /dev/null, and
+// background reaping so that no child is left as a zombie.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace talvane::platform {
+namespace {
+
+class SpawnAttr {
+  public:
+    SpawnAttr() { ok_ = ::posix_spawnattr_init(&attr_) == 0; }
+    ~SpawnAttr() {
+        if (ok_) ::posix_spawnattr_destroy(&attr_);
+    }
+    SpawnAttr(const SpawnAttr&) = delete;
+    SpawnAttr& operator=(const SpawnAttr&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawnattr_t* get() { return &attr_; }
+
+  private:
+    posix_spawnattr_t attr_{};
+    bool ok_ = false;
+};
+
+class FileActions {
+  public:
+    FileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+    ~FileActions() {
+        if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
+    }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+  private:
+    posix_spawn_file_actions_t actions_{};
+    bool ok_ = false;
+};
+
+// Waits for one child on a thread of its own. The thread blocks in waitpid,
+// which costs nothing while the child runs; if the launcher ends first the
+// child is adopted by init as usual.
+void ReapInBackground(pid_t pid) {
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (...) {
+        // No thread available: the child stays a zombie until the launcher ends.
+    }
+}
+
+}  // namespace
+
+int Spawn(const std::vector<std::string>& argv, bool detached, Child& child) {
+    child.pid = 0;
+    if (argv.empty() || argv.front().empty()) return ENOENT;
+    SpawnAttr attr;
+    FileActions actions;
+    if (!attr.ok() || !actions.ok()) return ENOMEM;
+
+    // The child must never read the launcher's input (the console frontend owns
+    // it, and 7-Zip would sit waiting for a password).
+    if (int err = ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
+                                                     O_RDONLY, 0))
+        return err;
+    // A program we wait for (7-Zip, a setup) would have a console window of its
+    // own on Windows; here its chatter goes to standard error, so standard
+    // output stays the launcher's (the console frontend prints its windows there).
+    if (!detached) {
+        if (int err =
+                ::posix_spawn_file_actions_adddup2(actions.get(), STDERR_FILENO, STDOUT_FILENO))
+            return err;
+    }
+
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (detached) flags |= POSIX_SPAWN_SETSID;
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGCHLD);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    ::posix_spawnattr_setsigmask(attr.get(), &noSignals);
+    ::posix_spawnattr_setsigdefault(attr.get(), &defaults);
+    if (int err = ::posix_spawnattr_setflags(attr.get(), flags)) return err;
+
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    pid_t pid = 0;
+    const bool search = argv.front().find('/') == std::string::npos;
+    int err = search
+                  ? ::posix_spawnp(&pid, args[0], actions.get(), attr.get(), args.data(), environ)
+                  : ::posix_spawn(&pid, args[0], actions.get(), attr.get(), args.data(), environ);
+    if (err) return err;
+    child.pid = pid;
+    if (detached) ReapInBackground(pid);
+    return 0;
+}
+
+int PollChild(const Child& child, long& exitCode) {
+    int status = 0;
+    pid_t rc;
+    do {
+        rc = ::waitpid(static_cast<pid_t>(child.pid), &status, WNOHANG);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) return errno;
+    if (rc == 0) return EAGAIN;
+    if (WIFEXITED(status)) {
+        exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        exitCode = 128 + WTERMSIG(status);  // as shells report it
+    } else {
+        exitCode = 1;
+    }
+    return 0;
+}
+
+void Abandon(const Child& child) {
+    if (child.pid > 0) ReapInBackground(static_cast<pid_t>(child.pid));
+}
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::int64_t WholeSecondsNow() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace talvane::platform

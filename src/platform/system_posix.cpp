@@ -1,0 +1,57 @@
+// The running program, the user, and handing files back to the invoking user.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace talvane::platform {
+namespace {
+
+bool ParseId(const char* text, unsigned long& value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoul(text, &end, 10);
+    return errno == 0 && end && *end == '\0';
+}
+
+std::string NameOfUid(uid_t uid) {
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* result = nullptr;
+    if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &result) == 0 && result)
+        return result->pw_name;
+    return std::to_string(uid);
+}
+
+}  // namespace
+
+std::string CurrentExecutablePath() {
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return {};
+    return std::string(buf.data(), static_cast<std::size_t>(n));
+}
+
+std::string CurrentUserName() {
+    return NameOfUid(::geteuid());
+}
+
+int HandToInvokingUser(const std::string& path, std::string& newOwner) {
+    newOwner.clear();
+    if (::geteuid() != 0) return 0;
+    unsigned long uid = 0, gid = 0;
+    if (!ParseId(std::getenv("SUDO_UID"), uid) || !ParseId(std::getenv("SUDO_GID"), gid)) return 0;
+    if (::lchown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(gid)) != 0) return errno;
+    newOwner = NameOfUid(static_cast<uid_t>(uid));
+    return 0;
+}
+
+}  // namespace talvane::platform

@@ -1,0 +1,21 @@
+#pragma once
+// Where the servers are: compiled-in defaults, overridden by the settings
+// file's optional "Endpoints" section.
+#include <string>
+
+namespace talvane {
+
+struct Endpoints {
+    std::string RepositoryHost;     // host or host:port
+    std::string RedistHost;         // host or host:port
+    std::string UpdatesURL;         // full URL of the updates index archive; empty: no check
+    std::string SubscriberURL;      // ends in "/Subscribers/"
+    std::string SevenZipMirrorURL;  // empty skips the mirror
+};
+
+// Reads the defaults and the "Endpoints" section of `iniFile` (AppINI when empty).
+// An empty host keeps its default; an empty UpdatesURL or SevenZipMirrorURL
+// that is present in the file switches that source off.
+Endpoints LoadEndpoints(const std::string& iniFile);
+
+}  // namespace talvane

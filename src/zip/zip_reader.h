@@ -1,0 +1,74 @@
+#pragma once
+// Zip reader: stored and deflated entries, streamed, CRC-checked, refusing
+// names that would land outside the destination.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace talvane {
+
+// ZipError numbers.
+enum ZipErrorNumber : long {
+    kZipErrNoZlib = 1,
+    kZipErrNotZip = 2,
+    kZipErrNoZipOpen = 3,
+    kZipErrMethod = 4,
+    kZipErrChecksum = 5,
+    kZipErrMissing = 10,
+    kZipErrExists = 11,
+    kZipErrCantRemove = 12,
+    kZipErrCantCreateFolder = 13,
+    // Sound additions beyond the classic list.
+    kZipErrUnsafeName = 20,    // name would land outside the destination
+    kZipErrDamaged = 21,       // central directory damaged / truncated archive
+    kZipErrSizeMismatch = 22,  // entry inflates to more (or less) than declared
+    kZipErrWriteFailed = 23,   // target could not be written
+    kZipErrEncrypted = 24,     // entry is encrypted; its bytes would be written scrambled
+};
+
+// One central-directory entry as listed by ListEntries.
+struct ZipEntryInfo {
+    std::string name;  // as stored in the central record
+    std::uint32_t size = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t crc = 0;
+    std::uint16_t method = 0;
+    unsigned mode = 0;  // Unix permission bits when the archive recorded them, else 0
+};
+
+class ZipExtractionClass {
+  public:
+    // Events. Progress may set cancel to stop the extraction.
+    std::function<void(long& percent, bool& cancel)> Progress;
+    std::function<void(const std::string& text)> Status;
+    std::function<void(long number, const std::string& description)> ZipError;
+
+    ZipExtractionClass();
+    ~ZipExtractionClass();
+    ZipExtractionClass(const ZipExtractionClass&) = delete;
+    ZipExtractionClass& operator=(const ZipExtractionClass&) = delete;
+
+    bool OpenZip(const std::string& ZipPath);
+    void CloseZip();
+    bool Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite);
+    std::string ZLibVersion();
+
+    // Additions for the command-line tool and tests.
+    // Visits the central directory; false when no archive is open or it is damaged.
+    bool ListEntries(const std::function<void(const ZipEntryInfo&)>& onEntry);
+    // Reads and checks every entry as Extract would (stored ones too), writing nothing.
+    // True when the whole directory was walked; bad entries raise ZipError.
+    bool TestEntries();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Unpacks a whole archive, paths kept, existing files replaced; errors go to the log.
+// False when the archive is missing, unreadable or any entry failed.
+bool ExtractZipFile(const std::string& zipPath, const std::string& destination);
+
+}  // namespace talvane

@@ -1,0 +1,178 @@
+// The default-configuration dialog: its list, both settings and the logo import.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/app_paths.h"
+#include "common/strings.h"
+#include "settings/session.h"
+#include "support/workflow_fixture.h"
+#include "app/default_dialog_presenter.h"
+
+namespace talvane::testing {
+namespace {
+
+class DefaultDialogTest : public WorkflowTest {
+  protected:
+    ui::DefaultDialogPresenter& Dialog() {
+        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(frontend_, dialogView_, session_, endpoints_);
+        dialog_->Load();
+        return *dialog_;
+    }
+    std::string Logo() const { return prog_ + "/Talvane.bmp"; }
+
+    FakeDialogView dialogView_;
+    std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
+};
+
+TEST_F(DefaultDialogTest, ListsTheSetsAndPreselectsEvenAPromptNamedEntry) {
+    WriteSetting("DefaultConfig", "office");
+    Dialog();
+    EXPECT_EQ(dialogView_.ComboItems().size(), 3U);
+    EXPECT_EQ(dialogView_.ComboText(), "Office");
+    EXPECT_EQ(dialogView_.LogoLabel(), "---");
+    EXPECT_TRUE(frontend_.messages.empty());
+}
+
+TEST_F(DefaultDialogTest, RefusedSignInLeavesTheListEmptySilently) {
+    session_.Password = "wrong";
+    Dialog();
+    EXPECT_TRUE(dialogView_.ComboItems().empty());
+    EXPECT_TRUE(frontend_.messages.empty());
+    dialogView_.SelectOption2(true);
+    dialog_->OnSave();
+    EXPECT_EQ(Setting("DefaultConfig"), "");
+}
+
+TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing) {
+    WriteSetting("DefaultConfig", "Office");
+    WriteSetting("DefaultPath", "\\Tools");
+    Dialog().OnSave();
+    EXPECT_EQ(Setting("DefaultConfig"), "%prompt%");
+    EXPECT_EQ(Setting("DefaultPath"), "%desktop%");
+    EXPECT_TRUE(dialog_->Closed());
+    EXPECT_TRUE(dialogView_.closed);
+
+    WriteSetting("DefaultConfig", "Office");
+    WriteSetting("DefaultPath", "");
+    Dialog();
+    dialogView_.SelectOption4(true);
+    dialog_->OnClose();
+    EXPECT_TRUE(dialog_->Closed());
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+    EXPECT_EQ(Setting("DefaultPath"), "");
+}
+
+TEST_F(DefaultDialogTest, SaveWritesTheChosenSetAndTheFolderAsTyped) {
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    dialogView_.SetComboText("Workshop");
+    dialog.OnComboChange();
+    EXPECT_TRUE(dialogView_.Option2Selected());
+    dialogView_.SelectOption4(true);
+    EXPECT_EQ(dialogView_.FolderText(), "\\Support");
+    dialogView_.SetFolderText("D:\\Tools");  // stored unchanged; only the label warns
+    dialog.OnSave();
+    EXPECT_EQ(Setting("DefaultConfig"), "Workshop");
+    EXPECT_EQ(Setting("DefaultPath"), "D:\\Tools");
+}
+
+TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    const std::string ini = AppINI();
+    std::filesystem::remove(ini);
+    ASSERT_TRUE(std::filesystem::create_directory(ini));
+    dialog.OnSave();
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind("The settings could not be saved", 0), 0U);
+    EXPECT_TRUE(dialog_->Closed());
+}
+
+TEST_F(DefaultDialogTest, ImportCopiesTheBitmapUnderTheLogoName) {
+    const std::string picture = tmp_.file("Pictures/Logo.BMP");
+    ASSERT_TRUE(WriteText(picture, "BM fake bitmap bytes"));
+    ui::DefaultDialogPresenter& dialog = Dialog();
+    frontend_.fileDialogAnswers.push_back(picture);
+    dialog.OnImport();
+
+    EXPECT_EQ(frontend_.fileDialogTitles.at(0), "Select a supported graphic to import.");
+    EXPECT_EQ(frontend_.fileDialogFilters.at(0), "Bitmaps (*.bmp)|*.bmp");
+    EXPECT_EQ(ReadFile(Logo()), "BM fake bitmap bytes");
+    EXPECT_FALSE(Exists(prog_ + "/Logo.BMP"));
+    EXPECT_TRUE(Exists(picture));
+    EXPECT_EQ(dialogView_.LogoLabel(), "Found!");
+    EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Logo Imported."}));
+
+    // A second import replaces the logo; a cancel changes nothing.
+    ASSERT_TRUE(WriteText(tmp_.file("Pictures/Other.bmp"), "BM other"));
+    frontend_.fileDialogAnswers.push_back(tmp_.file("Pictures/Other.bmp"));
+    dialog.OnImport();
+    EXPECT_EQ(ReadFile(Logo()), "BM other");
+    frontend_.messages.clear();
+    dialog.OnImport();  // no answer queued: cancelled
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_EQ(ReadFile(Logo()), "BM other");
+}
+
+// The chosen file's own name must never land in the program folder: a picture
+// called like the settings file or the program would replace them.
+TEST_F(DefaultDialogTest, ImportLeavesProgramFolderFilesOfTheSameNameAlone) {
+    WriteSetting("DefaultConfig", "Office");
+    const std::string settingsBefore = ReadFile(AppINI());
+    const std::string programBefore = ReadFile(exe_);
+    ASSERT_FALSE(settingsBefore.empty());
+    ui::DefaultDialogPresenter& dialog = Dialog();
+
+    for (const std::string& name : {StripPath(AppINI()), StripPath(exe_)}) {
+        SCOPED_TRACE(name);
+        const std::string picture = tmp_.file("Pictures/" + name);
+        ASSERT_TRUE(WriteText(picture, "BM picture named " + name));
+        frontend_.messages.clear();
+        frontend_.fileDialogAnswers.push_back(picture);
+        dialog.OnImport();
+        EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Logo Imported."}));
+        EXPECT_EQ(ReadFile(Logo()), "BM picture named " + name);
+        EXPECT_EQ(ReadFile(AppINI()), settingsBefore);
+        EXPECT_EQ(ReadFile(exe_), programBefore);
+    }
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+}
+
+// A folder, a missing file and the logo itself: a message, and nothing harmed.
+TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
+    const std::string folder = tmp_.file("Pictures/Album.bmp");
+    ASSERT_TRUE(WriteText(folder + "/inside.bmp", "BM inside"));
+    Dialog();
+    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp"), Logo()}) {
+        SCOPED_TRACE(chosen);
+        if (chosen == Logo()) {
+            ASSERT_TRUE(WriteText(Logo(), "BM the logo"));
+            Dialog();
+            EXPECT_EQ(dialogView_.LogoLabel(), "Found!");
+        }
+        frontend_.messages.clear();
+        frontend_.fileDialogAnswers.push_back(chosen);
+        dialog_->OnImport();
+        ASSERT_EQ(frontend_.messages.size(), 1U);
+        EXPECT_EQ(frontend_.messages[0].text,
+                  std::string("Oops, there was a problem importing that logo.") + ui::kLineBreak +
+                      ui::kLineBreak + chosen);
+        EXPECT_EQ(frontend_.messages[0].title, "Talvane");
+        if (chosen != Logo()) {
+            EXPECT_FALSE(Exists(Logo()));
+            EXPECT_EQ(dialogView_.LogoLabel(), "---");
+        }
+    }
+    EXPECT_EQ(ReadFile(Logo()), "BM the logo");
+    EXPECT_FALSE(Exists(prog_ + "/Album.bmp"));
+}
+
+TEST_F(DefaultDialogTest, TestButtonRunsTheSplashPreview) {
+    Dialog().OnTest();
+    EXPECT_EQ(frontend_.splash.shows, 1);
+    EXPECT_FALSE(frontend_.splash.IsOpen());
+}
+
+}  // namespace
+}  // namespace talvane::testing

@@ -1,0 +1,221 @@
+// The main window's own logic without servers: layouts, default preselection,
+// settings saving, progress routing and the abort path.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "common/names.h"
+#include "common/process.h"
+#include "common/strings.h"
+#include "settings/session.h"
+#include "settings/settings.h"
+#include "support/workflow_fixture.h"
+#include "app/main_presenter.h"
+
+namespace talvane::testing {
+namespace {
+
+using ui::MainCheck;
+using ui::MainField;
+
+// No servers: every host is a closed loopback port, the update check is off.
+class PresenterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        exe_ = tmp_.file("prog/Talvane");
+        ASSERT_TRUE(WriteText(exe_, "#!/bin/sh\n", 0755));
+        OverrideExecutablePath(exe_);
+        InitAppSettings(true, true);
+        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", ""};
+        endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
+        presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
+    }
+    void TearDown() override {
+        presenter_.reset();
+    }
+    void FillCombo(const std::vector<std::string>& items) {
+        view_.ComboClear();
+        for (const auto& item : items) view_.ComboAdd(item);
+    }
+    std::string Setting(const std::string& key) {
+        return ReadIniValue(AppINI(), names::kSettingsSection, key);
+    }
+
+    TempDir tmp_;
+    LogCapture log_;
+    FakeFrontend frontend_;
+    FakeMainView view_;
+    std::string exe_;
+    Session session_;
+    Endpoints endpoints_;
+    std::unique_ptr<ui::MainPresenter> presenter_;
+};
+
+TEST_F(PresenterTest, ExpandTogglesBetweenTheTwoLayouts) {
+    presenter_->Load();
+    EXPECT_EQ(view_.WidthTwips(), 5145);
+    EXPECT_EQ(view_.HeightTwips(), 2220);
+
+    presenter_->Expand();
+    EXPECT_EQ(view_.WidthTwips(), 7530);
+    EXPECT_EQ(view_.HeightTwips(), 4380);
+    EXPECT_EQ(view_.OptionsCaption(), "<<");
+    EXPECT_EQ(view_.Caption(), VersionLabel());
+
+    presenter_->Expand();
+    EXPECT_EQ(view_.WidthTwips(), 5145);
+    EXPECT_EQ(view_.HeightTwips(), 2220);
+    EXPECT_EQ(view_.OptionsCaption(), ">>");
+    EXPECT_EQ(view_.Caption(), "Download and Run Tekmo Now?");
+}
+
+TEST_F(PresenterTest, LoadWithUnreachableRepositoryLeavesListsEmptyAndClosesSplash) {
+    frontend_.splash.Show();
+    presenter_->Load();
+    EXPECT_TRUE(view_.ComboItems().empty());
+    EXPECT_TRUE(view_.ListItems().empty());
+    EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{20, 80, 100}));
+    EXPECT_FALSE(frontend_.splash.IsOpen());
+    EXPECT_TRUE(frontend_.messages.empty());
+}
+
+TEST_F(PresenterTest, StoredDefaultSelectsMatchingEntryOnly) {
+    // "%prompt%" is never preselected by the main window, even when listed.
+    const std::pair<const char*, const char*> cases[] = {
+        {"office", "Office"}, {"FIELD TEAM", "Field Team"},
+        {"Workshop", ""},     {"", ""},
+        {"%PROMPT%", ""},     {"%prompt%", ""}};
+    for (const auto& [stored, expected] : cases) {
+        FillCombo({"Office", "Field Team", "%prompt%"});
+        WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", stored);
+        presenter_->SelectDefaultConfig();
+        EXPECT_EQ(view_.ComboText(), expected) << stored;
+    }
+}
+
+TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhenTicked) {
+    FillCombo({"Office"});
+    view_.SetComboText("Office");
+    view_.SetText(MainField::User, "tech1");
+    view_.SetText(MainField::Password, "pass word");
+    view_.SetText(MainField::ZipPassword, "");
+
+    presenter_->SaveSettings();
+    EXPECT_EQ(Setting("DefaultConfig"), "");
+    EXPECT_EQ(Setting("UserName"), "tech1");
+    EXPECT_NE(Setting("Password"), "pass word");
+    EXPECT_EQ(UnscrambleString(Setting("Password")), "pass word");
+    // An empty password is stored too, as scrambled text that reads back empty.
+    EXPECT_FALSE(Setting("ZipPassword").empty());
+    EXPECT_EQ(UnscrambleString(Setting("ZipPassword")), "");
+    EXPECT_EQ(ReadFile(AppINI()).find("pass word"), std::string::npos);
+
+    view_.SetChecked(MainCheck::SaveDefault, true);
+    presenter_->SaveSettings();
+    EXPECT_EQ(Setting("DefaultConfig"), "Office");
+}
+
+TEST_F(PresenterTest, SaveQuitSavesThenEndsAndRemovesTheUpdatesIndex) {
+    const std::string index = AppPath() + names::kUpdatesIni;
+    ASSERT_TRUE(WriteText(index, "[TekmoTalvane]\n"));
+    view_.SetText(MainField::User, "someone");
+    EXPECT_THROW(presenter_->OnSaveQuit(), ProcessEnded);
+    EXPECT_EQ(Setting("UserName"), "someone");
+    EXPECT_FALSE(Exists(index));
+    EXPECT_TRUE(view_.closed);
+}
+
+TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
+    // Something that is not a writable file stands where the settings belong.
+    ASSERT_TRUE(MakeSureDirExists(AppINI()));
+    view_.SetText(MainField::User, "someone");
+    EXPECT_THROW(presenter_->OnSaveQuit(), ProcessEnded);
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind("The settings could not be saved to " + AppINI(), 0),
+              0U);
+    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
+    EXPECT_TRUE(log_.contains("settings could not be written"));
+
+    // Written normally: no message.
+    ASSERT_TRUE(std::filesystem::remove(AppINI()));
+    frontend_.messages.clear();
+    presenter_->SaveSettings();
+    EXPECT_TRUE(frontend_.messages.empty());
+    EXPECT_EQ(Setting("UserName"), "someone");
+}
+
+TEST_F(PresenterTest, TransferProgressGoesToTheWindowOrTheSplash) {
+    presenter_->OnFileTransferProgress(255, 1000);
+    EXPECT_EQ(view_.bar.Max(), 1000);
+    EXPECT_EQ(view_.bar.Value(), 255);
+    // A current count beyond the total leaves the value alone.
+    presenter_->OnFileTransferProgress(2000, 1000);
+    EXPECT_EQ(view_.bar.Value(), 255);
+    presenter_->OnDownloadProgress(50, 200);
+    EXPECT_EQ(view_.bar.Max(), 200);
+    EXPECT_EQ(view_.bar.Value(), 50);
+    presenter_->OnDownloadStarted();
+    EXPECT_EQ(view_.bar.Value(), 0);
+    EXPECT_GE(frontend_.pumps, 4);
+    EXPECT_TRUE(frontend_.splash.bar.values.empty());
+}
+
+TEST_F(PresenterTest, DownloadAbortShowsReasonUnderDownloadTitleAndEnds) {
+    EXPECT_THROW(presenter_->OnDownloadAborted(0x800C0005L, "Resource Not Found."), ProcessEnded);
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text, "Download aborted. Resource Not Found.");
+    EXPECT_EQ(frontend_.messages[0].title, "Download");
+    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Critical);
+
+    frontend_.messages.clear();
+    EXPECT_THROW(presenter_->OnDownloadAborted(1, ""), ProcessEnded);
+    EXPECT_EQ(frontend_.messages.at(0).text, "Download aborted.");
+}
+
+TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
+    presenter_->OnDownloadRun();
+    presenter_->OnRunPrevious();
+    EXPECT_EQ(frontend_.MessageTexts(),
+              (std::vector<std::string>{"You must select a config first!",
+                                        "You must select a config first!"}));
+    FillCombo({"Office"});
+    view_.SetComboText("Office");
+    presenter_->OnRunPrevious();
+    EXPECT_EQ(frontend_.messages.back().text, "You must select a previous version first!");
+    EXPECT_EQ(frontend_.messages.back().title, "Talvane");
+    EXPECT_FALSE(Exists(session_.ExtractFolder));
+}
+
+TEST(SevenZipArgumentsTest, PasswordIsQuotedAndPathsStayAsGiven) {
+    const std::string password = "kit 7749 blue";
+    EXPECT_EQ(ui::SevenZipExtractArguments("/p/tekmo_Config.7z", "/p/SyncTemp", &password),
+              "x \"/p/tekmo_Config.7z\" -p\"kit 7749 blue\" -o\"/p/SyncTemp\" -y");
+    EXPECT_EQ(ui::SevenZipExtractArguments("/p/tekmo_Defs.7z", "/t/Modules/Defs", nullptr),
+              "x \"/p/tekmo_Defs.7z\" -o\"/t/Modules/Defs\" -y");
+}
+
+TEST(SevenZipArgumentsTest, QuotingSurvivesTheCommandLineSplit) {
+    for (const std::string text : {"plain", "with blank", "quote\"inside", "ends in \\",
+                                   "back\\\\\"slash", "", "%hn52 & | ; $x"}) {
+        const std::string line = "prog -p" + ui::QuoteCommandLineArgument(text);
+        const std::vector<std::string> argv = SplitCommandLine(line);
+        ASSERT_EQ(argv.size(), 2U) << line;
+        EXPECT_EQ(argv[1], "-p" + text) << line;
+    }
+}
+
+TEST(UrlSchemeTest, OnlyWebSchemesAreAccepted) {
+    EXPECT_TRUE(ui::IsHttpUrl("http://host/Talvane.zip"));
+    EXPECT_TRUE(ui::IsHttpUrl("HTTPS://host/Talvane.zip"));
+    for (const char* url : {"ftp://host/Talvane.zip", "file:///tmp/Talvane.zip", "/tmp/x.zip", "",
+                            "httpx://host", "http:/host"}) {
+        EXPECT_FALSE(ui::IsHttpUrl(url)) << url;
+    }
+}
+
+}  // namespace
+}  // namespace talvane::testing

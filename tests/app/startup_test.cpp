@@ -1,0 +1,141 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <optional>
+#include <string>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "settings/endpoints.h"
+#include "settings/settings.h"
+#include "support/temp_dir.h"
+#include "talvane/version.h"
+
+namespace talvane {
+namespace {
+
+// Sets (or, with nullptr, clears) an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(CommandLine, JoinedWithSingleBlanksAndChoosesTheStartWindow) {
+    EXPECT_EQ(JoinCommandLine({}), "");
+    EXPECT_EQ(JoinCommandLine({"SFX=1", "two words"}), "SFX=1 two words");
+    EXPECT_TRUE(IsSplashDemo("-splash"));
+    EXPECT_FALSE(IsSplashDemo("-Splash"));
+    EXPECT_FALSE(IsSplashDemo(" -splash"));
+
+    struct Case {
+        const char* commandLine;
+        bool credentials;
+        StartWindow expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"-splash", true, StartWindow::SplashDemo}, {"-splash", false, StartWindow::SplashDemo},
+        {"-SPLASH", true, StartWindow::MainCompact},
+        {"-splash now", true, StartWindow::MainCompact},
+        {"", true, StartWindow::MainCompact}, {"", false, StartWindow::MainExpanded},
+        {"/SetDefault", true, StartWindow::DefaultConfig},
+        {"/setdefault", false, StartWindow::MainExpanded},
+        {"/setdefault x", true, StartWindow::MainCompact},
+        {"SFX=1", true, StartWindow::MainUnattended},
+        {"run sFx", true, StartWindow::MainUnattended},
+        {"sfx", false, StartWindow::MainExpanded}, {"anything", true, StartWindow::MainCompact},
+        {"/setdefault sfx", true, StartWindow::MainUnattended}};
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(StartWindowName(ChooseStartWindow(c.commandLine, c.credentials)),
+                  std::string(StartWindowName(c.expected)))
+            << "'" << c.commandLine << "' credentials=" << c.credentials;
+}
+
+TEST(ExtractFolder, FromSystemDriveDefaultPathOrDesktop) {
+    ScopedEnv home("HOME", "/home/tech");
+    // SYSTEMDRIVE (nullptr: unset), default path, result
+    // clang-format off
+    const char* cases[][3] = {
+        {"/srv/drive", "\\Tools", "/srv/drive/Tools/tekmo"}, {"/srv/drive", "", "/srv/drive/tekmo"},
+        {"/srv/drive/", "\\Tools\\", "/srv/drive/Tools/tekmo"},
+        {"/srv/drive", "\\Tools\\Sub", "/srv/drive/Tools/Sub/tekmo"},
+        {"/srv/drive", "/Tools", "/srv/drive/Tools/tekmo"},
+        {"/srv/drive", "Tools", "/srv/drive/Tools/tekmo"}, {"/", "", "/tekmo"},
+        {nullptr, "\\Tools", "/home/tech/Tools/tekmo"}, {nullptr, "", "/home/tech/tekmo"},
+        {"", "\\Tools", "/home/tech/Tools/tekmo"}};
+    // clang-format on
+    for (const auto& c : cases) {
+        ScopedEnv drive("SYSTEMDRIVE", c[0]);
+        EXPECT_EQ(ResolveExtractFolder(c[1]), c[2]) << (c[0] ? c[0] : "unset") << " " << c[1];
+    }
+    {
+        ScopedEnv pub("PUBLIC", "/srv/public");
+        EXPECT_EQ(ResolveExtractFolder("%Desktop%"), "/srv/public/Desktop/tekmo");
+        EXPECT_EQ(CommonDesktopFolder(), "/srv/public/Desktop");
+    }
+    ScopedEnv pub("PUBLIC", nullptr);
+    {
+        ScopedEnv xdg("XDG_DESKTOP_DIR", "/home/tech/Schreibtisch/");
+        EXPECT_EQ(ResolveExtractFolder("%DESKTOP%"), "/home/tech/Schreibtisch/tekmo");
+    }
+    ScopedEnv xdg("XDG_DESKTOP_DIR", nullptr);
+    EXPECT_EQ(ResolveExtractFolder("%desktop%"), "/home/tech/Desktop/tekmo");
+}
+
+class AppFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override { OverrideExecutablePath(dir_.file("Talvane")); }
+    void TearDown() override { OverrideExecutablePath(""); }
+    testing::TempDir dir_;
+};
+
+TEST_F(AppFolderTest, EndpointsAndOldExecutable) {
+    const std::string ini = dir_.file("Talvane.ini");
+    Endpoints e = LoadEndpoints(ini);  // no file: compiled-in values
+    EXPECT_EQ(e.RepositoryHost, version::kDefaultRepositoryHost);
+    EXPECT_EQ(e.UpdatesURL, version::kDefaultUpdatesUrl);
+    EXPECT_EQ(e.SubscriberURL, version::kDefaultSubscriberUrl);
+    EXPECT_EQ(e.SevenZipMirrorURL, version::kDefaultSevenZipMirrorUrl);
+
+    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "RepositoryHost", "127.0.0.1:2121"));
+    ASSERT_TRUE(
+        WriteIniValue(ini, "endpoints", "SevenZipMirrorURL", "http://127.0.0.1:8080/7z.zip"));
+    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "RedistHost", ""));
+    e = LoadEndpoints(ini);
+    EXPECT_EQ(e.RepositoryHost, "127.0.0.1:2121");
+    EXPECT_EQ(e.RedistHost, version::kDefaultRedistHost);  // empty keeps the default
+    EXPECT_EQ(e.SevenZipMirrorURL, "http://127.0.0.1:8080/7z.zip");
+    EXPECT_EQ(e.UpdatesURL, version::kDefaultUpdatesUrl);
+
+    // Present but empty: no mirror, no update check.
+    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "SevenZipMirrorURL", ""));
+    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "UpdatesURL", ""));
+    EXPECT_EQ(LoadEndpoints(ini).SevenZipMirrorURL, "");
+    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, "");
+
+    InitAppSettings(true, true);  // AppINI is the file beside the program
+    EXPECT_EQ(LoadEndpoints(AppINI()).RepositoryHost, "127.0.0.1:2121");
+
+    // The "_old" program left by an update goes once (updates show the first removal).
+    testing::Put(dir_.file("Talvane_old"), "old program");
+    testing::Put(dir_.file("Talvane"), "current program");
+    EXPECT_TRUE(CleanUpOldExecutable());
+    EXPECT_TRUE(DoesFileExist(dir_.file("Talvane")));
+    EXPECT_FALSE(CleanUpOldExecutable());
+}
+
+}  // namespace
+}  // namespace talvane

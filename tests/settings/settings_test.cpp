@@ -1,0 +1,223 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "common/app_paths.h"
+#include "common/files.h"
+#include "settings/session.h"
+#include "support/temp_dir.h"
+
+namespace talvane {
+namespace {
+
+using testing::TempDir;
+using namespace std::literals;
+
+std::vector<std::uint8_t> Bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
+std::string Text(const std::vector<std::uint8_t>& b) {
+    return {b.begin(), b.end()};
+}
+
+TEST(Ascii85, VectorsEncodeAndDecodeWithAndWithoutDelimiters) {
+    // Produced independently with Python's base64.a85encode.
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""}, {"Man ", "9jqo^"}, {"Man is", "9jqo^Bla"}, {"\0\0\0\0"s, "z"}, {"\0"s, "!!"},
+        {"\0\0\0\0\0"s, "z!!"}, {"\xff\xff\xff\xff", "s8W-!"}, {"\0\0\0\1"s, "!!!!\""},
+        {"hello world", "BOu!rD]j7BEbo7"}};
+    // clang-format on
+    for (const auto& [plain, encoded] : cases) {
+        std::vector<std::uint8_t> out, back;
+        ASSERT_TRUE(Ascii85Encode(Bytes(plain), out, false));
+        EXPECT_EQ(Text(out), encoded + "~>");
+        ASSERT_TRUE(Ascii85Encode(Bytes(plain), out, true));
+        EXPECT_EQ(Text(out), "<~" + encoded + "~>");
+        ASSERT_TRUE(Ascii85Decode(Bytes(encoded + "~>"), back));
+        EXPECT_EQ(Text(back), plain);
+        ASSERT_TRUE(Ascii85Decode(Bytes("<~" + encoded + "~>"), back));
+        EXPECT_EQ(Text(back), plain);
+    }
+    EXPECT_EQ(Ascii85EncodeString(""), "~>");
+    EXPECT_EQ(Ascii85EncodeString("", true), "<~~>");
+}
+
+TEST(Ascii85, DecodeEdgesAndStride) {
+    std::vector<std::uint8_t> out, again;
+    // A leading '<' is a digit unless '~' follows.
+    ASSERT_TRUE(Ascii85Decode(Bytes("<)Z[m~>"), out));
+    EXPECT_EQ(out.size(), 4u);
+    ASSERT_TRUE(Ascii85Decode(Bytes("<~<)Z[m~>"), again));
+    EXPECT_EQ(again, out);
+    // Whitespace and control bytes are skipped; text after "~>" is ignored.
+    ASSERT_TRUE(Ascii85Decode(Bytes("  9jq\r\n\to^\n Bla ~>"), out));
+    EXPECT_EQ(Text(out), "Man is");
+    ASSERT_TRUE(Ascii85Decode(Bytes(std::string("9j\0qo^~>trailing ignored", 24)), out));
+    EXPECT_EQ(Text(out), "Man ");
+    for (const char* bad :
+         {"9jqo^", "9jqo^~", "9jqo^~x", "<~9jqo^", "9jzqo~>", "9jqo^v~>", "9jqo^\xff~>", ""})
+        EXPECT_FALSE(Ascii85Decode(Bytes(bad), out)) << bad;
+    EXPECT_FALSE(Ascii85Encode(Bytes("x"), out, false, 0));
+
+    // Stride 2 reads text laid out as two-byte characters.
+    ASSERT_TRUE(Ascii85Decode({'9', 0, 'j', 0, 'q', 0, 'o', 0, '^', 0, '~', 0, '>', 0}, out, 2));
+    EXPECT_EQ(Text(out), "Man ");
+    ASSERT_TRUE(Ascii85Encode({'M', 0, 'a', 0, 'n', 0, ' ', 0}, out, false, 2));
+    EXPECT_EQ(Text(out), "9jqo^~>");
+}
+
+TEST(Scrambler, StoredFormsRoundTripsAndInvalidText) {
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "<)W~>"}, {"ab", "<)Z[m~>"}, {"abc", "<)Z[k<W~>"}, {"secret", "<'aM\\78ur[~>"},
+        {"xyz7185q", "<(]_Rz6W!~>"}, {"Tovex%hn52", "<+]K+;Fqm7>Qk./~>"}};
+    // clang-format on
+    for (const auto& [plain, stored] : cases) {
+        EXPECT_EQ(ScrambleString(plain), stored);
+        EXPECT_EQ(UnscrambleString(stored), plain);
+    }
+    EXPECT_EQ(UnscrambleString("<~<)Z[m~>"), "ab");
+    EXPECT_EQ(UnscrambleString("  <)Z\r\n  [m ~>"), "ab");
+    for (const char* invalid : {"<)Z[m", "plain!", "", "!~>"})
+        EXPECT_EQ(UnscrambleString(invalid), "") << invalid;
+    const std::string high = "\xe4\xf6\xfc\x01\x7f";
+    EXPECT_EQ(UnscrambleString(ScrambleString(high)), high);
+}
+
+class IniTest : public ::testing::Test {
+  protected:
+    std::string Ini() const { return dir_.file("Talvane.ini"); }
+    std::string Content() const { return testing::Get(Ini()); }
+    void SetContent(const std::string& text) { ASSERT_TRUE(WriteFileAtomic(Ini(), text, 0640)); }
+    TempDir dir_;
+};
+
+TEST_F(IniTest, ReadIsCaseInsensitiveTrimmedCutAndEmptyWhenMissing) {
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "");
+    SetContent(
+        "; settings\r\n[tekmocloud]\r\n  USERNAME =  tech one  \r\nquoted=\"  q  \"\r\n"
+        "long=" +
+        std::string(300, 'L') + "\r\n[Next]\r\nusername=other\r\n");
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech one");
+    EXPECT_EQ(ReadIniValue(Ini(), "TEKMOCLOUD", "Quoted"), "  q  ");
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "long"), std::string(254, 'L'));
+    EXPECT_EQ(ReadIniValue(Ini(), "next", "UserName"), "other");
+    EXPECT_EQ(ReadIniValue(Ini(), "Other", "UserName"), "");
+    EXPECT_EQ(ReadIniValue(Ini(), "Next", "Password"), "");
+    EXPECT_FALSE(FindIniValue(Ini(), "Next", "Password").has_value());
+    EXPECT_EQ(FindIniValue(Ini(), "Next", "UserName").value_or("?"), "other");
+}
+
+TEST_F(IniTest, WriteCreatesPrivateFileOrEditsInPlace) {
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "tech"));
+    EXPECT_EQ(Content(), "[TekmoCloud]\nUserName=tech\n");
+    EXPECT_EQ(GetFileMode(Ini()), 0600);
+
+    SetContent(
+        "; comment stays\r\n[TekmoCloud]\r\nusername=old\r\n; inner comment\r\n"
+        "DefaultConfig=Office\r\n\r\n[Endpoints]\r\nRedistHost=h\r\n");
+    ASSERT_TRUE(WriteIniValue(Ini(), "TEKMOCLOUD", "UserName", "new"));
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", "<)Z[m~>"));
+    ASSERT_TRUE(WriteIniValue(Ini(), "Extra", "Key", "v"));
+    EXPECT_EQ(Content(),
+              "; comment stays\r\n[TekmoCloud]\r\nusername=new\r\n; inner comment\r\n"
+              "DefaultConfig=Office\r\nPassword=<)Z[m~>\r\n\r\n[Endpoints]\r\nRedistHost=h\r\n"
+              "[Extra]\r\nKey=v\r\n");
+    EXPECT_EQ(GetFileMode(Ini()), 0640);  // an existing file keeps its mode
+    EXPECT_EQ(testing::ListNames(dir_.path()), std::vector<std::string>{"Talvane.ini"});
+
+    // A new key goes after the last entry, not into the next section's comment.
+    SetContent(
+        "[TekmoCloud]\nUserName=tech\n\n; where the servers are\n[Endpoints]\nRedistHost=h\n");
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", "<)Z[m~>"));
+    EXPECT_EQ(Content(),
+              "[TekmoCloud]\nUserName=tech\nPassword=<)Z[m~>\n\n; where the servers are\n"
+              "[Endpoints]\nRedistHost=h\n");
+
+    // A byte order mark is not part of the first section's name and stays put.
+    SetContent("\xEF\xBB\xBF[TekmoCloud]\r\nUserName=tech\r\n");
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech");
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "other"));
+    EXPECT_EQ(Content(), "\xEF\xBB\xBF[TekmoCloud]\r\nUserName=other\r\n");
+}
+
+TEST_F(IniTest, WriteRefusesLineBreaksFoldersPipesAndMissingFolder) {
+    EXPECT_FALSE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "a\nPassword=x"));
+    EXPECT_FALSE(WriteIniValue(Ini(), "Tekmo\nCloud", "UserName", "a"));
+    EXPECT_FALSE(WriteIniValue(dir_.file("none/Talvane.ini"), "TekmoCloud", "UserName", "a"));
+    EXPECT_EQ(Content(), "<missing>");
+    ASSERT_TRUE(MakeSureDirExists(dir_.file("folder.ini")));
+    EXPECT_FALSE(WriteIniValue(dir_.file("folder.ini"), "TekmoCloud", "UserName", "a"));
+    EXPECT_TRUE(DoesDirExist(dir_.file("folder.ini")));
+    // A named pipe in place of the file does not hang.
+    ASSERT_EQ(::mkfifo(Ini().c_str(), 0600), 0);
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "");
+    EXPECT_FALSE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "tech"));
+}
+
+TEST_F(IniTest, LinkedFileIsEditedWhereItLives) {
+    const std::string real = dir_.file("shared/settings.ini");
+    testing::Put(real, "[TekmoCloud]\nUserName=tech\n");
+    ASSERT_EQ(::symlink(real.c_str(), Ini().c_str()), 0);
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "DefaultConfig", "Office"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(Ini().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));  // still the link
+    EXPECT_EQ(testing::Get(real), "[TekmoCloud]\nUserName=tech\nDefaultConfig=Office\n");
+}
+
+TEST_F(IniTest, ReadOnlyFileIsNotRewritten) {
+    SetContent("[TekmoCloud]\nUserName=tech\n");
+    ASSERT_EQ(::chmod(Ini().c_str(), 0400), 0);
+    auto scenario = [&] { return !WriteIniValue(Ini(), "TekmoCloud", "UserName", "other"); };
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(scenario());
+    } else {
+        // Root may write anything; the owner of the folder and file may not.
+        ASSERT_EQ(::chown(dir_.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(Ini().c_str(), 65534, 65534), 0);
+        const int rc = testing::RunAsNobody(scenario);
+        if (rc == 3) GTEST_SKIP() << "could not give up root";
+        EXPECT_EQ(rc, 0);
+    }
+    EXPECT_EQ(Content(), "[TekmoCloud]\nUserName=tech\n");
+    EXPECT_EQ(GetFileMode(Ini()), 0400);
+}
+
+TEST_F(IniTest, LoadSettingsNeedsAllThreeCredentials) {
+    struct Reset {
+        ~Reset() { OverrideExecutablePath(""); }
+    } reset;
+    OverrideExecutablePath(dir_.file("Talvane"));
+    InitAppSettings(true, true);
+    ASSERT_EQ(AppINI(), Ini());
+    Session session;
+    session.SettingsFile = AppINI();
+    auto save = [&](const std::string& user, const std::string& password, const std::string& zip) {
+        ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "UserName", user));
+        ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", ScrambleString(password)));
+        ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "ZipPassword", ScrambleString(zip)));
+    };
+    EXPECT_FALSE(LoadSettings(session));  // no file at all
+    save("tech", "pa ss", "zip#1");
+    EXPECT_TRUE(LoadSettings(session));
+    EXPECT_EQ(session.UserName, "tech");
+    EXPECT_EQ(session.Password, "pa ss");
+    EXPECT_EQ(session.ZipPassword, "zip#1");
+    save("tech", "pw", "");
+    EXPECT_NE(ReadIniValue(Ini(), "TekmoCloud", "ZipPassword"), "");  // stored, but empty
+    EXPECT_FALSE(LoadSettings(session));
+    EXPECT_EQ(session.ZipPassword, "");
+    save("tech", "pw", "zip");
+    ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", "typed by hand"));
+    EXPECT_FALSE(LoadSettings(session));
+    EXPECT_EQ(session.Password, "");
+}
+
+}  // namespace
+}  // namespace talvane

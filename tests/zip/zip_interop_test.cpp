@@ -1,0 +1,340 @@
+// Cross-checks against real tools: archives made by Python's zipfile, Info-ZIP and
+// 7-Zip extract to the same trees as those tools give; archives made by ZipClass pass
+// their tests. Also the writer's field values and the talvane-zip command line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <ctime>
+#include <memory>
+
+#include "support/temp_dir.h"
+#include "zip/zip_reader.h"
+#include "zip/zip_writer.h"
+#include "zip_test_util.h"
+
+namespace talvane {
+namespace {
+
+using namespace ziptest;
+
+// A tree of text, incompressible data, nested folders, an empty file and a script.
+constexpr const char* kMakeTree = R"(
+import os, random, sys
+root = sys.argv[1]
+rnd = random.Random(7)
+for d in range(4):
+    for s in range(3):
+        folder = os.path.join(root, 'tree', 'd%d' % d, 'sub%d' % s)
+        os.makedirs(folder, exist_ok=True)
+        for f in range(4):
+            with open(os.path.join(folder, 'text%d.txt' % f), 'w') as h:
+                h.write(''.join('line %d of %d/%d/%d\n' % (i, d, s, f) for i in range(rnd.randint(1, 3000))))
+            with open(os.path.join(folder, 'blob%d.bin' % f), 'wb') as h:
+                h.write(rnd.randbytes(rnd.randint(1, 70000)))
+open(os.path.join(root, 'tree', 'empty.txt'), 'w').close()
+with open(os.path.join(root, 'tree', 'run.sh'), 'w') as h:
+    h.write('#!/bin/sh\necho hi\n')
+os.chmod(os.path.join(root, 'tree', 'run.sh'), 0o755)
+)";
+
+constexpr const char* kPythonZip = R"(
+import os, sys, zipfile
+method = zipfile.ZIP_STORED if sys.argv[2] == 'stored' else zipfile.ZIP_DEFLATED
+with zipfile.ZipFile(sys.argv[1], 'w', method) as z:
+    for base, dirs, files in os.walk('tree'):
+        z.write(base)
+        for f in sorted(files):
+            z.write(os.path.join(base, f))
+)";
+
+constexpr const char* kPythonExtract = R"(
+import sys, zipfile
+zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
+)";
+
+class ZipInterop : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = std::make_unique<testing::TempDir>();
+        ASSERT_EQ(RunProgram({kPython, "-c", kMakeTree, dir->path()}).code, 0);
+    }
+    static void TearDownTestSuite() { dir.reset(); }
+    static std::string At(const std::string& rel) { return dir->file(rel); }
+
+    // Extracts with ZipExtractionClass; no ZipError may be raised.
+    static void OurExtract(const std::string& archive, const std::string& out) {
+        ZipExtractionClass zip;
+        Recorder rec;
+        rec.Attach(zip);
+        ASSERT_TRUE(zip.OpenZip(archive));
+        EXPECT_TRUE(zip.Extract(out, true, true));
+        EXPECT_TRUE(rec.errors.empty()) << rec.errors.front().second;
+    }
+    static std::unique_ptr<testing::TempDir> dir;
+};
+std::unique_ptr<testing::TempDir> ZipInterop::dir;
+
+TEST_F(ZipInterop, ArchivesFromOtherToolsExtractIdentically) {
+    struct Maker {
+        std::string name;
+        std::vector<std::string> make;
+        std::vector<std::string> reference;  // extracts ARCHIVE into REF
+    };
+    const std::string py = kPython;
+    const std::vector<Maker> makers = {
+        {"py-stored",
+         {py, "-c", kPythonZip, "py-stored.zip", "stored"},
+         {py, "-c", kPythonExtract, "py-stored.zip", "ref-py-stored"}},
+        {"py-deflated",
+         {py, "-c", kPythonZip, "py-deflated.zip", "deflated"},
+         {py, "-c", kPythonExtract, "py-deflated.zip", "ref-py-deflated"}},
+        {"infozip",
+         {"zip", "-qr", "infozip.zip", "tree"},
+         {"unzip", "-qo", "infozip.zip", "-d", "ref-infozip"}},
+        {"7zip",
+         {"7zz", "a", "-tzip", "-bd", "7zip.zip", "tree"},
+         {"7zz", "x", "-bd", "-oref-7zip", "7zip.zip"}},
+    };
+    for (const auto& m : makers) {
+        SCOPED_TRACE(m.name);
+        ASSERT_EQ(RunProgram(m.make, dir->path()).code, 0);
+        ASSERT_EQ(RunProgram(m.reference, dir->path()).code, 0);
+        OurExtract(At(m.name + ".zip"), At("ours-" + m.name));
+        const auto ours = Tree(At("ours-" + m.name), true);
+        EXPECT_EQ(ours.size(), 4u * 3u * 8u + 1u);
+        EXPECT_TRUE(ours == Tree(At("ref-" + m.name), true));
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(At("ours-infozip/tree/run.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0111, 0111u);
+}
+
+// Password-protected entries cannot be read: a stored one would otherwise land on disk
+// scrambled. They are refused one by one; the plain entries beside them are extracted.
+TEST_F(ZipInterop, EncryptedEntriesAreRefusedNotWrittenScrambled) {
+    const std::string plain = "tree/d0/sub0/text0.txt";
+    const std::string secret = "tree/d0/sub0/text1.txt";
+    for (const char* level : {"-mx0", "-mx5"}) {
+        SCOPED_TRACE(level);
+        const std::string archive = std::string("enc") + level + ".zip";
+        ASSERT_EQ(RunProgram({"7zz", "a", "-tzip", "-bd", level, archive, plain}, dir->path()).code,
+                  0);
+        ASSERT_EQ(RunProgram({"7zz", "a", "-tzip", "-bd", level, "-psecret", "-mem=ZipCrypto",
+                              archive, secret},
+                             dir->path())
+                      .code,
+                  0);
+        const std::string out = At(std::string("enc-out") + level);
+        ZipExtractionClass zip;
+        Recorder rec;
+        rec.Attach(zip);
+        ASSERT_TRUE(zip.OpenZip(At(archive)));
+        EXPECT_TRUE(zip.Extract(out, true, true));
+        EXPECT_EQ(rec.Numbers(), (std::vector<long>{kZipErrEncrypted}));
+        EXPECT_EQ(Tree(out), (std::map<std::string, std::string>{{plain, ReadFile(At(plain))}}));
+        // Testing reports it the same way.
+        Recorder tested;
+        tested.Attach(zip);
+        EXPECT_TRUE(zip.TestEntries());
+        EXPECT_EQ(tested.Numbers(), (std::vector<long>{kZipErrEncrypted}));
+    }
+}
+
+TEST_F(ZipInterop, ZipClassArchivesPassOtherToolsWithCommentAndCrcs) {
+    ZipClass zip;
+    zip.Comment("Tekmo package build 42");
+    for (const auto& [rel, content] : Tree(At("tree"))) {
+        ASSERT_TRUE(zip.AddFile(At("tree/" + rel), rel)) << rel;
+    }
+    ASSERT_TRUE(zip.AddFile(At("tree/d0/sub0/text0.txt"), "", "entry comment"));
+    ASSERT_TRUE(zip.AddFile(At("tree/d1/sub0/text0.txt")));  // same stored name again
+    ASSERT_TRUE(zip.WriteZip(At("ours.zip")));
+    EXPECT_EQ(RunProgram({"unzip", "-tq", At("ours.zip")}).code, 0);
+    EXPECT_EQ(RunProgram({"7zz", "t", "-bd", At("ours.zip")}).code, 0);
+    constexpr const char* kCheck = R"(
+import sys, zipfile, zlib
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None
+assert z.comment == b'Tekmo package build 42', z.comment
+names = [i.filename for i in z.infolist()]
+assert names.count('text0.txt') == 2, names
+for i in z.infolist():
+    assert zlib.crc32(z.read(i)) == i.CRC
+    assert i.compress_type == (8 if i.file_size else 0)
+)";
+    EXPECT_EQ(RunProgram({kPython, "-c", kCheck, At("ours.zip")}, {}, At("check.log")).code, 0)
+        << ReadFile(At("check.log"));
+    EXPECT_EQ(zip.FileCount(), 4 * 3 * 8 + 2 + 2);
+
+    OurExtract(At("ours.zip"), At("ours-back"));
+    auto back = Tree(At("ours-back"), true);
+    EXPECT_EQ(back.erase("text0.txt"), 1u);
+    auto tree = Tree(At("tree"), true);
+    EXPECT_TRUE(back == tree);
+}
+
+TEST(ZipWriter, FieldValuesAndLimits) {
+    testing::TempDir tmp;
+    WriteFile(tmp.file("f.txt"), std::string(3000, 'a'));
+    WriteFile(tmp.file("random.bin"), std::string("\x9f\x01\xfe\x33\x7a", 5));
+    std::tm when{31, 45, 13, 15, 5, 2021 - 1900, 0, 0, -1, 0, nullptr};
+    const utimbuf times{std::mktime(&when), std::mktime(&when)};
+    ASSERT_EQ(::utime(tmp.file("f.txt").c_str(), &times), 0);
+
+    ZipClass zip;
+    EXPECT_FALSE(zip.AddFile(tmp.file("missing")));
+    EXPECT_EQ(zip.FileCount(), 0);
+    ASSERT_TRUE(zip.AddFile(tmp.file("f.txt")));
+    ASSERT_TRUE(zip.AddFile(tmp.file("random.bin"), "dir/r.bin"));
+    ASSERT_TRUE(zip.WriteZip(tmp.file("w.zip")));
+    WriteFile(tmp.file("keep.zip"), "old");
+    EXPECT_FALSE(zip.WriteZip(tmp.file("keep.zip")));
+    EXPECT_EQ(ReadFile(tmp.file("keep.zip")), "old");
+    EXPECT_TRUE(zip.WriteZip(tmp.file("keep.zip"), true));
+    EXPECT_EQ(ReadFile(tmp.file("keep.zip")), ReadFile(tmp.file("w.zip")));
+
+    const std::string b = ReadFile(tmp.file("w.zip"));
+    const auto* p = reinterpret_cast<const unsigned char*>(b.data());
+    const auto lh = zipfmt::LocalHeader::Parse(p);
+    EXPECT_EQ(lh.versionNeeded, 20);
+    EXPECT_EQ(lh.flags, 2);
+    EXPECT_EQ(lh.method, 8);
+    EXPECT_EQ(lh.modTime, 0x6DAF);  // 13:45:31
+    EXPECT_EQ(lh.modDate, 0x52CF);  // 2021-06-15
+    EXPECT_EQ(lh.crc, Crc(std::string(3000, 'a')));
+    const auto end = zipfmt::EndRecord::Parse(p + b.size() - 22);
+    const auto second = zipfmt::CentralRecord::Parse(p + end.centralOffset + 46 + 5);
+    EXPECT_EQ(second.versionMadeBy, 20);
+    EXPECT_EQ(second.method, 8);  // even though it does not shrink
+    EXPECT_GT(second.compressedSize, second.uncompressedSize);
+    EXPECT_EQ(second.internalAttr, 0x20);
+    EXPECT_EQ(second.externalAttr, 0u);
+    EXPECT_EQ(std::string(b.data() + end.centralOffset + 2 * 46 + 5, 9), "dir/r.bin");
+}
+
+// Each value keeps only the bits of its field.
+TEST(ZipWriter, DosEncodingEdges) {
+    EXPECT_EQ(DosTime(0, 0, 0), 0);
+    EXPECT_EQ(DosTime(23, 59, 59), (23 << 11) | (59 << 5) | 29);
+    EXPECT_EQ(DosTime(32, 64, 64), 0);
+    EXPECT_EQ(DosDate(1980, 1, 1), 33);
+    EXPECT_EQ(DosDate(2107, 12, 31), (127 << 9) | (12 << 5) | 31);
+    EXPECT_EQ(DosDate(2108, 1, 1), 33);
+    EXPECT_EQ(DosDate(1979, 17, 33), (127 << 9) | (1 << 5) | 1);
+}
+
+class ZipTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveProgram(tool)) GTEST_SKIP() << "talvane-zip not built";
+    }
+    int Tool(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+        std::vector<std::string> argv{tool};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, tmp.path(), out).code;
+    }
+    std::string tool = std::string(TALVANE_BIN_DIR) + "/talvane-zip";
+    testing::TempDir tmp;
+};
+
+TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodes) {
+    WriteFile(tmp.file("pkg/bin/Tekmo"), "#!/bin/sh\n");
+    WriteFile(tmp.file("pkg/readme.txt"), "hello");
+    ::chmod(tmp.file("pkg/bin/Tekmo").c_str(), 04775);
+    ASSERT_EQ(Tool({"c", "p.zip", "pkg"}), 0);
+    ASSERT_EQ(Tool({"l", "p.zip"}, tmp.file("list.txt")), 0);
+    EXPECT_EQ(ReadFile(tmp.file("list.txt")),
+              "        10  pkg/bin/Tekmo\n         5  pkg/readme.txt\n");
+    EXPECT_EQ(Tool({"t", "p.zip"}), 0);
+    EXPECT_EQ(RunProgram({"unzip", "-qo", "p.zip", "-d", "unz"}, tmp.path()).code, 0);
+    ASSERT_EQ(Tool({"x", "p.zip", "deep/dest"}), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(tmp.file("unz/pkg/bin/Tekmo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0775u);  // recorded without the set-id bit
+    ASSERT_EQ(::stat(tmp.file("deep/dest/pkg/bin/Tekmo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(ReadFile(tmp.file("deep/dest/pkg/readme.txt")), "hello");
+
+    RawZip bad;
+    bad.entries = {{"x", "data"}};
+    bad.entries[0].crc = 5;
+    WriteFile(tmp.file("bad.zip"), bad.Build());
+    EXPECT_EQ(Tool({"t", "bad.zip"}), 1);
+    EXPECT_EQ(Tool({"x", "bad.zip", "b"}), 1);
+    EXPECT_EQ(Tool({"t", "missing.zip"}), 2);
+    EXPECT_EQ(Tool({"t", "pkg/readme.txt"}), 2);
+    EXPECT_EQ(Tool({"c", "o.zip", "/etc/hostname"}), 2);
+    EXPECT_EQ(Tool({"q", "p.zip"}), 2);
+    EXPECT_EQ(Tool({"x", "p.zip"}), 2);
+}
+
+// What a maker gets wrong now and then: each case ends in a clear message and the
+// right exit status, and nothing half-made is left behind.
+TEST_F(ZipTool, MakerMistakesGetClearMessagesAndExitCodes) {
+    const std::string log = tmp.file("log.txt");
+    EXPECT_EQ(Tool({"--help"}, log), 0);
+    EXPECT_NE(ReadFile(log).find("usage: talvane-zip"), std::string::npos);
+
+    WriteFile(tmp.file("pkg/Tekmo"), "#!/bin/sh\necho run\n");
+    ::chmod(tmp.file("pkg/Tekmo").c_str(), 0755);
+    WriteFile(tmp.file("pkg/marker.txt"), "");
+    WriteFile(tmp.file("shared/lib.txt"), "shared");
+    fs::create_directory_symlink("../shared", tmp.file("pkg/linked"));
+
+    // A folder link is skipped (never followed in circles), an empty file is stored but
+    // flagged, and a file named twice is stored once.
+    ASSERT_EQ(Tool({"c", "p.zip", "pkg", "pkg/Tekmo"}, log), 0) << ReadFile(log);
+    const std::string said = ReadFile(log);
+    EXPECT_NE(said.find("warning: skipped pkg/linked"), std::string::npos) << said;
+    EXPECT_NE(said.find("warning: pkg/marker.txt is empty"), std::string::npos) << said;
+    ASSERT_EQ(Tool({"l", "p.zip"}, log), 0);
+    EXPECT_EQ(ReadFile(log), "        19  pkg/Tekmo\n         0  pkg/marker.txt\n");
+
+    // A path that reaches the current folder through a link gets its relative name.
+    fs::create_directory_symlink(tmp.path(), tmp.file("shared/alias"));
+    const std::string viaLink = tmp.file("shared/alias/pkg/Tekmo");
+    ASSERT_EQ(RunProgram({tool, "c", "../a.zip", viaLink}, tmp.file("pkg"), log).code, 0)
+        << ReadFile(log);
+    ASSERT_EQ(Tool({"l", "a.zip"}, log), 0);
+    EXPECT_EQ(ReadFile(log), "        19  Tekmo\n");
+
+    // The launcher's own entry deploys the program runnable.
+    ASSERT_TRUE(ExtractZipFile(tmp.file("p.zip"), tmp.file("deployed")));
+    struct stat st {};
+    ASSERT_EQ(::stat(tmp.file("deployed/pkg/Tekmo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(RunProgram({tmp.file("deployed/pkg/Tekmo")}, {}, log).code, 0);
+    EXPECT_EQ(ReadFile(log), "run\n");
+
+    // A mistyped archive name creates no destination folder.
+    EXPECT_EQ(Tool({"x", "typo.zip", "fresh"}, log), 2);
+    EXPECT_NE(ReadFile(log).find("typo.zip doesn't exist"), std::string::npos);
+    EXPECT_FALSE(fs::exists(tmp.file("fresh")));
+    // A destination that is a file is named as such.
+    EXPECT_EQ(Tool({"x", "p.zip", "pkg/marker.txt"}, log), 2);
+    EXPECT_NE(ReadFile(log).find("pkg/marker.txt exists and is not a folder"), std::string::npos);
+    // An empty folder makes no archive.
+    fs::create_directory(tmp.file("nothing"));
+    EXPECT_EQ(Tool({"c", "n.zip", "nothing"}, log), 2);
+    EXPECT_NE(ReadFile(log).find("nothing to add"), std::string::npos);
+    EXPECT_FALSE(fs::exists(tmp.file("n.zip")));
+    // A file beyond 32-bit sizes is refused up front, by name, without reading it
+    // (a sparse file: no disk space used).
+    {
+        const std::string huge = tmp.file("big/huge.bin");
+        WriteFile(tmp.file("big/small.txt"), "x");
+        WriteFile(huge, "");
+        ASSERT_EQ(::truncate(huge.c_str(), 0x100000000LL), 0);
+        EXPECT_EQ(Tool({"c", "b.zip", "big"}, log), 2);
+        EXPECT_NE(ReadFile(log).find("big/huge.bin is larger than 4 GiB"), std::string::npos)
+            << ReadFile(log);
+        EXPECT_FALSE(fs::exists(tmp.file("b.zip")));
+        ZipClass zip;
+        EXPECT_FALSE(zip.AddFile(huge));
+    }
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,189 @@
+// The reader's observable behaviour: events, error numbers and texts, CRC rule,
+// PreservePath/Overwrite, permissions and UnzipFile's status window.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/fake_frontend.h"
+#include "support/temp_dir.h"
+#include "zip/zip_reader.h"
+#include "zip_test_util.h"
+
+namespace talvane {
+namespace {
+
+using namespace ziptest;
+using Strings = std::vector<std::string>;
+using Longs = std::vector<long>;
+using Errors = std::vector<std::pair<long, std::string>>;
+
+class ZipReader : public ::testing::Test {
+  protected:
+    testing::TempDir tmp;
+    std::string zipPath = tmp.file("a.zip");
+    std::string dest = tmp.file("out");
+    ZipExtractionClass zip;
+    Recorder rec;
+
+    void SetUp() override { rec.Attach(zip); }
+    bool ExtractRaw(const RawZip& z, bool preserve = true, bool overwrite = true) {
+        WriteFile(zipPath, z.Build());
+        return zip.OpenZip(zipPath) && zip.Extract(dest, preserve, overwrite);
+    }
+};
+
+TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
+    RawZip z;
+    z.entries = {{"dir/a.txt", "alpha"}, {"b.bin", std::string(5000, 'x'), 0}};
+    EXPECT_TRUE(ExtractRaw(z));
+    EXPECT_EQ(ReadFile(dest + "/dir/a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(dest + "/b.bin"), std::string(5000, 'x'));
+    EXPECT_EQ(rec.statuses,
+              (Strings{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../dir/a.txt",
+                       "Extracting .../b.bin", "Extraction Complete"}));
+    EXPECT_EQ(rec.percents, (Longs{50, 100}));
+    zip.CloseZip();
+    EXPECT_EQ(rec.statuses.back(), "Zip Closed");
+    EXPECT_TRUE(rec.errors.empty());
+}
+
+TEST_F(ZipReader, EntriesSpanningManyBuffersRoundTrip) {
+    std::string big;
+    for (int i = 0; big.size() < (3u << 20); ++i) big += "row " + std::to_string(i * 7) + "\n";
+    std::string noise(1u << 20, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    RawZip z;
+    z.entries = {{"big.txt", big}, {"noise.bin", noise}, {"stored.txt", big, 0}};
+    EXPECT_TRUE(ExtractRaw(z));
+    EXPECT_TRUE(rec.errors.empty());
+    EXPECT_TRUE(ReadFile(dest + "/big.txt") == big);
+    EXPECT_TRUE(ReadFile(dest + "/noise.bin") == noise);
+    EXPECT_TRUE(ReadFile(dest + "/stored.txt") == big);
+}
+
+TEST_F(ZipReader, PercentRoundsHalvesToEvenAndCancelStops) {
+    RawZip z;
+    for (int i = 0; i < 8; ++i) z.entries.push_back({"f" + std::to_string(i), "data"});
+    rec.cancelAt = 38;
+    EXPECT_FALSE(ExtractRaw(z));
+    EXPECT_EQ(rec.percents, (Longs{12, 25, 38}));
+    EXPECT_NE(rec.statuses.back(), "Extraction Complete");
+    EXPECT_FALSE(fs::exists(dest + "/f3"));
+}
+
+TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
+    RawZip z;
+    z.entries = {{"stored-bad-crc", "kept as is", 0},
+                 {"deflated-bad-crc", "never written"},
+                 {"odd-method", "x", 12, "x"},
+                 {"good", "fine"}};
+    z.entries[0].crc = 1;
+    z.entries[1].crc = 1;
+    EXPECT_TRUE(ExtractRaw(z));
+    EXPECT_EQ(ReadFile(dest + "/stored-bad-crc"), "kept as is");
+    EXPECT_FALSE(fs::exists(dest + "/deflated-bad-crc"));
+    EXPECT_EQ(ReadFile(dest + "/good"), "fine");
+    ASSERT_EQ(rec.errors.size(), 2u);
+    EXPECT_EQ(rec.errors[0],
+              std::make_pair(5L, "Data checksum error in " + dest + "/deflated-bad-crc"));
+    EXPECT_EQ(
+        rec.errors[1],
+        std::make_pair(4L, std::string("The compression Method for odd-method is unsupported")));
+    // No temporary file is left beside the targets.
+    EXPECT_EQ(Tree(dest).size(), 2u);
+}
+
+TEST_F(ZipReader, FoldersAndEmptyFilesProduceNothingButProgress) {
+    RawZip z;
+    z.entries = {{"dir/", "", 0}, {"dir/empty", "", 0}, {"e2", "", 8}};
+    EXPECT_TRUE(ExtractRaw(z));
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_EQ(rec.percents, (Longs{33, 67, 100}));
+}
+
+TEST_F(ZipReader, SameNameWithoutPathsOverwritesOrRefuses) {
+    RawZip z;
+    z.entries = {{"one/same.txt", "first"}, {"two\\same.txt", "second"}};
+    EXPECT_TRUE(ExtractRaw(z, false, true));
+    EXPECT_EQ(ReadFile(dest + "/same.txt"), "second");
+    EXPECT_FALSE(fs::exists(dest + "/one"));
+
+    fs::remove_all(dest);
+    rec.errors.clear();
+    EXPECT_TRUE(ExtractRaw(z, false, false));
+    EXPECT_EQ(ReadFile(dest + "/same.txt"), "first");
+    EXPECT_EQ(rec.errors,
+              (Errors{std::make_pair(11L, "The file " + dest + "/same.txt already exists")}));
+}
+
+TEST_F(ZipReader, ArchiveLevelFailures) {
+    EXPECT_FALSE(zip.OpenZip(tmp.file("missing.zip")));
+    WriteFile(tmp.file("plain.txt"), "no zip here");
+    EXPECT_FALSE(zip.OpenZip(tmp.file("plain.txt")));
+    EXPECT_FALSE(zip.Extract(dest, true, true));
+    EXPECT_EQ(
+        rec.errors,
+        (Errors{std::make_pair(10L, "The file " + tmp.file("missing.zip") + " doesn't exist"),
+                std::make_pair(2L, "The file " + tmp.file("plain.txt") + " is not a Zip file"),
+                std::make_pair(3L, std::string("There is no Zip File Open"))}));
+    rec.errors.clear();
+    RawZip z;
+    z.entries = {{"f", "x"}};
+    WriteFile(zipPath, z.Build());
+    ASSERT_TRUE(zip.OpenZip(zipPath));
+    const std::string deep = tmp.file("no/such/folder");
+    EXPECT_FALSE(zip.Extract(deep, true, true));
+    EXPECT_EQ(rec.errors, (Errors{std::make_pair(13L, "Can't create the folder " + deep)}));
+
+    // An archive said to span disks extracts nothing.
+    z.thisDisk = 1;
+    EXPECT_FALSE(ExtractRaw(z));
+    EXPECT_EQ(rec.statuses.back(), "Extraction Complete");
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+// Backslash separators, a comment holding the end signature, and a streamed entry
+// (flag bit 3, zero CRC and sizes in the local header) all read.
+TEST_F(ZipReader, UnusualButValidLayouts) {
+    RawZip z;
+    z.entries = {{"a\\b\\c.txt", "deep"}, {"s.txt", "streamed content"}};
+    z.comment = std::string("note PK\x05\x06 inside");
+    std::string bytes = z.Build();
+    const auto local = bytes.find("PK\x03\x04", 4);
+    bytes[local + 6] = 8;
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(local) + 14, 12, '\0');
+    WriteFile(zipPath, bytes);
+    ASSERT_TRUE(zip.OpenZip(zipPath));
+    EXPECT_TRUE(zip.Extract(dest, true, true));
+    EXPECT_EQ(ReadFile(dest + "/a/b/c.txt"), "deep");
+    EXPECT_EQ(ReadFile(dest + "/s.txt"), "streamed content");
+}
+
+TEST_F(ZipReader, UnixPermissionBitsAreRestoredSafely) {
+    struct Case {
+        std::uint16_t madeBy;
+        std::uint32_t mode;
+        mode_t expected;
+    };
+    const mode_t mask = ::umask(022);
+    const Case cases[] = {{0x0314, 0100755, 0755}, {0x0314, 0104775, 0755},
+                          {0x0314, 0100600, 0600}, {0x0314, 0, 0644},
+                          {20, 0100755, 0644},     {0x0B14, 0100755, 0644}};
+    RawZip z;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        RawEntry e{"f" + std::to_string(i), "x"};
+        e.madeBy = cases[i].madeBy;
+        e.external = cases[i].mode << 16;
+        z.entries.push_back(e);
+    }
+    EXPECT_TRUE(ExtractRaw(z));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        struct stat st {};
+        ASSERT_EQ(::stat((dest + "/f" + std::to_string(i)).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, cases[i].expected) << "case " << i;
+    }
+    ::umask(mask);
+}
+
+}  // namespace
+}  // namespace talvane
