@@ -37,9 +37,9 @@ bool MainPresenter::RefreshConfigList() {
 
 void MainPresenter::FillConfigCombo() {
     const Catalogue catalogue = ListCatalogue(mFTP_);
-    view_.ComboClear();
-    for (const std::string& entry : catalogue.entries) view_.ComboAdd(entry);
-    if (catalogue.placeholder) view_.SetComboText(kPlaceholderConfig);
+    view_.ClearConfigs();
+    for (const std::string& entry : catalogue.entries) view_.AddConfig(entry);
+    if (catalogue.placeholder) view_.SetConfigText(kPlaceholderConfig);
     SelectDefaultConfig();
 }
 

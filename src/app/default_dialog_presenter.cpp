@@ -53,9 +53,9 @@ void DefaultDialogPresenter::RefreshConfigList() {
 
 void DefaultDialogPresenter::FillConfigCombo() {
     const Catalogue catalogue = ListCatalogue(mFTP_);
-    view_.ComboClear();
-    for (const std::string& entry : catalogue.entries) view_.ComboAdd(entry);
-    if (catalogue.placeholder) view_.SetComboText(kPlaceholderConfig);
+    view_.ClearConfigs();
+    for (const std::string& entry : catalogue.entries) view_.AddConfig(entry);
+    if (catalogue.placeholder) view_.SetConfigText(kPlaceholderConfig);
     SelectDefaultConfig();
 }
 
@@ -65,20 +65,20 @@ void DefaultDialogPresenter::SelectDefaultConfig() {
     if (stored.empty()) return;
     const std::string wanted = ToLower(stored);
     bool found = false;
-    for (const std::string& item : view_.ComboItems()) {
+    for (const std::string& item : view_.Configs()) {
         if (ToLower(item) == wanted) found = true;
     }
-    if (found) view_.SetComboText(stored);
+    if (found) view_.SetConfigText(stored);
 }
 
 void DefaultDialogPresenter::OnSave() {
     const std::string& ini = session_.SettingsFile;
     bool saved =
         WriteIniValue(ini, names::kSettingsSection, "DefaultConfig",
-                      view_.Option2Selected() ? view_.ComboText() : std::string(kPromptValue));
+                      view_.AutoDownloadSelected() ? view_.ConfigText() : std::string(kPromptValue));
     saved =
         WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
-                      view_.Option4Selected() ? view_.FolderText() : std::string(kDesktopValue)) &&
+                      view_.ExtractToFolderSelected() ? view_.FolderText() : std::string(kDesktopValue)) &&
         saved;
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
     OnClose();
@@ -116,7 +116,7 @@ void DefaultDialogPresenter::OnTest() {
 }
 
 void DefaultDialogPresenter::OnComboChange() {
-    view_.SelectOption2(true);
+    view_.SelectAutoDownload(true);
 }
 
 void DefaultDialogPresenter::OnClose() {

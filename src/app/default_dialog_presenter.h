@@ -14,9 +14,9 @@ class DefaultDialogPresenter {
                            Endpoints endpoints);
 
     void Load();
-    void OnSave();    // Command1: writes both settings, then closes
-    void OnImport();  // Command2: asks the frontend for a .bmp and imports it
-    void OnTest();    // Command3: splash preview
+    void OnSave();    // writes both settings, then closes
+    void OnImport();  // asks the frontend for a .bmp and imports it
+    void OnTest();    // splash preview
     void OnComboChange();
     void OnClose();  // close button: writes nothing
     bool Closed() const { return closed_; }

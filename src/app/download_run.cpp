@@ -22,7 +22,7 @@ std::string ConfigMarker(const Session& session) {
 }  // namespace
 
 void MainPresenter::DownloadAndRun() {
-    const std::string config = view_.ComboText();
+    const std::string config = view_.ConfigText();
     if (config.empty()) {
         frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
         return;
@@ -53,7 +53,7 @@ void MainPresenter::DownloadAndRun() {
     UnzipFile(&frontend_, package, extractFolder);
 
     SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
-               view_.Text(MainField::ZipPassword), view_.ComboText());
+               view_.Text(MainField::ZipPassword), view_.ConfigText());
     Delay(1);
 
     DeleteFileQuiet(package);
@@ -62,7 +62,7 @@ void MainPresenter::DownloadAndRun() {
 
     if (!DoesFileExist(ConfigMarker(session_))) {
         SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
-                   view_.Text(MainField::ZipPassword), view_.ComboText());
+                   view_.Text(MainField::ZipPassword), view_.ConfigText());
         if (!DoesFileExist(ConfigMarker(session_))) {
             frontend_.MessageBox("Failed two attempts to download/extract config!", AppTitle(),
                                  MsgIcon::None);
@@ -70,7 +70,7 @@ void MainPresenter::DownloadAndRun() {
     }
 
     if (commandMode_) frontend_.Splash().Close();
-    StartUnpacked(TekmoProgram(session_), view_.Checked(MainCheck::DelMe) ? "/deltalvane" : "");
+    StartUnpacked(TekmoProgram(session_), view_.Checked(MainCheck::DeleteMe) ? "/deltalvane" : "");
     UnloadOtherForms();
     Unload();
 }

@@ -90,26 +90,26 @@ void MainPresenter::Show() {
 void MainPresenter::Expand() {
     if (view_.WidthTwips() == kCompactWidth) {
         view_.SetSizeTwips(kFullWidth, kFullHeight);
-        view_.SetOptionsCaption("<<");
+        view_.SetLayoutButtonCaption("<<");
         view_.SetCaption(VersionLabel());
     } else {
         view_.SetSizeTwips(kCompactWidth, kCompactHeight);
-        view_.SetOptionsCaption(">>");
+        view_.SetLayoutButtonCaption(">>");
         view_.SetCaption(kCompactCaption);
     }
 }
 
 void MainPresenter::ProcessCommands() {
     if (!loaded_) Load();
-    view_.SetChecked(MainCheck::DelMe, true);
-    if (view_.ComboText().empty()) {
+    view_.SetChecked(MainCheck::DeleteMe, true);
+    if (view_.ConfigText().empty()) {
         view_.Show();
         return;
     }
-    view_.SetEnabled(MainControl::cmdDandR, false);
-    view_.SetEnabled(MainControl::cmdOptions, false);
-    view_.SetEnabled(MainControl::chkSaveDefault, false);
-    view_.SetEnabled(MainControl::chkDelMe, false);
+    view_.SetEnabled(MainControl::DownloadRunButton, false);
+    view_.SetEnabled(MainControl::LayoutButton, false);
+    view_.SetEnabled(MainControl::SaveDefaultCheck, false);
+    view_.SetEnabled(MainControl::DeleteMeCheck, false);
     commandMode_ = true;
     frontend_.Splash().Show();
     {
@@ -189,7 +189,7 @@ void MainPresenter::OnInstall(Installer which) {
 }
 
 void MainPresenter::OnSaveDefaultClick() {
-    view_.SetChecked(MainCheck::DelMe, false);
+    view_.SetChecked(MainCheck::DeleteMe, false);
 }
 
 void MainPresenter::OnClose() {
@@ -203,10 +203,10 @@ void MainPresenter::SelectDefaultConfig() {
     if (stored.empty() || EqualsNoCase(stored, kPromptValue)) return;
     const std::string wanted = ToLower(stored);
     bool found = false;
-    for (const std::string& item : view_.ComboItems()) {
+    for (const std::string& item : view_.Configs()) {
         if (ToLower(item) == wanted) found = true;
     }
-    if (found) view_.SetComboText(stored);
+    if (found) view_.SetConfigText(stored);
 }
 
 void MainPresenter::SaveSettings() {
@@ -214,7 +214,7 @@ void MainPresenter::SaveSettings() {
     const char* section = names::kSettingsSection;
     bool saved = true;
     if (view_.Checked(MainCheck::SaveDefault)) {
-        saved = WriteIniValue(ini, section, "DefaultConfig", view_.ComboText()) && saved;
+        saved = WriteIniValue(ini, section, "DefaultConfig", view_.ConfigText()) && saved;
     }
     saved = WriteIniValue(ini, section, "UserName", view_.Text(MainField::User)) && saved;
     saved =

@@ -58,13 +58,13 @@ class MainPresenter {
 
     // User actions. A click that arrives while a workflow is running on mFTP
     // is ignored (the event pump keeps the window alive during workflows).
-    void OnDownloadRun();  // cmdDandR
-    void OnRunPrevious();  // Command5
-    void OnLogin();        // Command2
-    void OnSaveQuit();     // cmdSaveClose
-    void OnUpdate();       // Command1 ("Update Me!")
+    void OnDownloadRun();  // "Download && Run"
+    void OnRunPrevious();  // "Run Previous Ver"
+    void OnLogin();        // "Login"
+    void OnSaveQuit();     // "Save && Quit"
+    void OnUpdate();       // "Update Me!"
     void OnInstall(Installer which);
-    void OnSaveDefaultClick();  // chkSaveDefault was clicked
+    void OnSaveDefaultClick();  // "Save Config As Default" was clicked
     void OnClose();             // the window's close button
 
     bool Busy() const { return busy_; }
@@ -87,8 +87,8 @@ class MainPresenter {
                     std::string configName);
     void FetchConfigArchives(const std::string& user, const std::string& password,
                              std::string& configName);
-    void DownloadAndRun();  // cmdDandR_Click's body
-    void RunPrevious();     // Command5_Click's body
+    void DownloadAndRun();  // the main job, also run unattended
+    void RunPrevious();     // an earlier tool version from the list
     void InstallCompanion(Installer which);
 
     // Event handlers of mFTP and mobjDownload.

@@ -17,18 +17,18 @@ void MainPresenter::ListPreviousVersions() {
     mFTP_.SetFTPDirectory("/Redist");
     // The list is not cleared: it is filled once per window.
     if (const cDirList* listing = mFTP_.GetDirectoryListing("Tekmo_*.zip")) {
-        for (const cDirItem& item : *listing) view_.ListAdd(item.Filename);
+        for (const cDirItem& item : *listing) view_.AddPreviousVersion(item.Filename);
     }
     mFTP_.CloseConnection();
 }
 
 void MainPresenter::RunPrevious() {
-    const std::string config = view_.ComboText();
+    const std::string config = view_.ConfigText();
     if (config.empty()) {
         frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
         return;
     }
-    const std::string version = view_.ListText();
+    const std::string version = view_.SelectedPreviousVersion();
     if (version.empty()) {
         frontend_.MessageBox("You must select a previous version first!", AppTitle(),
                              MsgIcon::None);
@@ -54,7 +54,7 @@ void MainPresenter::RunPrevious() {
     MakeSureDirExists(extractFolder);
     UnzipFile(&frontend_, package, extractFolder);
     SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
-               view_.Text(MainField::ZipPassword), view_.ComboText());
+               view_.Text(MainField::ZipPassword), view_.ConfigText());
     DeleteFileQuiet(package);
     StartUnpacked(extractFolder + "/" + names::kTekmoExe + names::kExeSuffix, "");
     Unload();

@@ -36,9 +36,9 @@ bool MainPresenter::CheckForUpdate() {
         ReadIniValue(AppPath() + names::kUpdatesIni, kIndexSection, "CurrentVersion");
     if (!IsNewerVersion(current, candidate)) return false;
     DPrint("update offered: " + candidate + " (running " + current + ")");
-    view_.SetVisible(MainControl::picUpdate, true);
-    view_.SetVisible(MainControl::Frame4, false);
-    view_.SetEnabled(MainControl::Frame4, false);
+    view_.SetVisible(MainControl::UpdatePanel, true);
+    view_.SetVisible(MainControl::SelectConfigGroup, false);
+    view_.SetEnabled(MainControl::SelectConfigGroup, false);
     return true;
 }
 

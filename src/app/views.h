@@ -45,9 +45,16 @@ class StatusView {
     virtual bool IsOpen() const = 0;
 };
 
-enum class MainCheck { SaveDefault, DelMe, SilentInstall };
+enum class MainCheck { SaveDefault, DeleteMe, SilentInstall };
 enum class MainField { User, Password, ZipPassword };
-enum class MainControl { cmdDandR, cmdOptions, chkSaveDefault, chkDelMe, Frame4, picUpdate };
+enum class MainControl {
+    DownloadRunButton,
+    LayoutButton,
+    SaveDefaultCheck,
+    DeleteMeCheck,
+    SelectConfigGroup,
+    UpdatePanel
+};
 
 // frmMain's controls. The presenter owns the behaviour; the view only shows.
 class MainView {
@@ -58,22 +65,22 @@ class MainView {
     virtual void SetSizeTwips(int width, int height) = 0;
     virtual int WidthTwips() const = 0;
     virtual int HeightTwips() const = 0;
-    virtual void SetOptionsCaption(const std::string& caption) = 0;  // cmdOptions ">>" / "<<"
-    virtual std::string OptionsCaption() const = 0;
+    virtual void SetLayoutButtonCaption(const std::string& caption) = 0;  // ">>" / "<<"
+    virtual std::string LayoutButtonCaption() const = 0;
 
-    // comboConfigs (drop-down list, no free text; SetComboText selects a
+    // comboConfigs (drop-down list, no free text; SetConfigText selects a
     // matching entry, or sets the text when the entry is the placeholder).
-    virtual void ComboClear() = 0;
-    virtual void ComboAdd(const std::string& item) = 0;
-    virtual std::vector<std::string> ComboItems() const = 0;
-    virtual std::string ComboText() const = 0;
-    virtual void SetComboText(const std::string& text) = 0;
+    virtual void ClearConfigs() = 0;
+    virtual void AddConfig(const std::string& item) = 0;
+    virtual std::vector<std::string> Configs() const = 0;
+    virtual std::string ConfigText() const = 0;
+    virtual void SetConfigText(const std::string& text) = 0;
 
-    // List1 (previous versions).
-    virtual void ListAdd(const std::string& item) = 0;
-    virtual std::vector<std::string> ListItems() const = 0;
-    virtual std::string ListText() const = 0;  // selected entry or ""
-    virtual void ListSelect(int index) = 0;    // -1 for none
+    // The previous-versions list.
+    virtual void AddPreviousVersion(const std::string& item) = 0;
+    virtual std::vector<std::string> PreviousVersions() const = 0;
+    virtual std::string SelectedPreviousVersion() const = 0;  // selected entry or ""
+    virtual void SelectPreviousVersion(int index) = 0;    // -1 for none
 
     virtual bool Checked(MainCheck box) const = 0;
     virtual void SetChecked(MainCheck box, bool value) = 0;
@@ -94,18 +101,18 @@ class MainView {
 class DefaultDialogView {
   public:
     virtual ~DefaultDialogView() = default;
-    virtual void ComboClear() = 0;
-    virtual void ComboAdd(const std::string& item) = 0;
-    virtual std::vector<std::string> ComboItems() const = 0;
-    virtual std::string ComboText() const = 0;
-    virtual void SetComboText(const std::string& text) = 0;
-    virtual bool Option2Selected() const = 0;  // else Option1 ("Prompt for Config")
-    virtual void SelectOption2(bool selected) = 0;
-    virtual bool Option4Selected() const = 0;  // else Option3 ("Extract to Desktop")
-    virtual void SelectOption4(bool selected) = 0;
-    virtual std::string FolderText() const = 0;  // Text1, initially "\Support"
+    virtual void ClearConfigs() = 0;
+    virtual void AddConfig(const std::string& item) = 0;
+    virtual std::vector<std::string> Configs() const = 0;
+    virtual std::string ConfigText() const = 0;
+    virtual void SetConfigText(const std::string& text) = 0;
+    virtual bool AutoDownloadSelected() const = 0;  // else "Prompt for Config"
+    virtual void SelectAutoDownload(bool selected) = 0;
+    virtual bool ExtractToFolderSelected() const = 0;  // else "Extract to Desktop"
+    virtual void SelectExtractToFolder(bool selected) = 0;
+    virtual std::string FolderText() const = 0;  // initially "\Support"
     virtual void SetFolderText(const std::string& text) = 0;
-    virtual void SetLogoLabel(const std::string& text) = 0;  // lblLogo
+    virtual void SetLogoLabel(const std::string& text) = 0;  // "---" or "Found!"
     virtual std::string LogoLabel() const = 0;
     virtual void Show() = 0;
     virtual void Close() = 0;

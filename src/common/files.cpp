@@ -14,8 +14,9 @@ namespace {
 
 using platform::Kind;
 
-// The longest path the legacy existence test took; longer ones log their length.
-constexpr std::size_t kLegacyPathLimit = 116;
+// Paths longer than this are logged with their length: they point at a
+// too-deep extraction folder.
+constexpr std::size_t kLongPathLimit = 116;
 
 bool IsAbsolute(std::string_view path) {
     return !path.empty() && path.front() == '/';
@@ -165,7 +166,7 @@ bool DoesFileExist(std::string_view path) {
             result = platform::PathKind(std::string(path), true) != Kind::Dir &&
                      platform::PathKind(std::string(path), true) != Kind::None;
         }
-        if (path.size() > kLegacyPathLimit) DPrint(static_cast<long long>(path.size()));
+        if (path.size() > kLongPathLimit) DPrint(static_cast<long long>(path.size()));
     } catch (...) {
     }
     return result;

@@ -165,11 +165,15 @@ bool ShellAndWaitForTermination(std::string_view sShell, int windowStyle, std::s
 }
 
 void Delay(double seconds) {
-    // Whole-second clock, as the original date arithmetic had: Delay(0) lasts
-    // until the next second begins.
-    const double end = static_cast<double>(platform::WholeSecondsNow()) + seconds;
-    while (static_cast<double>(platform::WholeSecondsNow()) <= end) {
-        platform::SleepMs(kPollMs);
+    // Measured on the monotonic clock, so a clock change cannot stretch it;
+    // the window stays responsive throughout. Delay(0) is one turn of the pump.
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(seconds > 0 ? seconds : 0));
+    DoEvents();
+    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+        platform::SleepMs(static_cast<int>(left < kPollMs ? left + 1 : kPollMs));
         DoEvents();
     }
 }

@@ -37,7 +37,7 @@ constexpr std::uint32_t kAttrTemporary = 0x100;
 constexpr std::uint32_t kAttrCompressed = 0x800;
 constexpr std::uint32_t kAttrOffline = 0x1000;
 
-// Windows error numbers a caller of the classic client would see.
+// Windows error numbers, which the workflows and messages expect.
 constexpr unsigned long kErrInvalidHandle = 6;  // no connection open
 constexpr unsigned long kErrNotEnoughMemory = 8;
 constexpr unsigned long kErrInvalidParameter = 87;  // empty or unsafe names
@@ -379,7 +379,7 @@ struct cFTP::Impl {
                 continue;
             }
             // An empty folder ends in "file not found"; a folder that cannot be
-            // entered has no files either, as the classic client reports it.
+            // entered has no files either.
             if (rc == CURLE_REMOTE_FILE_NOT_FOUND || rc == CURLE_REMOTE_ACCESS_DENIED ||
                 replyCode == 550 || replyCode == 450)
                 return ListResult::NoFiles;
@@ -860,7 +860,7 @@ std::int32_t cFTP::GetFTPFileSize(const std::string& sFile) {
         m.Record("FtpFindFirstFile", kErrInvalidParameter);
         return -2;
     }
-    // Blanks in the name become one-character wildcards, as the classic search did;
+    // Blanks in the name become one-character wildcards;
     // the folder is entered under its own name (servers match patterns in names only).
     const auto [folder, exactName] = SplitFolder(ResolvePath(m.cwd, sFile));
     std::string namePattern = exactName;

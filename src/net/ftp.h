@@ -1,5 +1,5 @@
 #pragma once
-// FTP client on libcurl with the interface of the launcher's classic client:
+// FTP client on libcurl with the interface the workflows use:
 // Booleans and sentinel sizes, one readable last-error text.
 #include <cstdint>
 #include <functional>

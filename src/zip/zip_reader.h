@@ -20,7 +20,7 @@ enum ZipErrorNumber : long {
     kZipErrExists = 11,
     kZipErrCantRemove = 12,
     kZipErrCantCreateFolder = 13,
-    // Sound additions beyond the classic list.
+    // Refusals that keep damaged or hostile archives out of the tool tree.
     kZipErrUnsafeName = 20,    // name would land outside the destination
     kZipErrDamaged = 21,       // central directory damaged / truncated archive
     kZipErrSizeMismatch = 22,  // entry inflates to more (or less) than declared

@@ -30,8 +30,8 @@ class DefaultDialogTest : public WorkflowTest {
 TEST_F(DefaultDialogTest, ListsTheSetsAndPreselectsEvenAPromptNamedEntry) {
     WriteSetting("DefaultConfig", "office");
     Dialog();
-    EXPECT_EQ(dialogView_.ComboItems().size(), 3U);
-    EXPECT_EQ(dialogView_.ComboText(), "Office");
+    EXPECT_EQ(dialogView_.Configs().size(), 3U);
+    EXPECT_EQ(dialogView_.ConfigText(), "Office");
     EXPECT_EQ(dialogView_.LogoLabel(), "---");
     EXPECT_TRUE(frontend_.messages.empty());
 }
@@ -39,9 +39,9 @@ TEST_F(DefaultDialogTest, ListsTheSetsAndPreselectsEvenAPromptNamedEntry) {
 TEST_F(DefaultDialogTest, RefusedSignInLeavesTheListEmptySilently) {
     session_.Password = "wrong";
     Dialog();
-    EXPECT_TRUE(dialogView_.ComboItems().empty());
+    EXPECT_TRUE(dialogView_.Configs().empty());
     EXPECT_TRUE(frontend_.messages.empty());
-    dialogView_.SelectOption2(true);
+    dialogView_.SelectAutoDownload(true);
     dialog_->OnSave();
     EXPECT_EQ(Setting("DefaultConfig"), "");
 }
@@ -58,7 +58,7 @@ TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing)
     WriteSetting("DefaultConfig", "Office");
     WriteSetting("DefaultPath", "");
     Dialog();
-    dialogView_.SelectOption4(true);
+    dialogView_.SelectExtractToFolder(true);
     dialog_->OnClose();
     EXPECT_TRUE(dialog_->Closed());
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
@@ -67,10 +67,10 @@ TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing)
 
 TEST_F(DefaultDialogTest, SaveWritesTheChosenSetAndTheFolderAsTyped) {
     ui::DefaultDialogPresenter& dialog = Dialog();
-    dialogView_.SetComboText("Workshop");
+    dialogView_.SetConfigText("Workshop");
     dialog.OnComboChange();
-    EXPECT_TRUE(dialogView_.Option2Selected());
-    dialogView_.SelectOption4(true);
+    EXPECT_TRUE(dialogView_.AutoDownloadSelected());
+    dialogView_.SelectExtractToFolder(true);
     EXPECT_EQ(dialogView_.FolderText(), "\\Support");
     dialogView_.SetFolderText("D:\\Tools");  // stored unchanged; only the label warns
     dialog.OnSave();

@@ -38,8 +38,8 @@ class PresenterTest : public ::testing::Test {
         presenter_.reset();
     }
     void FillCombo(const std::vector<std::string>& items) {
-        view_.ComboClear();
-        for (const auto& item : items) view_.ComboAdd(item);
+        view_.ClearConfigs();
+        for (const auto& item : items) view_.AddConfig(item);
     }
     std::string Setting(const std::string& key) {
         return ReadIniValue(AppINI(), names::kSettingsSection, key);
@@ -63,21 +63,21 @@ TEST_F(PresenterTest, ExpandTogglesBetweenTheTwoLayouts) {
     presenter_->Expand();
     EXPECT_EQ(view_.WidthTwips(), 7530);
     EXPECT_EQ(view_.HeightTwips(), 4380);
-    EXPECT_EQ(view_.OptionsCaption(), "<<");
+    EXPECT_EQ(view_.LayoutButtonCaption(), "<<");
     EXPECT_EQ(view_.Caption(), VersionLabel());
 
     presenter_->Expand();
     EXPECT_EQ(view_.WidthTwips(), 5145);
     EXPECT_EQ(view_.HeightTwips(), 2220);
-    EXPECT_EQ(view_.OptionsCaption(), ">>");
+    EXPECT_EQ(view_.LayoutButtonCaption(), ">>");
     EXPECT_EQ(view_.Caption(), "Download and Run Tekmo Now?");
 }
 
 TEST_F(PresenterTest, LoadWithUnreachableRepositoryLeavesListsEmptyAndClosesSplash) {
     frontend_.splash.Show();
     presenter_->Load();
-    EXPECT_TRUE(view_.ComboItems().empty());
-    EXPECT_TRUE(view_.ListItems().empty());
+    EXPECT_TRUE(view_.Configs().empty());
+    EXPECT_TRUE(view_.PreviousVersions().empty());
     EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{20, 80, 100}));
     EXPECT_FALSE(frontend_.splash.IsOpen());
     EXPECT_TRUE(frontend_.messages.empty());
@@ -93,13 +93,13 @@ TEST_F(PresenterTest, StoredDefaultSelectsMatchingEntryOnly) {
         FillCombo({"Office", "Field Team", "%prompt%"});
         WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", stored);
         presenter_->SelectDefaultConfig();
-        EXPECT_EQ(view_.ComboText(), expected) << stored;
+        EXPECT_EQ(view_.ConfigText(), expected) << stored;
     }
 }
 
 TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhenTicked) {
     FillCombo({"Office"});
-    view_.SetComboText("Office");
+    view_.SetConfigText("Office");
     view_.SetText(MainField::User, "tech1");
     view_.SetText(MainField::Password, "pass word");
     view_.SetText(MainField::ZipPassword, "");
@@ -183,7 +183,7 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
               (std::vector<std::string>{"You must select a config first!",
                                         "You must select a config first!"}));
     FillCombo({"Office"});
-    view_.SetComboText("Office");
+    view_.SetConfigText("Office");
     presenter_->OnRunPrevious();
     EXPECT_EQ(frontend_.messages.back().text, "You must select a previous version first!");
     EXPECT_EQ(frontend_.messages.back().title, "Talvane");

@@ -53,8 +53,8 @@ TEST_P(UpdateOfferTest, IndexVersionAgainstTheProgramVersion) {
     ASSERT_TRUE(PublishIndex(GetParam().indexVersion, ""));
     MakePresenter();
     EXPECT_EQ(presenter_->CheckForUpdate(), GetParam().offered);
-    EXPECT_EQ(view_.Visible(MainControl::picUpdate), GetParam().offered);
-    EXPECT_EQ(view_.Visible(MainControl::Frame4), !GetParam().offered);
+    EXPECT_EQ(view_.Visible(MainControl::UpdatePanel), GetParam().offered);
+    EXPECT_EQ(view_.Visible(MainControl::SelectConfigGroup), !GetParam().offered);
     EXPECT_FALSE(Exists(prog_ + "/VelmoraUpdates.zip"));
 }
 
@@ -69,13 +69,13 @@ TEST_F(SelfUpdateTest, OfferAtLoadReplacesTheNormalPreparation) {
     ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl()));
     frontend_.splash.Show();
     LoadedPresenter();
-    EXPECT_TRUE(view_.Visible(MainControl::picUpdate));
-    EXPECT_FALSE(view_.Visible(MainControl::Frame4));
-    EXPECT_FALSE(view_.Enabled(MainControl::Frame4));
+    EXPECT_TRUE(view_.Visible(MainControl::UpdatePanel));
+    EXPECT_FALSE(view_.Visible(MainControl::SelectConfigGroup));
+    EXPECT_FALSE(view_.Enabled(MainControl::SelectConfigGroup));
     EXPECT_EQ(view_.Text(MainField::User), "");
     EXPECT_EQ(view_.Text(MainField::Password), "");
-    EXPECT_TRUE(view_.ComboItems().empty());
-    EXPECT_TRUE(view_.ListItems().empty());
+    EXPECT_TRUE(view_.Configs().empty());
+    EXPECT_TRUE(view_.PreviousVersions().empty());
     EXPECT_TRUE(frontend_.splash.IsOpen());
     EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{20, 40, 60}));
 

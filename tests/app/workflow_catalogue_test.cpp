@@ -23,10 +23,10 @@ class CatalogueTest : public WorkflowTest {};
 TEST_F(CatalogueTest, SetsAreListedWithoutTheirExtensionAndTheDefaultIsPreselected) {
     WriteSetting("DefaultConfig", "field team");
     LoadedPresenter();
-    EXPECT_EQ(Sorted(view_.ComboItems()), (Strings{"Field Team", "Office", "Workshop"}));
-    EXPECT_EQ(view_.ComboText(), "Field Team");
+    EXPECT_EQ(Sorted(view_.Configs()), (Strings{"Field Team", "Office", "Workshop"}));
+    EXPECT_EQ(view_.ConfigText(), "Field Team");
     EXPECT_EQ(view_.Text(MainField::User), kSubscriber);
-    EXPECT_EQ(Sorted(view_.ListItems()), (Strings{"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"}));
+    EXPECT_EQ(Sorted(view_.PreviousVersions()), (Strings{"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"}));
     EXPECT_FALSE(frontend_.splash.IsOpen());
     EXPECT_TRUE(frontend_.messages.empty());
 }
@@ -39,13 +39,13 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordShowsNothing) {
                                               "Config list has been refreshed!");
     EXPECT_EQ(frontend_.messages[0].title, "Talvane");
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::None);
-    EXPECT_EQ(view_.ComboItems().size(), 3U);
+    EXPECT_EQ(view_.Configs().size(), 3U);
 
     frontend_.messages.clear();
     view_.SetText(MainField::Password, "wrong");
     presenter_->OnLogin();
     EXPECT_TRUE(frontend_.messages.empty());
-    EXPECT_EQ(view_.ComboItems().size(), 3U);
+    EXPECT_EQ(view_.Configs().size(), 3U);
 }
 
 // Names with the extension inside or without it, an empty folder (placeholder,
@@ -58,11 +58,11 @@ TEST_F(CatalogueTest, UnusualAccountsAreListedAsTheRuleSays) {
     for (const auto& [account, items] : cases) {
         view_.SetText(MainField::User, account);
         presenter_->OnLogin();
-        EXPECT_EQ(Sorted(view_.ComboItems()), items) << account;
+        EXPECT_EQ(Sorted(view_.Configs()), items) << account;
     }
     view_.SetText(MainField::User, "empty1");
     presenter_->OnLogin();
-    EXPECT_EQ(view_.ComboText(), "[Pre-Conversion]");
+    EXPECT_EQ(view_.ConfigText(), "[Pre-Conversion]");
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ using ui::MainField;
 class DownloadRunTest : public WorkflowTest {
   protected:
     void Choose(const std::string& set) {
-        view_.SetComboText(set);
-        ASSERT_EQ(view_.ComboText(), set);
+        view_.SetConfigText(set);
+        ASSERT_EQ(view_.ConfigText(), set);
     }
     std::string Tool(const std::string& rel) const { return extract_ + "/" + rel; }
     // Everything the program folder may hold after a run: the program and its settings.
@@ -46,7 +46,7 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
     ASSERT_TRUE(WriteText(prog_ + "/SyncTemp/Scripts/stale.cmd", "from an earlier set"));
     LoadedPresenter();
     Choose("Field Team");
-    view_.SetChecked(MainCheck::DelMe, true);
+    view_.SetChecked(MainCheck::DeleteMe, true);
 
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
 
@@ -85,7 +85,7 @@ TEST_F(DownloadRunTest, PackageMadeWithoutUnixPermissionsStillStartsTheTool) {
     ASSERT_TRUE(RezipWithoutUnixPermissions(redist_ + "/Redist/tekmoUpdate.zip"));
     LoadedPresenter();
     Choose("Office");
-    view_.SetChecked(MainCheck::DelMe, false);
+    view_.SetChecked(MainCheck::DeleteMe, false);
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
     EXPECT_EQ(RunLog().find("/deltalvane"), std::string::npos);
@@ -111,7 +111,7 @@ TEST_F(DownloadRunTest, SecondLauncherInTheSameProgramFolderIsRefused) {
         }
         // Run Previous Ver works on the same files.
         frontend_.messages.clear();
-        view_.ListSelect(0);
+        view_.SelectPreviousVersion(0);
         EXPECT_FALSE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
         EXPECT_EQ(frontend_.messages.size(), 1U);
         EXPECT_FALSE(Exists(extract_));
@@ -241,8 +241,8 @@ TEST_F(DownloadRunTest, UnattendedRunWithStoredDefaultDeploysAndStartsWithoutSho
 
     EXPECT_TRUE(presenter_->CommandMode());
     EXPECT_EQ(view_.shows, 0);
-    for (MainControl c : {MainControl::cmdDandR, MainControl::cmdOptions,
-                          MainControl::chkSaveDefault, MainControl::chkDelMe}) {
+    for (MainControl c : {MainControl::DownloadRunButton, MainControl::LayoutButton,
+                          MainControl::SaveDefaultCheck, MainControl::DeleteMeCheck}) {
         EXPECT_FALSE(view_.Enabled(c));
     }
     EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Workshop"), std::string::npos);
@@ -265,8 +265,8 @@ TEST_F(DownloadRunTest, UnattendedRunWithoutPreselectionShowsTheWindowAndDownloa
     EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
     EXPECT_TRUE(view_.IsShown());
     EXPECT_FALSE(presenter_->CommandMode());
-    EXPECT_TRUE(view_.Checked(MainCheck::DelMe));
-    EXPECT_TRUE(view_.Enabled(MainControl::cmdDandR));
+    EXPECT_TRUE(view_.Checked(MainCheck::DeleteMe));
+    EXPECT_TRUE(view_.Enabled(MainControl::DownloadRunButton));
     EXPECT_FALSE(Exists(extract_));
 }
 

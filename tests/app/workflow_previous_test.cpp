@@ -15,9 +15,9 @@ class PreviousVersionTest : public WorkflowTest {};
 
 TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithoutArguments) {
     LoadedPresenter();
-    view_.SetComboText("Workshop");
+    view_.SetConfigText("Workshop");
     ASSERT_TRUE(view_.SelectVersion("Tekmo_2.0.1.zip"));
-    view_.SetChecked(MainCheck::DelMe, true);  // has no effect here
+    view_.SetChecked(MainCheck::DeleteMe, true);  // has no effect here
     view_.SetChecked(MainCheck::SaveDefault, true);
 
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
@@ -32,8 +32,8 @@ TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithou
 
 TEST_F(PreviousVersionTest, EntryWithSurroundingBlanksIsFetchedUnderItsTrimmedName) {
     LoadedPresenter();
-    view_.SetComboText("Office");
-    view_.ListAdd("  Tekmo_2.1.0.zip ");
+    view_.SetConfigText("Office");
+    view_.AddPreviousVersion("  Tekmo_2.1.0.zip ");
     ASSERT_TRUE(view_.SelectVersion("  Tekmo_2.1.0.zip "));
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.1.0 started with arguments: []")) << RunLog();
@@ -41,8 +41,8 @@ TEST_F(PreviousVersionTest, EntryWithSurroundingBlanksIsFetchedUnderItsTrimmedNa
 
 TEST_F(PreviousVersionTest, MissingPackageOnTheServerEndsWithItsMessage) {
     LoadedPresenter();
-    view_.SetComboText("Office");
-    view_.ListAdd("Tekmo_0.0.1.zip");
+    view_.SetConfigText("Office");
+    view_.AddPreviousVersion("Tekmo_0.0.1.zip");
     ASSERT_TRUE(view_.SelectVersion("Tekmo_0.0.1.zip"));
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
     EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Problem downloading Tekmo!"}));
@@ -52,15 +52,15 @@ TEST_F(PreviousVersionTest, MissingPackageOnTheServerEndsWithItsMessage) {
 
 TEST_F(PreviousVersionTest, UnreachableRedistStartsTheToolAlreadyDeployed) {
     LoadedPresenter();  // lists the versions while the host is still reachable
-    view_.SetComboText("Office");
+    view_.SetConfigText("Office");
     ASSERT_TRUE(view_.SelectVersion("Tekmo_2.1.0.zip"));
     ASSERT_TRUE(WriteText(extract_ + "/Tekmo",
                           "#!/bin/sh\necho \"deployed earlier [$*]\" >> \"$TEKMO_RUN_LOG\"\n",
                           0755));
     endpoints_.RedistHost = "127.0.0.1:1";
     LoadedPresenter();  // same view, new host; the list keeps its entries
-    view_.SetComboText("Office");
-    ASSERT_EQ(view_.ListText(), "Tekmo_2.1.0.zip");
+    view_.SetConfigText("Office");
+    ASSERT_EQ(view_.SelectedPreviousVersion(), "Tekmo_2.1.0.zip");
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
     EXPECT_TRUE(WaitForText(runLog_, "deployed earlier []")) << RunLog();
     EXPECT_TRUE(Exists(extract_ + "/Config/Tekmo.ini"));  // still synchronised

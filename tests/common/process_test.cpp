@@ -172,12 +172,20 @@ TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
     EXPECT_TRUE(log.contains("CommonModule\\ShellAndWaitForTermination VB ERROR: 2 "));
 }
 
-TEST(Delay, ZeroSecondsStillPumpsUntilTheNextSecond) {
-    CountingPump pump;
-    SetEventPump(&pump);
-    Delay(0);
-    SetEventPump(nullptr);
-    EXPECT_GE(pump.calls, 1);
+TEST(Delay, PumpsOnceForZeroAndEveryTurnOfALongerWait) {
+    // Delay(0) is one turn of the pump; 0.35 s pumps about every 100 ms.
+    const struct {
+        double seconds;
+        int minCalls, maxCalls;
+    } cases[] = {{0, 1, 1}, {0.35, 4, 6}};
+    for (const auto& c : cases) {
+        CountingPump pump;
+        SetEventPump(&pump);
+        Delay(c.seconds);
+        SetEventPump(nullptr);
+        EXPECT_GE(pump.calls, c.minCalls) << c.seconds;
+        EXPECT_LE(pump.calls, c.maxCalls) << c.seconds;
+    }
 }
 
 TEST(SplitCommandLine, FollowsCommandLineToArgvRules) {

@@ -83,25 +83,25 @@ class FakeMainView : public ui::MainView {
     void SetSizeTwips(int width, int height) override { width_ = width, height_ = height; }
     int WidthTwips() const override { return width_; }
     int HeightTwips() const override { return height_; }
-    void SetOptionsCaption(const std::string& caption) override { options_ = caption; }
-    std::string OptionsCaption() const override { return options_; }
+    void SetLayoutButtonCaption(const std::string& caption) override { options_ = caption; }
+    std::string LayoutButtonCaption() const override { return options_; }
 
-    void ComboClear() override { combo_.clear(), comboText_.clear(); }
-    void ComboAdd(const std::string& item) override { combo_.push_back(item); }
-    std::vector<std::string> ComboItems() const override { return combo_; }
-    std::string ComboText() const override { return comboText_; }
-    void SetComboText(const std::string& t) override {
+    void ClearConfigs() override { combo_.clear(), comboText_.clear(); }
+    void AddConfig(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> Configs() const override { return combo_; }
+    std::string ConfigText() const override { return comboText_; }
+    void SetConfigText(const std::string& t) override {
         comboText_ = MatchEntry(combo_, t, comboText_);
     }
 
-    void ListAdd(const std::string& item) override { list_.push_back(item); }
-    std::vector<std::string> ListItems() const override { return list_; }
-    std::string ListText() const override {
+    void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
+    std::vector<std::string> PreviousVersions() const override { return list_; }
+    std::string SelectedPreviousVersion() const override {
         return listIndex_ < 0 || listIndex_ >= static_cast<int>(list_.size())
                    ? std::string()
                    : list_[static_cast<std::size_t>(listIndex_)];
     }
-    void ListSelect(int index) override { listIndex_ = index; }
+    void SelectPreviousVersion(int index) override { listIndex_ = index; }
 
     bool Checked(ui::MainCheck box) const override { return Get(checks_, box, false); }
     void SetChecked(ui::MainCheck box, bool value) override { checks_[box] = value; }
@@ -140,23 +140,23 @@ class FakeMainView : public ui::MainView {
     std::map<ui::MainCheck, bool> checks_{{ui::MainCheck::SilentInstall, true}};
     std::map<ui::MainField, std::string> texts_;
     std::map<ui::MainControl, bool> enabled_;
-    std::map<ui::MainControl, bool> visible_{{ui::MainControl::picUpdate, false}};
+    std::map<ui::MainControl, bool> visible_{{ui::MainControl::UpdatePanel, false}};
     bool shown_ = false;
 };
 
 class FakeDialogView : public ui::DefaultDialogView {
   public:
-    void ComboClear() override { combo_.clear(), comboText_.clear(); }
-    void ComboAdd(const std::string& item) override { combo_.push_back(item); }
-    std::vector<std::string> ComboItems() const override { return combo_; }
-    std::string ComboText() const override { return comboText_; }
-    void SetComboText(const std::string& t) override {
+    void ClearConfigs() override { combo_.clear(), comboText_.clear(); }
+    void AddConfig(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> Configs() const override { return combo_; }
+    std::string ConfigText() const override { return comboText_; }
+    void SetConfigText(const std::string& t) override {
         comboText_ = MatchEntry(combo_, t, comboText_);
     }
-    bool Option2Selected() const override { return option2_; }
-    void SelectOption2(bool selected) override { option2_ = selected; }
-    bool Option4Selected() const override { return option4_; }
-    void SelectOption4(bool selected) override { option4_ = selected; }
+    bool AutoDownloadSelected() const override { return option2_; }
+    void SelectAutoDownload(bool selected) override { option2_ = selected; }
+    bool ExtractToFolderSelected() const override { return option4_; }
+    void SelectExtractToFolder(bool selected) override { option4_ = selected; }
     std::string FolderText() const override { return folder_; }
     void SetFolderText(const std::string& text) override { folder_ = text; }
     void SetLogoLabel(const std::string& text) override { logo_ = text; }

@@ -341,13 +341,13 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
     };
 
     if (word == "select") {
-        if (!v.Visible(MainControl::Frame4) || !v.Enabled(MainControl::Frame4)) {
+        if (!v.Visible(MainControl::SelectConfigGroup) || !v.Enabled(MainControl::SelectConfigGroup)) {
             return Refuse("the configuration list is not available");
         }
-        const auto items = v.ComboItems();
+        const auto items = v.Configs();
         const int index = FindEntry(items, name);
         if (index < 0) return Refuse("no configuration set " + Echo(name));
-        v.SetComboText(items[static_cast<std::size_t>(index)]);
+        v.SetConfigText(items[static_cast<std::size_t>(index)]);
         return true;
     }
     if (word == "user" || word == "password" || word == "zip-password") {
@@ -358,25 +358,25 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
         return true;
     }
     if (word == "version") {
-        const auto items = v.ListItems();
+        const auto items = v.PreviousVersions();
         const int index = FindEntry(items, name);
         if (index < 0) return Refuse("no previous version " + Echo(name));
-        v.ListSelect(index);
+        v.SelectPreviousVersion(index);
         return true;
     }
     if (word == "toggle") {
         const std::string box = ToLower(name);
         if (box == "save-default") {
-            if (!v.Enabled(MainControl::chkSaveDefault))
+            if (!v.Enabled(MainControl::SaveDefaultCheck))
                 return Refuse("Save Config As Default is disabled");
             v.SetChecked(MainCheck::SaveDefault, !v.Checked(MainCheck::SaveDefault));
             p.OnSaveDefaultClick();
             return true;
         }
         if (box == "delete-me") {
-            if (!v.Enabled(MainControl::chkDelMe))
+            if (!v.Enabled(MainControl::DeleteMeCheck))
                 return Refuse("Delete Me After Download is disabled");
-            v.SetChecked(MainCheck::DelMe, !v.Checked(MainCheck::DelMe));
+            v.SetChecked(MainCheck::DeleteMe, !v.Checked(MainCheck::DeleteMe));
             return true;
         }
         if (box == "silent") {
@@ -386,8 +386,8 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
         return Refuse("toggle what? save-default, delete-me or silent");
     }
     if (word == "download-run") {
-        if (!v.Visible(MainControl::Frame4) || !v.Enabled(MainControl::Frame4) ||
-            !v.Enabled(MainControl::cmdDandR)) {
+        if (!v.Visible(MainControl::SelectConfigGroup) || !v.Enabled(MainControl::SelectConfigGroup) ||
+            !v.Enabled(MainControl::DownloadRunButton)) {
             return Refuse("Download & Run is not available");
         }
         return workflow("download-run", [&] { p.OnDownloadRun(); });
@@ -396,7 +396,7 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
     if (word == "login") return workflow("login", [&] { p.OnLogin(); });
     if (word == "save-quit") return workflow("save-quit", [&] { p.OnSaveQuit(); });
     if (word == "update") {
-        if (!v.Visible(MainControl::picUpdate)) return Refuse("no update is offered");
+        if (!v.Visible(MainControl::UpdatePanel)) return Refuse("no update is offered");
         return workflow("update", [&] { p.OnUpdate(); });
     }
     if (word == "install") {
@@ -407,7 +407,7 @@ bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& ar
         return workflow("install", [&] { p.OnInstall(which); });
     }
     if (word == "expand") {
-        if (!v.Enabled(MainControl::cmdOptions)) return Refuse("the layout button is disabled");
+        if (!v.Enabled(MainControl::LayoutButton)) return Refuse("the layout button is disabled");
         p.Expand();
         return true;
     }
@@ -423,27 +423,27 @@ bool ConsoleFrontend::ExecuteDialog(const std::string& word, const std::string& 
     ConsoleDialogView& v = *dialogView_;
     const std::string name = Trim(arg);
     if (word == "prompt") {
-        v.SelectOption2(false);
+        v.SelectAutoDownload(false);
         return true;
     }
     if (word == "auto") {
         if (!name.empty()) {
-            const auto items = v.ComboItems();
+            const auto items = v.Configs();
             const int index = FindEntry(items, name);
             if (index < 0) return Refuse("no configuration set " + Echo(name));
-            v.SetComboText(items[static_cast<std::size_t>(index)]);
+            v.SetConfigText(items[static_cast<std::size_t>(index)]);
             p.OnComboChange();
         }
-        v.SelectOption2(true);
+        v.SelectAutoDownload(true);
         return true;
     }
     if (word == "desktop") {
-        v.SelectOption4(false);
+        v.SelectExtractToFolder(false);
         return true;
     }
     if (word == "folder") {
         v.SetFolderText(arg);
-        v.SelectOption4(true);
+        v.SelectExtractToFolder(true);
         return true;
     }
     if (word == "import") {

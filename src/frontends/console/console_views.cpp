@@ -173,17 +173,17 @@ void ConsoleMainView::SetSizeTwips(int width, int height) {
     height_ = height;
 }
 
-void ConsoleMainView::ComboClear() {
+void ConsoleMainView::ClearConfigs() {
     combo_.clear();
     comboIndex_ = -1;
     comboText_.clear();
 }
 
-std::string ConsoleMainView::ComboText() const {
+std::string ConsoleMainView::ConfigText() const {
     return comboText_;
 }
 
-void ConsoleMainView::SetComboText(const std::string& text) {
+void ConsoleMainView::SetConfigText(const std::string& text) {
     // A drop-down list takes only its own entries (found without regard to case).
     const int index = MatchNoCase(combo_, text);
     if (index < 0) return;
@@ -191,12 +191,12 @@ void ConsoleMainView::SetComboText(const std::string& text) {
     comboText_ = combo_[static_cast<std::size_t>(index)];
 }
 
-std::string ConsoleMainView::ListText() const {
+std::string ConsoleMainView::SelectedPreviousVersion() const {
     if (listIndex_ < 0 || listIndex_ >= static_cast<int>(list_.size())) return {};
     return list_[static_cast<std::size_t>(listIndex_)];
 }
 
-void ConsoleMainView::ListSelect(int index) {
+void ConsoleMainView::SelectPreviousVersion(int index) {
     if (index < -1 || index >= static_cast<int>(list_.size())) return;
     listIndex_ = index;
 }
@@ -242,21 +242,21 @@ std::string ConsoleMainView::Render() const {
     const auto on = [this](MainControl c) { return enabled_[Slot(c)]; };
     std::string out = "=== " + caption_ + " === window " + std::to_string(width_) + " x " +
                       std::to_string(height_) + " twips\n";
-    if (visible_[Slot(MainControl::picUpdate)]) {
+    if (visible_[Slot(MainControl::UpdatePanel)]) {
         out += "A newer version is available: " + Button("Update Me!", true) + "\n";
     }
-    if (visible_[Slot(MainControl::Frame4)]) {
-        out += std::string("Select Config") + (on(MainControl::Frame4) ? "" : " (disabled)") +
-               "  " + Button(options_, on(MainControl::cmdOptions)) + "\n";
+    if (visible_[Slot(MainControl::SelectConfigGroup)]) {
+        out += std::string("Select Config") + (on(MainControl::SelectConfigGroup) ? "" : " (disabled)") +
+               "  " + Button(options_, on(MainControl::LayoutButton)) + "\n";
         AppendEntries(out, combo_, comboIndex_, "  ", "(no configurations)");
         out += "  " + Tick(checks_[Slot(MainCheck::SaveDefault)]) + "Save Config As Default" +
-               (on(MainControl::chkSaveDefault) ? "" : " (disabled)") + "\n";
-        out += "  " + Tick(checks_[Slot(MainCheck::DelMe)]) + "Delete Me After Download" +
-               (on(MainControl::chkDelMe) ? "" : " (disabled)") + "\n";
-        out += "  " + Button("Download & Run", on(MainControl::cmdDandR)) + "\n";
+               (on(MainControl::SaveDefaultCheck) ? "" : " (disabled)") + "\n";
+        out += "  " + Tick(checks_[Slot(MainCheck::DeleteMe)]) + "Delete Me After Download" +
+               (on(MainControl::DeleteMeCheck) ? "" : " (disabled)") + "\n";
+        out += "  " + Button("Download & Run", on(MainControl::DownloadRunButton)) + "\n";
     } else if (!FullLayout()) {
         // The compact window without its group still offers the layout switch.
-        out += Button(options_, on(MainControl::cmdOptions)) + "\n";
+        out += Button(options_, on(MainControl::LayoutButton)) + "\n";
     }
     if (FullLayout()) {
         out += "Nimbara Credentials\n";
@@ -272,8 +272,8 @@ std::string ConsoleMainView::Render() const {
             out += std::string("  ") + app + " [>]\n";
         }
         out += "[Save & Quit]\n";
-        if (!visible_[Slot(MainControl::Frame4)]) {
-            out += Button(options_, on(MainControl::cmdOptions)) + "\n";
+        if (!visible_[Slot(MainControl::SelectConfigGroup)]) {
+            out += Button(options_, on(MainControl::LayoutButton)) + "\n";
         }
     }
     out += "=== end of window ===\n";
@@ -289,17 +289,17 @@ ConsoleDialogView::~ConsoleDialogView() {
     if (onGone_) onGone_();
 }
 
-void ConsoleDialogView::ComboClear() {
+void ConsoleDialogView::ClearConfigs() {
     combo_.clear();
     comboIndex_ = -1;
     comboText_.clear();
 }
 
-std::string ConsoleDialogView::ComboText() const {
+std::string ConsoleDialogView::ConfigText() const {
     return comboText_;
 }
 
-void ConsoleDialogView::SetComboText(const std::string& text) {
+void ConsoleDialogView::SetConfigText(const std::string& text) {
     const int index = MatchNoCase(combo_, text);
     if (index < 0) return;
     comboIndex_ = index;

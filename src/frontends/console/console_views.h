@@ -87,19 +87,19 @@ class ConsoleMainView final : public MainView {
     void SetSizeTwips(int width, int height) override;
     int WidthTwips() const override { return width_; }
     int HeightTwips() const override { return height_; }
-    void SetOptionsCaption(const std::string& caption) override { options_ = caption; }
-    std::string OptionsCaption() const override { return options_; }
+    void SetLayoutButtonCaption(const std::string& caption) override { options_ = caption; }
+    std::string LayoutButtonCaption() const override { return options_; }
 
-    void ComboClear() override;
-    void ComboAdd(const std::string& item) override { combo_.push_back(item); }
-    std::vector<std::string> ComboItems() const override { return combo_; }
-    std::string ComboText() const override;
-    void SetComboText(const std::string& text) override;
+    void ClearConfigs() override;
+    void AddConfig(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> Configs() const override { return combo_; }
+    std::string ConfigText() const override;
+    void SetConfigText(const std::string& text) override;
 
-    void ListAdd(const std::string& item) override { list_.push_back(item); }
-    std::vector<std::string> ListItems() const override { return list_; }
-    std::string ListText() const override;
-    void ListSelect(int index) override;
+    void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
+    std::vector<std::string> PreviousVersions() const override { return list_; }
+    std::string SelectedPreviousVersion() const override;
+    void SelectPreviousVersion(int index) override;
 
     bool Checked(MainCheck box) const override;
     void SetChecked(MainCheck box, bool value) override;
@@ -124,7 +124,7 @@ class ConsoleMainView final : public MainView {
   private:
     ConsoleOutput& output_;
     std::function<void()> onGone_;
-    std::string caption_ = "Download and Run tekmo Now?";  // as designed
+    std::string caption_ = "Download and Run tekmo Now?";  // lower-case until the first layout switch
     int width_ = 5145;
     int height_ = 2220;
     std::string options_ = ">>";
@@ -136,7 +136,7 @@ class ConsoleMainView final : public MainView {
     std::array<bool, 3> checks_{false, false, true};  // "Silent Install" starts ticked
     std::array<std::string, 3> texts_;
     std::array<bool, 6> enabled_{true, true, true, true, true, true};
-    std::array<bool, 6> visible_{true, true, true, true, true, false};  // picUpdate hidden
+    std::array<bool, 6> visible_{true, true, true, true, true, false};  // the update panel hidden
     ConsoleBar bar_;
     bool shown_ = false;
 };
@@ -148,15 +148,15 @@ class ConsoleDialogView final : public DefaultDialogView {
     ConsoleDialogView(const ConsoleDialogView&) = delete;
     ConsoleDialogView& operator=(const ConsoleDialogView&) = delete;
 
-    void ComboClear() override;
-    void ComboAdd(const std::string& item) override { combo_.push_back(item); }
-    std::vector<std::string> ComboItems() const override { return combo_; }
-    std::string ComboText() const override;
-    void SetComboText(const std::string& text) override;
-    bool Option2Selected() const override { return option2_; }
-    void SelectOption2(bool selected) override { option2_ = selected; }
-    bool Option4Selected() const override { return option4_; }
-    void SelectOption4(bool selected) override { option4_ = selected; }
+    void ClearConfigs() override;
+    void AddConfig(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> Configs() const override { return combo_; }
+    std::string ConfigText() const override;
+    void SetConfigText(const std::string& text) override;
+    bool AutoDownloadSelected() const override { return option2_; }
+    void SelectAutoDownload(bool selected) override { option2_ = selected; }
+    bool ExtractToFolderSelected() const override { return option4_; }
+    void SelectExtractToFolder(bool selected) override { option4_ = selected; }
     std::string FolderText() const override { return folder_; }
     void SetFolderText(const std::string& text) override { folder_ = text; }
     void SetLogoLabel(const std::string& text) override { logo_ = text; }

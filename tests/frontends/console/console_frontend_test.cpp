@@ -137,7 +137,7 @@ class ConsoleTest : public ::testing::Test {
         console_->Attach(presenter_.get(), nullptr);
     }
     void Fill(const std::vector<std::string>& items) {
-        for (const auto& item : items) view_->ComboAdd(item);
+        for (const auto& item : items) view_->AddConfig(item);
     }
     // Sends the lines, ends the input and runs the window until it unloads.
     int RunMain(const std::string& lines) {
@@ -285,7 +285,7 @@ TEST(ConsoleProgress, TerminalLineRewritesItselfAndEndsBeforeOtherOutput) {
 TEST_F(ConsoleTest, CompactWindowShowsOnlyTheConfigurationChoice) {
     MakeMain();
     Fill({"Office", "Field Team", "Workshop"});
-    view_->SetComboText("field team");
+    view_->SetConfigText("field team");
     view_->SetText(MainField::Password, "Cl0ud-tech1");
     view_->Show();
     console_->RenderWindow();
@@ -304,9 +304,9 @@ TEST_F(ConsoleTest, FullWindowShowsCredentialsMaskedVersionsAndInstallers) {
     view_->SetText(MainField::User, "tech1");
     view_->SetText(MainField::Password, "Cl0ud-tech1");
     view_->SetText(MainField::ZipPassword, "kit 7749 blue");
-    view_->ListAdd("Tekmo_2.0.1.zip");
-    view_->ListAdd("Tekmo_2.1.0.zip");
-    view_->ListSelect(1);
+    view_->AddPreviousVersion("Tekmo_2.0.1.zip");
+    view_->AddPreviousVersion("Tekmo_2.1.0.zip");
+    view_->SelectPreviousVersion(1);
     view_->Show();
     console_->RenderWindow();
     const std::string text = out_.text();
@@ -328,9 +328,9 @@ TEST_F(ConsoleTest, FullWindowShowsCredentialsMaskedVersionsAndInstallers) {
 TEST_F(ConsoleTest, UpdatePanelReplacesTheConfigurationGroup) {
     MakeMain();
     Fill({"Office"});
-    view_->SetVisible(MainControl::picUpdate, true);
-    view_->SetVisible(MainControl::Frame4, false);
-    view_->SetEnabled(MainControl::Frame4, false);
+    view_->SetVisible(MainControl::UpdatePanel, true);
+    view_->SetVisible(MainControl::SelectConfigGroup, false);
+    view_->SetEnabled(MainControl::SelectConfigGroup, false);
     view_->Show();
     console_->RenderWindow();
     const std::string text = out_.text();
@@ -342,19 +342,19 @@ TEST_F(ConsoleTest, UpdatePanelReplacesTheConfigurationGroup) {
 TEST_F(ConsoleTest, CommandsSetTheControlsAsTyped) {
     MakeMain();
     Fill({"Office", "Field Team", "Workshop"});
-    view_->ListAdd("Tekmo_2.0.1.zip");
-    view_->ListAdd("Tekmo_2.1.0.zip");
+    view_->AddPreviousVersion("Tekmo_2.0.1.zip");
+    view_->AddPreviousVersion("Tekmo_2.1.0.zip");
     EXPECT_TRUE(console_->Execute("select 3"));
-    EXPECT_EQ(view_->ComboText(), "Workshop");
+    EXPECT_EQ(view_->ConfigText(), "Workshop");
     EXPECT_TRUE(console_->Execute("select   field team  "));
-    EXPECT_EQ(view_->ComboText(), "Field Team");
+    EXPECT_EQ(view_->ConfigText(), "Field Team");
     EXPECT_FALSE(console_->Execute("select Garage"));
-    EXPECT_EQ(view_->ComboText(), "Field Team");
+    EXPECT_EQ(view_->ConfigText(), "Field Team");
     EXPECT_TRUE(Has(err_.text(), "no configuration set \"Garage\""));
     EXPECT_TRUE(console_->Execute("version tekmo_2.1.0.zip"));
-    EXPECT_EQ(view_->ListText(), "Tekmo_2.1.0.zip");
+    EXPECT_EQ(view_->SelectedPreviousVersion(), "Tekmo_2.1.0.zip");
     EXPECT_TRUE(console_->Execute("version 1"));
-    EXPECT_EQ(view_->ListText(), "Tekmo_2.0.1.zip");
+    EXPECT_EQ(view_->SelectedPreviousVersion(), "Tekmo_2.0.1.zip");
     EXPECT_FALSE(console_->Execute("version 3"));
     // Texts are taken as typed, blanks included.
     EXPECT_TRUE(console_->Execute("zip-password kit 7749 blue"));
@@ -368,14 +368,14 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTyped) {
 TEST_F(ConsoleTest, SaveDefaultClickAlwaysClearsDeleteMe) {
     MakeMain();
     EXPECT_TRUE(console_->Execute("toggle delete-me"));
-    EXPECT_TRUE(view_->Checked(MainCheck::DelMe));
+    EXPECT_TRUE(view_->Checked(MainCheck::DeleteMe));
     EXPECT_TRUE(console_->Execute("toggle save-default"));
     EXPECT_TRUE(view_->Checked(MainCheck::SaveDefault));
-    EXPECT_FALSE(view_->Checked(MainCheck::DelMe));
+    EXPECT_FALSE(view_->Checked(MainCheck::DeleteMe));
     EXPECT_TRUE(console_->Execute("toggle delete-me"));
     EXPECT_TRUE(console_->Execute("toggle save-default"));  // unticking clears it too
     EXPECT_FALSE(view_->Checked(MainCheck::SaveDefault));
-    EXPECT_FALSE(view_->Checked(MainCheck::DelMe));
+    EXPECT_FALSE(view_->Checked(MainCheck::DeleteMe));
     EXPECT_TRUE(console_->Execute("toggle silent"));
     EXPECT_FALSE(view_->Checked(MainCheck::SilentInstall));
     EXPECT_FALSE(console_->Execute("toggle everything"));
@@ -384,9 +384,9 @@ TEST_F(ConsoleTest, SaveDefaultClickAlwaysClearsDeleteMe) {
 TEST_F(ConsoleTest, DisabledControlsRefuseTheirCommands) {
     MakeMain();
     Fill({"Office"});
-    view_->SetComboText("Office");
-    for (auto control : {MainControl::cmdDandR, MainControl::cmdOptions,
-                         MainControl::chkSaveDefault, MainControl::chkDelMe}) {
+    view_->SetConfigText("Office");
+    for (auto control : {MainControl::DownloadRunButton, MainControl::LayoutButton,
+                         MainControl::SaveDefaultCheck, MainControl::DeleteMeCheck}) {
         view_->SetEnabled(control, false);
     }
     EXPECT_FALSE(console_->Execute("download-run"));
@@ -458,11 +458,11 @@ TEST_F(ConsoleTest, PumpWaitsForTheWindowLoopAndForWholeLines) {
     Fill({"Office", "Workshop"});
     input_.Send("select 2\n");
     console_->Pump();  // nothing is taken yet
-    EXPECT_EQ(view_->ComboText(), "");
+    EXPECT_EQ(view_->ConfigText(), "");
     input_.Send("user tech");
     // The loop takes "select 2"; "user tech" waits for its line break or the end.
     EXPECT_EQ(RunMain(""), 0);
-    EXPECT_EQ(view_->ComboText(), "Workshop");
+    EXPECT_EQ(view_->ConfigText(), "Workshop");
     EXPECT_EQ(view_->Text(MainField::User), "tech");
 }
 
@@ -533,8 +533,8 @@ class ConsoleDialogTest : public ConsoleTest {
 
 TEST_F(ConsoleDialogTest, FolderAndSaveWriteBothSettings) {
     MakeDialog();
-    dialogView_->ComboAdd("Office");
-    dialogView_->ComboAdd("Field Team");
+    dialogView_->AddConfig("Office");
+    dialogView_->AddConfig("Field Team");
     EXPECT_EQ(RunDialog("auto 2\nfolder \\Tools\nsave\nfolder \\Never\n"), 0);
     EXPECT_EQ(Setting("DefaultConfig"), "Field Team");
     EXPECT_EQ(Setting("DefaultPath"), "\\Tools");
