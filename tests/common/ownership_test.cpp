@@ -56,12 +56,5 @@ TEST(ChangeOwnerOfFile, AsRootHandsTheFileToTheSudoUser) {
     EXPECT_TRUE(log.contains("\tOwner of " + dir.file("f") + " changed to "));
 }
 
-TEST(SetOwnershipAndGrantAll, WritesNothing) {
-    TempDir dir;
-    LogCapture log;
-    SetOwnershipAndGrantAll(dir.path(), true, 0, "", "");
-    EXPECT_TRUE(log.lines().empty());
-}
-
 }  // namespace
 }  // namespace talvane

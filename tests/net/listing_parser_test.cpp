@@ -126,8 +126,8 @@ TEST(MlsdLineTest, ParsesFactsFromPyftpdlib) {
     EXPECT_EQ(e.createdUtc, Utc(2023, 12, 31));
     EXPECT_TRUE(e.readOnly);
 
-    EXPECT_FALSE(ParseMlsdLine("type=cdir;modify=20240101120000; .", e));
-    EXPECT_FALSE(ParseMlsdLine("type=pdir;modify=20240101120000; ..", e));
+    EXPECT_FALSE(ParseMlsdLine("type=cdir;modify=20240101120000; /Tekmo/ConfigSets", e));
+    EXPECT_FALSE(ParseMlsdLine("type=pdir;modify=20240101120000; Tekmo", e));  // some servers name them
     EXPECT_FALSE(ParseMlsdLine("size=5; no-type", e));
     EXPECT_FALSE(ParseMlsdLine("nospace", e));
     ASSERT_TRUE(ParseMlsdLine("type=file;modify=2024; badtime", e));

@@ -102,11 +102,12 @@ TEST_F(IniTest, ReadIsCaseInsensitiveTrimmedCutAndEmptyWhenMissing) {
     SetContent(
         "; settings\r\n[tekmocloud]\r\n  USERNAME =  tech one  \r\nquoted=\"  q  \"\r\n"
         "long=" +
-        std::string(300, 'L') + "\r\n[Next]\r\nusername=other\r\n");
+        std::string(300, 'L') + "\r\n[Next]\r\nusername=other\r\nRedistHost=h\r\n");
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech one");
     EXPECT_EQ(ReadIniValue(Ini(), "TEKMOCLOUD", "Quoted"), "  q  ");
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "long"), std::string(254, 'L'));
     EXPECT_EQ(ReadIniValue(Ini(), "next", "UserName"), "other");
+    EXPECT_FALSE(FindIniValue(Ini(), "TekmoCloud", "RedistHost"));  // only the next section has it
     EXPECT_EQ(ReadIniValue(Ini(), "Other", "UserName"), "");
     EXPECT_EQ(ReadIniValue(Ini(), "Next", "Password"), "");
     EXPECT_FALSE(FindIniValue(Ini(), "Next", "Password").has_value());

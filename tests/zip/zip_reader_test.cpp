@@ -91,6 +91,11 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
         std::make_pair(4L, std::string("The compression Method for odd-method is unsupported")));
     // No temporary file is left beside the targets.
     EXPECT_EQ(Tree(dest).size(), 2u);
+    // Testing does check stored entries.
+    rec.errors.clear();
+    EXPECT_TRUE(zip.TestEntries());
+    ASSERT_FALSE(rec.errors.empty());
+    EXPECT_EQ(rec.errors[0], std::make_pair(5L, std::string("Data checksum error in stored-bad-crc")));
 }
 
 TEST_F(ZipReader, FoldersAndEmptyFilesProduceNothingButProgress) {

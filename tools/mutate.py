@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""Mutation pass: applies one realistic fault at a time in a separate git worktree,
+rebuilds only the test program that covers it, runs it and records whether a test
+turned red (killed) or not (survived).
+
+    tools/mutate.py [--worktree /work/mutwt] [--refresh] [--only NAME ...] [--markdown FILE]
+
+--refresh moves the worktree to the repository's HEAD and copies the working copy's
+tests/ on top, so uncommitted tests are measured too. The worktree's own sources are
+never those other people build from.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# (name, file, old text, new text, test program)
+MUTANTS = [
+    ("zip-stored-crc", "src/zip/zip_reader.cpp",
+     "if (checkCrc && crc != expectedCrc) {", "if (false && crc != expectedCrc) {", "test_zip"),
+    ("zip-deflated-crc", "src/zip/zip_reader.cpp",
+     "if (crc != expectedCrc) return checksumError();", "", "test_zip"),
+    ("zip-dotdot-name", "src/zip/zip_reader.cpp",
+     'if (part == "..") return std::nullopt;', "", "test_zip"),
+    ("zip-absolute-name", "src/zip/zip_reader.cpp",
+     "if (name.empty() || name.front() == '/' || name.front() == '\\\\') return std::nullopt;",
+     "if (name.empty()) return std::nullopt;", "test_zip"),
+    ("zip-drive-letter", "src/zip/zip_reader.cpp",
+     "if (name.size() >= 2 && name[1] == ':') return std::nullopt;", "", "test_zip"),
+    ("zip-bomb-early-stop", "src/zip/zip_reader.cpp",
+     "if (produced > declared) {", "if (false) {", "test_zip"),
+    ("ini-read-runs-into-next-section", "src/settings/settings.cpp",
+     "if (IsSectionHeader(t, name)) break;\n            if (!SplitKeyLine",
+     "if (IsSectionHeader(t, name)) continue;\n            if (!SplitKeyLine", "test_settings"),
+    ("ini-write-line-break", "src/settings/settings.cpp",
+     "key.find('=') != std::string_view::npos ||\n            value.find_first_of(\"\\r\\n\") != std::string_view::npos)",
+     "key.find('=') != std::string_view::npos)", "test_settings"),
+    ("a85-partial-group-length", "src/settings/settings.cpp",
+     "position -= 5 - (rest + 1);", "position -= 5 - rest;", "test_settings"),
+    ("a85-zero-shortcut-in-tail", "src/settings/settings.cpp",
+     "if (!partial && word == 0) {", "if (word == 0) {", "test_settings"),
+    ("a85-decode-padding", "src/settings/settings.cpp",
+     "value = value * 85 + 84;", "value = value * 85;", "test_settings"),
+    ("scramble-key-cycle", "src/settings/settings.cpp",
+     "key[i % key.size()]", "key[i % (key.size() - 1)]", "test_settings"),
+    ("unscramble-trailing-pad", "src/settings/settings.cpp",
+     "return mixed.substr(1, mixed.size() - 2);", "return mixed.substr(1);", "test_settings"),
+    ("list-dos-pm", "src/net/listing_parser.cpp",
+     "if (hour != 12) hour += 12;", "hour += 12;", "test_net"),
+    ("list-dos-two-digit-year", "src/net/listing_parser.cpp",
+     "year += year < 70 ? 2000 : 1900;", "year += 1900;", "test_net"),
+    ("list-unix-future-year", "src/net/listing_parser.cpp",
+     "if (when > nowUtc + kDaySeconds) when = ToUtc(year - 1, month, day, hour, minute, 0);", "",
+     "test_net"),
+    ("list-unix-link-arrow", "src/net/listing_parser.cpp",
+     "if (arrow != std::string_view::npos) name = name.substr(0, arrow);", "", "test_net"),
+    ("list-mlsd-cdir", "src/net/listing_parser.cpp",
+     'if (EqualNoCase(value, "cdir") || EqualNoCase(value, "pdir")) return false;', "", "test_net"),
+    ("http-404-mapping", "src/net/download.cpp",
+     "case 404:\n        case 410:\n            return kInetObjectNotFound;",
+     "case 410:\n            return kInetObjectNotFound;", "test_net"),
+    ("http-resolve-mapping", "src/net/download.cpp",
+     "case CURLE_COULDNT_RESOLVE_PROXY:\n            return kInetResourceNotFound;",
+     "case CURLE_COULDNT_RESOLVE_PROXY:\n            return kInetCannotConnect;", "test_net"),
+    ("ftp-refusal-mapping", "src/net/ftp.cpp",
+     "return replyCode >= 400 ? kErrExtended : kErrInternal;", "return kErrInternal;", "test_net"),
+    ("ftp-connect-mapping", "src/net/ftp.cpp",
+     "case CURLE_COULDNT_CONNECT:\n            return kErrCannotConnect;",
+     "case CURLE_COULDNT_CONNECT:\n            return kErrTimeout;", "test_net"),
+    ("sync-moves-after-7zip-error", "src/app/sync_config.cpp",
+     "if (exitCode >= 0 && exitCode < kSevenZipFirstError) {", "if (exitCode >= 0) {", "test_app"),
+    ("sync-defs-target", "src/app/sync_config.cpp",
+     'ShellMove(scratch + "/Defs", extractFolder + "/Modules");',
+     'ShellMove(scratch + "/Defs", extractFolder);', "test_app"),
+    ("sync-ketarin-only-db", "src/app/sync_config.cpp",
+     'ShellMove(scratch + "/Ketarin/*.db", target);',
+     'ShellMove(scratch + "/Ketarin", target);', "test_app"),
+    ("previous-package-left", "src/app/previous_versions.cpp",
+     "DeleteFileQuiet(package);\n    StartUnpacked", "StartUnpacked", "test_app"),
+    ("previous-no-version-check", "src/app/previous_versions.cpp",
+     "if (version.empty()) {", "if (false) {", "test_app"),
+    ("update-no-rename-back", "src/app/self_update.cpp",
+     'MsgIcon::None);\n        RenameFile(old, running);', "MsgIcon::None);", "test_app"),
+    ("cmdline-backslash-halving", "src/common/process.cpp",
+     "arg.append(count / 2, '\\\\');", "arg.append(count, '\\\\');", "test_common"),
+    ("cmdline-doubled-quote", "src/common/process.cpp",
+     "if (quoted && i + 1 < n && commandLine[i + 1] == '\"') {",
+     "if (false) {", "test_common"),
+    ("rmtree-follows-links", "src/platform/fs_posix.cpp",
+     "&st, AT_SYMLINK_NOFOLLOW) != 0) return errno;\n    if (!S_ISDIR",
+     "&st, 0) != 0) return errno;\n    if (!S_ISDIR", "test_common"),
+    ("dirlist-descends-links", "src/common/fso.cpp",
+     "if (e.kind != Kind::Dir) continue;\n        DoEvents();\n        const std::string sub",
+     "if (e.kind != Kind::Dir && e.kind != Kind::Symlink) continue;\n        DoEvents();\n"
+     "        const std::string sub", "test_common"),
+]
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+
+
+def refresh(wt, build):
+    if not os.path.isdir(wt):
+        run(["git", "-C", REPO, "worktree", "add", "--detach", wt, "HEAD"])
+    head = run(["git", "-C", REPO, "rev-parse", "HEAD"]).stdout.strip()
+    run(["git", "-C", wt, "checkout", "-f", "--detach", head])
+    shutil.rmtree(os.path.join(wt, "tests"))
+    shutil.copytree(os.path.join(REPO, "tests"), os.path.join(wt, "tests"))
+    if not os.path.isdir(build):
+        run(["cmake", "-S", wt, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+             "-DTALVANE_BENCH=OFF"], check=True)
+
+
+def first_failure(output):
+    m = re.search(r"^\[  FAILED  \] ([^\s,]+)", output, re.M)
+    return m.group(1) if m else "(crash or timeout)"
+
+
+def try_mutant(wt, build, mutant, jobs, timeout):
+    name, rel, old, new, target = mutant
+    path = os.path.join(wt, rel)
+    with open(path) as f:
+        original = f.read()
+    if original.count(old) != 1:
+        return "n/a", f"old text found {original.count(old)} times"
+    try:
+        with open(path, "w") as f:
+            f.write(original.replace(old, new))
+        b = run(["ninja", "-C", build, f"-j{jobs}", target])
+        if b.returncode != 0:
+            return "n/a", "does not compile"
+        exe = os.path.join(build, "bin", target) if os.path.exists(
+            os.path.join(build, "bin", target)) else os.path.join(build, "tests", target)
+        try:
+            t = run([exe, "--gtest_fail_fast", "--gtest_brief=1"], timeout=timeout, cwd=build)
+        except subprocess.TimeoutExpired:
+            return "killed", "(timeout)"
+        if t.returncode == 0:
+            return "survived", ""
+        return "killed", first_failure(t.stdout)
+    finally:
+        with open(path, "w") as f:
+            f.write(original)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--worktree", default="/work/mutwt")
+    ap.add_argument("--refresh", action="store_true")
+    ap.add_argument("--only", nargs="*")
+    ap.add_argument("--markdown")
+    ap.add_argument("--jobs", type=int, default=1)
+    ap.add_argument("--timeout", type=int, default=600)
+    a = ap.parse_args()
+    wt = os.path.abspath(a.worktree)
+    if os.path.realpath(wt) == os.path.realpath(REPO):
+        sys.exit("the worktree must not be the repository itself")
+    build = os.path.join(wt, "build")
+    if a.refresh or not os.path.isdir(build):
+        refresh(wt, build)
+    chosen = [m for m in MUTANTS if not a.only or m[0] in a.only]
+    # Build everything unmutated first, so each mutant rebuilds only its own part.
+    run(["ninja", "-C", build, f"-j{a.jobs}"] + sorted({m[4] for m in chosen}), check=True)
+    rows = []
+    for m in chosen:
+        start = time.monotonic()
+        result, by = try_mutant(wt, build, m, a.jobs, a.timeout)
+        rows.append((m[0], m[1], result, by))
+        print(f"{m[0]:34} {result:9} {by}  ({time.monotonic() - start:.0f} s)", flush=True)
+    killed = sum(r[2] == "killed" for r in rows)
+    print(f"{killed} of {len(rows)} killed")
+    if a.markdown:
+        with open(a.markdown, "w") as f:
+            f.write("| mutant | file | result | first failing test |\n|---|---|---|---|\n")
+            for r in rows:
+                f.write(f"| {r[0]} | {r[1]} | {r[2]} | {r[3]} |\n")
+            f.write(f"\n{killed} of {len(rows)} killed\n")
+    # Put the build back on the unmutated sources.
+    run(["ninja", "-C", build, f"-j{a.jobs}"] + sorted({m[4] for m in chosen}))
+
+
+if __name__ == "__main__":
+    main()
