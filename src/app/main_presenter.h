@@ -30,10 +30,10 @@ inline constexpr const char* kLineBreak = "\n";
 inline constexpr const char* kPromptValue = "%prompt%";
 inline constexpr const char* kDesktopValue = "%desktop%";
 
-// Builds a 7-Zip argument string ("x "archive" [-p"password"] -o"folder" -y"). The
-// password is quoted so blanks and quotes survive the command-line split.
-std::string SevenZipExtractArguments(const std::string& archive, const std::string& outFolder,
-                                     const std::string* password);
+// Builds a 7-Zip argument string ("x "archive" -o"folder" -y"). The archive
+// password never goes here: 7-Zip reads it from its standard input, where no
+// other user can see it (the argument list is public).
+std::string SevenZipExtractArguments(const std::string& archive, const std::string& outFolder);
 // Quotes one argument by the Windows command-line rules (backslashes before a
 // quote doubled, quotes escaped).
 std::string QuoteCommandLineArgument(const std::string& text);

@@ -17,6 +17,8 @@ namespace talvane::ui {
 
 namespace {
 constexpr const char* kIndexSection = "TekmoTalvane";
+// The index is a few lines; anything larger is not an index.
+constexpr std::size_t kMaxIndexSize = 64 * 1024;
 
 // The name the next start looks for (with ".exe" on Windows).
 std::string OldExecutablePath() {
@@ -55,7 +57,18 @@ void MainPresenter::DownloadUpdatesIndex() {
     RunDownload(endpoints_.UpdatesURL, archive);
 
     frontend_.Splash().Bar().SetValue(40);
-    UnzipFile(nullptr, archive, AppPath());
+    // Only the index itself leaves the archive: anything else it may carry
+    // would land beside the launcher, where programs it starts live.
+    std::string text;
+    ZipExtractionClass zip;
+    zip.ZipError = [](long number, const std::string& message) {
+        DPrint("updates index: zip error " + std::to_string(number) + ": " + message);
+    };
+    if (DoesFileExist(archive) && zip.OpenZip(archive) &&
+        zip.ReadEntry(names::kUpdatesIni, kMaxIndexSize, text)) {
+        if (!WriteFileAtomic(index, text, 0644)) DPrint("updates index could not be written");
+    }
+    zip.CloseZip();
     frontend_.Splash().Bar().SetValue(60);
     DeleteFileQuiet(archive);
 }

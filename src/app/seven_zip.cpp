@@ -45,12 +45,9 @@ std::string QuoteCommandLineArgument(const std::string& text) {
     return quoted;
 }
 
-std::string SevenZipExtractArguments(const std::string& archive, const std::string& outFolder,
-                                     const std::string* password) {
-    std::string arguments = "x " + QuoteCommandLineArgument(archive);
-    if (password) arguments += " -p" + QuoteCommandLineArgument(*password);
-    arguments += " -o" + QuoteCommandLineArgument(outFolder) + " -y";
-    return arguments;
+std::string SevenZipExtractArguments(const std::string& archive, const std::string& outFolder) {
+    return "x " + QuoteCommandLineArgument(archive) + " -o" + QuoteCommandLineArgument(outFolder) +
+           " -y";
 }
 
 std::string MainPresenter::SevenZipProgram() const {

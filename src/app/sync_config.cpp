@@ -4,6 +4,7 @@
 #include "common/files.h"
 #include "common/fso.h"
 #include "common/log.h"
+#include "platform/platform.h"
 #include "common/names.h"
 #include "common/process.h"
 #include "settings/session.h"
@@ -80,11 +81,16 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
         status.Show();
     }
     MakeSureDirExists(scratch);
+    // The decrypted set sits here until it is moved: for the owner's eyes only.
+    if (int err = platform::RestrictToOwner(scratch))
+        DPrint("SyncTemp could not be restricted to its owner: " + platform::ErrorText(err));
     MakeSureDirExists(defsTarget);
 
     long exitCode = kNotStarted;
-    if (!ShellX(sevenZip, SevenZipExtractArguments(configArchive, scratch, &zipPassword), true,
-                kShowNormal, &exitCode)) {
+    DPrint("7zip arguments: " + SevenZipExtractArguments(configArchive, scratch) + " -p****");
+    const std::string passwordLine = zipPassword + "\n";
+    if (!ShellX(sevenZip, SevenZipExtractArguments(configArchive, scratch), true, kShowNormal,
+                &exitCode, false, &passwordLine)) {
         exitCode = kNotStarted;
     }
     DPrint("7zip (tekmo_Config.7z) returned errorlevel " + std::to_string(exitCode));
@@ -115,7 +121,7 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
     if (DoesFileExist(defsArchive)) {
         if (commandMode_) status.SetLabel("Extracting Defs...");
         long defsExit = kNotStarted;
-        if (!ShellX(sevenZip, SevenZipExtractArguments(defsArchive, defsTarget, nullptr), true,
+        if (!ShellX(sevenZip, SevenZipExtractArguments(defsArchive, defsTarget), true,
                     kShowNormal, &defsExit)) {
             defsExit = kNotStarted;
         }

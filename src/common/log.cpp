@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/strings.h"
 #include "platform/platform.h"
 
 namespace talvane {
@@ -50,7 +51,8 @@ void DPrint(std::string_view item) {
         std::string message;
         message.reserve(item.size() + 1);
         message += '\t';
-        message += item;
+        // One message is one line, and names from servers may carry escape sequences.
+        message += EscapeControls(item, false);
         if (auto sink = GetLogSink()) sink->Write(message);
     } catch (...) {
     }

@@ -92,7 +92,7 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
 }
 
 bool ShellX(std::string_view sPathAndFileName, std::string_view arguments, bool wait,
-            int windowStyle, long* exitCode, bool unused) {
+            int windowStyle, long* exitCode, bool unused, const std::string* standardInput) {
     (void)windowStyle;  // no windows to show or hide for a started program here
     (void)unused;
     std::string path(sPathAndFileName);
@@ -106,7 +106,7 @@ bool ShellX(std::string_view sPathAndFileName, std::string_view arguments, bool 
     const std::string logged = MaskPasswordArgument(shell);
 
     platform::Child child;
-    if (int err = platform::Spawn(SplitCommandLine(shell), !wait, child)) {
+    if (int err = platform::Spawn(SplitCommandLine(shell), !wait, child, standardInput)) {
         ReportFailure("CommonModule\\ShellX", ErrorMarker::Plain, err, platform::ErrorText(err),
                       {{"sShell", logged}});
         return false;

@@ -203,4 +203,30 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
     return false;
 }
 
+std::string EscapeControls(std::string_view text, bool keepLineBreaks) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool lineBreak = c == '\n' || c == '\r';
+        if ((c < 0x20 && c != '\t' && !(lineBreak && keepLineBreaks)) || c == 0x7f) {
+            escape(c);
+        } else if (c == 0xc2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            escape(c);
+            escape(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace talvane

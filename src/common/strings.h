@@ -28,6 +28,10 @@ std::string VersionLabel(std::string_view stage = {}, std::string_view extra = {
 std::string ProgramVersionText();
 
 std::string ToLower(std::string_view s);
+// Text from servers and archives made safe for a terminal or a log: control
+// characters (escape sequences included, C1 controls in UTF-8 too) become
+// "\xNN"; tabs stay, and line breaks stay when `keepLineBreaks`.
+std::string EscapeControls(std::string_view text, bool keepLineBreaks);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool ContainsNoCase(std::string_view haystack, std::string_view needle);
 std::string Trim(std::string_view s);  // blanks and tabs at both ends

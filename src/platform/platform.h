@@ -62,6 +62,11 @@ int GrantOwnerAccess(const std::string& path, bool recurse);
 // user. Returns 0 and leaves `newOwner` empty when there is nobody to hand it to.
 int HandToInvokingUser(const std::string& path, std::string& newOwner);
 std::string CurrentUserName();
+// Leaves a folder (not followed when a link) to its owner alone: no group or
+// other access. 0 or an error code.
+int RestrictToOwner(const std::string& folder);
+// The process holds passwords: no core file may carry them to disk.
+void DisableCoreDumps();
 
 int ReadFile(const std::string& path, std::string& out);
 // Permission bits of an existing file, or -1.
@@ -85,7 +90,10 @@ struct Child {
 // Starts argv[0] (searched on PATH when it has no '/') with stdin from /dev/null,
 // stdout/stderr inherited. A detached child gets its own session and is reaped
 // in the background.
-int Spawn(const std::vector<std::string>& argv, bool detached, Child& child);
+// With `input`, standard input is a pipe that receives those bytes and then
+// ends: secrets reach the child there, never through its argument list.
+int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
+          const std::string* input = nullptr);
 // 0 when the child has ended (exitCode set), EAGAIN while it runs, else an error.
 int PollChild(const Child& child, long& exitCode);
 // Stops watching a child that keeps running; it is reaped in the background.

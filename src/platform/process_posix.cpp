@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fd_posix.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -67,7 +68,8 @@ void ReapInBackground(pid_t pid) {
 
 }  // namespace
 
-int Spawn(const std::vector<std::string>& argv, bool detached, Child& child) {
+int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
+          const std::string* input) {
     child.pid = 0;
     if (argv.empty() || argv.front().empty()) return ENOENT;
     SpawnAttr attr;
@@ -75,10 +77,20 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child) {
     if (!attr.ok() || !actions.ok()) return ENOMEM;
 
     // The child must never read the launcher's input (the console frontend owns
-    // it, and 7-Zip would sit waiting for a password).
-    if (int err = ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
-                                                     O_RDONLY, 0))
+    // it, and 7-Zip would sit waiting for a password): /dev/null or our pipe.
+    posix::UniqueFd pipeRead, pipeWrite;
+    if (input) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
+        pipeRead.Reset(fds[0]);
+        pipeWrite.Reset(fds[1]);
+        if (int err = ::posix_spawn_file_actions_adddup2(actions.get(), pipeRead.Get(),
+                                                         STDIN_FILENO))
+            return err;
+    } else if (int err = ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO,
+                                                            "/dev/null", O_RDONLY, 0)) {
         return err;
+    }
     // A program we wait for (7-Zip, a setup) would have a console window of its
     // own on Windows; here its chatter goes to standard error, so standard
     // output stays the launcher's (the console frontend prints its windows there).
@@ -114,6 +126,20 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child) {
                   : ::posix_spawn(&pid, args[0], actions.get(), attr.get(), args.data(), environ);
     if (err) return err;
     child.pid = pid;
+    if (input) {
+        pipeRead.Reset();
+        // A child that ends without reading must not kill us with SIGPIPE.
+        sigset_t pipeSignal, old;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+        posix::WriteAll(pipeWrite.Get(), input->data(), input->size());
+        pipeWrite.Reset();
+        timespec none{};
+        while (::sigtimedwait(&pipeSignal, nullptr, &none) > 0) {
+        }
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
     if (detached) ReapInBackground(pid);
     return 0;
 }

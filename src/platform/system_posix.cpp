@@ -1,5 +1,7 @@
 // The running program, the user, and handing files back to the invoking user.
 #include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +54,19 @@ int HandToInvokingUser(const std::string& path, std::string& newOwner) {
     if (::lchown(path.c_str(), static_cast<uid_t>(uid), static_cast<gid_t>(gid)) != 0) return errno;
     newOwner = NameOfUid(static_cast<uid_t>(uid));
     return 0;
+}
+
+int RestrictToOwner(const std::string& folder) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    return ::chmod(folder.c_str(), st.st_mode & 0700) == 0 ? 0 : errno;
+}
+
+void DisableCoreDumps() {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
 }  // namespace talvane::platform

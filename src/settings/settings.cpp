@@ -12,7 +12,7 @@ namespace talvane {
 namespace {
 
 // What a read returns at most, as the 255-character buffer allowed.
-constexpr std::size_t kMaxValueLength = 254;
+
 constexpr unsigned kNewSettingsFileMode = 0600;  // it holds the scrambled passwords
 
 std::string TrimLine(std::string_view line) {
@@ -79,7 +79,7 @@ bool ValidName(std::string_view s) {
 }  // namespace
 
 std::optional<std::string> FindIniValue(std::string_view file, std::string_view section,
-                                        std::string_view key) {
+                                        std::string_view key, std::size_t maxLength) {
     try {
         std::string text;
         if (!ReadWholeFile(file, text)) return std::nullopt;
@@ -95,7 +95,7 @@ std::optional<std::string> FindIniValue(std::string_view file, std::string_view 
             // One pair of enclosing quotes is not part of the value.
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
                 v = v.substr(1, v.size() - 2);
-            if (v.size() > kMaxValueLength) v.resize(kMaxValueLength);
+            if (v.size() > maxLength) v.resize(maxLength);
             return v;
         }
     } catch (...) {
@@ -156,10 +156,12 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
 
         std::string out = bom;
         for (const auto& line : lines) out += line + eol;
+        // The file holds the scrambled passwords: every rewrite leaves it readable by
+        // its owner only, taking group and other bits away, never adding any.
         const int existingMode = exists ? GetFileMode(path) : -1;
-        return WriteFileAtomic(
-            path, out,
-            existingMode >= 0 ? static_cast<unsigned>(existingMode) : kNewSettingsFileMode);
+        return WriteFileAtomic(path, out,
+                               existingMode >= 0 ? static_cast<unsigned>(existingMode) & 0700u
+                                                 : kNewSettingsFileMode);
     } catch (...) {
         return false;
     }
@@ -330,9 +332,15 @@ std::string UnscrambleString(std::string_view stored, std::string_view key) {
 
 bool LoadSettings(Session& app) {
     const std::string& ini = app.SettingsFile;
-    std::string password = ReadIniValue(ini, names::kSettingsSection, "Password");
+    // Scrambled passwords are read whole: cut at the usual length, a long
+    // password would come back as garbage.
+    auto whole = [&](const char* key) {
+        return FindIniValue(ini, names::kSettingsSection, key, std::string::npos)
+            .value_or(std::string());
+    };
+    std::string password = whole("Password");
     if (!password.empty()) password = UnscrambleString(password, kScrambleKey);
-    std::string zipPassword = ReadIniValue(ini, names::kSettingsSection, "ZipPassword");
+    std::string zipPassword = whole("ZipPassword");
     if (!zipPassword.empty()) zipPassword = UnscrambleString(zipPassword, kScrambleKey);
     app.Password = std::move(password);
     app.ZipPassword = std::move(zipPassword);

@@ -11,13 +11,16 @@ namespace talvane {
 struct Session;
 
 inline constexpr const char* kScrambleKey = "5203718";
+// Values read back are cut to this many characters.
+inline constexpr std::size_t kIniValueLimit = 254;
 
 // Case-insensitive sections and keys; at most 254 characters; blanks trimmed;
 // a leading UTF-8 byte-order mark ignored; anything missing reads as "".
 std::string ReadIniValue(std::string_view file, std::string_view section, std::string_view key);
 // As ReadIniValue, but tells an absent key (nullopt) from an empty value.
+// `maxLength` cuts the value (254 by default, as ReadIniValue does).
 std::optional<std::string> FindIniValue(std::string_view file, std::string_view section,
-                                        std::string_view key);
+                                        std::string_view key, std::size_t maxLength = kIniValueLimit);
 // Creates file/section/key as needed, edits in place keeping every other line,
 // writes atomically (temporary file + rename), new files get mode 0600. A file
 // reached through a symbolic link is written where the link points; a file we

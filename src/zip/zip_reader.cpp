@@ -81,6 +81,34 @@ unsigned FileMode(const CentralRecord& cr) {
 // What became of one entry.
 enum class Outcome { Done, Refused, Fatal };
 
+// Where an entry's bytes go: a file beside its target, or memory.
+class EntrySink {
+  public:
+    virtual ~EntrySink() = default;
+    virtual bool Put(const void* data, std::size_t len) = 0;
+};
+
+class TempFileSink : public EntrySink {
+  public:
+    explicit TempFileSink(fileio::Destination& dest) : dest_(dest) {}
+    bool Put(const void* data, std::size_t len) override { return dest_.WriteTemp(data, len); }
+
+  private:
+    fileio::Destination& dest_;
+};
+
+class MemorySink : public EntrySink {
+  public:
+    explicit MemorySink(std::string& out) : out_(out) {}
+    bool Put(const void* data, std::size_t len) override {
+        out_.append(static_cast<const char*>(data), len);
+        return true;
+    }
+
+  private:
+    std::string& out_;
+};
+
 }  // namespace
 
 struct ZipExtractionClass::Impl {
@@ -161,8 +189,8 @@ struct ZipExtractionClass::Impl {
     }
 
     // Streams one entry's data into `out` (or nowhere when out < 0), checking what it must.
-    Outcome StreamEntry(const CentralRecord& cr, const std::string& shownName,
-                        fileio::Destination* out, bool checkStored) {
+    Outcome StreamEntry(const CentralRecord& cr, const std::string& shownName, EntrySink* out,
+                        bool checkStored) {
         unsigned char hb[zipfmt::kLocalSize];
         const long long localPos = cr.localOffset;
         const long long got = file.ReadAt(hb, sizeof hb, localPos);
@@ -222,7 +250,7 @@ struct ZipExtractionClass::Impl {
     }
 
     Outcome CopyStored(long long pos, long long size, std::uint32_t expectedCrc,
-                       const std::string& shownName, fileio::Destination* out, bool checkCrc) {
+                       const std::string& shownName, EntrySink* out, bool checkCrc) {
         uLong crc = crc32(0L, Z_NULL, 0);
         while (size > 0) {
             const auto want = static_cast<std::size_t>(
@@ -230,7 +258,7 @@ struct ZipExtractionClass::Impl {
             const long long n = file.ReadAt(inBuf.data(), want, pos);
             if (n != static_cast<long long>(want)) return ReadFailed(shownName);
             if (checkCrc) crc = crc32(crc, inBuf.data(), static_cast<uInt>(want));
-            if (out && !out->WriteTemp(inBuf.data(), want)) return WriteFailed(shownName);
+            if (out && !out->Put(inBuf.data(), want)) return WriteFailed(shownName);
             pos += n;
             size -= n;
         }
@@ -243,7 +271,7 @@ struct ZipExtractionClass::Impl {
 
     Outcome InflateEntry(long long pos, long long remaining, std::uint32_t declared,
                          std::uint32_t expectedCrc, const std::string& shownName,
-                         fileio::Destination* out) {
+                         EntrySink* out) {
         zipfmt::RawZStream inf(zipfmt::RawZStream::Mode::Inflate);
         if (!inf.Ok()) {
             RaiseError(kZipErrNoZlib, "Zlib is not installed");
@@ -280,7 +308,7 @@ struct ZipExtractionClass::Impl {
                     return Outcome::Refused;
                 }
                 crc = crc32(crc, outBuf.data(), static_cast<uInt>(have));
-                if (out && !out->WriteTemp(outBuf.data(), have)) return WriteFailed(shownName);
+                if (out && !out->Put(outBuf.data(), have)) return WriteFailed(shownName);
             }
             if (rc == Z_STREAM_END) break;
             if (rc == Z_OK) continue;
@@ -302,12 +330,21 @@ struct ZipExtractionClass::Impl {
     Outcome WriteEntry(const CentralRecord& cr, const std::string& fileName,
                        const std::string& shownName) {
         if (!dest.CreateTemp(FileMode(cr))) return WriteFailed(shownName);
-        Outcome result = StreamEntry(cr, shownName, &dest, false);
+        TempFileSink sink(dest);
+        Outcome result = StreamEntry(cr, shownName, &sink, false);
         if (result != Outcome::Done) {
             dest.DiscardTemp();
             return result;
         }
-        if (!dest.CommitTemp(fileName)) return WriteFailed(shownName);
+        if (!dest.CommitTemp(fileName)) {
+            // The new file replaces the old one in a single rename; only something
+            // that is not a file (a folder) can stand in its way.
+            if (dest.Exists(fileName)) {
+                RaiseError(kZipErrCantRemove, "Can't remove the file " + shownName);
+                return Outcome::Refused;
+            }
+            return WriteFailed(shownName);
+        }
         return Outcome::Done;
     }
 
@@ -340,15 +377,10 @@ struct ZipExtractionClass::Impl {
         }
 
         RaiseStatus("Extracting .../" + shownRel);
-        if (dest.Exists(fileName)) {
-            if (!overwrite) {
-                RaiseError(kZipErrExists, "The file " + shown + " already exists");
-                return Outcome::Refused;
-            }
-            if (!dest.Remove(fileName)) {
-                RaiseError(kZipErrCantRemove, "Can't remove the file " + shown);
-                return Outcome::Refused;
-            }
+        // An existing file is never removed first: the checked new one replaces it.
+        if (!overwrite && dest.Exists(fileName)) {
+            RaiseError(kZipErrExists, "The file " + shown + " already exists");
+            return Outcome::Refused;
         }
         return WriteEntry(cr, fileName, shown);
     }
@@ -463,6 +495,33 @@ bool ZipExtractionClass::Extract(const std::string& FolderPath, bool PreservePat
     if (!walked || !completed) return false;
     impl_->RaiseStatus("Extraction Complete");
     return true;
+}
+
+bool ZipExtractionClass::ReadEntry(const std::string& name, std::size_t maxSize,
+                                   std::string& out) {
+    out.clear();
+    if (impl_->endPosition == 0) {
+        impl_->RaiseError(kZipErrNoZipOpen, "There is no Zip File Open");
+        return false;
+    }
+    bool found = false, ok = false, completed = false;
+    impl_->Walk(
+        [&](const CentralRecord& cr, const std::string& entryName) {
+            if (ToLower(WithSlashes(entryName)) != ToLower(name)) return true;
+            found = true;
+            if (cr.uncompressedSize > maxSize) {
+                impl_->RaiseError(kZipErrSizeMismatch, "The entry " + name + " is larger than " +
+                                                           std::to_string(maxSize) + " bytes");
+                return false;
+            }
+            MemorySink sink(out);
+            ok = impl_->StreamEntry(cr, name, &sink, true) == Outcome::Done;
+            return false;
+        },
+        completed);
+    if (!found) impl_->RaiseError(kZipErrMissing, "The archive holds no " + name);
+    if (!ok) out.clear();
+    return ok;
 }
 
 bool ZipExtractionClass::ListEntries(const std::function<void(const ZipEntryInfo&)>& onEntry) {

@@ -61,6 +61,10 @@ class ZipExtractionClass {
     // Reads and checks every entry as Extract would (stored ones too), writing nothing.
     // True when the whole directory was walked; bad entries raise ZipError.
     bool TestEntries();
+    // Reads the one entry called `name` (letter case ignored) into memory,
+    // checked as Extract checks it; nothing is written. False when it is
+    // missing, larger than `maxSize` or damaged.
+    bool ReadEntry(const std::string& name, std::size_t maxSize, std::string& out);
 
   private:
     struct Impl;

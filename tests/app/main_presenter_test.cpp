@@ -190,12 +190,9 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
     EXPECT_FALSE(Exists(session_.ExtractFolder));
 }
 
-TEST(SevenZipArgumentsTest, PasswordIsQuotedAndPathsStayAsGiven) {
-    const std::string password = "kit 7749 blue";
-    EXPECT_EQ(ui::SevenZipExtractArguments("/p/tekmo_Config.7z", "/p/SyncTemp", &password),
-              "x \"/p/tekmo_Config.7z\" -p\"kit 7749 blue\" -o\"/p/SyncTemp\" -y");
-    EXPECT_EQ(ui::SevenZipExtractArguments("/p/tekmo_Defs.7z", "/t/Modules/Defs", nullptr),
-              "x \"/p/tekmo_Defs.7z\" -o\"/t/Modules/Defs\" -y");
+TEST(SevenZipArgumentsTest, PathsAreQuotedAndNoPasswordIsInTheArguments) {
+    EXPECT_EQ(ui::SevenZipExtractArguments("/p/tekmo_Config.7z", "/p/Sync Temp"),
+              "x \"/p/tekmo_Config.7z\" -o\"/p/Sync Temp\" -y");
 }
 
 TEST(SevenZipArgumentsTest, QuotingSurvivesTheCommandLineSplit) {

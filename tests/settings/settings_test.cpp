@@ -129,7 +129,7 @@ TEST_F(IniTest, WriteCreatesPrivateFileOrEditsInPlace) {
               "; comment stays\r\n[TekmoCloud]\r\nusername=new\r\n; inner comment\r\n"
               "DefaultConfig=Office\r\nPassword=<)Z[m~>\r\n\r\n[Endpoints]\r\nRedistHost=h\r\n"
               "[Extra]\r\nKey=v\r\n");
-    EXPECT_EQ(GetFileMode(Ini()), 0640);  // an existing file keeps its mode
+    EXPECT_EQ(GetFileMode(Ini()), 0600);  // tightened to the owner, never loosened
     EXPECT_EQ(testing::ListNames(dir_.path()), std::vector<std::string>{"Talvane.ini"});
 
     // A new key goes after the last entry, not into the next section's comment.

@@ -1,5 +1,7 @@
 #include "frontends/console/console_output.h"
 
+#include "common/strings.h"
+
 namespace talvane::ui::console {
 
 namespace {
@@ -23,7 +25,7 @@ void ConsoleOutput::CloseProgressLine() {
 void ConsoleOutput::Block(const std::string& text) {
     CloseProgressLine();
     std::fflush(err_);
-    std::fputs(text.c_str(), out_);
+    std::fputs(EscapeControls(text, true).c_str(), out_);
     if (text.empty() || text.back() != '\n') std::fputc('\n', out_);
     std::fflush(out_);
 }
@@ -31,7 +33,7 @@ void ConsoleOutput::Block(const std::string& text) {
 void ConsoleOutput::Note(const std::string& line) {
     CloseProgressLine();
     std::fflush(out_);
-    std::fputs(line.c_str(), err_);
+    std::fputs(EscapeControls(line, true).c_str(), err_);
     std::fputc('\n', err_);
     std::fflush(err_);
 }
