@@ -142,6 +142,9 @@ TEST(Listings, FileAndDirListsAndBadArguments) {
     Put(dir.file("a/two/inner/y"));
     EXPECT_EQ(fso.Get_DirList(dir.file("a/sub")), "");
     EXPECT_EQ(fso.Get_DirList(dir.file("a")), a + "sub;" + a + "two");
+    // A link to a folder is no folder of the tree: it may lead out of it.
+    ASSERT_EQ(::symlink(dir.file("a/two").c_str(), dir.file("a/zlink").c_str()), 0);
+    EXPECT_EQ(fso.Get_DirList(dir.file("a")), a + "sub;" + a + "two");
     LogCapture log;
     EXPECT_EQ(fso.Get_DirList(""), "");
     EXPECT_EQ(fso.Get_FileList("", true, "*.*"), "");
