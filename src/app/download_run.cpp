@@ -41,7 +41,12 @@ void MainPresenter::DownloadAndRun() {
             frontend_.MessageBox("Problem downloading tekmo!", AppTitle(), MsgIcon::None);
             Unload();
         }
+        if (!VerifyFtpDownload(package, names::kTekmoUpdateZip)) Unload(1);
         mFTP_.CloseConnection();
+    } else if (!session_.PublicKey.empty()) {
+        // A package left by an earlier run cannot be checked without the server.
+        DPrint("redistribution host not reachable; an unverified package is not used");
+        DeleteFileQuiet(package);
     } else {
         DPrint("redistribution host not reachable; looking for a package from an earlier run");
     }

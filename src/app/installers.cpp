@@ -56,6 +56,7 @@ void MainPresenter::InstallCompanion(Installer which) {
                                  MsgIcon::None);
             return;
         }
+        if (!VerifyHttpDownload(setup, url)) return;
         // A downloaded setup program arrives without the execute bit.
         if (!MakeExecutable(setup)) DPrint("could not mark the setup program executable");
     }

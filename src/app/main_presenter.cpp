@@ -123,11 +123,11 @@ void MainPresenter::ProcessCommands() {
     view_.Show();
 }
 
-void MainPresenter::Unload() {
+void MainPresenter::Unload(int exitCode) {
     mFTP_.CloseConnection();
     DeleteFileQuiet(AppPath() + names::kUpdatesIni);
     view_.Close();
-    frontend_.EndProcess(0);
+    frontend_.EndProcess(exitCode);
     std::abort();  // EndProcess never returns; this keeps the promise explicit
 }
 

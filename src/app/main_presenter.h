@@ -54,7 +54,8 @@ class MainPresenter {
     void Show();  // loads when needed, then shows the view
     void Expand();
     void ProcessCommands();
-    [[noreturn]] void Unload();  // closes mFTP, deletes the index file, ends the process
+    // Closes mFTP, deletes the index file, ends the process (with `exitCode`).
+    [[noreturn]] void Unload(int exitCode = 0);
 
     // User actions. A click that arrives while a workflow is running on mFTP
     // is ignored (the event pump keeps the window alive during workflows).
@@ -119,6 +120,17 @@ class MainPresenter {
     // working in the same folder at once would delete or overwrite them. False
     // (after telling the user) when another launcher is at work there.
     bool ClaimProgramFolder(FolderLock& lock);
+    // With a public key in the settings, a fetched file is used only when its
+    // signature (same name plus ".minisig", same server) checks out; otherwise it
+    // is deleted and the user told which file failed and why. Without a key,
+    // true (and a log line saying the file was not verified).
+    bool VerifyFtpDownload(const std::string& localPath, const std::string& remoteName);
+    bool VerifyHttpDownload(const std::string& localPath, const std::string& url);
+    bool SignatureRequired(const std::string& shownName) const;
+    bool FetchSignatureFtp(const std::string& remoteName, std::string& signature);
+    bool FetchSignatureHttp(const std::string& url, std::string& signature);
+    bool AcceptSignedFile(const std::string& localPath, const std::string& shownName, bool fetched,
+                          const std::string& signature);
     // Starts a program unpacked by the launcher, making it executable first.
     bool StartUnpacked(const std::string& program, const std::string& arguments);
 

@@ -47,6 +47,7 @@ void MainPresenter::RunPrevious() {
             frontend_.MessageBox("Problem downloading Tekmo!", AppTitle(), MsgIcon::None);
             Unload();
         }
+        if (!VerifyFtpDownload(package, Trim(version))) Unload(1);
         mFTP_.CloseConnection();
     }
 

@@ -55,6 +55,7 @@ void MainPresenter::DownloadUpdatesIndex() {
     }
 
     RunDownload(endpoints_.UpdatesURL, archive);
+    if (DoesFileExist(archive) && !VerifyHttpDownload(archive, endpoints_.UpdatesURL)) return;
 
     frontend_.Splash().Bar().SetValue(40);
     // Only the index itself leaves the archive: anything else it may carry
@@ -83,7 +84,7 @@ void MainPresenter::ApplyUpdate() {
 
     bool downloaded = false;
     if (IsHttpUrl(url)) {
-        downloaded = DownloadFile(url, package);
+        downloaded = DownloadFile(url, package) && VerifyHttpDownload(package, url);
     } else {
         // Only web locations are trusted for a program that replaces this one.
         // The URL itself is not logged: it may carry credentials.

@@ -78,7 +78,8 @@ void MainPresenter::EnsureSevenZip() {
         const std::string archive = AppPath() + names::kSevenZipZip;
         MakeSureDirExists(folder);
         if (!endpoints_.SevenZipMirrorURL.empty()) {
-            if (DownloadFile(endpoints_.SevenZipMirrorURL, archive)) {
+            if (DownloadFile(endpoints_.SevenZipMirrorURL, archive) &&
+                VerifyHttpDownload(archive, endpoints_.SevenZipMirrorURL)) {
                 DPrint("retrieved 7zip from sourceforge");
             } else {
                 DPrint("failed to retrieve 7zip from sourceforge");
@@ -89,7 +90,8 @@ void MainPresenter::EnsureSevenZip() {
             if (mFTP_.OpenConnection(endpoints_.RepositoryHost, names::kBuiltInUser,
                                      names::kBuiltInPassword)) {
                 mFTP_.SetFTPDirectory("/");
-                if (FetchWhole(archive, names::kSevenZipZip)) {
+                if (FetchWhole(archive, names::kSevenZipZip) &&
+                    VerifyFtpDownload(archive, names::kSevenZipZip)) {
                     DPrint("retrieved 7zip from Nimbara");
                 } else {
                     DPrint("failed to retrieve 7zip from Nimbara");

@@ -12,6 +12,9 @@ struct Session {
     std::string UserName;
     std::string Password;
     std::string ZipPassword;
+    // The maker's minisign public key ("[Security] PublicKey"); empty: downloads
+    // are used unverified, as servers without signatures need.
+    std::string PublicKey;
 };
 
 }  // namespace talvane

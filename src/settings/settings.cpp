@@ -345,6 +345,7 @@ bool LoadSettings(Session& app) {
     app.Password = std::move(password);
     app.ZipPassword = std::move(zipPassword);
     app.UserName = ReadIniValue(ini, names::kSettingsSection, "UserName");
+    app.PublicKey = Trim(ReadIniValue(ini, "Security", "PublicKey"));
     return !app.UserName.empty() && !app.Password.empty() && !app.ZipPassword.empty();
 }
 

@@ -42,7 +42,8 @@ std::string ScrambleString(std::string_view plain, std::string_view key = kScram
 // Text that is not valid scrambled text unscrambles to "".
 std::string UnscrambleString(std::string_view stored, std::string_view key = kScrambleKey);
 
-// Fills the process-wide credentials; true only when all three are non-empty.
+// Fills the session's credentials and public key; true only when the three
+// credentials are non-empty.
 bool LoadSettings(Session& session);
 
 }  // namespace talvane

@@ -1,0 +1,27 @@
+#pragma once
+// Signatures in minisign's format (Ed25519): a maker signs each file with the
+// stock minisign tool; the launcher checks the downloaded bytes against the
+// public key in its settings before it unpacks or runs anything.
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace talvane::net {
+
+// Checks `signature` (the text of a .minisig file) for `data` with `publicKey`
+// (the base64 line of a minisign .pub file). Both the plain and the pre-hashed
+// algorithm are accepted; the trusted comment's global signature must hold too.
+// The error message says why a signature was refused.
+Result<void> VerifyMinisign(std::string_view data, std::string_view signature,
+                            std::string_view publicKey);
+
+// As VerifyMinisign for the file at `path`, read in pieces for the
+// pre-hashed algorithm so a large package is never held in memory whole.
+Result<void> VerifyMinisignFile(const std::string& path, std::string_view signature,
+                                std::string_view publicKey);
+
+// The public key line is well formed (for a clear message at start).
+bool IsMinisignPublicKey(std::string_view publicKey);
+
+}  // namespace talvane::net
