@@ -10,6 +10,8 @@
 #   --offer-update  the updates index offers a newer version with a real package;
 #                   the launcher is then driven through "Update Me!"
 #   --interactive   leave the console to you instead of the unattended run
+#   --unsigned      no signatures: the launcher runs without a public key and
+#                   uses what it downloads unverified (servers without signatures)
 # Environment: TALVANE_BIN (default build/bin/Talvane), TALVANE_DEMO_DIR (default demo/).
 set -euo pipefail
 
@@ -19,11 +21,13 @@ BIN=${TALVANE_BIN:-$ROOT/build/bin/Talvane}
 DEMO=${TALVANE_DEMO_DIR:-$ROOT/demo}
 OFFER_UPDATE=0
 INTERACTIVE=0
+SIGNED=1
 for arg in "$@"; do
   case "$arg" in
     --offer-update) OFFER_UPDATE=1 ;;
     --interactive) INTERACTIVE=1 ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    --unsigned) SIGNED=0 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) echo "run_demo.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -64,6 +68,20 @@ if ((OFFER_UPDATE)); then
   echo "the updates index now offers 9.9.9 ($HTTP/Talvane.zip)"
 fi
 
+PUBLIC_KEY=
+if ((SIGNED)); then
+  # The maker's side: one key pair, every file the launcher fetches signed with
+  # the stock minisign tool (FILE.minisig beside FILE).
+  step "Signing the cloud with minisign"
+  mkdir -p "$DEMO/keys"
+  minisign -G -W -p "$DEMO/keys/maker.pub" -s "$DEMO/keys/maker.key" >/dev/null
+  find "$DEMO/content/web" "$DEMO/content/repo/7za.zip" "$DEMO/content/redist/Redist" -type f \
+    ! -name '*.minisig' ! -name '*.7z' -print0 |
+    while IFS= read -r -d '' f; do minisign -S -s "$DEMO/keys/maker.key" -m "$f" >/dev/null; done
+  PUBLIC_KEY=$(sed -n 2p "$DEMO/keys/maker.pub")
+  echo "public key $PUBLIC_KEY; $(find "$DEMO/content" -name '*.minisig' | wc -l) files signed"
+fi
+
 step "Program folder $DEMO/program"
 PROG=$DEMO/program
 mkdir -p "$PROG"
@@ -81,6 +99,9 @@ SevenZipMirrorURL=
 DefaultConfig=$DEFAULT_SET
 DefaultPath=\\Tools
 EOF
+if [[ -n "$PUBLIC_KEY" ]]; then
+  printf '\n[Security]\nPublicKey=%s\n' "$PUBLIC_KEY" >>"$PROG/Talvane.ini"
+fi
 chmod 600 "$PROG/Talvane.ini"
 
 export SYSTEMDRIVE=$DEMO
@@ -130,3 +151,5 @@ if [[ -s "$TEKMO_RUN_LOG" ]]; then
 fi
 step "Debug log: $TALVANE_LOG ($(wc -l <"$TALVANE_LOG") lines); 7-Zip lines:"
 grep -a "7zip" "$TALVANE_LOG" || true
+step "Signature checks in the debug log"
+grep -a "signature verified\|not verified\|refused" "$TALVANE_LOG" || true
