@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
 
 #include "common/files.h"
+#include "common/log.h"
 #include "common/names.h"
+#include "common/strings.h"
 #include "settings/settings.h"
 #include "support/workflow_fixture.h"
 
@@ -142,6 +145,38 @@ TEST_F(SecurityTest, SettingsFileIsOwnerOnlyAfterASaveAndLongPasswordsRoundTrip)
     loaded.SettingsFile = session_.SettingsFile;
     LoadSettings(loaded);
     EXPECT_EQ(loaded.ZipPassword, longPassword);
+}
+
+// The name is listed as the server gives it; the console and the log escape it
+// when they print it (tests/frontends/console/console_output_test.cpp).
+TEST_F(SecurityTest, HostileNamesAreListedAndLoggedOnlyEscaped) {
+    const std::string hostile = "Evil\x1b]0;owned\x07\x1b[2J";
+    WriteFile(SetPath(hostile), "not a real set");
+    LoadedPresenter();
+    const auto sets = view_.Configs();
+    EXPECT_NE(std::find(sets.begin(), sets.end(), hostile), sets.end());
+    DPrint("configuration set: " + hostile);
+    EXPECT_TRUE(LogHas("configuration set: Evil\\x1b]0;owned\\x07\\x1b[2J"));
+    for (const std::string& line : log_.lines()) EXPECT_EQ(line.find('\x1b'), std::string::npos);
+}
+
+TEST(EscapeControlsTest, ControlsBecomeVisibleAndTextStays) {
+    const struct {
+        const char* in;
+        bool keepLineBreaks;
+        const char* out;
+    } cases[] = {
+        {"plain \xc3\xa9t\xc3\xa9\tok", false, "plain \xc3\xa9t\xc3\xa9\tok"},
+        {"a\x1b[31mb", false, "a\\x1b[31mb"},
+        {"line\nbreak\r", false, "line\\x0abreak\\x0d"},
+        {"line\nbreak", true, "line\nbreak"},
+        {"del\x7f c1\xc2\x9b" "2J", true, "del\\x7f c1\\xc2\\x9b" "2J"},
+        {"\x00", false, "\\x00"},
+    };
+    for (const auto& c : cases) {
+        const std::string in = c.in[0] ? c.in : std::string(1, '\0');
+        EXPECT_EQ(EscapeControls(in, c.keepLineBreaks), c.out) << c.in;
+    }
 }
 
 }  // namespace
