@@ -25,6 +25,9 @@ namespace {
 constexpr std::size_t kBufferSize = 256 * 1024;
 // The end record plus the longest comment it can carry.
 constexpr long long kTailSize = static_cast<long long>(zipfmt::kEndSize + zipfmt::kMaxComment);
+// Deflate cannot expand its input more than about 1032 times, so an archive
+// never honestly unpacks to more than this many times its own size.
+constexpr long long kMaxExpansion = 1032;
 
 // i / total * 100, rounded to the nearest whole number, halves to even.
 long RoundedPercent(long long i, long long total) {
@@ -122,6 +125,7 @@ struct ZipExtractionClass::Impl {
     long long fileSize = 0;
     std::vector<unsigned char> inBuf;
     std::vector<unsigned char> outBuf;
+    long long budget = 0;  // bytes the running walk may still produce
 
     void RaiseStatus(const std::string& text) {
         if (owner.Status) owner.Status(text);
@@ -234,6 +238,18 @@ struct ZipExtractionClass::Impl {
                        "The data of " + shownName + " lies beyond the end of " + path);
             return Outcome::Refused;
         }
+        // Only lies about sizes can exhaust the budget; each entry is charged
+        // before a byte of it is produced.
+        const long long yield =
+            cr.method == zipfmt::kMethodStored ? compSize : static_cast<long long>(cr.uncompressedSize);
+        if (yield > budget) {
+            RaiseError(kZipErrSizeMismatch,
+                       "The entry " + shownName + " would take " + path + " past " +
+                           std::to_string(kMaxExpansion * fileSize) +
+                           " bytes unpacked, more than its size allows (possible zip bomb)");
+            return Outcome::Refused;
+        }
+        budget -= yield;
         EnsureBuffers();
         if (cr.method == zipfmt::kMethodStored)
             return CopyStored(dataPos, compSize, lh.crc, shownName, out, checkStored);
@@ -385,6 +401,52 @@ struct ZipExtractionClass::Impl {
         return WriteEntry(cr, fileName, shown);
     }
 
+    // Each local header and its data belong to one entry only: records sharing
+    // bytes would unpack the same data over and over. Records that cannot be
+    // followed are left to the walk, which reports them.
+    bool RefuseOverlaps(const EndRecord& end) {
+        struct Span {
+            long long start, end;
+            std::size_t entry;
+        };
+        std::vector<Span> spans;
+        std::vector<std::string> names;
+        long long pos = end.centralOffset;
+        CentralRecord cr;
+        std::string name;
+        for (long long i = 1; i <= end.entriesTotal && ReadCentral(pos, cr, name); ++i) {
+            unsigned char hb[zipfmt::kLocalSize];
+            if (file.ReadAt(hb, sizeof hb, cr.localOffset) != static_cast<long long>(sizeof hb))
+                continue;
+            const LocalHeader lh = LocalHeader::Parse(hb);
+            if (lh.signature != zipfmt::kLocalSig) continue;
+            const long long size = (lh.flags & zipfmt::kFlagDataDescriptor) ? cr.compressedSize
+                                                                            : lh.compressedSize;
+            const long long dataEnd = static_cast<long long>(cr.localOffset) +
+                                      static_cast<long long>(zipfmt::kLocalSize) + lh.nameLength +
+                                      lh.extraLength + size;
+            if (dataEnd > fileSize) continue;
+            spans.push_back({cr.localOffset, dataEnd, names.size()});
+            names.push_back(WithSlashes(name));
+        }
+        std::sort(spans.begin(), spans.end(),
+                  [](const Span& a, const Span& b) { return a.start < b.start; });
+        long long reach = -1;
+        std::size_t holder = 0;
+        for (const Span& s : spans) {
+            if (s.start < reach) {
+                RaiseError(kZipErrOverlap, "Refused " + path + ": the entry " + names[s.entry] +
+                                               " overlaps the entry " + names[holder] +
+                                               " (invalid zip file with overlapped components, "
+                                               "possible zip bomb)");
+                return false;
+            }
+            reach = s.end;
+            holder = s.entry;
+        }
+        return true;
+    }
+
     // Walks the central directory; `visit` returns false to stop (its result is then the
     // walk's). Progress and the message loop run after every entry.
     template <typename Visit>
@@ -399,6 +461,8 @@ struct ZipExtractionClass::Impl {
             RaiseStatus("Extraction Complete");
             return false;
         }
+        if (!RefuseOverlaps(end)) return false;
+        budget = kMaxExpansion * fileSize;
         const long long total = end.entriesTotal;
         long long pos = end.centralOffset;
         CentralRecord cr;

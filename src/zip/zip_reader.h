@@ -26,6 +26,7 @@ enum ZipErrorNumber : long {
     kZipErrSizeMismatch = 22,  // entry inflates to more (or less) than declared
     kZipErrWriteFailed = 23,   // target could not be written
     kZipErrEncrypted = 24,     // entry is encrypted; its bytes would be written scrambled
+    kZipErrOverlap = 25,       // entries share data: the whole archive is refused
 };
 
 // One central-directory entry as listed by ListEntries.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -161,6 +162,8 @@ TEST_F(ZipHostile, AbsurdDeclaredSizesAreReportedNotAllocated) {
     z.entries[1].size = 0xFFFFFFFF;
     EXPECT_TRUE(Extract(z.Build()));
     EXPECT_EQ(rec.Numbers(), (std::vector<long>{kZipErrDamaged, kZipErrSizeMismatch}));
+    // 4 GiB out of a few bytes is refused before a byte is inflated.
+    EXPECT_NE(rec.errors[1].second.find("possible zip bomb"), std::string::npos);
     EXPECT_EQ(Tree(dest).size(), 1u);
     ExpectNothingOutside();
 }
@@ -203,6 +206,78 @@ TEST_F(ZipHostile, TruncatedArchivesNeverCrashOrLeaveHalfFiles) {
             EXPECT_TRUE(content == "first file" || content == big || content == "last") << name;
         }
     }
+}
+
+// Points central record i at offsetOf(i) (negative: left alone).
+std::string Repoint(std::string zip, const std::function<long long(std::size_t)>& offsetOf) {
+    auto* bytes = reinterpret_cast<unsigned char*>(zip.data());
+    const auto end = zipfmt::EndRecord::Parse(bytes + zip.size() - 22);
+    for (std::size_t i = 0, pos = end.centralOffset; i < end.entriesTotal; ++i) {
+        if (offsetOf(i) >= 0) zipfmt::Put32(bytes + pos + 42, static_cast<std::uint32_t>(offsetOf(i)));
+        pos += 46 + zipfmt::Get16(bytes + pos + 28) + zipfmt::Get16(bytes + pos + 30) +
+               zipfmt::Get16(bytes + pos + 32);
+    }
+    return zip;
+}
+
+struct OverlapCase {
+    const char* label;
+    std::string archive;
+    const char* named;  // the entry the refusal names
+};
+
+std::vector<OverlapCase> OverlapCases() {
+    const std::string mib(1 << 20, '\0');
+    const std::string packed = RawDeflate(mib);
+    RawZip copies;
+    for (int i = 0; i < 2000; ++i) {
+        copies.entries.emplace_back("copy" + std::to_string(i) + ".bin", "", 8, packed);
+        copies.entries.back().size = 1 << 20;
+        copies.entries.back().crc = Crc(mib);
+    }
+    // A stored entry whose data quotes the next entry whole, header included.
+    RawZip inner;
+    inner.entries = {{"inner.bin", mib}};
+    const std::string innerZip = inner.Build();
+    RawZip quoting;
+    quoting.entries = {{"outer.bin", innerZip.substr(0, innerZip.size() - 22 - 46 - 9), 0},
+                       {"inner.bin", mib}};
+    return {
+        {"2000 records on one local entry", Repoint(copies.Build(), [](std::size_t) { return 0; }),
+         "copy"},
+        {"an entry inside another one's data",
+         Repoint(quoting.Build(), [](std::size_t i) { return i ? 30 + 9 : -1; }), "inner.bin"},
+    };
+}
+
+TEST_F(ZipHostile, OverlappingEntriesRefuseTheArchiveBeforeWriting) {
+    for (const auto& c : OverlapCases()) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(dest);
+        rec = {};
+        EXPECT_FALSE(Extract(c.archive));
+        ASSERT_EQ(rec.Numbers(), (std::vector<long>{kZipErrOverlap}));
+        EXPECT_NE(rec.errors[0].second.find(std::string("the entry ") + c.named),
+                  std::string::npos) << rec.errors[0].second;
+        EXPECT_NE(rec.errors[0].second.find("overlapped components"), std::string::npos);
+        std::uintmax_t written = 0;
+        for (const auto& e : fs::recursive_directory_iterator(dest))
+            if (e.is_regular_file()) written += e.file_size();
+        EXPECT_LT(written, 10u << 20);
+        ExpectNothingOutside();
+    }
+}
+
+TEST_F(ZipHostile, ManyOrdinaryEntriesStillExtract) {
+    RawZip z;
+    for (int i = 0; i < 5000; ++i)
+        z.entries.emplace_back("d" + std::to_string(i % 50) + "/f" + std::to_string(i),
+                               std::to_string(i), i % 2 ? 8 : 0);
+    EXPECT_TRUE(Extract(z.Build()));
+    EXPECT_TRUE(rec.errors.empty());
+    const auto tree = Tree(dest);
+    ASSERT_EQ(tree.size(), 5000u);
+    EXPECT_EQ(tree.at("d7/f4957"), "4957");
 }
 
 }  // namespace
