@@ -9,6 +9,7 @@
 
 #include "common/app_paths.h"
 #include "platform/interrupt.h"
+#include "platform/platform.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "settings/session.h"
@@ -17,6 +18,7 @@
 #include "app/splash_logic.h"
 #include "app/startup.h"
 #include "frontends/console/console_frontend.h"
+#include "main/gui_frontend.h"
 #include "app/default_dialog_presenter.h"
 #include "app/frontend.h"
 #include "app/main_presenter.h"
@@ -43,22 +45,26 @@ int main(int argc, char** argv) {
 
     InitAppSettings(true, true);
     InstallInterruptCleanup();
+    platform::DisableCoreDumps();
     // No progress-bar control file to write out here: every frontend brings
     // its own bar, and the controls need no initialisation before a window.
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::string commandLine = JoinCommandLine(args);
 
+    // The windows when wanted and possible; the console otherwise.
+    std::unique_ptr<GuiFrontend> gui;
     if (WantsGui()) {
-        std::fputs("Talvane: this build has no graphical frontend yet; using the console.\n",
-                   stderr);
+        gui = StartGuiFrontend(argc, argv);
+        if (!gui) std::fputs("Talvane: the windows cannot be shown here; using the console.\n", stderr);
     }
-    ui::console::ConsoleFrontend frontend;
+    std::optional<ui::console::ConsoleFrontend> console;
+    if (!gui) console.emplace();
+    ui::Frontend& frontend = gui ? gui->frontend() : *console;
     SetEventPump(&frontend);
 
     if (IsSplashDemo(commandLine)) {
         RunSplashDemo(frontend);
-        frontend.Output().Flush();
         SetEventPump(nullptr);
         return 0;
     }
@@ -87,8 +93,8 @@ int main(int argc, char** argv) {
             dialogView->Show();
             break;
         case StartWindow::MainUnattended:
-            // The unattended run takes no input: the window is never shown to a user.
-            frontend.SetInputEnabled(false);
+            // The unattended run takes no input until it hands the window to the user.
+            if (console) console->SetInputEnabled(false);
             mainView = frontend.CreateMainView();
             main.emplace(frontend, *mainView, session, endpoints);
             main->Load();
@@ -111,7 +117,7 @@ int main(int argc, char** argv) {
     CleanUpOldExecutable();
 
     const int code = frontend.Run(main ? &*main : nullptr, dialog ? &*dialog : nullptr);
-    frontend.Output().Flush();
+    if (console) console->Output().Flush();
     SetEventPump(nullptr);
     return code;
 }

@@ -9,4 +9,8 @@ namespace talvane {
 // every registered temporary file, then end the process as the signal would have.
 void InstallInterruptCleanup();
 
+// Removes every registered temporary file now: for a window closed in the
+// middle of a transfer, just before the process ends.
+void RemoveTemporaryPartsNow();
+
 }  // namespace talvane

@@ -61,6 +61,13 @@ void InstallInterruptCleanup() {
     }
 }
 
+void RemoveTemporaryPartsNow() {
+    HoldInterrupts hold;
+    for (Slot& slot : gSlots) {
+        if (slot.used.exchange(false)) ::unlinkat(slot.folderFd, slot.name, 0);
+    }
+}
+
 int RemoveOnInterrupt(int folderFd, const std::string& name) {
     if (name.empty() || name.size() >= PATH_MAX) return -1;
     HoldInterrupts hold;

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/open_file_check.h"
 #include "common/strings.h"
 #include "platform/platform.h"
 #include "app/default_dialog_presenter.h"
@@ -145,9 +146,33 @@ std::string ConsoleFrontend::OpenFileDialog(const std::string& title, const std:
     std::string answer;
     if (haveOpenFile_) answer = std::exchange(nextOpenFile_, {});
     haveOpenFile_ = false;
-    output_.Note("[open file] " + title + " (" + filter +
-                 "): " + (answer.empty() ? std::string("cancelled") : answer));
-    return answer;
+    for (;;) {
+        output_.Note("[open file] " + title + " (" + filter +
+                     "): " + (answer.empty() ? std::string("cancelled") : answer));
+        if (answer.empty()) return answer;
+        const std::string problem = OpenFileProblem(answer);
+        if (problem.empty()) return answer;
+        // As the window's dialog does: the name is refused and the dialog stays
+        // open, so the next line is its new answer.
+        MessageBox(problem, title, MsgIcon::Exclamation);
+        output_.Note("[open file] still open: type a path (an empty line cancels)");
+        answer = FullPathOf(Trim(NextDialogLine()));
+    }
+}
+
+std::string ConsoleFrontend::NextDialogLine() {
+    std::string line;
+    if (!queued_.empty()) {
+        line = std::move(queued_.front());
+        queued_.pop_front();
+        return line;
+    }
+    for (;;) {
+        const ReadResult result = TakeLine(line);
+        if (result == ReadResult::Line) return line;
+        if (result == ReadResult::End) return {};
+        ReadAvailable(true);
+    }
 }
 
 std::unique_ptr<MainView> ConsoleFrontend::CreateMainView() {
@@ -234,6 +259,12 @@ void ConsoleFrontend::HoldTypedAhead() {
 int ConsoleFrontend::Run(MainPresenter* main, DefaultDialogPresenter* dialog) {
     Attach(main, dialog);
     if (!main_ && !dialog_) return 0;
+    // An unattended run that found no configuration set to download hands the
+    // shown window to the user, who then types as in any other start.
+    if (!readInput_ && mainView_ && mainView_->IsShown()) {
+        readInput_ = true;
+        inputEnded_ = false;  // only ever "ended" because nothing was read
+    }
     RenderWindow();
     for (;;) {
         if (dialog_ && dialog_->Closed()) return 0;

@@ -74,6 +74,8 @@ class ConsoleFrontend final : public Frontend {
     enum class ReadResult { Line, Nothing, End };
     ReadResult TakeLine(std::string& line);
     void HoldTypedAhead();
+    // The next line for a dialog that is open in the middle of a command; "" at the end.
+    std::string NextDialogLine();
     void ReadAvailable(bool wait);
     bool ExecuteMain(const std::string& word, const std::string& arg);
     bool ExecuteDialog(const std::string& word, const std::string& arg);

@@ -105,7 +105,7 @@ class ConsoleTest : public ::testing::Test {
         { std::ofstream(exe_) << "#!/bin/sh\n"; }
         OverrideExecutablePath(exe_);
         InitAppSettings(true, true);
-        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", ""};
+        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", "", ""};
         // Closed loopback ports: nothing here may reach a server.
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
     }
@@ -407,12 +407,14 @@ TEST_F(ConsoleTest, EndOfInputClosesTheWindowWhichUnloads) {
     EXPECT_FALSE(DoesFileExist(AppPath() + names::kUpdatesIni)) << "unload deletes the index";
 }
 
-TEST_F(ConsoleTest, UnattendedRunReadsNothing) {
+TEST_F(ConsoleTest, UnattendedRunWithNothingPreselectedHandsTheWindowToTheUser) {
     MakeMain();
     console_->SetInputEnabled(false);
-    view_->Show();
-    EXPECT_EQ(RunMain("user someone\n"), 0);
+    console_->Pump();  // during the run nothing is read
     EXPECT_EQ(view_->Text(MainField::User), "");
+    presenter_->ProcessCommands();  // no set chosen: the compact window is shown
+    EXPECT_EQ(RunMain("user someone\nclose\n"), 0);
+    EXPECT_EQ(view_->Text(MainField::User), "someone");
 }
 
 TEST_F(ConsoleTest, PumpWaitsForTheWindowLoopAndForWholeLines) {
@@ -504,6 +506,20 @@ TEST_F(ConsoleDialogTest, ImportAnswersTheFileDialogOnce) {
     EXPECT_TRUE(Has(err, "[open file] Select a supported graphic to import. (Bitmaps (*.bmp)|*.bmp): " + logo));
     EXPECT_TRUE(Has(err, "*.bmp): cancelled"));
     EXPECT_TRUE(Has(out_.text(), "Custom Logo:  Found!"));
+}
+
+TEST_F(ConsoleDialogTest, ImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpen) {
+    MakeDialog();
+    const std::string missing = tmp_.file("pictures/Missing.bmp");
+    ASSERT_TRUE(MakeSureDirExists(tmp_.file("pictures")));
+    EXPECT_EQ(RunDialog("import " + missing + "\n" + tmp_.file("pictures") + "\n\nclose\n"), 0);
+    const std::string out = out_.text();
+    for (const std::string& refused : {missing, tmp_.file("pictures")}) {
+        EXPECT_TRUE(Has(out, "(exclamation) ----\n| " + refused +
+                                 "\n| File not found.\n| Please verify the correct file name was given.\n"));
+    }
+    EXPECT_TRUE(Has(err_.text(), "*.bmp): cancelled"));
+    EXPECT_FALSE(DoesFileExist(AppPath() + names::kLogoFile));
 }
 
 TEST_F(ConsoleDialogTest, LinesTypedAheadWaitForTheRunningCommand) {

@@ -1,0 +1,9 @@
+#pragma once
+// The program icon at 16, 32, 48 and 256 pixels, for captions and the task switcher.
+#include <wx/iconbndl.h>
+
+namespace talvane::ui::gui {
+
+wxIconBundle ProgramIcons();
+
+}  // namespace talvane::ui::gui

@@ -1,0 +1,186 @@
+#include "frontends/wx/wx_frontend.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/filedlg.h>
+#include <wx/msgdlg.h>
+#include <wx/generic/msgdlgg.h>
+#include <wx/init.h>
+
+#include "common/log.h"
+#include "common/open_file_check.h"
+#include "platform/interrupt.h"
+
+namespace talvane::ui::gui {
+
+namespace {
+
+// Time between two looks at the event queue while work runs: often enough to
+// feel live, rare enough that a fast transfer does not pay for it.
+constexpr auto kPumpInterval = std::chrono::milliseconds(15);
+
+class LauncherApp final : public wxApp {
+  public:
+    // The command line is the launcher's own ("sfx", "/setdefault"): not parsed here.
+    bool OnInit() override { return true; }
+};
+
+long IconStyle(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::Critical:
+            return wxICON_ERROR;
+        case MsgIcon::Exclamation:
+            return wxICON_WARNING;
+        case MsgIcon::Information:
+            return wxICON_INFORMATION;
+        case MsgIcon::None:
+            break;
+    }
+    return wxICON_NONE;
+}
+
+// A failed toolkit check is a bug to log, not a dialog to put before a technician.
+void LogAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+               const wxString& msg) {
+    DPrint("wx assertion " + ToUtf8(cond) + " in " + ToUtf8(func) + " (" + ToUtf8(file) + ":" +
+           std::to_string(line) + "): " + ToUtf8(msg));
+}
+
+}  // namespace
+
+Toolkit::Toolkit(int& argc, char** argv) {
+    wxSetAssertHandler(LogAssert);
+    wxApp::SetInstance(new LauncherApp);
+    ok_ = wxEntryStart(argc, argv) && wxTheApp->CallOnInit();
+}
+
+Toolkit::~Toolkit() {
+    if (ok_) wxTheApp->OnExit();
+    wxEntryCleanup();
+}
+
+WxFrontend::WxFrontend(WxOptions options) : options_(std::move(options)), status_(*this) {}
+
+WxFrontend::~WxFrontend() = default;
+
+void WxFrontend::MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
+    messages_.push_back({text, title, icon});
+    if (ended_) return;
+    wxGenericMessageDialog box(ActiveWindow(), FromUtf8(text), FromUtf8(title),
+                               wxOK | wxCENTRE | IconStyle(icon));
+    box.ShowModal();
+}
+
+std::string WxFrontend::PickFile(const std::string& title, const std::string& wildcard,
+                                 const std::string& previous) {
+    if (options_.pickFile) return options_.pickFile(title, wildcard, previous);
+    wxFileDialog dialog(ActiveWindow(), FromUtf8(title), wxEmptyString, wxEmptyString,
+                        FromUtf8(wildcard), wxFD_OPEN);
+    if (!previous.empty()) dialog.SetPath(FromUtf8(previous));
+    if (dialog.ShowModal() != wxID_OK) return {};
+    return ToUtf8(dialog.GetPath());
+}
+
+std::string WxFrontend::OpenFileDialog(const std::string& title, const std::string& filter) {
+    // A colon separates like a bar does.
+    std::string wildcard = filter;
+    std::replace(wildcard.begin(), wildcard.end(), ':', '|');
+    std::string previous;
+    for (;;) {
+        const std::string chosen = PickFile(title, wildcard, previous);
+        if (chosen.empty()) return {};
+        const std::string problem = OpenFileProblem(chosen);
+        if (problem.empty()) return chosen;
+        MessageBox(problem, title, MsgIcon::Exclamation);
+        if (ended_) return {};
+        previous = chosen;
+    }
+}
+
+std::unique_ptr<MainView> WxFrontend::CreateMainView() {
+    auto view = std::make_unique<WxMainView>(*this);
+    mainView_ = view.get();
+    return view;
+}
+
+std::unique_ptr<DefaultDialogView> WxFrontend::CreateDefaultDialogView() {
+    auto view = std::make_unique<WxDialogView>(*this);
+    dialogView_ = view.get();
+    return view;
+}
+
+void WxFrontend::Forget(const WxMainView* view) {
+    if (mainView_ == view) mainView_ = nullptr;
+}
+
+void WxFrontend::Forget(const WxDialogView* view) {
+    if (dialogView_ == view) dialogView_ = nullptr;
+}
+
+wxWindow* WxFrontend::ActiveWindow() const {
+    if (dialogView_ && dialogView_->IsOpen()) return dialogView_->Frame();
+    if (mainView_ && mainView_->IsShown()) return mainView_->Frame();
+    return splash_.Frame();
+}
+
+bool WxFrontend::WindowsOpen() const {
+    return (mainView_ && mainView_->IsShown()) || (dialogView_ && dialogView_->IsOpen());
+}
+
+int WxFrontend::Run(MainPresenter* main, DefaultDialogPresenter* dialog) {
+    Attach(main, dialog);
+    if (!WindowsOpen() || ended_) return 0;
+    wxGUIEventLoop loop;
+    loop_ = &loop;
+    const int code = loop.Run();
+    loop_ = nullptr;
+    return code;
+}
+
+void WxFrontend::WindowGone() {
+    if (loop_ && !WindowsOpen()) loop_->ScheduleExit(0);
+}
+
+void WxFrontend::EndProcess(int code) {
+    ended_ = true;
+    endCode_ = code;
+    if (options_.onEnd) options_.onEnd(code);
+    // Closing the window in the middle of a transfer must not leave its part behind.
+    RemoveTemporaryPartsNow();
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+void WxFrontend::Pump() {
+    if (!wxTheApp || ended_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < kPumpInterval) return;
+    lastPump_ = now;
+    wxTheApp->Yield(true);
+}
+
+template <class Presenter>
+void WxFrontend::Dispatch(Presenter* presenter, const std::function<void(Presenter&)>& action) {
+    if (!presenter || ended_) return;
+    try {
+        action(*presenter);
+    } catch (...) {
+        // Only the end of the process may stop here (a test's EndProcess throws);
+        // anything else is a bug that must not be hidden.
+        if (!ended_) throw;
+    }
+}
+
+void WxFrontend::DispatchMain(const std::function<void(MainPresenter&)>& action) {
+    Dispatch(main_, action);
+}
+
+void WxFrontend::DispatchDialog(const std::function<void(DefaultDialogPresenter&)>& action) {
+    Dispatch(dialog_, action);
+}
+
+}  // namespace talvane::ui::gui

@@ -1,0 +1,28 @@
+#include "frontends/wx/wx_frontend.h"
+#include "main/gui_frontend.h"
+
+namespace talvane {
+
+namespace {
+
+// The toolkit is started first and stopped last.
+class WxGui final : public GuiFrontend {
+  public:
+    WxGui(int& argc, char** argv) : toolkit_(argc, argv) {}
+    bool ok() const { return toolkit_.ok(); }
+    ui::Frontend& frontend() override { return frontend_; }
+
+  private:
+    ui::gui::Toolkit toolkit_;
+    ui::gui::WxFrontend frontend_;
+};
+
+}  // namespace
+
+std::unique_ptr<GuiFrontend> StartGuiFrontend(int& argc, char** argv) {
+    auto gui = std::make_unique<WxGui>(argc, argv);
+    if (!gui->ok()) return nullptr;
+    return gui;
+}
+
+}  // namespace talvane
