@@ -58,6 +58,23 @@ void DPrint(std::string_view item) {
     }
 }
 
+void CappedLog::Print(std::string_view item) {
+    if (printed_ < limit_) {
+        ++printed_;
+        DPrint(item);
+    } else {
+        ++suppressed_;
+    }
+}
+
+CappedLog::~CappedLog() {
+    try {
+        if (suppressed_ > 0)
+            DPrint(cause_ + ": ... " + std::to_string(suppressed_) + " repeated lines suppressed");
+    } catch (...) {
+    }
+}
+
 void ReportFailure(std::string_view qualifiedName, ErrorMarker marker, long number,
                    std::string_view description, std::initializer_list<ReportParam> params) {
     try {

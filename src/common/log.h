@@ -37,6 +37,25 @@ inline void DPrint(const std::string& item) {
     DPrint(std::string_view(item));
 }
 
+// Lines of one cause (a duplicate name in a listing, say): the first `limit`
+// are logged, the rest only counted, and one line tells how many were left
+// out when the object goes away. A hostile peer cannot flood the log.
+class CappedLog {
+  public:
+    explicit CappedLog(std::string cause, std::size_t limit = 10)
+        : cause_(std::move(cause)), limit_(limit) {}
+    ~CappedLog();
+    CappedLog(const CappedLog&) = delete;
+    CappedLog& operator=(const CappedLog&) = delete;
+    void Print(std::string_view item);
+
+  private:
+    std::string cause_;
+    std::size_t limit_;
+    std::size_t printed_ = 0;
+    std::size_t suppressed_ = 0;
+};
+
 // Failure report of the shared library: an error line, then one line per
 // parameter, after which the caller carries on with its next step.
 enum class ErrorMarker {

@@ -20,6 +20,9 @@ struct Transfer {
     net::PartFile file;
     bool localFailed = false;
     bool handlerFailed = false;
+    bool tooLarge = false;
+    long long received = 0;
+    long long maxBytes = 0;  // 0: no cap
     curl_off_t lastReported = -1;
 };
 
@@ -96,6 +99,12 @@ std::uint32_t MapCurlResult(CURLcode rc, long redirects) {
 size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
+    // A server without a length (or lying about it) must not fill the disk.
+    if (t->maxBytes > 0 && t->received + static_cast<long long>(n) > t->maxBytes) {
+        t->tooLarge = true;
+        return 0;
+    }
+    t->received += static_cast<long long>(n);
     if (!t->file.Write(data, n)) {
         t->localFailed = true;
         return 0;
@@ -264,8 +273,11 @@ void Download::StartDownload(const std::string& Source, const std::string& dest,
         curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, std::max(1L, connectTimeoutSeconds));
         curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::max(1L, idleTimeoutSeconds));
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, idleTimeoutSeconds));
+        net::SetLowSpeed(h, lowSpeedBytes, lowSpeedSeconds);
+        t.maxBytes = maxBytes;
+        // A declared length above the cap is refused before any byte is written.
+        if (maxBytes > 0)
+            curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
         curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnWrite);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
@@ -286,6 +298,7 @@ void Download::StartDownload(const std::string& Source, const std::string& dest,
             curl_easy_setopt(h, CURLOPT_PASSWORD, password_.empty() ? nullptr : password_.c_str());
             errorBuffer[0] = '\0';
             t.lastReported = -1;
+            t.received = 0;
             const CURLcode rc = net::Perform(multi.get(), h);
             long httpStatus = 0;
             long redirects = 0;
@@ -299,6 +312,11 @@ void Download::StartDownload(const std::string& Source, const std::string& dest,
                                               std::string_view(scheme_used) == "https");
             if (t.handlerFailed || abortRequested_) {
                 status = kAbortedByCaller;
+                return;
+            }
+            if (t.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+                detail = "larger than " + std::to_string(maxBytes) + " bytes";
+                status = kInetDownloadFailure;
                 return;
             }
             if (t.localFailed) {

@@ -45,9 +45,16 @@ class Download {
     void StopDownload();
     bool Running() const { return running_; }
 
-    // Time-outs (seconds) so a dead server cannot hang the launcher.
+    // Time-outs (seconds) so a dead server cannot hang the launcher; idle:
+    // waiting for the server's first reply.
     long connectTimeoutSeconds = 20;
     long idleTimeoutSeconds = 30;
+    // A transfer that moves fewer than lowSpeedBytes in lowSpeedSeconds ends
+    // as a timed-out connection.
+    long lowSpeedBytes = 1024;
+    long lowSpeedSeconds = 60;
+    // More than this many bytes (0: no cap) aborts the download as a failure.
+    long long maxBytes = 0;
 
   private:
     bool running_ = false;

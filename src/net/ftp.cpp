@@ -227,6 +227,7 @@ struct cFTP::Impl {
     std::string reply;  // last complete reply, without line ends
     int replyCode = 0;
     bool sawPreliminary = false;  // a 1xx reply: the data transfer began
+    curl_off_t lastMoved = -1;    // bytes moved at the previous progress call
 
     // ---- reply tracking ----
     static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -250,15 +251,34 @@ struct cFTP::Impl {
         return n;
     }
 
-    static int OnXferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Impl*>(user)->cancel ? 1 : 0;
+    // While nothing arrives (a slow or stalled server) the window still gets
+    // its turn, so it can be closed; moving transfers pump at their steps.
+    static int OnXferInfo(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
+        auto* self = static_cast<Impl*>(user);
+        if (dlnow + ulnow == self->lastMoved) DoEvents();
+        self->lastMoved = dlnow + ulnow;
+        return self->cancel ? 1 : 0;
     }
 
     static size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
+    // A listing's text, cut at `max` bytes: a hostile server could send forever.
+    struct ListingText {
+        std::string body;
+        std::size_t max = 0;
+        bool cut = false;
+    };
     static size_t Collect(char* data, size_t size, size_t count, void* user) {
-        static_cast<std::string*>(user)->append(data, size * count);
-        return size * count;
+        auto* text = static_cast<ListingText*>(user);
+        const size_t n = size * count;
+        const size_t room = text->max - text->body.size();
+        if (n <= room) {
+            text->body.append(data, n);
+            return n;
+        }
+        text->body.append(data, room);
+        text->cut = true;
+        return 0;
     }
 
     // ---- errors ----
@@ -312,9 +332,9 @@ struct cFTP::Impl {
                          std::max(1L, owner.idleTimeoutSeconds));
         curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS,
                          std::max(1L, owner.connectTimeoutSeconds) * 1000L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, owner.idleTimeoutSeconds));
+        net::SetLowSpeed(h, owner.lowSpeedBytes, owner.lowSpeedSeconds);
         pendingLines.clear();
+        lastMoved = -1;
         reply.clear();
         replyCode = 0;
         sawPreliminary = false;
@@ -360,17 +380,29 @@ struct cFTP::Impl {
 
     // Lists one folder (MLSD when the server has it, else LIST).
     ListResult ListFolder(const std::string& folder, std::vector<ListingEntry>& out, CURLcode& rc) {
-        std::string body;
+        ListingText text;
+        text.max = std::max<std::size_t>(1, owner.maxListingBytes);
         for (;;) {
             const bool mlsd = !mlsdRefused;
-            body.clear();
+            text.body.clear();
             Prepare(Url(folder, true));
             if (mlsd) curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, "MLSD");
             curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &Impl::Collect);
-            curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &body);
+            curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &text);
             rc = Perform();
-            if (rc == CURLE_OK) {
-                out = ParseListing(body, mlsd, static_cast<std::int64_t>(std::time(nullptr)));
+            if (rc == CURLE_OK || text.cut) {
+                if (text.cut) {
+                    // The last line may be half there.
+                    text.body.resize(text.body.find_last_of('\n') + 1);
+                    DPrint("cFTP listing of " + folder + " cut at " + std::to_string(text.max) +
+                           " bytes");
+                }
+                const std::size_t maxEntries = std::max<std::size_t>(1, owner.maxListingEntries);
+                out = ParseListing(text.body, mlsd, static_cast<std::int64_t>(std::time(nullptr)),
+                                   maxEntries);
+                if (out.size() == maxEntries)
+                    DPrint("cFTP listing of " + folder + " cut at " + std::to_string(maxEntries) +
+                           " entries");
                 return ListResult::Ok;
             }
             // "Command not understood": fall back to LIST for this connection.
@@ -924,6 +956,7 @@ const cDirList* cFTP::GetDirectoryListing(const std::string& sFilter) {
         m.RecordCurl("FtpFindFirstFile", rc);
         return nullptr;
     }
+    CappedLog duplicates("cFTP GetDirectoryListing: duplicate names");
     for (const auto& e : entries) {
         if (!WildcardMatch(pattern, e.name)) continue;
         const double written = e.hasTime ? UtcToOleLocal(e.modifiedUtc) : 0.0;
@@ -936,7 +969,7 @@ const cDirList* cFTP::GetDirectoryListing(const std::string& sFilter) {
             // A second name that differs only in case (a case-sensitive server)
             // is left out; ending the listing here would hide every later entry,
             // and the callers would take the folder for an empty one.
-            DPrint("cFTP GetDirectoryListing: duplicate name " + e.name + " left out");
+            duplicates.Print("cFTP GetDirectoryListing: duplicate name " + e.name + " left out");
         }
     }
     return m.dir ? &*m.dir : nullptr;

@@ -81,9 +81,16 @@ class cFTP {
 
     bool Connected() const;
 
-    // Time-outs (seconds).
+    // Time-outs (seconds); idle: waiting for the server's reply to a command.
     long connectTimeoutSeconds = 20;
     long idleTimeoutSeconds = 30;
+    // A transfer that moves fewer than lowSpeedBytes in lowSpeedSeconds is
+    // abandoned as a timed-out connection (a server that drips holds no one).
+    long lowSpeedBytes = 1024;
+    long lowSpeedSeconds = 60;
+    // A listing is cut at whichever comes first; a log line says so.
+    std::size_t maxListingBytes = 8u << 20;
+    std::size_t maxListingEntries = 50000;
 
   private:
     struct Impl;

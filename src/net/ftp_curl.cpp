@@ -1,6 +1,7 @@
 #include "net/ftp_curl.h"
 
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
@@ -12,6 +13,14 @@ namespace talvane::net {
 bool EnsureCurlGlobal() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ok;
+}
+
+void SetLowSpeed(CURL* easy, long bytes, long seconds) {
+    const long window = std::max(1L, seconds);
+    // libcurl watches a rate; the smallest rate that moves `bytes` in the window.
+    const long rate = std::max(1L, (std::max(1L, bytes) + window - 1) / window);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, rate);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, window);
 }
 
 CURLcode Perform(CURLM* multi, CURL* easy) {

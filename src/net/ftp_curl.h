@@ -36,6 +36,10 @@ using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 // arrived together with the previous one and would then sit idle for a second.
 CURLcode Perform(CURLM* multi, CURL* easy);
 
+// Abandons a transfer that moves fewer than `bytes` in `seconds` (libcurl then
+// reports CURLE_OPERATION_TIMEDOUT, which reads as a timed-out connection).
+void SetLowSpeed(CURL* easy, long bytes, long seconds);
+
 // Appends to a list; false when out of memory (the list stays intact).
 bool SlistAppend(CurlSlist& list, const std::string& line);
 

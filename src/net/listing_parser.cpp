@@ -287,9 +287,10 @@ bool ParseListLine(std::string_view line, std::int64_t nowUtc, ListingEntry& out
     return ParseUnix(line, nowUtc, out);
 }
 
-std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::int64_t nowUtc) {
+std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::int64_t nowUtc,
+                                       std::size_t maxEntries) {
     std::vector<ListingEntry> entries;
-    while (!text.empty()) {
+    while (!text.empty() && entries.size() < maxEntries) {
         auto nl = text.find('\n');
         std::string_view line = text.substr(0, nl);
         text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);

@@ -29,7 +29,9 @@ bool ParseMlsdLine(std::string_view line, ListingEntry& out);
 bool ParseListLine(std::string_view line, std::int64_t nowUtc, ListingEntry& out);
 
 // Whole listing text (CRLF or LF lines); `mlsd` selects the MLSD grammar.
-std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::int64_t nowUtc);
+// Parsing stops after `maxEntries` entries.
+std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::int64_t nowUtc,
+                                       std::size_t maxEntries = SIZE_MAX);
 
 // Seconds since 1970 (UTC) -> OLE Automation date (days since 1899-12-30) in
 // the local time zone.

@@ -1,5 +1,9 @@
 #include "settings/endpoints.h"
 
+#include <charconv>
+
+#include "common/log.h"
+
 #include "common/app_paths.h"
 #include "settings/settings.h"
 #include "talvane/version.h"
@@ -13,6 +17,20 @@ constexpr const char* kEndpointsSection = "Endpoints";
 void Override(const std::string& ini, const char* key, std::string& field) {
     auto value = FindIniValue(ini, kEndpointsSection, key);
     if (value && !value->empty()) field = *value;
+}
+
+// A positive whole number; anything else keeps the default, with a log line.
+void OverrideNumber(const std::string& ini, const char* key, long& field) {
+    const auto value = FindIniValue(ini, kEndpointsSection, key);
+    if (!value || value->empty()) return;
+    long parsed = 0;
+    const char* end = value->data() + value->size();
+    const auto [ptr, ec] = std::from_chars(value->data(), end, parsed);
+    if (ec != std::errc() || ptr != end || parsed <= 0) {
+        DPrint(std::string("Endpoints ") + key + "=" + *value + " ignored: not a positive number");
+        return;
+    }
+    field = parsed;
 }
 
 }  // namespace
@@ -29,6 +47,8 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     Override(ini, "RepositoryHost", e.RepositoryHost);
     Override(ini, "RedistHost", e.RedistHost);
     Override(ini, "SubscriberURL", e.SubscriberURL);
+    OverrideNumber(ini, "LowSpeedLimit", e.LowSpeedLimit);
+    OverrideNumber(ini, "LowSpeedTime", e.LowSpeedTime);
     // Here an empty value is meaningful: it switches the update check or the
     // mirror off (a site without an update server must still be able to start).
     if (auto updates = FindIniValue(ini, kEndpointsSection, "UpdatesURL")) e.UpdatesURL = *updates;

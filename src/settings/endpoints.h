@@ -11,11 +11,16 @@ struct Endpoints {
     std::string UpdatesURL;         // full URL of the updates index archive; empty: no check
     std::string SubscriberURL;      // ends in "/Subscribers/"
     std::string SevenZipMirrorURL;  // empty skips the mirror
+    // A transfer moving fewer than LowSpeedLimit bytes in LowSpeedTime seconds
+    // is abandoned.
+    long LowSpeedLimit = 1024;
+    long LowSpeedTime = 60;
 };
 
 // Reads the defaults and the "Endpoints" section of `iniFile` (AppINI when empty).
 // An empty host keeps its default; an empty UpdatesURL or SevenZipMirrorURL
-// that is present in the file switches that source off.
+// that is present in the file switches that source off. LowSpeedLimit and
+// LowSpeedTime must be whole numbers above zero; anything else keeps the default.
 Endpoints LoadEndpoints(const std::string& iniFile);
 
 }  // namespace talvane

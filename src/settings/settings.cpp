@@ -4,8 +4,10 @@
 
 #include "common/app_paths.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
+#include "platform/file_io.h"
 #include "settings/session.h"
 
 namespace talvane {
@@ -72,6 +74,20 @@ std::string TakeBom(std::string& text) {
     return std::string(kUtf8Bom);
 }
 
+// No real settings file comes near this; a bigger one is not read into memory.
+constexpr unsigned long long kMaxSettingsFileSize = 1u << 20;
+
+// False for a missing, unreadable or oversized file (the last one logged).
+bool ReadSettingsText(const std::string& path, std::string& text) {
+    fileio::FileFacts facts;
+    if (fileio::StatFile(path, facts) && facts.size > kMaxSettingsFileSize) {
+        DPrint("settings file " + path + " refused: " + std::to_string(facts.size) +
+               " bytes, more than " + std::to_string(kMaxSettingsFileSize));
+        return false;
+    }
+    return ReadWholeFile(path, text);
+}
+
 bool ValidName(std::string_view s) {
     return !s.empty() && s.find_first_of("\r\n") == std::string_view::npos;
 }
@@ -82,7 +98,7 @@ std::optional<std::string> FindIniValue(std::string_view file, std::string_view 
                                         std::string_view key, std::size_t maxLength) {
     try {
         std::string text;
-        if (!ReadWholeFile(file, text)) return std::nullopt;
+        if (!ReadSettingsText(std::string(file), text)) return std::nullopt;
         TakeBom(text);
         const auto lines = SplitLines(text);
         long header = FindSection(lines, section);
@@ -120,8 +136,8 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
         std::string path(file);
         if (std::string real = ResolveLinks(path); !real.empty()) path = std::move(real);
         std::string text;
-        const bool exists = ReadWholeFile(path, text);
-        // Something there that cannot be read (a folder, no permission) must not
+        const bool exists = ReadSettingsText(path, text);
+        // Something there that cannot be read (a folder, no permission, too big) must not
         // be replaced by a file holding only the new key.
         if (!exists && GetFileMode(path) >= 0) return false;
         // A read-only file is not written behind its owner's back.

@@ -69,6 +69,7 @@ class DownloadTest : public ::testing::Test {
         ASSERT_TRUE(peers_->ok());
         download_.connectTimeoutSeconds = 2;
         download_.idleTimeoutSeconds = 1;
+        download_.lowSpeedSeconds = 1;
     }
     void TearDown() override {
         for (const auto& n : FolderEntries(root_->file("out"))) ::unlink(Out(n).c_str());
@@ -164,6 +165,7 @@ TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
         Download d;
         d.connectTimeoutSeconds = 2;
         d.idleTimeoutSeconds = 1;
+        d.lowSpeedSeconds = 1;
         Recorder rec(d);
         WriteFile(Out("t.bin"), "earlier file");
         d.StartDownload(c.url, Out("t.bin"));
@@ -177,6 +179,38 @@ TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
         EXPECT_EQ(ReadFile(Out("t.bin")), "earlier file");
         EXPECT_EQ(FolderEntries(root_->file("out")).size(), 1u);
     }
+}
+
+// Dripping servers end as a timed-out connection; oversized downloads as a
+// failure, whether the length is declared up front or not.
+TEST_F(DownloadTest, SlowOrOversizedTransfersAreAbandonedAndLeaveNoFile) {
+    const struct {
+        std::string url;
+        long long maxBytes;
+        std::uint32_t code;
+    } cases[] = {
+        {peers_->httpBase() + "/drip", 0, kInetConnectionTimeout},
+        {"ftp://u:p@" + peers_->ftpHost() + "/drip.bin", 0, kInetConnectionTimeout},
+        {peers_->httpBase() + "/big", 1 << 20, kInetDownloadFailure},
+        {cloud_->httpBase() + "/sub/big.bin", 1000, kInetDownloadFailure},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        Download d;
+        d.lowSpeedBytes = 1024;
+        d.lowSpeedSeconds = 2;
+        d.maxBytes = c.maxBytes;
+        Recorder rec(d);
+        d.StartDownload(c.url, Out("t.bin"));
+        ASSERT_FALSE(rec.log.empty());
+        EXPECT_EQ(rec.log.back(), "aborted");
+        EXPECT_EQ(rec.code, Signed(c.code));
+        EXPECT_TRUE(FolderEntries(root_->file("out")).empty());
+    }
+    // Under the cap the same file arrives whole.
+    download_.maxBytes = 300000;
+    download_.StartDownload(cloud_->httpBase() + "/sub/big.bin", Out("big.bin"));
+    EXPECT_EQ(rec_.log.back(), "complete");
 }
 
 TEST_F(DownloadTest, AuthenticateIsAskedOnlyWithoutCredentials) {

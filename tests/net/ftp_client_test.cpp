@@ -1,6 +1,7 @@
 // cFTP against real servers: pyftpdlib through tools/cloud/cloud.py and the
 // scripted fault peers.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -8,11 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/event_pump.h"
 #include "net/ftp.h"
 #include "net/listing_parser.h"
 #include "support/cloud_server.h"
 #include "support/fault_servers.h"
 #include "support/file_util.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace talvane {
@@ -365,6 +368,7 @@ std::unique_ptr<FaultPeers> FtpFaultTest::peers_;
 
 TEST_F(FtpFaultTest, BrokenTransfersLeaveNoFileUnderTheTargetName) {
     ftp_.idleTimeoutSeconds = 1;
+    ftp_.lowSpeedSeconds = 1;
     const std::pair<const char*, const char*> cases[] = {
         {"drop.bin", "InternetReadFile error code: 12030"},
         {"short.bin", "InternetReadFile error code: 12030"},
@@ -402,13 +406,59 @@ TEST_F(FtpFaultTest, FallsBackToListWhenTheServerHasNoMlsd) {
         ASSERT_TRUE(OpenPeer(style));
         const cDirList* list = ftp_.GetDirectoryListing("*.bin");
         ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->Count(), 6);
+        EXPECT_EQ(list->Count(), 7);
         ASSERT_NE(list->Item("drop.bin"), nullptr);
         EXPECT_EQ(list->Item("drop.bin")->FileSize, 100000);
         EXPECT_GT(list->Item("drop.bin")->LastWriteTime,
                   UtcToOleLocal((DaysFromCivil(2023, 3, 4) - 1) * 86400));
         EXPECT_EQ(ftp_.GetFTPFileSize("long.bin"), 1000);
     }
+}
+
+// Counts how often the window got its turn.
+struct CountingPump : EventPump {
+    CountingPump() { SetEventPump(this); }
+    ~CountingPump() override { SetEventPump(nullptr); }
+    void Pump() override { ++pumps; }
+    int pumps = 0;
+};
+
+TEST_F(FtpFaultTest, ADrippingServerIsAbandonedWhileTheWindowKeepsItsTurn) {
+    ftp_.lowSpeedBytes = 1024;
+    ftp_.lowSpeedSeconds = 2;
+    ASSERT_TRUE(OpenPeer());
+    CountingPump pump;
+    WriteFile(Local("drip.bin"), "stale copy");
+    EXPECT_FALSE(ftp_.FTPDownloadFile(Local("drip.bin"), "drip.bin"));
+    EXPECT_EQ(ftp_.GetLastErrorMessage(),
+              "InternetReadFile error code: 12002 Message: The operation timed out");
+    EXPECT_TRUE(LocalFiles().empty());
+    EXPECT_GT(pump.pumps, 0);
+}
+
+long PeakRssKb() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(FtpFaultTest, AnEndlessListingIsCutWithBoundedMemoryAndLog) {
+    LogCapture log;
+    ASSERT_TRUE(OpenPeer("endless"));
+    const long before = PeakRssKb();
+    const cDirList* list = ftp_.GetDirectoryListing("*");
+    const long grownKb = PeakRssKb() - before;
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->Count(), 25000);  // every name comes twice
+    EXPECT_LT(grownKb, 160 * 1024);
+    EXPECT_TRUE(log.contains("cut at 8388608 bytes"));
+    EXPECT_TRUE(log.contains("cut at 50000 entries"));
+    EXPECT_TRUE(log.contains("duplicate names: ... 24990 repeated lines suppressed"));
+    long duplicateLines = 0;
+    for (const auto& line : log.lines())
+        duplicateLines += line.find("duplicate name") != std::string::npos;
+    EXPECT_EQ(duplicateLines, 11);
+    std::printf("listing cut: peak RSS grew by %ld KB\n", grownKb);
 }
 
 }  // namespace

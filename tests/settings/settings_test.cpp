@@ -8,7 +8,9 @@
 
 #include "common/app_paths.h"
 #include "common/files.h"
+#include "settings/endpoints.h"
 #include "settings/session.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace talvane {
@@ -218,6 +220,43 @@ TEST_F(IniTest, LoadSettingsNeedsAllThreeCredentials) {
     ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", "typed by hand"));
     EXPECT_FALSE(LoadSettings(session));
     EXPECT_EQ(session.Password, "");
+}
+
+TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten) {
+    const std::string head = "[TekmoCloud]\nUserName=tech\n;";
+    const std::size_t limit = 1u << 20;
+    for (const std::size_t size : {limit, limit + 1}) {
+        SCOPED_TRACE(size);
+        const std::string text = head + std::string(size - head.size() - 1, 'x') + "\n";
+        SetContent(text);
+        testing::LogCapture log;
+        const bool fits = size <= limit;
+        EXPECT_EQ(FindIniValue(Ini(), "TekmoCloud", "UserName").has_value(), fits);
+        EXPECT_EQ(WriteIniValue(Ini(), "TekmoCloud", "Password", "p"), fits);
+        EXPECT_EQ(log.contains("settings file " + Ini() + " refused"), !fits);
+        if (!fits) {
+            EXPECT_EQ(Content(), text);
+        }
+    }
+}
+
+TEST_F(IniTest, LowSpeedLimitsAcceptOnlyPositiveWholeNumbers) {
+    const Endpoints defaults = LoadEndpoints("");
+    EXPECT_EQ(defaults.LowSpeedLimit, 1024);
+    EXPECT_EQ(defaults.LowSpeedTime, 60);
+    const struct {
+        const char* value;
+        long expected;
+    } cases[] = {{"2048", 2048}, {"1", 1},        {"", 1024},     {"0", 1024},
+                 {"-5", 1024},   {"12abc", 1024}, {"lots", 1024}, {"99999999999999999999", 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        SetContent(std::string("[Endpoints]\nLowSpeedLimit=") + c.value +
+                   "\nLowSpeedTime=" + c.value + "\n");
+        const Endpoints e = LoadEndpoints(Ini());
+        EXPECT_EQ(e.LowSpeedLimit, c.expected);
+        EXPECT_EQ(e.LowSpeedTime, c.expected == 1024 ? 60 : c.expected);
+    }
 }
 
 }  // namespace

@@ -5,9 +5,10 @@ Prints one JSON line {"ftp": "127.0.0.1:PORT", "http": "http://127.0.0.1:PORT"} 
 both listen, and runs until standard input reaches end of file.
 
 FTP (passive only, any password). The user name picks the listing style:
-  "dos"  - MLSD refused, LIST in Windows/IIS form
-  "unix" - MLSD refused, LIST in "ls -l" form
-  other  - MLSD
+  "dos"     - MLSD refused, LIST in Windows/IIS form
+  "unix"    - MLSD refused, LIST in "ls -l" form
+  "endless" - MLSD that never ends, every name twice (once in capitals)
+  other     - MLSD
 Files (all in every folder; SIZE and listings report the declared size):
   drop.bin   100000 bytes declared; 30000 sent, then data and control connections close
   short.bin  100000 declared; 30000 sent, then a clean "226"
@@ -15,10 +16,13 @@ Files (all in every folder; SIZE and listings report the declared size):
   long.bin   1000 declared; 5000 sent
   big.bin    3000000000 declared (reads negative as a 32-bit size)
   empty.bin  0 declared
+  drip.bin   100000 declared; sent 5 bytes a second
 HTTP:
   /nolength      200, 5000 bytes, no Content-Length (ends when the connection closes)
   /drop          Content-Length 100000, 30000 sent, then the connection closes
   /stall         Content-Length 100000, 1000 sent, then nothing more
+  /drip          Content-Length 100000, sent 5 bytes a second
+  /big           no Content-Length, 10 MB
   /auth          Basic u:p required (401 otherwise), body "secret"
   /redirect-file 302 to a file: URL
   /redirect-ok   302 to /nolength
@@ -54,7 +58,34 @@ FILES = {
     "long.bin": (1000, 5000, "ok"),
     "big.bin": (3000000000, 0, "short"),
     "empty.bin": (0, 0, "ok"),
+    "drip.bin": (100000, 100000, "drip"),
 }
+
+
+def drip(send, total):
+    """Sends `total` bytes, 5 a second, until the peer goes away."""
+    data = payload(total)
+    try:
+        for i in range(0, total, 5):
+            if STOP.is_set():
+                return
+            send(data[i:i + 5])
+            time.sleep(1)
+    except OSError:
+        pass
+
+
+def endless_listing(sock):
+    """MLSD lines until the peer goes away; each name comes twice."""
+    n = 0
+    while not STOP.is_set():
+        lines = []
+        for _ in range(1000):
+            name = "set%09d.7z" % n
+            lines.append(mlsd_line(name, 1))
+            lines.append(mlsd_line(name.upper(), 1))
+            n += 1
+        sock.sendall(("\r\n".join(lines) + "\r\n").encode("latin-1"))
 
 STOP = threading.Event()
 
@@ -153,6 +184,14 @@ class FtpSession(threading.Thread):
                 style = "unix"
             data = self.accept_data()
             self.send("150 Here comes the listing.")
+            if self.user == "endless":
+                try:
+                    endless_listing(data)
+                except OSError:
+                    pass
+                data.close()
+                self.send("426 Listing cut.")
+                return True
             data.sendall(self.listing(style))
             data.close()
             self.send("226 Listing sent.")
@@ -164,7 +203,10 @@ class FtpSession(threading.Thread):
             declared, sent, mode = FILES[name]
             data = self.accept_data()
             self.send("150 Opening data connection.")
-            data.sendall(payload(sent))
+            if mode == "drip":
+                drip(data.sendall, sent)
+            else:
+                data.sendall(payload(sent))
             if mode == "drop":
                 data.close()
                 return False
@@ -237,6 +279,24 @@ class FaultHTTPHandler(http.server.BaseHTTPRequestHandler):
                     r, _, _ = select.select([self.connection], [], [], 0.5)
                     if r and not self.connection.recv(1, socket.MSG_PEEK):
                         break
+            self.close_connection = True
+        elif path == "/drip":
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.flush()
+            drip(self.wfile.write, 100000)
+            self.close_connection = True
+        elif path == "/big":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            chunk = payload(1 << 20)
+            try:
+                for _ in range(10):
+                    self.wfile.write(chunk)
+            except OSError:
+                pass
             self.close_connection = True
         elif path == "/auth":
             expected = "Basic " + base64.b64encode(b"u:p").decode()
