@@ -240,8 +240,9 @@ struct ZipExtractionClass::Impl {
         }
         // Only lies about sizes can exhaust the budget; each entry is charged
         // before a byte of it is produced.
-        const long long yield =
-            cr.method == zipfmt::kMethodStored ? compSize : static_cast<long long>(cr.uncompressedSize);
+        const long long yield = cr.method == zipfmt::kMethodStored
+                                    ? compSize
+                                    : static_cast<long long>(cr.uncompressedSize);
         if (yield > budget) {
             RaiseError(kZipErrSizeMismatch,
                        "The entry " + shownName + " would take " + path + " past " +
@@ -420,8 +421,8 @@ struct ZipExtractionClass::Impl {
                 continue;
             const LocalHeader lh = LocalHeader::Parse(hb);
             if (lh.signature != zipfmt::kLocalSig) continue;
-            const long long size = (lh.flags & zipfmt::kFlagDataDescriptor) ? cr.compressedSize
-                                                                            : lh.compressedSize;
+            const long long size =
+                (lh.flags & zipfmt::kFlagDataDescriptor) ? cr.compressedSize : lh.compressedSize;
             const long long dataEnd = static_cast<long long>(cr.localOffset) +
                                       static_cast<long long>(zipfmt::kLocalSize) + lh.nameLength +
                                       lh.extraLength + size;

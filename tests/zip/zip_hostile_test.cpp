@@ -213,7 +213,8 @@ std::string Repoint(std::string zip, const std::function<long long(std::size_t)>
     auto* bytes = reinterpret_cast<unsigned char*>(zip.data());
     const auto end = zipfmt::EndRecord::Parse(bytes + zip.size() - 22);
     for (std::size_t i = 0, pos = end.centralOffset; i < end.entriesTotal; ++i) {
-        if (offsetOf(i) >= 0) zipfmt::Put32(bytes + pos + 42, static_cast<std::uint32_t>(offsetOf(i)));
+        if (offsetOf(i) >= 0)
+            zipfmt::Put32(bytes + pos + 42, static_cast<std::uint32_t>(offsetOf(i)));
         pos += 46 + zipfmt::Get16(bytes + pos + 28) + zipfmt::Get16(bytes + pos + 30) +
                zipfmt::Get16(bytes + pos + 32);
     }
@@ -257,8 +258,8 @@ TEST_F(ZipHostile, OverlappingEntriesRefuseTheArchiveBeforeWriting) {
         rec = {};
         EXPECT_FALSE(Extract(c.archive));
         ASSERT_EQ(rec.Numbers(), (std::vector<long>{kZipErrOverlap}));
-        EXPECT_NE(rec.errors[0].second.find(std::string("the entry ") + c.named),
-                  std::string::npos) << rec.errors[0].second;
+        EXPECT_NE(rec.errors[0].second.find(std::string("the entry ") + c.named), std::string::npos)
+            << rec.errors[0].second;
         EXPECT_NE(rec.errors[0].second.find("overlapped components"), std::string::npos);
         std::uintmax_t written = 0;
         for (const auto& e : fs::recursive_directory_iterator(dest))
