@@ -33,7 +33,10 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 
 DefaultDialogPresenter::DefaultDialogPresenter(Frontend& frontend, DefaultDialogView& view,
                                                Session& session, Endpoints endpoints)
-    : frontend_(frontend), view_(view), session_(session), endpoints_(std::move(endpoints)) {}
+    : frontend_(frontend), view_(view), session_(session), endpoints_(std::move(endpoints)) {
+    mFTP_.lowSpeedBytes = endpoints_.LowSpeedLimit;
+    mFTP_.lowSpeedSeconds = endpoints_.LowSpeedTime;
+}
 
 void DefaultDialogPresenter::Load() {
     mFTP_.SetModePassive();

@@ -13,6 +13,9 @@ namespace talvane::ui {
 
 namespace {
 
+// A companion setup is tens of megabytes; a server sending without end is cut.
+constexpr long long kMaxSetupBytes = 1ll << 30;
+
 struct CompanionRow {
     Installer which;
     const char* localPath;   // below ExtractFolder
@@ -51,7 +54,7 @@ void MainPresenter::InstallCompanion(Installer which) {
     MakeSureDirExists(StripEndOfString(setup, "/"));
     if (!DoesFileExist(setup)) {
         const std::string url = endpoints_.SubscriberURL + user + row->remotePath;
-        if (!DownloadFile(url, setup)) {
+        if (!DownloadFile(url, setup, kMaxSetupBytes)) {
             frontend_.MessageBox("Error downloading " + StripPath(setup), AppTitle(),
                                  MsgIcon::None);
             return;

@@ -51,6 +51,8 @@ class MainPresenter::BusyScope {
 MainPresenter::MainPresenter(Frontend& frontend, MainView& view, Session& session,
                              Endpoints endpoints)
     : frontend_(frontend), view_(view), session_(session), endpoints_(std::move(endpoints)) {
+    mFTP_.lowSpeedBytes = endpoints_.LowSpeedLimit;
+    mFTP_.lowSpeedSeconds = endpoints_.LowSpeedTime;
     mFTP_.FileTransferProgress = [this](std::int32_t current, std::int32_t total) {
         OnFileTransferProgress(current, total);
     };
@@ -228,9 +230,13 @@ void MainPresenter::SaveSettings() {
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
 }
 
-void MainPresenter::RunDownload(const std::string& url, const std::string& localPath) {
+void MainPresenter::RunDownload(const std::string& url, const std::string& localPath,
+                                long long maxBytes) {
     pendingAbort_.reset();
     mobjDownload_ = std::make_unique<Download>();
+    mobjDownload_->lowSpeedBytes = endpoints_.LowSpeedLimit;
+    mobjDownload_->lowSpeedSeconds = endpoints_.LowSpeedTime;
+    mobjDownload_->maxBytes = maxBytes;
     mobjDownload_->DownloadStarted = [this] { OnDownloadStarted(); };
     mobjDownload_->DownloadProgress = [this](long received, long total) {
         OnDownloadProgress(received, total);
@@ -247,9 +253,10 @@ void MainPresenter::RunDownload(const std::string& url, const std::string& local
     }
 }
 
-bool MainPresenter::DownloadFile(const std::string& url, const std::string& localPath) {
+bool MainPresenter::DownloadFile(const std::string& url, const std::string& localPath,
+                                 long long maxBytes) {
     DeleteFileQuiet(localPath);
-    RunDownload(url, localPath);
+    RunDownload(url, localPath, maxBytes);
     return DoesFileExist(localPath);
 }
 

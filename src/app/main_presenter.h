@@ -76,7 +76,9 @@ class MainPresenter {
     // Window-level routines shared by the workflows.
     void SelectDefaultConfig();
     void SaveSettings();
-    bool DownloadFile(const std::string& url, const std::string& localPath);
+    // `maxBytes` > 0: a larger download is aborted as a failure.
+    bool DownloadFile(const std::string& url, const std::string& localPath,
+                      long long maxBytes = 0);
     bool RefreshConfigList();
     void FillConfigCombo();
     void ListPreviousVersions();
@@ -111,7 +113,8 @@ class MainPresenter {
     class BusyScope;
     // One transfer through a fresh mobjDownload; an abort reported by it ends
     // the program once the object has returned (never from inside a transfer).
-    void RunDownload(const std::string& url, const std::string& localPath);
+    void RunDownload(const std::string& url, const std::string& localPath,
+                     long long maxBytes = 0);
     // Connects mFTP to the redistribution host with the built-in account.
     bool OpenRedist();
     // FTP download that never leaves a partial file behind.

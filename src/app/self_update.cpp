@@ -1,9 +1,12 @@
 // Self-update: the updates index at load, "Update Me!" replaces the program.
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 #include "common/app_paths.h"
 #include "common/files.h"
+#include "common/fso.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "common/process.h"
@@ -17,8 +20,13 @@ namespace talvane::ui {
 
 namespace {
 constexpr const char* kIndexSection = "TekmoTalvane";
+// Where an update package is unpacked before anything of it replaces the program.
+constexpr const char* kUpdateStaging = ".update-staging";
 // The index is a few lines; anything larger is not an index.
 constexpr std::size_t kMaxIndexSize = 64 * 1024;
+// The archive around it, and the program package; far above real ones.
+constexpr long long kMaxIndexArchiveBytes = 4ll << 20;
+constexpr long long kMaxUpdatePackageBytes = 512ll << 20;
 
 // The name the next start looks for (with ".exe" on Windows).
 std::string OldExecutablePath() {
@@ -54,7 +62,7 @@ void MainPresenter::DownloadUpdatesIndex() {
         return;
     }
 
-    RunDownload(endpoints_.UpdatesURL, archive);
+    RunDownload(endpoints_.UpdatesURL, archive, kMaxIndexArchiveBytes);
     if (DoesFileExist(archive) && !VerifyHttpDownload(archive, endpoints_.UpdatesURL)) return;
 
     frontend_.Splash().Bar().SetValue(40);
@@ -84,7 +92,8 @@ void MainPresenter::ApplyUpdate() {
 
     bool downloaded = false;
     if (IsHttpUrl(url)) {
-        downloaded = DownloadFile(url, package) && VerifyHttpDownload(package, url);
+        downloaded =
+            DownloadFile(url, package, kMaxUpdatePackageBytes) && VerifyHttpDownload(package, url);
     } else {
         // Only web locations are trusted for a program that replaces this one.
         // The URL itself is not logged: it may carry credentials.
@@ -95,20 +104,49 @@ void MainPresenter::ApplyUpdate() {
         Unload();
     }
 
+    // The package is unpacked aside first; the running program is renamed only
+    // once a new program is known to be there, and every failure puts it back.
     const std::string running = AppExePath();
     const std::string old = OldExecutablePath();
-    RenameFile(running, old);
-    if (!UnzipFile(&frontend_, package, AppPath())) {
+    const std::string staging = AppPath() + kUpdateStaging;
+    const std::string programName = std::string(names::kLauncherExe) + names::kExeSuffix;
+    const std::string staged = staging + "/" + programName;
+    const std::string target = AppPath() + programName;
+    clsFSO fso;
+    auto fail = [&](const std::string& why) {
+        DPrint("update not applied: " + why);
+        fso.KillDir(staging);
         frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
-        RenameFile(old, running);
         Unload();
-    }
+    };
+    if (DoesDirExist(staging)) fso.KillDir(staging);
+    std::string problem;
+    const bool unpacked = MakeSureDirExists(staging) &&
+                          UnzipFile(&frontend_, package, staging, &problem);
     DeleteFileQuiet(package);
-    if (StartUnpacked(AppPath() + names::kLauncherExe + names::kExeSuffix, "")) Unload();
-    // The package brought no program that starts: put this one back, or the
-    // folder would be left without a launcher (only the "_old" copy).
-    frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
+    if (!unpacked) fail(problem.empty() ? "the package could not be unpacked" : problem);
+    if (!DoesFileExist(staged) || IsSymbolicLink(staged) || !MakeExecutable(staged))
+        fail("the package holds no program file " + programName);
+
+    if (!RenameFile(running, old)) fail("the running program could not be set aside");
+    if (!RenameFile(staged, target)) {
+        RenameFile(old, running);
+        fail("the new program could not be put in place");
+    }
+    // The rest of the package joins the program folder; nothing in it may take
+    // the name of the program or of its backup.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(staging, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name == StripPath(old) || name == StripPath(running)) continue;
+        ShellMove(entry.path().string(), AppPath());
+    }
+    fso.KillDir(staging);
+    if (StartUnpacked(target, "")) Unload();
+    // The new program does not start: the old one gets its name back.
+    if (target != running) DeleteFileQuiet(target);
     RenameFile(old, running);
+    frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
     Unload();
 }
 

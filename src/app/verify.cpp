@@ -40,6 +40,9 @@ bool MainPresenter::FetchSignatureHttp(const std::string& url, std::string& sign
     // that ends the program.
     bool aborted = false;
     Download download;
+    download.lowSpeedBytes = endpoints_.LowSpeedLimit;
+    download.lowSpeedSeconds = endpoints_.LowSpeedTime;
+    download.maxBytes = kMaxSignatureSize;
     download.DownloadAborted = [&](long, const std::string&) { aborted = true; };
     download.StartDownload(url + kSignatureSuffix, local);
     if (aborted || !DoesFileExist(local)) {
