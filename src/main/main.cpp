@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<GuiFrontend> gui;
     if (WantsGui()) {
         gui = StartGuiFrontend(argc, argv);
-        if (!gui) std::fputs("Talvane: the windows cannot be shown here; using the console.\n", stderr);
+        if (!gui) std::fputs("Talvane: no graphical frontend can be shown here; using the console.\n", stderr);
     }
     std::optional<ui::console::ConsoleFrontend> console;
     if (!gui) console.emplace();

@@ -6,10 +6,12 @@
 #      points at the cloud, and store the credentials through the launcher itself
 #   4. run it unattended ("sfx") and show what it deployed and what the tool printed
 #
-# Usage: tools/demo/run_demo.sh [--offer-update] [--interactive]
+# Usage: tools/demo/run_demo.sh [--offer-update] [--interactive] [--gui] [--unsigned]
 #   --offer-update  the updates index offers a newer version with a real package;
 #                   the launcher is then driven through "Update Me!"
 #   --interactive   leave the console to you instead of the unattended run
+#   --gui           open the main window on the demo cloud (under xvfb-run with a
+#                   screenshot in demo/main-window.png when there is no display)
 #   --unsigned      no signatures: the launcher runs without a public key and
 #                   uses what it downloads unverified (servers without signatures)
 # Environment: TALVANE_BIN (default build/bin/Talvane), TALVANE_DEMO_DIR (default demo/).
@@ -21,13 +23,15 @@ BIN=${TALVANE_BIN:-$ROOT/build/bin/Talvane}
 DEMO=${TALVANE_DEMO_DIR:-$ROOT/demo}
 OFFER_UPDATE=0
 INTERACTIVE=0
+GUI=0
 SIGNED=1
 for arg in "$@"; do
   case "$arg" in
     --offer-update) OFFER_UPDATE=1 ;;
     --interactive) INTERACTIVE=1 ;;
+    --gui) GUI=1 ;;
     --unsigned) SIGNED=0 ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "run_demo.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -107,8 +111,8 @@ chmod 600 "$PROG/Talvane.ini"
 export SYSTEMDRIVE=$DEMO
 export TALVANE_LOG=$DEMO/talvane.log
 export TEKMO_RUN_LOG=$DEMO/tekmo-run.log
-# The graphical frontend is not part of this build yet: the demo uses the console.
-export TALVANE_UI=${TALVANE_UI:-console}
+# The credentials are typed into the console; --gui then opens the window.
+export TALVANE_UI=console
 
 step "Storing the credentials through the launcher (console commands)"
 echo "> user $USER_NAME / password ... / zip-password ... / login / save-quit"
@@ -123,7 +127,14 @@ EOF
 step "Settings file (passwords scrambled)"
 cat "$PROG/Talvane.ini"
 
-if ((INTERACTIVE)); then
+if ((GUI)); then
+  step "The main window on the demo cloud"
+  if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
+    TALVANE_UI=gui "$PROG/Talvane" || true
+  else
+    xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$ROOT/tools/demo/gui_shot.sh" "$PROG/Talvane" "$DEMO/main-window.png"
+  fi
+elif ((INTERACTIVE)); then
   step "Your turn: the console of the launcher (type help; end of input closes the window)"
   "$PROG/Talvane" || true
 elif ((OFFER_UPDATE)); then

@@ -10,6 +10,7 @@
 #include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 #include "common/log.h"
 #include "common/open_file_check.h"
@@ -53,12 +54,28 @@ void LogAssert(const wxString& file, int line, const wxString& func, const wxStr
 }  // namespace
 
 Toolkit::Toolkit(int& argc, char** argv) {
+    // GTK aborts when it has no display to talk to; better not to start it at all.
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return;
+    started_ = true;
     wxSetAssertHandler(LogAssert);
+    // Toolkit complaints go to standard error, never into a dialog of their own
+    // (there may be no display for one); a display that cannot be opened is
+    // reported by the caller.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
     wxApp::SetInstance(new LauncherApp);
-    ok_ = wxEntryStart(argc, argv) && wxTheApp->CallOnInit();
+    {
+        wxLogNull quiet;
+        ok_ = wxEntryStart(argc, argv);
+    }
+    ok_ = ok_ && wxTheApp->CallOnInit();
 }
 
 Toolkit::~Toolkit() {
+    if (!started_) return;
     if (ok_) wxTheApp->OnExit();
     wxEntryCleanup();
 }

@@ -26,6 +26,7 @@ class Toolkit {
     bool ok() const { return ok_; }
 
   private:
+    bool started_ = false;
     bool ok_ = false;
 };
 
