@@ -28,7 +28,8 @@ bool MainPresenter::RefreshConfigList() {
                               view_.Text(MainField::Password))) {
         return false;
     }
-    // Without the folder the login folder is listed instead, by design.
+    // Without the folder the login folder is listed instead (accounts from
+    // before configuration sets keep theirs there).
     mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
     FillConfigCombo();
     mFTP_.CloseConnection();

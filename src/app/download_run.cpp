@@ -16,10 +16,27 @@ namespace {
 std::string TekmoProgram(const Session& session) {
     return session.ExtractFolder + "/" + names::kTekmoExe + names::kExeSuffix;
 }
-std::string ConfigMarker(const Session& session) {
-    return session.ExtractFolder + "/Config/Tekmo.ini";
-}
 }  // namespace
+
+bool MainPresenter::UnpackPackage(const std::string& package, const std::string& shownName) {
+    const std::string& extractFolder = session_.ExtractFolder;
+    MakeSureDirExists(extractFolder);
+    if (!DoesFileExist(package)) {
+        // No server, no package: the tool already in the tree is what runs.
+        DPrint("no package to unpack; the tool tree stays as it is");
+        return true;
+    }
+    // Parts of an extraction that was killed outright are nobody's any more.
+    RemoveStaleParts(extractFolder, true);
+    std::string problem;
+    if (UnzipFile(&frontend_, package, extractFolder, &problem)) return true;
+    // The files already in the tree stay as they were; a half-new tool is not started.
+    DeleteFileQuiet(package);
+    UnloadOtherForms();
+    frontend_.MessageBox("Problem extracting " + shownName + "!" + kLineBreak + problem,
+                         AppTitle(), MsgIcon::Critical);
+    return false;
+}
 
 void MainPresenter::DownloadAndRun() {
     const std::string config = view_.ConfigText();
@@ -53,22 +70,20 @@ void MainPresenter::DownloadAndRun() {
 
     if (!DoesFileExist(package)) return;
 
-    const std::string& extractFolder = session_.ExtractFolder;
-    MakeSureDirExists(extractFolder);
-    UnzipFile(&frontend_, package, extractFolder);
+    if (!UnpackPackage(package, "tekmo")) Unload(1);
 
-    SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
-               view_.Text(MainField::ZipPassword), view_.ConfigText());
+    bool configured = SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+                                 view_.Text(MainField::ZipPassword), view_.ConfigText());
     Delay(1);
 
     DeleteFileQuiet(package);
     DeleteFileQuiet(AppPath() + names::kUpdatesZip);
     DeleteFileQuiet(AppPath() + names::kUpdatesIni);
 
-    if (!DoesFileExist(ConfigMarker(session_))) {
-        SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
-                   view_.Text(MainField::ZipPassword), view_.ConfigText());
-        if (!DoesFileExist(ConfigMarker(session_))) {
+    if (!configured) {
+        configured = SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
+                                view_.Text(MainField::ZipPassword), view_.ConfigText());
+        if (!configured) {
             frontend_.MessageBox("Failed two attempts to download/extract config!", AppTitle(),
                                  MsgIcon::None);
         }

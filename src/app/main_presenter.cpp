@@ -67,6 +67,8 @@ void MainPresenter::Load() {
 
     mFTP_.SetModePassive();
     mFTP_.SetTransferBinary();
+    // Downloads and settings writes of a launcher that was killed left parts here.
+    RemoveStaleParts(AppPath(), false);
     view_.SetSizeTwips(kCompactWidth, kCompactHeight);
     frontend_.Splash().Bar().SetValue(20);
 
@@ -166,7 +168,14 @@ void MainPresenter::OnLogin() {
         frontend_.MessageBox(
             std::string("Test Login Success!") + kLineBreak + "Config list has been refreshed!",
             AppTitle(), MsgIcon::None);
+        return;
     }
+    // Without a word the user could not tell a wrong password from a dead server.
+    std::string reason = mFTP_.GetLastErrorMessage();
+    if (reason.empty()) reason = "The server " + endpoints_.RepositoryHost + " did not answer.";
+    frontend_.MessageBox(std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak +
+                             "Check the user name and password, then try again.",
+                         AppTitle(), MsgIcon::Exclamation);
 }
 
 void MainPresenter::OnSaveQuit() {

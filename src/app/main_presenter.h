@@ -86,7 +86,9 @@ class MainPresenter {
     void DownloadUpdatesIndex();
     void ApplyUpdate();
     void EnsureSevenZip();
-    void SyncConfig(std::string user, std::string password, std::string zipPassword,
+    // True when this run's set brought the tool's settings (Config/Tekmo.ini)
+    // into the tree; a file left by an earlier run does not count.
+    bool SyncConfig(std::string user, std::string password, std::string zipPassword,
                     std::string configName);
     void FetchConfigArchives(const std::string& user, const std::string& password,
                              std::string& configName);
@@ -134,6 +136,9 @@ class MainPresenter {
     bool FetchSignatureHttp(const std::string& url, std::string& signature);
     bool AcceptSignedFile(const std::string& localPath, const std::string& shownName, bool fetched,
                           const std::string& signature);
+    // Unpacks a tool package into the extraction folder; false after telling the
+    // user which entry failed (the files in the tree keep their old contents).
+    bool UnpackPackage(const std::string& package, const std::string& shownName);
     // Starts a program unpacked by the launcher, making it executable first.
     bool StartUnpacked(const std::string& program, const std::string& arguments);
 

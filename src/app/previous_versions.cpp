@@ -51,9 +51,8 @@ void MainPresenter::RunPrevious() {
         mFTP_.CloseConnection();
     }
 
+    if (!UnpackPackage(package, Trim(version))) Unload(1);
     const std::string& extractFolder = session_.ExtractFolder;
-    MakeSureDirExists(extractFolder);
-    UnzipFile(&frontend_, package, extractFolder);
     SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
                view_.Text(MainField::ZipPassword), view_.ConfigText());
     DeleteFileQuiet(package);

@@ -26,8 +26,9 @@ void MainPresenter::FetchConfigArchives(const std::string& user, const std::stri
     if (commandMode_) frontend_.Splash().Show();
 
     if (!mFTP_.OpenConnection(endpoints_.RepositoryHost, user, password)) {
-        frontend_.MessageBox(mFTP_.GetLastErrorMessage(), "Error Opening Connection!",
-                             MsgIcon::None);
+        std::string reason = mFTP_.GetLastErrorMessage();
+        if (reason.empty()) reason = "Could not sign in to " + endpoints_.RepositoryHost + ".";
+        frontend_.MessageBox(reason, "Error Opening Connection!", MsgIcon::None);
         mFTP_.CloseConnection();
         return;
     }
@@ -42,7 +43,11 @@ void MainPresenter::FetchConfigArchives(const std::string& user, const std::stri
         configName = "Tekmo_Config";
     }
     if (!FetchWhole(AppPath() + names::kConfigArchive, configName + ".7z")) {
-        frontend_.MessageBox(mFTP_.GetLastErrorMessage(), AppTitle(), MsgIcon::None);
+        std::string reason = mFTP_.GetLastErrorMessage();
+        if (reason.empty()) reason = "The server did not send it.";
+        frontend_.MessageBox("The configuration set \"" + configName +
+                                 "\" could not be downloaded." + kLineBreak + reason,
+                             AppTitle(), MsgIcon::None);
     } else {
         mFTP_.SetFTPDirectory("/");
         mFTP_.SetFTPDirectory("/Tekmo/Defs");
@@ -51,7 +56,21 @@ void MainPresenter::FetchConfigArchives(const std::string& user, const std::stri
     mFTP_.CloseConnection();
 }
 
-void MainPresenter::SyncConfig(std::string user, std::string password, std::string zipPassword,
+namespace {
+// Folders of the tool tree the sync writes into. One that is a symbolic link
+// would take the files elsewhere: the link is removed and a folder made.
+void ReplaceLinkedFolders(const std::string& extractFolder) {
+    for (const char* rel : {"Config", "Scripts", "Modules", "Modules/Defs", "3rd Party Tools",
+                            "3rd Party Tools/Ketarin"}) {
+        const std::string path = extractFolder + "/" + rel;
+        if (!IsSymbolicLink(path)) continue;
+        DPrint("the tool tree held a link at " + path + "; replaced by a folder");
+        DeleteFileQuiet(path);
+    }
+}
+}  // namespace
+
+bool MainPresenter::SyncConfig(std::string user, std::string password, std::string zipPassword,
                                std::string configName) {
     const std::string appPath = AppPath();
     const std::string& extractFolder = session_.ExtractFolder;
@@ -84,9 +103,11 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
     // The decrypted set sits here until it is moved: for the owner's eyes only.
     if (int err = platform::RestrictToOwner(scratch))
         DPrint("SyncTemp could not be restricted to its owner: " + platform::ErrorText(err));
+    ReplaceLinkedFolders(extractFolder);
     MakeSureDirExists(defsTarget);
 
     long exitCode = kNotStarted;
+    bool deployed = false;
     DPrint("7zip arguments: " + SevenZipExtractArguments(configArchive, scratch) + " -p****");
     const std::string passwordLine = zipPassword + "\n";
     if (!ShellX(sevenZip, SevenZipExtractArguments(configArchive, scratch), true, kShowNormal,
@@ -110,7 +131,11 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
             MakeSureDirExists(extractFolder + "/Modules");
             ShellMove(scratch + "/Defs", extractFolder + "/Modules");
         }
+        // This run's own result: its set brought the tool's settings and they are in place.
+        const bool brought = DoesFileExist(scratch + "/Config/Tekmo.ini");
         if (DoesDirExist(scratch + "/Config")) ShellMove(scratch + "/Config", extractFolder);
+        deployed = brought && !DoesFileExist(scratch + "/Config/Tekmo.ini") &&
+                   DoesFileExist(extractFolder + "/Config/Tekmo.ini");
     } else {
         // A failed decryption (wrong password) can leave files of garbage
         // behind; none of it may reach the tool tree.
@@ -121,11 +146,16 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
     if (DoesFileExist(defsArchive)) {
         if (commandMode_) status.SetLabel("Extracting Defs...");
         long defsExit = kNotStarted;
-        if (!ShellX(sevenZip, SevenZipExtractArguments(defsArchive, defsTarget), true,
+        // Unpacked beside the program first: 7-Zip would follow a link in the tree,
+        // the move into the tree does not.
+        const std::string defsStaging = scratch + "/.defs";
+        MakeSureDirExists(defsStaging);
+        if (!ShellX(sevenZip, SevenZipExtractArguments(defsArchive, defsStaging), true,
                     kShowNormal, &defsExit)) {
             defsExit = kNotStarted;
         }
         DPrint("7zip (tekmo_Defs.7z) returned errorlevel " + std::to_string(defsExit));
+        ShellMove(defsStaging + "/*", defsTarget);
         DeleteFileQuiet(defsArchive);
     }
 
@@ -133,6 +163,7 @@ void MainPresenter::SyncConfig(std::string user, std::string password, std::stri
     fso.KillDir(scratch);
     fso.KillDir(appPath + names::kSevenZipFolder);
     if (commandMode_) status.Close();
+    return deployed;
 }
 
 }  // namespace talvane::ui

@@ -7,13 +7,17 @@
 
 namespace talvane::ui {
 
-bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination) {
-    if (!DoesFileExist(zipPath)) return false;
+bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination,
+               std::string* firstError) {
+    if (!DoesFileExist(zipPath)) {
+        if (firstError) *firstError = "The file " + zipPath + " is missing";
+        return false;
+    }
     if (frontend) {
         frontend->Status().SetLabel("Extracting " + StripPath(zipPath));
         frontend->Status().Show();
     }
-    const bool result = ExtractZipFile(zipPath, destination);
+    const bool result = ExtractZipFile(zipPath, destination, firstError);
     if (frontend) frontend->Status().Close();
     return result;
 }

@@ -77,7 +77,14 @@ bool TransferFile(const std::string& from, Kind fromKind, const std::string& to,
 }
 
 bool TransferDir(const std::string& from, const std::string& to, Op op, bool renameOnCollision) {
-    const Kind existing = platform::PathKind(to, true);
+    Kind existing = platform::PathKind(to, false);
+    // A link where a folder is merged would carry the files out of the tree to
+    // wherever it points: the link goes, a real folder takes its place.
+    if (existing == Kind::Symlink) {
+        DPrint("replaced the link " + to + " by a folder");
+        if (platform::RemoveFile(to) != 0) return false;
+        existing = Kind::None;
+    }
     if (existing != Kind::None && existing != Kind::Dir) return false;
     if (op == Op::Move && existing == Kind::None) {
         if (!MakeSureDirExists(ParentOf(to))) return false;
@@ -240,6 +247,17 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
     out += '/';
     out += name.substr(skip);
     return out;
+}
+
+void RemoveStaleParts(std::string_view folder, bool recursive) {
+    const int removed = platform::RemoveStaleParts(std::string(folder), recursive);
+    if (removed > 0)
+        DPrint("removed " + std::to_string(removed) + " part(s) left by an interrupted run in " +
+               std::string(folder));
+}
+
+bool IsSymbolicLink(std::string_view path) {
+    return platform::PathKind(std::string(path), false) == Kind::Symlink;
 }
 
 bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode) {

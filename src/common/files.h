@@ -15,6 +15,10 @@ bool ShellCopy(std::string_view source, std::string_view destination,
 bool ShellMove(std::string_view source, std::string_view destination,
                bool renameOnCollision = false);
 std::string GetPathType(std::string_view path);  // "file", "dir" or "neither"
+bool IsSymbolicLink(std::string_view path);      // the path itself, not followed
+// Removes temporary parts left by a launcher that was killed (never another
+// running one's); logs how many. Links are not followed.
+void RemoveStaleParts(std::string_view folder, bool recursive);
 
 // Small conveniences used by the workflows; none of them throws.
 bool DeleteFileQuiet(std::string_view path);  // true when the file is absent afterwards

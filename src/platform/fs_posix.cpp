@@ -3,6 +3,7 @@
 // is treated as a name, never as a way out of the tree.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -213,6 +214,38 @@ int CopySymlink(const std::string& from, const std::string& to) {
     std::string target(buf.data(), static_cast<std::size_t>(n));
     if (PathKind(to, false) != Kind::None && PathKind(to, false) != Kind::Dir) ::unlink(to.c_str());
     return ::symlink(target.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+namespace {
+
+bool ProcessRuns(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+int RemoveStalePartsAt(int folderFd, bool recursive, int depth) {
+    std::vector<DirEntry> entries;
+    if (ReadNames(folderFd, entries) != 0) return 0;
+    int removed = 0;
+    for (const auto& e : entries) {
+        if (e.kind == Kind::File && posix::IsTempName(e.name)) {
+            const long pid = std::strtol(e.name.c_str() + 4, nullptr, 10);
+            if (pid != ::getpid() && !ProcessRuns(pid) &&
+                ::unlinkat(folderFd, e.name.c_str(), 0) == 0)
+                ++removed;
+        } else if (recursive && e.kind == Kind::Dir && depth < 64) {
+            Fd sub(::openat(folderFd, e.name.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (sub) removed += RemoveStalePartsAt(sub.Get(), true, depth + 1);
+        }
+    }
+    return removed;
+}
+
+}  // namespace
+
+int RemoveStaleParts(const std::string& folder, bool recursive) {
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd ? RemoveStalePartsAt(fd.Get(), recursive, 0) : 0;
 }
 
 int RemoveTree(const std::string& path) {

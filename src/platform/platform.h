@@ -50,6 +50,11 @@ int ListDir(const std::string& path, std::vector<DirEntry>& out);  // sorted by 
 int CopyFileReplacing(const std::string& from, const std::string& to);
 int CopySymlink(const std::string& from, const std::string& to);
 
+// Removes the temporary parts (".~tv<pid>-<n>.part") that a process which is
+// no longer running left in `folder` (and below it when `recursive`; links
+// are not followed). Returns how many were removed.
+int RemoveStaleParts(const std::string& folder, bool recursive);
+
 // Removes a whole tree without following symbolic links. Deletion goes on past
 // failures; the first failure's code is returned.
 int RemoveTree(const std::string& path);

@@ -641,11 +641,16 @@ bool ZipExtractionClass::TestEntries() {
     return walked && completed;
 }
 
-bool ExtractZipFile(const std::string& zipPath, const std::string& destination) {
-    if (!DoesFileExist(zipPath)) return false;
+bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
+                    std::string* firstError) {
+    if (!DoesFileExist(zipPath)) {
+        if (firstError) *firstError = "The file " + zipPath + " is missing";
+        return false;
+    }
     ZipExtractionClass zip;
-    zip.ZipError = [](long number, const std::string& text) {
+    zip.ZipError = [firstError](long number, const std::string& text) {
         DPrint("modZip\\UnzipFile ZipError " + std::to_string(number) + ": " + text);
+        if (firstError && firstError->empty()) *firstError = text;
     };
     if (!zip.OpenZip(zipPath)) return false;
     const bool result = zip.Extract(destination, true, true);

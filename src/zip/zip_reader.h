@@ -74,6 +74,8 @@ class ZipExtractionClass {
 
 // Unpacks a whole archive, paths kept, existing files replaced; errors go to the log.
 // False when the archive is missing, unreadable or any entry failed.
-bool ExtractZipFile(const std::string& zipPath, const std::string& destination);
+// `firstError`, when given, receives the first problem (it names the entry).
+bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
+                    std::string* firstError = nullptr);
 
 }  // namespace talvane

@@ -30,7 +30,7 @@ class PresenterTest : public ::testing::Test {
         ASSERT_TRUE(WriteText(exe_, "#!/bin/sh\n", 0755));
         OverrideExecutablePath(exe_);
         InitAppSettings(true, true);
-        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", ""};
+        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", "", ""};
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
         presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
     }

@@ -112,6 +112,8 @@ TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack
         {},                                               // not a zip archive
         {{"Readme.txt", "release notes\n"}},              // no program at all
         {{"Talvane", "this is not a program at all\n"}},  // not a program format
+        {{"Talvane/Readme.txt", "a folder named like the program\n"}},
+        {{"Talvane_old", "takes the backup's name\n"}, {"Talvane", "not a program\n"}},
     };
     for (const auto& entries : packages) {
         ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl()));
@@ -123,6 +125,8 @@ TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack
         EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Failed to unzip update."}));
         EXPECT_EQ(ReadFile(exe_), oldContent_) << entries.size();
         EXPECT_FALSE(Exists(OldExe()));
+        for (const std::string& name : FolderEntries(prog_))
+            EXPECT_TRUE(name == "Talvane" || name == "Talvane.ini") << name;
         if (!entries.empty()) {
             EXPECT_FALSE(Exists(prog_ + "/Talvane.zip"));
         }

@@ -31,7 +31,7 @@ TEST_F(CatalogueTest, SetsAreListedWithoutTheirExtensionAndTheDefaultIsPreselect
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordShowsNothing) {
+TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordSaysSo) {
     LoadedPresenter();
     presenter_->OnLogin();
     ASSERT_EQ(frontend_.messages.size(), 1U);
@@ -44,7 +44,12 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordShowsNothing) {
     frontend_.messages.clear();
     view_.SetText(MainField::Password, "wrong");
     presenter_->OnLogin();
-    EXPECT_TRUE(frontend_.messages.empty());
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind(std::string("Test Login Failed!") + ui::kLineBreak, 0),
+              0U);
+    EXPECT_NE(frontend_.messages[0].text.find("Check the user name and password"),
+              std::string::npos);
+    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_EQ(view_.Configs().size(), 3U);
 }
 
