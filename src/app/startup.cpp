@@ -6,13 +6,13 @@
 #include "common/files.h"
 #include "common/names.h"
 #include "common/strings.h"
+#include "platform/platform.h"
 
 namespace talvane {
 namespace {
 
 std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
+    return platform::FolderFromEnvironment(name);
 }
 
 std::string CollapseSlashes(std::string path) {

@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -19,7 +20,7 @@ using platform::Kind;
 constexpr std::size_t kLongPathLimit = 116;
 
 bool IsAbsolute(std::string_view path) {
-    return !path.empty() && path.front() == '/';
+    return platform::RootLength(path) > 0;
 }
 
 std::string WithoutTrailingSlashes(std::string_view path) {
@@ -31,7 +32,8 @@ std::string WithoutTrailingSlashes(std::string_view path) {
 std::string ParentOf(const std::string& path) {
     std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
+    const std::size_t root = platform::RootLength(path);
+    return slash < root ? path.substr(0, root) : path.substr(0, slash);
 }
 
 bool HasWildcard(std::string_view name) {
@@ -192,7 +194,8 @@ bool MakeSureDirExists(std::string_view folder) {
         if (!IsAbsolute(folder)) return false;
         std::string path(folder);
         // Create each missing level from the top down.
-        for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
+        for (std::size_t pos = path.find('/', std::max<std::size_t>(1, platform::RootLength(path)));
+             pos != std::string::npos;
              pos = path.find('/', pos + 1)) {
             platform::MakeOneDir(path.substr(0, pos));
         }

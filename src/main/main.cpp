@@ -25,17 +25,12 @@
 
 namespace {
 
-bool EnvSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 // TALVANE_UI=console|gui decides; otherwise a display means the GUI.
 bool WantsGui() {
     if (const char* ui = std::getenv("TALVANE_UI"); ui != nullptr && *ui != '\0') {
         return std::string(ui) == "gui";
     }
-    return EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
+    return talvane::platform::DisplayAvailable();
 }
 
 }  // namespace
@@ -43,6 +38,7 @@ bool WantsGui() {
 int main(int argc, char** argv) {
     using namespace talvane;
 
+    platform::UseParentConsole();
     InitAppSettings(true, true);
     InstallInterruptCleanup();
     platform::DisableCoreDumps();

@@ -28,6 +28,18 @@ std::shared_ptr<LogSink> MakeFileSink(const std::string& path);  // appends
 
 // ---- the running program
 std::string CurrentExecutablePath();  // empty when it cannot be resolved
+// True when windows can be shown: an X11 or Wayland display (always on Windows).
+bool DisplayAvailable();
+// Connects unredirected standard streams to the console of the starting
+// process (a Windows program with windows has none of its own); no-op on POSIX.
+void UseParentConsole();
+
+// ---- paths and environment
+// Length of the root of an absolute path ("/"; on Windows also "C:/" or
+// "//server/share/"), 0 for a relative path.
+std::size_t RootLength(std::string_view path);
+// An environment variable naming a folder, with '/' separators; empty when unset.
+std::string FolderFromEnvironment(const char* name);
 
 // ---- error text
 std::string ErrorText(int code);

@@ -70,3 +70,26 @@ void DisableCoreDumps() {
 }
 
 }  // namespace talvane::platform
+
+namespace talvane::platform {
+
+bool DisplayAvailable() {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+void UseParentConsole() {}
+
+std::size_t RootLength(std::string_view path) {
+    return !path.empty() && path.front() == '/' ? 1 : 0;
+}
+
+std::string FolderFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace talvane::platform

@@ -15,6 +15,7 @@
 #include "common/log.h"
 #include "common/open_file_check.h"
 #include "platform/interrupt.h"
+#include "platform/platform.h"
 
 namespace talvane::ui::gui {
 
@@ -55,11 +56,7 @@ void LogAssert(const wxString& file, int line, const wxString& func, const wxStr
 
 Toolkit::Toolkit(int& argc, char** argv) {
     // GTK aborts when it has no display to talk to; better not to start it at all.
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr && *value != '\0';
-    };
-    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return;
+    if (!platform::DisplayAvailable()) return;
     started_ = true;
     wxSetAssertHandler(LogAssert);
     // Toolkit complaints go to standard error, never into a dialog of their own

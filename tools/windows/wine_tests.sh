@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs the Windows test programs under Wine, headless: wine_tests.sh PREFIX
+# Each program's own result decides; the closing line counts them.
+set -uo pipefail
+prefix="$1"
+cd "$(dirname "$0")/../.."
+if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
+  TALVANE_IN_XVFB=1 exec xvfb-run -a "$0" "$@"
+fi
+source tools/windows/wine_env.sh
+trap stop_wineserver EXIT
+passed=0 failed=0
+for t in build/windows/bin/test_*.exe; do
+  [[ -e $t ]] || continue
+  name="$(basename "$t" .exe)"
+  log="build/windows/$name.log"
+  if wine "$t" --gtest_brief=1 >"$log" 2>&1; then
+    passed=$((passed + 1))
+    echo "PASS $name: $(grep -E '^\[  PASSED  \]' "$log" | tail -1)"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name (log: $log)"
+    grep -E '^\[  FAILED  \]|Failure|error' "$log" | head -20
+  fi
+  grep -E '^\[  SKIPPED \]' "$log" | head -20 | sed 's/^/    /'
+done
+echo "wine: $passed passed, $failed failed"
+((failed == 0 && passed > 0))
