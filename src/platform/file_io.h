@@ -88,6 +88,28 @@ class TempFile {
     std::unique_ptr<Impl> impl_;
 };
 
+// A part file in one folder of a Destination, created and committed (or discarded)
+// on the thread that owns the Destination, but written on any one thread in
+// between, while the Destination moves on to other folders.
+class PendingFile {
+  public:
+    PendingFile();
+    ~PendingFile();  // discards when not committed
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    bool Write(const void* data, std::size_t len);
+    bool Commit(const std::string& name);  // false: nothing was put in place
+    void Discard();
+    // In the part's folder; links are never followed.
+    bool Exists(const std::string& name) const;
+
+  private:
+    friend class Destination;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // The destination folder of an extraction. Folders below it are entered without
 // following links, and files are written through a temporary file beside the target
 // that is renamed into place only when committed.
@@ -112,6 +134,8 @@ class Destination {
     bool WriteTemp(const void* data, std::size_t len);
     bool CommitTemp(const std::string& name);  // false: nothing was put in place
     void DiscardTemp();
+    // A part file in the current folder that stays there when other folders are entered.
+    std::unique_ptr<PendingFile> CreatePending(unsigned mode);  // null on failure
 
   private:
     struct Impl;

@@ -265,4 +265,39 @@ void Destination::DiscardTemp() {
     impl_->temp.Discard();
 }
 
+// ---- PendingFile
+
+struct PendingFile::Impl {
+    UniqueFd folder;  // its own handle: the Destination's current folder changes
+    platform::posix::TempAt temp;
+};
+
+PendingFile::PendingFile() : impl_(std::make_unique<Impl>()) {}
+PendingFile::~PendingFile() {
+    Discard();
+}
+
+bool PendingFile::Write(const void* data, std::size_t len) {
+    return impl_->temp.Write(data, len) == 0;
+}
+bool PendingFile::Commit(const std::string& name) {
+    return impl_->temp.Commit(name, false) == 0;
+}
+void PendingFile::Discard() {
+    impl_->temp.Discard();
+}
+bool PendingFile::Exists(const std::string& name) const {
+    struct stat st {};
+    return ::fstatat(impl_->folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::unique_ptr<PendingFile> Destination::CreatePending(unsigned mode) {
+    auto part = std::make_unique<PendingFile>();
+    part->impl_->folder.Reset(::fcntl(impl_->current, F_DUPFD_CLOEXEC, 0));
+    if (!part->impl_->folder.Valid() ||
+        part->impl_->temp.Create(part->impl_->folder.Get(), std::string(), mode) != 0)
+        return nullptr;
+    return part;
+}
+
 }  // namespace talvane::fileio

@@ -12,9 +12,9 @@ namespace talvane {
 
 namespace {
 
-// Only one or two temporary files are ever open at once; a handful of slots
-// is plenty.
-constexpr int kSlots = 8;
+// A few temporary files are open at once: one per transfer, and the
+// extraction's bounded look-ahead of parts (at most 16).
+constexpr int kSlots = 32;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 struct Slot {

@@ -1,9 +1,15 @@
 #include "zip/zip_reader.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "common/event_pump.h"
@@ -23,6 +29,13 @@ using zipfmt::LocalHeader;
 namespace {
 
 constexpr std::size_t kBufferSize = 256 * 1024;
+// Entries up to this size, packed and unpacked, are inflated whole by libdeflate
+// (about twice zlib's speed); larger ones stream through zlib in kBufferSize steps.
+// A worker so holds at most 2 * kWholeEntryMax + 2 * kBufferSize.
+constexpr long long kWholeEntryMax = 4 * 1024 * 1024;
+// Entries an extraction keeps ahead of the one being committed, per worker.
+constexpr std::size_t kAheadPerWorker = 4;
+constexpr std::size_t kMaxAhead = 16;
 // The end record plus the longest comment it can carry.
 constexpr long long kTailSize = static_cast<long long>(zipfmt::kEndSize + zipfmt::kMaxComment);
 // Deflate cannot expand its input more than about 1032 times, so an archive
@@ -91,13 +104,13 @@ class EntrySink {
     virtual bool Put(const void* data, std::size_t len) = 0;
 };
 
-class TempFileSink : public EntrySink {
+class PartSink : public EntrySink {
   public:
-    explicit TempFileSink(fileio::Destination& dest) : dest_(dest) {}
-    bool Put(const void* data, std::size_t len) override { return dest_.WriteTemp(data, len); }
+    explicit PartSink(fileio::PendingFile& part) : part_(part) {}
+    bool Put(const void* data, std::size_t len) override { return part_.Write(data, len); }
 
   private:
-    fileio::Destination& dest_;
+    fileio::PendingFile& part_;
 };
 
 class MemorySink : public EntrySink {
@@ -112,6 +125,248 @@ class MemorySink : public EntrySink {
     std::string& out_;
 };
 
+// A status line (number 0) or an error, held until its entry's turn comes.
+struct Event {
+    long number;
+    std::string text;
+};
+
+// Where a checked entry's data lies and what it must yield.
+struct EntryPlan {
+    long long pos = 0, compSize = 0;
+    std::uint32_t declared = 0, crc = 0;
+    std::uint16_t method = 0;
+};
+
+// Grows only; never zero-fills (every byte used is read or inflated first).
+struct Buffer {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0;
+    unsigned char* Reserve(std::size_t n) {
+        if (n > size || !data) {
+            data.reset(new unsigned char[std::max<std::size_t>(n, 1)]);
+            size = n;
+        }
+        return data.get();
+    }
+};
+
+// Reads and checks one entry's data after its header was accepted. One per thread:
+// it owns its buffers and collects its errors for the caller to raise.
+class EntryProducer {
+  public:
+    EntryProducer(const fileio::ReadOnlyFile& file, const std::string& path)
+        : file_(file), path_(path) {}
+    ~EntryProducer() {
+        if (whole_) libdeflate_free_decompressor(whole_);
+    }
+    EntryProducer(const EntryProducer&) = delete;
+    EntryProducer& operator=(const EntryProducer&) = delete;
+
+    std::vector<Event> events;
+
+    Outcome Produce(const EntryPlan& plan, const std::string& shown, EntrySink* out,
+                    bool checkCrc) {
+        if (plan.method == zipfmt::kMethodStored)
+            return CopyStored(plan.pos, plan.compSize, plan.crc, shown, out, checkCrc);
+        if (plan.declared <= kWholeEntryMax && plan.compSize <= kWholeEntryMax) {
+            if (auto done = InflateWhole(plan, shown, out)) return *done;
+        }
+        return InflateStream(plan.pos, plan.compSize, plan.declared, plan.crc, shown, out);
+    }
+
+  private:
+    Outcome Fail(long number, std::string text, Outcome outcome) {
+        events.push_back({number, std::move(text)});
+        return outcome;
+    }
+    Outcome ReadFailed(const std::string& shown) {
+        return Fail(kZipErrDamaged, "Can't read the data of " + shown + " from " + path_,
+                    Outcome::Refused);
+    }
+    Outcome WriteFailed(const std::string& shown) {
+        return Fail(kZipErrWriteFailed, "Can't write the file " + shown, Outcome::Fatal);
+    }
+    Outcome ChecksumError(const std::string& shown) {
+        return Fail(kZipErrChecksum, "Data checksum error in " + shown, Outcome::Refused);
+    }
+
+    // The whole entry in one call; nullopt when the data is anything but exactly
+    // what was declared: the streaming path then names the fault as it always has.
+    std::optional<Outcome> InflateWhole(const EntryPlan& plan, const std::string& shown,
+                                        EntrySink* out) {
+        if (!whole_ && (whole_ = libdeflate_alloc_decompressor()) == nullptr) return std::nullopt;
+        const auto compSize = static_cast<std::size_t>(plan.compSize);
+        unsigned char* in = packed_.Reserve(compSize);
+        if (file_.ReadAt(in, compSize, plan.pos) != plan.compSize) return std::nullopt;
+        unsigned char* data = unpacked_.Reserve(plan.declared);
+        std::size_t got = 0;
+        if (libdeflate_deflate_decompress(whole_, in, compSize, data, plan.declared, &got) !=
+                LIBDEFLATE_SUCCESS ||
+            got != plan.declared)
+            return std::nullopt;
+        if (libdeflate_crc32(0, data, got) != plan.crc) return ChecksumError(shown);
+        if (out && !out->Put(data, got)) return WriteFailed(shown);
+        return Outcome::Done;
+    }
+
+    void EnsureBuffers() {
+        inBuf_.Reserve(kBufferSize);
+        outBuf_.Reserve(kBufferSize);
+    }
+
+    Outcome CopyStored(long long pos, long long size, std::uint32_t expectedCrc,
+                       const std::string& shown, EntrySink* out, bool checkCrc) {
+        EnsureBuffers();
+        std::uint32_t crc = 0;
+        while (size > 0) {
+            const auto want = static_cast<std::size_t>(
+                std::min<long long>(size, static_cast<long long>(kBufferSize)));
+            const long long n = file_.ReadAt(inBuf_.data.get(), want, pos);
+            if (n != static_cast<long long>(want)) return ReadFailed(shown);
+            if (checkCrc) crc = libdeflate_crc32(crc, inBuf_.data.get(), want);
+            if (out && !out->Put(inBuf_.data.get(), want)) return WriteFailed(shown);
+            pos += n;
+            size -= n;
+        }
+        if (checkCrc && crc != expectedCrc) return ChecksumError(shown);
+        return Outcome::Done;
+    }
+
+    Outcome InflateStream(long long pos, long long remaining, std::uint32_t declared,
+                          std::uint32_t expectedCrc, const std::string& shown, EntrySink* out) {
+        zipfmt::RawZStream inf(zipfmt::RawZStream::Mode::Inflate);
+        if (!inf.Ok()) return Fail(kZipErrNoZlib, "Zlib is not installed", Outcome::Fatal);
+        EnsureBuffers();
+        unsigned char* inBuf = inBuf_.data.get();
+        unsigned char* outBuf = outBuf_.data.get();
+        z_stream& zs = inf.Stream();
+        std::uint32_t crc = 0;
+        unsigned long long produced = 0;
+        for (;;) {
+            if (zs.avail_in == 0 && remaining > 0) {
+                const auto want = static_cast<std::size_t>(
+                    std::min<long long>(remaining, static_cast<long long>(kBufferSize)));
+                const long long n = file_.ReadAt(inBuf, want, pos);
+                if (n != static_cast<long long>(want)) return ReadFailed(shown);
+                pos += n;
+                remaining -= n;
+                zs.next_in = inBuf;
+                zs.avail_in = static_cast<uInt>(n);
+            }
+            zs.next_out = outBuf;
+            zs.avail_out = static_cast<uInt>(kBufferSize);
+            const int rc = inflate(&zs, Z_NO_FLUSH);
+            const std::size_t have = kBufferSize - zs.avail_out;
+            if (have > 0) {
+                produced += have;
+                if (produced > declared)
+                    return Fail(kZipErrSizeMismatch,
+                                "The entry " + shown + " inflates to more than its " +
+                                    std::to_string(declared) + " bytes",
+                                Outcome::Refused);
+                crc = libdeflate_crc32(crc, outBuf, have);
+                if (out && !out->Put(outBuf, have)) return WriteFailed(shown);
+            }
+            if (rc == Z_STREAM_END) break;
+            if (rc == Z_OK) continue;
+            if (rc == Z_BUF_ERROR && (zs.avail_in > 0 || remaining > 0)) continue;
+            return ChecksumError(shown);  // corrupt or cut-short deflate data
+        }
+        if (produced != declared)
+            return Fail(kZipErrSizeMismatch,
+                        "The entry " + shown + " inflates to " + std::to_string(produced) +
+                            " bytes, not " + std::to_string(declared),
+                        Outcome::Refused);
+        if (crc != expectedCrc) return ChecksumError(shown);
+        return Outcome::Done;
+    }
+
+    const fileio::ReadOnlyFile& file_;
+    const std::string& path_;
+    libdeflate_decompressor* whole_ = nullptr;
+    Buffer packed_, unpacked_, inBuf_, outBuf_;
+};
+
+// One file entry of an extraction, from its header checks to its commit.
+struct Job {
+    std::vector<Event> events;  // raised when the entry's turn comes
+    EntryPlan plan;
+    std::unique_ptr<fileio::PendingFile> part;
+    std::string fileName, shown, key;  // key: lower-case path below the destination
+    Outcome outcome = Outcome::Done;
+    bool needsWork = false;
+    bool done = false;  // guarded by the pool's mutex once submitted
+};
+
+// One worker per core fills part files; the owner hands jobs over in archive order,
+// at most a bounded number ahead, and takes them back in the same order.
+class ExtractPool {
+  public:
+    ExtractPool(const fileio::ReadOnlyFile& file, const std::string& path, unsigned workers) {
+        for (unsigned i = 0; i < workers; ++i)
+            threads_.emplace_back([this, &file, &path] { Run(file, path); });
+    }
+    ~ExtractPool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        work_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+    ExtractPool(const ExtractPool&) = delete;
+    ExtractPool& operator=(const ExtractPool&) = delete;
+
+    void Submit(Job* job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back(job);
+        }
+        work_.notify_one();
+    }
+    bool WaitFor(Job* job, std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return done_.wait_for(lock, wait, [job] { return job->done; });
+    }
+    // Jobs not started yet are given back undone.
+    void DropQueued() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Job* job : queue_) job->done = true;
+        queue_.clear();
+    }
+
+  private:
+    void Run(const fileio::ReadOnlyFile& file, const std::string& path) {
+        EntryProducer producer(file, path);
+        for (;;) {
+            Job* job = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                work_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                job = queue_.front();
+                queue_.pop_front();
+            }
+            PartSink sink(*job->part);
+            job->outcome = producer.Produce(job->plan, job->shown, &sink, false);
+            for (auto& e : producer.events) job->events.push_back(std::move(e));
+            producer.events.clear();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                job->done = true;
+            }
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable work_, done_;
+    std::deque<Job*> queue_;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 struct ZipExtractionClass::Impl {
@@ -123,20 +378,30 @@ struct ZipExtractionClass::Impl {
     std::string path;
     long long endPosition = 0;  // 1-based position of the end record; 0: none open
     long long fileSize = 0;
-    std::vector<unsigned char> inBuf;
-    std::vector<unsigned char> outBuf;
     long long budget = 0;  // bytes the running walk may still produce
+    EntryProducer producer{file, path};  // for entries read on this thread
+    std::vector<Event>* held = nullptr;  // when set, events wait here for their turn
 
     void RaiseStatus(const std::string& text) {
-        if (owner.Status) owner.Status(text);
+        if (held)
+            held->push_back({0, text});
+        else if (owner.Status)
+            owner.Status(text);
     }
     void RaiseError(long number, const std::string& text) {
-        if (owner.ZipError) owner.ZipError(number, text);
+        if (held)
+            held->push_back({number, text});
+        else if (owner.ZipError)
+            owner.ZipError(number, text);
     }
-
-    void EnsureBuffers() {
-        if (inBuf.empty()) inBuf.resize(kBufferSize);
-        if (outBuf.empty()) outBuf.resize(kBufferSize);
+    void Raise(std::vector<Event>& events) {
+        for (const Event& e : events) {
+            if (e.number == 0)
+                RaiseStatus(e.text);
+            else
+                RaiseError(e.number, e.text);
+        }
+        events.clear();
     }
 
     // The signature nearest the end whose record ends exactly at the end of the file;
@@ -192,9 +457,19 @@ struct ZipExtractionClass::Impl {
         return pos <= fileSize;
     }
 
-    // Streams one entry's data into `out` (or nowhere when out < 0), checking what it must.
+    // Streams one entry's data into `out` (or nowhere when out is null), checking what it must.
     Outcome StreamEntry(const CentralRecord& cr, const std::string& shownName, EntrySink* out,
                         bool checkStored) {
+        EntryPlan plan;
+        Outcome outcome = PlanEntry(cr, shownName, plan);
+        if (outcome != Outcome::Done) return outcome;
+        outcome = producer.Produce(plan, shownName, out, checkStored);
+        Raise(producer.events);
+        return outcome;
+    }
+
+    // Checks an entry's local header and charges the walk's budget.
+    Outcome PlanEntry(const CentralRecord& cr, const std::string& shownName, EntryPlan& plan) {
         unsigned char hb[zipfmt::kLocalSize];
         const long long localPos = cr.localOffset;
         const long long got = file.ReadAt(hb, sizeof hb, localPos);
@@ -251,122 +526,41 @@ struct ZipExtractionClass::Impl {
             return Outcome::Refused;
         }
         budget -= yield;
-        EnsureBuffers();
-        if (cr.method == zipfmt::kMethodStored)
-            return CopyStored(dataPos, compSize, lh.crc, shownName, out, checkStored);
-        return InflateEntry(dataPos, compSize, cr.uncompressedSize, lh.crc, shownName, out);
+        plan = {dataPos, compSize, cr.uncompressedSize, lh.crc, cr.method};
+        return Outcome::Done;
     }
 
-    Outcome ReadFailed(const std::string& shownName) {
-        RaiseError(kZipErrDamaged, "Can't read the data of " + shownName + " from " + path);
-        return Outcome::Refused;
-    }
     Outcome WriteFailed(const std::string& shownName) {
         RaiseError(kZipErrWriteFailed, "Can't write the file " + shownName);
         return Outcome::Fatal;
     }
 
-    Outcome CopyStored(long long pos, long long size, std::uint32_t expectedCrc,
-                       const std::string& shownName, EntrySink* out, bool checkCrc) {
-        uLong crc = crc32(0L, Z_NULL, 0);
-        while (size > 0) {
-            const auto want = static_cast<std::size_t>(
-                std::min<long long>(size, static_cast<long long>(inBuf.size())));
-            const long long n = file.ReadAt(inBuf.data(), want, pos);
-            if (n != static_cast<long long>(want)) return ReadFailed(shownName);
-            if (checkCrc) crc = crc32(crc, inBuf.data(), static_cast<uInt>(want));
-            if (out && !out->Put(inBuf.data(), want)) return WriteFailed(shownName);
-            pos += n;
-            size -= n;
-        }
-        if (checkCrc && crc != expectedCrc) {
-            RaiseError(kZipErrChecksum, "Data checksum error in " + shownName);
+    // Puts a filled part in place, or says why it cannot be.
+    Outcome CommitPart(Job& job, bool overwrite) {
+        // An entry of the same name earlier in the archive may have landed meanwhile.
+        if (!overwrite && job.part->Exists(job.fileName)) {
+            RaiseError(kZipErrExists, "The file " + job.shown + " already exists");
             return Outcome::Refused;
         }
-        return Outcome::Done;
-    }
-
-    Outcome InflateEntry(long long pos, long long remaining, std::uint32_t declared,
-                         std::uint32_t expectedCrc, const std::string& shownName,
-                         EntrySink* out) {
-        zipfmt::RawZStream inf(zipfmt::RawZStream::Mode::Inflate);
-        if (!inf.Ok()) {
-            RaiseError(kZipErrNoZlib, "Zlib is not installed");
-            return Outcome::Fatal;
-        }
-        z_stream& zs = inf.Stream();
-        uLong crc = crc32(0L, Z_NULL, 0);
-        unsigned long long produced = 0;
-        auto checksumError = [&] {
-            RaiseError(kZipErrChecksum, "Data checksum error in " + shownName);
-            return Outcome::Refused;
-        };
-        for (;;) {
-            if (zs.avail_in == 0 && remaining > 0) {
-                const auto want = static_cast<std::size_t>(
-                    std::min<long long>(remaining, static_cast<long long>(inBuf.size())));
-                const long long n = file.ReadAt(inBuf.data(), want, pos);
-                if (n != static_cast<long long>(want)) return ReadFailed(shownName);
-                pos += n;
-                remaining -= n;
-                zs.next_in = inBuf.data();
-                zs.avail_in = static_cast<uInt>(n);
-            }
-            zs.next_out = outBuf.data();
-            zs.avail_out = static_cast<uInt>(outBuf.size());
-            const int rc = inflate(&zs, Z_NO_FLUSH);
-            const std::size_t have = outBuf.size() - zs.avail_out;
-            if (have > 0) {
-                produced += have;
-                if (produced > declared) {
-                    RaiseError(kZipErrSizeMismatch, "The entry " + shownName +
-                                                        " inflates to more than its " +
-                                                        std::to_string(declared) + " bytes");
-                    return Outcome::Refused;
-                }
-                crc = crc32(crc, outBuf.data(), static_cast<uInt>(have));
-                if (out && !out->Put(outBuf.data(), have)) return WriteFailed(shownName);
-            }
-            if (rc == Z_STREAM_END) break;
-            if (rc == Z_OK) continue;
-            if (rc == Z_BUF_ERROR && (zs.avail_in > 0 || remaining > 0)) continue;
-            return checksumError();  // corrupt or cut-short deflate data
-        }
-        if (produced != declared) {
-            RaiseError(kZipErrSizeMismatch, "The entry " + shownName + " inflates to " +
-                                                std::to_string(produced) + " bytes, not " +
-                                                std::to_string(declared));
-            return Outcome::Refused;
-        }
-        if (crc != expectedCrc) return checksumError();
-        return Outcome::Done;
-    }
-
-    // Writes one entry through a temporary file beside the target, renamed into place
-    // only when the data checked out.
-    Outcome WriteEntry(const CentralRecord& cr, const std::string& fileName,
-                       const std::string& shownName) {
-        if (!dest.CreateTemp(FileMode(cr))) return WriteFailed(shownName);
-        TempFileSink sink(dest);
-        Outcome result = StreamEntry(cr, shownName, &sink, false);
-        if (result != Outcome::Done) {
-            dest.DiscardTemp();
-            return result;
-        }
-        if (!dest.CommitTemp(fileName)) {
+        if (!job.part->Commit(job.fileName)) {
             // The new file replaces the old one in a single rename; only something
             // that is not a file (a folder) can stand in its way.
-            if (dest.Exists(fileName)) {
-                RaiseError(kZipErrCantRemove, "Can't remove the file " + shownName);
+            if (job.part->Exists(job.fileName)) {
+                RaiseError(kZipErrCantRemove, "Can't remove the file " + job.shown);
                 return Outcome::Refused;
             }
-            return WriteFailed(shownName);
+            return WriteFailed(job.shown);
         }
         return Outcome::Done;
     }
 
-    Outcome ExtractOne(const CentralRecord& cr, const std::string& rawName,
-                       const std::string& folder, bool preservePath, bool overwrite) {
+    // Everything about one entry that must happen in archive order: its name, its
+    // folders, its header, its budget and its part file. The data is left to a worker.
+    // `waitFor` first takes back every earlier entry written to `key`.
+    template <typename WaitFor>
+    Outcome PrepareOne(const CentralRecord& cr, const std::string& rawName,
+                       const std::string& folder, bool preservePath, bool overwrite, Job& job,
+                       WaitFor&& waitFor) {
         const auto parts = SplitSafeName(rawName);
         if (!parts) {
             RaiseError(kZipErrUnsafeName, "Refused the entry " + WithSlashes(rawName) +
@@ -377,9 +571,18 @@ struct ZipExtractionClass::Impl {
         std::string shownRel = WithSlashes(rawName);
         if (!preservePath) shownRel = fileName;
         const std::string shown = JoinForText(folder, shownRel);
+        const std::size_t depth = preservePath ? parts->size() - 1 : 0;
+        // A file still on its way must be in place before a folder of that name is made.
+        std::string key;
+        for (std::size_t i = 0; i < depth; ++i) {
+            key += ToLower((*parts)[i]);
+            if (!waitFor(key)) return Outcome::Fatal;
+            key += '/';
+        }
+        job.key = key + ToLower(fileName);
 
         std::string failedAt;
-        switch (dest.Enter(*parts, preservePath ? parts->size() - 1 : 0, failedAt)) {
+        switch (dest.Enter(*parts, depth, failedAt)) {
             case fileio::Destination::FolderResult::Ok:
                 break;
             case fileio::Destination::FolderResult::Link:
@@ -399,7 +602,17 @@ struct ZipExtractionClass::Impl {
             RaiseError(kZipErrExists, "The file " + shown + " already exists");
             return Outcome::Refused;
         }
-        return WriteEntry(cr, fileName, shown);
+        job.part = dest.CreatePending(FileMode(cr));
+        if (!job.part) return WriteFailed(shown);
+        const Outcome planned = PlanEntry(cr, shown, job.plan);
+        if (planned != Outcome::Done) {
+            job.part.reset();
+            return planned;
+        }
+        job.fileName = fileName;
+        job.shown = shown;
+        job.needsWork = true;
+        return Outcome::Done;
     }
 
     // Each local header and its data belong to one entry only: records sharing
@@ -448,12 +661,7 @@ struct ZipExtractionClass::Impl {
         return true;
     }
 
-    // Walks the central directory; `visit` returns false to stop (its result is then the
-    // walk's). Progress and the message loop run after every entry.
-    template <typename Visit>
-    bool Walk(Visit&& visit, bool& completed) {
-        completed = false;
-        EndRecord end;
+    bool BeginWalk(EndRecord& end) {
         if (!ReadEnd(end)) {
             RaiseDamaged(0);
             return false;
@@ -464,6 +672,109 @@ struct ZipExtractionClass::Impl {
         }
         if (!RefuseOverlaps(end)) return false;
         budget = kMaxExpansion * fileSize;
+        return true;
+    }
+
+    // Extracts as Walk visits, with the data of up to kMaxAhead entries read, inflated
+    // and written by workers meanwhile. Names, folders, part files, commits, events and
+    // progress stay in archive order on this thread.
+    bool ExtractAll(const std::string& folder, bool preservePath, bool overwrite,
+                    bool& completed) {
+        completed = false;
+        EndRecord end;
+        if (!BeginWalk(end)) return false;
+        const long long total = end.entriesTotal;
+        const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+        const std::size_t ahead = std::min(kMaxAhead, kAheadPerWorker * workers);
+        ExtractPool pool(file, path, workers);
+        std::deque<std::unique_ptr<Job>> inFlight;
+        long long finished = 0;
+        const auto wait = [&](Job& job) {
+            while (!pool.WaitFor(&job, std::chrono::milliseconds(15))) DoEvents();
+        };
+        // Takes the oldest entry back; false: the extraction stops.
+        const auto finishOldest = [&]() -> bool {
+            Job& job = *inFlight.front();
+            wait(job);
+            if (job.needsWork && job.outcome == Outcome::Done) {
+                held = &job.events;
+                job.outcome = CommitPart(job, overwrite);
+                held = nullptr;
+            }
+            Raise(job.events);
+            const bool fatal = job.outcome == Outcome::Fatal;
+            inFlight.pop_front();
+            if (fatal) return false;
+            DoEvents();
+            long percent = RoundedPercent(++finished, total);
+            bool cancel = false;
+            if (owner.Progress) owner.Progress(percent, cancel);
+            return !cancel;
+        };
+        // Workers finish what they started; unfinished parts are removed.
+        const auto stop = [&] {
+            pool.DropQueued();
+            for (auto& job : inFlight) wait(*job);
+            inFlight.clear();
+            return false;
+        };
+        const auto waitFor = [&](const std::string& key) {
+            for (;;) {
+                const auto hit = std::find_if(inFlight.begin(), inFlight.end(),
+                                              [&](const auto& j) { return j->key == key; });
+                if (hit == inFlight.end()) return true;
+                held = nullptr;
+                if (!finishOldest()) return false;
+            }
+        };
+        long long pos = end.centralOffset;
+        CentralRecord cr;
+        std::string name;
+        for (long long i = 1; i <= total; ++i) {
+            if (!ReadCentral(pos, cr, name)) {
+                while (!inFlight.empty())
+                    if (!finishOldest()) return stop();
+                RaiseDamaged(i);
+                return false;
+            }
+            auto job = std::make_unique<Job>();
+            Job* current = job.get();
+            if (cr.uncompressedSize >= 1) {  // folders and empty files are skipped
+                bool stopped = false;
+                const auto earlier = [&](const std::string& key) {
+                    std::vector<Event>* mine = held;  // earlier entries raise theirs first
+                    stopped = !waitFor(key);
+                    held = mine;
+                    return !stopped;
+                };
+                held = &current->events;
+                current->outcome =
+                    PrepareOne(cr, name, folder, preservePath, overwrite, *current, earlier);
+                held = nullptr;
+                if (stopped) return stop();
+            }
+            if (current->needsWork)
+                pool.Submit(current);
+            else
+                current->done = true;
+            inFlight.push_back(std::move(job));
+            while (!inFlight.empty() &&
+                   (inFlight.size() > ahead || current->outcome == Outcome::Fatal))
+                if (!finishOldest()) return stop();
+        }
+        while (!inFlight.empty())
+            if (!finishOldest()) return stop();
+        completed = true;
+        return true;
+    }
+
+    // Walks the central directory; `visit` returns false to stop (its result is then the
+    // walk's). Progress and the message loop run after every entry.
+    template <typename Visit>
+    bool Walk(Visit&& visit, bool& completed) {
+        completed = false;
+        EndRecord end;
+        if (!BeginWalk(end)) return false;
         const long long total = end.entriesTotal;
         long long pos = end.centralOffset;
         CentralRecord cr;
@@ -549,13 +860,7 @@ bool ZipExtractionClass::Extract(const std::string& FolderPath, bool PreservePat
         return false;
     }
     bool completed = false;
-    const bool walked = impl_->Walk(
-        [&](const CentralRecord& cr, const std::string& name) {
-            if (cr.uncompressedSize < 1) return true;  // folders and empty files
-            return impl_->ExtractOne(cr, name, FolderPath, PreservePath, Overwrite) !=
-                   Outcome::Fatal;
-        },
-        completed);
+    const bool walked = impl_->ExtractAll(FolderPath, PreservePath, Overwrite, completed);
     impl_->dest.Close();
     if (!walked || !completed) return false;
     impl_->RaiseStatus("Extraction Complete");

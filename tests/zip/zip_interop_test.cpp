@@ -111,6 +111,28 @@ TEST_F(ZipInterop, ArchivesFromOtherToolsExtractIdentically) {
     EXPECT_EQ(st.st_mode & 0111, 0111u);
 }
 
+// Entries are inflated by several workers at once: 5,000 of them (stored, whole and
+// streamed, one name twice) must give exactly the tree Python's zipfile gives.
+TEST_F(ZipInterop, FiveThousandEntriesMatchPythonZipfile) {
+    constexpr const char* kMany = R"(
+import random, sys, warnings, zipfile
+warnings.simplefilter('ignore')
+rnd = random.Random(5)
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for i in range(5000):
+        n = (5 << 20) + i if i % 1000 == 1 else rnd.randint(3, 9000)
+        data = rnd.randbytes(n // 3) + b'talvane ' * (n // 12)
+        z.writestr('m%d/s%d/f%04d' % (i % 7, i % 3, i), data, 8 if i % 5 else 0)
+    z.writestr('m0/s0/f0000', b'the later entry wins')
+zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
+)";
+    ASSERT_EQ(RunProgram({kPython, "-c", kMany, At("many.zip"), At("ref-many")}).code, 0);
+    OurExtract(At("many.zip"), At("ours-many"));
+    const auto ours = Tree(At("ours-many"));
+    EXPECT_EQ(ours.size(), 5000u);
+    EXPECT_TRUE(ours == Tree(At("ref-many")));
+}
+
 // Password-protected entries cannot be read: a stored one would otherwise land on disk
 // scrambled. They are refused one by one; the plain entries beside them are extracted.
 TEST_F(ZipInterop, EncryptedEntriesAreRefusedNotWrittenScrambled) {
