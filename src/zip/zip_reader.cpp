@@ -349,7 +349,7 @@ class ExtractPool {
                 queue_.pop_front();
             }
             PartSink sink(*job->part);
-            job->outcome = producer.Produce(job->plan, job->shown, &sink, false);
+            job->outcome = producer.Produce(job->plan, job->shown, &sink, true);
             for (auto& e : producer.events) job->events.push_back(std::move(e));
             producer.events.clear();
             {
@@ -953,12 +953,15 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
         return false;
     }
     ZipExtractionClass zip;
-    zip.ZipError = [firstError](long number, const std::string& text) {
+    bool entryFailed = false;
+    zip.ZipError = [&](long number, const std::string& text) {
         DPrint("modZip\\UnzipFile ZipError " + std::to_string(number) + ": " + text);
         if (firstError && firstError->empty()) *firstError = text;
+        entryFailed = true;
     };
     if (!zip.OpenZip(zipPath)) return false;
-    const bool result = zip.Extract(destination, true, true);
+    // A refused entry leaves its old file in place; the package as a whole failed.
+    const bool result = zip.Extract(destination, true, true) && !entryFailed;
     zip.CloseZip();
     return result;
 }
