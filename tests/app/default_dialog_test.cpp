@@ -27,15 +27,6 @@ class DefaultDialogTest : public WorkflowTest {
     std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
 };
 
-TEST_F(DefaultDialogTest, ListsTheSetsAndPreselectsEvenAPromptNamedEntry) {
-    WriteSetting("DefaultConfig", "office");
-    Dialog();
-    EXPECT_EQ(dialogView_.Configs().size(), 3U);
-    EXPECT_EQ(dialogView_.ConfigText(), "Office");
-    EXPECT_EQ(dialogView_.LogoLabel(), "---");
-    EXPECT_TRUE(frontend_.messages.empty());
-}
-
 TEST_F(DefaultDialogTest, RefusedSignInLeavesTheListEmptySilently) {
     session_.Password = "wrong";
     Dialog();
@@ -63,19 +54,6 @@ TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing)
     EXPECT_TRUE(dialog_->Closed());
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
     EXPECT_EQ(Setting("DefaultPath"), "");
-}
-
-TEST_F(DefaultDialogTest, SaveWritesTheChosenSetAndTheFolderAsTyped) {
-    ui::DefaultDialogPresenter& dialog = Dialog();
-    dialogView_.SetConfigText("Workshop");
-    dialog.OnComboChange();
-    EXPECT_TRUE(dialogView_.AutoDownloadSelected());
-    dialogView_.SelectExtractToFolder(true);
-    EXPECT_EQ(dialogView_.FolderText(), "\\Support");
-    dialogView_.SetFolderText("D:\\Tools");  // stored unchanged; only the label warns
-    dialog.OnSave();
-    EXPECT_EQ(Setting("DefaultConfig"), "Workshop");
-    EXPECT_EQ(Setting("DefaultPath"), "D:\\Tools");
 }
 
 TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
@@ -115,30 +93,6 @@ TEST_F(DefaultDialogTest, ImportCopiesTheBitmapUnderTheLogoName) {
     EXPECT_EQ(ReadFile(Logo()), "BM other");
 }
 
-// The chosen file's own name must never land in the program folder: a picture
-// called like the settings file or the program would replace them.
-TEST_F(DefaultDialogTest, ImportLeavesProgramFolderFilesOfTheSameNameAlone) {
-    WriteSetting("DefaultConfig", "Office");
-    const std::string settingsBefore = ReadFile(AppINI());
-    const std::string programBefore = ReadFile(exe_);
-    ASSERT_FALSE(settingsBefore.empty());
-    ui::DefaultDialogPresenter& dialog = Dialog();
-
-    for (const std::string& name : {StripPath(AppINI()), StripPath(exe_)}) {
-        SCOPED_TRACE(name);
-        const std::string picture = tmp_.file("Pictures/" + name);
-        ASSERT_TRUE(WriteText(picture, "BM picture named " + name));
-        frontend_.messages.clear();
-        frontend_.fileDialogAnswers.push_back(picture);
-        dialog.OnImport();
-        EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Logo Imported."}));
-        EXPECT_EQ(ReadFile(Logo()), "BM picture named " + name);
-        EXPECT_EQ(ReadFile(AppINI()), settingsBefore);
-        EXPECT_EQ(ReadFile(exe_), programBefore);
-    }
-    EXPECT_EQ(Setting("DefaultConfig"), "Office");
-}
-
 // A folder, a missing file and the logo itself: a message, and nothing harmed.
 TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
     const std::string folder = tmp_.file("Pictures/Album.bmp");
@@ -166,12 +120,6 @@ TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
     }
     EXPECT_EQ(ReadFile(Logo()), "BM the logo");
     EXPECT_FALSE(Exists(prog_ + "/Album.bmp"));
-}
-
-TEST_F(DefaultDialogTest, TestButtonRunsTheSplashPreview) {
-    Dialog().OnTest();
-    EXPECT_EQ(frontend_.splash.shows, 1);
-    EXPECT_FALSE(frontend_.splash.IsOpen());
 }
 
 }  // namespace

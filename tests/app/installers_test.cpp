@@ -75,19 +75,5 @@ TEST_F(InstallerTest, SetupMissingOnTheServerEndsWithTheAbortMessage) {
     EXPECT_FALSE(Exists(extract_ + "/Modules/Harlo/HarloSetup.exe"));
 }
 
-// The user name goes into the URL as typed, blank and all.
-TEST_F(InstallerTest, UserNameWithABlankReachesItsWebFolder) {
-    const std::string folder = web_ + "/Subscribers/tech one/Harlo";
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe",
-                               folder + "/HarloSetup.exe");
-    LoadedPresenter();
-    view_.SetText(MainField::User, "tech one");
-    presenter_->OnInstall(Installer::Harlo);
-    EXPECT_NE(RunLog().find("HarloSetup started with arguments: [/silent]"), std::string::npos)
-        << RunLog();
-    EXPECT_TRUE(frontend_.messages.empty());
-}
-
 }  // namespace
 }  // namespace talvane::testing

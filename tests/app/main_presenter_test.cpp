@@ -55,24 +55,6 @@ class PresenterTest : public ::testing::Test {
     std::unique_ptr<ui::MainPresenter> presenter_;
 };
 
-TEST_F(PresenterTest, ExpandTogglesBetweenTheTwoLayouts) {
-    presenter_->Load();
-    EXPECT_EQ(view_.WidthTwips(), 5145);
-    EXPECT_EQ(view_.HeightTwips(), 2220);
-
-    presenter_->Expand();
-    EXPECT_EQ(view_.WidthTwips(), 7530);
-    EXPECT_EQ(view_.HeightTwips(), 4380);
-    EXPECT_EQ(view_.LayoutButtonCaption(), "<<");
-    EXPECT_EQ(view_.Caption(), VersionLabel());
-
-    presenter_->Expand();
-    EXPECT_EQ(view_.WidthTwips(), 5145);
-    EXPECT_EQ(view_.HeightTwips(), 2220);
-    EXPECT_EQ(view_.LayoutButtonCaption(), ">>");
-    EXPECT_EQ(view_.Caption(), "Download and Run Tekmo Now?");
-}
-
 TEST_F(PresenterTest, LoadWithUnreachableRepositoryLeavesListsEmptyAndClosesSplash) {
     frontend_.splash.Show();
     presenter_->Load();
@@ -119,16 +101,6 @@ TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhen
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
 }
 
-TEST_F(PresenterTest, SaveQuitSavesThenEndsAndRemovesTheUpdatesIndex) {
-    const std::string index = AppPath() + names::kUpdatesIni;
-    ASSERT_TRUE(WriteText(index, "[TekmoTalvane]\n"));
-    view_.SetText(MainField::User, "someone");
-    EXPECT_THROW(presenter_->OnSaveQuit(), ProcessEnded);
-    EXPECT_EQ(Setting("UserName"), "someone");
-    EXPECT_FALSE(Exists(index));
-    EXPECT_TRUE(view_.closed);
-}
-
 TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
     // Something that is not a writable file stands where the settings belong.
     ASSERT_TRUE(MakeSureDirExists(AppINI()));
@@ -146,22 +118,6 @@ TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
     presenter_->SaveSettings();
     EXPECT_TRUE(frontend_.messages.empty());
     EXPECT_EQ(Setting("UserName"), "someone");
-}
-
-TEST_F(PresenterTest, TransferProgressGoesToTheWindowOrTheSplash) {
-    presenter_->OnFileTransferProgress(255, 1000);
-    EXPECT_EQ(view_.bar.Max(), 1000);
-    EXPECT_EQ(view_.bar.Value(), 255);
-    // A current count beyond the total leaves the value alone.
-    presenter_->OnFileTransferProgress(2000, 1000);
-    EXPECT_EQ(view_.bar.Value(), 255);
-    presenter_->OnDownloadProgress(50, 200);
-    EXPECT_EQ(view_.bar.Max(), 200);
-    EXPECT_EQ(view_.bar.Value(), 50);
-    presenter_->OnDownloadStarted();
-    EXPECT_EQ(view_.bar.Value(), 0);
-    EXPECT_GE(frontend_.pumps, 4);
-    EXPECT_TRUE(frontend_.splash.bar.values.empty());
 }
 
 TEST_F(PresenterTest, DownloadAbortShowsReasonUnderDownloadTitleAndEnds) {
@@ -190,11 +146,6 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
     EXPECT_FALSE(Exists(session_.ExtractFolder));
 }
 
-TEST(SevenZipArgumentsTest, PathsAreQuotedAndNoPasswordIsInTheArguments) {
-    EXPECT_EQ(ui::SevenZipExtractArguments("/p/tekmo_Config.7z", "/p/Sync Temp"),
-              "x \"/p/tekmo_Config.7z\" -o\"/p/Sync Temp\" -y");
-}
-
 TEST(SevenZipArgumentsTest, QuotingSurvivesTheCommandLineSplit) {
     for (const std::string text : {"plain", "with blank", "quote\"inside", "ends in \\",
                                    "back\\\\\"slash", "", "%hn52 & | ; $x"}) {
@@ -202,15 +153,6 @@ TEST(SevenZipArgumentsTest, QuotingSurvivesTheCommandLineSplit) {
         const std::vector<std::string> argv = SplitCommandLine(line);
         ASSERT_EQ(argv.size(), 2U) << line;
         EXPECT_EQ(argv[1], "-p" + text) << line;
-    }
-}
-
-TEST(UrlSchemeTest, OnlyWebSchemesAreAccepted) {
-    EXPECT_TRUE(ui::IsHttpUrl("http://host/Talvane.zip"));
-    EXPECT_TRUE(ui::IsHttpUrl("HTTPS://host/Talvane.zip"));
-    for (const char* url : {"ftp://host/Talvane.zip", "file:///tmp/Talvane.zip", "/tmp/x.zip", "",
-                            "httpx://host", "http:/host"}) {
-        EXPECT_FALSE(ui::IsHttpUrl(url)) << url;
     }
 }
 

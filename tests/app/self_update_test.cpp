@@ -133,16 +133,6 @@ TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack
     }
 }
 
-TEST_F(SelfUpdateTest, PackageMadeWithoutUnixPermissionsStillStartsTheNewProgram) {
-    ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl(), NewLauncher()));
-    ASSERT_TRUE(RezipWithoutUnixPermissions(web_ + "/Talvane.zip"));
-    LoadedPresenter();
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnUpdate(); }));
-    EXPECT_TRUE(WaitForText(runLog_, "new launcher started []")) << RunLog();
-    EXPECT_TRUE(frontend_.messages.empty());
-    EXPECT_EQ(ReadFile(OldExe()), oldContent_);
-}
-
 TEST_F(SelfUpdateTest, PackageUrlThatIsNotWebIsRefused) {
     for (const std::string& url : {std::string("ftp://") + cloud_->redistHost() + "/Talvane.zip",
                                    "file://" + web_ + "/Talvane.zip", std::string()}) {

@@ -63,7 +63,7 @@ TEST(BitmapHeader, ReadsSizeOrRefuses) {
     // clang-format on
     testing::TempDir dir;
     for (const auto& c : cases) {
-        testing::Put(dir.file("logo.bmp"), c.bytes);
+        testing::WriteFile(dir.file("logo.bmp"), c.bytes);
         int w = -1, h = -1;
         EXPECT_EQ(ReadBitmapSize(dir.file("logo.bmp"), w, h), c.width != 0) << c.name;
         EXPECT_EQ(w, c.width) << c.name;
@@ -71,34 +71,6 @@ TEST(BitmapHeader, ReadsSizeOrRefuses) {
     }
     int w = 1, h = 1;
     EXPECT_FALSE(ReadBitmapSize(dir.file("absent.bmp"), w, h));
-}
-
-TEST(SplashLayout, LogoDecidesTheWindowWithTheBarBelow) {
-    struct Case {
-        const char* logo;
-        std::string bytes;  // empty: no file
-        int twipsPerPixel;  // 15 is 96 dpi
-        bool logoShown;
-        int pictureWidth, pictureHeight, width, height, bar;
-    };
-    const Case cases[] = {
-        // Without a logo, and a 300 x 100 logo at 96 dpi, are shown by the end-to-end suite.
-        {"300x100 at 120 dpi", Bitmap(40, 300, -100), 12, true, 3600, 1200, 3600, 1575, 375},
-        {"unreadable", "not a bitmap at all", 15, true, 0, 0, 0, 375, 375}};
-    for (const auto& c : cases) {
-        testing::TempDir dir;
-        if (!c.bytes.empty()) testing::Put(dir.file("Talvane.bmp"), c.bytes);
-        const SplashLayout layout = ComputeSplashLayout(dir.file("Talvane.bmp"), c.twipsPerPixel);
-        EXPECT_EQ(layout.logoShown, c.logoShown) << c.logo;
-        EXPECT_EQ(layout.pictureWidthTwips, c.pictureWidth) << c.logo;
-        EXPECT_EQ(layout.pictureHeightTwips, c.pictureHeight) << c.logo;
-        EXPECT_EQ(layout.widthTwips, c.width) << c.logo;
-        EXPECT_EQ(layout.heightTwips, c.height) << c.logo;
-        EXPECT_EQ(layout.barHeightTwips, c.bar) << c.logo;
-    }
-    testing::TempDir dir;
-    ASSERT_EQ(::mkdir(dir.file("Talvane.bmp").c_str(), 0700), 0);  // a folder is no logo
-    EXPECT_FALSE(ComputeSplashLayout(dir.file("Talvane.bmp")).logoShown);
 }
 
 }  // namespace

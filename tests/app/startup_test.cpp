@@ -102,40 +102,5 @@ class AppFolderTest : public ::testing::Test {
     testing::TempDir dir_;
 };
 
-TEST_F(AppFolderTest, EndpointsAndOldExecutable) {
-    const std::string ini = dir_.file("Talvane.ini");
-    Endpoints e = LoadEndpoints(ini);  // no file: compiled-in values
-    EXPECT_EQ(e.RepositoryHost, version::kDefaultRepositoryHost);
-    EXPECT_EQ(e.UpdatesURL, version::kDefaultUpdatesUrl);
-    EXPECT_EQ(e.SubscriberURL, version::kDefaultSubscriberUrl);
-    EXPECT_EQ(e.SevenZipMirrorURL, version::kDefaultSevenZipMirrorUrl);
-
-    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "RepositoryHost", "127.0.0.1:2121"));
-    ASSERT_TRUE(
-        WriteIniValue(ini, "endpoints", "SevenZipMirrorURL", "http://127.0.0.1:8080/7z.zip"));
-    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "RedistHost", ""));
-    e = LoadEndpoints(ini);
-    EXPECT_EQ(e.RepositoryHost, "127.0.0.1:2121");
-    EXPECT_EQ(e.RedistHost, version::kDefaultRedistHost);  // empty keeps the default
-    EXPECT_EQ(e.SevenZipMirrorURL, "http://127.0.0.1:8080/7z.zip");
-    EXPECT_EQ(e.UpdatesURL, version::kDefaultUpdatesUrl);
-
-    // Present but empty: no mirror, no update check.
-    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "SevenZipMirrorURL", ""));
-    ASSERT_TRUE(WriteIniValue(ini, "Endpoints", "UpdatesURL", ""));
-    EXPECT_EQ(LoadEndpoints(ini).SevenZipMirrorURL, "");
-    EXPECT_EQ(LoadEndpoints(ini).UpdatesURL, "");
-
-    InitAppSettings(true, true);  // AppINI is the file beside the program
-    EXPECT_EQ(LoadEndpoints(AppINI()).RepositoryHost, "127.0.0.1:2121");
-
-    // The "_old" program left by an update goes once (updates show the first removal).
-    testing::Put(dir_.file("Talvane_old"), "old program");
-    testing::Put(dir_.file("Talvane"), "current program");
-    EXPECT_TRUE(CleanUpOldExecutable());
-    EXPECT_TRUE(DoesFileExist(dir_.file("Talvane")));
-    EXPECT_FALSE(CleanUpOldExecutable());
-}
-
 }  // namespace
 }  // namespace talvane

@@ -30,15 +30,6 @@ TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithou
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-TEST_F(PreviousVersionTest, EntryWithSurroundingBlanksIsFetchedUnderItsTrimmedName) {
-    LoadedPresenter();
-    view_.SetConfigText("Office");
-    view_.AddPreviousVersion("  Tekmo_2.1.0.zip ");
-    ASSERT_TRUE(view_.SelectVersion("  Tekmo_2.1.0.zip "));
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
-    EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.1.0 started with arguments: []")) << RunLog();
-}
-
 TEST_F(PreviousVersionTest, MissingPackageOnTheServerEndsWithItsMessage) {
     LoadedPresenter();
     view_.SetConfigText("Office");

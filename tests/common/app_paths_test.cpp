@@ -15,20 +15,6 @@ class AppPathsTest : public ::testing::Test {
     ~AppPathsTest() override { OverrideExecutablePath(""); }
 };
 
-TEST_F(AppPathsTest, RealAndOverriddenPaths) {
-    const std::string path = AppPath();
-    ASSERT_FALSE(path.empty());
-    EXPECT_EQ(path.front(), '/');
-    EXPECT_EQ(path.back(), '/');
-    EXPECT_EQ(AppExePath(), path + "test_common");
-    OverrideExecutablePath("/opt/tools/Talvane");
-    EXPECT_EQ(AppPath(), "/opt/tools/");
-    EXPECT_EQ(AppExeName(), "Talvane");
-    OverrideExecutablePath("/Talvane.bin");
-    EXPECT_EQ(AppPath(), "/");  // no doubled separator at the root
-    EXPECT_EQ(AppExeName(), "Talvane");
-}
-
 TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
     OverrideExecutablePath("/opt/tools/Talvane");
     testing::LogCapture log;

@@ -15,7 +15,7 @@ namespace talvane {
 namespace {
 
 using testing::LogCapture;
-using testing::Put;
+using testing::WriteFile;
 using testing::TempDir;
 
 bool DumpIfFailed(bool ok, const LogCapture& log) {
@@ -24,42 +24,12 @@ bool DumpIfFailed(bool ok, const LogCapture& log) {
     return ok;
 }
 
-TEST(KillDir, MissingFolderAndFilesAreTrueWithClosingLines) {
-    TempDir dir;
-    Put(dir.file("ro.txt"));
-    ASSERT_EQ(::chmod(dir.file("ro.txt").c_str(), 0444), 0);
-    LogCapture log;
-    clsFSO fso;
-    EXPECT_TRUE(fso.KillDir(dir.file("absent")));
-    EXPECT_TRUE(fso.KillFile(dir.file("ro.txt")));
-    EXPECT_FALSE(DoesFileExist(dir.file("ro.txt")));
-    EXPECT_TRUE(fso.KillFile(dir.file("gone.txt")));
-    EXPECT_EQ(
-        log.lines(),
-        (std::vector<std::string>{
-            "\tclsFSO\\KillDir: ", "\t\t- passed: " + dir.file("absent"), "\t\t- returned: True",
-            "\tclsFSO\\KillFile: ", "\t\t- passed: " + dir.file("ro.txt"), "\t\t- returned: True",
-            "\tclsFSO\\KillFile: ", "\t\t- passed: " + dir.file("gone.txt"),
-            "\t\t- returned: True"}));
-}
-
-TEST(KillDir, ReadOnlyFilesGoOnTheFirstDeleteWithoutLogLines) {
-    TempDir dir;
-    Put(dir.file("SyncTemp/Config/Tekmo.ini"));
-    Put(dir.file("SyncTemp/ro.txt"));
-    ASSERT_EQ(::chmod(dir.file("SyncTemp/ro.txt").c_str(), 0444), 0);
-    LogCapture log;
-    EXPECT_TRUE(clsFSO().KillDir(dir.file("SyncTemp")));
-    EXPECT_FALSE(DoesDirExist(dir.file("SyncTemp")));
-    EXPECT_TRUE(log.lines().empty());
-}
-
 // Folder permissions only bind an unprivileged user; as root the check runs in
 // a child process that has given up root first.
 bool ReadOnlyFoldersScenario() {
     TempDir dir;
-    Put(dir.file("7z/sub/deeper/7za"));
-    Put(dir.file("7z/locked/file"));
+    WriteFile(dir.file("7z/sub/deeper/7za"));
+    WriteFile(dir.file("7z/locked/file"));
     if (::chmod(dir.file("7z/sub/deeper").c_str(), 0555) != 0) return false;
     if (::chmod(dir.file("7z/locked").c_str(), 0) != 0) return false;
     LogCapture log;
@@ -87,9 +57,9 @@ TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to prepare a foreign-owned folder";
     TempDir dir;
     const std::string top = dir.file("SyncTemp");
-    Put(top + "/mine.txt");
-    Put(top + "/mine/inner.txt");
-    Put(top + "/foreign/locked.txt");
+    WriteFile(top + "/mine.txt");
+    WriteFile(top + "/mine/inner.txt");
+    WriteFile(top + "/foreign/locked.txt");
     for (const char* rel : {"", "/mine.txt", "/mine", "/mine/inner.txt"})
         ASSERT_EQ(::chown((top + rel).c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -109,9 +79,9 @@ TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
 
 TEST(KillDir, LinksAreRemovedNotFollowed) {
     TempDir dir;
-    Put(dir.file("outside/precious.txt"));
-    Put(dir.file("outside/nested/more.txt"));
-    Put(dir.file("SyncTemp/normal.txt"));
+    WriteFile(dir.file("outside/precious.txt"));
+    WriteFile(dir.file("outside/nested/more.txt"));
+    WriteFile(dir.file("SyncTemp/normal.txt"));
     for (const auto& [target, link] : {std::pair{"outside", "SyncTemp/link-to-dir"},
                                        {"outside/precious.txt", "SyncTemp/link-to-file"},
                                        {"nowhere", "SyncTemp/dangling"},
@@ -129,7 +99,7 @@ TEST(KillDir, LinksAreRemovedNotFollowed) {
 TEST(Listings, FileAndDirListsAndBadArguments) {
     TempDir dir;
     for (const char* rel : {"a/file.TXT", "a/file.txt", "a/other.log", "a/sub/deep.txt"})
-        Put(dir.file(rel));
+        WriteFile(dir.file(rel));
     const std::string a = dir.file("a/");
     clsFSO fso;
     EXPECT_EQ(fso.Get_FileList(dir.file("a"), false, "*.txt"), a + "file.TXT;" + a + "file.txt;");
@@ -139,7 +109,7 @@ TEST(Listings, FileAndDirListsAndBadArguments) {
     EXPECT_EQ(fso.Get_FileList(dir.file("a"), false, "notes.txt"),
               a + "file.TXT;" + a + "file.txt;" + a + "other.log;");
 
-    Put(dir.file("a/two/inner/y"));
+    WriteFile(dir.file("a/two/inner/y"));
     EXPECT_EQ(fso.Get_DirList(dir.file("a/sub")), "");
     EXPECT_EQ(fso.Get_DirList(dir.file("a")), a + "sub;" + a + "two");
     // A link to a folder is no folder of the tree: it may lead out of it.

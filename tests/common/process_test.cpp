@@ -17,7 +17,7 @@
 namespace talvane {
 namespace {
 
-using testing::Get;
+using testing::ReadFile;
 using testing::LogCapture;
 using testing::TempDir;
 
@@ -26,7 +26,7 @@ class ShellXTest : public ::testing::Test {
   protected:
     std::string Script(const std::string& name, const std::string& body, mode_t mode = 0755) {
         const std::string path = dir_.file("with blank/" + name);
-        testing::Put(path, "#!/bin/sh\n" + body + "\n");
+        testing::WriteFile(path, "#!/bin/sh\n" + body + "\n");
         EXPECT_EQ(::chmod(path.c_str(), mode), 0);
         return path;
     }
@@ -69,12 +69,12 @@ TEST_F(ShellXTest, ArgumentsFollowWindowsQuotingAndInputIsNull) {
     ASSERT_TRUE(ShellX(script, "\"" + out + "\" plain \"two words\" a\\\"b -o\"/x y\" \"\"", true,
                        kShowNormal, &code));
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(Get(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
+    EXPECT_EQ(ReadFile(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
 
     const std::string in = dir_.file("stdin.txt");
     ASSERT_TRUE(ShellX(Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\""), "\"" + in + "\"",
                        true, kShowNormal, &code));
-    EXPECT_EQ(Get(in), "/dev/null\n");
+    EXPECT_EQ(ReadFile(in), "/dev/null\n");
 }
 
 // Points one of our standard streams at a file for the life of the object.
@@ -94,24 +94,6 @@ class StreamToFile {
     int fd_;
     int saved_;
 };
-
-// Our standard output is the console window; a program we wait for writes
-// beside it, to standard error. A program left running keeps our output.
-TEST_F(ShellXTest, WaitedChildWritesToOurErrorStream) {
-    const std::string script = Script("say.sh", "echo \"$1\"");
-    const std::string out = dir_.file("out.txt");
-    const std::string err = dir_.file("err.txt");
-    {
-        StreamToFile toOut(STDOUT_FILENO, out);
-        StreamToFile toErr(STDERR_FILENO, err);
-        long code = -1;
-        EXPECT_TRUE(ShellX(script, "waited", true, kShowNormal, &code));
-        EXPECT_TRUE(ShellX(script, "detached", false, kShowNormal));
-        EXPECT_TRUE(Eventually([&] { return Get(out).find("detached") != std::string::npos; }));
-    }
-    EXPECT_EQ(Get(out), "detached\n");
-    EXPECT_EQ(Get(err), "waited\n");
-}
 
 TEST_F(ShellXTest, StartFailuresLogAndMaskThePassword) {
     LogCapture log;
@@ -138,21 +120,6 @@ TEST_F(ShellXTest, StartFailuresLogAndMaskThePassword) {
     EXPECT_FALSE(log.contains("ShellX (Failed)"));
 }
 
-TEST_F(ShellXTest, DetachedChildRunsInItsOwnSessionAndIsReaped) {
-    const std::string out = dir_.file("session.txt");
-    const std::string script = Script("detached.sh",
-                                      "set -- \"$1\" $(cat /proc/$$/stat | cut -d' ' -f1,6)\n"
-                                      "echo \"$2 $3\" > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"");
-    ASSERT_TRUE(ShellX(script, "\"" + out + "\"", false, kShowNormal));
-    ASSERT_TRUE(Eventually([&] { return DoesFileExist(out); }));
-    const std::string text = Get(out);
-    const auto blank = text.find(' ');
-    ASSERT_NE(blank, std::string::npos);
-    const std::string pid = text.substr(0, blank);
-    EXPECT_EQ(text.substr(blank + 1), pid + "\n");                           // session leader
-    EXPECT_TRUE(Eventually([&] { return !DoesDirExist("/proc/" + pid); }));  // no zombie
-}
-
 TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
     const std::string quick = Script("quick.sh", "exit 3");
     const std::string slow = Script("slow.sh", "sleep 3");
@@ -170,22 +137,6 @@ TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
     EXPECT_FALSE(
         ShellAndWaitForTermination("\"" + dir_.file("nothing") + "\"", kHide, message, 1, false));
     EXPECT_TRUE(log.contains("CommonModule\\ShellAndWaitForTermination VB ERROR: 2 "));
-}
-
-TEST(Delay, PumpsOnceForZeroAndEveryTurnOfALongerWait) {
-    // Delay(0) is one turn of the pump; 0.35 s pumps about every 100 ms.
-    const struct {
-        double seconds;
-        int minCalls, maxCalls;
-    } cases[] = {{0, 1, 1}, {0.35, 4, 6}};
-    for (const auto& c : cases) {
-        CountingPump pump;
-        SetEventPump(&pump);
-        Delay(c.seconds);
-        SetEventPump(nullptr);
-        EXPECT_GE(pump.calls, c.minCalls) << c.seconds;
-        EXPECT_LE(pump.calls, c.maxCalls) << c.seconds;
-    }
 }
 
 TEST(SplitCommandLine, FollowsCommandLineToArgvRules) {

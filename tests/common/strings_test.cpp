@@ -7,28 +7,6 @@
 namespace talvane {
 namespace {
 
-TEST(StripHelpers, PathsOccurrencesAndRuns) {
-    EXPECT_EQ(StripPath("C:\\Tools\\Tekmo.exe"), "Tekmo.exe");
-    EXPECT_EQ(StripPath("/opt/tools/Tekmo"), "Tekmo");
-    EXPECT_EQ(StripPath("/opt\\mixed/Tekmo"), "Tekmo");
-    EXPECT_EQ(StripPath("Tekmo.exe"), "Tekmo.exe");
-    EXPECT_EQ(StripPath("C:\\Tools\\"), "");
-    EXPECT_EQ(StripPath("/opt/tools/"), "");
-    EXPECT_EQ(StripPath(""), "");
-
-    EXPECT_EQ(Strip("Office.7z", ".7z"), "Office");
-    EXPECT_EQ(Strip("aabb", "ab"), "");  // occurrences formed by joining go too
-    EXPECT_EQ(Strip("Office", ".zip"), "Office");
-    EXPECT_EQ(Strip("a-b-c", "-"), "abc");
-
-    EXPECT_EQ(StripTrailingCharacters("abc   ", " "), "abc");
-    EXPECT_EQ(StripTrailingCharacters("   ", " "), "");
-    EXPECT_EQ(StripTrailingCharacters("C:\\Tools\\\\", "\\"), "C:\\Tools");
-    EXPECT_EQ(StripTrailingCharacters("abc  ", "  "), "abc  ");  // longer argument never matches
-    EXPECT_EQ(StripPreceedingCharacters("   abc ", " "), "abc ");
-    EXPECT_EQ(StripPreceedingCharacters("xxx", "x"), "");
-}
-
 TEST(StripEnds, SplitsAtTheChosenDelimiter) {
     struct Case {
         const char *input, *delimiter;
@@ -79,27 +57,6 @@ TEST(Versions, NewerComparesWeightedKeysAndOverflowIsZero) {
     EXPECT_EQ(VersionKey("21474.83.65"), 0);  // past the signed 32-bit range
     EXPECT_EQ(VersionKey("99999999999999999999.0.0"), 0);
     EXPECT_EQ(VersionKey("1..3"), 0);
-}
-
-TEST(VersionLabel, TitleThreeBlanksAndTrailingBlank) {
-    std::string label = std::string(version::kTitle) + "   v" + std::to_string(version::kMajor) +
-                        "." + std::to_string(version::kMinor);
-    if (version::kRevision > 0) label += "." + std::to_string(version::kRevision);
-    label += " ";
-    EXPECT_EQ(VersionLabel(), label);
-    EXPECT_EQ(VersionLabel("beta", "!"), label + "beta!");
-    EXPECT_EQ(VersionKey(ProgramVersionText()),
-              version::kMajor * 100000L + version::kMinor * 1000L + version::kRevision * 10L);
-}
-
-TEST(CaseHelpers, CompareWithoutLetterCase) {
-    EXPECT_EQ(ToLower("/SetDefault"), "/setdefault");
-    EXPECT_TRUE(EqualsNoCase("%Desktop%", "%DESKTOP%"));
-    EXPECT_FALSE(EqualsNoCase("%desktop", "%desktop%"));
-    EXPECT_TRUE(ContainsNoCase("run SFX=1", "sfx"));
-    EXPECT_FALSE(ContainsNoCase("sf x", "sfx"));
-    EXPECT_EQ(Trim(" \t value\t "), "value");
-    EXPECT_EQ(Trim(" \t "), "");
 }
 
 TEST(WildcardMatch, FollowsTheWindowsRules) {

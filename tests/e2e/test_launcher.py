@@ -130,21 +130,6 @@ class DefaultDialogAndSplash(LauncherTest):
         self.assertEqual(p.started_lines(), ["Tekmo 2.2.0 started with arguments: [/deltalvane]"])
         self.assertDeployed(p, "Workshop", os.path.join(p.drive, "Support", "tekmo"))
 
-    def test_splash_demo_reads_no_settings_keeps_the_old_program_and_needs_no_gui(self):
-        p = self.program()
-        os.remove(p.ini)
-        old = os.path.join(p.prog, "Talvane_old")
-        with open(old, "w") as f:
-            f.write("previous program")
-        result = p.run(["-splash"], commands="close\n", TALVANE_UI="gui")
-        self.assertRunOk(result)
-        self.assertEqual(result.stdout, "")
-        self.assertIn("no graphical frontend", result.stderr)
-        self.assertIn("[splash] shown: window 4770 x 650 twips, bar 650 twips, no logo\n", result.stderr)
-        self.assertTrue(result.stderr.endswith("[splash] closed\n"), result.stderr)
-        self.assertTrue(os.path.exists(old))
-        self.assertFalse(os.path.exists(p.ini))
-
 
 class SelfUpdate(LauncherTest):
     def tearDown(self):

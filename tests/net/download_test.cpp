@@ -213,29 +213,6 @@ TEST_F(DownloadTest, SlowOrOversizedTransfersAreAbandonedAndLeaveNoFile) {
     EXPECT_EQ(rec_.log.back(), "complete");
 }
 
-TEST_F(DownloadTest, AuthenticateIsAskedOnlyWithoutCredentials) {
-    int asked = 0;
-    download_.Authenticate = [&](std::string& user, std::string& password) {
-        ++asked;
-        user = "u";
-        password = "p";
-    };
-    download_.StartDownload(peers_->httpBase() + "/auth", Out("a.txt"));
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(rec_.log.back(), "complete");
-    EXPECT_EQ(ReadFile(Out("a.txt")), "secret");
-
-    // Given credentials are used as they are; a user name with no password asks nothing.
-    rec_.log.clear();
-    download_.StartDownload(peers_->httpBase() + "/auth", Out("b.txt"), "u", "p");
-    EXPECT_EQ(rec_.log.back(), "complete");
-    download_.StartDownload(peers_->httpBase() + "/auth", Out("c.txt"), "u");
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(rec_.log.back(), "aborted");
-    EXPECT_EQ(rec_.code, Signed(kInetAuthenticationRequired));
-    EXPECT_FALSE(Exists(Out("c.txt")));
-}
-
 TEST_F(DownloadTest, StopFromAHandlerAbortsAndASecondStartDoesNothing) {
     int nestedEvents = 0;
     download_.DownloadProgress = [&](long, long) {
@@ -252,20 +229,6 @@ TEST_F(DownloadTest, StopFromAHandlerAbortsAndASecondStartDoesNothing) {
     EXPECT_FALSE(Exists(Out("first.bin")));
     EXPECT_FALSE(Exists(Out("second.bin")));
     download_.StopDownload();  // idle: nothing happens
-}
-
-// Codes outside the table, and gaps inside its range, read "Unknown Error.".
-TEST(StatusCodeTextTest, UnknownCodesAndTableEdges) {
-    const std::pair<std::uint32_t, const char*> cases[] = {{0x800C0003, "No Session."},
-                                                           {0x800C0016, "Cannot Lock Request."},
-                                                           {0x800C0300, "Cannot Replace SFP File."},
-                                                           {0x800C0017, "Unknown Error."},
-                                                           {0x800C0101, "Unknown Error."},
-                                                           {0x800C0001, "Unknown Error."},
-                                                           {0x80004004, "Unknown Error."},
-                                                           {0, "Unknown Error."}};
-    for (const auto& [code, text] : cases)
-        EXPECT_EQ(StatusCodeText(code), text) << std::hex << code;
 }
 
 }  // namespace

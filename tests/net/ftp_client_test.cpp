@@ -55,7 +55,6 @@ class FtpClientTest : public ::testing::Test {
             {"Tekmo/ConfigSets/Notes", "notes"},
             {"Tekmo/ConfigSets/readme.TXT", "r"},
             {"zero.bin", ""},
-            {"with blank.bin", Pattern(600)},
             {"Tekmo/Team Sets/Office 2.7z", Pattern(700)},
             {"text.txt", "one\r\ntwo\r\n"}};
         for (const auto& [name, data] : files) WriteFile(root_->file("repo/") + name, data);
@@ -94,7 +93,7 @@ class FtpClientTest : public ::testing::Test {
     }
     bool Open() { return ftp_.OpenConnection(cloud_->repositoryHost(), kUser, kPassword); }
     static std::string Local(const std::string& name) { return root_->file("local/" + name); }
-    static std::vector<std::string> LocalFiles() { return FolderEntries(root_->file("local")); }
+    static std::vector<std::string> LocalFiles() { return ListNames(root_->file("local")); }
 
     static std::unique_ptr<TempDir> root_;
     static std::unique_ptr<CloudServer> cloud_;
@@ -107,7 +106,6 @@ std::unique_ptr<CloudServer> FtpClientTest::cloud_;
 
 TEST_F(FtpClientTest, SignsInAndConnectFailuresCarryWinInetTexts) {
     ASSERT_TRUE(Open()) << ftp_.GetLastErrorMessage();
-    EXPECT_TRUE(ftp_.Connected());
     EXPECT_EQ(ftp_.GetFTPDirectory(), "/");
     // A subscriber lands in its own home; a password with ':' is passed intact.
     ASSERT_TRUE(ftp_.OpenConnection(cloud_->repositoryHost(), "alice", "s3cret:x"));
@@ -136,39 +134,21 @@ TEST_F(FtpClientTest, SignsInAndConnectFailuresCarryWinInetTexts) {
     // Operations without a connection fail.
     EXPECT_EQ(ftp_.GetFTPFileSize("data1.bin"), -2);
     EXPECT_EQ(ftp_.GetLastErrorMessage(), "FtpFindFirstFile error code: 6 Message: ");
-    EXPECT_FALSE(ftp_.SetFTPDirectory("/Tekmo"));
-    EXPECT_EQ(ftp_.GetFTPDirectory(), "");
     EXPECT_EQ(ftp_.GetDirectoryListing("*.*"), nullptr);
-    EXPECT_FALSE(ftp_.FTPDownloadFile(Local("x"), "data1.bin"));
-    ftp_.CloseConnection();
-    ftp_.CloseConnection();  // twice is harmless
 }
 
-TEST_F(FtpClientTest, TracksTheRemoteFolderLikeASession) {
+TEST_F(FtpClientTest, TracksTheRemoteFolderAndListsWithWindowsWildcards) {
     ASSERT_TRUE(Open());
-    const std::pair<const char*, const char*> moves[] = {{"/Tekmo/ConfigSets", "/Tekmo/ConfigSets"},
-                                                         {"..", "/Tekmo"},
-                                                         {"ConfigSets", "/Tekmo/ConfigSets"}};
-    for (const auto& [to, now] : moves) {
-        ASSERT_TRUE(ftp_.SetFTPDirectory(to)) << to;
-        EXPECT_EQ(ftp_.GetFTPDirectory(), now);
-    }
+    ASSERT_TRUE(ftp_.SetFTPDirectory("/Tekmo/ConfigSets"));
+    ASSERT_TRUE(ftp_.SetFTPDirectory(".."));
+    ASSERT_TRUE(ftp_.SetFTPDirectory("ConfigSets"));
+    EXPECT_EQ(ftp_.GetFTPDirectory(), "/Tekmo/ConfigSets");
     // A missing folder or a file fails, says why, and changes nothing.
     EXPECT_FALSE(ftp_.SetFTPDirectory("/Tekmo/Missing"));
     EXPECT_EQ(ftp_.GetLastErrorMessage(), "550 No such file or directory.");
     EXPECT_FALSE(ftp_.SetFTPDirectory("Office.7z"));
     EXPECT_EQ(ftp_.GetFTPDirectory(), "/Tekmo/ConfigSets");
-    // Still usable, relative to the tracked folder.
-    EXPECT_EQ(ftp_.GetFTPFileSize("Office.7z"), 6);
-    EXPECT_EQ(ftp_.GetFTPFileSize("/data255.bin"), 255);
-    // A new connection starts again in the login folder.
-    ASSERT_TRUE(Open());
-    EXPECT_EQ(ftp_.GetFTPDirectory(), "/");
-}
 
-TEST_F(FtpClientTest, ListsWithWindowsWildcardsCaseClashesAndLargeFolders) {
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(ftp_.SetFTPDirectory("/Tekmo/ConfigSets"));
     struct stat st {};
     ASSERT_EQ(::stat(root_->file("repo/Tekmo/ConfigSets/Office.7z").c_str(), &st), 0);
     const cDirList* all = ftp_.GetDirectoryListing("*.*");
@@ -178,16 +158,9 @@ TEST_F(FtpClientTest, ListsWithWindowsWildcardsCaseClashesAndLargeFolders) {
     ASSERT_NE(office, nullptr);
     EXPECT_EQ(office->Filename, "Office.7z");
     EXPECT_EQ(office->FileSize, 6);
-    EXPECT_TRUE(office->Normal);
-    EXPECT_FALSE(office->Directory);
+    EXPECT_TRUE(office->Normal && !office->Directory);
     EXPECT_DOUBLE_EQ(office->LastWriteTime, UtcToOleLocal(st.st_mtime));
-    ASSERT_NE(all->Item("Field Team.7z"), nullptr);
-    EXPECT_EQ(all->Item("Field Team.7z")->FileSize, 10);
-    EXPECT_EQ(all->Item(5), nullptr);
-    const cDirList* sevenZip = ftp_.GetDirectoryListing("*.7Z");
-    ASSERT_NE(sevenZip, nullptr);
-    EXPECT_EQ(sevenZip->Count(), 2);
-    EXPECT_EQ(&ftp_.Directory(), sevenZip);
+    EXPECT_EQ(ftp_.GetDirectoryListing("*.7Z")->Count(), 2);
     EXPECT_EQ(ftp_.GetDirectoryListing("*.zip"), nullptr);  // nothing matches
     EXPECT_EQ(ftp_.Directory().Count(), 0);
 
@@ -195,12 +168,7 @@ TEST_F(FtpClientTest, ListsWithWindowsWildcardsCaseClashesAndLargeFolders) {
     const cDirList* top = ftp_.GetDirectoryListing("*");
     ASSERT_NE(top, nullptr);
     ASSERT_NE(top->Item("Tekmo"), nullptr);
-    EXPECT_TRUE(top->Item("Tekmo")->Directory);
-    EXPECT_FALSE(top->Item("Tekmo")->Normal);
-    ASSERT_TRUE(ftp_.SetFTPDirectory("/Empty"));
-    EXPECT_EQ(ftp_.GetDirectoryListing("*.*"), nullptr);
-    EXPECT_EQ(ftp_.Directory().Count(), 0);
-
+    EXPECT_TRUE(top->Item("Tekmo")->Directory && !top->Item("Tekmo")->Normal);
     // Names differing only in case: the later ones are left out, the listing goes on.
     ASSERT_TRUE(ftp_.SetFTPDirectory("/Cases"));
     const cDirList* list = ftp_.GetDirectoryListing("*.*");
@@ -208,30 +176,19 @@ TEST_F(FtpClientTest, ListsWithWindowsWildcardsCaseClashesAndLargeFolders) {
     EXPECT_EQ(list->Count(), 3);
     for (const char* key : {"beta.7z", "Zeta.7z", "alpha.7z"}) EXPECT_NE(list->Item(key), nullptr);
     ASSERT_TRUE(ftp_.SetFTPDirectory("/Many"));
-    list = ftp_.GetDirectoryListing("*.*");
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->Count(), 2000);
-    EXPECT_NE(list->Item("Set 1999.7z"), nullptr);
+    ASSERT_NE(ftp_.GetDirectoryListing("*.*"), nullptr);
+    EXPECT_EQ(ftp_.Directory().Count(), 2000);
 }
 
-TEST_F(FtpClientTest, FileSizeProbe) {
+TEST_F(FtpClientTest, SizesAndDownloadsWithOneEventPer255ByteStep) {
     ASSERT_TRUE(Open());
     const std::pair<const char*, int> sizes[] = {
-        {"data1000.bin", 1000},
-        {"with blank.bin", 600},
-        {"DATA1000.BIN", 1000},
-        {"zero.bin", 0},
-        {"/Tekmo/Team Sets/Office 2.7z", 700}};  // blanks in the folder part too
+        {"DATA1000.BIN", 1000}, {"zero.bin", 0}, {"/Tekmo/Team Sets/Office 2.7z", 700}};
     for (const auto& [name, size] : sizes) EXPECT_EQ(ftp_.GetFTPFileSize(name), size) << name;
-    ftp_.SetFTPDirectory("/Tekmo");
     const std::string before = ftp_.GetLastErrorMessage();
-    EXPECT_EQ(ftp_.GetFTPFileSize("nothing.bin"), -1);
     EXPECT_EQ(ftp_.GetFTPFileSize("/NoFolder/nothing.bin"), -1);
     EXPECT_EQ(ftp_.GetLastErrorMessage(), before);  // "not found" records nothing
-}
 
-TEST_F(FtpClientTest, DownloadRaisesOneEventPer255ByteStepThenTheTotal) {
-    ASSERT_TRUE(Open());
     for (int size : kSizes) {
         SCOPED_TRACE(size);
         events_.clear();
@@ -241,74 +198,29 @@ TEST_F(FtpClientTest, DownloadRaisesOneEventPer255ByteStepThenTheTotal) {
         EXPECT_EQ(ReadFile(Local(name)), Pattern(static_cast<std::size_t>(size)));
     }
     // Blanks in the names; blanks around both names are trimmed.
-    events_.clear();
-    ASSERT_TRUE(ftp_.FTPDownloadFile("  " + Local("blank.bin") + " ", " with blank.bin "));
-    EXPECT_EQ(ReadFile(Local("blank.bin")), Pattern(600));
-    EXPECT_EQ(events_, ExpectedEvents(600));
-    events_.clear();
-    ASSERT_TRUE(ftp_.FTPDownloadFile(Local("team.7z"), "/Tekmo/Team Sets/Office 2.7z"));
+    ASSERT_TRUE(ftp_.FTPDownloadFile("  " + Local("team.7z") + " ", " /Tekmo/Team Sets/Office 2.7z "));
     EXPECT_EQ(ReadFile(Local("team.7z")), Pattern(700));
-    EXPECT_EQ(events_, ExpectedEvents(700));
-    EXPECT_EQ(LocalFiles().size(), 7u);  // only the finished files
-
     for (auto& file : LocalFiles()) ::unlink(Local(file).c_str());
     events_.clear();
     EXPECT_FALSE(ftp_.FTPDownloadFile(Local("zero.bin"), "zero.bin"));
     EXPECT_FALSE(ftp_.FTPDownloadFile(Local("none.bin"), "none.bin"));
-    EXPECT_FALSE(ftp_.FTPDownloadFile("   ", "data1.bin"));
     EXPECT_FALSE(ftp_.FTPDownloadFile(Local("x"), "  "));
+    EXPECT_FALSE(ftp_.FTPDownloadFile(root_->file("no/such/folder/x.bin"), "data1.bin"));
     EXPECT_TRUE(events_.empty());
     EXPECT_TRUE(LocalFiles().empty());
-    // An unwritable target folder is a failure, not a crash.
-    EXPECT_FALSE(ftp_.FTPDownloadFile(root_->file("no/such/folder/x.bin"), "data1.bin"));
-}
 
-TEST_F(FtpClientTest, SimpleGetCopiesWholeFilesAndHonoursTransferType) {
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(ftp_.SimpleFTPGetFile(Local("zero.bin"), "zero.bin"));
-    EXPECT_TRUE(Exists(Local("zero.bin")));
+    // Simple get copies whole files; ASCII takes effect at once: local line ends.
     ASSERT_TRUE(ftp_.SimpleFTPGetFile(Local("text.txt"), "/text.txt"));
     EXPECT_EQ(ReadFile(Local("text.txt")), "one\r\ntwo\r\n");
-    ftp_.SetTransferASCII();  // takes effect at once: local line ends
+    ftp_.SetTransferASCII();
     ASSERT_TRUE(ftp_.SimpleFTPGetFile(Local("text.txt"), "/text.txt"));
     EXPECT_EQ(ReadFile(Local("text.txt")), "one\ntwo\n");
-    EXPECT_TRUE(events_.empty());
     EXPECT_FALSE(ftp_.SimpleFTPGetFile(Local("missing"), "missing.bin"));
-    EXPECT_EQ(ftp_.GetLastErrorMessage(), "550 No such file or directory.");
-    EXPECT_FALSE(Exists(Local("missing")));
-}
-
-TEST_F(FtpClientTest, UploadRenameDeleteAndFolders) {
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(ftp_.SetFTPDirectory("/Up"));
-    ASSERT_TRUE(ftp_.CreateFTPDirectory("New Folder"));
-    EXPECT_FALSE(ftp_.CreateFTPDirectory("New Folder"));  // exists already
-    ASSERT_TRUE(ftp_.SetFTPDirectory("New Folder"));
-    WriteFile(Local("up.bin"), Pattern(700));
-    ASSERT_TRUE(ftp_.FTPUploadFile(Local("up.bin"), "up load.bin")) << ftp_.GetLastErrorMessage();
-    EXPECT_EQ(events_, (std::vector<Event>{{255, 700}, {510, 700}, {700, 700}}));
-    EXPECT_EQ(ReadFile(root_->file("repo/Up/New Folder/up load.bin")), Pattern(700));
-    ASSERT_TRUE(ftp_.SimpleFTPPutFile(Local("up.bin"), "/Up/simple.bin"));
-    EXPECT_EQ(ReadFile(root_->file("repo/Up/simple.bin")), Pattern(700));
-
-    ASSERT_TRUE(ftp_.RenameFTPFile("up load.bin", "/Up/renamed.bin"));
-    EXPECT_TRUE(Exists(root_->file("repo/Up/renamed.bin")));
-    EXPECT_FALSE(ftp_.RenameFTPFile("up load.bin", "again.bin"));
-    EXPECT_EQ(ftp_.GetLastErrorMessage().substr(0, 4), "550 ");
-    ASSERT_TRUE(ftp_.DeleteFTPFile("../renamed.bin"));
-    ASSERT_TRUE(ftp_.DeleteFTPFile("/Up/simple.bin"));
-    EXPECT_FALSE(ftp_.DeleteFTPFile("/Up/simple.bin"));
-    ASSERT_TRUE(ftp_.SetFTPDirectory("/Up"));
-    ASSERT_TRUE(ftp_.RemoveFTPDirectory("New Folder"));
-    EXPECT_TRUE(FolderEntries(root_->file("repo/Up")).empty());
-
-    // Command text cannot be smuggled in through a name.
-    EXPECT_FALSE(ftp_.DeleteFTPFile("x\r\nDELE /data1.bin"));
-    EXPECT_TRUE(Exists(root_->file("repo/data1.bin")));
-    EXPECT_FALSE(ftp_.FTPUploadFile(Local("no such file"), "x.bin"));
+    EXPECT_EQ(LocalFiles(), std::vector<std::string>{"text.txt"});
 }
 
 TEST_F(FtpClientTest, HandlersCannotStartASecondOperationAndMayClose) {
+    const auto fds = ListNames("/proc/self/fd").size();
     ASSERT_TRUE(Open());
     std::string nested;
     ftp_.FileTransferProgress = [&](std::int32_t current, std::int32_t) {
@@ -318,7 +230,6 @@ TEST_F(FtpClientTest, HandlersCannotStartASecondOperationAndMayClose) {
     };
     ASSERT_TRUE(ftp_.FTPDownloadFile(Local("n.bin"), "data1000.bin"));
     EXPECT_NE(nested.find("12110"), std::string::npos) << nested;
-
     WriteFile(Local("c.bin"), "old content");
     ftp_.FileTransferProgress = [&](std::int32_t current, std::int32_t) {
         if (current == 255 * 10) ftp_.CloseConnection();
@@ -326,20 +237,7 @@ TEST_F(FtpClientTest, HandlersCannotStartASecondOperationAndMayClose) {
     EXPECT_FALSE(ftp_.FTPDownloadFile(Local("c.bin"), "data100000.bin"));
     EXPECT_FALSE(ftp_.Connected());
     EXPECT_EQ(LocalFiles(), std::vector<std::string>{"n.bin"});
-}
-
-TEST_F(FtpClientTest, ReleasesHandlesOnEveryPath) {
-    const auto before = FolderEntries("/proc/self/fd").size();
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(Open());
-        EXPECT_FALSE(ftp_.FTPDownloadFile(Local("m.bin"), "missing.bin"));
-        EXPECT_FALSE(ftp_.SimpleFTPGetFile(Local("m.bin"), "missing.bin"));
-        EXPECT_FALSE(ftp_.FTPDownloadFile(root_->file("nope/x"), "data1.bin"));
-        EXPECT_TRUE(ftp_.FTPDownloadFile(Local("d.bin"), "data256.bin"));
-        EXPECT_FALSE(ftp_.OpenConnection(cloud_->repositoryHost(), kUser, "bad"));
-    }
-    ftp_.CloseConnection();
-    EXPECT_EQ(FolderEntries("/proc/self/fd").size(), before);
+    EXPECT_EQ(ListNames("/proc/self/fd").size(), fds) << "every handle is released";
 }
 
 // ---- misbehaving servers ------------------------------------------------------
@@ -458,7 +356,6 @@ TEST_F(FtpFaultTest, AnEndlessListingIsCutWithBoundedMemoryAndLog) {
     for (const auto& line : log.lines())
         duplicateLines += line.find("duplicate name") != std::string::npos;
     EXPECT_EQ(duplicateLines, 11);
-    std::printf("listing cut: peak RSS grew by %ld KB\n", grownKb);
 }
 
 }  // namespace

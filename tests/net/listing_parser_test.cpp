@@ -149,22 +149,5 @@ TEST(ListingTest, SplitsLinesAndSkipsNonEntries) {
     EXPECT_TRUE(ParseListing("", true, kNow).empty());
 }
 
-TEST(OleDateTest, ConvertsToLocalDays) {
-    const char* old = std::getenv("TZ");
-    std::string saved = old ? old : "";
-    setenv("TZ", "UTC", 1);
-    tzset();
-    EXPECT_DOUBLE_EQ(UtcToOleLocal(Utc(1899, 12, 30)), 0.0);
-    EXPECT_DOUBLE_EQ(UtcToOleLocal(Utc(2000, 1, 1, 18)), 36526.75);
-    setenv("TZ", "CET-1", 1);  // one hour east of UTC, no daylight saving
-    tzset();
-    EXPECT_DOUBLE_EQ(UtcToOleLocal(Utc(2000, 1, 1, 18)), 36526.75 + 1.0 / 24.0);
-    if (old)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
-}
-
 }  // namespace
 }  // namespace talvane

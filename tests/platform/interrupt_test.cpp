@@ -22,7 +22,7 @@ TEST_P(InterruptCleanup, RegisteredFilesAreRemovedAndTheSignalStillEndsTheProces
     testing::TempDir dir;
     const std::string kept = dir.file("kept.part");
     const std::string removed = dir.file("removed.part");
-    for (const auto& path : {kept, removed, dir.file("relative.part")}) testing::Put(path);
+    for (const auto& path : {kept, removed, dir.file("relative.part")}) testing::WriteFile(path);
     EXPECT_EXIT(
         {
             InstallInterruptCleanup();

@@ -3,7 +3,8 @@
 // when the object goes away, including read-only entries.
 #include <functional>
 #include <string>
-#include <vector>
+
+#include "support/file_util.h"
 
 namespace talvane::testing {
 
@@ -14,21 +15,13 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // Absolute path without a trailing '/'.
-    const std::string& path() const { return path_; }
-    // path() + "/" + rel
-    std::string file(const std::string& rel) const;
+    const std::string& path() const { return path_; }  // absolute, no trailing '/'
+    std::string file(const std::string& rel) const { return path_ + "/" + rel; }
 
   private:
     std::string path_;
 };
 
-// Writes `text` to `path`, creating missing parent folders; a failure fails the test.
-void Put(const std::string& path, const std::string& text = "x");
-// The file's content, or "<missing>".
-std::string Get(const std::string& path);
-// Names in a folder, sorted.
-std::vector<std::string> ListNames(const std::string& folder);
 // Runs `scenario` in a child process as user/group 65534: 0 passed, 1 failed,
 // 3 the child could not give up root.
 int RunAsNobody(const std::function<bool()>& scenario);

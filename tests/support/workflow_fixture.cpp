@@ -1,12 +1,7 @@
 #include "support/workflow_fixture.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "common/app_paths.h"
@@ -14,27 +9,9 @@
 #include "settings/session.h"
 #include "settings/settings.h"
 
-extern char** environ;
-
 namespace talvane::testing {
 
 namespace fs = std::filesystem;
-
-namespace {
-// Runs a program (no shell): its exit status, -1 when it could not run.
-int RunProgram(const std::vector<std::string>& argv) {
-    if (argv.empty()) return -1;
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-}  // namespace
 
 bool RunContentTool(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/python3",
@@ -78,18 +55,6 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
         argv.push_back(content);
     }
     return RunProgram(argv) == 0;
-}
-
-bool WriteText(const std::string& path, const std::string& text, unsigned mode) {
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << text;
-    }
-    fs::permissions(path, static_cast<fs::perms>(mode), ec);
-    return !ec;
 }
 
 bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs) {

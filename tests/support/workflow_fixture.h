@@ -28,7 +28,6 @@ inline constexpr const char* kZipPassword = "kit 7749 blue";
 
 // /usr/bin/python3 tools/demo/make_content.py <args...>; true on exit status 0.
 bool RunContentTool(const std::vector<std::string>& args);
-bool WriteText(const std::string& path, const std::string& text, unsigned mode = 0644);
 // Polls (bounded) until `path` contains `needle`.
 bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs = 15000);
 // Rewrites a zip archive as a Windows tool makes it: no Unix permission bits.

@@ -1,10 +1,6 @@
 #pragma once
 // Helpers for the zip tests: hand-built archives (for damaged and hostile ones),
 // real outside tools, and a recorder of the reader's events.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -16,44 +12,15 @@
 #include "zip/zip_format.h"
 #include "zip/zip_reader.h"
 
-extern char** environ;
-
 namespace talvane::ziptest {
 
 namespace fs = std::filesystem;
 inline constexpr const char* kPython = "/usr/bin/python3";
 
+using testing::Exists;
 using testing::ReadFile;
+using testing::RunProgram;
 using testing::WriteFile;
-
-inline bool HaveProgram(const std::string& path) {
-    return ::access(path.c_str(), X_OK) == 0;
-}
-
-struct RunResult {
-    int code = -1;
-};
-
-// Runs a program (no shell) in `cwd`, stdout/stderr to `outFile` or /dev/null.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = {},
-                            const std::string& outFile = "/dev/null") {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
-    posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    RunResult r;
-    if (posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.code = WEXITSTATUS(status);
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    return r;
-}
 
 inline std::string RawDeflate(const std::string& data, int level = Z_DEFAULT_COMPRESSION) {
     z_stream zs{};
