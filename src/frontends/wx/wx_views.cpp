@@ -10,6 +10,7 @@
 #include <wx/statbox.h>
 
 #include "common/app_paths.h"
+#include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
 #include "app/default_dialog_presenter.h"
@@ -118,7 +119,11 @@ void WxBar::Draw() {
     drawn_ = step;
     ++gaugeUpdates_;
     gauge_->SetValue(step);
-    if (repaintAtOnce_) {
+    // A repaint on the spot costs a round of the toolkit's loop; between pumps one
+    // in 15 ms is as smooth, and the last step is always shown.
+    const auto now = std::chrono::steady_clock::now();
+    if (repaintAtOnce_ && (step == kSteps || now - lastRepaint_ >= kRepaintInterval)) {
+        lastRepaint_ = now;
         gauge_->Refresh();
         gauge_->Update();
         RepaintNow();
@@ -535,6 +540,16 @@ bool WxMainView::Visible(MainControl control) const {
 }
 
 void WxMainView::Show() {
+    // The start-up benchmark times the program's launch to this line.
+    static bool drawn = false;
+    if (!drawn) {
+        frame_->content->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
+            event.Skip();
+            if (drawn) return;
+            drawn = true;
+            DPrint("main window drawn");
+        });
+    }
     frame_->Show();
     frame_->Raise();
 }

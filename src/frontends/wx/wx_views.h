@@ -2,6 +2,7 @@
 // The program's windows as wxWidgets widgets. Each view keeps the state the
 // presenters ask for; the widgets are destroyed when the window closes.
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ class WxBar final : public ProgressBarView {
     bool repaintAtOnce_;
     long min_ = 0, max_ = 100, value_ = 0;
     int drawn_ = -1;
+    static constexpr std::chrono::milliseconds kRepaintInterval{15};
+    std::chrono::steady_clock::time_point lastRepaint_{};
     long gaugeUpdates_ = 0;
 };
 
