@@ -119,8 +119,9 @@ void WxBar::Draw() {
     drawn_ = step;
     ++gaugeUpdates_;
     gauge_->SetValue(step);
-    // A repaint on the spot costs a round of the toolkit's loop; between pumps one
-    // in 15 ms is as smooth, and the last step is always shown.
+    // A repaint on the spot costs a round of the toolkit's loop; the pumps every 15 ms
+    // repaint the bar anyway, so ten a second cover work that does not pump. The last
+    // step is always shown.
     const auto now = std::chrono::steady_clock::now();
     if (repaintAtOnce_ && (step == kSteps || now - lastRepaint_ >= kRepaintInterval)) {
         lastRepaint_ = now;

@@ -53,7 +53,7 @@ class WxBar final : public ProgressBarView {
     bool repaintAtOnce_;
     long min_ = 0, max_ = 100, value_ = 0;
     int drawn_ = -1;
-    static constexpr std::chrono::milliseconds kRepaintInterval{15};
+    static constexpr std::chrono::milliseconds kRepaintInterval{100};
     std::chrono::steady_clock::time_point lastRepaint_{};
     long gaugeUpdates_ = 0;
 };
