@@ -127,83 +127,68 @@ bool Transfer(const std::string& from, const std::string& to, Op op, bool rename
 // the new path of the single source item.
 bool ShellOperation(std::string_view source, std::string_view destination, Op op,
                     bool renameOnCollision) {
-    try {
-        if (!IsAbsolute(source) || !IsAbsolute(destination)) return false;
-        const std::string src = WithoutTrailingSlashes(source);
-        const std::string dst = WithoutTrailingSlashes(destination);
-        const std::string srcName = StripPath(src);
-        const bool destIsFolder = destination.back() == '/' || DoesDirExist(dst);
+    if (!IsAbsolute(source) || !IsAbsolute(destination)) return false;
+    const std::string src = WithoutTrailingSlashes(source);
+    const std::string dst = WithoutTrailingSlashes(destination);
+    const std::string srcName = StripPath(src);
+    const bool destIsFolder = destination.back() == '/' || DoesDirExist(dst);
 
-        if (HasWildcard(srcName)) {
-            const std::string folder = ParentOf(src);
-            std::vector<platform::DirEntry> entries;
-            if (platform::ListDir(folder, entries) != 0) return false;
-            std::vector<std::string> matches;
-            for (const auto& e : entries) {
-                if (WildcardMatch(srcName, e.name)) matches.push_back(e.name);
-            }
-            if (matches.empty()) return false;
-            if (!MakeSureDirExists(dst)) return false;
-            bool ok = true;
-            for (const auto& name : matches) {
-                ok = Transfer(JoinPath(folder, name), JoinPath(dst, name), op, renameOnCollision) &&
-                     ok;
-            }
-            return ok;
+    if (HasWildcard(srcName)) {
+        const std::string folder = ParentOf(src);
+        std::vector<platform::DirEntry> entries;
+        if (platform::ListDir(folder, entries) != 0) return false;
+        std::vector<std::string> matches;
+        for (const auto& e : entries) {
+            if (WildcardMatch(srcName, e.name)) matches.push_back(e.name);
         }
-
-        if (platform::PathKind(src, false) == Kind::None) return false;
-        if (src == dst) return op == Op::Move;  // nothing to do; a copy onto itself fails
-        if (destIsFolder) {
-            const std::string target = JoinPath(dst, srcName);
-            if (target == src) return op == Op::Move;
-            if (!MakeSureDirExists(dst)) return false;
-            return Transfer(src, target, op, renameOnCollision);
+        if (matches.empty()) return false;
+        if (!MakeSureDirExists(dst)) return false;
+        bool ok = true;
+        for (const auto& name : matches) {
+            ok = Transfer(JoinPath(folder, name), JoinPath(dst, name), op, renameOnCollision) &&
+                 ok;
         }
-        return Transfer(src, dst, op, renameOnCollision);
-    } catch (...) {
-        return false;
+        return ok;
     }
+
+    if (platform::PathKind(src, false) == Kind::None) return false;
+    if (src == dst) return op == Op::Move;  // nothing to do; a copy onto itself fails
+    if (destIsFolder) {
+        const std::string target = JoinPath(dst, srcName);
+        if (target == src) return op == Op::Move;
+        if (!MakeSureDirExists(dst)) return false;
+        return Transfer(src, target, op, renameOnCollision);
+    }
+    return Transfer(src, dst, op, renameOnCollision);
 }
 
 }  // namespace
 
 bool DoesFileExist(std::string_view path) {
     bool result = false;
-    try {
-        if (IsAbsolute(path)) {
-            result = platform::PathKind(std::string(path), true) != Kind::Dir &&
-                     platform::PathKind(std::string(path), true) != Kind::None;
-        }
-        if (path.size() > kLongPathLimit) DPrint(static_cast<long long>(path.size()));
-    } catch (...) {
+    if (IsAbsolute(path)) {
+        result = platform::PathKind(std::string(path), true) != Kind::Dir &&
+                 platform::PathKind(std::string(path), true) != Kind::None;
     }
+    if (path.size() > kLongPathLimit) DPrint(static_cast<long long>(path.size()));
     return result;
 }
 
 bool DoesDirExist(std::string_view path) {
-    try {
-        return IsAbsolute(path) && platform::PathKind(std::string(path), true) == Kind::Dir;
-    } catch (...) {
-        return false;
-    }
+    return IsAbsolute(path) && platform::PathKind(std::string(path), true) == Kind::Dir;
 }
 
 bool MakeSureDirExists(std::string_view folder) {
-    try {
-        if (!IsAbsolute(folder)) return false;
-        std::string path(folder);
-        // Create each missing level from the top down.
-        for (std::size_t pos = path.find('/', std::max<std::size_t>(1, platform::RootLength(path)));
-             pos != std::string::npos;
-             pos = path.find('/', pos + 1)) {
-            platform::MakeOneDir(path.substr(0, pos));
-        }
-        platform::MakeOneDir(path);
-        return DoesDirExist(folder);
-    } catch (...) {
-        return false;
+    if (!IsAbsolute(folder)) return false;
+    std::string path(folder);
+    // Create each missing level from the top down.
+    for (std::size_t pos = path.find('/', std::max<std::size_t>(1, platform::RootLength(path)));
+         pos != std::string::npos;
+         pos = path.find('/', pos + 1)) {
+        platform::MakeOneDir(path.substr(0, pos));
     }
+    platform::MakeOneDir(path);
+    return DoesDirExist(folder);
 }
 
 bool ShellCopy(std::string_view source, std::string_view destination, bool renameOnCollision) {
@@ -223,23 +208,15 @@ std::string GetPathType(std::string_view path) {
 }
 
 bool DeleteFileQuiet(std::string_view path) {
-    try {
-        std::string p(path);
-        const Kind kind = platform::PathKind(p, false);
-        if (kind == Kind::None) return true;
-        if (kind == Kind::Dir) return false;
-        return platform::RemoveFile(p) == 0 || platform::PathKind(p, false) == Kind::None;
-    } catch (...) {
-        return false;
-    }
+    std::string p(path);
+    const Kind kind = platform::PathKind(p, false);
+    if (kind == Kind::None) return true;
+    if (kind == Kind::Dir) return false;
+    return platform::RemoveFile(p) == 0 || platform::PathKind(p, false) == Kind::None;
 }
 
 bool RenameFile(std::string_view from, std::string_view to) {
-    try {
-        return platform::RenamePath(std::string(from), std::string(to)) == 0;
-    } catch (...) {
-        return false;
-    }
+    return platform::RenamePath(std::string(from), std::string(to)) == 0;
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -268,44 +245,23 @@ bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode
 }
 
 bool ReadWholeFile(std::string_view path, std::string& out) {
-    try {
-        return platform::ReadFile(std::string(path), out) == 0;
-    } catch (...) {
-        out.clear();
-        return false;
-    }
+    return platform::ReadFile(std::string(path), out) == 0;
 }
 
 int GetFileMode(std::string_view path) {
-    try {
-        return platform::FileMode(std::string(path));
-    } catch (...) {
-        return -1;
-    }
+    return platform::FileMode(std::string(path));
 }
 
 bool IsWritablePath(std::string_view path) {
-    try {
-        return platform::CanWrite(std::string(path));
-    } catch (...) {
-        return false;
-    }
+    return platform::CanWrite(std::string(path));
 }
 
 std::string ResolveLinks(std::string_view path) {
-    try {
-        return platform::ResolveLinks(std::string(path));
-    } catch (...) {
-        return {};
-    }
+    return platform::ResolveLinks(std::string(path));
 }
 
 bool MakeExecutable(std::string_view path) {
-    try {
-        return platform::AddExecutePermission(std::string(path)) == 0;
-    } catch (...) {
-        return false;
-    }
+    return platform::AddExecutePermission(std::string(path)) == 0;
 }
 
 FolderLock::~FolderLock() {
@@ -314,14 +270,10 @@ FolderLock::~FolderLock() {
 
 bool FolderLock::TryLock(std::string_view folder) {
     if (fd_ >= 0) return true;
-    try {
-        const int err = platform::LockFolder(std::string(folder), fd_);
-        if (err == EWOULDBLOCK) return false;
-        if (err != 0) DPrint("folder lock not taken: " + platform::ErrorText(err));
-        return true;
-    } catch (...) {
-        return true;
-    }
+    const int err = platform::LockFolder(std::string(folder), fd_);
+    if (err == EWOULDBLOCK) return false;
+    if (err != 0) DPrint("folder lock not taken: " + platform::ErrorText(err));
+    return true;
 }
 
 }  // namespace talvane

@@ -20,7 +20,7 @@ bool IsSymbolicLink(std::string_view path);      // the path itself, not followe
 // running one's); logs how many. Links are not followed.
 void RemoveStaleParts(std::string_view folder, bool recursive);
 
-// Small conveniences used by the workflows; none of them throws.
+// Small conveniences used by the workflows; failures come back as results.
 bool DeleteFileQuiet(std::string_view path);  // true when the file is absent afterwards
 bool RenameFile(std::string_view from, std::string_view to);
 std::string JoinPath(std::string_view folder, std::string_view name);  // one '/' between

@@ -44,50 +44,44 @@ void WriteResultLines(std::string_view header, std::string_view path, bool resul
 
 bool clsFSO::KillDir(std::string_view strPath, bool RecreatePath) {
     bool result = false;
-    try {
-        for (int attempt = 1;; ++attempt) {
-            if (!DoesDirExist(strPath)) {
-                result = true;
-                WriteResultLines("clsFSO\\KillDir: ", strPath, true);
-                break;
-            }
-            if (DelTree32(strPath)) {
-                result = true;
-                break;
-            }
-            if (attempt == 1) {
-                ResetAttributes(strPath);
-                continue;
-            }
-            // Second failure: take down what can be taken, piece by piece.
-            for (const auto& file : SplitList(Get_FileList(strPath, true, "*.*"))) KillFile(file);
-            for (const auto& dir : SplitList(Get_DirList(strPath, false))) DelTree32(dir);
-            result = false;
+    for (int attempt = 1;; ++attempt) {
+        if (!DoesDirExist(strPath)) {
+            result = true;
+            WriteResultLines("clsFSO\\KillDir: ", strPath, true);
             break;
         }
-        if (RecreatePath) MakeSureDirExists(strPath);
-    } catch (...) {
+        if (DelTree32(strPath)) {
+            result = true;
+            break;
+        }
+        if (attempt == 1) {
+            ResetAttributes(strPath);
+            continue;
+        }
+        // Second failure: take down what can be taken, piece by piece.
+        for (const auto& file : SplitList(Get_FileList(strPath, true, "*.*"))) KillFile(file);
+        for (const auto& dir : SplitList(Get_DirList(strPath, false))) DelTree32(dir);
+        result = false;
+        break;
     }
+    if (RecreatePath) MakeSureDirExists(strPath);
     return result;
 }
 
 bool clsFSO::KillFile(std::string_view strFile) {
     bool result = false;
-    try {
-        const std::string path(strFile);
-        for (int attempt = 1;; ++attempt) {
-            if (platform::PathKind(path, false) != Kind::Dir) platform::RemoveFile(path);
-            if (!DoesFileExist(path)) {
-                result = true;
-                break;
-            }
-            if (attempt == 2) {
-                DPrint("clsFSO\\KillFile - Unable to delete:  " + path);
-                break;
-            }
-            ResetAttributes(path);
+    const std::string path(strFile);
+    for (int attempt = 1;; ++attempt) {
+        if (platform::PathKind(path, false) != Kind::Dir) platform::RemoveFile(path);
+        if (!DoesFileExist(path)) {
+            result = true;
+            break;
         }
-    } catch (...) {
+        if (attempt == 2) {
+            DPrint("clsFSO\\KillFile - Unable to delete:  " + path);
+            break;
+        }
+        ResetAttributes(path);
     }
     WriteResultLines("clsFSO\\KillFile: ", strFile, result);
     return result;
@@ -96,12 +90,8 @@ bool clsFSO::KillFile(std::string_view strFile) {
 bool clsFSO::DelTree32(std::string_view strPath) {
     const std::string path(strPath);
     int err = 0;
-    try {
-        // A path that is itself a link goes as a link; the tree behind it stays.
-        err = platform::PathKind(path, false) == Kind::None ? ENOENT : platform::RemoveTree(path);
-    } catch (...) {
-        err = ENOMEM;
-    }
+    // A path that is itself a link goes as a link; the tree behind it stays.
+    err = platform::PathKind(path, false) == Kind::None ? ENOENT : platform::RemoveTree(path);
     if (err == 0) return true;
     ReportFailure("clsFSO\\DelTree32", ErrorMarker::Dashed, err, platform::ErrorText(err));
     DPrint("\t- Error deleting path:  " + path);
@@ -168,20 +158,11 @@ std::string clsFSO::Get_DirList(std::string_view strPath, bool bRecurseSubs) {
 
 void clsFSO::ResetAttributes(std::string_view sTargetFile) {
     const std::string target(sTargetFile);
-    try {
-        SetOwnershipAndGrantAll(target, false, kHide, "", "");
-    } catch (...) {
-    }
-    try {
-        ChangeOwnerOfFile(target, "");
-    } catch (...) {
-    }
-    try {
-        // What the recursive grant did on Windows: full access for the owner
-        // over the whole tree (nothing for group or others).
-        platform::GrantOwnerAccess(target, true);
-    } catch (...) {
-    }
+    SetOwnershipAndGrantAll(target, false, kHide, "", "");
+    ChangeOwnerOfFile(target, "");
+    // What the recursive grant did on Windows: full access for the owner
+    // over the whole tree (nothing for group or others).
+    platform::GrantOwnerAccess(target, true);
 }
 
 }  // namespace talvane

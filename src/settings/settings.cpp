@@ -96,25 +96,22 @@ bool ValidName(std::string_view s) {
 
 std::optional<std::string> FindIniValue(std::string_view file, std::string_view section,
                                         std::string_view key, std::size_t maxLength) {
-    try {
-        std::string text;
-        if (!ReadSettingsText(std::string(file), text)) return std::nullopt;
-        TakeBom(text);
-        const auto lines = SplitLines(text);
-        long header = FindSection(lines, section);
-        if (header < 0 || key.empty()) return std::nullopt;
-        std::string name, k, v;
-        for (std::size_t i = static_cast<std::size_t>(header) + 1; i < lines.size(); ++i) {
-            const std::string t = TrimLine(lines[i]);
-            if (IsSectionHeader(t, name)) break;
-            if (!SplitKeyLine(t, k, v) || !EqualsNoCase(k, key)) continue;
-            // One pair of enclosing quotes is not part of the value.
-            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-                v = v.substr(1, v.size() - 2);
-            if (v.size() > maxLength) v.resize(maxLength);
-            return v;
-        }
-    } catch (...) {
+    std::string text;
+    if (!ReadSettingsText(std::string(file), text)) return std::nullopt;
+    TakeBom(text);
+    const auto lines = SplitLines(text);
+    long header = FindSection(lines, section);
+    if (header < 0 || key.empty()) return std::nullopt;
+    std::string name, k, v;
+    for (std::size_t i = static_cast<std::size_t>(header) + 1; i < lines.size(); ++i) {
+        const std::string t = TrimLine(lines[i]);
+        if (IsSectionHeader(t, name)) break;
+        if (!SplitKeyLine(t, k, v) || !EqualsNoCase(k, key)) continue;
+        // One pair of enclosing quotes is not part of the value.
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        if (v.size() > maxLength) v.resize(maxLength);
+        return v;
     }
     return std::nullopt;
 }
@@ -125,62 +122,58 @@ std::string ReadIniValue(std::string_view file, std::string_view section, std::s
 
 bool WriteIniValue(std::string_view file, std::string_view section, std::string_view key,
                    std::string_view value) {
-    try {
-        // A line break in any part would plant extra lines (keys) in the file.
-        if (!ValidName(section) || !ValidName(key) || section.find(']') != std::string_view::npos ||
-            key.find('=') != std::string_view::npos ||
-            value.find_first_of("\r\n") != std::string_view::npos)
-            return false;
-        // A settings file reached through a link is edited where it lives;
-        // renaming over the link would cut it off from its target.
-        std::string path(file);
-        if (std::string real = ResolveLinks(path); !real.empty()) path = std::move(real);
-        std::string text;
-        const bool exists = ReadSettingsText(path, text);
-        // Something there that cannot be read (a folder, no permission, too big) must not
-        // be replaced by a file holding only the new key.
-        if (!exists && GetFileMode(path) >= 0) return false;
-        // A read-only file is not written behind its owner's back.
-        if (exists && !IsWritablePath(path)) return false;
-        const std::string bom = TakeBom(text);
-        const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-        auto lines = SplitLines(text);
-        const std::string newLine = std::string(key) + "=" + std::string(value);
-
-        long header = FindSection(lines, section);
-        if (header < 0) {
-            lines.push_back("[" + std::string(section) + "]");
-            lines.push_back(newLine);
-        } else {
-            std::size_t end = static_cast<std::size_t>(header) + 1;
-            std::size_t lastContent = static_cast<std::size_t>(header);
-            bool replaced = false;
-            std::string name, k, v;
-            for (; end < lines.size(); ++end) {
-                const std::string t = TrimLine(lines[end]);
-                if (IsSectionHeader(t, name)) break;
-                // After the last entry, not after a comment that heads the next section.
-                if (!t.empty() && t.front() != ';') lastContent = end;
-                if (!replaced && SplitKeyLine(t, k, v) && EqualsNoCase(k, key)) {
-                    lines[end] = k + "=" + std::string(value);  // keeps the stored spelling
-                    replaced = true;
-                }
-            }
-            if (!replaced)
-                lines.insert(lines.begin() + static_cast<long>(lastContent) + 1, newLine);
-        }
-
-        std::string out = bom;
-        for (const auto& line : lines) out += line + eol;
-        // The file holds the scrambled passwords: every rewrite leaves it readable by
-        // its owner only, taking group and other bits away, never adding any.
-        const int existingMode = exists ? GetFileMode(path) : -1;
-        return WriteFileAtomic(path, out,
-                               existingMode >= 0 ? static_cast<unsigned>(existingMode) & 0700u
-                                                 : kNewSettingsFileMode);
-    } catch (...) {
+    // A line break in any part would plant extra lines (keys) in the file.
+    if (!ValidName(section) || !ValidName(key) || section.find(']') != std::string_view::npos ||
+        key.find('=') != std::string_view::npos ||
+        value.find_first_of("\r\n") != std::string_view::npos)
         return false;
+    // A settings file reached through a link is edited where it lives;
+    // renaming over the link would cut it off from its target.
+    std::string path(file);
+    if (std::string real = ResolveLinks(path); !real.empty()) path = std::move(real);
+    std::string text;
+    const bool exists = ReadSettingsText(path, text);
+    // Something there that cannot be read (a folder, no permission, too big) must not
+    // be replaced by a file holding only the new key.
+    if (!exists && GetFileMode(path) >= 0) return false;
+    // A read-only file is not written behind its owner's back.
+    if (exists && !IsWritablePath(path)) return false;
+    const std::string bom = TakeBom(text);
+    const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    auto lines = SplitLines(text);
+    const std::string newLine = std::string(key) + "=" + std::string(value);
+
+    long header = FindSection(lines, section);
+    if (header < 0) {
+        lines.push_back("[" + std::string(section) + "]");
+        lines.push_back(newLine);
+    } else {
+        std::size_t end = static_cast<std::size_t>(header) + 1;
+        std::size_t lastContent = static_cast<std::size_t>(header);
+        bool replaced = false;
+        std::string name, k, v;
+        for (; end < lines.size(); ++end) {
+            const std::string t = TrimLine(lines[end]);
+            if (IsSectionHeader(t, name)) break;
+            // After the last entry, not after a comment that heads the next section.
+            if (!t.empty() && t.front() != ';') lastContent = end;
+            if (!replaced && SplitKeyLine(t, k, v) && EqualsNoCase(k, key)) {
+                lines[end] = k + "=" + std::string(value);  // keeps the stored spelling
+                replaced = true;
+            }
+        }
+        if (!replaced)
+            lines.insert(lines.begin() + static_cast<long>(lastContent) + 1, newLine);
     }
+
+    std::string out = bom;
+    for (const auto& line : lines) out += line + eol;
+    // The file holds the scrambled passwords: every rewrite leaves it readable by
+    // its owner only, taking group and other bits away, never adding any.
+    const int existingMode = exists ? GetFileMode(path) : -1;
+    return WriteFileAtomic(path, out,
+                           existingMode >= 0 ? static_cast<unsigned>(existingMode) & 0700u
+                                             : kNewSettingsFileMode);
 }
 
 // ---- Ascii85
