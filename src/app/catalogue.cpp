@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "common/strings.h"
 #include "app/main_presenter.h"
+#include "app/views.h"
 
 namespace talvane {
 
@@ -19,6 +20,24 @@ Catalogue ListCatalogue(cFTP& ftp) {
     return catalogue;
 }
 
+void SelectListedConfig(ui::ConfigListView& view, const std::string& stored) {
+    if (stored.empty()) return;
+    for (const std::string& item : view.Configs()) {
+        if (EqualsNoCase(item, stored)) {
+            view.SetConfigText(stored);
+            return;
+        }
+    }
+}
+
+void FillConfigList(cFTP& ftp, ui::ConfigListView& view, const std::string& storedDefault) {
+    const Catalogue catalogue = ListCatalogue(ftp);
+    view.ClearConfigs();
+    for (const std::string& entry : catalogue.entries) view.AddConfig(entry);
+    if (catalogue.placeholder) view.SetConfigText(kPlaceholderConfig);
+    SelectListedConfig(view, storedDefault);
+}
+
 }  // namespace talvane
 
 namespace talvane::ui {
@@ -31,17 +50,9 @@ bool MainPresenter::RefreshConfigList() {
     // Without the folder the login folder is listed instead (accounts from
     // before configuration sets keep theirs there).
     mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
-    FillConfigCombo();
+    FillConfigList(mFTP_, view_, StoredDefaultConfig());
     mFTP_.CloseConnection();
     return true;
-}
-
-void MainPresenter::FillConfigCombo() {
-    const Catalogue catalogue = ListCatalogue(mFTP_);
-    view_.ClearConfigs();
-    for (const std::string& entry : catalogue.entries) view_.AddConfig(entry);
-    if (catalogue.placeholder) view_.SetConfigText(kPlaceholderConfig);
-    SelectDefaultConfig();
 }
 
 }  // namespace talvane::ui

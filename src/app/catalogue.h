@@ -18,4 +18,13 @@ struct Catalogue {
 // Lists the current folder of `ftp` with "*.*".
 Catalogue ListCatalogue(cFTP& ftp);
 
+namespace ui {
+class ConfigListView;
+}
+// Fills a window's list from the current folder of `ftp` and preselects the
+// stored default (`storedDefault`, letter case ignored) when it is listed.
+void FillConfigList(cFTP& ftp, ui::ConfigListView& view, const std::string& storedDefault);
+// Selects `stored` when the list holds it (letter case ignored).
+void SelectListedConfig(ui::ConfigListView& view, const std::string& stored);
+
 }  // namespace talvane

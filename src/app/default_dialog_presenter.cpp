@@ -50,28 +50,10 @@ void DefaultDialogPresenter::RefreshConfigList() {
     // leaves the list empty and says nothing.
     if (!mFTP_.OpenConnection(endpoints_.RepositoryHost, session_.UserName, session_.Password)) return;
     mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
-    FillConfigCombo();
-    mFTP_.CloseConnection();
-}
-
-void DefaultDialogPresenter::FillConfigCombo() {
-    const Catalogue catalogue = ListCatalogue(mFTP_);
-    view_.ClearConfigs();
-    for (const std::string& entry : catalogue.entries) view_.AddConfig(entry);
-    if (catalogue.placeholder) view_.SetConfigText(kPlaceholderConfig);
-    SelectDefaultConfig();
-}
-
-void DefaultDialogPresenter::SelectDefaultConfig() {
     // Unlike the main window, "%prompt%" is not special here.
-    const std::string stored = ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig");
-    if (stored.empty()) return;
-    const std::string wanted = ToLower(stored);
-    bool found = false;
-    for (const std::string& item : view_.Configs()) {
-        if (ToLower(item) == wanted) found = true;
-    }
-    if (found) view_.SetConfigText(stored);
+    FillConfigList(mFTP_, view_,
+                   ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig"));
+    mFTP_.CloseConnection();
 }
 
 void DefaultDialogPresenter::OnSave() {

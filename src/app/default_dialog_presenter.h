@@ -23,8 +23,6 @@ class DefaultDialogPresenter {
 
   private:
     void RefreshConfigList();
-    void FillConfigCombo();
-    void SelectDefaultConfig();
 
     Frontend& frontend_;
     DefaultDialogView& view_;

@@ -209,15 +209,15 @@ void MainPresenter::OnClose() {
 
 // ---- window-level routines ----------------------------------------------
 
+std::string MainPresenter::StoredDefaultConfig() const {
+    const std::string stored =
+        ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig");
+    // "%prompt%" asks for a choice: nothing is preselected.
+    return EqualsNoCase(stored, kPromptValue) ? std::string() : stored;
+}
+
 void MainPresenter::SelectDefaultConfig() {
-    const std::string stored = ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig");
-    if (stored.empty() || EqualsNoCase(stored, kPromptValue)) return;
-    const std::string wanted = ToLower(stored);
-    bool found = false;
-    for (const std::string& item : view_.Configs()) {
-        if (ToLower(item) == wanted) found = true;
-    }
-    if (found) view_.SetConfigText(stored);
+    SelectListedConfig(view_, StoredDefaultConfig());
 }
 
 void MainPresenter::SaveSettings() {

@@ -75,12 +75,12 @@ class MainPresenter {
 
     // Window-level routines shared by the workflows.
     void SelectDefaultConfig();
+    std::string StoredDefaultConfig() const;  // "" for none or "%prompt%"
     void SaveSettings();
     // `maxBytes` > 0: a larger download is aborted as a failure.
     bool DownloadFile(const std::string& url, const std::string& localPath,
                       long long maxBytes = 0);
     bool RefreshConfigList();
-    void FillConfigCombo();
     void ListPreviousVersions();
     bool CheckForUpdate();
     void DownloadUpdatesIndex();

@@ -57,9 +57,21 @@ enum class MainControl {
 };
 
 // frmMain's controls. The presenter owns the behaviour; the view only shows.
-class MainView {
+// The list of configuration sets both windows carry (a drop-down list, no free
+// text; SetConfigText selects a matching entry, or sets the text when the entry
+// is the placeholder).
+class ConfigListView {
   public:
-    virtual ~MainView() = default;
+    virtual ~ConfigListView() = default;
+    virtual void ClearConfigs() = 0;
+    virtual void AddConfig(const std::string& item) = 0;
+    virtual std::vector<std::string> Configs() const = 0;
+    virtual std::string ConfigText() const = 0;
+    virtual void SetConfigText(const std::string& text) = 0;
+};
+
+class MainView : public ConfigListView {
+  public:
     virtual void SetCaption(const std::string& caption) = 0;
     virtual std::string Caption() const = 0;
     virtual void SetSizeTwips(int width, int height) = 0;
@@ -67,14 +79,6 @@ class MainView {
     virtual int HeightTwips() const = 0;
     virtual void SetLayoutButtonCaption(const std::string& caption) = 0;  // ">>" / "<<"
     virtual std::string LayoutButtonCaption() const = 0;
-
-    // comboConfigs (drop-down list, no free text; SetConfigText selects a
-    // matching entry, or sets the text when the entry is the placeholder).
-    virtual void ClearConfigs() = 0;
-    virtual void AddConfig(const std::string& item) = 0;
-    virtual std::vector<std::string> Configs() const = 0;
-    virtual std::string ConfigText() const = 0;
-    virtual void SetConfigText(const std::string& text) = 0;
 
     // The previous-versions list.
     virtual void AddPreviousVersion(const std::string& item) = 0;
@@ -98,14 +102,8 @@ class MainView {
 };
 
 // frmGetDefault's controls.
-class DefaultDialogView {
+class DefaultDialogView : public ConfigListView {
   public:
-    virtual ~DefaultDialogView() = default;
-    virtual void ClearConfigs() = 0;
-    virtual void AddConfig(const std::string& item) = 0;
-    virtual std::vector<std::string> Configs() const = 0;
-    virtual std::string ConfigText() const = 0;
-    virtual void SetConfigText(const std::string& text) = 0;
     virtual bool AutoDownloadSelected() const = 0;  // else "Prompt for Config"
     virtual void SelectAutoDownload(bool selected) = 0;
     virtual bool ExtractToFolderSelected() const = 0;  // else "Extract to Desktop"
