@@ -753,13 +753,14 @@ struct ZipExtractionClass::Impl {
                 held = nullptr;
                 if (stopped) return stop();
             }
+            // Read before a worker may write it.
+            const bool fatal = current->outcome == Outcome::Fatal;
             if (current->needsWork)
                 pool.Submit(current);
             else
                 current->done = true;
             inFlight.push_back(std::move(job));
-            while (!inFlight.empty() &&
-                   (inFlight.size() > ahead || current->outcome == Outcome::Fatal))
+            while (!inFlight.empty() && (inFlight.size() > ahead || fatal))
                 if (!finishOldest()) return stop();
         }
         while (!inFlight.empty())
