@@ -23,8 +23,8 @@ talvane_win_test(test_common
   SOURCES common/app_paths_test.cpp common/strings_test.cpp
   LIBS common)
 talvane_win_test(test_zip
-  SOURCES zip/zip_test_util.h zip/zip_hostile_test.cpp zip/zip_interrupt_test.cpp
+  SOURCES zip/zip_test_util.h zip/zip_hostile_test.cpp
   LIBS zip)
 talvane_win_test(test_net
-  SOURCES net/listing_parser_test.cpp net/minisign_test.cpp
+  SOURCES net/listing_parser_test.cpp
   LIBS net)

@@ -104,7 +104,9 @@ unsigned long Win32ErrorFromErrno(int err) {
         case EROFS:
             return 5;  // ERROR_ACCESS_DENIED
         case ENOSPC:
+#ifdef EDQUOT  // no disk quotas in the Windows C library
         case EDQUOT:
+#endif
             return 112;  // ERROR_DISK_FULL
         case EISDIR:
             return 5;

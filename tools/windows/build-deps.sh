@@ -2,7 +2,7 @@
 # Builds the Windows dependency prefix (zlib, libdeflate, libsodium, libcurl with Schannel,
 # wxWidgets MSW, GoogleTest, and 7zz.exe for the tests) from the distribution's own
 # source packages with mingw-w64, into a cache outside the checkout. The cache key is
-# the package versions, the compiler version and this script, so a warm prefix is
+# the package versions, the compiler version and a recipe number, so a warm prefix is
 # reused in seconds. Prints the prefix on standard output.
 #   TALVANE_WIN_CACHE  cache folder (default /var/cache/talvane-win)
 #   TALVANE_DEPS_JOBS  parallel jobs for these builds (default 2)
@@ -11,7 +11,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 cache="${TALVANE_WIN_CACHE:-/var/cache/talvane-win}"
 jobs="${TALVANE_DEPS_JOBS:-2}"
 triple=x86_64-w64-mingw32
-order=(zlib libdeflate libsodium curl wxwidgets3.2 googletest 7zip)
+order=(zlib libdeflate libsodium curl googletest 7zip wxwidgets3.2)
 
 say() { echo "[deps] $*" >&2; }
 
@@ -35,7 +35,9 @@ apt_opts=(-o Dir::Etc::sourceparts="$apt_dir/sources.d" -o Dir::Etc::sourcelist=
 ) 8>"$cache/apt.lock"
 
 declare -A version
-key_text="$(${triple}-g++-posix --version | head -1)"$'\n'"$(sha256sum "$0" | cut -d' ' -f1)"
+# Raise the recipe number when a change below must rebuild warm prefixes.
+recipe=1
+key_text="recipe $recipe"$'\n'"$(${triple}-g++-posix --version | head -1)"
 for s in "${order[@]}"; do
   if [[ $s == googletest ]]; then  # its source ships in the googletest binary package
     version[$s]="$(dpkg-query -W -f='${Version}' googletest)"
@@ -56,16 +58,18 @@ if [[ -f $prefix/.complete ]]; then
 fi
 
 say "building the Windows dependencies into $prefix (several minutes, -j$jobs)"
+# An interrupted build goes on where it stopped: each finished step leaves a stamp.
 work="$cache/work-$key"
-rm -rf "$work" "$prefix"
 mkdir -p "$work" "$prefix"/{bin,lib,include}
+todo() { [[ ! -f $prefix/.step-$1 ]]; }
+did() { touch "$prefix/.step-$1"; }
 log="$work/build.log"
 trap 'say "failed; the last lines of $log:"; tail -n 40 "$log" >&2' ERR
 
 cd "$work"
 srcdir() { find "$work" -maxdepth 1 -mindepth 1 -type d -name "$1-*" | head -1; }
 for s in "${order[@]}"; do
-  [[ $s == googletest ]] && continue
+  [[ $s == googletest || -n $(srcdir "$s") ]] && continue
   say "source $s ${version[$s]}"
   apt-get "${apt_opts[@]}" source -qq "$s=${version[$s]}" >>"$log" 2>&1
 done
@@ -83,6 +87,7 @@ cross_cmake() {  # source dir, build dir, extra options...
   cmake --install "$bld" >>"$log" 2>&1
 }
 
+if todo zlib; then
 say "zlib"
 (
   cd "$(srcdir zlib)"
@@ -92,7 +97,10 @@ say "zlib"
   "${triple}-ar" rcs "$prefix/lib/libz.a" ./*.o
   cp zlib.h zconf.h "$prefix/include/"
 ) >>"$log" 2>&1
+  did zlib
+fi
 
+if todo libdeflate; then
 say "libdeflate"
 (
   cd "$(srcdir libdeflate)"
@@ -105,7 +113,10 @@ say "libdeflate"
   printf 'prefix=%s\nName: libdeflate\nDescription: deflate\nVersion: %s\nLibs: -L${prefix}/lib -ldeflate\nCflags: -I${prefix}/include\n' \
     "$prefix" "${version[libdeflate]}" >"$prefix/lib/pkgconfig/libdeflate.pc"
 ) >>"$log" 2>&1
+  did libdeflate
+fi
 
+if todo libsodium; then
 say "libsodium"
 (
   cd "$(srcdir libsodium)"
@@ -115,14 +126,38 @@ say "libsodium"
   make -j "$jobs"
   make install
 ) >>"$log" 2>&1
+  did libsodium
+fi
 
+if todo curl; then
 say "curl (Schannel, zlib)"
 cross_cmake "$(srcdir curl)" "$work/curl-build" -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF \
   -DBUILD_TESTING=OFF -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
   -DCURL_USE_LIBPSL=OFF -DUSE_LIBIDN2=OFF -DUSE_NGHTTP2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
   -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DCURL_ZLIB=ON -DZLIB_ROOT="$prefix"
+  did curl
+fi
 
-say "wxWidgets (MSW, static; about 5 minutes)"
+if todo googletest; then
+say "googletest"
+cross_cmake /usr/src/googletest "$work/gtest-build" -DBUILD_GMOCK=ON -Dgtest_disable_pthreads=OFF
+  did googletest
+fi
+
+if todo 7zip; then
+say "7zz.exe (for the tests; about 3 minutes)"
+(
+  cd "$(srcdir 7zip)/CPP/7zip/Bundles/Alone2"
+  make -f makefile.gcc -j "$jobs" DISABLE_RAR=1 IS_MINGW=1 MSYSTEM=1 IS_X64=1 O=b/w64 \
+    CC="$cc" CXX="$cxx" RC="${triple}-windres" DEB_7Z_CFLAGS= DEB_7Z_CXXFLAGS= DEB_7Z_LDFLAGS=
+  cp b/w64/7zz.exe "$prefix/bin/7zz.exe"
+  "${triple}-strip" "$prefix/bin/7zz.exe"
+) >>"$log" 2>&1
+  did 7zip
+fi
+
+if todo wx; then
+say "wxWidgets (MSW, static; the longest step)"
 (
   mkdir -p "$work/wx-build"
   cd "$work/wx-build"
@@ -133,26 +168,16 @@ say "wxWidgets (MSW, static; about 5 minutes)"
     --with-msw --disable-shared --enable-unicode --disable-debug_flag \
     --with-zlib=sys --without-libpng --without-libjpeg --without-libtiff --without-expat \
     --without-liblzma --without-libcurl --with-regex=builtin \
-    --disable-xrc --disable-xml --disable-html --disable-webview --disable-mediactrl \
+    --disable-xrc --disable-html --disable-webview --disable-mediactrl \
     --disable-stc --disable-richtext --disable-aui --disable-propgrid --disable-ribbon \
-    --disable-ribbon --disable-gl --disable-sound --disable-webrequest --disable-svg \
+    --without-opengl --disable-sound --disable-webrequest --disable-svg \
     --disable-help --disable-mshtmlhelp --disable-htmlhelp --disable-xpm \
     --disable-tests --disable-sys-libs
   make -j "$jobs"
   make install
 ) >>"$log" 2>&1
-
-say "googletest"
-cross_cmake /usr/src/googletest "$work/gtest-build" -DBUILD_GMOCK=ON -Dgtest_disable_pthreads=OFF
-
-say "7zz.exe (for the tests; about 3 minutes)"
-(
-  cd "$(srcdir 7zip)/CPP/7zip/Bundles/Alone2"
-  make -f makefile.gcc -j "$jobs" IS_MINGW=1 MSYSTEM=1 IS_X64=1 O=b/w64 \
-    CC="$cc" CXX="$cxx" RC="${triple}-windres" DEB_7Z_CFLAGS= DEB_7Z_CXXFLAGS= DEB_7Z_LDFLAGS=
-  cp b/w64/7zz.exe "$prefix/bin/7zz.exe"
-  "${triple}-strip" "$prefix/bin/7zz.exe"
-) >>"$log" 2>&1
+  did wx
+fi
 
 rm -rf "$work"
 touch "$prefix/.complete"

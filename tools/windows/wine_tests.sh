@@ -9,12 +9,18 @@ if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
 fi
 source tools/windows/wine_env.sh
 trap stop_wineserver EXIT
+# Cases that cannot run under Wine, with the reason.
+declare -A exclude=(
+  [test_zip]="ZipHostile.LinksInsideTheDestinationAreNotWrittenThrough"  # Wine creates no symbolic links
+)
 passed=0 failed=0
 for t in build/windows/bin/test_*.exe; do
   [[ -e $t ]] || continue
   name="$(basename "$t" .exe)"
   log="build/windows/$name.log"
-  if wine "$t" --gtest_brief=1 >"$log" 2>&1; then
+  filter=()
+  [[ -n ${exclude[$name]:-} ]] && filter=(--gtest_filter="-${exclude[$name]}")
+  if wine "$t" --gtest_brief=1 "${filter[@]}" >"$log" 2>&1; then
     passed=$((passed + 1))
     echo "PASS $name: $(grep -E '^\[  PASSED  \]' "$log" | tail -1)"
   else

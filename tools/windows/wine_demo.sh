@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The unattended run of Talvane.exe under Wine against the demo cloud:
+# wine_demo.sh PREFIX. The cloud's Tekmo package carries a Windows stand-in
+# (tekmo_standin.c, built here) and its 7za.zip the test 7-Zip (7zz.exe).
+set -euo pipefail
+prefix="$1"
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+PY=/usr/bin/python3
+DEMO=${TALVANE_DEMO_DIR:-$ROOT/demo/windows}
+if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
+  TALVANE_IN_XVFB=1 exec xvfb-run -a "$0" "$@"
+fi
+source "$ROOT/tools/windows/wine_env.sh"
+step() { printf '\n== %s\n' "$*"; }
+
+step "Demo content -> $DEMO"
+[[ -f $DEMO/state/pid ]] && "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true
+rm -rf "$DEMO"
+mkdir -p "$DEMO/program"
+"$PY" "$ROOT/tools/demo/make_content.py" --out "$DEMO/content" >/dev/null
+x86_64-w64-mingw32-gcc-posix -O2 -static -o "$DEMO/Tekmo.exe" "$ROOT/tools/windows/tekmo_standin.c"
+# Windows programs in place of the Linux ones.
+"$PY" - "$DEMO/content" "$DEMO/Tekmo.exe" "$prefix/bin/7zz.exe" <<'PYEOF'
+import os, sys, zipfile
+content, tekmo, sevenzip = sys.argv[1:]
+def rewrite(path, drop, name, data):
+    with zipfile.ZipFile(path) as z:
+        entries = [(i, z.read(i)) for i in z.infolist() if i.filename != drop]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr(name, data)
+        for info, body in entries:
+            z.writestr(info, body)
+for folder, _, files in os.walk(content):
+    for f in files:
+        p = os.path.join(folder, f)
+        if f in ("tekmoUpdate.zip", "Tekmo.zip"):
+            rewrite(p, "Tekmo", "Tekmo.exe", open(tekmo, "rb").read())
+        elif f == "7za.zip":
+            rewrite(p, "7za", "7za.exe", open(sevenzip, "rb").read())
+PYEOF
+json() { "$PY" -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, {"d": d}))' "$@"; }
+CONTENT=$DEMO/content/content.json
+USERS=()
+while IFS= read -r u; do USERS+=(--user "$u"); done < <(json "$CONTENT" '"\n".join(d["cloud_users"])')
+
+step "Starting the demo cloud"
+"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" \
+  --repo "$DEMO/content/repo" --redist "$DEMO/content/redist" --web "$DEMO/content/web" \
+  "${USERS[@]}" >/dev/null
+stop_all() {
+  "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true
+  stop_wineserver
+}
+trap stop_all EXIT
+endpoint() { json "$DEMO/state/endpoints.json" "d[\"$1\"]"; }
+
+PROG=$DEMO/program
+cp "$ROOT/dist/Talvane.exe" "$PROG/Talvane.exe"
+cat >"$PROG/Talvane.ini" <<INI
+[Endpoints]
+RepositoryHost=$(endpoint repository)
+RedistHost=$(endpoint redist)
+UpdatesURL=$(endpoint http)/VelmoraUpdates.zip
+SubscriberURL=$(endpoint http)/Subscribers/
+SevenZipMirrorURL=
+
+[TekmoCloud]
+DefaultConfig=$(json "$CONTENT" 'd["sets"][1]')
+DefaultPath=\\Tools
+INI
+# Wine sets SYSTEMDRIVE to C: itself: the tool lands in C:\Tools\tekmo of the Wine prefix.
+TOOLS="$WINEPREFIX/drive_c/Tools"
+rm -rf "$TOOLS"
+export TALVANE_UI=console
+export TALVANE_LOG="Z:$DEMO/talvane.log" TEKMO_RUN_LOG="Z:$DEMO/tekmo-run.log"
+
+step "Storing the credentials through the launcher's console"
+wine "$PROG/Talvane.exe" <<EOF
+user $(json "$CONTENT" 'd["subscriber"]["user"]')
+password $(json "$CONTENT" 'd["subscriber"]["password"]')
+zip-password $(json "$CONTENT" 'd["subscriber"]["zip_password"]')
+login
+save-quit
+EOF
+step "Settings file"
+cat "$PROG/Talvane.ini"
+
+step "Talvane.exe sfx"
+wine "$PROG/Talvane.exe" sfx </dev/null
+for _ in $(seq 50); do [[ -s $DEMO/tekmo-run.log ]] && break; sleep 0.2; done
+step "Deployed tree (C:\Tools)"
+(cd "$TOOLS/.." && find Tools | sort)
+step "Program folder (no leftovers)"
+ls -A "$PROG"
+step "What Tekmo.exe recorded"
+cat "$DEMO/tekmo-run.log"
