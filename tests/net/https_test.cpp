@@ -36,7 +36,7 @@ TEST(HttpsTest, SelfSignedServerIsRefusedAndNothingIsWritten) {
         ::execl("/usr/bin/python3", "python3", "-c", script.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    for (int i = 0; i < 200 && ReadFile(port).empty(); ++i) ::usleep(20000);
+    for (int i = 0; i < 1500 && ReadFile(port).empty(); ++i) ::usleep(20000);  // 30 s at most
     ASSERT_FALSE(ReadFile(port).empty());
 
     Download download;
