@@ -32,10 +32,6 @@ long long PreadFull(int fd, void* buf, std::size_t len, long long offset) {
     return static_cast<long long>(done);
 }
 
-bool WriteFull(int fd, const void* buf, std::size_t len) {
-    return platform::posix::WriteAll(fd, buf, len) == 0;
-}
-
 }  // namespace
 
 PathKind KindOf(const std::string& path) {
