@@ -4,12 +4,12 @@
 #include <zlib.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "support/file_util.h"
-#include "zip/zip_format.h"
 #include "zip/zip_reader.h"
 
 namespace talvane::ziptest {
@@ -22,16 +22,21 @@ using testing::ReadFile;
 using testing::RunProgram;
 using testing::WriteFile;
 
-inline std::string RawDeflate(const std::string& data, int level = Z_DEFAULT_COMPRESSION) {
+// Raw deflate of `data` repeated `times` times, streamed: a gigabyte never sits in memory.
+inline std::string RawDeflate(const std::string& data, unsigned long times = 1) {
     z_stream zs{};
-    deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&zs, data.size()), '\0');
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    zs.avail_in = static_cast<uInt>(data.size());
-    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-    zs.avail_out = static_cast<uInt>(out.size());
-    deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
+    deflateInit2(&zs, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out, chunk(1 << 16, '\0');
+    for (unsigned long i = 1; i <= times; ++i) {
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        zs.avail_in = static_cast<uInt>(data.size());
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(chunk.data());
+            zs.avail_out = static_cast<uInt>(chunk.size());
+            deflate(&zs, i < times ? Z_NO_FLUSH : Z_FINISH);
+            out.append(chunk.data(), chunk.size() - zs.avail_out);
+        } while (zs.avail_out == 0);
+    }
     deflateEnd(&zs);
     return out;
 }
@@ -41,65 +46,57 @@ inline std::uint32_t Crc(const std::string& d) {
         crc32(0, reinterpret_cast<const Bytef*>(d.data()), static_cast<uInt>(d.size())));
 }
 
-// One hand-built entry; the sizes and CRC default to the truth and can be overridden.
+// One hand-built entry; CRC, sizes and local offset default to the truth (-1).
 struct RawEntry {
-    RawEntry(std::string n, std::string c, std::uint16_t m = 8, std::string p = {})
-        : name(std::move(n)), content(std::move(c)), method(m), payload(std::move(p)) {}
-    std::string name;
-    std::string content;  // uncompressed
-    std::uint16_t method = 8;
+    RawEntry(std::string n, std::string c, std::uint16_t m = 8, std::string p = {},
+             long long crc_ = -1, long long size_ = -1, long long offset_ = -1)
+        : name(std::move(n)), content(std::move(c)), method(m), payload(std::move(p)),
+          crc(crc_), size(size_), offset(offset_) {}
+    std::string name, content;  // content uncompressed
+    std::uint16_t method;
     std::string payload;  // bytes stored; empty: derived from content and method
-    long long crc = -1, compSize = -1, size = -1;
+    long long crc, size, offset, compSize = -1;
     std::uint16_t madeBy = 20;
     std::uint32_t external = 0;
 };
 
+// Little-endian fields: {value, width in bytes}.
+inline std::string Le(std::initializer_list<std::pair<std::uint64_t, int>> fields) {
+    std::string s;
+    for (const auto& [v, n] : fields)
+        for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+}
+
 struct RawZip {
     std::vector<RawEntry> entries;
     std::string comment;
-    std::uint16_t thisDisk = 0, centralDisk = 0;
+    std::uint16_t thisDisk = 0;
     long long totalOverride = -1;
 
     std::string Build() const {
         std::string out, central;
+        const auto pick = [](long long v, std::uint64_t truth) {
+            return v >= 0 ? static_cast<std::uint64_t>(v) : truth;
+        };
         for (const auto& e : entries) {
-            const std::string payload = !e.payload.empty()
-                                            ? e.payload
-                                            : (e.method == 8 ? RawDeflate(e.content) : e.content);
-            zipfmt::LocalHeader lh;
-            lh.method = e.method;
-            lh.crc = e.crc >= 0 ? static_cast<std::uint32_t>(e.crc) : Crc(e.content);
-            lh.compressedSize =
-                static_cast<std::uint32_t>(e.compSize >= 0 ? e.compSize : payload.size());
-            lh.uncompressedSize =
-                static_cast<std::uint32_t>(e.size >= 0 ? e.size : e.content.size());
-            lh.nameLength = static_cast<std::uint16_t>(e.name.size());
-            zipfmt::CentralRecord cr;
-            cr.versionMadeBy = e.madeBy;
-            cr.method = lh.method;
-            cr.crc = lh.crc;
-            cr.compressedSize = lh.compressedSize;
-            cr.uncompressedSize = lh.uncompressedSize;
-            cr.nameLength = lh.nameLength;
-            cr.externalAttr = e.external;
-            cr.localOffset = static_cast<std::uint32_t>(out.size());
-            unsigned char b[46];
-            lh.Write(b);
-            out.append(reinterpret_cast<char*>(b), 30).append(e.name).append(payload);
-            cr.Write(b);
-            central.append(reinterpret_cast<char*>(b), 46).append(e.name);
+            const std::string data = !e.payload.empty() ? e.payload
+                                     : e.method == 8 ? RawDeflate(e.content) : e.content;
+            // From "version needed" to "extra length": the same in both headers.
+            const std::string shared = Le({{20, 2}, {0, 2}, {e.method, 2}, {0, 4},
+                                           {pick(e.crc, Crc(e.content)), 4},
+                                           {pick(e.compSize, data.size()), 4},
+                                           {pick(e.size, e.content.size()), 4},
+                                           {e.name.size(), 2}, {0, 2}});
+            central += Le({{0x02014B50, 4}, {e.madeBy, 2}}) + shared +
+                       Le({{0, 6}, {e.external, 4}, {pick(e.offset, out.size()), 4}}) + e.name;
+            out += Le({{0x04034B50, 4}}) + shared + e.name + data;
         }
-        zipfmt::EndRecord end;
-        end.thisDisk = thisDisk;
-        end.centralDisk = centralDisk;
-        end.entriesHere = end.entriesTotal = static_cast<std::uint16_t>(
-            totalOverride >= 0 ? totalOverride : static_cast<long long>(entries.size()));
-        end.centralSize = static_cast<std::uint32_t>(central.size());
-        end.centralOffset = static_cast<std::uint32_t>(out.size());
-        end.commentLength = static_cast<std::uint16_t>(comment.size());
-        unsigned char b[22];
-        end.Write(b);
-        return out + central + std::string(reinterpret_cast<char*>(b), 22) + comment;
+        const auto total = pick(totalOverride, entries.size());
+        return out + central +
+               Le({{0x06054B50, 4}, {thisDisk, 2}, {0, 2}, {total, 2}, {total, 2},
+                   {central.size(), 4}, {out.size(), 4}, {comment.size(), 2}}) +
+               comment;
     }
 };
 
