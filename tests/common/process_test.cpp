@@ -1,16 +1,11 @@
 #include "common/process.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "common/event_pump.h"
-#include "common/files.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
@@ -18,8 +13,6 @@ namespace talvane {
 namespace {
 
 using testing::ReadFile;
-using testing::LogCapture;
-using testing::TempDir;
 
 // Scripts live in a folder with a blank in its name, as "Program Files" would be.
 class ShellXTest : public ::testing::Test {
@@ -30,14 +23,9 @@ class ShellXTest : public ::testing::Test {
         EXPECT_EQ(::chmod(path.c_str(), mode), 0);
         return path;
     }
-    // Waits for something a detached child does; generous for sanitizer builds.
-    template <class Pred>
-    static bool Eventually(Pred pred) {
-        for (int i = 0; i < 200 && !pred(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return pred();
-    }
-    TempDir dir_;
+    testing::TempDir dir_;
+    testing::LogCapture log_;
+    long code_ = 77;
 };
 
 struct CountingPump : EventPump {
@@ -46,97 +34,67 @@ struct CountingPump : EventPump {
 };
 
 TEST_F(ShellXTest, WaitReturnsTheExitCodeAndLetsTheInterfaceRun) {
-    long code = -1;
-    EXPECT_TRUE(ShellX(Script("exit2.sh", "exit 2"), "", true, kShowNormal, &code));
-    EXPECT_EQ(code, 2);
-    EXPECT_TRUE(ShellX("true", "", true, kShowNormal, &code));  // bare name, found on PATH
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(ShellX(Script("killed.sh", "kill -9 $$"), "", true, kShowNormal, &code));
-    EXPECT_EQ(code, 128 + 9);
-
+    // "true" is a bare name, found on PATH; a killed child reports 128 + the signal.
+    const std::pair<std::string, long> cases[] = {
+        {Script("exit2.sh", "exit 2"), 2}, {"true", 0}, {Script("killed.sh", "kill -9 $$"), 137}};
+    for (const auto& [program, code] : cases) {
+        EXPECT_TRUE(ShellX(program, "", true, kShowNormal, &code_));
+        EXPECT_EQ(code_, code) << program;
+    }
     CountingPump pump;
     SetEventPump(&pump);
-    EXPECT_TRUE(ShellX(Script("nap.sh", "sleep 0.3"), "", true, kShowNormal, &code));
+    EXPECT_TRUE(ShellX(Script("nap.sh", "sleep 0.3"), "", true, kShowNormal, &code_));
     SetEventPump(nullptr);
     EXPECT_GT(pump.calls, 0);
 }
 
 TEST_F(ShellXTest, ArgumentsFollowWindowsQuotingAndInputIsNull) {
-    const std::string script =
-        Script("args.sh", "out=\"$1\"; shift; printf '[%s]\\n' \"$@\" > \"$out\"");
     const std::string out = dir_.file("with blank/out file.txt");
-    long code = -1;
-    ASSERT_TRUE(ShellX(script, "\"" + out + "\" plain \"two words\" a\\\"b -o\"/x y\" \"\"", true,
-                       kShowNormal, &code));
-    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(ShellX(Script("args.sh", "out=\"$1\"; shift; printf '[%s]\\n' \"$@\" > \"$out\""),
+                       "\"" + out + "\" plain \"two words\" a\\\"b -o\"/x y\" \"\"", true,
+                       kShowNormal, &code_));
+    EXPECT_EQ(code_, 0);
     EXPECT_EQ(ReadFile(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
-
-    const std::string in = dir_.file("stdin.txt");
-    ASSERT_TRUE(ShellX(Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\""), "\"" + in + "\"",
-                       true, kShowNormal, &code));
-    EXPECT_EQ(ReadFile(in), "/dev/null\n");
+    ASSERT_TRUE(ShellX(Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\""), "\"" + out + "\"",
+                       true, kShowNormal, &code_));
+    EXPECT_EQ(ReadFile(out), "/dev/null\n");
 }
 
-// Points one of our standard streams at a file for the life of the object.
-class StreamToFile {
-  public:
-    StreamToFile(int fd, const std::string& path) : fd_(fd), saved_(::dup(fd)) {
-        const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (file >= 0) ::dup2(file, fd_), ::close(file);
-    }
-    ~StreamToFile() {
-        if (saved_ >= 0) ::dup2(saved_, fd_), ::close(saved_);
-    }
-    StreamToFile(const StreamToFile&) = delete;
-    StreamToFile& operator=(const StreamToFile&) = delete;
-
-  private:
-    int fd_;
-    int saved_;
-};
-
 TEST_F(ShellXTest, StartFailuresLogAndMaskThePassword) {
-    LogCapture log;
     const std::string missing = dir_.file("with blank/none.sh");
-    long code = 77;
-    EXPECT_FALSE(ShellX(missing, "", true, kShowNormal, &code));
-    EXPECT_EQ(code, 77);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"\tCommonModule\\ShellX FILE NOT FOUND",
-                                                     "\t\t- sPathAndFileName=" + missing}));
-    log.clear();
+    EXPECT_FALSE(ShellX(missing, "", true, kShowNormal, &code_));
+    EXPECT_EQ(log_.lines(), (std::vector<std::string>{"\tCommonModule\\ShellX FILE NOT FOUND",
+                                                      "\t\t- sPathAndFileName=" + missing}));
+    log_.clear();
     EXPECT_FALSE(ShellX("talvane-no-such-program", "-x", false, kShowNormal));
     // ENOENT normally; EACCES when a folder on PATH cannot be searched.
-    EXPECT_TRUE(log.contains("CommonModule\\ShellX VB ERROR: "));
-    EXPECT_TRUE(log.contains("\t- sShell=talvane-no-such-program -x"));
-    EXPECT_FALSE(log.contains("FILE NOT FOUND"));
-
-    log.clear();
+    EXPECT_TRUE(log_.contains("CommonModule\\ShellX VB ERROR: "));
+    EXPECT_TRUE(log_.contains("\t- sShell=talvane-no-such-program -x"));
+    EXPECT_FALSE(log_.contains("FILE NOT FOUND"));
+    log_.clear();
     const std::string script = Script("plain.txt", "exit 0", 0644);
-    EXPECT_FALSE(ShellX(script, "x a.7z -pTopSecret -y", true, kShowNormal, &code));
-    EXPECT_EQ(code, 77);
-    EXPECT_TRUE(log.contains("CommonModule\\ShellX VB ERROR: 13 "));
-    EXPECT_TRUE(log.contains("\t\t- sShell=\"" + script + "\" x a.7z -p*** -y"));
-    EXPECT_FALSE(log.contains("TopSecret"));
-    EXPECT_FALSE(log.contains("ShellX (Failed)"));
+    EXPECT_FALSE(ShellX(script, "x a.7z -pTopSecret -y", true, kShowNormal, &code_));
+    EXPECT_EQ(code_, 77);  // untouched by every failed start
+    EXPECT_TRUE(log_.contains("CommonModule\\ShellX VB ERROR: 13 "));
+    EXPECT_TRUE(log_.contains("\t\t- sShell=\"" + script + "\" x a.7z -p*** -y"));
+    EXPECT_FALSE(log_.contains("TopSecret"));
+    EXPECT_FALSE(log_.contains("ShellX (Failed)"));
 }
 
 TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
-    const std::string quick = Script("quick.sh", "exit 3");
-    const std::string slow = Script("slow.sh", "sleep 3");
-    LogCapture log;
+    const std::string quick = "\"" + Script("quick.sh", "exit 3") + "\"";
     std::string message;
-    EXPECT_TRUE(ShellAndWaitForTermination("\"" + quick + "\"", kHide, message, 1, false));
+    EXPECT_TRUE(ShellAndWaitForTermination(quick, kHide, message, 1, false));
     EXPECT_EQ(message, "");
-    EXPECT_TRUE(log.contains("\tShellandWaitForTermination:  \"" + quick + "\""));
-    EXPECT_TRUE(log.contains("\t\tSuccess=True"));
-    log.clear();
-    EXPECT_FALSE(ShellAndWaitForTermination("\"" + slow + "\"", kHide, message, 200, true));
+    EXPECT_TRUE(log_.contains("\tShellandWaitForTermination:  " + quick));
+    EXPECT_TRUE(log_.contains("\t\tSuccess=True"));
+    log_.clear();
+    const std::string slow = "\"" + Script("slow.sh", "sleep 3") + "\"";
+    EXPECT_FALSE(ShellAndWaitForTermination(slow, kHide, message, 200, true));
     EXPECT_EQ(message, "The process has timed out.");
-    EXPECT_TRUE(log.contains("\t\tSuccess=False"));
-    log.clear();
-    EXPECT_FALSE(
-        ShellAndWaitForTermination("\"" + dir_.file("nothing") + "\"", kHide, message, 1, false));
-    EXPECT_TRUE(log.contains("CommonModule\\ShellAndWaitForTermination VB ERROR: 2 "));
+    EXPECT_TRUE(log_.contains("\t\tSuccess=False"));
+    EXPECT_FALSE(ShellAndWaitForTermination(dir_.file("nothing"), kHide, message, 1, false));
+    EXPECT_TRUE(log_.contains("CommonModule\\ShellAndWaitForTermination VB ERROR: 2 "));
 }
 
 TEST(SplitCommandLine, FollowsCommandLineToArgvRules) {
