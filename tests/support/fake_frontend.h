@@ -2,6 +2,7 @@
 // A recording frontend for the window logic: message boxes, status and splash
 // calls recorded, the open-file dialog answered from a queue, and EndProcess
 // turned into an exception.
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -11,6 +12,7 @@
 
 #include "app/frontend.h"
 #include "app/views.h"
+#include "common/strings.h"
 
 namespace talvane::testing {
 
@@ -21,14 +23,9 @@ struct ProcessEnded {
 };
 
 struct RecordedMessage {
-    std::string text;
-    std::string title;
+    std::string text, title;
     ui::MsgIcon icon = ui::MsgIcon::None;
 };
-
-// A drop-down list: selects the entry that matches without regard to case.
-std::string MatchEntry(const std::vector<std::string>& items, const std::string& text,
-                       const std::string& current);
 
 class FakeProgressBar : public ui::ProgressBarView {
   public:
@@ -38,7 +35,6 @@ class FakeProgressBar : public ui::ProgressBarView {
     long Min() const override { return min_; }
     long Max() const override { return max_; }
     long Value() const override { return value_; }
-
     std::vector<long> values;  // every value set, in order
 
   private:
@@ -47,15 +43,13 @@ class FakeProgressBar : public ui::ProgressBarView {
 
 class FakeSplash : public ui::SplashView {
   public:
-    void Show() override { open_ = true, ++shows; }
-    void Close() override { open_ = false, ++closes; }
+    void Show() override { open_ = true; }
+    void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
     ui::ProgressBarView& Bar() override { return bar; }
     int WidthTwips() const override { return 4770; }
     int HeightTwips() const override { return 650; }
-
     FakeProgressBar bar;
-    int shows = 0, closes = 0;
 
   private:
     bool open_ = false;
@@ -65,18 +59,34 @@ class FakeStatus : public ui::StatusView {
   public:
     void SetCaption(const std::string&) override {}
     void SetLabel(const std::string& text) override { labels.push_back(text); }
-    void Show() override { open_ = true, ++shows; }
+    void Show() override { open_ = true; }
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
-
     std::vector<std::string> labels;
-    int shows = 0;
 
   private:
     bool open_ = false;
 };
 
-class FakeMainView : public ui::MainView {
+// A drop-down list: SetConfigText selects the entry that matches without regard to case.
+template <class View>
+class FakeConfigList : public View {
+  public:
+    void ClearConfigs() override { combo_.clear(), comboText_.clear(); }
+    void AddConfig(const std::string& item) override { combo_.push_back(item); }
+    std::vector<std::string> Configs() const override { return combo_; }
+    std::string ConfigText() const override { return comboText_; }
+    void SetConfigText(const std::string& text) override {
+        for (const std::string& item : combo_)
+            if (ToLower(item) == ToLower(text)) comboText_ = item;
+    }
+
+  private:
+    std::vector<std::string> combo_;
+    std::string comboText_;
+};
+
+class FakeMainView : public FakeConfigList<ui::MainView> {
   public:
     void SetCaption(const std::string& caption) override { caption_ = caption; }
     std::string Caption() const override { return caption_; }
@@ -86,22 +96,18 @@ class FakeMainView : public ui::MainView {
     void SetLayoutButtonCaption(const std::string& caption) override { options_ = caption; }
     std::string LayoutButtonCaption() const override { return options_; }
 
-    void ClearConfigs() override { combo_.clear(), comboText_.clear(); }
-    void AddConfig(const std::string& item) override { combo_.push_back(item); }
-    std::vector<std::string> Configs() const override { return combo_; }
-    std::string ConfigText() const override { return comboText_; }
-    void SetConfigText(const std::string& t) override {
-        comboText_ = MatchEntry(combo_, t, comboText_);
-    }
-
     void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
     std::vector<std::string> PreviousVersions() const override { return list_; }
     std::string SelectedPreviousVersion() const override {
-        return listIndex_ < 0 || listIndex_ >= static_cast<int>(list_.size())
-                   ? std::string()
-                   : list_[static_cast<std::size_t>(listIndex_)];
+        return listIndex_ >= 0 && listIndex_ < static_cast<int>(list_.size()) ? list_[listIndex_] : "";
     }
     void SelectPreviousVersion(int index) override { listIndex_ = index; }
+    // Test helper: selects a previous version by its text.
+    bool SelectVersion(const std::string& text) {
+        const auto it = std::find(list_.begin(), list_.end(), text);
+        listIndex_ = it == list_.end() ? listIndex_ : static_cast<int>(it - list_.begin());
+        return it != list_.end();
+    }
 
     bool Checked(ui::MainCheck box) const override { return Get(checks_, box, false); }
     void SetChecked(ui::MainCheck box, bool value) override { checks_[box] = value; }
@@ -117,9 +123,6 @@ class FakeMainView : public ui::MainView {
     bool IsShown() const override { return shown_; }
     void Close() override { shown_ = false, closed = true; }
 
-    // Test helper: selects a previous version by its text.
-    bool SelectVersion(const std::string& text);
-
     FakeProgressBar bar;
     int shows = 0;
     bool closed = false;
@@ -131,12 +134,9 @@ class FakeMainView : public ui::MainView {
         return it == map.end() ? otherwise : it->second;
     }
 
-    std::string caption_ = "Download and Run tekmo Now?";
-    int width_ = 5145, height_ = 2220;
-    std::string options_ = ">>";
-    std::vector<std::string> combo_, list_;
-    std::string comboText_;
-    int listIndex_ = -1;
+    std::string caption_ = "Download and Run tekmo Now?", options_ = ">>";
+    int width_ = 5145, height_ = 2220, listIndex_ = -1;
+    std::vector<std::string> list_;
     std::map<ui::MainCheck, bool> checks_{{ui::MainCheck::SilentInstall, true}};
     std::map<ui::MainField, std::string> texts_;
     std::map<ui::MainControl, bool> enabled_;
@@ -144,32 +144,22 @@ class FakeMainView : public ui::MainView {
     bool shown_ = false;
 };
 
-class FakeDialogView : public ui::DefaultDialogView {
+class FakeDialogView : public FakeConfigList<ui::DefaultDialogView> {
   public:
-    void ClearConfigs() override { combo_.clear(), comboText_.clear(); }
-    void AddConfig(const std::string& item) override { combo_.push_back(item); }
-    std::vector<std::string> Configs() const override { return combo_; }
-    std::string ConfigText() const override { return comboText_; }
-    void SetConfigText(const std::string& t) override {
-        comboText_ = MatchEntry(combo_, t, comboText_);
-    }
-    bool AutoDownloadSelected() const override { return option2_; }
-    void SelectAutoDownload(bool selected) override { option2_ = selected; }
-    bool ExtractToFolderSelected() const override { return option4_; }
-    void SelectExtractToFolder(bool selected) override { option4_ = selected; }
+    bool AutoDownloadSelected() const override { return autoDownload_; }
+    void SelectAutoDownload(bool selected) override { autoDownload_ = selected; }
+    bool ExtractToFolderSelected() const override { return toFolder_; }
+    void SelectExtractToFolder(bool selected) override { toFolder_ = selected; }
     std::string FolderText() const override { return folder_; }
     void SetFolderText(const std::string& text) override { folder_ = text; }
     void SetLogoLabel(const std::string& text) override { logo_ = text; }
     std::string LogoLabel() const override { return logo_; }
     void Show() override {}
     void Close() override { closed = true; }
-
     bool closed = false;
 
   private:
-    std::vector<std::string> combo_;
-    std::string comboText_;
-    bool option2_ = false, option4_ = false;
+    bool autoDownload_ = false, toFolder_ = false;
     std::string folder_ = "\\Support", logo_ = "---";
 };
 
@@ -182,36 +172,45 @@ class FakeFrontend : public ui::Frontend {
     FakeFrontend(const FakeFrontend&) = delete;
     FakeFrontend& operator=(const FakeFrontend&) = delete;
 
-    // EventPump: counts, then runs the hook (a click arriving mid-workflow).
-    void Pump() override;
+    // EventPump: runs the hook (a click arriving mid-workflow).
+    void Pump() override {
+        if (onPump) onPump();
+    }
     ui::SplashView& Splash() override { return splash; }
     ui::StatusView& Status() override { return status; }
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override {
         messages.push_back({text, title, icon});
     }
-    std::string OpenFileDialog(const std::string& title, const std::string& filter) override;
-    std::unique_ptr<ui::MainView> CreateMainView() override {
-        return std::make_unique<FakeMainView>();
+    std::string OpenFileDialog(const std::string& title, const std::string& filter) override {
+        fileDialogTitles.push_back(title);
+        fileDialogFilters.push_back(filter);
+        if (fileDialogAnswers.empty()) return {};  // a cancel
+        std::string answer = fileDialogAnswers.front();
+        fileDialogAnswers.pop_front();
+        return answer;
     }
+    std::unique_ptr<ui::MainView> CreateMainView() override { return std::make_unique<FakeMainView>(); }
     std::unique_ptr<ui::DefaultDialogView> CreateDefaultDialogView() override {
         return std::make_unique<FakeDialogView>();
     }
     int Run(ui::MainPresenter*, ui::DefaultDialogPresenter*) override { return 0; }
     [[noreturn]] void EndProcess(int code) override { throw ProcessEnded{code}; }
 
-    std::vector<std::string> MessageTexts() const;  // in order
-    bool HasMessage(const std::string& text) const;
+    std::vector<std::string> MessageTexts() const {  // in order
+        std::vector<std::string> texts;
+        for (const RecordedMessage& m : messages) texts.push_back(m.text);
+        return texts;
+    }
+    bool HasMessage(const std::string& text) const {
+        return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.text == text; });
+    }
 
     FakeSplash splash;
     FakeStatus status;
     std::vector<RecordedMessage> messages;
-    std::deque<std::string> fileDialogAnswers;  // none left answers as a cancel
+    std::deque<std::string> fileDialogAnswers;
     std::vector<std::string> fileDialogTitles, fileDialogFilters;
     std::function<void()> onPump;
-    long pumps = 0;
-
-  private:
-    bool inHook_ = false;
 };
 
 }  // namespace talvane::testing

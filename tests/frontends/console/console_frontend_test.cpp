@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/app_paths.h"
@@ -53,14 +55,6 @@ struct Capture {
     return ::testing::AssertionFailure() << "\"" << needle << "\" not in:\n" << text;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    return lines;
-}
-
 class ConsoleTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -79,8 +73,7 @@ class ConsoleTest : public ::testing::Test {
         ::close(input_[0]);
     }
     void CloseInput() {
-        if (input_[1] >= 0) ::close(input_[1]);
-        input_[1] = -1;
+        if (input_[1] >= 0) ::close(std::exchange(input_[1], -1));
     }
     void Send(const std::string& text) {
         ASSERT_EQ(::write(input_[1], text.data(), text.size()), ssize_t(text.size()));
@@ -102,8 +95,7 @@ class ConsoleTest : public ::testing::Test {
         presenter_ = std::make_unique<ui::MainPresenter>(*console_, *view_, session_, endpoints_);
         console_->Attach(presenter_.get(), nullptr);
         for (const char* set : {"Office", "Field Team", "Workshop"}) view_->AddConfig(set);
-        view_->AddPreviousVersion("Tekmo_2.0.1.zip");
-        view_->AddPreviousVersion("Tekmo_2.1.0.zip");
+        for (const char* zip : {"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"}) view_->AddPreviousVersion(zip);
     }
     // Sends the lines, ends the input and runs the window until it unloads.
     int RunMain(const std::string& lines) {
@@ -118,6 +110,20 @@ class ConsoleTest : public ::testing::Test {
         return -1;
     }
 
+    // The settings dialog fed with the lines until their end.
+    int RunDialog(const std::string& lines, bool sameStream = false) {
+        console_ = MakeFrontend(sameStream);
+        SetEventPump(console_.get());
+        dialogView_ = console_->CreateDefaultDialogView();
+        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(*console_, *dialogView_, session_,
+                                                               endpoints_);
+        console_->Attach(nullptr, dialog_.get());
+        dialogView_->Show();
+        Send(lines);
+        CloseInput();
+        return console_->Run(nullptr, dialog_.get());
+    }
+
     TempDir tmp_;
     int input_[2] = {-1, -1};
     Session session_;
@@ -126,31 +132,26 @@ class ConsoleTest : public ::testing::Test {
     std::unique_ptr<ConsoleFrontend> console_;
     std::unique_ptr<ui::MainView> view_;
     std::unique_ptr<ui::MainPresenter> presenter_;
+    std::unique_ptr<ui::DefaultDialogView> dialogView_;
+    std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
 };
 
 TEST(MessageBoxFormat, OneBlockWithTitleIconAndEveryLine) {
+    const auto top = [](const std::string& head) { return head + std::string(60 - head.size(), '-') + "\n"; };
     const struct {
         std::string text, title;
         MsgIcon icon;
-        std::string head;
-        std::vector<std::string> lines;
+        std::string lines;
     } cases[] = {
         {"Test Login Success!\r\nConfig list has been refreshed!", "Talvane", MsgIcon::None,
-         "+-- Talvane -", {"| Test Login Success!", "| Config list has been refreshed!"}},
+         top("+-- Talvane ") + "| Test Login Success!\n| Config list has been refreshed!\n"},
         {"Oops, a problem.\n\n/x/Logo.BMP", "Talvane", MsgIcon::Exclamation,
-         "+-- Talvane (exclamation) ---", {"| Oops, a problem.", "|", "| /x/Logo.BMP"}},
-        {"", "Download", MsgIcon::Critical, "+-- Download (critical) ----", {"|"}},
+         top("+-- Talvane (exclamation) ") + "| Oops, a problem.\n|\n| /x/Logo.BMP\n"},
+        {"", "Download", MsgIcon::Critical, top("+-- Download (critical) ") + "|\n"},
     };
     for (const auto& c : cases) {
-        const std::string block = ConsoleFrontend::FormatMessageBox(c.text, c.title, c.icon);
-        SCOPED_TRACE(block);
-        const auto lines = Lines(block);
-        ASSERT_EQ(block.back(), '\n');
-        ASSERT_EQ(lines.size(), c.lines.size() + 2);
-        EXPECT_EQ(lines.front().rfind(c.head, 0), 0u);
-        EXPECT_EQ(lines.front().size(), 60u);
-        EXPECT_EQ(lines.back(), "+" + std::string(59, '-'));
-        for (std::size_t k = 0; k < c.lines.size(); ++k) EXPECT_EQ(lines[k + 1], c.lines[k]);
+        EXPECT_EQ(ConsoleFrontend::FormatMessageBox(c.text, c.title, c.icon),
+                  c.lines + "+" + std::string(59, '-') + "\n");
     }
 }
 
@@ -164,50 +165,24 @@ TEST(ConsoleHelpers, EntriesAreFoundByNameFirstThenByNumber) {
 }
 
 TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
-    Capture out, err;
-    ConsoleOutput plain(out.get(), err.get(), false);
-    ProgressMark mark;
+    Capture out, err, both;
+    ConsoleOutput plain(out.get(), err.get(), false), terminal(both.get(), both.get(), true);
+    ProgressMark mark, terminalMark;
     for (long v = 0; v <= 1000; ++v) plain.Progress(mark, "transfer", 0, 1000, v);
     plain.Progress(mark, "transfer", 0, 0, 0);  // an unusable range shows nothing
-    const auto lines = Lines(err.text());
-    ASSERT_FALSE(lines.empty());
-    EXPECT_LT(lines.size(), 101u) << "one line per percent would be no throttling at all";
-    EXPECT_EQ(lines.back(), "transfer [####################] 100% (1000/1000)");
-    EXPECT_EQ(err.text().find('\r'), std::string::npos);
+    const std::string lines = err.text();
+    EXPECT_LT(std::count(lines.begin(), lines.end(), '\n'), 101) << "one line per percent is no throttling";
+    EXPECT_TRUE(lines.ends_with("\ntransfer [####################] 100% (1000/1000)\n")) << lines;
+    EXPECT_EQ(lines.find('\r'), std::string::npos);
     EXPECT_TRUE(out.text().empty());
 
-    Capture both;
-    ConsoleOutput terminal(both.get(), both.get(), true);
-    ProgressMark mark2;
-    terminal.Progress(mark2, "splash", 0, 100, 20);
+    terminal.Progress(terminalMark, "splash", 0, 100, 20);
     terminal.Note("[status] Extracting Config...");
     EXPECT_EQ(both.text(), "\rsplash [####----------------]  20% (20/100)\x1b[K\n"
                            "[status] Extracting Config...\n");
 }
 
-TEST_F(ConsoleTest, BothLayoutsShowTheirControlsAndMaskThePasswords) {
-    MakeMain();
-    view_->SetConfigText("field team");
-    view_->SetText(MainField::Password, "Cl0ud-tech1");
-    view_->SetText(MainField::ZipPassword, "kit 7749 blue");
-    view_->SelectPreviousVersion(1);
-    view_->Show();
-    console_->RenderWindow();
-    std::string text = out_.text();
-    EXPECT_TRUE(Has(text, "=== Download and Run tekmo Now? === window 5145 x 2220 twips\n"));
-    EXPECT_TRUE(Has(text, "    1. Office\n  > 2. Field Team\n    3. Workshop\n"));
-    EXPECT_FALSE(Has(text, "Password"));
-    presenter_->Expand();
-    console_->RenderWindow();
-    text = out_.text();
-    EXPECT_TRUE(Has(text, "window 7530 x 4380 twips"));
-    EXPECT_TRUE(Has(text, "  Password: ***********\n  Encryption Password: *************\n"));
-    EXPECT_FALSE(Has(text, "Cl0ud") || Has(text, "7749"));
-    EXPECT_TRUE(Has(text, "    1. Tekmo_2.0.1.zip\n  > 2. Tekmo_2.1.0.zip\n"));
-    for (const char* app : {"Pellam", "Harlo", "Quorra", "Sorvik", "Umbrin"})
-        EXPECT_TRUE(Has(text, std::string(app) + " [>]"));
-}
-
+// Typed commands set the controls; both layouts show them, the passwords masked.
 TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
     MakeMain();
     const struct {
@@ -215,27 +190,39 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
         bool ok;
     } commands[] = {{"select   field team  ", true}, {"select Garage", false},
                     {"version 1", true},             {"version 3", false},
-                    {"zip-password kit 7749 blue", true}, {"USER tech one", true},
-                    {"toggle delete-me", true},      {"toggle save-default", true},
-                    {"toggle everything", false},    {"update", false},
-                    {"install Gimp", false},         {"   # a comment", true}};
+                    {"password Cl0ud-tech1", true},  {"zip-password kit 7749 blue", true},
+                    {"USER tech one", true},         {"toggle delete-me", true},
+                    {"toggle save-default", true},   {"toggle everything", false},
+                    {"update", false},               {"install Gimp", false},
+                    {"   # a comment", true}};
     for (const auto& c : commands) EXPECT_EQ(console_->Execute(c.command), c.ok) << c.command;
-    EXPECT_EQ(view_->ConfigText(), "Field Team");
-    EXPECT_EQ(view_->SelectedPreviousVersion(), "Tekmo_2.0.1.zip");
     EXPECT_EQ(view_->Text(MainField::ZipPassword), "kit 7749 blue");
     EXPECT_EQ(view_->Text(MainField::User), "tech one");
     // Ticking Save Config As Default clears Delete Me.
     EXPECT_TRUE(view_->Checked(MainCheck::SaveDefault));
     EXPECT_FALSE(view_->Checked(MainCheck::DeleteMe));
     EXPECT_TRUE(Has(err_.text(), "no configuration set \"Garage\""));
+    view_->Show();
+    console_->RenderWindow();
+    EXPECT_TRUE(Has(out_.text(), "=== Download and Run tekmo Now? === window 5145 x 2220 twips\n"));
+    EXPECT_TRUE(Has(out_.text(), "    1. Office\n  > 2. Field Team\n    3. Workshop\n"));
+    EXPECT_FALSE(Has(out_.text(), "Password"));
+    presenter_->Expand();
+    console_->RenderWindow();
+    const std::string text = out_.text();
+    EXPECT_TRUE(Has(text, "window 7530 x 4380 twips"));
+    EXPECT_TRUE(Has(text, "  Password: ***********\n  Encryption Password: *************\n"));
+    EXPECT_FALSE(Has(text, "Cl0ud") || Has(text, "7749"));
+    EXPECT_TRUE(Has(text, "  > 1. Tekmo_2.0.1.zip\n    2. Tekmo_2.1.0.zip\n"));
+    for (const char* app : {"Pellam", "Harlo", "Quorra", "Sorvik", "Umbrin"})
+        EXPECT_TRUE(Has(text, std::string(app) + " [>]"));
 
-    // Disabled controls refuse their commands.
-    for (auto control : {MainControl::DownloadRunButton, MainControl::LayoutButton,
-                         MainControl::DeleteMeCheck})
+    // Disabled controls refuse their commands, without a message box.
+    for (auto control : {MainControl::DownloadRunButton, MainControl::LayoutButton, MainControl::DeleteMeCheck})
         view_->SetEnabled(control, false);
     for (const char* command : {"download-run", "expand", "toggle delete-me"})
         EXPECT_FALSE(console_->Execute(command)) << command;
-    EXPECT_EQ(view_->WidthTwips(), 5145);
+    EXPECT_EQ(view_->WidthTwips(), 7530);
     EXPECT_FALSE(Has(out_.text(), "+--"));
 }
 
@@ -297,25 +284,7 @@ TEST_F(ConsoleTest, SplashAndStatusReportOnlyWhileOpen) {
               "[status] shown: Please Wait... | Extracting Config...\n[status] closed\n");
 }
 
-class ConsoleDialogTest : public ConsoleTest {
-  protected:
-    int RunDialog(const std::string& lines, bool sameStream = false) {
-        console_ = MakeFrontend(sameStream);
-        SetEventPump(console_.get());
-        dialogView_ = console_->CreateDefaultDialogView();
-        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(*console_, *dialogView_, session_,
-                                                               endpoints_);
-        console_->Attach(nullptr, dialog_.get());
-        dialogView_->Show();
-        Send(lines);
-        CloseInput();
-        return console_->Run(nullptr, dialog_.get());
-    }
-    std::unique_ptr<ui::DefaultDialogView> dialogView_;
-    std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
-};
-
-TEST_F(ConsoleDialogTest, ImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpen) {
+TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpen) {
     const std::string missing = tmp_.file("pictures/Missing.bmp");
     ASSERT_TRUE(MakeSureDirExists(tmp_.file("pictures")));
     EXPECT_EQ(RunDialog("import " + missing + "\n" + tmp_.file("pictures") + "\n\nclose\n"), 0);
@@ -328,7 +297,7 @@ TEST_F(ConsoleDialogTest, ImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpe
     EXPECT_FALSE(DoesFileExist(AppPath() + names::kLogoFile));
 }
 
-TEST_F(ConsoleDialogTest, LinesTypedAheadWaitForTheRunningCommand) {
+TEST_F(ConsoleTest, DialogLinesTypedAheadWaitForTheRunningCommand) {
     EXPECT_EQ(RunDialog("test\nfolder \\Later\nsave\n", /*sameStream=*/true), 0);
     EXPECT_EQ(ReadIniValue(AppINI(), names::kSettingsSection, "DefaultPath"), "\\Later");
     const std::string text = out_.text();

@@ -4,13 +4,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
@@ -34,30 +33,22 @@ using ui::MsgIcon;
 using ui::gui::TwipsToPixels;
 using ui::gui::WxFrontend;
 
-struct WindowEnded {
-    int code;
-};
-
 class WxWindowTest : public WorkflowTest {
   protected:
     void SetUp() override {
         WorkflowTest::SetUp();
         ui::gui::WxOptions options;
-        options.onEnd = [](int code) { throw WindowEnded{code}; };
+        options.onEnd = [](int code) { throw code; };  // the handler that ended stops it
         options.pickFile = [this](const std::string&, const std::string&, const std::string& refused) {
-            refusedPicks_.push_back(refused);
-            if (fileAnswers_.empty()) return std::string();
-            const std::string answer = fileAnswers_.front();
-            fileAnswers_.pop_front();
-            return answer;
+            refusedPicks_.push_back(refused);  // then the next answer, or a cancel
+            return refusedPicks_.size() <= fileAnswers_.size() ? fileAnswers_[refusedPicks_.size() - 1] : "";
         };
         gui_ = std::make_unique<WxFrontend>(options);
         SetEventPump(gui_.get());
         // Message boxes are answered with OK as soon as they are up.
         answerer_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {
-            for (wxWindow* w : wxTopLevelWindows) {
+            for (wxWindow* w : wxTopLevelWindows)
                 if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal()) box->EndModal(wxID_OK);
-            }
         });
         answerer_.Start(20);
     }
@@ -116,10 +107,8 @@ class WxWindowTest : public WorkflowTest {
     }
     bool Ended() { return Until([&] { return gui_->Ended(); }); }
     bool Said(const std::string& text, MsgIcon icon) const {
-        for (const auto& m : gui_->Messages()) {
-            if (m.text.find(text) != std::string::npos && m.icon == icon) return true;
-        }
-        return false;
+        return std::any_of(gui_->Messages().begin(), gui_->Messages().end(),
+                           [&](const auto& m) { return m.text.find(text) != std::string::npos && m.icon == icon; });
     }
 
     // The window as drawn on the screen, for the documentation.
@@ -145,37 +134,57 @@ class WxWindowTest : public WorkflowTest {
         EXPECT_TRUE(shot.SaveFile(folder + "/" + name + ".png", wxBITMAP_TYPE_PNG));
     }
 
+    // The splash at its size, its bar part filled.
+    void ShootSplash(const std::string& name, int widthTwips, int heightTwips) {
+        gui_->Splash().Show();
+        wxFrame* splash = gui_->SplashWindow().Frame();
+        ASSERT_NE(splash, nullptr);
+        EXPECT_EQ(splash->GetSize(), TwipsToPixels(widthTwips, heightTwips, splash));
+        gui_->Splash().Bar().SetValue(60);
+        Screenshot(splash, name);
+        gui_->Splash().Close();
+    }
+
     std::unique_ptr<WxFrontend> gui_;
     std::unique_ptr<ui::MainView> mainView_;
     std::unique_ptr<ui::DefaultDialogView> dialogView_;
     std::unique_ptr<ui::MainPresenter> main_;
     std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
-    std::deque<std::string> fileAnswers_;
+    std::vector<std::string> fileAnswers_;
     std::vector<std::string> refusedPicks_;
     wxTimer answerer_;
 };
 
+// Each layout at its exact size and caption, shot for the documentation, with
+// the status window over it.
 TEST_F(WxWindowTest, LayoutButtonSwitchesBetweenTheExactSizes) {
     ui::gui::MainFrame& f = OpenMain();
     EXPECT_EQ(f.configCombo->GetCount(), 3u) << "the list comes from the cloud";
     EXPECT_TRUE(f.passwordText->HasFlag(wxTE_PASSWORD));
     EXPECT_EQ(f.GetIcons().GetIconCount(), 4u);
-    struct Step {
+    const struct {
         int width, height;
-        const char* caption;
-        const char* button;
-    };
-    const Step steps[] = {{5145, 2220, "Download and Run tekmo Now?", ">>"},
-                          {7530, 4380, nullptr, "<<"},
-                          {5145, 2220, "Download and Run Tekmo Now?", ">>"}};
-    for (const Step& step : steps) {
+        const char *caption, *button, *shot;
+    } steps[] = {{5145, 2220, "Download and Run tekmo Now?", ">>", "main-compact"},
+                 {7530, 4380, nullptr, "<<", "main-full"},
+                 {5145, 2220, "Download and Run Tekmo Now?", ">>", nullptr}};
+    for (const auto& step : steps) {
         if (&step != steps) {
             Click(f.layoutButton);
             EXPECT_TRUE(Until([&] { return f.layoutButton->GetLabel() == step.button; }));
         }
         EXPECT_EQ(f.GetSize(), TwipsToPixels(step.width, step.height, &f));
         EXPECT_EQ(ui::gui::ToUtf8(f.GetTitle()), step.caption ? step.caption : VersionLabel());
+        if (step.shot) Screenshot(&f, step.shot);
     }
+    gui_->Status().SetCaption("Please Wait...");
+    gui_->Status().SetLabel("Extracting Config...");
+    gui_->Status().Show();
+    wxFrame* status = gui_->StatusWindow().Frame();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->GetParent(), &f);
+    Screenshot(status, "status");
+    gui_->Status().Close();
 }
 
 TEST_F(WxWindowTest, DownloadRunDeploysAndStartsTheTool) {
@@ -212,9 +221,7 @@ TEST_F(WxWindowTest, WhileWorkRunsAnotherWorkflowClickIsIgnoredAndTheLayoutButto
 }
 
 TEST_F(WxWindowTest, SaveQuitStoresWhatWasTypedAndTicked) {
-    ui::gui::MainFrame& f = OpenMain();
-    Click(f.layoutButton);
-    ASSERT_TRUE(Until([&] { return f.userText->IsShownOnScreen(); }));
+    ui::gui::MainFrame& f = OpenMain(/*expanded=*/true);
     f.userText->ChangeValue("");
     Click(f.userText);
     ASSERT_TRUE(Until([&] { return f.userText->HasFocus(); }));
@@ -233,32 +240,27 @@ TEST_F(WxWindowTest, SaveQuitStoresWhatWasTypedAndTicked) {
 }
 
 TEST_F(WxWindowTest, EachInstallerButtonRunsItsSetup) {
-    ui::gui::MainFrame& f = OpenMain();
-    Click(f.layoutButton);
-    const std::pair<wxButton*, const char*> buttons[] = {{f.installPellamButton, "Pellam"},
-                                                         {f.installHarloButton, "Harlo"},
-                                                         {f.installQuorraButton, "Quorra"},
-                                                         {f.installSorvikButton, "Sorvik"},
-                                                         {f.installUmbrinButton, "Umbrin"}};
+    ui::gui::MainFrame& f = OpenMain(/*expanded=*/true);
+    const std::pair<wxButton*, std::string> buttons[] = {
+        {f.installPellamButton, "Pellam"}, {f.installHarloButton, "Harlo"}, {f.installQuorraButton, "Quorra"},
+        {f.installSorvikButton, "Sorvik"}, {f.installUmbrinButton, "Umbrin"}};
     for (const auto& [button, app] : buttons) {
-        const std::string started = std::string(app) + "Setup started with arguments: [/silent]";
         Click(button);
-        EXPECT_TRUE(Until([&] { return RunLog().find(started) != std::string::npos; })) << RunLog();
+        EXPECT_TRUE(Until([&] { return RunLog().find(app + "Setup started with arguments: [/silent]") != std::string::npos; })) << RunLog();
     }
 }
 
 TEST_F(WxWindowTest, DialogImportsAfterRefusingAMissingFileThenTestsAndSaves) {
     ui::gui::DialogFrame& d = OpenDialog();
     Screenshot(&d, "default-config");
-    const std::string missing = tmp_.file("Pictures/Missing.bmp");
-    const std::string logo = tmp_.file("Pictures/Logo.bmp");
+    ShootSplash("splash", 4770, 650);
+    const std::string missing = tmp_.file("Pictures/Missing.bmp"), logo = tmp_.file("Pictures/Logo.bmp");
     wxImage picture(300, 100);
     picture.SetRGB(wxRect(0, 0, 300, 100), 0x2a, 0x78, 0xad);
     picture.SetRGB(wxRect(20, 60, 260, 16), 0xf2, 0xb6, 0x32);
     ASSERT_TRUE(MakeSureDirExists(tmp_.file("Pictures")));
     ASSERT_TRUE(picture.SaveFile(logo, wxBITMAP_TYPE_BMP));
     fileAnswers_ = {missing, tmp_.file("Pictures"), logo};
-
     Click(d.importButton);
     ASSERT_TRUE(Until([&] { return d.logoLabel->GetLabel() == "Found!"; }));
     EXPECT_TRUE(Said(missing + "\nFile not found.\nPlease verify the correct file name was given.",
@@ -267,49 +269,16 @@ TEST_F(WxWindowTest, DialogImportsAfterRefusingAMissingFileThenTestsAndSaves) {
         << "the dialog comes back after each refusal";
     EXPECT_TRUE(Said("Logo Imported.", MsgIcon::None));
     EXPECT_EQ(gui_->Messages().at(0).title, "Select a supported graphic to import.");
-
-    // The splash now shows the logo above its bar; Test previews it.
-    gui_->Splash().Show();
-    wxFrame* splash = gui_->SplashWindow().Frame();
-    EXPECT_EQ(splash->GetSize(), TwipsToPixels(4500, 1875, splash));
-    Screenshot(splash, "splash-logo");
-    gui_->Splash().Close();
-    Click(d.testButton);
+    ShootSplash("splash-logo", 4500, 1875);  // the logo above the bar
+    Click(d.testButton);  // previews the splash
     ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() != nullptr; }));
     ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() == nullptr; }));
-
     Click(d.folderOption);
     ASSERT_TRUE(Until([&] { return d.folderOption->GetValue(); }));
     Click(d.saveButton);
     ASSERT_TRUE(Until([&] { return !d.IsShown(); }));
     EXPECT_EQ(Setting("DefaultPath"), "\\Support");
     EXPECT_EQ(Setting("DefaultConfig"), "%prompt%");
-}
-
-TEST_F(WxWindowTest, WindowsForTheDocumentation) {
-    Screenshot(&OpenMain(), "main-compact");
-    Screenshot(&OpenMain(true), "main-full");
-}
-
-TEST_F(WxWindowTest, SplashAndStatusWindows) {
-    WxFrontend& fe = *gui_;
-    fe.Splash().Show();
-    wxFrame* splash = fe.SplashWindow().Frame();
-    ASSERT_NE(splash, nullptr);
-    EXPECT_EQ(splash->GetSize(), TwipsToPixels(4770, 650, splash));
-    fe.Splash().Bar().SetValue(60);
-    Screenshot(splash, "splash");
-    fe.Splash().Close();
-
-    ui::gui::MainFrame& f = OpenMain();
-    fe.Status().SetCaption("Please Wait...");
-    fe.Status().SetLabel("Extracting Config...");
-    fe.Status().Show();
-    wxFrame* status = fe.StatusWindow().Frame();
-    ASSERT_NE(status, nullptr);
-    EXPECT_EQ(status->GetParent(), &f);
-    Screenshot(status, "status");
-    fe.Status().Close();
 }
 
 }  // namespace
