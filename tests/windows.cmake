@@ -3,7 +3,7 @@
 find_package(GTest REQUIRED)
 
 add_library(test_support STATIC
-  support/temp_dir.h support/file_util.h support/cloud_server.h
+  support/temp_dir.h support/file_util.h
   support/windows_support.cpp
   support/log_capture.h support/log_capture.cpp)
 target_include_directories(test_support PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}")

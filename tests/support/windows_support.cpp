@@ -1,6 +1,6 @@
-// The test helpers of temp_dir.cpp, file_util.cpp and cloud_server.cpp for the
-// Windows build. Under Wine the Python helpers are the machine's own
-// /usr/bin/python3, started through CreateProcessW like any program.
+// The test helpers of temp_dir.cpp and file_util.cpp for the Windows build.
+// Under Wine the Python helpers are the machine's own /usr/bin/python3,
+// started through CreateProcessW like any program.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -15,7 +15,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "support/cloud_server.h"
 #include "support/file_util.h"
 #include "support/temp_dir.h"
 
@@ -148,129 +147,5 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
 // ---- cloud_server: the script process (handles kept beside the object, whose
 // members are POSIX-shaped)
 
-namespace {
-struct ScriptHandles {
-    HANDLE process = nullptr;
-    HANDLE input = nullptr;
-};
-std::map<const ScriptProcess*, ScriptHandles> g_scripts;
-}  // namespace
-
-ScriptProcess::~ScriptProcess() {
-    Stop();
-}
-
-bool ScriptProcess::Start(const std::vector<std::string>& args, int timeoutMs) {
-    Stop();
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr;
-    if (!::CreatePipe(&inRead, &inWrite, &inherit, 0)) return false;
-    if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) {
-        ::CloseHandle(inRead);
-        ::CloseHandle(inWrite);
-        return false;
-    }
-    // Our ends stay ours: the script stops when the last writer of its stdin goes.
-    ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    std::vector<std::string> argv{"/usr/bin/python3"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = inRead;
-    si.hStdOutput = outWrite;
-    si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION pi{};
-    std::wstring line = CommandLine(argv);
-    const bool started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                          nullptr, &si, &pi) != 0;
-    ::CloseHandle(inRead);
-    ::CloseHandle(outWrite);
-    if (started) {
-        ::CloseHandle(pi.hThread);
-        pid_ = static_cast<pid_t>(pi.dwProcessId);
-        g_scripts[this].process = pi.hProcess;
-    }
-    g_scripts[this].input = inWrite;
-
-    std::string buffer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (started && buffer.find('\n') == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        DWORD available = 0;
-        if (!::PeekNamedPipe(outRead, nullptr, 0, nullptr, &available, nullptr)) break;
-        if (available == 0) {
-            ::Sleep(20);
-            continue;
-        }
-        char chunk[512];
-        DWORD got = 0;
-        if (!::ReadFile(outRead, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
-        buffer.append(chunk, got);
-    }
-    ::CloseHandle(outRead);
-    if (const auto nl = buffer.find('\n'); nl != std::string::npos) {
-        line_ = buffer.substr(0, nl);
-        return true;
-    }
-    std::fprintf(stderr, "python helper gave no ready line (got '%s')\n", buffer.c_str());
-    Stop();
-    return false;
-}
-
-void ScriptProcess::Stop() {
-    const auto it = g_scripts.find(this);
-    if (it != g_scripts.end()) {
-        if (it->second.input) ::CloseHandle(it->second.input);
-        if (HANDLE p = it->second.process) {
-            if (::WaitForSingleObject(p, 5000) != WAIT_OBJECT_0) {
-                ::TerminateProcess(p, 1);
-                ::WaitForSingleObject(p, 3000);
-            }
-            ::CloseHandle(p);
-        }
-        g_scripts.erase(it);
-    }
-    pid_ = -1;
-}
-
-std::string ScriptProcess::JsonValue(const std::string& key) const {
-    constexpr auto npos = std::string::npos;
-    const std::string needle = "\"" + key + "\"";
-    const auto k = line_.find(needle);
-    const auto colon = k == npos ? npos : line_.find(':', k + needle.size());
-    const auto open = colon == npos ? npos : line_.find('"', colon + 1);
-    const auto close = open == npos ? npos : line_.find('"', open + 1);
-    return close == npos ? std::string{} : line_.substr(open + 1, close - open - 1);
-}
-
-std::string CloudServer::ToolPath(const std::string& relative) {
-    return std::string(TALVANE_SOURCE_DIR) + "/tools/cloud/" + relative;
-}
-
-// A Wine path on Z: as the Linux servers see it.
-std::string LinuxPath(const std::string& path) {
-    return path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':' ? path.substr(2)
-                                                                                     : path;
-}
-
-CloudServer::CloudServer(const CloudOptions& options) {
-    std::vector<std::string> args{ToolPath("cloud.py"), "serve",
-                                  "--repo",             LinuxPath(options.repoRoot),
-                                  "--redist",           LinuxPath(options.redistRoot),
-                                  "--web",              LinuxPath(options.webRoot)};
-    for (const auto& account : options.subscribers) {
-        args.push_back("--user");
-        args.push_back(account.user + ":" + account.password + ":" + LinuxPath(account.home));
-    }
-    if (!process_.Start(args)) return;
-    repository_ = process_.JsonValue("repository");
-    redist_ = process_.JsonValue("redist");
-    http_ = process_.JsonValue("http");
-    ok_ = !repository_.empty() && !redist_.empty() && !http_.empty();
-}
-
-CloudServer::~CloudServer() = default;
 
 }  // namespace talvane::testing
