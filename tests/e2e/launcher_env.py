@@ -135,16 +135,15 @@ class Program:
         return read_ini(self.ini).get("tekmocloud", {})
 
     def wait_for(self, done, seconds=30):
-        """Bounded wait for what the detached tool or new program does."""
+        """Bounded wait for what the detached tool or new program does; returns done()."""
         deadline = time.monotonic() + seconds
         while not done() and time.monotonic() < deadline:
             time.sleep(0.05)
+        return done()
 
     def started_lines(self):
-        started = lambda: [l for l in read_text(self.path("tekmo-run.log")).splitlines()
-                           if " started with arguments: " in l]
-        self.wait_for(started)
-        return started()
+        return self.wait_for(lambda: [l for l in read_text(self.path("tekmo-run.log")).splitlines()
+                                      if " started with arguments: " in l])
 
     def log_text(self):
         return read_text(self.path("talvane.log"))
