@@ -18,17 +18,7 @@ namespace fs = std::filesystem;
 
 class ReliabilityTest : public WorkflowTest {
   protected:
-    // Runs Download && Run on `set`; the process's exit code, or -1 when it did not end.
-    int Run(const std::string& set = "Office") {
-        LoadedPresenter();
-        view_.SetConfigText(set);
-        try {
-            presenter_->OnDownloadRun();
-        } catch (const ProcessEnded& ended) {
-            return ended.code;
-        }
-        return -1;
-    }
+    int Run() { return DownloadAndRunSet(); }
     bool Started() { return WaitForText(runLog_, "started", 300); }
     std::string OldTool() const { return "#!/bin/sh\necho \"old tool started\" >> \"$TEKMO_RUN_LOG\"\n"; }
 };

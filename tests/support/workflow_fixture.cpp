@@ -115,6 +115,17 @@ ui::MainPresenter& WorkflowTest::MakePresenter() {
     return *presenter_;
 }
 
+int WorkflowTest::DownloadAndRunSet(const std::string& set) {
+    LoadedPresenter();
+    view_.SetConfigText(set);
+    try {
+        presenter_->OnDownloadRun();
+    } catch (const ProcessEnded& ended) {
+        return ended.code;
+    }
+    return -1;
+}
+
 bool WorkflowTest::EndsProcess(const std::function<void()>& action) {
     try {
         action();

@@ -46,6 +46,9 @@ class WorkflowTest : public ::testing::Test {
     ui::MainPresenter& MakePresenter();
     // Runs `action`; true when it ended the process (Unload).
     static bool EndsProcess(const std::function<void()>& action);
+    // Loads the window, picks `set` and clicks Download && Run: the exit code,
+    // or -1 when the process did not end.
+    int DownloadAndRunSet(const std::string& set = "Office");
     // The main window after its load, credentials as stored.
     ui::MainPresenter& LoadedPresenter();
 
