@@ -10,134 +10,89 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <regex>
 #include <thread>
 
 extern char** environ;
 
 namespace talvane::testing {
 
-namespace {
+using namespace std::chrono;
 
-constexpr const char* kPython = "/usr/bin/python3";
-
-// Waits up to `ms` for the child to end; true when it has been reaped.
-bool WaitForExit(pid_t pid, int ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        int status = 0;
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno != EINTR)) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-}  // namespace
-
-ScriptProcess::~ScriptProcess() {
-    Stop();
-}
-
-bool ScriptProcess::Start(const std::vector<std::string>& args, int timeoutMs) {
-    Stop();
+bool ScriptProcess::Start(std::vector<std::string> args) {
     // CLOEXEC so that no other child inherits our end of the stdin pipe: the
     // script stops when the last writer goes away.
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return false;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]);
-        ::close(in[1]);
-        return false;
-    }
-    std::vector<std::string> argvS{kPython};
-    argvS.insert(argvS.end(), args.begin(), args.end());
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    int rc = ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ? errno : 0;
+    args.insert(args.begin(), "/usr/bin/python3");
     std::vector<char*> argv;
-    for (auto& a : argvS) argv.push_back(a.data());
+    for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    const int rc = ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
+    if (rc == 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) pid_ = -1;
+    }
+    for (int fd : {in[0], out[1]})
+        if (fd >= 0) ::close(fd);
     stdinFd_ = in[1];
-    if (rc != 0) pid_ = -1;
 
-    // Read the first line of stdout.
     std::string buffer;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = steady_clock::now() + seconds(30);
     while (rc == 0 && buffer.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
         pollfd p{out[0], POLLIN, 0};
         const int n = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
-        if (n < 0 && errno == EINTR) continue;
         char chunk[512];
-        const ssize_t got = n > 0 ? ::read(out[0], chunk, sizeof chunk) : 0;
+        const ssize_t got = n > 0 ? ::read(out[0], chunk, sizeof chunk) : n;
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         buffer.append(chunk, static_cast<size_t>(got));
     }
-    ::close(out[0]);
-    if (const auto nl = buffer.find('\n'); nl != std::string::npos) {
-        line_ = buffer.substr(0, nl);
-        return true;
-    }
+    if (out[0] >= 0) ::close(out[0]);
+    line_ = buffer.substr(0, buffer.find('\n'));
+    if (line_.size() < buffer.size()) return true;
     std::fprintf(stderr, "python helper gave no ready line (rc %d, got '%s')\n", rc,
                  buffer.c_str());
-    Stop();
     return false;
 }
 
-void ScriptProcess::Stop() {
-    if (stdinFd_ >= 0) {
-        ::close(stdinFd_);
-        stdinFd_ = -1;
+ScriptProcess::~ScriptProcess() {
+    if (stdinFd_ >= 0) ::close(stdinFd_);
+    if (pid_ <= 0) return;
+    for (int i = 0; i < 250; ++i) {  // 5 s to end after its stdin closed
+        if (::waitpid(pid_, nullptr, WNOHANG) != 0) return;
+        std::this_thread::sleep_for(milliseconds(20));
     }
-    if (pid_ > 0) {
-        if (!WaitForExit(pid_, 5000)) {
-            ::kill(pid_, SIGTERM);
-            if (!WaitForExit(pid_, 3000)) {
-                ::kill(pid_, SIGKILL);
-                WaitForExit(pid_, 3000);
-            }
-        }
-        pid_ = -1;
-    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
 }
 
 std::string ScriptProcess::JsonValue(const std::string& key) const {
-    constexpr auto npos = std::string::npos;
-    const std::string needle = "\"" + key + "\"";
-    const auto k = line_.find(needle);
-    const auto colon = k == npos ? npos : line_.find(':', k + needle.size());
-    const auto open = colon == npos ? npos : line_.find('"', colon + 1);
-    const auto close = open == npos ? npos : line_.find('"', open + 1);
-    return close == npos ? std::string{} : line_.substr(open + 1, close - open - 1);
+    std::smatch m;
+    const std::regex re("\"" + key + "\"\\s*:\\s*\"([^\"]*)\"");
+    return std::regex_search(line_, m, re) ? m[1].str() : std::string{};
 }
 
-std::string CloudServer::ToolPath(const std::string& relative) {
+std::string CloudTool(const std::string& relative) {
     return std::string(TALVANE_SOURCE_DIR) + "/tools/cloud/" + relative;
 }
 
 CloudServer::CloudServer(const CloudOptions& options) {
     std::vector<std::string> args{
-        ToolPath("cloud.py"), "serve", "--repo",       options.repoRoot, "--redist",
-        options.redistRoot,   "--web", options.webRoot};
-    for (const auto& account : options.subscribers) {
-        args.push_back("--user");
-        args.push_back(account.user + ":" + account.password + ":" + account.home);
-    }
+        CloudTool("cloud.py"), "serve", "--repo",       options.repoRoot, "--redist",
+        options.redistRoot,    "--web", options.webRoot};
+    for (const auto& account : options.subscribers)
+        args.insert(args.end(),
+                    {"--user", account.user + ":" + account.password + ":" + account.home});
     if (!process_.Start(args)) return;
     repository_ = process_.JsonValue("repository");
     redist_ = process_.JsonValue("redist");
     http_ = process_.JsonValue("http");
-    ok_ = !repository_.empty() && !redist_.empty() && !http_.empty();
 }
-
-CloudServer::~CloudServer() = default;
 
 }  // namespace talvane::testing

@@ -17,20 +17,16 @@ struct CloudOptions {
     std::vector<CloudAccount> subscribers;
 };
 
-// A python helper started with a pipe on its stdin and one JSON line expected on
-// its stdout; stopped (stdin closed, then SIGTERM, then SIGKILL) on destruction.
+// /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON
+// object. Stopped (stdin closed, then SIGKILL) on destruction.
 class ScriptProcess {
   public:
     ScriptProcess() = default;
-    ~ScriptProcess();
     ScriptProcess(const ScriptProcess&) = delete;
     ScriptProcess& operator=(const ScriptProcess&) = delete;
-
-    // Starts /usr/bin/python3 with `args` and waits up to `timeoutMs` for the first
-    // line on stdout. False (and a message on stderr) when it does not come.
-    bool Start(const std::vector<std::string>& args, int timeoutMs = 30000);
-    void Stop();
-    const std::string& firstLine() const { return line_; }
+    ~ScriptProcess();
+    // False (and a message on stderr) when no line comes within 30 s.
+    bool Start(std::vector<std::string> args);
     // Value of "key": "value" in the JSON line; empty when absent.
     std::string JsonValue(const std::string& key) const;
 
@@ -40,24 +36,18 @@ class ScriptProcess {
     std::string line_;
 };
 
+std::string CloudTool(const std::string& relative);  // tools/cloud/<relative> in the sources
+
 class CloudServer {
   public:
     explicit CloudServer(const CloudOptions& options);
-    ~CloudServer();
-    CloudServer(const CloudServer&) = delete;
-    CloudServer& operator=(const CloudServer&) = delete;
-
-    bool ok() const { return ok_; }
+    bool ok() const { return !repository_.empty() && !redist_.empty() && !http_.empty(); }
     const std::string& repositoryHost() const { return repository_; }  // "127.0.0.1:PORT"
     const std::string& redistHost() const { return redist_; }
     const std::string& httpBase() const { return http_; }  // no trailing '/'
 
-    // Path of a script under tools/cloud/ in the source tree.
-    static std::string ToolPath(const std::string& relative);
-
   private:
     ScriptProcess process_;
-    bool ok_ = false;
     std::string repository_, redist_, http_;
 };
 

@@ -11,24 +11,23 @@ namespace talvane::testing {
 class FaultPeers {
   public:
     FaultPeers();
-    bool ok() const { return ok_; }
+    bool ok() const { return !ftp_.empty() && !http_.empty(); }
     const std::string& ftpHost() const { return ftp_; }    // "127.0.0.1:PORT"
     const std::string& httpBase() const { return http_; }  // "http://127.0.0.1:PORT"
 
   private:
     ScriptProcess process_;
-    bool ok_ = false;
     std::string ftp_, http_;
 };
 
-// Listens on a loopback port and never accepts: connections complete in the
-// kernel, then nothing is ever said.
+// A loopback port that listens and never accepts: connections complete in the
+// kernel, then nothing is ever said. Once destroyed, its port refuses.
 class SilentListener {
   public:
     SilentListener();
-    ~SilentListener();
     SilentListener(const SilentListener&) = delete;
     SilentListener& operator=(const SilentListener&) = delete;
+    ~SilentListener();
     int port() const { return port_; }
 
   private:
@@ -37,6 +36,8 @@ class SilentListener {
 };
 
 // A loopback port that was free a moment ago (connections are refused).
-int RefusedPort();
+inline int RefusedPort() {
+    return SilentListener().port();
+}
 
 }  // namespace talvane::testing
