@@ -2,9 +2,7 @@
 // Misbehaving peers for transfer tests: scripted FTP/HTTP servers
 // (tools/cloud/testpeers/fault_peers.py), a port that accepts connections but
 // never speaks, and a port where nothing listens.
-#include <string>
-
-#include "support/cloud_server.h"
+#include "support/cloud_server.h"  // std::string, ScriptProcess
 
 namespace talvane::testing {
 
