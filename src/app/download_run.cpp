@@ -38,28 +38,39 @@ bool MainPresenter::UnpackPackage(const std::string& package, const std::string&
     return false;
 }
 
+bool MainPresenter::FetchPackage(const std::string& package, const std::string& remoteName,
+                                 const std::string& failureMessage) {
+    if (!OpenRedist()) return false;
+    mFTP_.SetFTPDirectory("/Redist");
+    if (!FetchWhole(package, remoteName)) {
+        if (frontend_.Splash().IsOpen()) frontend_.Splash().Close();
+        frontend_.MessageBox(failureMessage, AppTitle(), MsgIcon::None);
+        Unload();
+    }
+    if (!VerifyFtpDownload(package, remoteName)) Unload(1);
+    mFTP_.CloseConnection();
+    return true;
+}
+
+bool MainPresenter::RememberChoiceAndClaimFolder(const std::string& config, FolderLock& lock) {
+    if (view_.Checked(MainCheck::SaveDefault)) {
+        WriteIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig", config);
+    }
+    return ClaimProgramFolder(lock);
+}
+
 void MainPresenter::DownloadAndRun() {
     const std::string config = view_.ConfigText();
     if (config.empty()) {
         frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
         return;
     }
-    if (view_.Checked(MainCheck::SaveDefault)) {
-        WriteIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig", config);
-    }
     FolderLock folderLock;
-    if (!ClaimProgramFolder(folderLock)) return;
+    if (!RememberChoiceAndClaimFolder(config, folderLock)) return;
 
     const std::string package = AppPath() + names::kTekmoUpdateZip;
-    if (OpenRedist()) {
-        mFTP_.SetFTPDirectory("/Redist");
-        if (!FetchWhole(package, names::kTekmoUpdateZip)) {
-            if (frontend_.Splash().IsOpen()) frontend_.Splash().Close();
-            frontend_.MessageBox("Problem downloading tekmo!", AppTitle(), MsgIcon::None);
-            Unload();
-        }
-        if (!VerifyFtpDownload(package, names::kTekmoUpdateZip)) Unload(1);
-        mFTP_.CloseConnection();
+    if (FetchPackage(package, names::kTekmoUpdateZip, "Problem downloading tekmo!")) {
+        // fetched and checked
     } else if (!session_.PublicKey.empty()) {
         // A package left by an earlier run cannot be checked without the server.
         DPrint("redistribution host not reachable; an unverified package is not used");

@@ -136,6 +136,13 @@ class MainPresenter {
     bool FetchSignatureHttp(const std::string& url, std::string& signature);
     bool AcceptSignedFile(const std::string& localPath, const std::string& shownName, bool fetched,
                           const std::string& signature);
+    // Saves the chosen set as the default when asked to, then takes the program folder.
+    bool RememberChoiceAndClaimFolder(const std::string& config, FolderLock& lock);
+    // Fetches a tool package from /Redist of the redistribution host and checks its
+    // signature; a failed download or check ends the program with its message. False
+    // when the host cannot be reached.
+    bool FetchPackage(const std::string& package, const std::string& remoteName,
+                      const std::string& failureMessage);
     // Unpacks a tool package into the extraction folder; false after telling the
     // user which entry failed (the files in the tree keep their old contents).
     bool UnpackPackage(const std::string& package, const std::string& shownName);

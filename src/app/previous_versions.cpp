@@ -34,22 +34,11 @@ void MainPresenter::RunPrevious() {
                              MsgIcon::None);
         return;
     }
-    if (view_.Checked(MainCheck::SaveDefault)) {
-        WriteIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig", config);
-    }
     FolderLock folderLock;
-    if (!ClaimProgramFolder(folderLock)) return;
+    if (!RememberChoiceAndClaimFolder(config, folderLock)) return;
 
     const std::string package = AppPath() + names::kPreviousZip;
-    if (OpenRedist()) {
-        mFTP_.SetFTPDirectory("/Redist");
-        if (!FetchWhole(package, Trim(version))) {
-            frontend_.MessageBox("Problem downloading Tekmo!", AppTitle(), MsgIcon::None);
-            Unload();
-        }
-        if (!VerifyFtpDownload(package, Trim(version))) Unload(1);
-        mFTP_.CloseConnection();
-    }
+    FetchPackage(package, Trim(version), "Problem downloading Tekmo!");
 
     if (!UnpackPackage(package, Trim(version))) Unload(1);
     const std::string& extractFolder = session_.ExtractFolder;
