@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "common/event_pump.h"
 #include "common/files.h"
@@ -12,6 +13,10 @@ namespace talvane {
 namespace {
 
 constexpr int kPollMs = 100;
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -24,7 +29,7 @@ int WaitForChild(const platform::Child& child, long& exitCode) {
         int rc = platform::PollChild(child, exitCode);
         if (rc != EAGAIN) return rc;
         DoEvents();
-        platform::SleepMs(kPollMs);
+        SleepMs(kPollMs);
     }
 }
 
@@ -149,7 +154,7 @@ bool ShellAndWaitForTermination(std::string_view sShell, int windowStyle, std::s
             break;
         }
         DoEvents();
-        platform::SleepMs(kPollMs);
+        SleepMs(kPollMs);
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
@@ -173,7 +178,7 @@ void Delay(double seconds) {
     DoEvents();
     for (auto now = Clock::now(); now < end; now = Clock::now()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-        platform::SleepMs(static_cast<int>(left < kPollMs ? left + 1 : kPollMs));
+        SleepMs(static_cast<int>(left < kPollMs ? left + 1 : kPollMs));
         DoEvents();
     }
 }

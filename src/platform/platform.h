@@ -115,7 +115,6 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
 int PollChild(const Child& child, long& exitCode);
 // Stops watching a child that keeps running; it is reaped in the background.
 void Abandon(const Child& child);
-void SleepMs(int ms);
 // The first executable file called `name` (plus the executable suffix) in the
 // folders of the search path; empty when there is none.
 std::string FindOnSearchPath(const std::string& name);
@@ -132,7 +131,5 @@ enum class InputState { Data, Nothing, Ended };
 // Reads what is waiting on the input descriptor `fd`, waiting for it when
 // `wait`; Ended at end of input or on an error.
 InputState ReadInput(int fd, bool wait, std::string& appendTo);
-// Seconds since the epoch, whole seconds only.
-std::int64_t WholeSecondsNow();
 
 }  // namespace talvane::platform

@@ -166,13 +166,4 @@ void Abandon(const Child& child) {
     if (child.pid > 0) ReapInBackground(static_cast<pid_t>(child.pid));
 }
 
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-std::int64_t WholeSecondsNow() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace talvane::platform

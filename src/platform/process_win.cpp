@@ -139,13 +139,4 @@ void Abandon(const Child& child) {
     g_children.erase(it);
 }
 
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-std::int64_t WholeSecondsNow() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace talvane::platform

@@ -198,7 +198,7 @@ TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten) {
         EXPECT_EQ(FindIniValue(Ini(), "TekmoCloud", "UserName").has_value(), fits);
         EXPECT_EQ(WriteIniValue(Ini(), "TekmoCloud", "Password", "p"), fits);
         EXPECT_EQ(log.contains("settings file " + Ini() + " refused"), !fits);
-        if (!fits) EXPECT_EQ(Content(), text);
+        if (!fits) { EXPECT_EQ(Content(), text); }
     }
 }
 
