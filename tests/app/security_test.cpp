@@ -9,7 +9,6 @@
 
 #include "common/files.h"
 #include "common/log.h"
-#include "common/names.h"
 #include "common/strings.h"
 #include "settings/settings.h"
 #include "support/workflow_fixture.h"
@@ -17,7 +16,6 @@
 namespace talvane::testing {
 namespace {
 
-using ui::MainCheck;
 
 class SecurityTest : public WorkflowTest {
   protected:
