@@ -22,9 +22,11 @@ class InstallerTest : public WorkflowTest {
     }
 };
 
-const std::pair<Installer, const char*> kInstallers[] = {
-    {Installer::Pellam, "Pellam"}, {Installer::Harlo, "Harlo"}, {Installer::Quorra, "Quorra"},
-    {Installer::Sorvik, "Sorvik"}, {Installer::Umbrin, "Umbrin"}};
+const std::pair<Installer, const char*> kInstallers[] = {{Installer::Pellam, "Pellam"},
+                                                         {Installer::Harlo, "Harlo"},
+                                                         {Installer::Quorra, "Quorra"},
+                                                         {Installer::Sorvik, "Sorvik"},
+                                                         {Installer::Umbrin, "Umbrin"}};
 
 TEST_F(InstallerTest, DownloadsOnceAndPassesSilentExactlyWhenTicked) {
     LoadedPresenter();
@@ -51,8 +53,7 @@ TEST_F(InstallerTest, EmptyUserNameStopsEvenWithTheSetupOnDisk) {
     LoadedPresenter();
     view_.SetText(MainField::User, "");
     for (const auto& [which, app] : kInstallers) {
-        ASSERT_TRUE(WriteText(LocalSetup(app),
-                              "#!/bin/sh\necho \"ran anyway\" >> \"$TEKMO_RUN_LOG\"\n", 0755));
+        ASSERT_TRUE(WriteStandIn(LocalSetup(app), "ran anyway"));
         frontend_.messages.clear();
         presenter_->OnInstall(which);
         EXPECT_EQ(frontend_.MessageTexts(),

@@ -19,7 +19,7 @@ class SelfUpdateTest : public WorkflowTest {
   protected:
     bool PublishIndex(const std::string& version, const std::string& url,
                       const std::string& packageFrom = {}) {
-        std::vector<std::string> args{"update-index", "--web", web_,  "--version",
+        std::vector<std::string> args{"update-index", "--web", web_, "--version",
                                       version,        "--url", url};
         if (!packageFrom.empty()) args.insert(args.end(), {"--package-from", packageFrom});
         return RunContentTool(args);
@@ -27,8 +27,8 @@ class SelfUpdateTest : public WorkflowTest {
     std::string PackageUrl() const { return cloud_->httpBase() + "/Talvane.zip"; }
     // A stand-in for the new launcher that reports its start.
     std::string NewLauncher() {
-        const std::string path = tmp_.file("new/Talvane");
-        EXPECT_TRUE(WriteText(path, "#!/bin/sh\necho started >> \"$TEKMO_RUN_LOG\"\n", 0755));
+        const std::string path = tmp_.file("new/" + Exe("Talvane"));
+        EXPECT_TRUE(WriteStandIn(path, "new launcher"));
         return path;
     }
     const std::string oldContent_ = "#!/bin/sh\nexit 0\n";
@@ -68,11 +68,11 @@ TEST_F(SelfUpdateTest, OfferAtLoadReplacesTheNormalPreparation) {
 // leave the folder without a launcher (only the "_old" copy).
 TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack) {
     const std::vector<std::pair<std::string, std::string>> packages[] = {
-        {},                                               // not a zip archive
-        {{"Readme.txt", "release notes\n"}},              // no program at all
-        {{"Talvane", "this is not a program at all\n"}},  // not a program format
-        {{"Talvane/Readme.txt", "a folder named like the program\n"}},
-        {{"Talvane_old", "takes the backup's name\n"}, {"Talvane", "not a program\n"}},
+        {},                                                    // not a zip archive
+        {{"Readme.txt", "release notes\n"}},                   // no program at all
+        {{Exe("Talvane"), "this is not a program at all\n"}},  // not a program format
+        {{Exe("Talvane") + "/Readme.txt", "a folder named like the program\n"}},
+        {{Exe("Talvane_old"), "takes the backup's name\n"}, {Exe("Talvane"), "not a program\n"}},
     };
     for (const auto& entries : packages) {
         ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl()));
@@ -84,7 +84,7 @@ TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack
         EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Failed to unzip update."}));
         EXPECT_EQ(ReadFile(exe_), oldContent_) << entries.size();
         for (const std::string& name : FolderEntries(prog_))  // no backup, no package left
-            EXPECT_TRUE(name == "Talvane" || name == "Talvane.ini") << name;
+            EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini") << name;
     }
 }
 
@@ -99,7 +99,7 @@ TEST_F(SelfUpdateTest, PackageUrlThatIsNotWebIsRefused) {
         EXPECT_EQ(frontend_.MessageTexts(), std::vector<std::string>{"Failed to download update."});
         EXPECT_EQ(ReadFile(exe_), oldContent_);
         for (const std::string& name : FolderEntries(prog_))  // no backup, no package
-            EXPECT_TRUE(name == "Talvane" || name == "Talvane.ini") << name;
+            EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini") << name;
     }
 }
 

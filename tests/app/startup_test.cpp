@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include "support/file_util.h"
 
 #include <optional>
 #include <string>
@@ -14,9 +14,9 @@ class ScopedEnv {
   public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        testing::SetEnv(name, value);
     }
-    ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+    ~ScopedEnv() { testing::SetEnv(name_, old_ ? old_->c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 

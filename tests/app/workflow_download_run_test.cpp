@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/files.h"
@@ -28,7 +30,7 @@ class DownloadRunTest : public WorkflowTest {
     // settings (and the updates index while the launcher still runs).
     void ExpectProgramFolderClean(bool running = false) const {
         for (const std::string& name : FolderEntries(prog_)) {
-            EXPECT_TRUE(name == "Talvane" || name == "Talvane.ini" ||
+            EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini" ||
                         (running && name == "VelmoraUpdates.ini"))
                 << "left behind: " << name;
         }
@@ -65,8 +67,9 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
     // Tool package, configuration set and definitions in their places.
     EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Field Team"), std::string::npos);
     EXPECT_TRUE(Exists(Tool("Config/Package.ini")));  // folders merge, package files stay
-    for (const char* kept : {"Tekmo", "Scripts/tasks/cleanup.cmd", "Modules/Defs/set.def",
-                             "Modules/Defs/core.def", "Modules/Defs/extra/more.def"})
+    for (const std::string& kept : std::initializer_list<std::string>{
+             Exe("Tekmo"), "Scripts/tasks/cleanup.cmd", "Modules/Defs/set.def",
+             "Modules/Defs/core.def", "Modules/Defs/extra/more.def"})
         EXPECT_TRUE(Exists(Tool(kept))) << kept;
     EXPECT_FALSE(Exists(Tool("Config/Stale.ini")) || Exists(Tool("Scripts/stale.cmd")));
     EXPECT_EQ(ListNames(Tool("3rd Party Tools/Ketarin")),
@@ -248,12 +251,15 @@ TEST_F(DownloadRunTest, SevenZipComesOnlyFromTheMirrorWhenOneIsConfigured) {
 TEST_F(DownloadRunTest, WithoutAUsableSourceASevenZipOnTheSearchPathIsUsed) {
     ASSERT_TRUE(WriteExecutableZip(repo_ + "/7za.zip", {{"readme.txt", "no program here"}}));
     RunOn("Office");
-    EXPECT_TRUE(
-        LogHas("could not extract 7za.zip successfully or file not found:  " + prog_ + "/7z/7za"));
+    EXPECT_TRUE(LogHas("could not extract 7za.zip successfully or file not found:  " + prog_ +
+                       "/7z/" + Exe("7za")));
     EXPECT_TRUE(LogHas("found on the search path"));
 
     log_.clear();
-    std::filesystem::remove_all(extract_);
+    // On Windows the tool's file stays in use while it runs.
+    std::error_code inUse;
+    for (int i = 0; i < 100 && (std::filesystem::remove_all(extract_, inUse), inUse); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::filesystem::remove(repo_ + "/7za.zip");
     RunOn("Office");
     EXPECT_TRUE(LogHas("could not find 7za.zip for extraction!"));

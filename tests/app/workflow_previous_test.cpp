@@ -38,22 +38,20 @@ TEST_F(PreviousVersionTest, MissingPackageOnTheServerEndsWithItsMessage) {
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
     EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Problem downloading Tekmo!"}));
     EXPECT_FALSE(Exists(prog_ + "/Tekmo.zip"));
-    EXPECT_FALSE(Exists(extract_ + "/Tekmo"));
+    EXPECT_FALSE(Exists(extract_ + "/" + Exe("Tekmo")));
 }
 
 TEST_F(PreviousVersionTest, UnreachableRedistStartsTheToolAlreadyDeployed) {
     LoadedPresenter();  // lists the versions while the host is still reachable
     view_.SetConfigText("Office");
     ASSERT_TRUE(view_.SelectVersion("Tekmo_2.1.0.zip"));
-    ASSERT_TRUE(WriteText(extract_ + "/Tekmo",
-                          "#!/bin/sh\necho \"deployed earlier [$*]\" >> \"$TEKMO_RUN_LOG\"\n",
-                          0755));
+    ASSERT_TRUE(WriteStandIn(extract_ + "/" + Exe("Tekmo"), "deployed earlier"));
     endpoints_.RedistHost = "127.0.0.1:1";
     LoadedPresenter();  // same view, new host; the list keeps its entries
     view_.SetConfigText("Office");
     ASSERT_EQ(view_.SelectedPreviousVersion(), "Tekmo_2.1.0.zip");
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
-    EXPECT_TRUE(WaitForText(runLog_, "deployed earlier []")) << RunLog();
+    EXPECT_TRUE(WaitForText(runLog_, "deployed earlier started with arguments: []")) << RunLog();
     EXPECT_TRUE(Exists(extract_ + "/Config/Tekmo.ini"));  // still synchronised
 }
 

@@ -1,7 +1,7 @@
 #include "common/log.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include "support/file_util.h"
 
 #include <string>
 
@@ -17,13 +17,13 @@ using testing::LogCapture;
 TEST(DPrint, FileSinkFromEnvironmentAppendsLines) {
     testing::TempDir dir;
     const std::string logFile = dir.file("run.log");
-    ASSERT_EQ(::setenv("TALVANE_LOG", logFile.c_str(), 1), 0);
+    testing::SetEnv("TALVANE_LOG", logFile.c_str());
     auto previous = GetLogSink();
     SetLogSink(nullptr);  // back to the environment's choice
     DPrint("first");
     DPrint("second");
     SetLogSink(previous);
-    ::unsetenv("TALVANE_LOG");
+    testing::SetEnv("TALVANE_LOG", nullptr);
     EXPECT_EQ(testing::ReadFile(logFile), "\tfirst\n\tsecond\n");
 }
 

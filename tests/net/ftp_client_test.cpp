@@ -1,7 +1,6 @@
 // cFTP against pyftpdlib (tools/cloud/cloud.py) and the scripted fault peers; the workflow
 // tests in tests/app drive it through sign-in, set listings, folder fallbacks and missing files.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -174,6 +173,8 @@ TEST_F(FtpClientTest, SizesAndDownloadsWithOneEventPer255ByteStep) {
 
     for (int size : kSizes) {
         events_.clear();
+        // Odd sizes over an active data connection: the server connects back.
+        size % 2 ? ftp_.SetModeActive() : ftp_.SetModePassive();
         const std::string name = "data" + std::to_string(size) + ".bin";
         ASSERT_TRUE(ftp_.FTPDownloadFile(Local(name), name)) << ftp_.GetLastErrorMessage();
         EXPECT_EQ(events_, ExpectedEvents(size)) << name;
@@ -189,7 +190,11 @@ TEST_F(FtpClientTest, SizesAndDownloadsWithOneEventPer255ByteStep) {
     EXPECT_EQ(ReadFile(Local("text.txt")), "one\r\ntwo\r\n");
     ftp_.SetTransferASCII();
     ASSERT_TRUE(ftp_.SimpleFTPGetFile(Local("text.txt"), "/text.txt"));
+#ifdef _WIN32
+    EXPECT_EQ(ReadFile(Local("text.txt")), "one\r\ntwo\r\n");
+#else
     EXPECT_EQ(ReadFile(Local("text.txt")), "one\ntwo\n");
+#endif
     EXPECT_FALSE(ftp_.SimpleFTPGetFile(Local("missing"), "missing.bin"));
     EXPECT_FALSE(Exists(Local("missing")));
 }
@@ -286,12 +291,9 @@ TEST_F(FtpClientTest, ListsInEveryStyleAndKeepsThePromisedBytesOfAGrownFile) {
 TEST_F(FtpClientTest, AnEndlessListingIsCutWithBoundedMemoryAndLog) {
     LogCapture log;
     ASSERT_TRUE(OpenPeer("endless"));
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const long before = usage.ru_maxrss;
+    const long before = PeakMemoryKb();
     const cDirList* list = ftp_.GetDirectoryListing("*");
-    ::getrusage(RUSAGE_SELF, &usage);
-    EXPECT_LT(usage.ru_maxrss - before, 160 * 1024);  // kB
+    EXPECT_LT(PeakMemoryKb() - before, 160 * 1024);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->Count(), 25000);  // every name comes twice
     for (const char* text : {"cut at 8388608 bytes", "cut at 50000 entries",

@@ -40,7 +40,7 @@ class MinisignTest : public ::testing::Test {
 };
 
 TEST_F(MinisignTest, BothAlgorithmsVerifyInMemoryAndFromTheFile) {
-    for (const std::string sig : {Signature(), ReadFile(tmp_.file("legacy.minisig"))}) {
+    for (const std::string& sig : {Signature(), ReadFile(tmp_.file("legacy.minisig"))}) {
         EXPECT_TRUE(net::VerifyMinisign(Data(), sig, key_));
         EXPECT_TRUE(net::VerifyMinisignFile(tmp_.file("package.zip"), sig, key_));
     }

@@ -2,7 +2,7 @@
 // Runs tools/cloud/cloud.py (two FTP servers and one HTTP server on loopback) for
 // the lifetime of the object. The child ends when its stdin pipe closes, so even a
 // crashed test process leaves no server behind.
-#include <sys/types.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +18,12 @@ struct CloudOptions {
 };
 
 // /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON
-// object. Stopped (stdin closed, then SIGKILL) on destruction.
+// object. Stopped (stdin closed, then SIGKILL) on destruction. Under Wine the
+// script is started by tools/windows/script_host.py and lives as long as the
+// connection to it.
 class ScriptProcess {
   public:
-    ScriptProcess() = default;
+    ScriptProcess();
     ScriptProcess(const ScriptProcess&) = delete;
     ScriptProcess& operator=(const ScriptProcess&) = delete;
     ~ScriptProcess();
@@ -31,8 +33,8 @@ class ScriptProcess {
     std::string JsonValue(const std::string& key) const;
 
   private:
-    pid_t pid_ = -1;
-    int stdinFd_ = -1;
+    struct Child;  // the process and our end of its stdin, or the host connection
+    std::unique_ptr<Child> child_;
     std::string line_;
 };
 

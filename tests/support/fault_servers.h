@@ -2,6 +2,8 @@
 // Misbehaving peers for transfer tests: scripted FTP/HTTP servers
 // (tools/cloud/testpeers/fault_peers.py), a port that accepts connections but
 // never speaks, and a port where nothing listens.
+#include <cstdint>
+
 #include "support/cloud_server.h"  // std::string, ScriptProcess
 
 namespace talvane::testing {
@@ -29,7 +31,7 @@ class SilentListener {
     int port() const { return port_; }
 
   private:
-    int fd_ = -1;
+    std::intptr_t socket_ = -1;
     int port_ = 0;
 };
 

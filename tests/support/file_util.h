@@ -17,6 +17,10 @@ std::vector<std::string> ListNames(const std::string& folder);
 inline std::vector<std::string> FolderEntries(const std::string& folder) {
     return ListNames(folder);
 }
+// Sets an environment variable; nullptr removes it.
+void SetEnv(const char* name, const char* value);
+// The process's peak memory so far, in kB.
+long PeakMemoryKb();
 // Runs a program (no shell) in `cwd`, its output to `outFile`: the exit status, -1 when it
 // could not run or was killed.
 int RunProgram(const std::vector<std::string>& argv, const std::string& cwd = {},

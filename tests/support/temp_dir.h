@@ -22,6 +22,10 @@ class TempDir {
     std::string path_;
 };
 
+// A new empty folder under $TMPDIR (or /tmp; Z:/tmp under Wine, where the Linux
+// servers can serve it): absolute, '/' separated, no trailing '/'.
+std::string NewTempFolder();
+
 // Runs `scenario` in a child process as user/group 65534: 0 passed, 1 failed,
 // 3 the child could not give up root.
 int RunAsNobody(const std::function<bool()>& scenario);

@@ -20,6 +20,17 @@ bool RunContentTool(const std::vector<std::string>& args) {
     return RunProgram(argv) == 0;
 }
 
+bool WriteStandIn(const std::string& path, const std::string& label) {
+#ifdef _WIN32
+    return WriteFile(path, ReadFile(TALVANE_WIN_STANDIN) + "\n#standin:" + label + "\n");
+#else
+    return WriteText(
+        path,
+        "#!/bin/sh\necho \"" + label + " started with arguments: [$*]\" >> \"$TEKMO_RUN_LOG\"\n",
+        0755);
+#endif
+}
+
 bool RezipWithoutUnixPermissions(const std::string& zip) {
     static const char* const kScript = R"(
 import sys, zipfile
@@ -74,13 +85,18 @@ void WorkflowTest::SetUp() {
     prog_ = tmp_.file("program files/Talvane");  // a blank on purpose
     extract_ = tmp_.file("drive/Tools/tekmo");
     runLog_ = tmp_.file("run.log");
-    exe_ = prog_ + "/" + names::kLauncherExe;
+    exe_ = prog_ + "/" + names::kLauncherExe + names::kExeSuffix;
 
+#ifdef _WIN32
+    ASSERT_TRUE(RunContentTool(
+        {"--out", content_, "--windows", TALVANE_WIN_STANDIN, TALVANE_WIN_SEVENZIP}));
+#else
     ASSERT_TRUE(RunContentTool({"--out", content_}));
+#endif
     ASSERT_TRUE(WriteText(exe_, "#!/bin/sh\nexit 0\n", 0755));
     OverrideExecutablePath(exe_);
     InitAppSettings(true, true);
-    ::setenv("TEKMO_RUN_LOG", runLog_.c_str(), 1);
+    SetEnv("TEKMO_RUN_LOG", runLog_.c_str());
 
     Session& app = session_;
     app.SettingsFile = AppINI();
@@ -106,7 +122,7 @@ void WorkflowTest::SetUp() {
 void WorkflowTest::TearDown() {
     presenter_.reset();
     cloud_.reset();
-    ::unsetenv("TEKMO_RUN_LOG");
+    SetEnv("TEKMO_RUN_LOG", nullptr);
 }
 
 ui::MainPresenter& WorkflowTest::MakePresenter() {

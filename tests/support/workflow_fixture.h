@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/main_presenter.h"
+#include "common/names.h"
 #include "settings/endpoints.h"
 #include "settings/session.h"
 #include "support/cloud_server.h"
@@ -17,7 +19,6 @@
 #include "support/file_util.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
-#include "app/main_presenter.h"
 
 namespace talvane::testing {
 
@@ -26,6 +27,13 @@ inline constexpr const char* kSubscriber = "tech1";
 inline constexpr const char* kSubscriberPassword = "Cl0ud-tech1";
 inline constexpr const char* kZipPassword = "kit 7749 blue";
 
+// A program's file name here: "Tekmo", or "Tekmo.exe" on Windows.
+inline std::string Exe(const std::string& name) {
+    return name + names::kExeSuffix;
+}
+// A program at `path` that appends "<label> started with arguments: [ARGS]" to
+// the file named by TEKMO_RUN_LOG.
+bool WriteStandIn(const std::string& path, const std::string& label);
 // /usr/bin/python3 tools/demo/make_content.py <args...>; true on exit status 0.
 bool RunContentTool(const std::vector<std::string>& args);
 // Polls (bounded) until `path` contains `needle`.

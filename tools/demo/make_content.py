@@ -8,7 +8,7 @@ redistribution host, the web area, and a JSON description of what is where.
         DIR/redist    redistribution root (built-in account): Redist/*.zip
         DIR/web       web root: VelmoraUpdates.zip, Subscribers/<user>/<App>/...
         DIR/content.json
-      With --launcher the web root also gets Talvane.zip (that binary as "Talvane").
+      With --launcher the web root also gets Talvane.zip (that binary, under its name).
 
     make_content.py update-index --web DIR --version X.Y.Z [--url URL]
                                  [--package-from PATH]
@@ -117,10 +117,24 @@ def zip_add_dir(zf, arcname):
     zf.writestr(info, b"")
 
 
+# For the Windows build's tests: Windows programs in place of the shell scripts
+# (set by --windows STANDIN SEVENZIP). The stand-in takes the name it reports
+# from a line appended to its own file.
+WINDOWS = {}
+
+
+def standin(label):
+    with open(WINDOWS["standin"], "rb") as f:
+        return f.read() + b"\n#standin:" + label.encode() + b"\n"
+
+
 def make_tekmo_package(path, version):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with zipfile.ZipFile(path, "w") as zf:
-        zip_add(zf, "Tekmo", TEKMO_SCRIPT.format(version=version), 0o755)
+        if WINDOWS:
+            zip_add(zf, "Tekmo.exe", standin("Tekmo " + version), 0o755)
+        else:
+            zip_add(zf, "Tekmo", TEKMO_SCRIPT.format(version=version), 0o755)
         zip_add(zf, "Tekmo.version", version + "\n")
         zip_add_dir(zf, "Config")
         # Not Tekmo.ini: only a deployed configuration set may provide that.
@@ -183,10 +197,10 @@ def make_defs(path):
 
 
 def make_seven_zip_package(path):
-    with open(SEVEN_ZIP, "rb") as f:
+    with open(WINDOWS.get("7zip", SEVEN_ZIP), "rb") as f:
         data = f.read()
     with zipfile.ZipFile(path, "w") as zf:
-        zip_add(zf, "7za", data, 0o755)
+        zip_add(zf, "7za.exe" if WINDOWS else "7za", data, 0o755)
         zip_add(zf, "readme.txt", "7-Zip command-line program (copy of /usr/bin/7zz)\n")
 
 
@@ -201,7 +215,7 @@ def write_update_package(web, launcher):
     with open(launcher, "rb") as f:
         data = f.read()
     with zipfile.ZipFile(os.path.join(web, "Talvane.zip"), "w") as zf:
-        zip_add(zf, "Talvane", data, 0o755)
+        zip_add(zf, os.path.basename(launcher), data, 0o755)  # Talvane or Talvane.exe
 
 
 def make_all(out, launcher):
@@ -239,8 +253,11 @@ def make_all(out, launcher):
         make_tekmo_package(os.path.join(redist, "Redist", "Tekmo_%s.zip" % v), v)
 
     for app in INSTALLERS:
-        write_text(os.path.join(web, "Subscribers", SUBSCRIBER["user"], app, app + "Setup.exe"),
-                   SETUP_SCRIPT.format(app=app), 0o755)
+        setup = os.path.join(web, "Subscribers", SUBSCRIBER["user"], app, app + "Setup.exe")
+        write_text(setup, SETUP_SCRIPT.format(app=app), 0o755)
+        if WINDOWS:
+            with open(setup, "wb") as f:
+                f.write(standin(app + "Setup"))
     version = program_version()
     write_index(web, version, "")
     if launcher:
@@ -296,7 +313,11 @@ def main(argv):
     p = argparse.ArgumentParser(prog="make_content.py")
     p.add_argument("--out", required=True)
     p.add_argument("--launcher")
+    p.add_argument("--windows", nargs=2, metavar=("STANDIN", "SEVENZIP"),
+                   help="Windows programs: the stand-in exe and 7zz.exe")
     a = p.parse_args(argv)
+    if a.windows:
+        WINDOWS.update(standin=a.windows[0], **{"7zip": a.windows[1]})
     make_all(a.out, a.launcher)
     return 0
 

@@ -159,6 +159,8 @@ fi
 if todo wx; then
 say "wxWidgets (MSW, static; the longest step)"
 (
+  # Configured afresh: a folder left by a stopped run may point at other sources.
+  rm -rf "$work/wx-build"
   mkdir -p "$work/wx-build"
   cd "$work/wx-build"
   # The distribution's tarball carries no bundled image or XML libraries: the

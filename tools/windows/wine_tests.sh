@@ -8,7 +8,13 @@ if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
   TALVANE_IN_XVFB=1 exec xvfb-run -a "$0" "$@"
 fi
 source tools/windows/wine_env.sh
-trap stop_wineserver EXIT
+# The Python servers the tests ask for run on the Linux side.
+host_port="$(mktemp)"
+python3 tools/windows/script_host.py --port-file "$host_port" >/dev/null 2>build/windows/script_host.log &
+host_pid=$!
+trap 'kill $host_pid 2>/dev/null; rm -f "$host_port"; stop_wineserver' EXIT
+for _ in $(seq 50); do [[ -s $host_port ]] && break; sleep 0.1; done
+export TALVANE_SCRIPT_HOST="$(cat "$host_port")"
 # Cases that cannot run under Wine, with the reason.
 declare -A exclude=(
   [test_zip]="ZipHostile.LinksInsideTheDestinationAreNotWrittenThrough"  # Wine creates no symbolic links
