@@ -53,3 +53,12 @@ talvane_win_test(test_app
     app/self_update_test.cpp
   LIBS test_app_support)
 add_dependencies(test_app tekmo-standin)
+
+# The windows under Wine, clicked by wxUIActionSimulator (a console program, so
+# that its results reach the terminal).
+if(TALVANE_WX)
+  talvane_win_test(test_wx_frontend
+    SOURCES frontends/wx/wx_frontend_test.cpp
+    LIBS test_app_support wx_frontend)
+  target_link_options(test_wx_frontend PRIVATE -mconsole)
+endif()

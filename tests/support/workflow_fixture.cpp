@@ -20,14 +20,17 @@ bool RunContentTool(const std::vector<std::string>& args) {
     return RunProgram(argv) == 0;
 }
 
-bool WriteStandIn(const std::string& path, const std::string& label) {
+bool WriteStandIn(const std::string& path, const std::string& label, const std::string& hold) {
 #ifdef _WIN32
-    return WriteFile(path, ReadFile(TALVANE_WIN_STANDIN) + "\n#standin:" + label + "\n");
+    return WriteFile(
+        path, ReadFile(TALVANE_WIN_STANDIN) + "\n#hold:" + hold + "\n#standin:" + label + "\n");
 #else
-    return WriteText(
-        path,
-        "#!/bin/sh\necho \"" + label + " started with arguments: [$*]\" >> \"$TEKMO_RUN_LOG\"\n",
-        0755);
+    const std::string wait = "touch '" + hold + ".started'\nfor i in $(seq 600); do [ -e '" + hold +
+                             "' ] && break; sleep 0.05; done\n";
+    return WriteText(path,
+                     "#!/bin/sh\n" + (hold.empty() ? "" : wait) + "echo \"" + label +
+                         " started with arguments: [$*]\" >> \"$TEKMO_RUN_LOG\"\n",
+                     0755);
 #endif
 }
 

@@ -32,8 +32,9 @@ inline std::string Exe(const std::string& name) {
     return name + names::kExeSuffix;
 }
 // A program at `path` that appends "<label> started with arguments: [ARGS]" to
-// the file named by TEKMO_RUN_LOG.
-bool WriteStandIn(const std::string& path, const std::string& label);
+// the file named by TEKMO_RUN_LOG. With `hold`, it first creates hold + ".started"
+// and waits (up to 30 s) until `hold` exists.
+bool WriteStandIn(const std::string& path, const std::string& label, const std::string& hold = {});
 // /usr/bin/python3 tools/demo/make_content.py <args...>; true on exit status 0.
 bool RunContentTool(const std::vector<std::string>& args);
 // Polls (bounded) until `path` contains `needle`.

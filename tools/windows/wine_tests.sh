@@ -5,7 +5,7 @@ set -uo pipefail
 prefix="$1"
 cd "$(dirname "$0")/../.."
 if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
-  TALVANE_IN_XVFB=1 exec xvfb-run -a "$0" "$@"
+  TALVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$0" "$@"
 fi
 source tools/windows/wine_env.sh
 # The Python servers the tests ask for run on the Linux side.
@@ -26,7 +26,8 @@ for t in build/windows/bin/test_*.exe; do
   log="build/windows/$name.log"
   filter=()
   [[ -n ${exclude[$name]:-} ]] && filter=(--gtest_filter="-${exclude[$name]}")
-  if wine "$t" --gtest_brief=1 "${filter[@]}" >"$log" 2>&1; then
+  if TALVANE_SCREENSHOT_DIR="$PWD/build/windows/screenshots" \
+    wine "$t" --gtest_brief=1 "${filter[@]}" >"$log" 2>&1; then
     passed=$((passed + 1))
     echo "PASS $name: $(grep -E '^\[  PASSED  \]' "$log" | tail -1)"
   else
@@ -36,5 +37,11 @@ for t in build/windows/bin/test_*.exe; do
   fi
   grep -E '^\[  SKIPPED \]' "$log" | head -20 | sed 's/^/    /'
 done
+# The window tests' pictures (bitmaps: this toolkit build writes no PNG).
+shots=build/windows/screenshots
+if compgen -G "$shots/*.bmp" >/dev/null; then
+  python3 tools/demo/xwd_to_png.py --bmp "$shots"/*.bmp && rm -f "$shots"/*.bmp
+  echo "window pictures: $shots (docs/wine holds a copy)"
+fi
 echo "wine: $passed passed, $failed failed"
 ((failed == 0 && passed > 0))

@@ -7,10 +7,13 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
-#include <wx/msgdlg.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/msgdlg.h>
+// On Windows the toolkit's headers bring windows.h, whose MessageBox macro would
+// rename the frontend's method.
+#undef MessageBox
 
 #include "common/log.h"
 #include "common/open_file_check.h"
