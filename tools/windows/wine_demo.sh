@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The unattended run of Talvane.exe under Wine against the demo cloud:
 # wine_demo.sh PREFIX. The cloud's Tekmo package carries a Windows stand-in
-# (tekmo_standin.c, built here) and its 7za.zip the test 7-Zip (7zz.exe).
+# (tekmo_standin.c, built with the tests) and its 7za.zip the test 7-Zip (7zz.exe).
 set -euo pipefail
 prefix="$1"
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,27 +17,8 @@ step "Demo content -> $DEMO"
 [[ -f $DEMO/state/pid ]] && "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true
 rm -rf "$DEMO"
 mkdir -p "$DEMO/program"
-"$PY" "$ROOT/tools/demo/make_content.py" --out "$DEMO/content" >/dev/null
-x86_64-w64-mingw32-gcc-posix -O2 -static -o "$DEMO/Tekmo.exe" "$ROOT/tools/windows/tekmo_standin.c"
-# Windows programs in place of the Linux ones.
-"$PY" - "$DEMO/content" "$DEMO/Tekmo.exe" "$prefix/bin/7zz.exe" <<'PYEOF'
-import os, sys, zipfile
-content, tekmo, sevenzip = sys.argv[1:]
-def rewrite(path, drop, name, data):
-    with zipfile.ZipFile(path) as z:
-        entries = [(i, z.read(i)) for i in z.infolist() if i.filename != drop]
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        z.writestr(name, data)
-        for info, body in entries:
-            z.writestr(info, body)
-for folder, _, files in os.walk(content):
-    for f in files:
-        p = os.path.join(folder, f)
-        if f in ("tekmoUpdate.zip", "Tekmo.zip"):
-            rewrite(p, "Tekmo", "Tekmo.exe", open(tekmo, "rb").read())
-        elif f == "7za.zip":
-            rewrite(p, "7za", "7za.exe", open(sevenzip, "rb").read())
-PYEOF
+"$PY" "$ROOT/tools/demo/make_content.py" --out "$DEMO/content" \
+  --windows "$ROOT/build/windows/bin/tekmo-standin.exe" "$prefix/bin/7zz.exe" >/dev/null
 json() { "$PY" -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, {"d": d}))' "$@"; }
 CONTENT=$DEMO/content/content.json
 USERS=()

@@ -7,10 +7,11 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
-#include <wx/generic/msgdlgg.h>
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
+// The generic dialog's header needs the one above first.
+#include <wx/generic/msgdlgg.h>
 // On Windows the toolkit's headers bring windows.h, whose MessageBox macro would
 // rename the frontend's method.
 #undef MessageBox
