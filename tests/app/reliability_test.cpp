@@ -37,7 +37,7 @@ TEST_F(ReliabilityTest, CorruptEntryKeepsTheInstalledToolAndNothingStarts) {
     ASSERT_EQ(frontend_.messages.size(), 1U);
     EXPECT_EQ(frontend_.messages[0].text.rfind("Problem extracting tekmo!", 0), 0U);
     EXPECT_NE(frontend_.messages[0].text.find("Tekmo"), std::string::npos);
-    for (const std::string& name : FolderEntries(extract_)) EXPECT_EQ(name, "Tekmo");
+    for (const std::string& name : ListNames(extract_)) EXPECT_EQ(name, "Tekmo");
 }
 
 // A Tekmo.ini left by an earlier deployment must not pass for this run's.
@@ -66,7 +66,7 @@ TEST_F(ReliabilityTest, LinksInTheToolTreeAreNeverWrittenThrough) {
         fs::create_directory_symlink(outside, extract_ + "/" + c.link);
         frontend_.messages.clear();
         EXPECT_EQ(Run(), c.exitCode) << c.link;
-        EXPECT_TRUE(FolderEntries(outside).empty()) << c.link;
+        EXPECT_TRUE(ListNames(outside).empty()) << c.link;
         if (c.exitCode != 0) {
             ASSERT_EQ(frontend_.messages.size(), 1U);
             EXPECT_NE(frontend_.messages[0].text.find("through the link"), std::string::npos)

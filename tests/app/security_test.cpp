@@ -22,7 +22,7 @@ class SecurityTest : public WorkflowTest {
     // Every file of the program folder with its bytes.
     std::map<std::string, std::string> ProgramFolder() const {
         std::map<std::string, std::string> files;
-        for (const std::string& name : FolderEntries(prog_)) files[name] = ReadFile(prog_ + "/" + name);
+        for (const std::string& name : ListNames(prog_)) files[name] = ReadFile(prog_ + "/" + name);
         return files;
     }
     static int Minisign(const std::string& args) {

@@ -83,7 +83,7 @@ TEST_F(SelfUpdateTest, PackageWithoutAStartableProgramGivesTheProgramItsNameBack
         EXPECT_TRUE(EndsProcess([&] { presenter_->OnUpdate(); })) << entries.size();
         EXPECT_EQ(frontend_.MessageTexts(), (std::vector<std::string>{"Failed to unzip update."}));
         EXPECT_EQ(ReadFile(exe_), oldContent_) << entries.size();
-        for (const std::string& name : FolderEntries(prog_))  // no backup, no package left
+        for (const std::string& name : ListNames(prog_))  // no backup, no package left
             EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini") << name;
     }
 }
@@ -98,7 +98,7 @@ TEST_F(SelfUpdateTest, PackageUrlThatIsNotWebIsRefused) {
         EXPECT_TRUE(EndsProcess([&] { presenter_->OnUpdate(); }));
         EXPECT_EQ(frontend_.MessageTexts(), std::vector<std::string>{"Failed to download update."});
         EXPECT_EQ(ReadFile(exe_), oldContent_);
-        for (const std::string& name : FolderEntries(prog_))  // no backup, no package
+        for (const std::string& name : ListNames(prog_))  // no backup, no package
             EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini") << name;
     }
 }

@@ -29,7 +29,7 @@ class DownloadRunTest : public WorkflowTest {
     // Everything the program folder may hold after a run: the program and its
     // settings (and the updates index while the launcher still runs).
     void ExpectProgramFolderClean(bool running = false) const {
-        for (const std::string& name : FolderEntries(prog_)) {
+        for (const std::string& name : ListNames(prog_)) {
             EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini" ||
                         (running && name == "VelmoraUpdates.ini"))
                 << "left behind: " << name;

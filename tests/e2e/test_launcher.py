@@ -3,7 +3,6 @@ driven through its console frontend. Workflow details are checked by the C++
 workflow tests; these show the binary's own wiring."""
 
 import os
-import re
 import shutil
 import sys
 import unittest
@@ -85,19 +84,6 @@ class Console(LauncherTest):
         self.assertIn("[status] shown: Please Wait... | Extracting Config...", result.stderr)
         for secret in (self.password, self.zip_password):
             self.assertNotIn(secret, p.log_text())
-
-    def test_messages_selection_and_download_run(self):
-        p = self.program()
-        result = self.run_ok(p, commands="download-run\nlogin\nselect workshop\nshow\ndownload-run\nlogin\n")
-        self.assertEqual(message_boxes(result.stdout),
-                         [("Talvane", "", "You must select a config first!"),
-                          ("Talvane", "", "Test Login Success!\nConfig list has been refreshed!")],
-                         "the process ended with Download & Run")
-        self.assertRegex(result.stdout, r"> \d\. Workshop\n")
-        for name in CONTENT.info["sets"]:
-            self.assertRegex(result.stdout, r"\d\. %s\n" % re.escape(name))
-        self.assertDeployed(p, "Workshop", p.tool, "")
-        self.assertRegex(result.stderr, r"transfer \[#+\] 100% \(\d+/\d+\)")
 
     def test_update_me_starts_the_new_program_which_removes_the_old_one(self):
         CONTENT.set_index("9.9.9", CONTENT.endpoints["http"] + "/Talvane.zip")

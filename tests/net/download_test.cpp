@@ -61,7 +61,7 @@ class DownloadTest : public ::testing::Test {
     }
     void SetUp() override { ASSERT_TRUE(cloud_->ok() && peers_->ok()); }
     void TearDown() override {
-        for (const auto& n : FolderEntries(root_->file("out"))) ::unlink(Out(n).c_str());
+        for (const auto& n : ListNames(root_->file("out"))) ::unlink(Out(n).c_str());
     }
     static std::string Out(const std::string& name) { return root_->file("out/" + name); }
     // One download with short timeouts; `idle` long enough lets a dripping peer meet the
@@ -113,7 +113,7 @@ TEST_F(DownloadTest, SuccessfulTransfers) {
         EXPECT_EQ(Fetch(c.url, c.name, c.maxBytes), c.log);
         EXPECT_EQ(ReadFile(Out(c.name)), c.content);
     }
-    EXPECT_EQ(FolderEntries(root_->file("out")).size(), std::size(cases));
+    EXPECT_EQ(ListNames(root_->file("out")).size(), std::size(cases));
 }
 
 // Every failure ends in "aborted" (with Running() already false) and leaves what was
@@ -165,7 +165,7 @@ TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
         EXPECT_EQ(log.back(), c.last);
         EXPECT_EQ(log.front() == "started", c.started);
         EXPECT_EQ(ReadFile(Out("t.bin")), "earlier file");
-        EXPECT_EQ(FolderEntries(root_->file("out")).size(), 1u);
+        EXPECT_EQ(ListNames(root_->file("out")).size(), 1u);
     }
 }
 
@@ -183,7 +183,7 @@ TEST_F(DownloadTest, StopFromAHandlerAbortsAndASecondStartDoesNothing) {
     d.StartDownload(cloud_->httpBase() + "/sub/big.bin", Out("first.bin"));
     EXPECT_EQ(nestedEvents, 0u);
     EXPECT_EQ(log, (Log{"started", Aborted(kAbortedByCaller, "Unknown Error.")}));
-    EXPECT_TRUE(FolderEntries(root_->file("out")).empty());
+    EXPECT_TRUE(ListNames(root_->file("out")).empty());
     d.StopDownload();  // idle: nothing happens
     EXPECT_EQ(log.size(), 2u);
 }

@@ -29,7 +29,7 @@ TEST(PartFileInterrupted, OnlyCommittedFilesStay) {
             std::_Exit(0);
         },
         ::testing::KilledBySignal(SIGTERM), "");
-    EXPECT_EQ(testing::FolderEntries(dir.path()), std::vector<std::string>{"a.zip"});
+    EXPECT_EQ(testing::ListNames(dir.path()), std::vector<std::string>{"a.zip"});
 }
 
 }  // namespace

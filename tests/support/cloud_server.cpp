@@ -2,6 +2,8 @@
 
 #include <regex>
 
+#include "support/fault_servers.h"
+
 namespace talvane::testing {
 
 std::string ScriptProcess::JsonValue(const std::string& key) const {
@@ -24,6 +26,12 @@ CloudServer::CloudServer(const CloudOptions& options) {
     if (!process_.Start(args)) return;
     repository_ = process_.JsonValue("repository");
     redist_ = process_.JsonValue("redist");
+    http_ = process_.JsonValue("http");
+}
+
+FaultPeers::FaultPeers() {
+    if (!process_.Start({CloudTool("testpeers/fault_peers.py")})) return;
+    ftp_ = process_.JsonValue("ftp");
     http_ = process_.JsonValue("http");
 }
 

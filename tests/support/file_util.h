@@ -14,9 +14,6 @@ inline bool WriteText(const std::string& path, const std::string& text, unsigned
 bool Exists(const std::string& path);
 // Names in `folder`, sorted; empty when it cannot be read.
 std::vector<std::string> ListNames(const std::string& folder);
-inline std::vector<std::string> FolderEntries(const std::string& folder) {
-    return ListNames(folder);
-}
 // Sets an environment variable; nullptr removes it.
 void SetEnv(const char* name, const char* value);
 // The process's peak memory so far, in kB.

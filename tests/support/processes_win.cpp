@@ -8,8 +8,6 @@
 // after windows.h
 #include <psapi.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,83 +21,28 @@ namespace talvane::testing {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::wstring Wide(const std::string& s) {
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
-std::string Slashes(std::string s) {
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return s;
-}
-
-std::wstring CommandLine(const std::vector<std::string>& argv) {
-    std::string line;
-    for (const auto& a : argv) {
-        if (!line.empty()) line += ' ';
-        line += '"' + a + '"';  // test arguments carry no quotes
-    }
-    return Wide(line);
-}
-
 int RunScript(const std::vector<std::string>& args, const std::string& cwd,
               const std::string& outFile);
-
 }  // namespace
 
+// Under Wine, Z: is the Linux root: a folder there is one the Linux-side servers can serve.
 std::string NewTempFolder() {
-    std::error_code ec;
-    // Under Wine, Z: is the Linux root: a folder there is one the Linux-side
-    // servers can serve.
-    fs::path base = "Z:/tmp";
-    if (!fs::is_directory(base, ec)) base = fs::temp_directory_path(ec);
     static unsigned counter = 0;
     for (int i = 0; i < 100; ++i) {
-        const fs::path p = base / ("talvane-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                                   std::to_string(++counter));
-        if (fs::create_directory(p, ec)) return Slashes(p.lexically_normal().string());
+        const fs::path p = "Z:/tmp/talvane-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                           std::to_string(++counter);
+        if (std::error_code ec; fs::create_directory(p, ec)) return p.generic_string();
     }
-    throw std::runtime_error("no temporary folder");
+    throw std::runtime_error("no temporary folder under Z:/tmp");
 }
 
-// Windows has no account to drop to.
-int RunAsNobody(const std::function<bool()>&) {
-    return 3;
-}
-
+// The Windows tests start Python scripts only: the script host runs them.
 int RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
                const std::string& outFile) {
-    if (argv.empty()) return -1;
-    if (argv[0] == "/usr/bin/python3")
+    if (!argv.empty() && argv[0] == "/usr/bin/python3")
         return RunScript({argv.begin() + 1, argv.end()}, cwd, outFile);
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const std::string out = outFile == "/dev/null" ? "NUL" : outFile;
-    HANDLE file = ::CreateFileW(Wide(out).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nullptr;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    PROCESS_INFORMATION pi{};
-    std::wstring line = CommandLine(argv);
-    const std::wstring dir = Wide(cwd);
-    int code = -1;
-    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                         cwd.empty() ? nullptr : dir.c_str(), &si, &pi)) {
-        ::WaitForSingleObject(pi.hProcess, INFINITE);
-        DWORD exit = 1;
-        if (::GetExitCodeProcess(pi.hProcess, &exit)) code = static_cast<int>(exit);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
-    }
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-    return code;
+    std::fprintf(stderr, "RunProgram: not under Wine: %s\n", argv.empty() ? "" : argv[0].c_str());
+    return -1;
 }
 
 void SetEnv(const char* name, const char* value) {
@@ -127,14 +70,10 @@ bool StartWinsock() {
 
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (static_cast<unsigned char>(c) >= 0x20)
-            out += c;
+    char escaped[8];
+    for (const unsigned char c : s) {
+        if (c >= 0x20 && c != '"' && c != '\\') out += static_cast<char>(c);
+        else std::snprintf(escaped, sizeof escaped, "\\u%04x", c), out += escaped;
     }
     return out + '"';
 }
