@@ -73,6 +73,8 @@ MUTANTS = [
      "case CURLE_COULDNT_RESOLVE_PROXY:\n            return kInetCannotConnect;", "test_net"),
     ("ftp-refusal-mapping", "src/net/ftp.cpp",
      "return replyCode >= 400 ? kErrExtended : kErrInternal;", "return kErrInternal;", "test_net"),
+    ("ftp-active-ignored", "src/net/ftp.cpp",
+     'passive ? nullptr : "-"', "nullptr", "test_net"),
     ("ftp-connect-mapping", "src/net/ftp.cpp",
      "case CURLE_COULDNT_CONNECT:\n            return kErrCannotConnect;",
      "case CURLE_COULDNT_CONNECT:\n            return kErrTimeout;", "test_net"),
