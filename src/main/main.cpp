@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     // No progress-bar control file to write out here: every frontend brings
     // its own bar, and the controls need no initialisation before a window.
 
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     const std::string commandLine = JoinCommandLine(args);
 
     // The windows when wanted and possible; the console otherwise.

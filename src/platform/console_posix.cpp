@@ -40,6 +40,10 @@ std::string FindOnSearchPath(const std::string& name) {
     return {};
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return {argv + (argc > 0 ? 1 : 0), argv + argc};
+}
+
 bool IsTerminal(std::FILE* stream) {
     return stream != nullptr && ::isatty(::fileno(stream)) == 1;
 }

@@ -7,6 +7,8 @@
 
 #include "platform/platform.h"
 #include "platform/win_util.h"
+// After windows.h (win_util.h).
+#include <shellapi.h>
 
 namespace talvane::platform {
 
@@ -36,6 +38,16 @@ std::string FindOnSearchPath(const std::string& name) {
         rest.remove_prefix(end + 1);
     }
     return {};
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide) return {argv + (argc > 0 ? 1 : 0), argv + argc};
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(win::Utf8(wide[i]));
+    ::LocalFree(wide);
+    return args;
 }
 
 bool IsTerminal(std::FILE* stream) {

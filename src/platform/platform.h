@@ -125,6 +125,9 @@ bool LocalTime(std::time_t t, std::tm& out);
 bool UtcTime(std::time_t t, std::tm& out);
 
 // ---- console
+// The program's arguments after its name, in UTF-8 (on Windows from the wide command
+// line: argv there is in the ANSI code page, which may not hold the names typed).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 // True when the stream (stdout or stderr, by its C handle) is a terminal.
 bool IsTerminal(std::FILE* stream);
 enum class InputState { Data, Nothing, Ended };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/interrupt.h"
+#include "platform/platform.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 
@@ -22,6 +23,16 @@ constexpr int kEntryErrors = 1;
 constexpr int kFailed = 2;
 // Sizes are 32-bit fields: the writer makes no Zip64 archives.
 constexpr std::uintmax_t kMaxEntrySize = 0xFFFFFFFFu;
+
+// Names are UTF-8 throughout, as the launcher's own file layer takes them (on
+// Windows a narrow std::filesystem path would be read in the ANSI code page).
+fs::path PathOf(const std::string& utf8) {
+    return fs::u8path(utf8);
+}
+std::string Utf8(const fs::path& p) {
+    const std::u8string s = p.generic_u8string();
+    return {s.begin(), s.end()};
+}
 
 constexpr const char* kUsage =
     "usage: talvane-zip l ARCHIVE          list entries (size, name)\n"
@@ -83,11 +94,11 @@ int Extract(const std::string& archive, const std::string& dest) {
     // The archive is checked first so that a typo leaves no empty folder behind.
     if (!r.zip.OpenZip(archive)) return kFailed;
     std::error_code ec;
-    if (fs::exists(dest, ec) && !fs::is_directory(dest, ec)) {
+    if (fs::exists(PathOf(dest), ec) && !fs::is_directory(PathOf(dest), ec)) {
         Complain(dest + " exists and is not a folder");
         return kFailed;
     }
-    if (!fs::create_directories(dest, ec) && ec) {
+    if (!fs::create_directories(PathOf(dest), ec) && ec) {
         Complain("can't create the folder " + dest + ": " + ec.message());
         return kFailed;
     }
@@ -100,7 +111,7 @@ int Extract(const std::string& archive, const std::string& dest) {
 // folder keep their own names even when they point elsewhere.
 std::string EntryName(const fs::path& p, const fs::path& cwd) {
     auto inside = [](const fs::path& rel) {
-        const std::string s = rel.generic_string();
+        const std::string s = Utf8(rel);
         return !rel.empty() && !rel.is_absolute() && s != "." && s != ".." &&
                s.rfind("../", 0) != 0;
     };
@@ -112,13 +123,13 @@ std::string EntryName(const fs::path& p, const fs::path& cwd) {
         const fs::path parent = fs::weakly_canonical(p.parent_path(), ec);
         if (!ec) rel = (parent / p.filename()).lexically_relative(cwd);
     }
-    return inside(rel) ? rel.generic_string() : std::string();
+    return inside(rel) ? Utf8(rel) : std::string();
 }
 
 int Create(const std::string& archive, const std::vector<std::string>& inputs) {
     std::error_code ec;
     const fs::path cwd = fs::current_path(ec);
-    const fs::path archiveAbs = fs::weakly_canonical(fs::absolute(archive, ec), ec);
+    const fs::path archiveAbs = fs::weakly_canonical(fs::absolute(PathOf(archive), ec), ec);
     std::vector<std::pair<fs::path, std::string>> files;  // path, entry name
     std::set<std::string> names;
     bool bad = false;
@@ -126,7 +137,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
         if (fs::weakly_canonical(fs::absolute(p, ec), ec) == archiveAbs) return;
         const std::string name = EntryName(p, cwd);
         if (name.empty()) {
-            Complain(p.string() + " is outside the current folder");
+            Complain(Utf8(p) + " is outside the current folder");
             bad = true;
             return;
         }
@@ -144,7 +155,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
         files.emplace_back(p, name);
     };
     for (const auto& in : inputs) {
-        const fs::path p(in);
+        const fs::path p = PathOf(in);
         if (fs::is_directory(p, ec)) {
             std::vector<fs::path> found;
             for (fs::recursive_directory_iterator it(p, ec), end; !ec && it != end;
@@ -155,7 +166,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
                 } else if (!it->is_directory(kindEc) || it->is_symlink(kindEc)) {
                     // Links to folders are not followed (they could loop); sockets,
                     // pipes and dangling links have no content to store.
-                    Warn("skipped " + it->path().string() +
+                    Warn("skipped " + Utf8(it->path()) +
                          (it->is_symlink(kindEc) ? " (a link to a folder or to nothing)"
                                                  : " (not a regular file)"));
                 }
@@ -184,8 +195,8 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
     talvane::ZipClass zip;
     zip.StoreUnixModes(true);
     for (const auto& [path, name] : files) {
-        if (!zip.AddFile(path.string(), name)) {
-            Complain("can't add " + path.string());
+        if (!zip.AddFile(Utf8(path), name)) {
+            Complain("can't add " + Utf8(path));
             return kFailed;
         }
     }
@@ -200,7 +211,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
 
 int main(int argc, char** argv) {
     talvane::InstallInterruptCleanup();
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = talvane::platform::ProgramArguments(argc, argv);
     if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help" || args[0] == "help")) {
         std::fputs(kUsage, stdout);
         return kOk;
