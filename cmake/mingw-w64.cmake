@@ -10,7 +10,11 @@ set(CMAKE_RC_COMPILER ${TALVANE_MINGW_TRIPLE}-windres)
 set(PKG_CONFIG_EXECUTABLE pkg-config CACHE FILEPATH "")
 
 # The dependency prefix built by tools/windows/build-deps.sh.
-if(DEFINED ENV{TALVANE_WIN_PREFIX})
+# CMake reads this file more than once, not always with the cache at hand: the
+# prefix travels in the environment as well.
+if(TALVANE_WIN_PREFIX)
+  set(ENV{TALVANE_WIN_PREFIX} "${TALVANE_WIN_PREFIX}")
+elseif(DEFINED ENV{TALVANE_WIN_PREFIX})
   set(TALVANE_WIN_PREFIX "$ENV{TALVANE_WIN_PREFIX}" CACHE PATH "Windows dependency prefix")
 endif()
 set(CMAKE_FIND_ROOT_PATH /usr/${TALVANE_MINGW_TRIPLE} ${TALVANE_WIN_PREFIX})
@@ -24,6 +28,8 @@ set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 # pkg-config looks only into the dependency prefix.
-set(ENV{PKG_CONFIG_LIBDIR} "${TALVANE_WIN_PREFIX}/lib/pkgconfig")
-set(ENV{PKG_CONFIG_PATH} "")
-set(wxWidgets_CONFIG_EXECUTABLE "${TALVANE_WIN_PREFIX}/bin/wx-config" CACHE FILEPATH "")
+if(TALVANE_WIN_PREFIX)
+  set(ENV{PKG_CONFIG_LIBDIR} "${TALVANE_WIN_PREFIX}/lib/pkgconfig")
+  set(ENV{PKG_CONFIG_PATH} "")
+  set(wxWidgets_CONFIG_EXECUTABLE "${TALVANE_WIN_PREFIX}/bin/wx-config" CACHE FILEPATH "")
+endif()
