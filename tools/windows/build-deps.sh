@@ -21,8 +21,12 @@ say() { echo "[deps] $*" >&2; }
 mkdir -p "$cache"
 apt_dir="$cache/apt"
 mkdir -p "$apt_dir/sources.d" "$apt_dir/lists/partial" "$apt_dir/archives/partial"
-awk 'BEGIN { RS = ""; ORS = "\n\n" } !/debian-security/ { sub(/Types: deb\n/, "Types: deb-src\n"); print }' \
-  /etc/apt/sources.list.d/debian.sources >"$apt_dir/sources.d/debian-src.sources"
+if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+  awk 'BEGIN { RS = ""; ORS = "\n\n" } !/debian-security/ { sub(/Types: deb\n/, "Types: deb-src\n"); print }' \
+    /etc/apt/sources.list.d/debian.sources >"$apt_dir/sources.d/debian-src.sources"
+else  # the one-line format of older installations
+  sed -n '/debian-security/d; s/^deb /deb-src /p' /etc/apt/sources.list >"$apt_dir/sources.d/debian-src.list"
+fi
 apt_opts=(-o Dir::Etc::sourceparts="$apt_dir/sources.d" -o Dir::Etc::sourcelist=/dev/null
   -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache::archives="$apt_dir/archives"
   -o APT::Sandbox::User=root)
