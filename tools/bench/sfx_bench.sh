@@ -47,10 +47,7 @@ USER_NAME=$(json "$CONTENT" 'd["subscriber"]["user"]')
 USER_PASSWORD=$(json "$CONTENT" 'd["subscriber"]["password"]')
 ZIP_PASSWORD=$(json "$CONTENT" 'd["subscriber"]["zip_password"]')
 SET=$(json "$CONTENT" 'd["sets"][1]')
-USERS=()
-while IFS= read -r u; do USERS+=(--user "$u"); done < <(json "$CONTENT" '"\n".join(d["cloud_users"])')
-"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$WORK/state" --repo "$WORK/content/repo" \
-  --redist "$WORK/content/redist" --web "$WORK/content/web" "${USERS[@]}" >/dev/null
+"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$WORK/state" --content "$WORK/content" >/dev/null
 REPO=$(json "$WORK/state/endpoints.json" 'd["repository"]')
 REDIST=$(json "$WORK/state/endpoints.json" 'd["redist"]')
 HTTP=$(json "$WORK/state/endpoints.json" 'd["http"]')

@@ -6,9 +6,10 @@
       Runs in the foreground. When every server listens, prints one line of JSON
       {"repository": "HOST:PORT", "redist": "HOST:PORT", "http": "http://HOST:PORT"}
       and runs until SIGTERM/SIGINT or until standard input reaches end of file.
-  cloud.py start --state DIR (same options)
+  cloud.py start --state DIR (same options, or --content DIR)
       Runs serve in the background, waits until it is ready, writes DIR/endpoints.json
-      and DIR/pid, prints the JSON.
+      and DIR/pid, prints the JSON. --content takes the folders and the accounts from
+      the content.json that tools/demo/make_content.py wrote there.
   cloud.py stop --state DIR
       Stops a cloud started with start and waits for it to end.
 
@@ -43,10 +44,10 @@ def parse_user(text):
     return name, password, home
 
 
-def add_serve_options(parser):
-    parser.add_argument("--repo", required=True, help="home of the built-in account on the repository")
-    parser.add_argument("--redist", required=True, help="home of the built-in account on the redistribution host")
-    parser.add_argument("--web", required=True, help="folder served over HTTP")
+def add_serve_options(parser, folders_required=True):
+    parser.add_argument("--repo", required=folders_required, help="home of the built-in account on the repository")
+    parser.add_argument("--redist", required=folders_required, help="home of the built-in account on the redistribution host")
+    parser.add_argument("--web", required=folders_required, help="folder served over HTTP")
     parser.add_argument("--user", action="append", default=[], type=parse_user,
                         help="subscriber account NAME:PASSWORD:HOMEDIR (repository server)")
     parser.add_argument("--host", default="127.0.0.1")
@@ -170,6 +171,14 @@ def serve(args):
 
 
 def start(args):
+    if args.content:
+        with open(os.path.join(args.content, "content.json"), encoding="utf-8") as f:
+            info = json.load(f)
+        args.repo, args.redist, args.web = info["repo"], info["redist"], info["web"]
+        args.user += [parse_user(u) for u in info["cloud_users"]]
+    elif not (args.repo and args.redist and args.web):
+        print("cloud.py: start needs --content or all of --repo, --redist, --web", file=sys.stderr)
+        return 2
     os.makedirs(args.state, exist_ok=True)
     ready = os.path.join(args.state, "endpoints.json")
     if os.path.exists(ready):
@@ -243,8 +252,9 @@ def main(argv):
     add_serve_options(p_serve)
     p_serve.add_argument("--detached", action="store_true", help=argparse.SUPPRESS)
     p_start = sub.add_parser("start")
-    add_serve_options(p_start)
+    add_serve_options(p_start, folders_required=False)
     p_start.add_argument("--state", required=True)
+    p_start.add_argument("--content", help="folder written by make_content.py")
     p_stop = sub.add_parser("stop")
     p_stop.add_argument("--state", required=True)
     args = parser.parse_args(argv)

@@ -52,13 +52,9 @@ USER_NAME=$(json "$CONTENT" 'd["subscriber"]["user"]')
 USER_PASSWORD=$(json "$CONTENT" 'd["subscriber"]["password"]')
 ZIP_PASSWORD=$(json "$CONTENT" 'd["subscriber"]["zip_password"]')
 DEFAULT_SET=$(json "$CONTENT" 'd["sets"][1]')
-USERS=()
-while IFS= read -r u; do USERS+=(--user "$u"); done < <(json "$CONTENT" '"\n".join(d["cloud_users"])')
 
 step "Starting the demo cloud"
-"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" \
-  --repo "$DEMO/content/repo" --redist "$DEMO/content/redist" --web "$DEMO/content/web" \
-  "${USERS[@]}" >/dev/null
+"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" --content "$DEMO/content" >/dev/null
 stop_cloud() { "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true; }
 trap stop_cloud EXIT
 REPO_HOST=$(json "$DEMO/state/endpoints.json" 'd["repository"]')

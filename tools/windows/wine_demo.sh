@@ -21,13 +21,9 @@ mkdir -p "$DEMO/program"
   --windows "$ROOT/build/windows/bin/tekmo-standin.exe" "$prefix/bin/7zz.exe" >/dev/null
 json() { "$PY" -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, {"d": d}))' "$@"; }
 CONTENT=$DEMO/content/content.json
-USERS=()
-while IFS= read -r u; do USERS+=(--user "$u"); done < <(json "$CONTENT" '"\n".join(d["cloud_users"])')
 
 step "Starting the demo cloud"
-"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" \
-  --repo "$DEMO/content/repo" --redist "$DEMO/content/redist" --web "$DEMO/content/web" \
-  "${USERS[@]}" >/dev/null
+"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" --content "$DEMO/content" >/dev/null
 stop_all() {
   "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true
   stop_wineserver
