@@ -57,19 +57,8 @@ printf 'package: %s MB, %s entries; cloud on loopback\n' "$(($(stat -c %s "$PKG"
 PROG=$WORK/program
 mkdir -p "$PROG"
 cp "$BIN" "$PROG/Talvane"
-cat >"$PROG/Talvane.ini" <<EOF
-[Endpoints]
-RepositoryHost=$REPO
-RedistHost=$REDIST
-UpdatesURL=$HTTP/VelmoraUpdates.zip
-SubscriberURL=$HTTP/Subscribers/
-SevenZipMirrorURL=
-
-[TekmoCloud]
-DefaultConfig=$SET
-DefaultPath=\\Tools
-EOF
-chmod 600 "$PROG/Talvane.ini"
+"$PY" "$ROOT/tools/cloud/cloud.py" settings --state "$WORK/state" --out "$PROG/Talvane.ini" \
+  --default-config "$SET"
 export SYSTEMDRIVE=$WORK/drive TALVANE_LOG=$WORK/talvane.log TEKMO_RUN_LOG=$WORK/tekmo-run.log
 mkdir -p "$SYSTEMDRIVE"
 printf 'user %s\npassword %s\nzip-password %s\nsave-quit\n' "$USER_NAME" "$USER_PASSWORD" \

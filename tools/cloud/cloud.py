@@ -12,6 +12,9 @@
       the content.json that tools/demo/make_content.py wrote there.
   cloud.py stop --state DIR
       Stops a cloud started with start and waits for it to end.
+  cloud.py settings --state DIR --out FILE [--default-config NAME] [--public-key KEY]
+      Writes a launcher settings file (mode 0600) whose endpoints are that cloud's, with
+      DefaultPath \Tools, and the default set and the maker's public key when given.
 
 Run with Debian's /usr/bin/python3: that is the interpreter that sees python3-pyftpdlib.
 """
@@ -212,6 +215,23 @@ def start(args):
     return 0
 
 
+def settings(args):
+    with open(os.path.join(args.state, "endpoints.json"), encoding="utf-8") as f:
+        ends = json.load(f)
+    text = ("[Endpoints]\nRepositoryHost=%s\nRedistHost=%s\nUpdatesURL=%s/VelmoraUpdates.zip\n"
+            "SubscriberURL=%s/Subscribers/\nSevenZipMirrorURL=\n\n[TekmoCloud]\n"
+            % (ends["repository"], ends["redist"], ends["http"], ends["http"]))
+    if args.default_config:
+        text += "DefaultConfig=%s\n" % args.default_config
+    text += "DefaultPath=\\Tools\n"
+    if args.public_key:
+        text += "\n[Security]\nPublicKey=%s\n" % args.public_key
+    fd = os.open(args.out, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    with os.fdopen(fd, "w", encoding="utf-8") as f:
+        f.write(text)
+    return 0
+
+
 def stop(args):
     pid_file = os.path.join(args.state, "pid")
     try:
@@ -257,8 +277,13 @@ def main(argv):
     p_start.add_argument("--content", help="folder written by make_content.py")
     p_stop = sub.add_parser("stop")
     p_stop.add_argument("--state", required=True)
+    p_settings = sub.add_parser("settings")
+    p_settings.add_argument("--state", required=True)
+    p_settings.add_argument("--out", required=True)
+    p_settings.add_argument("--default-config")
+    p_settings.add_argument("--public-key")
     args = parser.parse_args(argv)
-    return {"serve": serve, "start": start, "stop": stop}[args.command](args)
+    return {"serve": serve, "start": start, "stop": stop, "settings": settings}[args.command](args)
 
 
 if __name__ == "__main__":

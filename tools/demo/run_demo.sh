@@ -87,22 +87,8 @@ PROG=$DEMO/program
 mkdir -p "$PROG"
 cp "$BIN" "$PROG/Talvane"
 # The tool lands in $SYSTEMDRIVE + DefaultPath + /tekmo = demo/Tools/tekmo.
-cat >"$PROG/Talvane.ini" <<EOF
-[Endpoints]
-RepositoryHost=$REPO_HOST
-RedistHost=$REDIST_HOST
-UpdatesURL=$HTTP/VelmoraUpdates.zip
-SubscriberURL=$HTTP/Subscribers/
-SevenZipMirrorURL=
-
-[TekmoCloud]
-DefaultConfig=$DEFAULT_SET
-DefaultPath=\\Tools
-EOF
-if [[ -n "$PUBLIC_KEY" ]]; then
-  printf '\n[Security]\nPublicKey=%s\n' "$PUBLIC_KEY" >>"$PROG/Talvane.ini"
-fi
-chmod 600 "$PROG/Talvane.ini"
+"$PY" "$ROOT/tools/cloud/cloud.py" settings --state "$DEMO/state" --out "$PROG/Talvane.ini" \
+  --default-config "$DEFAULT_SET" ${PUBLIC_KEY:+--public-key "$PUBLIC_KEY"}
 
 export SYSTEMDRIVE=$DEMO
 export TALVANE_LOG=$DEMO/talvane.log

@@ -29,22 +29,11 @@ stop_all() {
   stop_wineserver
 }
 trap stop_all EXIT
-endpoint() { json "$DEMO/state/endpoints.json" "d[\"$1\"]"; }
 
 PROG=$DEMO/program
 cp "$ROOT/dist/Talvane.exe" "$PROG/Talvane.exe"
-cat >"$PROG/Talvane.ini" <<INI
-[Endpoints]
-RepositoryHost=$(endpoint repository)
-RedistHost=$(endpoint redist)
-UpdatesURL=$(endpoint http)/VelmoraUpdates.zip
-SubscriberURL=$(endpoint http)/Subscribers/
-SevenZipMirrorURL=
-
-[TekmoCloud]
-DefaultConfig=$(json "$CONTENT" 'd["sets"][1]')
-DefaultPath=\\Tools
-INI
+"$PY" "$ROOT/tools/cloud/cloud.py" settings --state "$DEMO/state" --out "$PROG/Talvane.ini" \
+  --default-config "$(json "$CONTENT" 'd["sets"][1]')"
 # Wine sets SYSTEMDRIVE to C: itself: the tool lands in C:\Tools\tekmo of the Wine prefix.
 TOOLS="$WINEPREFIX/drive_c/Tools"
 rm -rf "$TOOLS"
