@@ -1,11 +1,16 @@
-// The configuration-set catalogue: the subscriber's sets in comboConfigs.
 #include "app/catalogue.h"
-#include "common/log.h"
-#include "common/strings.h"
-#include "app/main_presenter.h"
+
+#include "app/messages.h"
 #include "app/views.h"
+#include "common/names.h"
+#include "common/strings.h"
+#include "settings/settings.h"
 
 namespace talvane {
+
+namespace {
+constexpr const char* kDefaultConfigKey = "DefaultConfig";
+}  // namespace
 
 Catalogue ListCatalogue(cFTP& ftp) {
     Catalogue catalogue;
@@ -18,6 +23,17 @@ Catalogue ListCatalogue(cFTP& ftp) {
         catalogue.placeholder = true;
     }
     return catalogue;
+}
+
+std::string StoredDefaultConfig(const Session& session) {
+    const std::string stored =
+        ReadIniValue(session.SettingsFile, names::kSettingsSection, kDefaultConfigKey);
+    // "%prompt%" asks for a choice: nothing is preselected.
+    return EqualsNoCase(stored, ui::kPromptValue) ? std::string() : stored;
+}
+
+bool SaveDefaultConfig(const Session& session, const std::string& name) {
+    return WriteIniValue(session.SettingsFile, names::kSettingsSection, kDefaultConfigKey, name);
 }
 
 void SelectListedConfig(ui::ConfigListView& view, const std::string& stored) {
@@ -39,20 +55,3 @@ void FillConfigList(cFTP& ftp, ui::ConfigListView& view, const std::string& stor
 }
 
 }  // namespace talvane
-
-namespace talvane::ui {
-
-bool MainPresenter::RefreshConfigList() {
-    if (!mFTP_.OpenConnection(endpoints_.RepositoryHost, view_.Text(MainField::User),
-                              view_.Text(MainField::Password))) {
-        return false;
-    }
-    // Without the folder the login folder is listed instead (accounts from
-    // before configuration sets keep theirs there).
-    mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
-    FillConfigList(mFTP_, view_, StoredDefaultConfig());
-    mFTP_.CloseConnection();
-    return true;
-}
-
-}  // namespace talvane::ui

@@ -1,10 +1,11 @@
 #pragma once
 // The configuration-set catalogue of the current remote folder, shared by the
-// main window and the default-configuration dialog.
+// main window and the default-configuration dialog, and the stored default set.
 #include <string>
 #include <vector>
 
 #include "net/ftp.h"
+#include "settings/session.h"
 
 namespace talvane {
 
@@ -17,6 +18,11 @@ struct Catalogue {
 
 // Lists the current folder of `ftp` with "*.*".
 Catalogue ListCatalogue(cFTP& ftp);
+
+// The set stored as the default ("DefaultConfig"); "" for none or "%prompt%".
+std::string StoredDefaultConfig(const Session& session);
+// Stores `name` as the default set ("%prompt%": ask each time).
+bool SaveDefaultConfig(const Session& session, const std::string& name);
 
 namespace ui {
 class ConfigListView;

@@ -5,14 +5,14 @@
 #include <utility>
 
 #include "app/catalogue.h"
+#include "app/messages.h"
+#include "app/splash_logic.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/names.h"
 #include "common/strings.h"
 #include "settings/session.h"
 #include "settings/settings.h"
-#include "app/splash_logic.h"
-#include "app/main_presenter.h"
 
 namespace talvane::ui {
 
@@ -33,14 +33,9 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 
 DefaultDialogPresenter::DefaultDialogPresenter(Frontend& frontend, DefaultDialogView& view,
                                                Session& session, Endpoints endpoints)
-    : frontend_(frontend), view_(view), session_(session), endpoints_(std::move(endpoints)) {
-    mFTP_.lowSpeedBytes = endpoints_.LowSpeedLimit;
-    mFTP_.lowSpeedSeconds = endpoints_.LowSpeedTime;
-}
+    : frontend_(frontend), view_(view), session_(session), transfers_(std::move(endpoints)) {}
 
 void DefaultDialogPresenter::Load() {
-    mFTP_.SetModePassive();
-    mFTP_.SetTransferBinary();
     RefreshConfigList();
     if (DoesFileExist(LogoPath())) view_.SetLogoLabel("Found!");
 }
@@ -48,23 +43,20 @@ void DefaultDialogPresenter::Load() {
 void DefaultDialogPresenter::RefreshConfigList() {
     // The dialog signs in with the stored credentials; a refused sign-in
     // leaves the list empty and says nothing.
-    if (!mFTP_.OpenConnection(endpoints_.RepositoryHost, session_.UserName, session_.Password)) return;
-    mFTP_.SetFTPDirectory("/Tekmo/ConfigSets");
-    // Unlike the main window, "%prompt%" is not special here.
-    FillConfigList(mFTP_, view_,
-                   ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig"));
-    mFTP_.CloseConnection();
+    if (!transfers_.OpenRepository(session_.UserName, session_.Password)) return;
+    transfers_.Ftp().SetFTPDirectory("/Tekmo/ConfigSets");
+    FillConfigList(transfers_.Ftp(), view_, StoredDefaultConfig(session_));
+    transfers_.Close();
 }
 
 void DefaultDialogPresenter::OnSave() {
     const std::string& ini = session_.SettingsFile;
-    bool saved =
-        WriteIniValue(ini, names::kSettingsSection, "DefaultConfig",
-                      view_.AutoDownloadSelected() ? view_.ConfigText() : std::string(kPromptValue));
-    saved =
-        WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
-                      view_.ExtractToFolderSelected() ? view_.FolderText() : std::string(kDesktopValue)) &&
-        saved;
+    bool saved = SaveDefaultConfig(
+        session_, view_.AutoDownloadSelected() ? view_.ConfigText() : std::string(kPromptValue));
+    saved = WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
+                          view_.ExtractToFolderSelected() ? view_.FolderText()
+                                                          : std::string(kDesktopValue)) &&
+            saved;
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
     OnClose();
 }
@@ -107,7 +99,7 @@ void DefaultDialogPresenter::OnComboChange() {
 void DefaultDialogPresenter::OnClose() {
     if (closed_) return;
     closed_ = true;
-    mFTP_.CloseConnection();
+    transfers_.Close();
     view_.Close();
 }
 

@@ -1,10 +1,10 @@
 #pragma once
-// frmGetDefault's logic: default configuration set, extraction folder, logo.
-#include "net/ftp.h"
+// The Default Config dialog: default configuration set, extraction folder, logo.
+#include "app/frontend.h"
+#include "app/transfers.h"
+#include "app/views.h"
 #include "settings/endpoints.h"
 #include "settings/session.h"
-#include "app/frontend.h"
-#include "app/views.h"
 
 namespace talvane::ui {
 
@@ -27,8 +27,7 @@ class DefaultDialogPresenter {
     Frontend& frontend_;
     DefaultDialogView& view_;
     Session& session_;
-    Endpoints endpoints_;
-    cFTP mFTP_;
+    Transfers transfers_;
     bool closed_ = false;
 };
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "common/event_pump.h"
 #include "app/views.h"
+#include "common/event_pump.h"
 
 namespace talvane::ui {
 
@@ -31,8 +31,10 @@ class Frontend : public EventPump {
     // the presenter receives the user's actions from here.
     virtual int Run(MainPresenter* main, DefaultDialogPresenter* dialog) = 0;
 
-    // Ends the process at once (the main window's unload). Test frontends throw.
-    [[noreturn]] virtual void EndProcess(int code) = 0;
+    // Ends the process with `code`, at once. Only the main window's presenter
+    // calls it, once its workflow has returned. A test frontend records the
+    // code and returns.
+    virtual void EndProcess(int code) = 0;
 };
 
 // "Talvane": the title every message box carries.

@@ -1,13 +1,10 @@
-// The five Kitworks companion installers.
-#include <filesystem>
-#include <system_error>
+#include "app/installers.h"
 
+#include "app/messages.h"
 #include "common/files.h"
 #include "common/log.h"
 #include "common/process.h"
 #include "common/strings.h"
-#include "settings/session.h"
-#include "app/main_presenter.h"
 
 namespace talvane::ui {
 
@@ -37,34 +34,38 @@ const CompanionRow* FindRow(Installer which) {
     return nullptr;
 }
 
-
 }  // namespace
 
-void MainPresenter::InstallCompanion(Installer which) {
+Outcome CompanionInstaller::Install(Installer which, const std::string& user, bool silent) {
     const CompanionRow* row = FindRow(which);
-    if (!row) return;
-    const std::string setup = session_.ExtractFolder + row->localPath;
-
-    const std::string user = view_.Text(MainField::User);
+    if (!row) return Outcome::Stay();
+    Frontend& frontend = context_.frontend;
+    const std::string setup = context_.session.ExtractFolder + row->localPath;
     if (user.empty()) {
-        frontend_.MessageBox("You must enter your Nimbara credentials first!", AppTitle(),
-                             MsgIcon::None);
-        return;
+        frontend.MessageBox("You must enter your Nimbara credentials first!", AppTitle(),
+                            MsgIcon::None);
+        return Outcome::Stay();
     }
     MakeSureDirExists(StripEndOfString(setup, "/"));
     if (!DoesFileExist(setup)) {
-        const std::string url = endpoints_.SubscriberURL + user + row->remotePath;
-        if (!DownloadFile(url, setup, kMaxSetupBytes)) {
-            frontend_.MessageBox("Error downloading " + StripPath(setup), AppTitle(),
-                                 MsgIcon::None);
-            return;
+        const std::string url = context_.transfers.Hosts().SubscriberURL + user + row->remotePath;
+        const UrlDownload got = context_.transfers.Download(url, setup, kMaxSetupBytes);
+        if (got.abort) {
+            ReportDownloadAborted(frontend, got.abort->number, got.abort->description);
+            return Outcome::End(ExitCode::Failed);
         }
-        if (!VerifyHttpDownload(setup, url)) return;
+        if (!got.fetched) {
+            frontend.MessageBox("Error downloading " + StripPath(setup), AppTitle(), MsgIcon::None);
+            return Outcome::Stay();
+        }
+        if (!context_.signatures.HttpFile(setup, url)) return Outcome::Stay();
         // A downloaded setup program arrives without the execute bit.
         if (!MakeExecutable(setup)) DPrint("could not mark the setup program executable");
     }
-    const bool silent = view_.Checked(MainCheck::SilentInstall);
-    ShellX(setup, silent ? "/silent" : "", true, kShowNormal);
+    std::vector<std::string> argv{setup};
+    if (silent) argv.emplace_back("/silent");
+    RunAndWait(argv);
+    return Outcome::Stay();
 }
 
 }  // namespace talvane::ui

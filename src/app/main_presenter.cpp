@@ -1,16 +1,17 @@
 #include "app/main_presenter.h"
 
-#include <cstdlib>
 #include <utility>
 
+#include "app/catalogue.h"
+#include "app/messages.h"
+#include "app/previous_versions.h"
+#include "app/self_update.h"
 #include "common/app_paths.h"
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/log.h"
 #include "common/names.h"
-#include "common/process.h"
 #include "common/strings.h"
-#include "settings/session.h"
 #include "settings/settings.h"
 
 namespace talvane::ui {
@@ -25,15 +26,7 @@ constexpr const char* kCompactCaption = "Download and Run Tekmo Now?";
 
 }  // namespace
 
-void ReportSettingsNotSaved(Frontend& frontend, const std::string& settingsFile) {
-    DPrint("settings could not be written to " + settingsFile);
-    frontend.MessageBox(std::string("The settings could not be saved to ") + settingsFile + "." +
-                            kLineBreak + "Check that the program folder can be written to.",
-                        AppTitle(), MsgIcon::Exclamation);
-}
-
-// Marks a workflow as running on mFTP; restores the previous state on every
-// way out (the test frontend ends the process by throwing).
+// Marks a workflow as running; restores the previous state on every way out.
 class MainPresenter::BusyScope {
   public:
     explicit BusyScope(MainPresenter& owner) : owner_(owner), previous_(owner.busy_) {
@@ -50,35 +43,35 @@ class MainPresenter::BusyScope {
 
 MainPresenter::MainPresenter(Frontend& frontend, MainView& view, Session& session,
                              Endpoints endpoints)
-    : frontend_(frontend), view_(view), session_(session), endpoints_(std::move(endpoints)) {
-    mFTP_.lowSpeedBytes = endpoints_.LowSpeedLimit;
-    mFTP_.lowSpeedSeconds = endpoints_.LowSpeedTime;
-    mFTP_.FileTransferProgress = [this](std::int32_t current, std::int32_t total) {
-        OnFileTransferProgress(current, total);
+    : frontend_(frontend),
+      view_(view),
+      session_(session),
+      transfers_(std::move(endpoints)),
+      signatures_(frontend, transfers_, session.PublicKey),
+      context_{frontend, session, transfers_, signatures_, false} {
+    transfers_.onProgress = [this](long current, long total) { ShowProgress(current, total); };
+    transfers_.onStarted = [this] {
+        view_.Bar().SetValue(0);
+        DoEvents();
     };
 }
-
-MainPresenter::~MainPresenter() = default;
 
 void MainPresenter::Load() {
     if (loaded_) return;
     loaded_ = true;
     BusyScope busy(*this);
 
-    mFTP_.SetModePassive();
-    mFTP_.SetTransferBinary();
     // Downloads and settings writes of a launcher that was killed left parts here.
     RemoveStaleParts(AppPath(), false);
     view_.SetSizeTwips(kCompactWidth, kCompactHeight);
     frontend_.Splash().Bar().SetValue(20);
 
     // An offered update replaces the normal preparation: no credentials, no lists.
-    if (CheckForUpdate()) return;
+    if (CheckForUpdate() || ended_) return;
 
-    const Session& app = session_;
-    view_.SetText(MainField::User, app.UserName);
-    view_.SetText(MainField::Password, app.Password);
-    view_.SetText(MainField::ZipPassword, app.ZipPassword);
+    view_.SetText(MainField::User, session_.UserName);
+    view_.SetText(MainField::Password, session_.Password);
+    view_.SetText(MainField::ZipPassword, session_.ZipPassword);
     RefreshConfigList();
     frontend_.Splash().Bar().SetValue(80);
     ListPreviousVersions();
@@ -86,9 +79,31 @@ void MainPresenter::Load() {
     frontend_.Splash().Close();
 }
 
+bool MainPresenter::CheckForUpdate() {
+    SelfUpdate update(context_);
+    switch (update.Fetch()) {
+        case SelfUpdate::Check::Offered:
+            view_.SetVisible(MainControl::UpdatePanel, true);
+            view_.SetVisible(MainControl::SelectConfigGroup, false);
+            view_.SetEnabled(MainControl::SelectConfigGroup, false);
+            return true;
+        case SelfUpdate::Check::Aborted:
+            ReportDownloadAborted(frontend_, update.Abort()->number, update.Abort()->description);
+            Finish(Outcome::End(ExitCode::Failed));
+            return false;
+        case SelfUpdate::Check::Refused:
+            // A calling script must learn that this run was tampered with.
+            if (unattendedStart_) Finish(Outcome::End(ExitCode::Failed));
+            return false;
+        case SelfUpdate::Check::NotOffered:
+            return false;
+    }
+    return false;
+}
+
 void MainPresenter::Show() {
     if (!loaded_) Load();
-    view_.Show();
+    if (!ended_) view_.Show();
 }
 
 void MainPresenter::Expand() {
@@ -103,8 +118,10 @@ void MainPresenter::Expand() {
     }
 }
 
-void MainPresenter::ProcessCommands() {
+void MainPresenter::RunUnattended() {
+    unattendedStart_ = true;
     if (!loaded_) Load();
+    if (ended_) return;
     view_.SetChecked(MainCheck::DeleteMe, true);
     if (view_.ConfigText().empty()) {
         view_.Show();
@@ -114,55 +131,61 @@ void MainPresenter::ProcessCommands() {
     view_.SetEnabled(MainControl::LayoutButton, false);
     view_.SetEnabled(MainControl::SaveDefaultCheck, false);
     view_.SetEnabled(MainControl::DeleteMeCheck, false);
-    commandMode_ = true;
+    context_.unattended = true;
     frontend_.Splash().Show();
+    Outcome outcome = Outcome::Stay();
     {
         BusyScope busy(*this);
-        DownloadAndRun();
+        outcome = DownloadAndRun(context_, Request()).Run();
     }
-    // Still here: the run could not even start (no package at all). A hidden
-    // window with no way to close it would linger, so hand over to the user.
+    if (outcome.Ends()) return Finish(outcome);
+    // The run could not even start (no package at all). A hidden window with no
+    // way to close it would linger, so hand over to the user; the caller still
+    // learns that the tool was not started.
     DPrint("unattended run could not start the tool; showing the main window");
+    closingCode_ = ExitCode::Failed;
     frontend_.Splash().Close();
     view_.Show();
 }
 
-void MainPresenter::Unload(int exitCode) {
-    mFTP_.CloseConnection();
+void MainPresenter::Finish(Outcome outcome) {
+    if (!outcome.Ends() || ended_) return;
+    ended_ = true;
+    transfers_.Close();
     DeleteFileQuiet(AppPath() + names::kUpdatesIni);
     view_.Close();
-    frontend_.EndProcess(exitCode);
-    std::abort();  // EndProcess never returns; this keeps the promise explicit
-}
-
-void MainPresenter::UnloadOtherForms() {
-    if (frontend_.Status().IsOpen()) frontend_.Status().Close();
-    if (frontend_.Splash().IsOpen()) frontend_.Splash().Close();
+    frontend_.EndProcess(static_cast<int>(outcome.Code()));
 }
 
 // ---- user actions -------------------------------------------------------
 
-namespace {
-bool IgnoredWhileBusy(bool busy, const char* what) {
-    if (busy) DPrint(std::string("ignored while a workflow runs: ") + what);
-    return busy;
+bool MainPresenter::IgnoredWhileBusy(const char* what) const {
+    if (busy_ || ended_) DPrint(std::string("ignored while a workflow runs: ") + what);
+    return busy_ || ended_;
 }
-}  // namespace
 
 void MainPresenter::OnDownloadRun() {
-    if (IgnoredWhileBusy(busy_, "Download && Run")) return;
-    BusyScope busy(*this);
-    DownloadAndRun();
+    if (IgnoredWhileBusy("Download && Run")) return;
+    Outcome outcome = Outcome::Stay();
+    {
+        BusyScope busy(*this);
+        outcome = DownloadAndRun(context_, Request()).Run();
+    }
+    Finish(outcome);
 }
 
 void MainPresenter::OnRunPrevious() {
-    if (IgnoredWhileBusy(busy_, "Run Previous Ver")) return;
-    BusyScope busy(*this);
-    RunPrevious();
+    if (IgnoredWhileBusy("Run Previous Ver")) return;
+    Outcome outcome = Outcome::Stay();
+    {
+        BusyScope busy(*this);
+        outcome = PreviousVersions(context_).Run(Request(), view_.SelectedPreviousVersion());
+    }
+    Finish(outcome);
 }
 
 void MainPresenter::OnLogin() {
-    if (IgnoredWhileBusy(busy_, "Login")) return;
+    if (IgnoredWhileBusy("Login")) return;
     BusyScope busy(*this);
     if (RefreshConfigList()) {
         frontend_.MessageBox(
@@ -171,32 +194,38 @@ void MainPresenter::OnLogin() {
         return;
     }
     // Without a word the user could not tell a wrong password from a dead server.
-    std::string reason = mFTP_.GetLastErrorMessage();
-    if (reason.empty()) reason = "The server " + endpoints_.RepositoryHost + " did not answer.";
+    const std::string reason = transfers_.LastError(
+        "The server " + transfers_.Hosts().RepositoryHost + " did not answer.");
     frontend_.MessageBox(std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak +
                              "Check the user name and password, then try again.",
                          AppTitle(), MsgIcon::Exclamation);
 }
 
 void MainPresenter::OnSaveQuit() {
-    if (IgnoredWhileBusy(busy_, "Save && Quit")) return;
+    if (IgnoredWhileBusy("Save && Quit")) return;
     SaveSettings();
-    Unload();
+    Finish(Outcome::End(closingCode_));
 }
 
 void MainPresenter::OnUpdate() {
-    if (IgnoredWhileBusy(busy_, "Update Me!")) return;
+    if (IgnoredWhileBusy("Update Me!")) return;
+    Outcome outcome = Outcome::Stay();
     {
         BusyScope busy(*this);
-        ApplyUpdate();
+        outcome = SelfUpdate(context_).Apply();
     }
-    Unload();
+    Finish(outcome);
 }
 
 void MainPresenter::OnInstall(Installer which) {
-    if (IgnoredWhileBusy(busy_, "Kitworks installer")) return;
-    BusyScope busy(*this);
-    InstallCompanion(which);
+    if (IgnoredWhileBusy("Kitworks installer")) return;
+    Outcome outcome = Outcome::Stay();
+    {
+        BusyScope busy(*this);
+        outcome = CompanionInstaller(context_).Install(which, view_.Text(MainField::User),
+                                                       view_.Checked(MainCheck::SilentInstall));
+    }
+    Finish(outcome);
 }
 
 void MainPresenter::OnSaveDefaultClick() {
@@ -204,141 +233,64 @@ void MainPresenter::OnSaveDefaultClick() {
 }
 
 void MainPresenter::OnClose() {
-    Unload();
+    Finish(Outcome::End(closingCode_));
 }
 
-// ---- window-level routines ----------------------------------------------
+// ---- what the window holds ----------------------------------------------
 
-std::string MainPresenter::StoredDefaultConfig() const {
-    const std::string stored =
-        ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultConfig");
-    // "%prompt%" asks for a choice: nothing is preselected.
-    return EqualsNoCase(stored, kPromptValue) ? std::string() : stored;
+Credentials MainPresenter::TypedCredentials() const {
+    return {view_.Text(MainField::User), view_.Text(MainField::Password),
+            view_.Text(MainField::ZipPassword)};
+}
+
+RunRequest MainPresenter::Request() const {
+    return {view_.ConfigText(), TypedCredentials(), view_.Checked(MainCheck::SaveDefault),
+            view_.Checked(MainCheck::DeleteMe)};
 }
 
 void MainPresenter::SelectDefaultConfig() {
-    SelectListedConfig(view_, StoredDefaultConfig());
+    SelectListedConfig(view_, StoredDefaultConfig(session_));
 }
 
 void MainPresenter::SaveSettings() {
     const std::string& ini = session_.SettingsFile;
     const char* section = names::kSettingsSection;
+    const Credentials typed = TypedCredentials();
     bool saved = true;
     if (view_.Checked(MainCheck::SaveDefault)) {
-        saved = WriteIniValue(ini, section, "DefaultConfig", view_.ConfigText()) && saved;
+        saved = SaveDefaultConfig(session_, view_.ConfigText()) && saved;
     }
-    saved = WriteIniValue(ini, section, "UserName", view_.Text(MainField::User)) && saved;
-    saved =
-        WriteIniValue(ini, section, "Password", ScrambleString(view_.Text(MainField::Password))) &&
-        saved;
-    saved = WriteIniValue(ini, section, "ZipPassword",
-                          ScrambleString(view_.Text(MainField::ZipPassword))) &&
-            saved;
+    saved = WriteIniValue(ini, section, "UserName", typed.user) && saved;
+    saved = WriteIniValue(ini, section, "Password", ScrambleString(typed.password)) && saved;
+    saved = WriteIniValue(ini, section, "ZipPassword", ScrambleString(typed.zipPassword)) && saved;
     // The user quits believing the settings are kept; say so when they are not
     // (a read-only program folder or settings file).
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
 }
 
-void MainPresenter::RunDownload(const std::string& url, const std::string& localPath,
-                                long long maxBytes) {
-    pendingAbort_.reset();
-    mobjDownload_ = std::make_unique<Download>();
-    mobjDownload_->lowSpeedBytes = endpoints_.LowSpeedLimit;
-    mobjDownload_->lowSpeedSeconds = endpoints_.LowSpeedTime;
-    mobjDownload_->maxBytes = maxBytes;
-    mobjDownload_->DownloadStarted = [this] { OnDownloadStarted(); };
-    mobjDownload_->DownloadProgress = [this](long received, long total) {
-        OnDownloadProgress(received, total);
-    };
-    mobjDownload_->DownloadAborted = [this](long number, const std::string& description) {
-        pendingAbort_ = PendingAbort{number, description};
-    };
-    mobjDownload_->StartDownload(url, localPath);
-    mobjDownload_.reset();
-    if (pendingAbort_) {
-        const PendingAbort abort = *pendingAbort_;
-        pendingAbort_.reset();
-        OnDownloadAborted(abort.number, abort.description);
-    }
+bool MainPresenter::RefreshConfigList() {
+    const Credentials typed = TypedCredentials();
+    if (!transfers_.OpenRepository(typed.user, typed.password)) return false;
+    // Without the folder the login folder is listed instead (accounts from
+    // before configuration sets keep theirs there).
+    transfers_.Ftp().SetFTPDirectory("/Tekmo/ConfigSets");
+    FillConfigList(transfers_.Ftp(), view_, StoredDefaultConfig(session_));
+    transfers_.Close();
+    return true;
 }
 
-bool MainPresenter::DownloadFile(const std::string& url, const std::string& localPath,
-                                 long long maxBytes) {
-    DeleteFileQuiet(localPath);
-    RunDownload(url, localPath, maxBytes);
-    return DoesFileExist(localPath);
+void MainPresenter::ListPreviousVersions() {
+    // The list is not cleared: it is filled once per window.
+    for (const std::string& version : PreviousVersions(context_).List())
+        view_.AddPreviousVersion(version);
 }
 
-bool MainPresenter::OpenRedist() {
-    return mFTP_.OpenConnection(endpoints_.RedistHost, names::kBuiltInUser,
-                                names::kBuiltInPassword);
-}
-
-bool MainPresenter::FetchWhole(const std::string& localPath, const std::string& remoteName) {
-    if (mFTP_.FTPDownloadFile(localPath, remoteName)) return true;
-    // A broken transfer must not leave a part that a later step would take
-    // for the whole file.
-    DeleteFileQuiet(localPath);
-    return false;
-}
-
-bool MainPresenter::ClaimProgramFolder(FolderLock& lock) {
-    if (lock.TryLock(AppPath())) return true;
-    DPrint("another launcher is working in the program folder; request refused");
-    frontend_.MessageBox(std::string("Another Talvane is already working in this program folder.") +
-                             kLineBreak + "Please try again when it has finished.",
-                         AppTitle(), MsgIcon::Exclamation);
-    return false;
-}
-
-bool MainPresenter::StartUnpacked(const std::string& program, const std::string& arguments) {
-    if (DoesFileExist(program) && !MakeExecutable(program)) {
-        DPrint("could not mark the program executable: " + program);
-    }
-    return ShellX(program, arguments, false, kShowNormal);
-}
-
-// ---- progress -----------------------------------------------------------
-
-void MainPresenter::OnFileTransferProgress(long current, long total) {
-    if (!commandMode_) {
-        ProgressBarView& bar = view_.Bar();
-        bar.SetMax(total);
-        bar.SetMin(0);
-        if (total >= current) bar.SetValue(current);
-    } else {
-        ProgressBarView& bar = frontend_.Splash().Bar();
-        bar.SetMax(total);
-        bar.SetValue(current);
-    }
+void MainPresenter::ShowProgress(long current, long total) {
+    ProgressBarView& bar = context_.unattended ? frontend_.Splash().Bar() : view_.Bar();
+    bar.SetMax(total);
+    bar.SetMin(0);
+    if (total >= current) bar.SetValue(current);
     DoEvents();
-}
-
-void MainPresenter::OnDownloadStarted() {
-    view_.Bar().SetValue(0);
-    DoEvents();
-}
-
-void MainPresenter::OnDownloadProgress(long received, long total) {
-    if (!commandMode_) {
-        ProgressBarView& bar = view_.Bar();
-        bar.SetMax(total);
-        bar.SetMin(0);
-        bar.SetValue(received);
-    } else {
-        ProgressBarView& bar = frontend_.Splash().Bar();
-        bar.SetMax(total);
-        bar.SetValue(received);
-    }
-    DoEvents();
-}
-
-void MainPresenter::OnDownloadAborted(long errNumber, const std::string& errDescription) {
-    std::string text = "Download aborted.";
-    if (!errDescription.empty()) text += " " + errDescription;
-    DPrint("download aborted, code " + std::to_string(errNumber));
-    frontend_.MessageBox(text, "Download", MsgIcon::Critical);
-    Unload();
 }
 
 }  // namespace talvane::ui

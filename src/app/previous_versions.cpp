@@ -1,52 +1,58 @@
-// Earlier tool versions: the list and "Run Previous Ver".
+#include "app/previous_versions.h"
+
+#include "app/config_sync.h"
+#include "app/tool_package.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/names.h"
-#include "common/process.h"
 #include "common/strings.h"
-#include "settings/session.h"
-#include "settings/settings.h"
-#include "app/unzip.h"
-#include "zip/zip_reader.h"
-#include "app/main_presenter.h"
 
 namespace talvane::ui {
 
-void MainPresenter::ListPreviousVersions() {
-    if (!OpenRedist()) return;
-    mFTP_.SetFTPDirectory("/Redist");
-    // The list is not cleared: it is filled once per window.
-    if (const cDirList* listing = mFTP_.GetDirectoryListing("Tekmo_*.zip")) {
-        for (const cDirItem& item : *listing) view_.AddPreviousVersion(item.Filename);
+std::vector<std::string> PreviousVersions::List() {
+    std::vector<std::string> versions;
+    Transfers& transfers = context_.transfers;
+    if (!transfers.OpenRedist()) return versions;
+    transfers.Ftp().SetFTPDirectory("/Redist");
+    if (const cDirList* listing = transfers.Ftp().GetDirectoryListing("Tekmo_*.zip")) {
+        for (const cDirItem& item : *listing) versions.push_back(item.Filename);
     }
-    mFTP_.CloseConnection();
+    transfers.Close();
+    return versions;
 }
 
-void MainPresenter::RunPrevious() {
-    const std::string config = view_.ConfigText();
-    if (config.empty()) {
-        frontend_.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
-        return;
+Outcome PreviousVersions::Run(const RunRequest& request, const std::string& version) {
+    if (request.config.empty()) {
+        context_.frontend.MessageBox("You must select a config first!", AppTitle(), MsgIcon::None);
+        return Outcome::Stay();
     }
-    const std::string version = view_.SelectedPreviousVersion();
     if (version.empty()) {
-        frontend_.MessageBox("You must select a previous version first!", AppTitle(),
-                             MsgIcon::None);
-        return;
+        context_.frontend.MessageBox("You must select a previous version first!", AppTitle(),
+                                     MsgIcon::None);
+        return Outcome::Stay();
     }
     FolderLock folderLock;
-    if (!RememberChoiceAndClaimFolder(config, folderLock)) return;
+    if (!BeginToolRun(context_, request, folderLock)) return Outcome::Stay();
 
+    ToolPackage tool(context_);
     const std::string package = AppPath() + names::kPreviousZip;
-    FetchPackage(package, Trim(version), "Problem downloading Tekmo!");
-
-    if (!UnpackPackage(package, Trim(version))) Unload(1);
-    const std::string& extractFolder = session_.ExtractFolder;
-    SyncConfig(view_.Text(MainField::User), view_.Text(MainField::Password),
-               view_.Text(MainField::ZipPassword), view_.ConfigText());
+    const std::string name = Trim(version);
+    // Without the server the version already in the tree is what runs.
+    if (tool.FetchFromRedist(package, name, "Problem downloading Tekmo!") ==
+        ToolPackage::Fetch::Failed)
+        return Outcome::End(ExitCode::Failed);
+    if (!tool.Unpack(package, name)) return Outcome::End(ExitCode::Failed);
+    ConfigSync sync(context_);
+    const ConfigSync::Result synced = sync.Run(request.credentials, request.config);
     DeleteFileQuiet(package);
-    StartUnpacked(extractFolder + "/" + names::kTekmoExe + names::kExeSuffix, "");
-    Unload();
+    if (synced == ConfigSync::Result::NoSevenZip &&
+        sync.SevenZipState() == SevenZipSupply::State::Aborted) {
+        ReportSevenZipMissing(context_.frontend, sync.SevenZip(), sync.SevenZipState());
+        return Outcome::End(ExitCode::Failed);
+    }
+    if (!tool.StartTool({})) return Outcome::End(ExitCode::Failed);
+    return Outcome::End(synced == ConfigSync::Result::Deployed ? ExitCode::Ok
+                                                               : ExitCode::ToolWithoutConfig);
 }
 
 }  // namespace talvane::ui

@@ -1,20 +1,20 @@
-// Self-update: the updates index at load, "Update Me!" replaces the program.
+#include "app/self_update.h"
+
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
+#include "app/messages.h"
+#include "app/tool_package.h"
+#include "app/unzip.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/fso.h"
 #include "common/log.h"
 #include "common/names.h"
-#include "common/process.h"
 #include "common/strings.h"
 #include "settings/settings.h"
-#include "app/unzip.h"
 #include "zip/zip_reader.h"
-#include "app/main_presenter.h"
 
 namespace talvane::ui {
 
@@ -32,42 +32,10 @@ constexpr long long kMaxUpdatePackageBytes = 512ll << 20;
 std::string OldExecutablePath() {
     return AppPath() + AppExeName() + names::kOldSuffix + names::kExeSuffix;
 }
-}  // namespace
 
-bool IsHttpUrl(const std::string& url) {
-    const std::string lower = ToLower(url.substr(0, std::min<std::size_t>(url.size(), 8)));
-    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
-}
-
-bool MainPresenter::CheckForUpdate() {
-    DownloadUpdatesIndex();
-    const std::string current = ProgramVersionText();
-    const std::string candidate =
-        ReadIniValue(AppPath() + names::kUpdatesIni, kIndexSection, "CurrentVersion");
-    if (!IsNewerVersion(current, candidate)) return false;
-    DPrint("update offered: " + candidate + " (running " + current + ")");
-    view_.SetVisible(MainControl::UpdatePanel, true);
-    view_.SetVisible(MainControl::SelectConfigGroup, false);
-    view_.SetEnabled(MainControl::SelectConfigGroup, false);
-    return true;
-}
-
-void MainPresenter::DownloadUpdatesIndex() {
-    const std::string index = AppPath() + names::kUpdatesIni;
-    const std::string archive = AppPath() + names::kUpdatesZip;
-    DeleteFileQuiet(index);
-    DeleteFileQuiet(archive);
-    if (endpoints_.UpdatesURL.empty()) {
-        DPrint("no updates URL configured; update check skipped");
-        return;
-    }
-
-    RunDownload(endpoints_.UpdatesURL, archive, kMaxIndexArchiveBytes);
-    if (DoesFileExist(archive) && !VerifyHttpDownload(archive, endpoints_.UpdatesURL)) return;
-
-    frontend_.Splash().Bar().SetValue(40);
-    // Only the index itself leaves the archive: anything else it may carry
-    // would land beside the launcher, where programs it starts live.
+// Only the index itself leaves the archive: anything else it may carry would
+// land beside the launcher, where programs it starts live.
+void KeepIndexOnly(const std::string& archive, const std::string& index) {
     std::string text;
     ZipExtractionClass zip;
     zip.ZipError = [](long number, const std::string& message) {
@@ -78,34 +46,76 @@ void MainPresenter::DownloadUpdatesIndex() {
         if (!WriteFileAtomic(index, text, 0644)) DPrint("updates index could not be written");
     }
     zip.CloseZip();
-    frontend_.Splash().Bar().SetValue(60);
-    DeleteFileQuiet(archive);
+}
+}  // namespace
+
+bool IsHttpUrl(const std::string& url) {
+    const std::string lower = ToLower(url.substr(0, std::min<std::size_t>(url.size(), 8)));
+    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
 }
 
-void MainPresenter::ApplyUpdate() {
+SelfUpdate::Check SelfUpdate::Fetch() {
+    abort_.reset();
+    const std::string index = AppPath() + names::kUpdatesIni;
+    const std::string archive = AppPath() + names::kUpdatesZip;
+    DeleteFileQuiet(index);
+    DeleteFileQuiet(archive);
+    const std::string& url = context_.transfers.Hosts().UpdatesURL;
+    if (url.empty()) {
+        DPrint("no updates URL configured; update check skipped");
+        return Check::NotOffered;
+    }
+    const UrlDownload got = context_.transfers.Download(url, archive, kMaxIndexArchiveBytes);
+    if (got.abort) {
+        abort_ = got.abort;
+        return Check::Aborted;
+    }
+    if (got.fetched && !context_.signatures.HttpFile(archive, url)) return Check::Refused;
+
+    context_.frontend.Splash().Bar().SetValue(40);
+    KeepIndexOnly(archive, index);
+    context_.frontend.Splash().Bar().SetValue(60);
+    DeleteFileQuiet(archive);
+
+    const std::string current = ProgramVersionText();
+    const std::string candidate = ReadIniValue(index, kIndexSection, "CurrentVersion");
+    if (!IsNewerVersion(current, candidate)) return Check::NotOffered;
+    DPrint("update offered: " + candidate + " (running " + current + ")");
+    return Check::Offered;
+}
+
+Outcome SelfUpdate::Failed(const std::string& message) {
+    context_.frontend.MessageBox(message, AppTitle(), MsgIcon::None);
+    return Outcome::End(ExitCode::Failed);
+}
+
+Outcome SelfUpdate::Apply() {
     const std::string index = AppPath() + names::kUpdatesIni;
     const std::string package = AppPath() + names::kUpdatePackage;
     const std::string url = ReadIniValue(index, kIndexSection, "DownloadURL");
     DeleteFileQuiet(index);
     FolderLock folderLock;
-    if (!ClaimProgramFolder(folderLock)) return;
+    if (!ClaimProgramFolder(context_.frontend, folderLock)) return Outcome::End(ExitCode::Failed);
 
-    bool downloaded = false;
-    if (IsHttpUrl(url)) {
-        downloaded =
-            DownloadFile(url, package, kMaxUpdatePackageBytes) && VerifyHttpDownload(package, url);
-    } else {
+    if (!IsHttpUrl(url)) {
         // Only web locations are trusted for a program that replaces this one.
         // The URL itself is not logged: it may carry credentials.
         DPrint("update package URL refused: only http and https are accepted");
+        return Failed("Failed to download update.");
     }
-    if (!downloaded) {
-        frontend_.MessageBox("Failed to download update.", AppTitle(), MsgIcon::None);
-        Unload();
+    const UrlDownload got = context_.transfers.Download(url, package, kMaxUpdatePackageBytes);
+    if (got.abort) {
+        ReportDownloadAborted(context_.frontend, got.abort->number, got.abort->description);
+        return Outcome::End(ExitCode::Failed);
     }
+    if (!got.fetched || !context_.signatures.HttpFile(package, url))
+        return Failed("Failed to download update.");
+    return Replace(package);
+}
 
-    // The package is unpacked aside first; the running program is renamed only
-    // once a new program is known to be there, and every failure puts it back.
+// The package is unpacked aside first; the running program is renamed only
+// once a new program is known to be there, and every failure puts it back.
+Outcome SelfUpdate::Replace(const std::string& package) {
     const std::string running = AppExePath();
     const std::string old = OldExecutablePath();
     const std::string staging = AppPath() + kUpdateStaging;
@@ -113,25 +123,24 @@ void MainPresenter::ApplyUpdate() {
     const std::string staged = staging + "/" + programName;
     const std::string target = AppPath() + programName;
     clsFSO fso;
-    auto fail = [&](const std::string& why) {
+    const auto fail = [&](const std::string& why) {
         DPrint("update not applied: " + why);
         fso.KillDir(staging);
-        frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
-        Unload();
+        return Failed("Failed to unzip update.");
     };
     if (DoesDirExist(staging)) fso.KillDir(staging);
     std::string problem;
-    const bool unpacked = MakeSureDirExists(staging) &&
-                          UnzipFile(&frontend_, package, staging, &problem);
+    const bool unpacked =
+        MakeSureDirExists(staging) && UnzipFile(&context_.frontend, package, staging, &problem);
     DeleteFileQuiet(package);
-    if (!unpacked) fail(problem.empty() ? "the package could not be unpacked" : problem);
+    if (!unpacked) return fail(problem.empty() ? "the package could not be unpacked" : problem);
     if (!DoesFileExist(staged) || IsSymbolicLink(staged) || !MakeExecutable(staged))
-        fail("the package holds no program file " + programName);
+        return fail("the package holds no program file " + programName);
 
-    if (!RenameFile(running, old)) fail("the running program could not be set aside");
+    if (!RenameFile(running, old)) return fail("the running program could not be set aside");
     if (!RenameFile(staged, target)) {
         RenameFile(old, running);
-        fail("the new program could not be put in place");
+        return fail("the new program could not be put in place");
     }
     // The rest of the package joins the program folder; nothing in it may take
     // the name of the program or of its backup.
@@ -142,12 +151,11 @@ void MainPresenter::ApplyUpdate() {
         ShellMove(entry.path().string(), AppPath());
     }
     fso.KillDir(staging);
-    if (StartUnpacked(target, "")) Unload();
+    if (StartUnpacked(target, {})) return Outcome::End(ExitCode::Ok);
     // The new program does not start: the old one gets its name back.
     if (target != running) DeleteFileQuiet(target);
     RenameFile(old, running);
-    frontend_.MessageBox("Failed to unzip update.", AppTitle(), MsgIcon::None);
-    Unload();
+    return Failed("Failed to unzip update.");
 }
 
 }  // namespace talvane::ui

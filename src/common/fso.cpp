@@ -7,9 +7,9 @@
 #include "common/files.h"
 #include "common/log.h"
 #include "common/ownership.h"
-#include "platform/platform.h"
 #include "common/process.h"
 #include "common/strings.h"
+#include "platform/platform.h"
 
 namespace talvane {
 namespace {
@@ -158,7 +158,6 @@ std::string clsFSO::Get_DirList(std::string_view strPath, bool bRecurseSubs) {
 
 void clsFSO::ResetAttributes(std::string_view sTargetFile) {
     const std::string target(sTargetFile);
-    SetOwnershipAndGrantAll(target, false, kHide, "", "");
     ChangeOwnerOfFile(target, "");
     // What the recursive grant did on Windows: full access for the owner
     // over the whole tree (nothing for group or others).

@@ -9,17 +9,6 @@
 
 namespace talvane {
 
-void SetOwnershipAndGrantAll(std::string_view target, bool recurse, int windowStyle,
-                             std::string_view owner, std::string_view grantee) {
-    // The access-control tool this stood for does not exist here; ownership is
-    // handled by ChangeOwnerOfFile alone.
-    (void)target;
-    (void)recurse;
-    (void)windowStyle;
-    (void)owner;
-    (void)grantee;
-}
-
 void ChangeOwnerOfFile(std::string_view path, std::string_view owner) {
     const std::string target(path);
     DPrint("SetOwnerFS\\ChangeOwnerOfFile:");

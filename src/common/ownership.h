@@ -4,9 +4,6 @@
 
 namespace talvane {
 
-// No subinacl exists on POSIX: starts nothing.
-void SetOwnershipAndGrantAll(std::string_view target, bool recurse, int windowStyle,
-                             std::string_view owner, std::string_view grantee);
 // As root: chown to the invoking user (SUDO_UID/SUDO_GID); always chmod u+rwX
 // on the target and its parent. Never world-writable.
 void ChangeOwnerOfFile(std::string_view path, std::string_view owner = {});

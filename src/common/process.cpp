@@ -18,10 +18,6 @@ void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // Waits for the child, letting the user interface run between polls.
 // Returns 0 when it ended, else the error that stopped the watch.
 int WaitForChild(const platform::Child& child, long& exitCode) {
@@ -33,140 +29,50 @@ int WaitForChild(const platform::Child& child, long& exitCode) {
     }
 }
 
+std::string Shown(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& arg : argv) {
+        if (!line.empty()) line += ' ';
+        line += arg.find_first_of(" \t") == std::string::npos ? arg : "\"" + arg + "\"";
+    }
+    return MaskPasswordArgument(line);
+}
+
+// Starts argv; false (after logging why) when it could not be started.
+bool Start(const std::vector<std::string>& argv, bool detached, platform::Child& child,
+           const std::string* standardInput) {
+    if (argv.empty()) return false;
+    const std::string& program = argv.front();
+    if (program.find_first_of("/\\") != std::string::npos && !DoesFileExist(program)) {
+        DPrint("CommonModule\\ShellX FILE NOT FOUND");
+        DPrint("\t- sPathAndFileName=" + program);
+        return false;
+    }
+    if (int err = platform::Spawn(argv, detached, child, standardInput)) {
+        ReportFailure("CommonModule\\ShellX", ErrorMarker::Plain, err, platform::ErrorText(err),
+                      {{"sShell", Shown(argv)}});
+        return false;
+    }
+    return child.pid != 0;
+}
+
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
-    std::vector<std::string> args;
-    std::size_t i = 0;
-    const std::size_t n = commandLine.size();
-    while (i < n && IsBlank(commandLine[i])) ++i;
-    if (i >= n) return args;
-
-    // The program name: quotes group, backslashes are plain characters.
-    std::string program;
-    if (commandLine[i] == '"') {
-        ++i;
-        while (i < n && commandLine[i] != '"') program += commandLine[i++];
-        if (i < n) ++i;
-    } else {
-        while (i < n && !IsBlank(commandLine[i])) program += commandLine[i++];
-    }
-    args.push_back(std::move(program));
-
-    // The arguments: 2n backslashes + quote -> n backslashes and a quote toggle;
-    // 2n+1 backslashes + quote -> n backslashes and a literal quote; "" inside
-    // quotes -> a literal quote.
-    for (;;) {
-        while (i < n && IsBlank(commandLine[i])) ++i;
-        if (i >= n) break;
-        std::string arg;
-        bool quoted = false;
-        while (i < n && (quoted || !IsBlank(commandLine[i]))) {
-            char c = commandLine[i];
-            if (c == '\\') {
-                std::size_t count = 0;
-                while (i < n && commandLine[i] == '\\') {
-                    ++count;
-                    ++i;
-                }
-                if (i < n && commandLine[i] == '"') {
-                    arg.append(count / 2, '\\');
-                    if (count % 2 == 1) {
-                        arg += '"';
-                        ++i;
-                    }
-                } else {
-                    arg.append(count, '\\');
-                }
-            } else if (c == '"') {
-                if (quoted && i + 1 < n && commandLine[i + 1] == '"') {
-                    arg += '"';
-                    i += 2;
-                } else {
-                    quoted = !quoted;
-                    ++i;
-                }
-            } else {
-                arg += c;
-                ++i;
-            }
-        }
-        args.push_back(std::move(arg));
-    }
-    return args;
+bool StartDetached(const std::vector<std::string>& argv) {
+    platform::Child child;
+    return Start(argv, true, child, nullptr);
 }
 
-bool ShellX(std::string_view sPathAndFileName, std::string_view arguments, bool wait,
-            int windowStyle, long* exitCode, bool unused, const std::string* standardInput) {
-    (void)windowStyle;  // no windows to show or hide for a started program here
-    (void)unused;
-    std::string path(sPathAndFileName);
-    if (path.find_first_of("/\\") != std::string::npos && !DoesFileExist(path)) {
-        DPrint("CommonModule\\ShellX FILE NOT FOUND");
-        DPrint("\t- sPathAndFileName=" + path);
-        return false;
-    }
-    if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
-    const std::string shell = arguments.empty() ? path : path + " " + std::string(arguments);
-    const std::string logged = MaskPasswordArgument(shell);
-
+std::optional<long> RunAndWait(const std::vector<std::string>& argv,
+                               const std::string* standardInput) {
     platform::Child child;
-    if (int err = platform::Spawn(SplitCommandLine(shell), !wait, child, standardInput)) {
-        ReportFailure("CommonModule\\ShellX", ErrorMarker::Plain, err, platform::ErrorText(err),
-                      {{"sShell", logged}});
-        return false;
+    if (!Start(argv, false, child, standardInput)) return std::nullopt;
+    long code = 0;
+    if (WaitForChild(child, code) != 0) {
+        DPrint("ShellX (Failed):  " + Shown(argv));
+        return std::nullopt;
     }
-    bool result = child.pid != 0;
-    if (result && wait) {
-        long code = 0;
-        if (WaitForChild(child, code) == 0) {
-            if (exitCode) *exitCode = code;
-        } else {
-            result = false;
-        }
-    }
-    if (!result) DPrint("ShellX (Failed):  " + logged);
-    return result;
-}
-
-bool ShellAndWaitForTermination(std::string_view sShell, int windowStyle, std::string& message,
-                                long timeoutMs, bool enforceTimeout) {
-    (void)windowStyle;
-    const std::string logged = MaskPasswordArgument(sShell);
-    DPrint("ShellandWaitForTermination:  " + logged);
-    platform::Child child;
-    if (int err = platform::Spawn(SplitCommandLine(sShell), false, child)) {
-        ReportFailure("CommonModule\\ShellAndWaitForTermination", ErrorMarker::Plain, err,
-                      platform::ErrorText(err), {{"sShell", logged}});
-        return false;
-    }
-    bool result = true;
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        long code = 0;
-        int rc = platform::PollChild(child, code);
-        if (rc == 0) break;
-        if (rc != EAGAIN) {
-            message =
-                "This program could not determine whether the process started.Please watch "
-                "the program and check it completes.";
-            result = false;
-            break;
-        }
-        DoEvents();
-        SleepMs(kPollMs);
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count();
-        if (enforceTimeout && elapsed > timeoutMs) {
-            message = "The process has timed out.";
-            result = false;
-            platform::Abandon(child);  // it keeps running; reap it when it ends
-            break;
-        }
-    }
-    DPrint(std::string("\tSuccess=") + (result ? "True" : "False"));
-    return result;
+    return code;
 }
 
 void Delay(double seconds) {

@@ -7,21 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "common/app_paths.h"
-#include "platform/interrupt.h"
-#include "platform/platform.h"
-#include "common/log.h"
-#include "common/names.h"
-#include "settings/session.h"
-#include "settings/endpoints.h"
-#include "settings/settings.h"
-#include "app/splash_logic.h"
-#include "app/startup.h"
-#include "frontends/console/console_frontend.h"
-#include "main/gui_frontend.h"
 #include "app/default_dialog_presenter.h"
 #include "app/frontend.h"
 #include "app/main_presenter.h"
+#include "app/splash_logic.h"
+#include "app/startup.h"
+#include "common/app_paths.h"
+#include "common/log.h"
+#include "common/names.h"
+#include "frontends/console/console_frontend.h"
+#include "main/gui_frontend.h"
+#include "platform/interrupt.h"
+#include "platform/platform.h"
+#include "settings/endpoints.h"
+#include "settings/session.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -52,7 +52,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<GuiFrontend> gui;
     if (WantsGui()) {
         gui = StartGuiFrontend(argc, argv);
-        if (!gui) std::fputs("Talvane: no graphical frontend can be shown here; using the console.\n", stderr);
+        if (!gui)
+            std::fputs("Talvane: no graphical frontend can be shown here; using the console.\n",
+                       stderr);
     }
     std::optional<ui::console::ConsoleFrontend> console;
     if (!gui) console.emplace();
@@ -93,8 +95,7 @@ int main(int argc, char** argv) {
             if (console) console->SetInputEnabled(false);
             mainView = frontend.CreateMainView();
             main.emplace(frontend, *mainView, session, endpoints);
-            main->Load();
-            main->ProcessCommands();
+            main->RunUnattended();
             break;
         case StartWindow::MainExpanded:
             mainView = frontend.CreateMainView();

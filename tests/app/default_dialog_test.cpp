@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/default_dialog_presenter.h"
+#include "app/messages.h"
 #include "common/app_paths.h"
 #include "support/workflow_fixture.h"
-#include "app/default_dialog_presenter.h"
 
 namespace talvane::testing {
 namespace {
@@ -15,7 +16,8 @@ namespace {
 class DefaultDialogTest : public WorkflowTest {
   protected:
     ui::DefaultDialogPresenter& Dialog() {
-        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(frontend_, dialogView_, session_, endpoints_);
+        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(frontend_, dialogView_, session_,
+                                                               endpoints_);
         dialog_->Load();
         return *dialog_;
     }

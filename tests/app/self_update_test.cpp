@@ -38,8 +38,7 @@ class SelfUpdateTest : public WorkflowTest {
 TEST_F(SelfUpdateTest, OfferedOnlyForANewerIndexVersion) {
     for (const auto& [version, offered] : {std::pair{"2.3.4", false}, {"2.3.5", true}}) {
         ASSERT_TRUE(PublishIndex(version, ""));
-        MakePresenter();
-        EXPECT_EQ(presenter_->CheckForUpdate(), offered) << version;
+        LoadedPresenter();
         EXPECT_EQ(view_.Visible(MainControl::UpdatePanel), offered) << version;
         EXPECT_EQ(view_.Visible(MainControl::SelectConfigGroup), !offered) << version;
     }

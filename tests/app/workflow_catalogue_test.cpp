@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "support/workflow_fixture.h"
 
 namespace talvane::testing {
@@ -45,8 +46,9 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordSaysSo) {
     view_.SetText(MainField::Password, "wrong");
     presenter_->OnLogin();
     ASSERT_EQ(frontend_.messages.size(), 1U);
-    EXPECT_EQ(frontend_.messages[0].text.rfind(std::string("Test Login Failed!") + ui::kLineBreak, 0),
-              0U);
+    EXPECT_EQ(
+        frontend_.messages[0].text.rfind(std::string("Test Login Failed!") + ui::kLineBreak, 0),
+        0U);
     EXPECT_NE(frontend_.messages[0].text.find("Check the user name and password"),
               std::string::npos);
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);

@@ -128,7 +128,7 @@ TEST_F(DownloadRunTest, UnreachableRedistWithoutPackageStaysButHasSavedTheDefaul
     WriteSetting("DefaultConfig", "office");
     endpoints_.RedistHost = "127.0.0.1:1";
     LoadedPresenter();
-    EXPECT_FALSE(EndsProcess([&] { presenter_->ProcessCommands(); }));
+    EXPECT_FALSE(EndsProcess([&] { presenter_->RunUnattended(); }));
     EXPECT_TRUE(view_.IsShown());
     Choose("Office");
     view_.SetChecked(MainCheck::SaveDefault, true);
@@ -215,7 +215,7 @@ TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchiv
 TEST_F(DownloadRunTest, UnattendedRunWithStoredDefaultDeploysAndStartsWithoutShowingTheWindow) {
     WriteSetting("DefaultConfig", "workshop");
     LoadedPresenter();
-    EXPECT_TRUE(EndsProcess([&] { presenter_->ProcessCommands(); }));
+    EXPECT_TRUE(EndsProcess([&] { presenter_->RunUnattended(); }));
     EXPECT_EQ(view_.shows, 0);
     EXPECT_FALSE(view_.Enabled(MainControl::DownloadRunButton));
     EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Workshop"), std::string::npos);

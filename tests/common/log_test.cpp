@@ -50,7 +50,6 @@ TEST(MaskPasswordArgument, HidesTheArchivePassword) {
     const std::string line = "/usr/bin/7za x \"/a/c.7z\" -p\"s3\\\"cr et\\\\\" -o\"/a/S\" -y";
     const std::string masked = MaskPasswordArgument(line);
     EXPECT_EQ(masked, "/usr/bin/7za x \"/a/c.7z\" -p\"***\" -o\"/a/S\" -y");
-    ASSERT_EQ(SplitCommandLine(line).at(3), "-ps3\"cr et\\");
     for (const char* piece : {"s3", "cr", "et"}) EXPECT_EQ(masked.find(piece), std::string::npos);
 }
 

@@ -15,7 +15,7 @@ namespace {
 using testing::ReadFile;
 
 // Scripts live in a folder with a blank in its name, as "Program Files" would be.
-class ShellXTest : public ::testing::Test {
+class ProcessTest : public ::testing::Test {
   protected:
     std::string Script(const std::string& name, const std::string& body, mode_t mode = 0755) {
         const std::string path = dir_.file("with blank/" + name);
@@ -25,7 +25,6 @@ class ShellXTest : public ::testing::Test {
     }
     testing::TempDir dir_;
     testing::LogCapture log_;
-    long code_ = 77;
 };
 
 struct CountingPump : EventPump {
@@ -33,83 +32,50 @@ struct CountingPump : EventPump {
     int calls = 0;
 };
 
-TEST_F(ShellXTest, WaitReturnsTheExitCodeAndLetsTheInterfaceRun) {
+TEST_F(ProcessTest, WaitReturnsTheExitCodeAndLetsTheInterfaceRun) {
     // "true" is a bare name, found on PATH; a killed child reports 128 + the signal.
     const std::pair<std::string, long> cases[] = {
         {Script("exit2.sh", "exit 2"), 2}, {"true", 0}, {Script("killed.sh", "kill -9 $$"), 137}};
-    for (const auto& [program, code] : cases) {
-        EXPECT_TRUE(ShellX(program, "", true, kShowNormal, &code_));
-        EXPECT_EQ(code_, code) << program;
-    }
+    for (const auto& [program, code] : cases) EXPECT_EQ(RunAndWait({program}), code) << program;
     CountingPump pump;
     SetEventPump(&pump);
-    EXPECT_TRUE(ShellX(Script("nap.sh", "sleep 0.3"), "", true, kShowNormal, &code_));
+    EXPECT_EQ(RunAndWait({Script("nap.sh", "sleep 0.3")}), 0);
     SetEventPump(nullptr);
     EXPECT_GT(pump.calls, 0);
 }
 
-TEST_F(ShellXTest, ArgumentsFollowWindowsQuotingAndInputIsNull) {
+TEST_F(ProcessTest, ArgumentsArriveAsTheyAreWithInputFromNullOrThePipe) {
     const std::string out = dir_.file("with blank/out file.txt");
-    ASSERT_TRUE(ShellX(Script("args.sh", "out=\"$1\"; shift; printf '[%s]\\n' \"$@\" > \"$out\""),
-                       "\"" + out + "\" plain \"two words\" a\\\"b -o\"/x y\" \"\"", true,
-                       kShowNormal, &code_));
-    EXPECT_EQ(code_, 0);
-    EXPECT_EQ(ReadFile(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n");
-    ASSERT_TRUE(ShellX(Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\""), "\"" + out + "\"",
-                       true, kShowNormal, &code_));
+    const std::string args =
+        Script("args.sh", "out=\"$1\"; shift; printf '[%s]\\n' \"$@\" > \"$out\"");
+    ASSERT_EQ(RunAndWait({args, out, "plain", "two words", "a\"b", "-o/x y", "", "c:\\d\\"}), 0);
+    EXPECT_EQ(ReadFile(out), "[plain]\n[two words]\n[a\"b]\n[-o/x y]\n[]\n[c:\\d\\]\n");
+    const std::string in = Script("stdin.sh", "readlink /proc/self/fd/0 > \"$1\"; cat >> \"$1\"");
+    ASSERT_EQ(RunAndWait({in, out}), 0);
     EXPECT_EQ(ReadFile(out), "/dev/null\n");
+    const std::string secret = "s3 cr\"et\n";
+    ASSERT_EQ(RunAndWait({in, out}, &secret), 0);
+    EXPECT_EQ(ReadFile(out).substr(ReadFile(out).find('\n') + 1), secret);
 }
 
-TEST_F(ShellXTest, StartFailuresLogAndMaskThePassword) {
+TEST_F(ProcessTest, StartFailuresLogAndMaskThePassword) {
     const std::string missing = dir_.file("with blank/none.sh");
-    EXPECT_FALSE(ShellX(missing, "", true, kShowNormal, &code_));
+    EXPECT_EQ(RunAndWait({missing}), std::nullopt);
     EXPECT_EQ(log_.lines(), (std::vector<std::string>{"\tCommonModule\\ShellX FILE NOT FOUND",
                                                       "\t\t- sPathAndFileName=" + missing}));
     log_.clear();
-    EXPECT_FALSE(ShellX("talvane-no-such-program", "-x", false, kShowNormal));
+    EXPECT_FALSE(StartDetached({"talvane-no-such-program", "-x"}));
     // ENOENT normally; EACCES when a folder on PATH cannot be searched.
     EXPECT_TRUE(log_.contains("CommonModule\\ShellX VB ERROR: "));
     EXPECT_TRUE(log_.contains("\t- sShell=talvane-no-such-program -x"));
     EXPECT_FALSE(log_.contains("FILE NOT FOUND"));
     log_.clear();
     const std::string script = Script("plain.txt", "exit 0", 0644);
-    EXPECT_FALSE(ShellX(script, "x a.7z -pTopSecret -y", true, kShowNormal, &code_));
-    EXPECT_EQ(code_, 77);  // untouched by every failed start
+    EXPECT_EQ(RunAndWait({script, "x", "a.7z", "-pTopSecret", "-y"}), std::nullopt);
     EXPECT_TRUE(log_.contains("CommonModule\\ShellX VB ERROR: 13 "));
     EXPECT_TRUE(log_.contains("\t\t- sShell=\"" + script + "\" x a.7z -p*** -y"));
     EXPECT_FALSE(log_.contains("TopSecret"));
-    EXPECT_FALSE(log_.contains("ShellX (Failed)"));
-}
-
-TEST_F(ShellXTest, ShellAndWaitForTerminationWaitsOrTimesOut) {
-    const std::string quick = "\"" + Script("quick.sh", "exit 3") + "\"";
-    std::string message;
-    EXPECT_TRUE(ShellAndWaitForTermination(quick, kHide, message, 1, false));
-    EXPECT_EQ(message, "");
-    EXPECT_TRUE(log_.contains("\tShellandWaitForTermination:  " + quick));
-    EXPECT_TRUE(log_.contains("\t\tSuccess=True"));
-    log_.clear();
-    const std::string slow = "\"" + Script("slow.sh", "sleep 3") + "\"";
-    EXPECT_FALSE(ShellAndWaitForTermination(slow, kHide, message, 200, true));
-    EXPECT_EQ(message, "The process has timed out.");
-    EXPECT_TRUE(log_.contains("\t\tSuccess=False"));
-    EXPECT_FALSE(ShellAndWaitForTermination(dir_.file("nothing"), kHide, message, 1, false));
-    EXPECT_TRUE(log_.contains("CommonModule\\ShellAndWaitForTermination VB ERROR: 2 "));
-}
-
-TEST(SplitCommandLine, FollowsCommandLineToArgvRules) {
-    // clang-format off
-    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
-        {"", {}}, {"   ", {}}, {"prog", {"prog"}},
-        {"\"/a b/7za\" x \"/c d/e.7z\" -pS3c -o\"/f g\" -y",
-         {"/a b/7za", "x", "/c d/e.7z", "-pS3c", "-o/f g", "-y"}},
-        {"C:\\dir\\prog.exe a\\b c\\\\", {"C:\\dir\\prog.exe", "a\\b", "c\\\\"}},
-        {"p a\\\"b", {"p", "a\"b"}}, {"p a\\\\\"b c\"", {"p", "a\\b c"}},
-        {"p a\\\\\\\"b", {"p", "a\\\"b"}}, {"p \"\" x", {"p", "", "x"}},
-        {"p \"a\"\"b\"", {"p", "a\"b"}}, {"p\t a \t b", {"p", "a", "b"}},
-        {"p \"unterminated arg", {"p", "unterminated arg"}}};
-    // clang-format on
-    for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
+    EXPECT_FALSE(StartDetached({}));
 }
 
 }  // namespace

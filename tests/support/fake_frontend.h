@@ -1,26 +1,23 @@
 #pragma once
 // A recording frontend for the window logic: message boxes, status and splash
-// calls recorded, the open-file dialog answered from a queue, and EndProcess
-// turned into an exception.
+// calls recorded, the open-file dialog answered from a queue, and the end of
+// the process recorded.
 #include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "app/frontend.h"
 #include "app/views.h"
 #include "common/strings.h"
 
 namespace talvane::testing {
-
-// Thrown by FakeFrontend::EndProcess. Not a std::exception, so no handler for
-// standard exceptions can swallow the end of the process.
-struct ProcessEnded {
-    int code = 0;
-};
 
 struct RecordedMessage {
     std::string text, title;
@@ -99,7 +96,8 @@ class FakeMainView : public FakeConfigList<ui::MainView> {
     void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
     std::vector<std::string> PreviousVersions() const override { return list_; }
     std::string SelectedPreviousVersion() const override {
-        return listIndex_ >= 0 && listIndex_ < static_cast<int>(list_.size()) ? list_[listIndex_] : "";
+        return listIndex_ >= 0 && listIndex_ < static_cast<int>(list_.size()) ? list_[listIndex_]
+                                                                              : "";
     }
     void SelectPreviousVersion(int index) override { listIndex_ = index; }
     // Test helper: selects a previous version by its text.
@@ -189,12 +187,17 @@ class FakeFrontend : public ui::Frontend {
         fileDialogAnswers.pop_front();
         return answer;
     }
-    std::unique_ptr<ui::MainView> CreateMainView() override { return std::make_unique<FakeMainView>(); }
+    std::unique_ptr<ui::MainView> CreateMainView() override {
+        return std::make_unique<FakeMainView>();
+    }
     std::unique_ptr<ui::DefaultDialogView> CreateDefaultDialogView() override {
         return std::make_unique<FakeDialogView>();
     }
     int Run(ui::MainPresenter*, ui::DefaultDialogPresenter*) override { return 0; }
-    [[noreturn]] void EndProcess(int code) override { throw ProcessEnded{code}; }
+    void EndProcess(int code) override {
+        EXPECT_FALSE(endedWith) << "the process was ended twice";
+        endedWith = code;
+    }
 
     std::vector<std::string> MessageTexts() const {  // in order
         std::vector<std::string> texts;
@@ -202,7 +205,8 @@ class FakeFrontend : public ui::Frontend {
         return texts;
     }
     bool HasMessage(const std::string& text) const {
-        return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.text == text; });
+        return std::any_of(messages.begin(), messages.end(),
+                           [&](const auto& m) { return m.text == text; });
     }
 
     FakeSplash splash;
@@ -211,6 +215,7 @@ class FakeFrontend : public ui::Frontend {
     std::deque<std::string> fileDialogAnswers;
     std::vector<std::string> fileDialogTitles, fileDialogFilters;
     std::function<void()> onPump;
+    std::optional<int> endedWith;  // the exit code, once the process was ended
 };
 
 }  // namespace talvane::testing

@@ -130,6 +130,7 @@ void WorkflowTest::TearDown() {
 
 ui::MainPresenter& WorkflowTest::MakePresenter() {
     presenter_.reset();
+    frontend_.endedWith.reset();  // a new presenter stands for a new run of the program
     presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
     return *presenter_;
 }
@@ -137,21 +138,14 @@ ui::MainPresenter& WorkflowTest::MakePresenter() {
 int WorkflowTest::DownloadAndRunSet(const std::string& set) {
     LoadedPresenter();
     view_.SetConfigText(set);
-    try {
-        presenter_->OnDownloadRun();
-    } catch (const ProcessEnded& ended) {
-        return ended.code;
-    }
-    return -1;
+    presenter_->OnDownloadRun();
+    return frontend_.endedWith.value_or(-1);
 }
 
 bool WorkflowTest::EndsProcess(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ProcessEnded&) {
-        return true;
-    }
-    return false;
+    frontend_.endedWith.reset();
+    action();
+    return frontend_.endedWith.has_value();
 }
 
 ui::MainPresenter& WorkflowTest::LoadedPresenter() {

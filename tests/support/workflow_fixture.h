@@ -54,7 +54,7 @@ class WorkflowTest : public ::testing::Test {
     // A new presenter over the fake view (after changing endpoints_ or settings).
     ui::MainPresenter& MakePresenter();
     // Runs `action`; true when it ended the process (Unload).
-    static bool EndsProcess(const std::function<void()>& action);
+    bool EndsProcess(const std::function<void()>& action);
     // Loads the window, picks `set` and clicks Download && Run: the exit code,
     // or -1 when the process did not end.
     int DownloadAndRunSet(const std::string& set = "Office");

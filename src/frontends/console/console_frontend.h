@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "app/frontend.h"
 #include "frontends/console/console_output.h"
 #include "frontends/console/console_views.h"
-#include "app/frontend.h"
 
 namespace talvane::ui::console {
 
@@ -43,7 +43,7 @@ class ConsoleFrontend final : public Frontend {
     std::unique_ptr<MainView> CreateMainView() override;
     std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() override;
     int Run(MainPresenter* main, DefaultDialogPresenter* dialog) override;
-    [[noreturn]] void EndProcess(int code) override;
+    void EndProcess(int code) override;  // never returns
 
     // Reads what standard input has ready, without waiting, and carries out
     // every complete line that arrived while the current command runs (a

@@ -61,7 +61,7 @@ class WxFrontend final : public Frontend {
     std::unique_ptr<MainView> CreateMainView() override;
     std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() override;
     int Run(MainPresenter* main, DefaultDialogPresenter* dialog) override;
-    [[noreturn]] void EndProcess(int code) override;
+    void EndProcess(int code) override;  // never returns
     // Lets the windows repaint and take clicks, at most every few milliseconds:
     // transfers call this after every chunk.
     void Pump() override;

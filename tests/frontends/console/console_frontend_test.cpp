@@ -10,16 +10,16 @@
 #include <utility>
 #include <vector>
 
+#include "app/default_dialog_presenter.h"
+#include "app/main_presenter.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/names.h"
+#include "frontends/console/console_frontend.h"
 #include "settings/session.h"
 #include "settings/settings.h"
 #include "support/file_util.h"
 #include "support/temp_dir.h"
-#include "frontends/console/console_frontend.h"
-#include "app/default_dialog_presenter.h"
-#include "app/main_presenter.h"
 
 namespace talvane::testing {
 namespace {
@@ -95,7 +95,8 @@ class ConsoleTest : public ::testing::Test {
         presenter_ = std::make_unique<ui::MainPresenter>(*console_, *view_, session_, endpoints_);
         console_->Attach(presenter_.get(), nullptr);
         for (const char* set : {"Office", "Field Team", "Workshop"}) view_->AddConfig(set);
-        for (const char* zip : {"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"}) view_->AddPreviousVersion(zip);
+        for (const char* zip : {"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"})
+            view_->AddPreviousVersion(zip);
     }
     // Sends the lines, ends the input and runs the window until it unloads.
     int RunMain(const std::string& lines) {
@@ -137,7 +138,9 @@ class ConsoleTest : public ::testing::Test {
 };
 
 TEST(MessageBoxFormat, OneBlockWithTitleIconAndEveryLine) {
-    const auto top = [](const std::string& head) { return head + std::string(60 - head.size(), '-') + "\n"; };
+    const auto top = [](const std::string& head) {
+        return head + std::string(60 - head.size(), '-') + "\n";
+    };
     const struct {
         std::string text, title;
         MsgIcon icon;
@@ -158,8 +161,8 @@ TEST(MessageBoxFormat, OneBlockWithTitleIconAndEveryLine) {
 TEST(ConsoleHelpers, EntriesAreFoundByNameFirstThenByNumber) {
     const std::vector<std::string> items{"Office", "Field Team", "2", "Workshop"};
     const std::pair<const char*, int> cases[] = {
-        {"FIELD TEAM", 1}, {"2", 2}, {"4", 3}, {"0", -1}, {"5", -1},
-        {"", -1},          {"Field", -1},     {"99999999999999999999", -1}};
+        {"FIELD TEAM", 1}, {"2", 2}, {"4", 3},      {"0", -1},
+        {"5", -1},         {"", -1}, {"Field", -1}, {"99999999999999999999", -1}};
     for (const auto& [wanted, index] : cases)
         EXPECT_EQ(ui::console::FindEntry(items, wanted), index) << wanted;
 }
@@ -171,15 +174,17 @@ TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
     for (long v = 0; v <= 1000; ++v) plain.Progress(mark, "transfer", 0, 1000, v);
     plain.Progress(mark, "transfer", 0, 0, 0);  // an unusable range shows nothing
     const std::string lines = err.text();
-    EXPECT_LT(std::count(lines.begin(), lines.end(), '\n'), 101) << "one line per percent is no throttling";
+    EXPECT_LT(std::count(lines.begin(), lines.end(), '\n'), 101)
+        << "one line per percent is no throttling";
     EXPECT_TRUE(lines.ends_with("\ntransfer [####################] 100% (1000/1000)\n")) << lines;
     EXPECT_EQ(lines.find('\r'), std::string::npos);
     EXPECT_TRUE(out.text().empty());
 
     terminal.Progress(terminalMark, "splash", 0, 100, 20);
     terminal.Note("[status] Extracting Config...");
-    EXPECT_EQ(both.text(), "\rsplash [####----------------]  20% (20/100)\x1b[K\n"
-                           "[status] Extracting Config...\n");
+    EXPECT_EQ(both.text(),
+              "\rsplash [####----------------]  20% (20/100)\x1b[K\n"
+              "[status] Extracting Config...\n");
 }
 
 // Typed commands set the controls; both layouts show them, the passwords masked.
@@ -188,12 +193,18 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
     const struct {
         const char* command;
         bool ok;
-    } commands[] = {{"select   field team  ", true}, {"select Garage", false},
-                    {"version 1", true},             {"version 3", false},
-                    {"password Cl0ud-tech1", true},  {"zip-password kit 7749 blue", true},
-                    {"USER tech one", true},         {"toggle delete-me", true},
-                    {"toggle save-default", true},   {"toggle everything", false},
-                    {"update", false},               {"install Gimp", false},
+    } commands[] = {{"select   field team  ", true},
+                    {"select Garage", false},
+                    {"version 1", true},
+                    {"version 3", false},
+                    {"password Cl0ud-tech1", true},
+                    {"zip-password kit 7749 blue", true},
+                    {"USER tech one", true},
+                    {"toggle delete-me", true},
+                    {"toggle save-default", true},
+                    {"toggle everything", false},
+                    {"update", false},
+                    {"install Gimp", false},
                     {"   # a comment", true}};
     for (const auto& c : commands) EXPECT_EQ(console_->Execute(c.command), c.ok) << c.command;
     EXPECT_EQ(view_->Text(MainField::ZipPassword), "kit 7749 blue");
@@ -218,7 +229,8 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
         EXPECT_TRUE(Has(text, std::string(app) + " [>]"));
 
     // Disabled controls refuse their commands, without a message box.
-    for (auto control : {MainControl::DownloadRunButton, MainControl::LayoutButton, MainControl::DeleteMeCheck})
+    for (auto control :
+         {MainControl::DownloadRunButton, MainControl::LayoutButton, MainControl::DeleteMeCheck})
         view_->SetEnabled(control, false);
     for (const char* command : {"download-run", "expand", "toggle delete-me"})
         EXPECT_FALSE(console_->Execute(command)) << command;
@@ -258,7 +270,7 @@ TEST_F(ConsoleTest, UnattendedRunWithNothingPreselectedHandsTheWindowToTheUser) 
     Send("user early\n");
     console_->Pump();  // during the run nothing is read
     EXPECT_EQ(view_->Text(MainField::User), "");
-    presenter_->ProcessCommands();  // no set chosen: the compact window is shown
+    presenter_->RunUnattended();  // no set chosen: the compact window is shown
     EXPECT_EQ(RunMain("user someone\nclose\n"), 0);
     EXPECT_EQ(view_->Text(MainField::User), "someone");
 }

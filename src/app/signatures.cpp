@@ -1,10 +1,12 @@
-// Signature checks of what the launcher fetches before it unpacks or runs it.
-#include "app/main_presenter.h"
+#include "app/signatures.h"
+
+#include <utility>
+
+#include "app/messages.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/log.h"
 #include "common/strings.h"
-#include "net/download.h"
 #include "net/minisign.h"
 
 namespace talvane::ui {
@@ -21,43 +23,36 @@ bool ReadSignature(const std::string& path, std::string& text) {
 }
 }  // namespace
 
-bool MainPresenter::SignatureRequired(const std::string& shownName) const {
-    if (!session_.PublicKey.empty()) return true;
+SignatureCheck::SignatureCheck(Frontend& frontend, Transfers& transfers, std::string publicKey)
+    : frontend_(frontend), transfers_(transfers), publicKey_(std::move(publicKey)) {}
+
+bool SignatureCheck::Skipped(const std::string& shownName) const {
+    if (Required()) return false;
     DPrint("not verified (no public key in the settings): " + shownName);
-    return false;
+    return true;
 }
 
-bool MainPresenter::FetchSignatureFtp(const std::string& remoteName, std::string& signature) {
+bool SignatureCheck::FetchFtp(const std::string& remoteName, std::string& signature) {
     const std::string local = AppPath() + StripPath(remoteName) + kSignatureSuffix;
-    if (!FetchWhole(local, remoteName + kSignatureSuffix)) return false;
+    if (!transfers_.FetchWhole(local, remoteName + kSignatureSuffix)) return false;
     return ReadSignature(local, signature);
 }
 
-bool MainPresenter::FetchSignatureHttp(const std::string& url, std::string& signature) {
+bool SignatureCheck::FetchHttp(const std::string& url, std::string& signature) {
     const std::string local = AppPath() + ".download" + kSignatureSuffix;
-    DeleteFileQuiet(local);
     // A missing signature is a refusal of this one file, not a broken connection
     // that ends the program.
-    bool aborted = false;
-    Download download;
-    download.lowSpeedBytes = endpoints_.LowSpeedLimit;
-    download.lowSpeedSeconds = endpoints_.LowSpeedTime;
-    download.maxBytes = kMaxSignatureSize;
-    download.DownloadAborted = [&](long, const std::string&) { aborted = true; };
-    download.StartDownload(url + kSignatureSuffix, local);
-    if (aborted || !DoesFileExist(local)) {
-        DeleteFileQuiet(local);
+    if (!transfers_.Download(url + kSignatureSuffix, local, kMaxSignatureSize, true).fetched)
         return false;
-    }
     return ReadSignature(local, signature);
 }
 
-bool MainPresenter::AcceptSignedFile(const std::string& localPath, const std::string& shownName,
-                                     bool fetched, const std::string& signature) {
+bool SignatureCheck::Accept(const std::string& localPath, const std::string& shownName,
+                            bool fetched, const std::string& signature) {
     std::string why;
     if (!fetched) {
         why = "its signature (" + shownName + kSignatureSuffix + ") could not be downloaded";
-    } else if (auto verified = net::VerifyMinisignFile(localPath, signature, session_.PublicKey);
+    } else if (auto verified = net::VerifyMinisignFile(localPath, signature, publicKey_);
                !verified) {
         why = verified.error().message;
     } else {
@@ -72,20 +67,20 @@ bool MainPresenter::AcceptSignedFile(const std::string& localPath, const std::st
     return false;
 }
 
-bool MainPresenter::VerifyFtpDownload(const std::string& localPath, const std::string& remoteName) {
+bool SignatureCheck::FtpFile(const std::string& localPath, const std::string& remoteName) {
     const std::string shown = StripPath(remoteName);
-    if (!SignatureRequired(shown)) return true;
+    if (Skipped(shown)) return true;
     std::string signature;
-    const bool fetched = FetchSignatureFtp(remoteName, signature);
-    return AcceptSignedFile(localPath, shown, fetched, signature);
+    const bool fetched = FetchFtp(remoteName, signature);
+    return Accept(localPath, shown, fetched, signature);
 }
 
-bool MainPresenter::VerifyHttpDownload(const std::string& localPath, const std::string& url) {
+bool SignatureCheck::HttpFile(const std::string& localPath, const std::string& url) {
     const std::string shown = StripPath(StripEndOfString(url, "?"));
-    if (!SignatureRequired(shown)) return true;
+    if (Skipped(shown)) return true;
     std::string signature;
-    const bool fetched = FetchSignatureHttp(url, signature);
-    return AcceptSignedFile(localPath, shown, fetched, signature);
+    const bool fetched = FetchHttp(url, signature);
+    return Accept(localPath, shown, fetched, signature);
 }
 
 }  // namespace talvane::ui

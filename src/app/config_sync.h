@@ -1,0 +1,39 @@
+#pragma once
+// Configuration sync: fetch the subscriber's set and the definitions, decrypt
+// them with 7-Zip beside the program, move their folders into the tool tree,
+// clean up.
+#include <string>
+
+#include "app/seven_zip.h"
+#include "app/workflow_context.h"
+
+namespace talvane::ui {
+
+class ConfigSync {
+  public:
+    enum class Result {
+        Deployed,     // this run's set brought the tool's settings into the tree
+        NotDeployed,  // fetched or decrypted nothing usable; the tree's config is as it was
+        NoSevenZip,   // no 7-Zip to decrypt with; see SevenZip() for why
+    };
+
+    explicit ConfigSync(WorkflowContext& context) : context_(context), sevenZip_(context) {}
+
+    // `configName` empty: the stored default, else "Default".
+    Result Run(const Credentials& credentials, std::string configName);
+    const SevenZipSupply& SevenZip() const { return sevenZip_; }
+    SevenZipSupply::State SevenZipState() const { return sevenZipState_; }
+
+  private:
+    void FetchArchives(const Credentials& credentials, std::string configName);
+    bool Decrypt(const std::string& scratch, const std::string& zipPassword);
+    bool MoveIntoTree(const std::string& scratch);
+    void DeployDefinitions(const std::string& scratch);
+    void ShowStatus(const std::string& label);
+
+    WorkflowContext& context_;
+    SevenZipSupply sevenZip_;
+    SevenZipSupply::State sevenZipState_ = SevenZipSupply::State::Ready;
+};
+
+}  // namespace talvane::ui

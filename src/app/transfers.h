@@ -1,0 +1,59 @@
+#pragma once
+// The launcher's transfers: its one FTP session and its URL downloads, with the
+// endpoints' time limits applied once. Progress goes wherever the owner says.
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "net/ftp.h"
+#include "settings/endpoints.h"
+
+namespace talvane::ui {
+
+// Why a URL download ended without its file.
+struct DownloadAbort {
+    long number = 0;
+    std::string description;
+};
+
+// A URL download: the file is there, or it is not (and the transfer said why).
+struct UrlDownload {
+    bool fetched = false;
+    std::optional<DownloadAbort> abort;
+};
+
+class Transfers {
+  public:
+    explicit Transfers(Endpoints endpoints);
+    Transfers(const Transfers&) = delete;
+    Transfers& operator=(const Transfers&) = delete;
+
+    const Endpoints& Hosts() const { return endpoints_; }
+    cFTP& Ftp() { return ftp_; }
+
+    // Sign-ins on the FTP session (the previous connection is closed first).
+    bool OpenRepository(const std::string& user, const std::string& password);
+    bool OpenRepositoryAsMember();  // the maker's built-in account
+    bool OpenRedist();              // the redistribution host, built-in account
+    void Close() { ftp_.CloseConnection(); }
+    // The server's last error text, or `otherwise` when it gave none.
+    std::string LastError(const std::string& otherwise) const;
+
+    // An FTP download from the current folder that never leaves a part behind.
+    bool FetchWhole(const std::string& localPath, const std::string& remoteName);
+    // A URL to `localPath` (an old file there is removed first). `maxBytes` > 0:
+    // a larger download fails. Quiet downloads do not move the progress bar.
+    UrlDownload Download(const std::string& url, const std::string& localPath,
+                         long long maxBytes = 0, bool quiet = false);
+
+    // Progress of either kind of transfer: (bytes so far, bytes in all).
+    std::function<void(long current, long total)> onProgress;
+    // A URL download has begun.
+    std::function<void()> onStarted;
+
+  private:
+    Endpoints endpoints_;
+    cFTP ftp_;
+};
+
+}  // namespace talvane::ui
