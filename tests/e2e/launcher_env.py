@@ -116,13 +116,26 @@ class Program:
         lines += ["DefaultConfig=" + default_config] if default_config is not None else []
         lines += ["DefaultPath=" + default_path] if default_path is not None else []
         if credentials:
-            lines += ["UserName=" + credentials[0], "Password=" + scramble(credentials[1]),
-                      "ZipPassword=" + scramble(credentials[2])]
+            lines += self.credential_lines(credentials)
         with open(self.ini, "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
 
-    def run(self, args=(), commands=""):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    @staticmethod
+    def credential_lines(credentials):
+        return ["UserName=" + credentials[0], "Password=" + scramble(credentials[1]),
+                "ZipPassword=" + scramble(credentials[2])]
+
+    def rewrite_credentials(self, credentials):
+        with open(self.ini, encoding="latin-1") as f:
+            kept = [l for l in f.read().splitlines()
+                    if not l.startswith(("UserName=", "Password=", "ZipPassword="))]
+        at = kept.index("[TekmoCloud]") + 1
+        with open(self.ini, "w", encoding="latin-1") as f:
+            f.write("\n".join(kept[:at] + self.credential_lines(credentials) + kept[at:]) + "\n")
+
+    def run(self, args=(), commands="", env=None):
+        env = dict({k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")},
+                   **(env or {}))
         env.update(TALVANE_UI="console", SYSTEMDRIVE=self.drive, HOME=os.path.join(self.root, "home"),
                    TALVANE_LOG=self.path("talvane.log"), TEKMO_RUN_LOG=self.path("tekmo-run.log"))
         return subprocess.run([self.exe] + list(args), input=commands, capture_output=True,
@@ -141,9 +154,9 @@ class Program:
             time.sleep(0.05)
         return done()
 
-    def started_lines(self):
+    def started_lines(self, seconds=30):
         return self.wait_for(lambda: [l for l in read_text(self.path("tekmo-run.log")).splitlines()
-                                      if " started with arguments: " in l])
+                                      if " started with arguments: " in l], seconds)
 
     def log_text(self):
         return read_text(self.path("talvane.log"))

@@ -1,0 +1,118 @@
+"""The exit codes of the unattended run, one real `Talvane sfx` per row: what a
+calling script (the self-extractor, a login script, a scheduled task) reads."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from launcher_env import BIN, Content, Program, message_boxes  # noqa: E402
+
+CONTENT = None
+DEAD = "127.0.0.1:1"  # nothing listens there
+
+
+def setUpModule():
+    global CONTENT
+    if not os.access(BIN, os.X_OK):
+        raise unittest.SkipTest("TALVANE_BIN does not name the launcher binary")
+    CONTENT = Content()
+
+
+def tearDownModule():
+    CONTENT.stop()
+
+
+def public_key():
+    folder = tempfile.mkdtemp(prefix="talvane-e2e-key-")
+    try:
+        subprocess.run(["minisign", "-G", "-W", "-p", folder + "/k.pub", "-s", folder + "/k.key"],
+                       check=True, capture_output=True)
+        with open(folder + "/k.pub", encoding="ascii") as f:
+            return f.read().splitlines()[1]
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def set_setting(p, key, value, section="Endpoints"):
+    with open(p.ini, encoding="latin-1") as f:
+        text = f.read()
+    line = "%s=%s" % (key, value)
+    if re.search(r"^%s=.*$" % key, text, re.M):
+        text = re.sub(r"^%s=.*$" % key, lambda _: line, text, flags=re.M)
+    elif "[%s]" % section in text:
+        text = text.replace("[%s]\n" % section, "[%s]\n%s\n" % (section, line))
+    else:
+        text += "[%s]\n%s\n" % (section, line)
+    with open(p.ini, "w", encoding="latin-1") as f:
+        f.write(text)
+
+
+def wrong_zip_password(p):
+    p.credentials = (p.credentials[0], p.credentials[1], "not-the-zip-password")
+
+
+def redist_without_packages(p):
+    # The repository has no /Redist folder: signed in, the package is missing.
+    set_setting(p, "RedistHost", CONTENT.endpoints["repository"])
+
+
+def tool_tree_blocks_a_folder(p):
+    os.makedirs(p.tool)
+    with open(os.path.join(p.tool, "Config"), "w") as f:
+        f.write("a file where the package has a folder\n")
+
+
+def no_seven_zip(p):
+    # No 7-Zip on the search path, and none can be unpacked beside the program.
+    p.env["PATH"] = "/nonexistent"
+    with open(os.path.join(p.prog, "7z"), "w") as f:
+        f.write("a file where the 7-Zip folder goes\n")
+
+
+class ExitCodes(unittest.TestCase):
+    def test_each_row_of_the_table(self):
+        key = public_key()
+        rows = [
+            # (what happened, arrange, exit code, tool started, a message that says so)
+            ("deployed and started", None, 0, True, None),
+            ("configuration failed twice", wrong_zip_password, 2, True,
+             "Failed two attempts to download/extract config!"),
+            ("package missing on the server", redist_without_packages, 1, False,
+             "Problem downloading tekmo!"),
+            ("package refused", lambda p: (set_setting(p, "UpdatesURL", ""),
+                                           set_setting(p, "PublicKey", key, "Security")),
+             1, False, "The file tekmoUpdate.zip was refused"),
+            ("extraction failed", tool_tree_blocks_a_folder, 1, False, "Problem extracting tekmo!"),
+            ("7-Zip unobtainable", no_seven_zip, 1, False, "The 7-Zip program could not be obtained"),
+            ("updates index unreachable", lambda p: set_setting(
+                p, "UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False, "Download aborted."),
+            ("redistribution host unreachable, no package",
+             lambda p: set_setting(p, "RedistHost", DEAD), 1, False, None),
+        ]
+        sub = CONTENT.info["subscriber"]
+        for name, arrange, code, started, message in rows:
+            with self.subTest(name):
+                p = Program(CONTENT, default_config="Office",
+                            credentials=(sub["user"], sub["password"], sub["zip_password"]))
+                self.addCleanup(shutil.rmtree, p.root, True)
+                p.credentials, p.env = (sub["user"], sub["password"], sub["zip_password"]), {}
+                if arrange:
+                    arrange(p)
+                if p.credentials[2] != sub["zip_password"]:
+                    p.rewrite_credentials(p.credentials)
+                result = p.run(["sfx"], env=p.env)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertEqual(bool(p.started_lines(2 if started else 0.5)), started)
+                if message:
+                    texts = [text for _, _, text in message_boxes(result.stdout)]
+                    self.assertTrue(any(message in t for t in texts), texts)
+
+
+if __name__ == "__main__":
+    unittest.main()
