@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 
+#include "common/clock.h"
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/log.h"
@@ -12,11 +12,7 @@
 namespace talvane {
 namespace {
 
-constexpr int kPollMs = 100;
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+constexpr std::chrono::milliseconds kPoll{100};
 
 // Waits for the child, letting the user interface run between polls.
 // Returns 0 when it ended, else the error that stopped the watch.
@@ -25,7 +21,7 @@ int WaitForChild(const platform::Child& child, long& exitCode) {
         int rc = platform::PollChild(child, exitCode);
         if (rc != EAGAIN) return rc;
         DoEvents();
-        SleepMs(kPollMs);
+        CurrentClock().SleepFor(kPoll);
     }
 }
 
@@ -78,13 +74,14 @@ std::optional<long> RunAndWait(const std::vector<std::string>& argv,
 void Delay(double seconds) {
     // Measured on the monotonic clock, so a clock change cannot stretch it;
     // the window stays responsive throughout. Delay(0) is one turn of the pump.
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(seconds > 0 ? seconds : 0));
+    using std::chrono::milliseconds;
+    WaitClock& clock = CurrentClock();
+    const auto end = clock.Now() + std::chrono::duration_cast<WaitClock::TimePoint::duration>(
+                                       std::chrono::duration<double>(seconds > 0 ? seconds : 0));
     DoEvents();
-    for (auto now = Clock::now(); now < end; now = Clock::now()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
-        SleepMs(static_cast<int>(left < kPollMs ? left + 1 : kPollMs));
+    for (auto now = clock.Now(); now < end; now = clock.Now()) {
+        const auto left = std::chrono::duration_cast<milliseconds>(end - now);
+        clock.SleepFor(left < kPoll ? left + milliseconds(1) : kPoll);
         DoEvents();
     }
 }

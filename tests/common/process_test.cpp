@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/event_pump.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
@@ -76,6 +77,29 @@ TEST_F(ProcessTest, StartFailuresLogAndMaskThePassword) {
     EXPECT_TRUE(log_.contains("\t\t- sShell=\"" + script + "\" x a.7z -p*** -y"));
     EXPECT_FALSE(log_.contains("TopSecret"));
     EXPECT_FALSE(StartDetached({}));
+}
+
+TEST(Delay, WaitsItsTimeOnTheClockInPollSizedStepsPumpingEachTurn) {
+    using std::chrono::milliseconds;
+    const struct {
+        double seconds;
+        milliseconds atLeast, atMost;
+        int pumps;
+    } cases[] = {{0, milliseconds(0), milliseconds(0), 1},
+                 {-3, milliseconds(0), milliseconds(0), 1},
+                 {0.25, milliseconds(250), milliseconds(251), 4},
+                 {1, milliseconds(1000), milliseconds(1000), 11}};
+    for (const auto& c : cases) {
+        testing::FakeClock clock;
+        CountingPump pump;
+        SetEventPump(&pump);
+        Delay(c.seconds);
+        SetEventPump(nullptr);
+        EXPECT_GE(clock.Elapsed(), c.atLeast) << c.seconds;
+        EXPECT_LE(clock.Elapsed(), c.atMost) << c.seconds;
+        EXPECT_LE(clock.longest, milliseconds(100)) << c.seconds;
+        EXPECT_EQ(pump.calls, c.pumps) << c.seconds;
+    }
 }
 
 }  // namespace

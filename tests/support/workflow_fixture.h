@@ -15,6 +15,7 @@
 #include "settings/endpoints.h"
 #include "settings/session.h"
 #include "support/cloud_server.h"
+#include "support/fake_clock.h"
 #include "support/fake_frontend.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
@@ -73,6 +74,7 @@ class WorkflowTest : public ::testing::Test {
 
     TempDir tmp_;
     LogCapture log_;
+    FakeClock clock_;  // waits between attempts and polls cost no real time
     FakeFrontend frontend_;
     FakeMainView view_;
     std::string content_, repo_, redist_, web_, prog_, extract_, runLog_, exe_;
