@@ -45,6 +45,25 @@ std::string JoinCommandLine(const std::vector<std::string>& args) {
     return line;
 }
 
+const char* UsageText() {
+    return "Usage: Talvane [sfx | /setdefault | -splash]\n"
+           "  (none)       the main window: choose a configuration set, Download & Run\n"
+           "  sfx          unattended: deploy the newest Tekmo with the default set and start it\n"
+           "  /setdefault  the Default Config dialog: default set, tool folder, logo\n"
+           "  -splash      show the splash for a moment, then end\n"
+           "Exit codes:\n"
+           "  0  done: the package and the configuration were deployed and Tekmo started\n"
+           "     (or the window was closed without a failure)\n"
+           "  1  Tekmo was not started because something failed: a download, a refused\n"
+           "     signature, the unpacking, 7-Zip could not be obtained, the updates index\n"
+           "     or the redistribution server could not be reached\n"
+           "  2  Tekmo was started, but its configuration could not be deployed\n";
+}
+
+bool IsHelpRequest(std::string_view commandLine) {
+    return commandLine == "--help" || commandLine == "-h" || commandLine == "/?";
+}
+
 bool IsSplashDemo(std::string_view commandLine) {
     return commandLine == "-splash";
 }

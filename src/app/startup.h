@@ -14,6 +14,11 @@ enum class StartWindow {
     MainCompact,     // anything else
 };
 
+// What `Talvane --help` prints: the arguments and the exit codes.
+const char* UsageText();
+// True for "--help", "-h" and "/?".
+bool IsHelpRequest(std::string_view commandLine);
+
 // Program arguments joined with single blanks.
 std::string JoinCommandLine(const std::vector<std::string>& args);
 bool IsSplashDemo(std::string_view commandLine);

@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
 
     const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     const std::string commandLine = JoinCommandLine(args);
+    if (IsHelpRequest(commandLine)) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
 
     // The windows when wanted and possible; the console otherwise.
     std::unique_ptr<GuiFrontend> gui;

@@ -1,1 +1,1 @@
-add_test(NAME arch_layers COMMAND "${CMAKE_CURRENT_LIST_DIR}/check_layers.sh" "${PROJECT_SOURCE_DIR}/src")
+add_test(NAME arch_layers COMMAND "${CMAKE_CURRENT_LIST_DIR}/check_layers.py" "${PROJECT_SOURCE_DIR}/src")

@@ -76,6 +76,15 @@ def no_seven_zip(p):
 
 
 class ExitCodes(unittest.TestCase):
+    def test_help_lists_the_codes_and_starts_nothing(self):
+        p = Program(CONTENT)
+        self.addCleanup(shutil.rmtree, p.root, True)
+        result = p.run(["--help"])
+        self.assertEqual(result.returncode, 0)
+        for code in ("0  done", "1  Tekmo was not started", "2  Tekmo was started"):
+            self.assertIn(code, result.stdout)
+        self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
+
     def test_each_row_of_the_table(self):
         key = public_key()
         rows = [
