@@ -61,19 +61,30 @@ class TempAt {
     // ("" for the working folder). 0 or errno.
     int Create(int folderFd, const std::string& folder, unsigned mode);
     int Write(const void* data, std::size_t size);
+    // Ends the writing: the data handle is closed and the part waits under its name, so
+    // that any number of parts can wait for their commit. The folder handle may be closed
+    // next; Reattach gives the folder, opened anew, back before Commit or Discard. An
+    // interrupt removes the part as `fromBase` relative to `baseFd`, which must stay open.
+    // A sealed part is not flushed to disk on its commit. 0 or errno.
+    int Seal(int baseFd, const std::string& fromBase);
+    void Reattach(int folderFd) { folderFd_ = folderFd; }
     // Flushes to disk when `sync`, closes and renames over `name` in the same
     // folder. Nothing is left behind on failure. 0 or errno.
     int Commit(const std::string& name, bool sync);
     void Discard();
     bool Open() const { return fd_.Valid(); }
     int Fd() const { return fd_.Get(); }
+    const std::string& Name() const { return name_; }  // empty once committed or discarded
 
   private:
+    void Unlist();
+
     int folderFd_ = AT_FDCWD;
     std::string name_;  // relative to folderFd_ (with the folder path for AT_FDCWD)
     std::string prefix_;
     UniqueFd fd_;
     int slot_ = -1;
+    int sealedSlot_ = -1;
 };
 
 // True for a name TempAt creates.

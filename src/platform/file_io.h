@@ -18,6 +18,8 @@ bool EntryExists(const std::string& path);
 // Creates one level; false when it could not.
 bool MakeFolder(const std::string& path);
 bool RemoveFile(const std::string& path);
+// Removes `path` only when it is an empty folder.
+bool RemoveEmptyFolder(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
 
 struct FileFacts {
@@ -89,8 +91,8 @@ class TempFile {
 };
 
 // A part file in one folder of a Destination, created and committed (or discarded)
-// on the thread that owns the Destination, but written on any one thread in
-// between, while the Destination moves on to other folders.
+// on the thread that owns the Destination, but written and sealed on any one thread
+// in between, while the Destination moves on to other folders.
 class PendingFile {
   public:
     PendingFile();
@@ -99,10 +101,17 @@ class PendingFile {
     PendingFile& operator=(const PendingFile&) = delete;
 
     bool Write(const void* data, std::size_t len);
+    // Ends the writing and lets go of every handle: the part waits under its name, so
+    // that thousands of parts can wait for their commit. False when the data may not
+    // have reached the file.
+    bool Seal();
     bool Commit(const std::string& name);  // false: nothing was put in place
     void Discard();
     // In the part's folder; links are never followed.
     bool Exists(const std::string& name) const;
+    // A folder stands at `name`, so no file can be renamed over it (on Windows a link
+    // to a folder counts as one).
+    bool IsFolder(const std::string& name) const;
 
   private:
     friend class Destination;
@@ -129,6 +138,7 @@ class Destination {
                        std::string& failedAt);
     // In the current folder; links are never followed.
     bool Exists(const std::string& name) const;
+    bool IsFolder(const std::string& name) const;  // as PendingFile::IsFolder
     bool Remove(const std::string& name);
     bool CreateTemp(unsigned mode);  // the process umask applies
     bool WriteTemp(const void* data, std::size_t len);
@@ -136,6 +146,8 @@ class Destination {
     void DiscardTemp();
     // A part file in the current folder that stays there when other folders are entered.
     std::unique_ptr<PendingFile> CreatePending(unsigned mode);  // null on failure
+    // Removes the folders Enter created since Open, deepest first, where they are empty.
+    void RemoveCreatedFolders();
 
   private:
     struct Impl;

@@ -53,6 +53,9 @@ bool MakeFolder(const std::string& path) {
 bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
+bool RemoveEmptyFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
+}
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
@@ -170,11 +173,62 @@ void TempFile::Discard() {
 
 // ---- Destination
 
-struct Destination::Impl {
+namespace {
+
+UniqueFd OpenBelow(int at, const std::string& name) {
+    return UniqueFd(::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool IsFolderAt(int at, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+// The root of a Destination, shared with its parts: a sealed part, whose own folder
+// handle is closed, reaches its folder from here again, never through a link. Used on
+// the Destination's thread only.
+struct DestinationTree {
     UniqueFd root;
+    // Handles along the folder opened last, so that a neighbour costs only what differs.
+    std::vector<std::pair<std::string, UniqueFd>> chain;
+    std::string last;
+
+    // The folder `rel` ("" or "a/b/") below the root; -1 when it is gone or now a link.
+    int Open(const std::string& rel) {
+        if (rel.empty()) return root.Get();
+        if (rel == last && !chain.empty()) return chain.back().second.Get();
+        last.clear();
+        int at = root.Get();
+        std::size_t depth = 0;
+        for (std::size_t start = 0; start < rel.size(); ++depth) {
+            const std::size_t slash = rel.find('/', start);
+            std::string part = rel.substr(start, slash - start);
+            start = slash + 1;
+            if (depth < chain.size() && chain[depth].first == part) {
+                at = chain[depth].second.Get();
+                continue;
+            }
+            chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(depth), chain.end());
+            UniqueFd next = OpenBelow(at, part);
+            if (!next.Valid()) return -1;
+            at = next.Get();
+            chain.emplace_back(std::move(part), std::move(next));
+        }
+        chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(depth), chain.end());
+        last = rel;
+        return at;
+    }
+};
+
+struct Destination::Impl {
+    std::shared_ptr<DestinationTree> tree;
     std::string cachedKey;
     UniqueFd cached;
-    int current = -1;  // root or cached
+    int current = -1;                  // root or cached
+    std::string currentKey;            // "" or "a/b/"
+    std::vector<std::string> created;  // keys of the folders Enter made, parents first
     platform::posix::TempAt temp;
 };
 
@@ -185,42 +239,53 @@ Destination::~Destination() {
 
 bool Destination::Open(const std::string& folder) {
     Close();
-    impl_->root.Reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    impl_->current = impl_->root.Get();
-    return impl_->root.Valid();
+    impl_->tree = std::make_shared<DestinationTree>();
+    impl_->tree->root.Reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    impl_->current = impl_->tree->root.Get();
+    return impl_->tree->root.Valid();
 }
 
 void Destination::Close() {
     DiscardTemp();
     impl_->cached.Reset();
     impl_->cachedKey.clear();
-    impl_->root.Reset();
+    impl_->tree.reset();  // parts still waiting keep it
     impl_->current = -1;
+    impl_->currentKey.clear();
+    impl_->created.clear();
 }
 
 Destination::FolderResult Destination::Enter(const std::vector<std::string>& parts,
                                              std::size_t count, std::string& failedAt) {
+    if (!impl_->tree) return FolderResult::Failed;
     if (count == 0) {
-        impl_->current = impl_->root.Get();
+        impl_->current = impl_->tree->root.Get();
+        impl_->currentKey.clear();
         return FolderResult::Ok;
     }
     std::string key;
     for (std::size_t i = 0; i < count; ++i) key += parts[i] + '/';
     if (impl_->cached.Valid() && key == impl_->cachedKey) {
         impl_->current = impl_->cached.Get();
+        impl_->currentKey = key;
         return FolderResult::Ok;
     }
     impl_->cached.Reset();
     impl_->cachedKey.clear();
     impl_->current = -1;
     UniqueFd walk;
-    int at = impl_->root.Get();
+    int at = impl_->tree->root.Get();
     failedAt.clear();
+    std::string made;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& part = parts[i];
         failedAt += (i ? "/" : "") + part;
-        if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) return FolderResult::Failed;
-        UniqueFd next(::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        made += part + '/';
+        if (::mkdirat(at, part.c_str(), 0777) == 0)
+            impl_->created.push_back(made);
+        else if (errno != EEXIST)
+            return FolderResult::Failed;
+        UniqueFd next = OpenBelow(at, part);
         if (!next.Valid()) {
             struct stat st {};
             if (::fstatat(at, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
@@ -233,12 +298,36 @@ Destination::FolderResult Destination::Enter(const std::vector<std::string>& par
     impl_->cached = std::move(walk);
     impl_->cachedKey = key;
     impl_->current = impl_->cached.Get();
+    impl_->currentKey = key;
     return FolderResult::Ok;
 }
 
 bool Destination::Exists(const std::string& name) const {
     struct stat st {};
     return ::fstatat(impl_->current, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool Destination::IsFolder(const std::string& name) const {
+    return IsFolderAt(impl_->current, name);
+}
+
+void Destination::RemoveCreatedFolders() {
+    if (!impl_->tree) return;
+    impl_->cached.Reset();
+    impl_->cachedKey.clear();
+    impl_->current = impl_->tree->root.Get();
+    impl_->currentKey.clear();
+    // Each folder was made after its parent: the last made goes first.
+    for (auto it = impl_->created.rbegin(); it != impl_->created.rend(); ++it) {
+        const std::string path = it->substr(0, it->size() - 1);
+        const std::size_t slash = path.rfind('/');
+        const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+        const int at = impl_->tree->Open(path.substr(0, nameAt));
+        if (at >= 0) ::unlinkat(at, path.c_str() + nameAt, AT_REMOVEDIR);
+    }
+    impl_->created.clear();
+    impl_->tree->chain.clear();
+    impl_->tree->last.clear();
 }
 
 bool Destination::Remove(const std::string& name) {
@@ -264,8 +353,19 @@ void Destination::DiscardTemp() {
 // ---- PendingFile
 
 struct PendingFile::Impl {
-    UniqueFd folder;  // its own handle: the Destination's current folder changes
+    std::shared_ptr<DestinationTree> tree;
+    std::string rel;  // its folder below the root: "" or "a/b/"
+    UniqueFd folder;  // its own handle while written: the Destination's current folder changes
     platform::posix::TempAt temp;
+
+    // Its own handle, or once sealed the folder opened again.
+    int Folder() const {
+        if (folder.Valid()) return folder.Get();
+        return tree ? tree->Open(rel) : -1;
+    }
+    void Reattach() {
+        if (!temp.Name().empty()) temp.Reattach(Folder());
+    }
 };
 
 PendingFile::PendingFile() : impl_(std::make_unique<Impl>()) {}
@@ -276,19 +376,32 @@ PendingFile::~PendingFile() {
 bool PendingFile::Write(const void* data, std::size_t len) {
     return impl_->temp.Write(data, len) == 0;
 }
+bool PendingFile::Seal() {
+    const int base = impl_->tree ? impl_->tree->root.Get() : -1;
+    const int err = impl_->temp.Seal(base, impl_->rel + impl_->temp.Name());
+    impl_->folder.Reset();
+    return err == 0;
+}
 bool PendingFile::Commit(const std::string& name) {
+    impl_->Reattach();
     return impl_->temp.Commit(name, false) == 0;
 }
 void PendingFile::Discard() {
+    impl_->Reattach();
     impl_->temp.Discard();
 }
 bool PendingFile::Exists(const std::string& name) const {
     struct stat st {};
-    return ::fstatat(impl_->folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::fstatat(impl_->Folder(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+bool PendingFile::IsFolder(const std::string& name) const {
+    return IsFolderAt(impl_->Folder(), name);
 }
 
 std::unique_ptr<PendingFile> Destination::CreatePending(unsigned mode) {
     auto part = std::make_unique<PendingFile>();
+    part->impl_->tree = impl_->tree;
+    part->impl_->rel = impl_->currentKey;
     part->impl_->folder.Reset(::fcntl(impl_->current, F_DUPFD_CLOEXEC, 0));
     if (!part->impl_->folder.Valid() ||
         part->impl_->temp.Create(part->impl_->folder.Get(), std::string(), mode) != 0)

@@ -20,6 +20,12 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "/" + name;
 }
 
+// No file can be renamed over a folder, nor over a link to one.
+bool IsFolderAt(const std::string& path) {
+    DWORD a = 0;
+    return win::Attributes(path, a) && win::IsFolder(a);
+}
+
 }  // namespace
 
 PathKind KindOf(const std::string& path) {
@@ -40,6 +46,9 @@ bool MakeFolder(const std::string& path) {
 }
 bool RemoveFile(const std::string& path) {
     return ::DeleteFileW(win::Wide(path).c_str()) != 0;
+}
+bool RemoveEmptyFolder(const std::string& path) {
+    return ::RemoveDirectoryW(win::Wide(path).c_str()) != 0;
 }
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::MoveFileExW(win::Wide(from).c_str(), win::Wide(to).c_str(),
@@ -173,6 +182,7 @@ struct Destination::Impl {
     std::string root;
     std::string current;
     bool open = false;
+    std::vector<std::string> created;  // folders Enter made, parents first
     win::TempPart temp;
 };
 
@@ -196,6 +206,7 @@ void Destination::Close() {
     impl_->root.clear();
     impl_->current.clear();
     impl_->open = false;
+    impl_->created.clear();
 }
 
 Destination::FolderResult Destination::Enter(const std::vector<std::string>& parts,
@@ -208,8 +219,9 @@ Destination::FolderResult Destination::Enter(const std::vector<std::string>& par
         path = Join(path, parts[i]);
         DWORD a = 0;
         if (!win::Attributes(path, a)) {
-            if (!::CreateDirectoryW(win::Wide(path).c_str(), nullptr) &&
-                ::GetLastError() != ERROR_ALREADY_EXISTS)
+            if (::CreateDirectoryW(win::Wide(path).c_str(), nullptr))
+                impl_->created.push_back(path);
+            else if (::GetLastError() != ERROR_ALREADY_EXISTS)
                 return FolderResult::Failed;
             if (!win::Attributes(path, a)) return FolderResult::Failed;
         }
@@ -222,6 +234,18 @@ Destination::FolderResult Destination::Enter(const std::vector<std::string>& par
 
 bool Destination::Exists(const std::string& name) const {
     return EntryExists(Join(impl_->current, name));
+}
+
+bool Destination::IsFolder(const std::string& name) const {
+    return IsFolderAt(Join(impl_->current, name));
+}
+
+void Destination::RemoveCreatedFolders() {
+    impl_->current = impl_->root;
+    // Each folder was made after its parent: the last made goes first.
+    for (auto it = impl_->created.rbegin(); it != impl_->created.rend(); ++it)
+        ::RemoveDirectoryW(win::Wide(*it).c_str());
+    impl_->created.clear();
 }
 
 bool Destination::Remove(const std::string& name) {
@@ -262,6 +286,9 @@ PendingFile::~PendingFile() {
 bool PendingFile::Write(const void* data, std::size_t len) {
     return impl_->temp.Write(data, len) == 0;
 }
+bool PendingFile::Seal() {
+    return impl_->temp.Seal() == 0;
+}
 bool PendingFile::Commit(const std::string& name) {
     return impl_->temp.Commit(name, false) == 0;
 }
@@ -270,6 +297,9 @@ void PendingFile::Discard() {
 }
 bool PendingFile::Exists(const std::string& name) const {
     return EntryExists(Join(impl_->folder, name));
+}
+bool PendingFile::IsFolder(const std::string& name) const {
+    return IsFolderAt(Join(impl_->folder, name));
 }
 
 std::unique_ptr<PendingFile> Destination::CreatePending(unsigned mode) {

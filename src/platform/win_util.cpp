@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <vector>
 
 namespace talvane::platform::win {
 
@@ -9,12 +11,59 @@ namespace {
 std::atomic<unsigned> g_counter{0};
 constexpr const char* kTempStart = ".~tv";
 constexpr const char* kTempEnd = ".part";
+
+// Sealed parts can far outnumber the interrupt slots, so they are listed here and
+// removed by a console handler of their own; it lets the other handlers run after it.
+// The handler runs on a thread of its own, so a mutex suffices.
+std::mutex g_sealedMutex;
+std::vector<std::wstring> g_sealed;  // empty: a free entry
+std::vector<int> g_sealedFree;
+std::size_t g_sealedListed = 0;
+
+BOOL WINAPI RemoveSealedParts(DWORD) {
+    std::lock_guard<std::mutex> lock(g_sealedMutex);
+    for (const std::wstring& path : g_sealed)
+        if (!path.empty()) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(path.c_str());
+        }
+    return FALSE;
+}
+
+int ListSealed(const std::wstring& path) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { ::SetConsoleCtrlHandler(RemoveSealedParts, TRUE); });
+    std::lock_guard<std::mutex> lock(g_sealedMutex);
+    ++g_sealedListed;
+    if (g_sealedFree.empty()) {
+        g_sealed.push_back(path);
+        return static_cast<int>(g_sealed.size() - 1);
+    }
+    const int slot = g_sealedFree.back();
+    g_sealedFree.pop_back();
+    g_sealed[static_cast<std::size_t>(slot)] = path;
+    return slot;
+}
+
+void ForgetSealed(int slot) {
+    if (slot < 0) return;
+    std::lock_guard<std::mutex> lock(g_sealedMutex);
+    if (--g_sealedListed == 0) {
+        // The list's memory goes with its last part.
+        std::vector<std::wstring>().swap(g_sealed);
+        std::vector<int>().swap(g_sealedFree);
+        return;
+    }
+    g_sealed[static_cast<std::size_t>(slot)].clear();
+    g_sealedFree.push_back(slot);
+}
+
 }  // namespace
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
     return out;
@@ -156,7 +205,8 @@ int TempPart::Create(const std::string& folder, unsigned mode) {
         if (file_.Valid()) {
             wchar_t full[MAX_PATH * 4];
             const DWORD n = ::GetFullPathNameW(w.c_str(), MAX_PATH * 4, full, nullptr);
-            slot_ = RemoveOnInterrupt(n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : w);
+            full_ = n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : w;
+            slot_ = RemoveOnInterrupt(full_);
             return 0;
         }
         if (::GetLastError() != ERROR_FILE_EXISTS) break;
@@ -170,10 +220,18 @@ int TempPart::Write(const void* data, std::size_t size) {
     return file_.Valid() ? WriteAll(file_.Get(), data, size) : EBADF;
 }
 
-int TempPart::Commit(const std::string& name, bool sync) {
+int TempPart::Seal() {
     if (!file_.Valid()) return EBADF;
+    // Listed apart before it leaves its slot: no moment finds it unlisted.
+    sealedSlot_ = ListSealed(full_);
+    ForgetOnInterrupt(std::exchange(slot_, -1));
+    return file_.Close() ? 0 : LastErrno();
+}
+
+int TempPart::Commit(const std::string& name, bool sync) {
+    if (path_.empty()) return EBADF;
     int err = 0;
-    if (sync && !::FlushFileBuffers(file_.Get())) err = LastErrno();
+    if (sync && file_.Valid() && !::FlushFileBuffers(file_.Get())) err = LastErrno();
     if (!file_.Close() && !err) err = LastErrno();
     const std::wstring from = Wide(path_), to = Wide(prefix_ + name);
     // Without write permission the file is read-only, as the mode asks.
@@ -190,7 +248,7 @@ int TempPart::Commit(const std::string& name, bool sync) {
         return err;
     }
     path_.clear();
-    ForgetOnInterrupt(std::exchange(slot_, -1));
+    Unlist();
     return 0;
 }
 
@@ -202,7 +260,12 @@ void TempPart::Discard() {
         ::DeleteFileW(w.c_str());
     }
     path_.clear();
+    Unlist();
+}
+
+void TempPart::Unlist() {
     ForgetOnInterrupt(std::exchange(slot_, -1));
+    ForgetSealed(std::exchange(sealedSlot_, -1));
 }
 
 bool IsTempName(const std::string& name) {

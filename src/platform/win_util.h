@@ -89,16 +89,24 @@ class TempPart {
     // `folder` is "" for the working folder. 0 or errno.
     int Create(const std::string& folder, unsigned mode);
     int Write(const void* data, std::size_t size);
+    // Ends the writing: the handle is closed and the part waits under its name, so that
+    // any number of parts can wait for their commit. A sealed part is not flushed to
+    // disk on its commit. 0 or errno.
+    int Seal();
     int Commit(const std::string& name, bool sync);
     void Discard();
     bool Open() const { return file_.Valid(); }
 
   private:
+    void Unlist();
+
     std::string prefix_;  // the folder with a trailing '/', or ""
     std::string path_;
+    std::wstring full_;  // the full path, for the interrupt handlers
     Handle file_;
     unsigned mode_ = 0;
     int slot_ = -1;
+    int sealedSlot_ = -1;
 };
 
 bool IsTempName(const std::string& name);

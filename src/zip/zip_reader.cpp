@@ -10,14 +10,15 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/log.h"
 #include "common/strings.h"
-#include "zip/zip_format.h"
 #include "platform/file_io.h"
+#include "zip/zip_format.h"
 #include "zip/zip_zlib.h"
 
 namespace talvane {
@@ -296,8 +297,16 @@ struct Job {
     std::string fileName, shown, key;  // key: lower-case path below the destination
     Outcome outcome = Outcome::Done;
     bool needsWork = false;
+    bool seal = false;  // the part waits, handles closed, for the whole archive
     bool done = false;  // guarded by the pool's mutex once submitted
 };
+
+// Sealed parts of a whole extraction by key, for the checks later entries need.
+using StagedKeys = std::unordered_multimap<std::string, const Job*>;
+
+bool ReportsError(const std::vector<Event>& events) {
+    return std::any_of(events.begin(), events.end(), [](const Event& e) { return e.number != 0; });
+}
 
 // One worker per core fills part files; the owner hands jobs over in archive order,
 // at most a bounded number ahead, and takes them back in the same order.
@@ -352,6 +361,10 @@ class ExtractPool {
             job->outcome = producer.Produce(job->plan, job->shown, &sink, true);
             for (auto& e : producer.events) job->events.push_back(std::move(e));
             producer.events.clear();
+            if (job->seal && job->outcome == Outcome::Done && !job->part->Seal()) {
+                job->events.push_back({kZipErrWriteFailed, "Can't write the file " + job->shown});
+                job->outcome = Outcome::Fatal;
+            }
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 job->done = true;
@@ -378,7 +391,7 @@ struct ZipExtractionClass::Impl {
     std::string path;
     long long endPosition = 0;  // 1-based position of the end record; 0: none open
     long long fileSize = 0;
-    long long budget = 0;  // bytes the running walk may still produce
+    long long budget = 0;                // bytes the running walk may still produce
     EntryProducer producer{file, path};  // for entries read on this thread
     std::vector<Event>* held = nullptr;  // when set, events wait here for their turn
 
@@ -556,11 +569,13 @@ struct ZipExtractionClass::Impl {
 
     // Everything about one entry that must happen in archive order: its name, its
     // folders, its header, its budget and its part file. The data is left to a worker.
-    // `waitFor` first takes back every earlier entry written to `key`.
+    // `waitFor` first takes back every earlier entry written to `key`. `staged`: the
+    // parts of a whole extraction still waiting, which nothing may later stand in the
+    // way of.
     template <typename WaitFor>
     Outcome PrepareOne(const CentralRecord& cr, const std::string& rawName,
                        const std::string& folder, bool preservePath, bool overwrite, Job& job,
-                       WaitFor&& waitFor) {
+                       const StagedKeys* staged, WaitFor&& waitFor) {
         const auto parts = SplitSafeName(rawName);
         if (!parts) {
             RaiseError(kZipErrUnsafeName, "Refused the entry " + WithSlashes(rawName) +
@@ -595,12 +610,40 @@ struct ZipExtractionClass::Impl {
                            "Can't create the folder " + JoinForText(folder, failedAt));
                 return Outcome::Fatal;
         }
+        // A waiting file where this entry has just made a folder would fail its rename:
+        // refused now, as the folder would have been with the file in place.
+        std::string prefix, shownPrefix;
+        for (std::size_t i = 0; staged && i < depth; ++i) {
+            prefix += ToLower((*parts)[i]);
+            shownPrefix += (i ? "/" : "") + (*parts)[i];
+            const auto [from, to] = staged->equal_range(prefix);
+            for (auto it = from; it != to; ++it) {
+                if (!it->second->part->IsFolder(it->second->fileName)) continue;
+                RaiseError(kZipErrWriteFailed,
+                           "Can't create the folder " + JoinForText(folder, shownPrefix));
+                return Outcome::Fatal;
+            }
+            prefix += '/';
+        }
 
         RaiseStatus("Extracting .../" + shownRel);
         // An existing file is never removed first: the checked new one replaces it.
         if (!overwrite && dest.Exists(fileName)) {
             RaiseError(kZipErrExists, "The file " + shown + " already exists");
             return Outcome::Refused;
+        }
+        // What would stop the rename is found before any rename is made.
+        if (staged) {
+            if (dest.IsFolder(fileName)) {
+                RaiseError(kZipErrCantRemove, "Can't remove the file " + shown);
+                return Outcome::Refused;
+            }
+            const auto [from, to] = staged->equal_range(job.key);
+            for (auto it = from; !overwrite && it != to; ++it) {
+                if (it->second->shown != shown) continue;
+                RaiseError(kZipErrExists, "The file " + shown + " already exists");
+                return Outcome::Refused;
+            }
         }
         job.part = dest.CreatePending(FileMode(cr));
         if (!job.part) return WriteFailed(shown);
@@ -677,8 +720,10 @@ struct ZipExtractionClass::Impl {
 
     // Extracts as Walk visits, with the data of up to kMaxAhead entries read, inflated
     // and written by workers meanwhile. Names, folders, part files, commits, events and
-    // progress stay in archive order on this thread.
-    bool ExtractAll(const std::string& folder, bool preservePath, bool overwrite,
+    // progress stay in archive order on this thread. `whole`: the parts are sealed and
+    // wait until every entry has passed, then are renamed into place in archive order;
+    // any problem before that removes them and the folders made for them.
+    bool ExtractAll(const std::string& folder, bool preservePath, bool overwrite, bool whole,
                     bool& completed) {
         completed = false;
         EndRecord end;
@@ -688,6 +733,8 @@ struct ZipExtractionClass::Impl {
         const std::size_t ahead = std::min(kMaxAhead, kAheadPerWorker * workers);
         ExtractPool pool(file, path, workers);
         std::deque<std::unique_ptr<Job>> inFlight;
+        std::vector<std::unique_ptr<Job>> staged;  // whole: sealed, in archive order
+        StagedKeys stagedKeys;
         long long finished = 0;
         const auto wait = [&](Job& job) {
             while (!pool.WaitFor(&job, std::chrono::milliseconds(15))) DoEvents();
@@ -696,26 +743,38 @@ struct ZipExtractionClass::Impl {
         const auto finishOldest = [&]() -> bool {
             Job& job = *inFlight.front();
             wait(job);
-            if (job.needsWork && job.outcome == Outcome::Done) {
+            if (job.needsWork && job.outcome == Outcome::Done && !whole) {
                 held = &job.events;
                 job.outcome = CommitPart(job, overwrite);
                 held = nullptr;
             }
+            // A whole extraction fails on any reported problem.
+            const bool failed =
+                job.outcome == Outcome::Fatal || (whole && ReportsError(job.events));
             Raise(job.events);
-            const bool fatal = job.outcome == Outcome::Fatal;
+            if (whole && !failed && job.needsWork && job.outcome == Outcome::Done) {
+                stagedKeys.emplace(job.key, &job);
+                staged.push_back(std::move(inFlight.front()));
+            }
             inFlight.pop_front();
-            if (fatal) return false;
+            if (failed) return false;
             DoEvents();
             long percent = RoundedPercent(++finished, total);
             bool cancel = false;
             if (owner.Progress) owner.Progress(percent, cancel);
             return !cancel;
         };
-        // Workers finish what they started; unfinished parts are removed.
+        // Workers finish what they started; unfinished parts are removed, and in a
+        // whole extraction every part and every folder it made (parts first).
         const auto stop = [&] {
             pool.DropQueued();
             for (auto& job : inFlight) wait(*job);
             inFlight.clear();
+            if (whole) {
+                stagedKeys.clear();
+                staged.clear();
+                dest.RemoveCreatedFolders();
+            }
             return false;
         };
         const auto waitFor = [&](const std::string& key) {
@@ -735,7 +794,7 @@ struct ZipExtractionClass::Impl {
                 while (!inFlight.empty())
                     if (!finishOldest()) return stop();
                 RaiseDamaged(i);
-                return false;
+                return stop();
             }
             auto job = std::make_unique<Job>();
             Job* current = job.get();
@@ -748,13 +807,14 @@ struct ZipExtractionClass::Impl {
                     return !stopped;
                 };
                 held = &current->events;
-                current->outcome =
-                    PrepareOne(cr, name, folder, preservePath, overwrite, *current, earlier);
+                current->outcome = PrepareOne(cr, name, folder, preservePath, overwrite, *current,
+                                              whole ? &stagedKeys : nullptr, earlier);
                 held = nullptr;
                 if (stopped) return stop();
             }
             // Read before a worker may write it.
             const bool fatal = current->outcome == Outcome::Fatal;
+            current->seal = whole;
             if (current->needsWork)
                 pool.Submit(current);
             else
@@ -765,6 +825,16 @@ struct ZipExtractionClass::Impl {
         }
         while (!inFlight.empty())
             if (!finishOldest()) return stop();
+        // Every entry passed. Each rename stays within one folder, so only a folder removed
+        // or put in the way meanwhile can fail one: the one window that cannot be undone,
+        // as the entries renamed before it stay in place.
+        for (auto& job : staged) {
+            held = &job->events;
+            const Outcome outcome = CommitPart(*job, true);
+            held = nullptr;
+            Raise(job->events);
+            if (outcome != Outcome::Done) return stop();
+        }
         completed = true;
         return true;
     }
@@ -845,31 +915,40 @@ std::string ZipExtractionClass::ZLibVersion() {
     return v;
 }
 
-bool ZipExtractionClass::Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite) {
+bool ZipExtractionClass::Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite,
+                                 ZipCommit commit) {
     if (ZLibVersion().empty()) return false;
     impl_->RaiseStatus("Extracting Files");
     if (impl_->endPosition == 0) {
         impl_->RaiseError(kZipErrNoZipOpen, "There is no Zip File Open");
         return false;
     }
-    if (fileio::KindOf(FolderPath) == fileio::PathKind::None && !fileio::MakeFolder(FolderPath)) {
-        impl_->RaiseError(kZipErrCantCreateFolder, "Can't create the folder " + FolderPath);
-        return false;
-    }
-    if (!impl_->dest.Open(FolderPath)) {
-        impl_->RaiseError(kZipErrCantCreateFolder, "Can't create the folder " + FolderPath);
-        return false;
+    const bool whole = commit == ZipCommit::Whole;
+    bool madeFolder = false;
+    if (fileio::KindOf(FolderPath) == fileio::PathKind::None) {
+        madeFolder = fileio::MakeFolder(FolderPath);
+        if (!madeFolder) {
+            impl_->RaiseError(kZipErrCantCreateFolder, "Can't create the folder " + FolderPath);
+            return false;
+        }
     }
     bool completed = false;
-    const bool walked = impl_->ExtractAll(FolderPath, PreservePath, Overwrite, completed);
+    bool walked = impl_->dest.Open(FolderPath);
+    if (!walked)
+        impl_->RaiseError(kZipErrCantCreateFolder, "Can't create the folder " + FolderPath);
+    else
+        walked = impl_->ExtractAll(FolderPath, PreservePath, Overwrite, whole, completed);
     impl_->dest.Close();
-    if (!walked || !completed) return false;
+    if (!walked || !completed) {
+        // A whole extraction that failed leaves not even its folder behind.
+        if (whole && madeFolder) fileio::RemoveEmptyFolder(FolderPath);
+        return false;
+    }
     impl_->RaiseStatus("Extraction Complete");
     return true;
 }
 
-bool ZipExtractionClass::ReadEntry(const std::string& name, std::size_t maxSize,
-                                   std::string& out) {
+bool ZipExtractionClass::ReadEntry(const std::string& name, std::size_t maxSize, std::string& out) {
     out.clear();
     if (impl_->endPosition == 0) {
         impl_->RaiseError(kZipErrNoZipOpen, "There is no Zip File Open");
@@ -961,8 +1040,8 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
         entryFailed = true;
     };
     if (!zip.OpenZip(zipPath)) return false;
-    // A refused entry leaves its old file in place; the package as a whole failed.
-    const bool result = zip.Extract(destination, true, true) && !entryFailed;
+    // A package that fails anywhere leaves the tool tree as it was.
+    const bool result = zip.Extract(destination, true, true, ZipCommit::Whole) && !entryFailed;
     zip.CloseZip();
     return result;
 }

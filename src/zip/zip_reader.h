@@ -39,6 +39,12 @@ struct ZipEntryInfo {
     unsigned mode = 0;  // Unix permission bits when the archive recorded them, else 0
 };
 
+// When Extract puts the entries in place.
+enum class ZipCommit {
+    EachEntry,  // each as soon as it is checked; refused entries are reported and skipped
+    Whole,      // none until all are written and checked; on any problem nothing changes
+};
+
 class ZipExtractionClass {
   public:
     // Events. Progress may set cancel to stop the extraction.
@@ -53,7 +59,8 @@ class ZipExtractionClass {
 
     bool OpenZip(const std::string& ZipPath);
     void CloseZip();
-    bool Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite);
+    bool Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite,
+                 ZipCommit commit = ZipCommit::EachEntry);
     std::string ZLibVersion();
 
     // Additions for the command-line tool and tests.
@@ -73,8 +80,9 @@ class ZipExtractionClass {
 };
 
 // Unpacks a whole archive, paths kept, existing files replaced; errors go to the log.
-// False when the archive is missing, unreadable or any entry failed.
-// `firstError`, when given, receives the first problem (it names the entry).
+// All or nothing: false when the archive is missing, unreadable or any entry failed,
+// and the destination is then left as it was. `firstError`, when given, receives the
+// first problem (it names the entry).
 bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
                     std::string* firstError = nullptr);
 

@@ -33,15 +33,21 @@ class ZipReader : public ::testing::Test {
 TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
     RawZip z;
     z.entries = {{"dir/a.txt", "alpha"}, {"b.bin", std::string(5000, 'x'), 0}};
-    EXPECT_TRUE(ExtractRaw(z));
-    EXPECT_EQ(Tree(dest), (Files{{"dir/a.txt", "alpha"}, {"b.bin", std::string(5000, 'x')}}));
-    EXPECT_EQ(rec.statuses,
-              (Strings{"Opening Zip", "Zip Opened", "Extracting Files", "Extracting .../dir/a.txt",
-                       "Extracting .../b.bin", "Extraction Complete"}));
-    EXPECT_EQ(rec.percents, (Longs{50, 100}));
-    zip.CloseZip();
-    EXPECT_EQ(rec.statuses.back(), "Zip Closed");
-    EXPECT_TRUE(rec.errors.empty());
+    for (const ZipCommit commit : {ZipCommit::EachEntry, ZipCommit::Whole}) {
+        rec = {};
+        rec.Attach(zip);
+        fs::remove_all(dest);
+        WriteFile(zipPath, z.Build());
+        EXPECT_TRUE(zip.OpenZip(zipPath) && zip.Extract(dest, true, true, commit));
+        EXPECT_EQ(Tree(dest), (Files{{"dir/a.txt", "alpha"}, {"b.bin", std::string(5000, 'x')}}));
+        EXPECT_EQ(rec.statuses, (Strings{"Opening Zip", "Zip Opened", "Extracting Files",
+                                         "Extracting .../dir/a.txt", "Extracting .../b.bin",
+                                         "Extraction Complete"}));
+        EXPECT_EQ(rec.percents, (Longs{50, 100}));
+        zip.CloseZip();
+        EXPECT_EQ(rec.statuses.back(), "Zip Closed");
+        EXPECT_TRUE(rec.errors.empty());
+    }
 }
 
 TEST_F(ZipReader, PercentRoundsHalvesToEvenAndCancelStops) {
@@ -71,6 +77,11 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
     EXPECT_TRUE(zip.TestEntries());
     ASSERT_FALSE(rec.errors.empty());
     EXPECT_EQ(rec.errors[0], Errors::value_type(5L, "Data checksum error in stored-bad-crc"));
+    // Whole, the first refusal fails it all, and not even the new folder stays.
+    rec.errors.clear();
+    EXPECT_FALSE(zip.Extract(tmp.file("whole"), true, true, ZipCommit::Whole));
+    EXPECT_EQ(rec.Numbers(), Longs{kZipErrChecksum});
+    EXPECT_FALSE(fs::exists(tmp.file("whole")));
 }
 
 TEST_F(ZipReader, ArchiveLevelFailures) {
