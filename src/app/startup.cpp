@@ -15,7 +15,7 @@ std::string Env(const char* name) {
     return platform::FolderFromEnvironment(name);
 }
 
-std::string CollapseSlashes(std::string path) {
+std::string CollapseSlashes(const std::string& path) {
     std::string out;
     out.reserve(path.size());
     for (char c : path) {
@@ -26,7 +26,7 @@ std::string CollapseSlashes(std::string path) {
 }
 
 // base + "/" + rest + "/tekmo", with no doubled or trailing separators in between.
-std::string FolderWithTekmo(const std::string& base, std::string rest) {
+std::string FolderWithTekmo(const std::string& base, const std::string& rest) {
     std::string path = base + "/" + rest;
     path = CollapseSlashes(path);
     while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -16,7 +16,6 @@ namespace {
 struct PathState {
     std::mutex mutex;
     std::string overrideExe;
-    std::string appIni;
 };
 
 PathState& State() {
@@ -72,27 +71,18 @@ std::string AppExePath() {
     return AppPath() + AppExeName() + names::kExeSuffix;
 }
 
-const std::string& AppINI() {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    return State().appIni;
+std::string SettingsFilePath() {
+    return AppPath() + AppExeName() + ".ini";
 }
 
-void InitAppSettings(bool bSetAppINI, bool bINIInAppFolder) {
+void WriteStartBanner() {
     try {
-        // The settings file always lives beside the program; the second flag
-        // only mattered where a per-user location existed.
-        (void)bINIInAppFolder;
-        if (bSetAppINI) {
-            std::string ini = AppPath() + AppExeName() + ".ini";
-            std::lock_guard<std::mutex> lock(State().mutex);
-            State().appIni = std::move(ini);
-        }
         DPrint("");
         DPrint(GeneralDateNow() + " - Starting " + VersionLabel("", ""));
         DPrint("----------------------------------------");
     } catch (const std::exception& e) {
         ReportFailure("CommonModule\\InitAppSettings", ErrorMarker::Plain, 7, e.what(),
-                      {{"bSetAppINI", bSetAppINI ? "True" : "False"}});
+                      {{"bSetAppINI", "True"}});
     }
 }
 

@@ -9,10 +9,10 @@ std::string AppPath();
 std::string AppExePath();
 // Executable name without extension ("Talvane").
 std::string AppExeName();
-// Settings file path, set by InitAppSettings.
-const std::string& AppINI();
-// Sets AppINI (when bSetAppINI) and writes the start banner.
-void InitAppSettings(bool bSetAppINI, bool bINIInAppFolder);
+// The settings file: beside the program, named after it ("Talvane.ini").
+std::string SettingsFilePath();
+// Writes the start banner to the debug log.
+void WriteStartBanner();
 
 // Tests and tools may pretend the program lives elsewhere (path of the executable file).
 void OverrideExecutablePath(const std::string& exePath);

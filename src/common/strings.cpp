@@ -153,7 +153,11 @@ std::string ProgramVersionText() {
 std::string VersionLabel(std::string_view stage, std::string_view extra) {
     std::string label = std::string(version::kTitle) + "   v" + std::to_string(version::kMajor) +
                         "." + std::to_string(version::kMinor);
-    if (version::kRevision > 0) label += "." + std::to_string(version::kRevision);
+    if (version::kRevision > 0) {
+        // Appended piece by piece: GCC 12 warns falsely on "." + string at -O2.
+        label += '.';
+        label += std::to_string(version::kRevision);
+    }
     label += ' ';
     label += stage;
     label += extra;

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     using namespace talvane;
 
     platform::UseParentConsole();
-    InitAppSettings(true, true);
+    WriteStartBanner();
     InstallInterruptCleanup();
     platform::DisableCoreDumps();
     // No progress-bar control file to write out here: every frontend brings
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
 
     frontend.Splash().Show();
     Session session;
-    session.SettingsFile = AppINI();
+    session.SettingsFile = SettingsFilePath();
     session.ExtractFolder = ResolveExtractFolder(
         ReadIniValue(session.SettingsFile, names::kSettingsSection, "DefaultPath"));
     DPrint("Set:  " + session.ExtractFolder);

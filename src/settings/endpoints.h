@@ -17,7 +17,7 @@ struct Endpoints {
     long LowSpeedTime = 60;
 };
 
-// Reads the defaults and the "Endpoints" section of `iniFile` (AppINI when empty).
+// Reads the defaults and the "Endpoints" section of `iniFile` (only the defaults when empty).
 // An empty host keeps its default; an empty UpdatesURL or SevenZipMirrorURL
 // that is present in the file switches that source off. LowSpeedLimit and
 // LowSpeedTime must be whole numbers above zero; anything else keeps the default.

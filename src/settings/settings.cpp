@@ -323,7 +323,13 @@ std::string XorWithKey(std::string text, std::string_view key) {
 }  // namespace
 
 std::string ScrambleString(std::string_view plain, std::string_view key) {
-    const std::string mixed = XorWithKey("a" + std::string(plain) + "a", key);
+    // Framed piece by piece: GCC 12 warns falsely on "a" + string at -O2.
+    std::string framed;
+    framed.reserve(plain.size() + 2);
+    framed += 'a';
+    framed += plain;
+    framed += 'a';
+    const std::string mixed = XorWithKey(framed, key);
     return Ascii85EncodeString(mixed, false);
 }
 

@@ -38,7 +38,8 @@ constexpr long long kWholeEntryMax = 4 * 1024 * 1024;
 constexpr std::size_t kAheadPerWorker = 4;
 constexpr std::size_t kMaxAhead = 16;
 // The end record plus the longest comment it can carry.
-constexpr long long kTailSize = static_cast<long long>(zipfmt::kEndSize + zipfmt::kMaxComment);
+constexpr long long kTailSize =
+    static_cast<long long>(zipfmt::kEndSize) + static_cast<long long>(zipfmt::kMaxComment);
 // Deflate cannot expand its input more than about 1032 times, so an archive
 // never honestly unpacks to more than this many times its own size.
 constexpr long long kMaxExpansion = 1032;

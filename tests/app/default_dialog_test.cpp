@@ -58,7 +58,7 @@ TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing)
 
 TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
     ui::DefaultDialogPresenter& dialog = Dialog();
-    const std::string ini = AppINI();
+    const std::string ini = SettingsFilePath();
     std::filesystem::remove(ini);
     ASSERT_TRUE(std::filesystem::create_directory(ini));
     dialog.OnSave();

@@ -28,8 +28,8 @@ class PresenterTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(WriteText(tmp_.file("prog/Talvane"), "#!/bin/sh\n", 0755));
         OverrideExecutablePath(tmp_.file("prog/Talvane"));
-        InitAppSettings(true, true);
-        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", "", ""};
+        WriteStartBanner();
+        session_ = Session{SettingsFilePath(), tmp_.file("drive/tekmo"), "", "", "", ""};
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
         presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
     }
@@ -39,7 +39,7 @@ class PresenterTest : public ::testing::Test {
     }
     std::string Message(std::size_t i) { return frontend_.messages.at(i).text; }
     std::string Setting(const std::string& key) {
-        return ReadIniValue(AppINI(), names::kSettingsSection, key);
+        return ReadIniValue(SettingsFilePath(), names::kSettingsSection, key);
     }
 
     TempDir tmp_;
@@ -69,7 +69,7 @@ TEST_F(PresenterTest, StoredDefaultSelectsMatchingEntryOnly) {
     // clang-format on
     for (const auto& [stored, expected] : cases) {
         FillCombo({"Office", "Field Team", "%prompt%"});
-        WriteIniValue(AppINI(), names::kSettingsSection, "DefaultConfig", stored);
+        WriteIniValue(SettingsFilePath(), names::kSettingsSection, "DefaultConfig", stored);
         presenter_->SelectDefaultConfig();
         EXPECT_EQ(view_.ConfigText(), expected) << stored;
     }
@@ -88,7 +88,7 @@ TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhen
     EXPECT_EQ(UnscrambleString(Setting("Password")), "pass word");
     // An empty password is stored too, as scrambled text that reads back empty.
     EXPECT_EQ(Setting("ZipPassword"), ScrambleString(""));
-    EXPECT_EQ(ReadFile(AppINI()).find("pass word"), std::string::npos);
+    EXPECT_EQ(ReadFile(SettingsFilePath()).find("pass word"), std::string::npos);
     EXPECT_TRUE(frontend_.messages.empty());  // written normally: no message
 
     view_.SetChecked(MainCheck::SaveDefault, true);
@@ -98,12 +98,12 @@ TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhen
 
 TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
     // Something that is not a writable file stands where the settings belong.
-    ASSERT_TRUE(MakeSureDirExists(AppINI()));
+    ASSERT_TRUE(MakeSureDirExists(SettingsFilePath()));
     view_.SetText(MainField::User, "someone");
     presenter_->OnSaveQuit();
     EXPECT_EQ(frontend_.endedWith, 0);
     ASSERT_EQ(frontend_.messages.size(), 1U);
-    EXPECT_EQ(Message(0).rfind("The settings could not be saved to " + AppINI(), 0), 0U);
+    EXPECT_EQ(Message(0).rfind("The settings could not be saved to " + SettingsFilePath(), 0), 0U);
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_TRUE(log_.contains("settings could not be written"));
 }

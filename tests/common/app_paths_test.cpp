@@ -18,8 +18,8 @@ class AppPathsTest : public ::testing::Test {
 TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
     OverrideExecutablePath("/opt/tools/Talvane");
     testing::LogCapture log;
-    InitAppSettings(true, true);
-    EXPECT_EQ(AppINI(), "/opt/tools/Talvane.ini");
+    WriteStartBanner();
+    EXPECT_EQ(SettingsFilePath(), "/opt/tools/Talvane.ini");
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "\t");
@@ -29,8 +29,8 @@ TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
     EXPECT_EQ(lines[2], "\t" + std::string(40, '-'));
 
     OverrideExecutablePath("/Talvane");  // started from the root folder
-    InitAppSettings(true, true);
-    EXPECT_EQ(AppINI(), "/Talvane.ini");
+    WriteStartBanner();
+    EXPECT_EQ(SettingsFilePath(), "/Talvane.ini");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 calling script (the self-extractor, a login script, a scheduled task) reads."""
 
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -68,6 +69,18 @@ def tool_tree_blocks_a_folder(p):
         f.write("a file where the package has a folder\n")
 
 
+def tree(root):
+    """Every path below root with its mode and contents."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            st = os.lstat(path)
+            data = pathlib.Path(path).read_bytes() if os.path.isfile(path) else None
+            found[os.path.relpath(path, root)] = (st.st_mode, data)
+    return found
+
+
 def no_seven_zip(p):
     # No 7-Zip on the search path, and none can be unpacked beside the program.
     p.env["PATH"] = "/nonexistent"
@@ -84,6 +97,35 @@ class ExitCodes(unittest.TestCase):
         for code in ("0  done", "1  Tekmo was not started", "2  Tekmo was started"):
             self.assertIn(code, result.stdout)
         self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
+
+    def test_a_full_disk_changes_nothing_in_the_tool_tree(self):
+        sub = CONTENT.info["subscriber"]
+        p = Program(CONTENT, default_config="Office",
+                    credentials=(sub["user"], sub["password"], sub["zip_password"]))
+        self.addCleanup(shutil.rmtree, p.root, True)
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system needs root (CI runs as root)")
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", p.drive],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            self.skipTest("tmpfs could not be mounted here: " + mounted.stderr.strip())
+        self.addCleanup(subprocess.run, ["umount", "-l", p.drive])
+        self.assertEqual(p.run(["sfx"]).returncode, 0)
+        self.assertEqual(len(p.started_lines()), 1)
+        # Yesterday's tool: every file the package brings differs from it.
+        for name in ("Tekmo.version", "Config/Package.ini", "Modules/Core/core.txt", "Docs/readme.txt"):
+            pathlib.Path(p.tool, name).write_text("older\n")
+        # Fill the disk but for three pages: the first parts fit, the rest do not.
+        st = os.statvfs(p.drive)
+        with open(os.path.join(p.drive, "filler"), "wb") as f:
+            f.write(b"\0" * max(0, st.f_bavail * st.f_frsize - 3 * 4096 - 1024))
+        before = tree(p.tool)
+        result = p.run(["sfx"])
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        texts = [text for _, _, text in message_boxes(result.stdout)]
+        self.assertTrue(any(t.startswith("Problem extracting tekmo!") for t in texts), texts)
+        self.assertEqual(tree(p.tool), before)
+        self.assertEqual(len(p.started_lines(1)), 1, "the tool was not started again")
 
     def test_each_row_of_the_table(self):
         key = public_key()

@@ -98,11 +98,11 @@ void WorkflowTest::SetUp() {
 #endif
     ASSERT_TRUE(WriteText(exe_, "#!/bin/sh\nexit 0\n", 0755));
     OverrideExecutablePath(exe_);
-    InitAppSettings(true, true);
+    WriteStartBanner();
     SetEnv("TEKMO_RUN_LOG", runLog_.c_str());
 
     Session& app = session_;
-    app.SettingsFile = AppINI();
+    app.SettingsFile = SettingsFilePath();
     app.ExtractFolder = extract_;
     app.UserName = kSubscriber;
     app.Password = kSubscriberPassword;

@@ -62,8 +62,8 @@ class ConsoleTest : public ::testing::Test {
         const std::string exe = tmp_.file("prog/Talvane");
         WriteFile(exe, "#!/bin/sh\n");
         OverrideExecutablePath(exe);
-        InitAppSettings(true, true);
-        session_ = Session{AppINI(), tmp_.file("drive/tekmo"), "", "", "", ""};
+        WriteStartBanner();
+        session_ = Session{SettingsFilePath(), tmp_.file("drive/tekmo"), "", "", "", ""};
         // Closed loopback ports: nothing here may reach a server.
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
     }
@@ -311,7 +311,7 @@ TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpe
 
 TEST_F(ConsoleTest, DialogLinesTypedAheadWaitForTheRunningCommand) {
     EXPECT_EQ(RunDialog("test\nfolder \\Later\nsave\n", /*sameStream=*/true), 0);
-    EXPECT_EQ(ReadIniValue(AppINI(), names::kSettingsSection, "DefaultPath"), "\\Later");
+    EXPECT_EQ(ReadIniValue(SettingsFilePath(), names::kSettingsSection, "DefaultPath"), "\\Later");
     const std::string text = out_.text();
     const auto shown = text.find("[splash] shown"), closed = text.find("[splash] closed");
     EXPECT_LT(shown, closed);
