@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "app/previous_versions.h"
 #include "app/self_update.h"
+#include "app/window_layout.h"
 #include "common/app_paths.h"
 #include "common/event_pump.h"
 #include "common/files.h"
@@ -15,16 +16,6 @@
 #include "settings/settings.h"
 
 namespace talvane::ui {
-
-namespace {
-
-constexpr int kCompactWidth = 5145;
-constexpr int kCompactHeight = 2220;
-constexpr int kFullWidth = 7530;
-constexpr int kFullHeight = 4380;
-constexpr const char* kCompactCaption = "Download and Run Tekmo Now?";
-
-}  // namespace
 
 // Marks a workflow as running; restores the previous state on every way out.
 class MainPresenter::BusyScope {
@@ -63,7 +54,7 @@ void MainPresenter::Load() {
 
     // Downloads and settings writes of a launcher that was killed left parts here.
     RemoveStaleParts(AppPath(), false);
-    view_.SetSizeTwips(kCompactWidth, kCompactHeight);
+    view_.SetSizeTwips(kMainCompactSize.width, kMainCompactSize.height);
     frontend_.Splash().Bar().SetValue(20);
 
     // An offered update replaces the normal preparation: no credentials, no lists.
@@ -107,14 +98,14 @@ void MainPresenter::Show() {
 }
 
 void MainPresenter::Expand() {
-    if (view_.WidthTwips() == kCompactWidth) {
-        view_.SetSizeTwips(kFullWidth, kFullHeight);
-        view_.SetLayoutButtonCaption("<<");
+    if (view_.WidthTwips() == kMainCompactSize.width) {
+        view_.SetSizeTwips(kMainFullSize.width, kMainFullSize.height);
+        view_.SetLayoutButtonCaption(kCollapseCaption);
         view_.SetCaption(VersionLabel());
     } else {
-        view_.SetSizeTwips(kCompactWidth, kCompactHeight);
-        view_.SetLayoutButtonCaption(">>");
-        view_.SetCaption(kCompactCaption);
+        view_.SetSizeTwips(kMainCompactSize.width, kMainCompactSize.height);
+        view_.SetLayoutButtonCaption(kExpandCaption);
+        view_.SetCaption(kMainCompactCaption);
     }
 }
 

@@ -7,18 +7,18 @@
 #include <fstream>
 #include <thread>
 
+#include "app/frontend.h"
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/process.h"
-#include "app/frontend.h"
 
 namespace talvane {
 
 namespace {
 
-constexpr int kLogoBarTwips = 375;
-constexpr int kStripWidthTwips = 4770;
-constexpr int kStripHeightTwips = 650;
+constexpr int kLogoBarTwips = ui::kSplashLogoBarTwips;
+constexpr int kStripWidthTwips = ui::kSplashBarOnlySize.width;
+constexpr int kStripHeightTwips = ui::kSplashBarOnlySize.height;
 // Larger than any screen; keeps the twip arithmetic far from overflow.
 constexpr std::int64_t kMaxPixels = 1 << 16;
 

@@ -2,6 +2,8 @@
 // The splash window's layout and the splash demonstration.
 #include <string>
 
+#include "app/window_layout.h"
+
 namespace talvane {
 namespace ui {
 class Frontend;
@@ -9,15 +11,16 @@ class Frontend;
 
 struct SplashLayout {
     bool logoShown = false;
-    int widthTwips = 4770;
-    int heightTwips = 650;
-    int barHeightTwips = 650;
+    int widthTwips = ui::kSplashBarOnlySize.width;
+    int heightTwips = ui::kSplashBarOnlySize.height;
+    int barHeightTwips = ui::kSplashBarOnlySize.height;
     int pictureWidthTwips = 0;
     int pictureHeightTwips = 0;
 };
 
 // From the logo file (a Windows bitmap) when it exists; twipsPerPixel is 15 at 96 dpi.
-SplashLayout ComputeSplashLayout(const std::string& logoPath, int twipsPerPixel = 15);
+SplashLayout ComputeSplashLayout(const std::string& logoPath,
+                                 int twipsPerPixel = ui::kTwipsPerPixel);
 // Reads width/height from a BMP header; false when the file is not a bitmap.
 bool ReadBitmapSize(const std::string& path, int& width, int& height);
 

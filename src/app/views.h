@@ -8,7 +8,8 @@ namespace talvane::ui {
 
 enum class MsgIcon { None, Critical, Exclamation, Information };
 
-// A bar with a minimum, a maximum and a value. Out-of-range settings are ignored.
+// A bar with a minimum, a maximum and a value, following ProgressModel's rules
+// (app/progress_model.h): out-of-range settings are ignored.
 class ProgressBarView {
   public:
     virtual ~ProgressBarView() = default;
@@ -20,7 +21,7 @@ class ProgressBarView {
     virtual long Value() const = 0;
 };
 
-// frmSplash: created when shown, discarded when closed.
+// The splash window: created when shown, discarded when closed.
 class SplashView {
   public:
     virtual ~SplashView() = default;
@@ -34,7 +35,7 @@ class SplashView {
     virtual int HeightTwips() const = 0;
 };
 
-// frmStatusWin: caption and one label.
+// The status window: caption and one label.
 class StatusView {
   public:
     virtual ~StatusView() = default;
@@ -56,7 +57,6 @@ enum class MainControl {
     UpdatePanel
 };
 
-// frmMain's controls. The presenter owns the behaviour; the view only shows.
 // The list of configuration sets both windows carry (a drop-down list, no free
 // text; SetConfigText selects a matching entry, or sets the text when the entry
 // is the placeholder).
@@ -70,6 +70,7 @@ class ConfigListView {
     virtual void SetConfigText(const std::string& text) = 0;
 };
 
+// The main window's controls. The presenter owns the behaviour; the view only shows.
 class MainView : public ConfigListView {
   public:
     virtual void SetCaption(const std::string& caption) = 0;
@@ -84,7 +85,7 @@ class MainView : public ConfigListView {
     virtual void AddPreviousVersion(const std::string& item) = 0;
     virtual std::vector<std::string> PreviousVersions() const = 0;
     virtual std::string SelectedPreviousVersion() const = 0;  // selected entry or ""
-    virtual void SelectPreviousVersion(int index) = 0;    // -1 for none
+    virtual void SelectPreviousVersion(int index) = 0;        // -1 for none
 
     virtual bool Checked(MainCheck box) const = 0;
     virtual void SetChecked(MainCheck box, bool value) = 0;
@@ -101,7 +102,7 @@ class MainView : public ConfigListView {
     virtual void Close() = 0;  // the view goes away; the presenter has already unloaded
 };
 
-// frmGetDefault's controls.
+// The Default Config dialog's controls.
 class DefaultDialogView : public ConfigListView {
   public:
     virtual bool AutoDownloadSelected() const = 0;  // else "Prompt for Config"

@@ -290,7 +290,7 @@ TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
     EXPECT_GT(hookCalls, 0);
     EXPECT_TRUE(frontend_.messages.empty()) << frontend_.messages.front().text;
-    EXPECT_EQ(view_.WidthTwips(), 7530);
+    EXPECT_EQ(view_.WidthTwips(), ui::kMainFullSize.width);
     EXPECT_TRUE(LogHas("ignored while a workflow runs"));
     EXPECT_FALSE(Exists(Tool("Modules/Pellam")));
 }

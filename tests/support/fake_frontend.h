@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "app/frontend.h"
+#include "app/progress_model.h"
 #include "app/views.h"
+#include "app/window_layout.h"
 #include "common/strings.h"
 
 namespace talvane::testing {
@@ -24,28 +26,35 @@ struct RecordedMessage {
     ui::MsgIcon icon = ui::MsgIcon::None;
 };
 
+// The frontends' bar rules: a refused value never shows, so it is not recorded.
 class FakeProgressBar : public ui::ProgressBarView {
   public:
-    void SetMin(long value) override { min_ = value; }
-    void SetMax(long value) override { max_ = value; }
-    void SetValue(long value) override { values.push_back(value_ = value); }
-    long Min() const override { return min_; }
-    long Max() const override { return max_; }
-    long Value() const override { return value_; }
-    std::vector<long> values;  // every value set, in order
+    void SetMin(long value) override { model_.SetMin(value); }
+    void SetMax(long value) override { model_.SetMax(value); }
+    void SetValue(long value) override {
+        if (model_.SetValue(value)) values.push_back(value);
+    }
+    long Min() const override { return model_.Min(); }
+    long Max() const override { return model_.Max(); }
+    long Value() const override { return model_.Value(); }
+    void Reset() { model_.Reset(); }  // a new window's bar; the record stays
+    std::vector<long> values;         // every value the bar took, in order
 
   private:
-    long min_ = 0, max_ = 100, value_ = 0;
+    ui::ProgressModel model_;
 };
 
 class FakeSplash : public ui::SplashView {
   public:
-    void Show() override { open_ = true; }
+    void Show() override {
+        if (!open_) bar.Reset();  // as the frontends do: each showing is a new window
+        open_ = true;
+    }
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
     ui::ProgressBarView& Bar() override { return bar; }
-    int WidthTwips() const override { return 4770; }
-    int HeightTwips() const override { return 650; }
+    int WidthTwips() const override { return ui::kSplashBarOnlySize.width; }
+    int HeightTwips() const override { return ui::kSplashBarOnlySize.height; }
     FakeProgressBar bar;
 
   private:
@@ -90,8 +99,8 @@ class FakeMainView : public FakeConfigList<ui::MainView> {
     void SetSizeTwips(int width, int height) override { width_ = width, height_ = height; }
     int WidthTwips() const override { return width_; }
     int HeightTwips() const override { return height_; }
-    void SetLayoutButtonCaption(const std::string& caption) override { options_ = caption; }
-    std::string LayoutButtonCaption() const override { return options_; }
+    void SetLayoutButtonCaption(const std::string& caption) override { layoutCaption_ = caption; }
+    std::string LayoutButtonCaption() const override { return layoutCaption_; }
 
     void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
     std::vector<std::string> PreviousVersions() const override { return list_; }
@@ -132,8 +141,9 @@ class FakeMainView : public FakeConfigList<ui::MainView> {
         return it == map.end() ? otherwise : it->second;
     }
 
-    std::string caption_ = "Download and Run tekmo Now?", options_ = ">>";
-    int width_ = 5145, height_ = 2220, listIndex_ = -1;
+    std::string caption_ = ui::kMainFirstCaption, layoutCaption_ = ui::kExpandCaption;
+    int width_ = ui::kMainCompactSize.width, height_ = ui::kMainCompactSize.height;
+    int listIndex_ = -1;
     std::vector<std::string> list_;
     std::map<ui::MainCheck, bool> checks_{{ui::MainCheck::SilentInstall, true}};
     std::map<ui::MainField, std::string> texts_;

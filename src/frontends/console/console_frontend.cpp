@@ -1,17 +1,20 @@
 #include "frontends/console/console_frontend.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <system_error>
 #include <utility>
 
+#include "app/default_dialog_presenter.h"
+#include "app/main_presenter.h"
+#include "app/window_layout.h"
 #include "common/open_file_check.h"
 #include "common/strings.h"
 #include "platform/platform.h"
-#include "app/default_dialog_presenter.h"
-#include "app/main_presenter.h"
 
 namespace talvane::ui::console {
 
@@ -296,38 +299,229 @@ int ConsoleFrontend::Run(MainPresenter* main, DefaultDialogPresenter* dialog) {
 
 // ---------------------------------------------------------------- commands
 
+// The commands each window takes. One table per window drives both the
+// parsing and `help`, so a word cannot be taken without being listed.
+struct ConsoleFrontend::Commands {
+    // One typed command on its way to the open window.
+    struct Call {
+        ConsoleFrontend& console;
+        const std::string& word;  // lower case
+        const std::string& arg;   // as typed
+        std::string name;         // the argument without surrounding blanks
+
+        MainPresenter& Main() const { return *console.main_; }
+        ConsoleMainView& MainView() const { return *console.mainView_; }
+        DefaultDialogPresenter& Dialog() const { return *console.dialog_; }
+        ConsoleDialogView& DialogView() const { return *console.dialogView_; }
+        bool Refuse(const std::string& what) const { return console.Refuse(what); }
+        // A workflow button: the presenter ignores it while one runs; say so here.
+        template <class Click>
+        bool Workflow(Click click) const {
+            if (Main().Busy())
+                console.output_.Note("[busy] " + word +
+                                     " ignored: an operation is already running");
+            click(Main());
+            return true;
+        }
+    };
+    struct Row {
+        const char* word;
+        const char* argument;  // as the help writes it; "" for none
+        const char* help;      // "" when the word and argument say it all
+        bool (*run)(const Call&);
+        // Taken with or without a window, and never prints it again.
+        bool anyWindow = false;
+    };
+
+    static std::span<const Row> Main();
+    static std::span<const Row> Dialog();
+    static const Row* Find(std::span<const Row> rows, const std::string& word);
+    static std::string Help(const std::string& window, std::span<const Row> rows);
+
+    static bool ShowWindow(const Call& c) {
+        c.console.RenderWindow();
+        return true;
+    }
+    static bool ShowHelp(const Call& c) {
+        c.console.output_.Block(c.console.main_ ? MainHelp() : DialogHelp());
+        return true;
+    }
+    static bool Select(const Call& c);
+    static bool ChooseVersion(const Call& c);
+    static bool Toggle(const Call& c);
+    static bool DownloadRun(const Call& c);
+    static bool Install(const Call& c);
+    static bool AutoDownload(const Call& c);
+};
+
+std::span<const ConsoleFrontend::Commands::Row> ConsoleFrontend::Commands::Main() {
+    static const Row rows[] = {
+        {"select", "<name|number>", "choose a configuration set", Select},
+        {"user", "<text>", "Nimbara user name",
+         [](const Call& c) { return c.MainView().SetText(MainField::User, c.arg), true; }},
+        {"password", "<text>", "Nimbara password",
+         [](const Call& c) { return c.MainView().SetText(MainField::Password, c.arg), true; }},
+        {"zip-password", "<text>", "password of the configuration archives",
+         [](const Call& c) { return c.MainView().SetText(MainField::ZipPassword, c.arg), true; }},
+        {"version", "<name|number>", "choose a previous tekmo version", ChooseVersion},
+        {"toggle", "save-default|delete-me|silent", "", Toggle},
+        {"download-run", "", "Download & Run", DownloadRun},
+        {"run-previous", "", "Run Previous Ver",
+         [](const Call& c) { return c.Workflow([](MainPresenter& p) { p.OnRunPrevious(); }); }},
+        {"login", "", "test the login and refresh the list",
+         [](const Call& c) { return c.Workflow([](MainPresenter& p) { p.OnLogin(); }); }},
+        {"save-quit", "", "Save & Quit",
+         [](const Call& c) { return c.Workflow([](MainPresenter& p) { p.OnSaveQuit(); }); }},
+        {"update", "", "Update Me!",
+         [](const Call& c) {
+             if (!c.MainView().Visible(MainControl::UpdatePanel))
+                 return c.Refuse("no update is offered");
+             return c.Workflow([](MainPresenter& p) { p.OnUpdate(); });
+         }},
+        {"expand", "", ">> / << (switch the layout)",
+         [](const Call& c) {
+             if (!c.MainView().Enabled(MainControl::LayoutButton))
+                 return c.Refuse("the layout button is disabled");
+             c.Main().Expand();
+             return true;
+         }},
+        {"install", "Pellam|Harlo|Quorra|Sorvik|Umbrin", "", Install},
+        {"show", "", "print the window again", ShowWindow, true},
+        {"close", "", "close the window", [](const Call& c) { return c.Main().OnClose(), true; }},
+        {"help", "", "this list", ShowHelp, true},
+    };
+    return rows;
+}
+
+std::span<const ConsoleFrontend::Commands::Row> ConsoleFrontend::Commands::Dialog() {
+    static const Row rows[] = {
+        {"prompt", "", "Prompt for Config",
+         [](const Call& c) { return c.DialogView().SelectAutoDownload(false), true; }},
+        {"auto", "<name|number>", "Select Cloud Config to Automatically Download", AutoDownload},
+        {"desktop", "", "Extract to Desktop",
+         [](const Call& c) { return c.DialogView().SelectExtractToFolder(false), true; }},
+        {"folder", "<text>", "Extract to folder below: <text>",
+         [](const Call& c) {
+             c.DialogView().SetFolderText(c.arg);
+             c.DialogView().SelectExtractToFolder(true);
+             return true;
+         }},
+        {"import", "<path>", "Import a logo (.bmp)",
+         [](const Call& c) {
+             c.console.nextOpenFile_ = FullPathOf(c.name);
+             c.console.haveOpenFile_ = !c.name.empty();
+             c.Dialog().OnImport();
+             return true;
+         }},
+        {"test", "", "preview the splash window",
+         [](const Call& c) { return c.Dialog().OnTest(), true; }},
+        {"save", "", "Save (and close)", [](const Call& c) { return c.Dialog().OnSave(), true; }},
+        {"close", "", "close without saving",
+         [](const Call& c) { return c.Dialog().OnClose(), true; }},
+        {"show", "", "print the window again", ShowWindow, true},
+        {"help", "", "this list", ShowHelp, true},
+    };
+    return rows;
+}
+
+const ConsoleFrontend::Commands::Row* ConsoleFrontend::Commands::Find(std::span<const Row> rows,
+                                                                      const std::string& word) {
+    for (const Row& row : rows) {
+        if (word == row.word) return &row;
+    }
+    return nullptr;
+}
+
+std::string ConsoleFrontend::Commands::Help(const std::string& window, std::span<const Row> rows) {
+    constexpr std::size_t kHelpColumn = 27;  // after the two blanks of the indent
+    std::string out = "Commands of the " + window + ":\n";
+    for (const Row& row : rows) {
+        std::string line = row.word;
+        if (*row.argument) line += std::string(" ") + row.argument;
+        if (*row.help) line.append(std::max(kHelpColumn, line.size() + 1) - line.size(), ' ');
+        out += "  " + line + row.help + "\n";
+    }
+    return out;
+}
+
+bool ConsoleFrontend::Commands::Select(const Call& c) {
+    ConsoleMainView& v = c.MainView();
+    if (!v.Visible(MainControl::SelectConfigGroup) || !v.Enabled(MainControl::SelectConfigGroup)) {
+        return c.Refuse("the configuration list is not available");
+    }
+    const auto items = v.Configs();
+    const int index = FindEntry(items, c.name);
+    if (index < 0) return c.Refuse("no configuration set " + Echo(c.name));
+    v.SetConfigText(items[static_cast<std::size_t>(index)]);
+    return true;
+}
+
+bool ConsoleFrontend::Commands::ChooseVersion(const Call& c) {
+    const int index = FindEntry(c.MainView().PreviousVersions(), c.name);
+    if (index < 0) return c.Refuse("no previous version " + Echo(c.name));
+    c.MainView().SelectPreviousVersion(index);
+    return true;
+}
+
+bool ConsoleFrontend::Commands::Toggle(const Call& c) {
+    ConsoleMainView& v = c.MainView();
+    const std::string box = ToLower(c.name);
+    if (box == "save-default") {
+        if (!v.Enabled(MainControl::SaveDefaultCheck))
+            return c.Refuse("Save Config As Default is disabled");
+        v.SetChecked(MainCheck::SaveDefault, !v.Checked(MainCheck::SaveDefault));
+        c.Main().OnSaveDefaultClick();
+        return true;
+    }
+    if (box == "delete-me") {
+        if (!v.Enabled(MainControl::DeleteMeCheck))
+            return c.Refuse("Delete Me After Download is disabled");
+        v.SetChecked(MainCheck::DeleteMe, !v.Checked(MainCheck::DeleteMe));
+        return true;
+    }
+    if (box == "silent") {
+        v.SetChecked(MainCheck::SilentInstall, !v.Checked(MainCheck::SilentInstall));
+        return true;
+    }
+    return c.Refuse("toggle what? save-default, delete-me or silent");
+}
+
+bool ConsoleFrontend::Commands::DownloadRun(const Call& c) {
+    const ConsoleMainView& v = c.MainView();
+    if (!v.Visible(MainControl::SelectConfigGroup) || !v.Enabled(MainControl::SelectConfigGroup) ||
+        !v.Enabled(MainControl::DownloadRunButton)) {
+        return c.Refuse("Download & Run is not available");
+    }
+    return c.Workflow([](MainPresenter& p) { p.OnDownloadRun(); });
+}
+
+bool ConsoleFrontend::Commands::Install(const Call& c) {
+    Installer which{};
+    if (!ParseInstaller(c.name, which)) {
+        return c.Refuse("install what? Pellam, Harlo, Quorra, Sorvik or Umbrin");
+    }
+    return c.Workflow([which](MainPresenter& p) { p.OnInstall(which); });
+}
+
+bool ConsoleFrontend::Commands::AutoDownload(const Call& c) {
+    ConsoleDialogView& v = c.DialogView();
+    if (!c.name.empty()) {
+        const auto items = v.Configs();
+        const int index = FindEntry(items, c.name);
+        if (index < 0) return c.Refuse("no configuration set " + Echo(c.name));
+        v.SetConfigText(items[static_cast<std::size_t>(index)]);
+        c.Dialog().OnComboChange();
+    }
+    v.SelectAutoDownload(true);
+    return true;
+}
+
 std::string ConsoleFrontend::MainHelp() {
-    return "Commands of the main window:\n"
-           "  select <name|number>       choose a configuration set\n"
-           "  user <text>                Nimbara user name\n"
-           "  password <text>            Nimbara password\n"
-           "  zip-password <text>        password of the configuration archives\n"
-           "  version <name|number>      choose a previous tekmo version\n"
-           "  toggle save-default|delete-me|silent\n"
-           "  download-run               Download & Run\n"
-           "  run-previous               Run Previous Ver\n"
-           "  login                      test the login and refresh the list\n"
-           "  save-quit                  Save & Quit\n"
-           "  update                     Update Me!\n"
-           "  expand                     >> / << (switch the layout)\n"
-           "  install Pellam|Harlo|Quorra|Sorvik|Umbrin\n"
-           "  show                       print the window again\n"
-           "  close                      close the window\n"
-           "  help                       this list\n";
+    return Commands::Help("main window", Commands::Main());
 }
 
 std::string ConsoleFrontend::DialogHelp() {
-    return "Commands of the Default Config dialog:\n"
-           "  prompt                     Prompt for Config\n"
-           "  auto <name|number>         Select Cloud Config to Automatically Download\n"
-           "  desktop                    Extract to Desktop\n"
-           "  folder <text>              Extract to folder below: <text>\n"
-           "  import <path>              Import a logo (.bmp)\n"
-           "  test                       preview the splash window\n"
-           "  save                       Save (and close)\n"
-           "  close                      close without saving\n"
-           "  show                       print the window again\n"
-           "  help                       this list\n";
+    return Commands::Help(std::string(kDefaultDialogCaption) + " dialog", Commands::Dialog());
 }
 
 bool ConsoleFrontend::Refuse(const std::string& what) {
@@ -336,166 +530,23 @@ bool ConsoleFrontend::Refuse(const std::string& what) {
 }
 
 bool ConsoleFrontend::Execute(const std::string& line) {
-    const Command c = Split(line);
-    if (c.word.empty() || c.word[0] == '#') return true;  // blank lines and comments
-    if (c.word == "help") {
-        output_.Block(main_ ? MainHelp() : DialogHelp());
-        return true;
-    }
-    if (c.word == "show") {
-        RenderWindow();
-        return true;
-    }
-    bool done = false;
+    const Command typed = Split(line);
+    if (typed.word.empty() || typed.word[0] == '#') return true;  // blank lines and comments
+    const Commands::Call call{*this, typed.word, typed.rest, Trim(typed.rest)};
+    const Commands::Row* row =
+        Commands::Find(main_ ? Commands::Main() : Commands::Dialog(), typed.word);
+    if (row && row->anyWindow) return row->run(call);
     if (main_ && mainView_) {
-        done = ExecuteMain(c.word, c.rest);
+        row = Commands::Find(Commands::Main(), typed.word);
     } else if (dialog_ && dialogView_) {
-        done = ExecuteDialog(c.word, c.rest);
+        row = Commands::Find(Commands::Dialog(), typed.word);
     } else {
         return Refuse("no window is open");
     }
+    if (!row) return Refuse("unknown command " + Echo(typed.word) + " (try help)");
+    const bool done = row->run(call);
     if (done) RenderWindow();
     return done;
-}
-
-bool ConsoleFrontend::ExecuteMain(const std::string& word, const std::string& arg) {
-    MainPresenter& p = *main_;
-    ConsoleMainView& v = *mainView_;
-    const std::string name = Trim(arg);
-    // Buttons of a workflow: the presenter ignores them while one runs; say so here.
-    const auto workflow = [&](const char* label, auto&& click) {
-        if (p.Busy())
-            output_.Note(std::string("[busy] ") + label +
-                         " ignored: an operation is already running");
-        click();
-        return true;
-    };
-
-    if (word == "select") {
-        if (!v.Visible(MainControl::SelectConfigGroup) || !v.Enabled(MainControl::SelectConfigGroup)) {
-            return Refuse("the configuration list is not available");
-        }
-        const auto items = v.Configs();
-        const int index = FindEntry(items, name);
-        if (index < 0) return Refuse("no configuration set " + Echo(name));
-        v.SetConfigText(items[static_cast<std::size_t>(index)]);
-        return true;
-    }
-    if (word == "user" || word == "password" || word == "zip-password") {
-        const MainField field = word == "user"       ? MainField::User
-                                : word == "password" ? MainField::Password
-                                                     : MainField::ZipPassword;
-        v.SetText(field, arg);
-        return true;
-    }
-    if (word == "version") {
-        const auto items = v.PreviousVersions();
-        const int index = FindEntry(items, name);
-        if (index < 0) return Refuse("no previous version " + Echo(name));
-        v.SelectPreviousVersion(index);
-        return true;
-    }
-    if (word == "toggle") {
-        const std::string box = ToLower(name);
-        if (box == "save-default") {
-            if (!v.Enabled(MainControl::SaveDefaultCheck))
-                return Refuse("Save Config As Default is disabled");
-            v.SetChecked(MainCheck::SaveDefault, !v.Checked(MainCheck::SaveDefault));
-            p.OnSaveDefaultClick();
-            return true;
-        }
-        if (box == "delete-me") {
-            if (!v.Enabled(MainControl::DeleteMeCheck))
-                return Refuse("Delete Me After Download is disabled");
-            v.SetChecked(MainCheck::DeleteMe, !v.Checked(MainCheck::DeleteMe));
-            return true;
-        }
-        if (box == "silent") {
-            v.SetChecked(MainCheck::SilentInstall, !v.Checked(MainCheck::SilentInstall));
-            return true;
-        }
-        return Refuse("toggle what? save-default, delete-me or silent");
-    }
-    if (word == "download-run") {
-        if (!v.Visible(MainControl::SelectConfigGroup) || !v.Enabled(MainControl::SelectConfigGroup) ||
-            !v.Enabled(MainControl::DownloadRunButton)) {
-            return Refuse("Download & Run is not available");
-        }
-        return workflow("download-run", [&] { p.OnDownloadRun(); });
-    }
-    if (word == "run-previous") return workflow("run-previous", [&] { p.OnRunPrevious(); });
-    if (word == "login") return workflow("login", [&] { p.OnLogin(); });
-    if (word == "save-quit") return workflow("save-quit", [&] { p.OnSaveQuit(); });
-    if (word == "update") {
-        if (!v.Visible(MainControl::UpdatePanel)) return Refuse("no update is offered");
-        return workflow("update", [&] { p.OnUpdate(); });
-    }
-    if (word == "install") {
-        Installer which{};
-        if (!ParseInstaller(name, which)) {
-            return Refuse("install what? Pellam, Harlo, Quorra, Sorvik or Umbrin");
-        }
-        return workflow("install", [&] { p.OnInstall(which); });
-    }
-    if (word == "expand") {
-        if (!v.Enabled(MainControl::LayoutButton)) return Refuse("the layout button is disabled");
-        p.Expand();
-        return true;
-    }
-    if (word == "close") {
-        p.OnClose();
-        return true;
-    }
-    return Refuse("unknown command " + Echo(word) + " (try help)");
-}
-
-bool ConsoleFrontend::ExecuteDialog(const std::string& word, const std::string& arg) {
-    DefaultDialogPresenter& p = *dialog_;
-    ConsoleDialogView& v = *dialogView_;
-    const std::string name = Trim(arg);
-    if (word == "prompt") {
-        v.SelectAutoDownload(false);
-        return true;
-    }
-    if (word == "auto") {
-        if (!name.empty()) {
-            const auto items = v.Configs();
-            const int index = FindEntry(items, name);
-            if (index < 0) return Refuse("no configuration set " + Echo(name));
-            v.SetConfigText(items[static_cast<std::size_t>(index)]);
-            p.OnComboChange();
-        }
-        v.SelectAutoDownload(true);
-        return true;
-    }
-    if (word == "desktop") {
-        v.SelectExtractToFolder(false);
-        return true;
-    }
-    if (word == "folder") {
-        v.SetFolderText(arg);
-        v.SelectExtractToFolder(true);
-        return true;
-    }
-    if (word == "import") {
-        nextOpenFile_ = FullPathOf(name);
-        haveOpenFile_ = !name.empty();
-        p.OnImport();
-        return true;
-    }
-    if (word == "test") {
-        p.OnTest();
-        return true;
-    }
-    if (word == "save") {
-        p.OnSave();
-        return true;
-    }
-    if (word == "close") {
-        p.OnClose();
-        return true;
-    }
-    return Refuse("unknown command " + Echo(word) + " (try help)");
 }
 
 }  // namespace talvane::ui::console

@@ -77,8 +77,7 @@ class ConsoleFrontend final : public Frontend {
     // The next line for a dialog that is open in the middle of a command; "" at the end.
     std::string NextDialogLine();
     void ReadAvailable(bool wait);
-    bool ExecuteMain(const std::string& word, const std::string& arg);
-    bool ExecuteDialog(const std::string& word, const std::string& arg);
+    struct Commands;  // the command tables
     bool Refuse(const std::string& what);
 
     ConsoleOptions options_;

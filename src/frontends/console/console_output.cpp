@@ -49,12 +49,11 @@ std::string ProgressBarText(int percent, int width) {
     return text;
 }
 
-void ConsoleOutput::Progress(ProgressMark& mark, const std::string& label, long min, long max,
-                             long value) {
+void ConsoleOutput::Progress(ProgressMark& mark, const std::string& label,
+                             const ProgressModel& bar) {
+    const long min = bar.Min(), max = bar.Max(), value = bar.Value();
     if (max <= min) return;  // no usable range: nothing to show
-    const long long span = static_cast<long long>(max) - min;
-    const long long done = static_cast<long long>(value) - min;
-    const int percent = static_cast<int>(done <= 0 ? 0 : done >= span ? 100 : done * 100 / span);
+    const int percent = bar.Position(100);
     const auto now = Clock::now();
     const bool complete = percent == 100;
     // A new range, or a bar that went back, is a new transfer.

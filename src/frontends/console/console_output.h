@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/progress_model.h"
+
 namespace talvane::ui::console {
 
 // One progress bar's memory of what it printed last.
@@ -26,7 +28,7 @@ class ConsoleOutput {
     void Note(const std::string& line);
     // Shows a bar as "label [#####-----]  50% (value/max)". Lines are kept to
     // a few per second; a bar that reaches its maximum is always shown.
-    void Progress(ProgressMark& mark, const std::string& label, long min, long max, long value);
+    void Progress(ProgressMark& mark, const std::string& label, const ProgressModel& bar);
     // Ends a pending '\r' line and flushes both streams.
     void Flush();
 

@@ -3,16 +3,14 @@
 #include <cstdlib>
 #include <utility>
 
+#include "app/splash_logic.h"
 #include "common/app_paths.h"
 #include "common/names.h"
 #include "common/strings.h"
-#include "app/splash_logic.h"
 
 namespace talvane::ui::console {
 
 namespace {
-
-constexpr int kCompactWidth = 5145;
 
 std::size_t Slot(MainCheck box) {
     return static_cast<std::size_t>(box);
@@ -82,22 +80,8 @@ int FindEntry(const std::vector<std::string>& items, const std::string& wanted) 
 ConsoleBar::ConsoleBar(ConsoleOutput& output, std::string label)
     : output_(output), label_(std::move(label)) {}
 
-void ConsoleBar::SetMin(long value) {
-    if (value > max_) return;  // an unusable range is ignored, as the bar control does
-    min_ = value;
-    if (value_ < min_) value_ = min_;
-}
-
-void ConsoleBar::SetMax(long value) {
-    if (value < min_) return;
-    max_ = value;
-    if (value_ > max_) value_ = max_;
-}
-
 void ConsoleBar::SetValue(long value) {
-    if (value < min_ || value > max_) return;
-    value_ = value;
-    if (active_) output_.Progress(mark_, label_, min_, max_, value_);
+    if (model_.SetValue(value) && active_) output_.Progress(mark_, label_, model_);
 }
 
 // ---------------------------------------------------------------- splash
@@ -235,7 +219,7 @@ void ConsoleMainView::Close() {
 }
 
 bool ConsoleMainView::FullLayout() const {
-    return width_ > kCompactWidth;
+    return width_ > kMainCompactSize.width;
 }
 
 std::string ConsoleMainView::Render() const {
@@ -246,8 +230,9 @@ std::string ConsoleMainView::Render() const {
         out += "A newer version is available: " + Button("Update Me!", true) + "\n";
     }
     if (visible_[Slot(MainControl::SelectConfigGroup)]) {
-        out += std::string("Select Config") + (on(MainControl::SelectConfigGroup) ? "" : " (disabled)") +
-               "  " + Button(options_, on(MainControl::LayoutButton)) + "\n";
+        out += std::string("Select Config") +
+               (on(MainControl::SelectConfigGroup) ? "" : " (disabled)") + "  " +
+               Button(layoutCaption_, on(MainControl::LayoutButton)) + "\n";
         AppendEntries(out, combo_, comboIndex_, "  ", "(no configurations)");
         out += "  " + Tick(checks_[Slot(MainCheck::SaveDefault)]) + "Save Config As Default" +
                (on(MainControl::SaveDefaultCheck) ? "" : " (disabled)") + "\n";
@@ -256,7 +241,7 @@ std::string ConsoleMainView::Render() const {
         out += "  " + Button("Download & Run", on(MainControl::DownloadRunButton)) + "\n";
     } else if (!FullLayout()) {
         // The compact window without its group still offers the layout switch.
-        out += Button(options_, on(MainControl::LayoutButton)) + "\n";
+        out += Button(layoutCaption_, on(MainControl::LayoutButton)) + "\n";
     }
     if (FullLayout()) {
         out += "Nimbara Credentials\n";
@@ -273,7 +258,7 @@ std::string ConsoleMainView::Render() const {
         }
         out += "[Save & Quit]\n";
         if (!visible_[Slot(MainControl::SelectConfigGroup)]) {
-            out += Button(options_, on(MainControl::LayoutButton)) + "\n";
+            out += Button(layoutCaption_, on(MainControl::LayoutButton)) + "\n";
         }
     }
     out += "=== end of window ===\n";
@@ -317,12 +302,12 @@ void ConsoleDialogView::Close() {
 }
 
 std::string ConsoleDialogView::Render() const {
-    std::string out = "=== Default Config ===\n";
-    out += Radio(!option2_) + "Prompt for Config\n";
-    out += Radio(option2_) + "Select Cloud Config to Automatically Download\n";
+    std::string out = std::string("=== ") + kDefaultDialogCaption + " ===\n";
+    out += Radio(!autoDownload_) + "Prompt for Config\n";
+    out += Radio(autoDownload_) + "Select Cloud Config to Automatically Download\n";
     AppendEntries(out, combo_, comboIndex_, "      ", "(no configurations)");
-    out += Radio(!option4_) + "Extract to Desktop\n";
-    out += Radio(option4_) + "Extract to folder below:\n";
+    out += Radio(!toFolder_) + "Extract to Desktop\n";
+    out += Radio(toFolder_) + "Extract to folder below:\n";
     out += "      Folder: " + folder_ + "\n";
     out += "      Do NOT specify a drive letter!\n";
     out += "Custom Logo:  " + logo_ + "\n";

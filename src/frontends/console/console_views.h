@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "frontends/console/console_output.h"
+#include "app/progress_model.h"
 #include "app/views.h"
+#include "app/window_layout.h"
+#include "frontends/console/console_output.h"
 
 namespace talvane::ui::console {
 
@@ -15,27 +17,23 @@ class ConsoleBar final : public ProgressBarView {
   public:
     // `label` names the bar in progress lines ("splash", "transfer").
     ConsoleBar(ConsoleOutput& output, std::string label);
-    void SetMin(long value) override;
-    void SetMax(long value) override;
+    void SetMin(long value) override { model_.SetMin(value); }
+    void SetMax(long value) override { model_.SetMax(value); }
     void SetValue(long value) override;
-    long Min() const override { return min_; }
-    long Max() const override { return max_; }
-    long Value() const override { return value_; }
+    long Min() const override { return model_.Min(); }
+    long Max() const override { return model_.Max(); }
+    long Value() const override { return model_.Value(); }
     // Progress lines only while the owning window is up.
     void SetActive(bool active) { active_ = active; }
     void Reset() {
-        min_ = 0;
-        max_ = 100;
-        value_ = 0;
+        model_.Reset();
         mark_ = {};
     }
 
   private:
     ConsoleOutput& output_;
     std::string label_;
-    long min_ = 0;
-    long max_ = 100;
-    long value_ = 0;
+    ProgressModel model_;
     bool active_ = true;
     ProgressMark mark_;
 };
@@ -54,8 +52,8 @@ class ConsoleSplash final : public SplashView {
     ConsoleOutput& output_;
     ConsoleBar bar_;
     bool open_ = false;
-    int width_ = 4770;
-    int height_ = 650;
+    int width_ = kSplashBarOnlySize.width;
+    int height_ = kSplashBarOnlySize.height;
 };
 
 class ConsoleStatus final : public StatusView {
@@ -87,8 +85,8 @@ class ConsoleMainView final : public MainView {
     void SetSizeTwips(int width, int height) override;
     int WidthTwips() const override { return width_; }
     int HeightTwips() const override { return height_; }
-    void SetLayoutButtonCaption(const std::string& caption) override { options_ = caption; }
-    std::string LayoutButtonCaption() const override { return options_; }
+    void SetLayoutButtonCaption(const std::string& caption) override { layoutCaption_ = caption; }
+    std::string LayoutButtonCaption() const override { return layoutCaption_; }
 
     void ClearConfigs() override;
     void AddConfig(const std::string& item) override { combo_.push_back(item); }
@@ -124,10 +122,10 @@ class ConsoleMainView final : public MainView {
   private:
     ConsoleOutput& output_;
     std::function<void()> onGone_;
-    std::string caption_ = "Download and Run tekmo Now?";  // lower-case until the first layout switch
-    int width_ = 5145;
-    int height_ = 2220;
-    std::string options_ = ">>";
+    std::string caption_ = kMainFirstCaption;
+    int width_ = kMainCompactSize.width;
+    int height_ = kMainCompactSize.height;
+    std::string layoutCaption_ = kExpandCaption;
     std::vector<std::string> combo_;
     int comboIndex_ = -1;
     std::string comboText_;  // text of the selected entry
@@ -153,10 +151,10 @@ class ConsoleDialogView final : public DefaultDialogView {
     std::vector<std::string> Configs() const override { return combo_; }
     std::string ConfigText() const override;
     void SetConfigText(const std::string& text) override;
-    bool AutoDownloadSelected() const override { return option2_; }
-    void SelectAutoDownload(bool selected) override { option2_ = selected; }
-    bool ExtractToFolderSelected() const override { return option4_; }
-    void SelectExtractToFolder(bool selected) override { option4_ = selected; }
+    bool AutoDownloadSelected() const override { return autoDownload_; }
+    void SelectAutoDownload(bool selected) override { autoDownload_ = selected; }
+    bool ExtractToFolderSelected() const override { return toFolder_; }
+    void SelectExtractToFolder(bool selected) override { toFolder_ = selected; }
     std::string FolderText() const override { return folder_; }
     void SetFolderText(const std::string& text) override { folder_ = text; }
     void SetLogoLabel(const std::string& text) override { logo_ = text; }
@@ -174,8 +172,8 @@ class ConsoleDialogView final : public DefaultDialogView {
     std::vector<std::string> combo_;
     int comboIndex_ = -1;
     std::string comboText_;
-    bool option2_ = false;
-    bool option4_ = false;
+    bool autoDownload_ = false;
+    bool toFolder_ = false;
     std::string folder_ = "\\Support";
     std::string logo_ = "---";
     bool shown_ = false;

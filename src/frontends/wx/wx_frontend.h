@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "app/frontend.h"
-#include "frontends/wx/wx_views.h"
+#include "frontends/wx/wx_default_dialog.h"
+#include "frontends/wx/wx_helpers.h"
+#include "frontends/wx/wx_main_window.h"
+#include "frontends/wx/wx_splash.h"
+#include "frontends/wx/wx_status.h"
 
 class wxEventLoopBase;
 

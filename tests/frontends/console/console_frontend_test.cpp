@@ -12,6 +12,7 @@
 
 #include "app/default_dialog_presenter.h"
 #include "app/main_presenter.h"
+#include "app/window_layout.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/names.h"
@@ -167,12 +168,23 @@ TEST(ConsoleHelpers, EntriesAreFoundByNameFirstThenByNumber) {
         EXPECT_EQ(ui::console::FindEntry(items, wanted), index) << wanted;
 }
 
+TEST(ConsoleHelpers, HelpPutsEveryDescriptionInOneColumn) {
+    const std::string help = ConsoleFrontend::MainHelp() + ConsoleFrontend::DialogHelp();
+    for (const char* line : {"  select <name|number>       choose a configuration set\n",
+                             "  toggle save-default|delete-me|silent\n  download-run ",
+                             "  folder <text>              Extract to folder below: <text>\n"})
+        EXPECT_TRUE(Has(help, line));
+}
+
 TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
     Capture out, err, both;
     ConsoleOutput plain(out.get(), err.get(), false), terminal(both.get(), both.get(), true);
     ProgressMark mark, terminalMark;
-    for (long v = 0; v <= 1000; ++v) plain.Progress(mark, "transfer", 0, 1000, v);
-    plain.Progress(mark, "transfer", 0, 0, 0);  // an unusable range shows nothing
+    ui::ProgressModel bar, empty;
+    bar.SetMax(1000);
+    for (long v = 0; v <= 1000; ++v) bar.SetValue(v), plain.Progress(mark, "transfer", bar);
+    empty.SetMax(0);
+    plain.Progress(mark, "transfer", empty);  // an unusable range shows nothing
     const std::string lines = err.text();
     EXPECT_LT(std::count(lines.begin(), lines.end(), '\n'), 101)
         << "one line per percent is no throttling";
@@ -180,7 +192,9 @@ TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
     EXPECT_EQ(lines.find('\r'), std::string::npos);
     EXPECT_TRUE(out.text().empty());
 
-    terminal.Progress(terminalMark, "splash", 0, 100, 20);
+    bar.Reset();
+    bar.SetValue(20);
+    terminal.Progress(terminalMark, "splash", bar);
     terminal.Note("[status] Extracting Config...");
     EXPECT_EQ(both.text(),
               "\rsplash [####----------------]  20% (20/100)\x1b[K\n"
@@ -234,7 +248,7 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
         view_->SetEnabled(control, false);
     for (const char* command : {"download-run", "expand", "toggle delete-me"})
         EXPECT_FALSE(console_->Execute(command)) << command;
-    EXPECT_EQ(view_->WidthTwips(), 7530);
+    EXPECT_EQ(view_->WidthTwips(), ui::kMainFullSize.width);
     EXPECT_FALSE(Has(out_.text(), "+--"));
 }
 

@@ -18,6 +18,7 @@
 
 #include "app/default_dialog_presenter.h"
 #include "app/main_presenter.h"
+#include "app/window_layout.h"
 #include "common/files.h"
 #include "frontends/wx/wx_frontend.h"
 #include "settings/settings.h"
@@ -31,7 +32,7 @@ class WxWindowTest : public WorkflowTest {
     void SetUp() override {
         WorkflowTest::SetUp();
         ui::gui::WxOptions options;
-        options.onEnd = [](int code) { throw code; };  // the handler that ended stops it
+        options.onEnd = [](int code) { throw code; };     // the handler that ended stops it
         options.pickFile = [this](auto&, auto&, auto&) {  // the next answer, or a cancel
             return picks_ < fileAnswers_.size() ? fileAnswers_[picks_++] : std::string();
         };
@@ -39,7 +40,8 @@ class WxWindowTest : public WorkflowTest {
         SetEventPump(gui_.get());
         answerer_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {  // message boxes are answered with OK
             for (wxWindow* w : wxTopLevelWindows)
-                if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal()) box->EndModal(wxID_OK);
+                if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal())
+                    box->EndModal(wxID_OK);
         });
         answerer_.Start(20);
     }
@@ -80,18 +82,23 @@ class WxWindowTest : public WorkflowTest {
         wxBitmap shot(r.width, r.height);
         wxScreenDC screen;
 #ifdef _WIN32
-        const auto [type, suffix] = std::pair{wxBITMAP_TYPE_BMP, ".bmp"};  // no PNG writer in this build
+        const auto [type, suffix] =
+            std::pair{wxBITMAP_TYPE_BMP, ".bmp"};  // no PNG writer in this build
 #else
         // The screen's drawing surface keeps a copy of what it read first;
         // marking it changed makes every shot read the screen afresh.
-        const auto target = reinterpret_cast<void* (*)(void*)>(dlsym(RTLD_DEFAULT, "cairo_get_target"));
-        const auto dirty = reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "cairo_surface_mark_dirty"));
-        if (void* cr = screen.GetImpl()->GetCairoContext(); cr && target && dirty) dirty(target(cr));
+        const auto target =
+            reinterpret_cast<void* (*)(void*)>(dlsym(RTLD_DEFAULT, "cairo_get_target"));
+        const auto dirty =
+            reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "cairo_surface_mark_dirty"));
+        if (void* cr = screen.GetImpl()->GetCairoContext(); cr && target && dirty)
+            dirty(target(cr));
         const auto [type, suffix] = std::pair{wxBITMAP_TYPE_PNG, ".png"};
 #endif
         wxMemoryDC(shot).Blit(0, 0, r.width, r.height, &screen, r.x, r.y);  // and lets go of it
         const char* dir = std::getenv("TALVANE_SCREENSHOT_DIR");
-        const std::string folder = dir && *dir ? dir : std::string(TALVANE_BINARY_DIR) + "/screenshots";
+        const std::string folder =
+            dir && *dir ? dir : std::string(TALVANE_BINARY_DIR) + "/screenshots";
         EXPECT_TRUE(MakeSureDirExists(folder) && shot.SaveFile(folder + "/" + name + suffix, type));
     }
     ui::gui::MainFrame& OpenMain(bool expanded) {
@@ -116,12 +123,13 @@ class WxWindowTest : public WorkflowTest {
 // && Run is refused and << still works; then Download && Run deploys and starts the tool.
 TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     const std::string release = tmp_.file("release-setup"), started = release + ".started";
-    ASSERT_TRUE(WriteStandIn(web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe", "HarloSetup", release));
+    ASSERT_TRUE(WriteStandIn(web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe",
+                             "HarloSetup", release));
     ui::gui::MainFrame& f = OpenMain(/*expanded=*/false);
-    Shoot(&f, "main-compact", 5145, 2220);
+    Shoot(&f, "main-compact", ui::kMainCompactSize.width, ui::kMainCompactSize.height);
     Click(f.layoutButton);
     ASSERT_TRUE(Until([&] { return f.layoutButton->GetLabel() == "<<"; }));
-    Shoot(&f, "main-full", 7530, 4380);
+    Shoot(&f, "main-full", ui::kMainFullSize.width, ui::kMainFullSize.height);
     gui_->Status().SetLabel("Extracting Config...");
     gui_->Status().Show();
     Shoot(gui_->StatusWindow().Frame(), "status");
@@ -132,21 +140,27 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
         wxCommandEvent(wxEVT_BUTTON, f.installHarloButton->GetId()));
     int stage = 0;
     ASSERT_TRUE(Until([&] {
-        if (stage == 0 && DoesFileExist(started) && main_->Busy()) Click(f.downloadRunButton), ++stage;
-        if (stage == 1 && LogHas("ignored while a workflow runs: Download && Run")) Click(f.layoutButton), ++stage;
+        if (stage == 0 && DoesFileExist(started) && main_->Busy())
+            Click(f.downloadRunButton), ++stage;
+        if (stage == 1 && LogHas("ignored while a workflow runs: Download && Run"))
+            Click(f.layoutButton), ++stage;
         if (stage == 2 && f.layoutButton->GetLabel() == ">>") WriteText(release, ""), ++stage;
         return stage == 3 && !main_->Busy();
     }));
-    EXPECT_EQ(f.GetSize(), ui::gui::TwipsToPixels(5145, 2220, &f)) << "<< while busy";
+    EXPECT_EQ(f.GetSize(),
+              ui::gui::TwipsToPixels(ui::kMainCompactSize.width, ui::kMainCompactSize.height, &f))
+        << "<< while busy";
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
     ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
     EXPECT_TRUE(DoesFileExist(extract_ + "/Config/Tekmo.ini"));
-    EXPECT_GT(gui_->MainWindow()->GaugeBar().GaugeUpdates(), 1) << "transfer progress reaches the bar";
+    EXPECT_GT(gui_->MainWindow()->GaugeBar().GaugeUpdates(), 1)
+        << "transfer progress reaches the bar";
 }
 
-// Import refuses a missing file and a folder, then takes the logo; Test and Save; both splash layouts.
+// Import refuses a missing file and a folder, then takes the logo; Test and Save; both splash
+// layouts.
 TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered) {
     const std::unique_ptr<ui::DefaultDialogView> view = gui_->CreateDefaultDialogView();
     ui::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
@@ -157,23 +171,29 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     Shoot(&d, "default-config");
     gui_->Splash().Show();
     gui_->Splash().Bar().SetValue(60);
-    Shoot(gui_->SplashWindow().Frame(), "splash", 4770, 650);
+    Shoot(gui_->SplashWindow().Frame(), "splash", ui::kSplashBarOnlySize.width,
+          ui::kSplashBarOnlySize.height);
     gui_->Splash().Close();
-    const std::string missing = tmp_.file("Pictures/Missing.bmp"), logo = tmp_.file("Pictures/Logo.bmp");
+    const std::string missing = tmp_.file("Pictures/Missing.bmp"),
+                      logo = tmp_.file("Pictures/Logo.bmp");
     wxImage picture(300, 100);
     picture.SetRGB(wxRect(0, 0, 300, 100), 0x2a, 0x78, 0xad);
-    ASSERT_TRUE(MakeSureDirExists(tmp_.file("Pictures")) && picture.SaveFile(logo, wxBITMAP_TYPE_BMP));
+    ASSERT_TRUE(MakeSureDirExists(tmp_.file("Pictures")) &&
+                picture.SaveFile(logo, wxBITMAP_TYPE_BMP));
     fileAnswers_ = {missing, tmp_.file("Pictures"), logo};
     Click(d.importButton);
     ASSERT_TRUE(Until([&] { return d.logoLabel->GetLabel() == "Found!"; }));
-    EXPECT_EQ(gui_->Messages().at(0).text, missing + "\nFile not found.\nPlease verify the correct file name was given.");
+    EXPECT_EQ(gui_->Messages().at(0).text,
+              missing + "\nFile not found.\nPlease verify the correct file name was given.");
     EXPECT_EQ(gui_->Messages().at(0).icon, ui::MsgIcon::Exclamation);
     gui_->Splash().Show();  // the logo above the bar
     gui_->Splash().Bar().SetValue(60);
     Shoot(gui_->SplashWindow().Frame(), "splash-logo", 4500, 1875);
     gui_->Splash().Close();
-#ifdef _WIN32  // under Wine this poll does not run inside the preview's pumping: only its end is seen
-    d.testButton->GetEventHandler()->AddPendingEvent(wxCommandEvent(wxEVT_BUTTON, d.testButton->GetId()));
+#ifdef _WIN32  // under Wine this poll does not run inside the preview's pumping: only its end is
+               // seen
+    d.testButton->GetEventHandler()->AddPendingEvent(
+        wxCommandEvent(wxEVT_BUTTON, d.testButton->GetId()));
     Until([] { return false; }, 4000);
 #else
     Click(d.testButton);  // previews the splash

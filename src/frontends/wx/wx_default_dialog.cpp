@@ -1,0 +1,154 @@
+#include "frontends/wx/wx_default_dialog.h"
+
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+
+#include "app/default_dialog_presenter.h"
+#include "app/window_layout.h"
+#include "frontends/wx/program_icon.h"
+#include "frontends/wx/wx_frontend.h"
+#include "frontends/wx/wx_helpers.h"
+
+namespace talvane::ui::gui {
+
+DialogFrame::DialogFrame()
+    : wxDialog(nullptr, wxID_ANY, kDefaultDialogCaption, wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+    SetIcons(ProgramIcons());
+    // Esc does not close the dialog behind the presenter's back.
+    SetEscapeId(wxID_NONE);
+    const int gap = FromDIP(kGap);
+    auto* top = new wxBoxSizer(wxVERTICAL);
+
+    auto* configBox = new wxStaticBoxSizer(wxVERTICAL, this, "");
+    wxStaticBox* c = configBox->GetStaticBox();
+    promptOption = new wxRadioButton(c, wxID_ANY, "Prompt for Config", wxDefaultPosition,
+                                     wxDefaultSize, wxRB_GROUP);
+    autoDownloadOption =
+        new wxRadioButton(c, wxID_ANY, "Select Cloud Config to Automatically Download");
+    configCombo = new wxChoice(c, wxID_ANY);
+    configBox->Add(promptOption, 0, wxALL, gap);
+    configBox->Add(autoDownloadOption, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    configBox->Add(configCombo, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    top->Add(configBox, 0, wxEXPAND | wxALL, gap);
+
+    auto* folderBox = new wxStaticBoxSizer(wxVERTICAL, this, "");
+    wxStaticBox* d = folderBox->GetStaticBox();
+    desktopOption = new wxRadioButton(d, wxID_ANY, "Extract to Desktop", wxDefaultPosition,
+                                      wxDefaultSize, wxRB_GROUP);
+    folderOption = new wxRadioButton(d, wxID_ANY, "Extract to folder below:");
+    folderText = new wxTextCtrl(d, wxID_ANY, "\\Support");
+    folderBox->Add(desktopOption, 0, wxALL, gap);
+    folderBox->Add(folderOption, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    folderBox->Add(folderText, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    folderBox->Add(new wxStaticText(d, wxID_ANY, "Do NOT specify a drive letter!"), 0,
+                   wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    top->Add(folderBox, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+
+    auto* logoRow = new wxBoxSizer(wxHORIZONTAL);
+    logoRow->Add(new wxStaticText(this, wxID_ANY, "Custom Logo:  "), 0, wxALIGN_CENTRE_VERTICAL);
+    logoLabel = new wxStaticText(this, wxID_ANY, "---");
+    logoRow->Add(logoLabel, 1, wxALIGN_CENTRE_VERTICAL);
+    importButton = new wxButton(this, wxID_ANY, "Import");
+    testButton = new wxButton(this, wxID_ANY, "Test");
+    logoRow->Add(importButton, 0, wxLEFT, gap);
+    logoRow->Add(testButton, 0, wxLEFT, gap);
+    top->Add(logoRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+
+    saveButton = new wxButton(this, wxID_ANY, "Save");
+    top->Add(saveButton, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    saveButton->SetDefault();
+    SetSizerAndFit(top);
+}
+
+WxDialogView::WxDialogView(WxFrontend& frontend) : frontend_(frontend), frame_(new DialogFrame) {
+    Bind();
+}
+
+WxDialogView::~WxDialogView() {
+    frontend_.Forget(this);
+    frame_->Destroy();
+}
+
+void WxDialogView::Bind() {
+    DialogFrame& f = *frame_;
+    WxFrontend& fe = frontend_;
+    const auto click = [&fe](wxButton* button, auto action) {
+        button->Bind(wxEVT_BUTTON, [&fe, action](wxCommandEvent&) { fe.DispatchDialog(action); });
+    };
+    click(f.saveButton, [](DefaultDialogPresenter& p) { p.OnSave(); });
+    click(f.importButton, [](DefaultDialogPresenter& p) { p.OnImport(); });
+    click(f.testButton, [](DefaultDialogPresenter& p) { p.OnTest(); });
+    f.configCombo->Bind(wxEVT_CHOICE, [&fe](wxCommandEvent&) {
+        fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnComboChange(); });
+    });
+    f.Bind(wxEVT_CLOSE_WINDOW, [&fe](wxCloseEvent&) {
+        fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnClose(); });
+    });
+}
+
+void WxDialogView::ClearConfigs() {
+    frame_->configCombo->Clear();
+}
+
+void WxDialogView::AddConfig(const std::string& item) {
+    frame_->configCombo->Append(FromUtf8(item));
+}
+
+std::vector<std::string> WxDialogView::Configs() const {
+    return Entries(*frame_->configCombo);
+}
+
+std::string WxDialogView::ConfigText() const {
+    return Selected(*frame_->configCombo);
+}
+
+void WxDialogView::SetConfigText(const std::string& text) {
+    const int index = FindNoCase(*frame_->configCombo, text);
+    if (index != wxNOT_FOUND) frame_->configCombo->SetSelection(index);
+}
+
+bool WxDialogView::AutoDownloadSelected() const {
+    return frame_->autoDownloadOption->GetValue();
+}
+
+void WxDialogView::SelectAutoDownload(bool selected) {
+    (selected ? frame_->autoDownloadOption : frame_->promptOption)->SetValue(true);
+}
+
+bool WxDialogView::ExtractToFolderSelected() const {
+    return frame_->folderOption->GetValue();
+}
+
+void WxDialogView::SelectExtractToFolder(bool selected) {
+    (selected ? frame_->folderOption : frame_->desktopOption)->SetValue(true);
+}
+
+std::string WxDialogView::FolderText() const {
+    return ToUtf8(frame_->folderText->GetValue());
+}
+
+void WxDialogView::SetFolderText(const std::string& text) {
+    frame_->folderText->ChangeValue(FromUtf8(text));
+}
+
+void WxDialogView::SetLogoLabel(const std::string& text) {
+    frame_->logoLabel->SetLabel(FromUtf8(text));
+}
+
+std::string WxDialogView::LogoLabel() const {
+    return ToUtf8(frame_->logoLabel->GetLabel());
+}
+
+void WxDialogView::Show() {
+    frame_->Centre();
+    frame_->Show();
+    frame_->Raise();
+}
+
+void WxDialogView::Close() {
+    frame_->Hide();
+    frontend_.WindowGone();
+}
+
+}  // namespace talvane::ui::gui

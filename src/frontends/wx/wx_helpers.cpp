@@ -1,0 +1,57 @@
+#include "frontends/wx/wx_helpers.h"
+
+#include <wx/app.h>
+#include <wx/evtloop.h>
+
+#include "app/window_layout.h"
+#include "common/strings.h"
+
+namespace talvane::ui::gui {
+
+namespace {
+
+int TwipsToDip(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
+}  // namespace
+
+wxString FromUtf8(const std::string& text) {
+    return wxString::FromUTF8(text.data(), text.size());
+}
+
+std::string ToUtf8(const wxString& text) {
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    return std::string(utf8.data(), utf8.length());
+}
+
+wxSize TwipsToPixels(int widthTwips, int heightTwips, const wxWindow* window) {
+    return wxWindow::FromDIP(wxSize(TwipsToDip(widthTwips), TwipsToDip(heightTwips)), window);
+}
+
+void RepaintNow() {
+    if (!wxTheApp) return;
+    wxEventLoopGuarantor loopExists;
+    wxEventLoopBase::GetActive()->YieldFor(wxEVT_CATEGORY_UI);
+}
+
+int FindNoCase(const wxItemContainerImmutable& items, const std::string& text) {
+    for (unsigned i = 0; i < items.GetCount(); ++i) {
+        if (EqualsNoCase(ToUtf8(items.GetString(i)), text)) return static_cast<int>(i);
+    }
+    return wxNOT_FOUND;
+}
+
+std::vector<std::string> Entries(const wxItemContainerImmutable& items) {
+    std::vector<std::string> out;
+    for (unsigned i = 0; i < items.GetCount(); ++i) out.push_back(ToUtf8(items.GetString(i)));
+    return out;
+}
+
+std::string Selected(const wxItemContainerImmutable& items) {
+    const int index = items.GetSelection();
+    return index == wxNOT_FOUND ? std::string()
+                                : ToUtf8(items.GetString(static_cast<unsigned>(index)));
+}
+
+}  // namespace talvane::ui::gui

@@ -1,0 +1,31 @@
+#pragma once
+// What the window files share: text and size conversions, the spacing between
+// controls, and the item-list lookups both windows' drop-down lists use.
+#include <string>
+#include <vector>
+
+#include <wx/ctrlsub.h>
+#include <wx/string.h>
+#include <wx/window.h>
+
+namespace talvane::ui::gui {
+
+// Space between controls and around groups, in device-independent pixels.
+inline constexpr int kGap = 4;
+
+wxString FromUtf8(const std::string& text);
+std::string ToUtf8(const wxString& text);
+// Twips to pixels: 15 twips a pixel at 96 dpi, scaled for the display by FromDIP.
+wxSize TwipsToPixels(int widthTwips, int heightTwips, const wxWindow* window);
+
+// Paints what changed, without taking clicks: the splash is driven between
+// sleeps, before or outside any event loop.
+void RepaintNow();
+
+// Index of the entry equal to `text` without regard to case, or wxNOT_FOUND.
+int FindNoCase(const wxItemContainerImmutable& items, const std::string& text);
+std::vector<std::string> Entries(const wxItemContainerImmutable& items);
+// The selected entry, or "".
+std::string Selected(const wxItemContainerImmutable& items);
+
+}  // namespace talvane::ui::gui

@@ -1,0 +1,380 @@
+#include "frontends/wx/wx_main_window.h"
+
+#include <algorithm>
+
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+#include "app/main_presenter.h"
+#include "common/log.h"
+#include "frontends/wx/program_icon.h"
+#include "frontends/wx/wx_frontend.h"
+#include "frontends/wx/wx_helpers.h"
+
+namespace talvane::ui::gui {
+
+namespace {
+
+// The progress bar along the bottom edge, in device-independent pixels.
+constexpr int kMainBarDip = 18;
+
+}  // namespace
+
+MainFrame::MainFrame()
+    : wxFrame(nullptr, wxID_ANY, kMainFirstCaption, wxDefaultPosition, wxDefaultSize,
+              wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER) {
+    SetIcons(ProgramIcons());
+    content = new wxPanel(this, wxID_ANY);
+    // The window sizes are fixed in twips; a slightly smaller font lets the
+    // controls of every toolkit theme fit them.
+    content->SetFont(GetFont().Smaller());
+    const int gap = FromDIP(kGap);
+
+    // "Select Config" (or the update panel in its place) fills the compact window.
+    const wxSize compact = TwipsToPixels(kMainCompactSize.width, kMainCompactSize.height, this);
+    const wxSize groupSize(compact.x - 2 * gap, compact.y - FromDIP(kMainBarDip) - 2 * gap);
+    auto* left = new wxBoxSizer(wxVERTICAL);
+    left->Add(BuildSelectConfig(groupSize));
+    left->Add(BuildUpdatePanel(groupSize));
+    auto* lower = new wxBoxSizer(wxHORIZONTAL);
+    lower->Add(BuildCredentials(), 1, wxEXPAND | wxRIGHT, gap);
+    lower->Add(BuildPreviousVersions(), 0, wxEXPAND);
+    left->Add(lower, 0, wxEXPAND | wxTOP, gap);
+
+    auto* right = new wxBoxSizer(wxVERTICAL);
+    right->Add(BuildKitworks(), 0, wxEXPAND);
+    saveQuitButton = new wxButton(content, wxID_ANY, "Save && Quit");
+    right->Add(saveQuitButton, 0, wxEXPAND | wxTOP, gap);
+
+    auto* columns = new wxBoxSizer(wxHORIZONTAL);
+    columns->Add(left, 0, wxALL, gap);
+    columns->Add(right, 1, wxTOP | wxBOTTOM | wxRIGHT, gap);
+    content->SetSizer(columns);
+
+    progressGauge = new wxGauge(this, wxID_ANY, WxBar::kSteps);
+    downloadRunButton->SetDefault();
+    Bind(wxEVT_SIZE, [this](wxSizeEvent&) { PlaceChildren(); });
+}
+
+wxPanel* MainFrame::BuildSelectConfig(const wxSize& size) {
+    const int gap = FromDIP(kGap);
+    selectConfigGroup = new wxPanel(content, wxID_ANY);
+    auto* box = new wxStaticBoxSizer(wxVERTICAL, selectConfigGroup, "Select Config");
+    wxStaticBox* sb = box->GetStaticBox();
+    configCombo = new wxChoice(sb, wxID_ANY);
+    layoutButton =
+        new wxButton(sb, wxID_ANY, kExpandCaption, wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    auto* comboRow = new wxBoxSizer(wxHORIZONTAL);
+    comboRow->Add(configCombo, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    comboRow->Add(layoutButton, 0, wxALIGN_CENTRE_VERTICAL);
+    saveDefaultCheck = new wxCheckBox(sb, wxID_ANY, "Save Config As Default");
+    deleteMeCheck = new wxCheckBox(sb, wxID_ANY, "Delete Me After Download");
+    downloadRunButton = new wxButton(sb, wxID_ANY, "Download && Run");
+    auto* checks = new wxBoxSizer(wxVERTICAL);
+    checks->Add(saveDefaultCheck);
+    checks->Add(deleteMeCheck, 0, wxTOP, gap / 2);
+    auto* actionRow = new wxBoxSizer(wxHORIZONTAL);
+    actionRow->Add(checks, 0, wxALIGN_CENTRE_VERTICAL);
+    actionRow->AddStretchSpacer();
+    actionRow->Add(downloadRunButton, 0, wxALIGN_CENTRE_VERTICAL);
+    box->Add(comboRow, 0, wxEXPAND | wxALL, gap);
+    box->Add(actionRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    selectConfigGroup->SetSizer(box);
+    selectConfigGroup->SetMinSize(size);
+    selectConfigGroup->SetMaxSize(size);
+    return selectConfigGroup;
+}
+
+wxPanel* MainFrame::BuildUpdatePanel(const wxSize& size) {
+    updatePanel = new wxPanel(content, wxID_ANY);
+    updateButton = new wxButton(updatePanel, wxID_ANY, "Update Me!");
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->AddStretchSpacer();
+    sizer->Add(updateButton, 0, wxALIGN_CENTRE);
+    sizer->AddStretchSpacer();
+    updatePanel->SetSizer(sizer);
+    updatePanel->SetMinSize(size);
+    updatePanel->Hide();  // shown only when an update is offered
+    return updatePanel;
+}
+
+wxSizer* MainFrame::BuildCredentials() {
+    const int gap = FromDIP(kGap);
+    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Nimbara Credentials");
+    wxStaticBox* cb = box->GetStaticBox();
+    auto* grid = new wxFlexGridSizer(3, gap, gap);
+    grid->AddGrowableCol(1);
+    const auto label = [&](const char* text) {
+        grid->Add(new wxStaticText(cb, wxID_ANY, text), 0, wxALIGN_CENTRE_VERTICAL);
+    };
+    const wxSize fieldSize(FromDIP(70), -1);
+    label("Username:");
+    userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize);
+    grid->Add(userText, 1, wxEXPAND);
+    loginButton =
+        new wxButton(cb, wxID_ANY, "Login", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    grid->Add(loginButton);
+    label("Password:");
+    passwordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+    grid->Add(passwordText, 1, wxEXPAND);
+    grid->AddSpacer(0);
+    label("Encryption Password:");
+    zipPasswordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+    grid->Add(zipPasswordText, 1, wxEXPAND);
+    grid->AddSpacer(0);
+    box->Add(grid, 1, wxEXPAND | wxALL, gap);
+    return box;
+}
+
+wxSizer* MainFrame::BuildPreviousVersions() {
+    const int gap = FromDIP(kGap);
+    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Previous tekmo Versions");
+    wxStaticBox* pb = box->GetStaticBox();
+    previousList = new wxListBox(pb, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(70, 40)));
+    runPreviousButton = new wxButton(pb, wxID_ANY, "Run Previous Ver", wxDefaultPosition,
+                                     wxDefaultSize, wxBU_EXACTFIT);
+    box->Add(previousList, 1, wxEXPAND | wxALL, gap);
+    box->Add(runPreviousButton, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    return box;
+}
+
+wxSizer* MainFrame::BuildKitworks() {
+    const int gap = FromDIP(kGap);
+    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Kitworks Installation");
+    wxStaticBox* kb = box->GetStaticBox();
+    silentInstallCheck = new wxCheckBox(kb, wxID_ANY, "Silent Install");
+    silentInstallCheck->SetValue(true);
+    box->Add(silentInstallCheck, 0, wxALL, gap);
+    auto* apps = new wxFlexGridSizer(2, gap / 2, gap);
+    apps->AddGrowableCol(0);
+    const auto installer = [&](const char* name) {
+        apps->Add(new wxStaticText(kb, wxID_ANY, name), 0, wxALIGN_CENTRE_VERTICAL);
+        auto* button =
+            new wxButton(kb, wxID_ANY, ">", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+        button->SetName(wxString("install") + name);
+        apps->Add(button);
+        return button;
+    };
+    installPellamButton = installer("Pellam");
+    installHarloButton = installer("Harlo");
+    installQuorraButton = installer("Quorra");
+    installSorvikButton = installer("Sorvik");
+    installUmbrinButton = installer("Umbrin");
+    box->Add(apps, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    return box;
+}
+
+void MainFrame::PlaceChildren() {
+    const wxSize client = GetClientSize();
+    const int barHeight = FromDIP(kMainBarDip);
+    progressGauge->SetSize(0, std::max(client.y - barHeight, 0), client.x, barHeight);
+    const wxSize full = content->GetSizer()->GetMinSize();
+    content->SetSize(0, 0, std::max(full.x, client.x), std::max(client.y - barHeight, 0));
+}
+
+WxMainView::WxMainView(WxFrontend& frontend) : frontend_(frontend), frame_(new MainFrame) {
+    bar_.Attach(frame_->progressGauge);
+    SetSizeTwips(width_, height_);
+    Bind();
+}
+
+WxMainView::~WxMainView() {
+    frontend_.Forget(this);
+    bar_.Attach(nullptr);
+    frame_->Destroy();
+}
+
+void WxMainView::Bind() {
+    MainFrame& f = *frame_;
+    WxFrontend& fe = frontend_;
+    const auto click = [&fe](wxWindow* control, auto action) {
+        control->Bind(wxEVT_BUTTON, [&fe, action](wxCommandEvent&) { fe.DispatchMain(action); });
+    };
+    click(f.downloadRunButton, [](MainPresenter& p) { p.OnDownloadRun(); });
+    click(f.runPreviousButton, [](MainPresenter& p) { p.OnRunPrevious(); });
+    click(f.loginButton, [](MainPresenter& p) { p.OnLogin(); });
+    click(f.saveQuitButton, [](MainPresenter& p) { p.OnSaveQuit(); });
+    click(f.updateButton, [](MainPresenter& p) { p.OnUpdate(); });
+    click(f.layoutButton, [](MainPresenter& p) { p.Expand(); });
+    click(f.installPellamButton, [](MainPresenter& p) { p.OnInstall(Installer::Pellam); });
+    click(f.installHarloButton, [](MainPresenter& p) { p.OnInstall(Installer::Harlo); });
+    click(f.installQuorraButton, [](MainPresenter& p) { p.OnInstall(Installer::Quorra); });
+    click(f.installSorvikButton, [](MainPresenter& p) { p.OnInstall(Installer::Sorvik); });
+    click(f.installUmbrinButton, [](MainPresenter& p) { p.OnInstall(Installer::Umbrin); });
+    f.saveDefaultCheck->Bind(wxEVT_CHECKBOX, [&fe](wxCommandEvent&) {
+        fe.DispatchMain([](MainPresenter& p) { p.OnSaveDefaultClick(); });
+    });
+    // The close button unloads the window, which ends the program; the
+    // presenter decides, so the frame is never destroyed behind its back.
+    f.Bind(wxEVT_CLOSE_WINDOW,
+           [&fe](wxCloseEvent&) { fe.DispatchMain([](MainPresenter& p) { p.OnClose(); }); });
+}
+
+void WxMainView::SetCaption(const std::string& caption) {
+    frame_->SetTitle(FromUtf8(caption));
+}
+
+std::string WxMainView::Caption() const {
+    return ToUtf8(frame_->GetTitle());
+}
+
+void WxMainView::SetSizeTwips(int width, int height) {
+    width_ = width;
+    height_ = height;
+    // A fixed size: the user cannot drag it, the layout button changes it.
+    // (GTK does not grow a window made non-resizable, so the hints do the fixing.)
+    const wxSize size = TwipsToPixels(width, height, frame_);
+    frame_->SetSizeHints(wxDefaultSize, wxDefaultSize);
+    frame_->SetSize(size);
+    frame_->SetSizeHints(size, size);
+    frame_->PlaceChildren();
+}
+
+void WxMainView::SetLayoutButtonCaption(const std::string& caption) {
+    frame_->layoutButton->SetLabel(FromUtf8(caption));
+}
+
+std::string WxMainView::LayoutButtonCaption() const {
+    return ToUtf8(frame_->layoutButton->GetLabel());
+}
+
+void WxMainView::ClearConfigs() {
+    frame_->configCombo->Clear();
+}
+
+void WxMainView::AddConfig(const std::string& item) {
+    frame_->configCombo->Append(FromUtf8(item));
+}
+
+std::vector<std::string> WxMainView::Configs() const {
+    return Entries(*frame_->configCombo);
+}
+
+std::string WxMainView::ConfigText() const {
+    return Selected(*frame_->configCombo);
+}
+
+void WxMainView::SetConfigText(const std::string& text) {
+    // A drop-down list takes only its own entries (found without regard to case).
+    const int index = FindNoCase(*frame_->configCombo, text);
+    if (index != wxNOT_FOUND) frame_->configCombo->SetSelection(index);
+}
+
+void WxMainView::AddPreviousVersion(const std::string& item) {
+    frame_->previousList->Append(FromUtf8(item));
+}
+
+std::vector<std::string> WxMainView::PreviousVersions() const {
+    return Entries(*frame_->previousList);
+}
+
+std::string WxMainView::SelectedPreviousVersion() const {
+    return Selected(*frame_->previousList);
+}
+
+void WxMainView::SelectPreviousVersion(int index) {
+    wxListBox& list = *frame_->previousList;
+    if (index < -1 || index >= static_cast<int>(list.GetCount())) return;
+    list.SetSelection(index);
+}
+
+wxCheckBox* WxMainView::Check(MainCheck box) const {
+    switch (box) {
+        case MainCheck::SaveDefault:
+            return frame_->saveDefaultCheck;
+        case MainCheck::DeleteMe:
+            return frame_->deleteMeCheck;
+        case MainCheck::SilentInstall:
+            break;
+    }
+    return frame_->silentInstallCheck;
+}
+
+wxTextCtrl* WxMainView::Field(MainField field) const {
+    switch (field) {
+        case MainField::User:
+            return frame_->userText;
+        case MainField::Password:
+            return frame_->passwordText;
+        case MainField::ZipPassword:
+            break;
+    }
+    return frame_->zipPasswordText;
+}
+
+wxWindow* WxMainView::Control(MainControl control) const {
+    switch (control) {
+        case MainControl::DownloadRunButton:
+            return frame_->downloadRunButton;
+        case MainControl::LayoutButton:
+            return frame_->layoutButton;
+        case MainControl::SaveDefaultCheck:
+            return frame_->saveDefaultCheck;
+        case MainControl::DeleteMeCheck:
+            return frame_->deleteMeCheck;
+        case MainControl::SelectConfigGroup:
+            return frame_->selectConfigGroup;
+        case MainControl::UpdatePanel:
+            break;
+    }
+    return frame_->updatePanel;
+}
+
+bool WxMainView::Checked(MainCheck box) const {
+    return Check(box)->GetValue();
+}
+
+void WxMainView::SetChecked(MainCheck box, bool value) {
+    Check(box)->SetValue(value);
+}
+
+std::string WxMainView::Text(MainField field) const {
+    return ToUtf8(Field(field)->GetValue());
+}
+
+void WxMainView::SetText(MainField field, const std::string& text) {
+    Field(field)->ChangeValue(FromUtf8(text));
+}
+
+void WxMainView::SetEnabled(MainControl control, bool enabled) {
+    Control(control)->Enable(enabled);
+}
+
+bool WxMainView::Enabled(MainControl control) const {
+    return Control(control)->IsThisEnabled();
+}
+
+void WxMainView::SetVisible(MainControl control, bool visible) {
+    Control(control)->Show(visible);
+    frame_->content->Layout();
+}
+
+bool WxMainView::Visible(MainControl control) const {
+    return Control(control)->IsShown();
+}
+
+void WxMainView::Show() {
+    // The start-up benchmark times the program's launch to this line.
+    static bool drawn = false;
+    if (!drawn) {
+        frame_->content->Bind(wxEVT_PAINT, [](wxPaintEvent& event) {
+            event.Skip();
+            if (drawn) return;
+            drawn = true;
+            DPrint("main window drawn");
+        });
+    }
+    frame_->Show();
+    frame_->Raise();
+}
+
+bool WxMainView::IsShown() const {
+    return frame_->IsShown();
+}
+
+void WxMainView::Close() {
+    frame_->Hide();
+    frontend_.WindowGone();
+}
+
+}  // namespace talvane::ui::gui

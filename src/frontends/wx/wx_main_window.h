@@ -1,0 +1,123 @@
+#pragma once
+// The main window: the configuration list and Download & Run in the compact
+// layout, the credentials, previous versions and installers in the full one.
+#include <string>
+#include <vector>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/frame.h>
+#include <wx/gauge.h>
+#include <wx/listbox.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/textctrl.h>
+
+#include "app/views.h"
+#include "app/window_layout.h"
+#include "frontends/wx/wx_bar.h"
+
+namespace talvane::ui::gui {
+
+class WxFrontend;
+
+// The widgets, laid out once at the full size: the compact window shows its
+// top-left part, as the window grows it shows the rest.
+class MainFrame final : public wxFrame {
+  public:
+    MainFrame();
+
+    wxPanel* content;
+    wxPanel* selectConfigGroup;
+    wxChoice* configCombo;
+    wxButton* layoutButton;
+    wxCheckBox* saveDefaultCheck;
+    wxCheckBox* deleteMeCheck;
+    wxButton* downloadRunButton;
+    wxPanel* updatePanel;
+    wxButton* updateButton;
+    wxTextCtrl* userText;
+    wxButton* loginButton;
+    wxTextCtrl* passwordText;
+    wxTextCtrl* zipPasswordText;
+    wxListBox* previousList;
+    wxButton* runPreviousButton;
+    wxCheckBox* silentInstallCheck;
+    wxButton* installPellamButton;
+    wxButton* installHarloButton;
+    wxButton* installQuorraButton;
+    wxButton* installSorvikButton;
+    wxButton* installUmbrinButton;
+    wxButton* saveQuitButton;
+    wxGauge* progressGauge;
+
+    // Content at its full size, the bar along the bottom edge.
+    void PlaceChildren();
+
+  private:
+    // One builder per group, called in tab order: each creates its controls
+    // on `content` and returns what the columns hold.
+    wxPanel* BuildSelectConfig(const wxSize& size);
+    wxPanel* BuildUpdatePanel(const wxSize& size);
+    wxSizer* BuildCredentials();
+    wxSizer* BuildPreviousVersions();
+    wxSizer* BuildKitworks();
+};
+
+class WxMainView final : public MainView {
+  public:
+    explicit WxMainView(WxFrontend& frontend);
+    ~WxMainView() override;
+    WxMainView(const WxMainView&) = delete;
+    WxMainView& operator=(const WxMainView&) = delete;
+
+    void SetCaption(const std::string& caption) override;
+    std::string Caption() const override;
+    void SetSizeTwips(int width, int height) override;
+    int WidthTwips() const override { return width_; }
+    int HeightTwips() const override { return height_; }
+    void SetLayoutButtonCaption(const std::string& caption) override;
+    std::string LayoutButtonCaption() const override;
+
+    void ClearConfigs() override;
+    void AddConfig(const std::string& item) override;
+    std::vector<std::string> Configs() const override;
+    std::string ConfigText() const override;
+    void SetConfigText(const std::string& text) override;
+
+    void AddPreviousVersion(const std::string& item) override;
+    std::vector<std::string> PreviousVersions() const override;
+    std::string SelectedPreviousVersion() const override;
+    void SelectPreviousVersion(int index) override;
+
+    bool Checked(MainCheck box) const override;
+    void SetChecked(MainCheck box, bool value) override;
+    std::string Text(MainField field) const override;
+    void SetText(MainField field, const std::string& text) override;
+    void SetEnabled(MainControl control, bool enabled) override;
+    bool Enabled(MainControl control) const override;
+    void SetVisible(MainControl control, bool visible) override;
+    bool Visible(MainControl control) const override;
+
+    ProgressBarView& Bar() override { return bar_; }
+    void Show() override;
+    bool IsShown() const override;
+    void Close() override;
+
+    MainFrame* Frame() const { return frame_; }
+    const WxBar& GaugeBar() const { return bar_; }
+
+  private:
+    wxCheckBox* Check(MainCheck box) const;
+    wxTextCtrl* Field(MainField field) const;
+    wxWindow* Control(MainControl control) const;
+    void Bind();
+
+    WxFrontend& frontend_;
+    MainFrame* frame_;
+    WxBar bar_;
+    int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
+};
+
+}  // namespace talvane::ui::gui

@@ -1,0 +1,51 @@
+#include "frontends/wx/wx_splash.h"
+
+#include <wx/bitmap.h>
+#include <wx/statbmp.h>
+
+#include "app/splash_logic.h"
+#include "common/app_paths.h"
+#include "common/names.h"
+#include "frontends/wx/wx_helpers.h"
+
+namespace talvane::ui::gui {
+
+WxSplash::~WxSplash() {
+    Close();
+}
+
+void WxSplash::Show() {
+    if (frame_) return;
+    // A new showing is a new window: fresh bar, logo read again.
+    bar_.Reset();
+    const SplashLayout layout = ComputeSplashLayout(AppPath() + names::kLogoFile);
+    width_ = layout.widthTwips;
+    height_ = layout.heightTwips;
+    frame_ = new wxFrame(nullptr, wxID_ANY, kSplashCaption, wxDefaultPosition, wxDefaultSize,
+                         wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxSTAY_ON_TOP);
+    const wxSize size = TwipsToPixels(width_, height_, frame_);
+    const int barHeight = TwipsToPixels(0, layout.barHeightTwips, frame_).y;
+    if (layout.logoShown) {
+        wxBitmap logo(FromUtf8(AppPath() + names::kLogoFile), wxBITMAP_TYPE_BMP);
+        auto* picture = new wxStaticBitmap(frame_, wxID_ANY, logo.IsOk() ? logo : wxNullBitmap,
+                                           wxPoint(0, 0), wxSize(size.x, size.y - barHeight));
+        picture->SetName("logoPicture");
+    }
+    auto* gauge = new wxGauge(frame_, wxID_ANY, WxBar::kSteps, wxPoint(0, size.y - barHeight),
+                              wxSize(size.x, barHeight));
+    frame_->SetSize(size);
+    frame_->Centre();
+    bar_.Attach(gauge);
+    frame_->Show();
+    frame_->Update();
+    RepaintNow();
+}
+
+void WxSplash::Close() {
+    if (!frame_) return;
+    bar_.Attach(nullptr);
+    frame_->Destroy();
+    frame_ = nullptr;
+}
+
+}  // namespace talvane::ui::gui

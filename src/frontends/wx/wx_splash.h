@@ -1,0 +1,31 @@
+#pragma once
+// The splash window: a logo (when the program folder has one) above a bar.
+#include <wx/frame.h>
+
+#include "app/views.h"
+#include "app/window_layout.h"
+#include "frontends/wx/wx_bar.h"
+
+namespace talvane::ui::gui {
+
+class WxSplash final : public SplashView {
+  public:
+    WxSplash() : bar_(true) {}
+    ~WxSplash() override;
+    WxSplash(const WxSplash&) = delete;
+    WxSplash& operator=(const WxSplash&) = delete;
+    void Show() override;
+    void Close() override;
+    bool IsOpen() const override { return frame_ != nullptr; }
+    ProgressBarView& Bar() override { return bar_; }
+    int WidthTwips() const override { return width_; }
+    int HeightTwips() const override { return height_; }
+    wxFrame* Frame() const { return frame_; }
+
+  private:
+    wxFrame* frame_ = nullptr;
+    WxBar bar_;
+    int width_ = kSplashBarOnlySize.width, height_ = kSplashBarOnlySize.height;
+};
+
+}  // namespace talvane::ui::gui

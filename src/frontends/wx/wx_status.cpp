@@ -1,0 +1,64 @@
+#include "frontends/wx/wx_status.h"
+
+#include <wx/panel.h>
+#include <wx/sizer.h>
+
+#include "app/window_layout.h"
+#include "frontends/wx/wx_frontend.h"
+#include "frontends/wx/wx_helpers.h"
+
+namespace talvane::ui::gui {
+
+WxStatus::~WxStatus() {
+    Close();
+}
+
+void WxStatus::SetCaption(const std::string& caption) {
+    caption_ = caption;
+    if (frame_) frame_->SetTitle(FromUtf8(caption));
+}
+
+void WxStatus::SetLabel(const std::string& text) {
+    text_ = text;
+    if (!frame_) return;
+    label_->SetLabel(FromUtf8(text));
+    frame_->Layout();
+    label_->Update();
+    RepaintNow();
+}
+
+void WxStatus::Show() {
+    if (!frame_) {
+        wxWindow* owner = frontend_.ActiveWindow();
+        frame_ = new wxFrame(owner, wxID_ANY, FromUtf8(caption_), wxDefaultPosition, wxDefaultSize,
+                             wxCAPTION | wxFRAME_TOOL_WINDOW | wxFRAME_NO_TASKBAR |
+                                 (owner ? wxFRAME_FLOAT_ON_PARENT : 0));
+        auto* panel = new wxPanel(frame_);
+        label_ = new wxStaticText(panel, wxID_ANY, FromUtf8(text_), wxDefaultPosition,
+                                  wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+        auto* sizer = new wxBoxSizer(wxVERTICAL);
+        sizer->AddStretchSpacer();
+        sizer->Add(label_, 0, wxEXPAND | wxALL, panel->FromDIP(8));
+        sizer->AddStretchSpacer();
+        panel->SetSizer(sizer);
+        frame_->SetClientSize(
+            TwipsToPixels(kStatusClientSize.width, kStatusClientSize.height, frame_));
+        if (owner) {
+            frame_->CentreOnParent();
+        } else {
+            frame_->Centre();
+        }
+    }
+    frame_->Show();
+    frame_->Update();
+    RepaintNow();
+}
+
+void WxStatus::Close() {
+    if (!frame_) return;
+    frame_->Destroy();
+    frame_ = nullptr;
+    label_ = nullptr;
+}
+
+}  // namespace talvane::ui::gui
