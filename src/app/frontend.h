@@ -19,7 +19,7 @@ class Frontend : public EventPump {
 
     virtual SplashView& Splash() = 0;
     virtual StatusView& Status() = 0;
-    // OK-only box. `title` is the window title ("Talvane" unless a Part says otherwise).
+    // OK-only box. `title` is the window title (AppTitle() for most boxes).
     virtual void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) = 0;
     // Open-file dialog: returns the chosen full path, or "" when cancelled.
     virtual std::string OpenFileDialog(const std::string& title, const std::string& filter) = 0;

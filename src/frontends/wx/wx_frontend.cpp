@@ -66,8 +66,10 @@ Toolkit::Toolkit(int& argc, char** argv) {
     // Toolkit complaints go to standard error, never into a dialog of their own
     // (there may be no display for one); a display that cannot be opened is
     // reported by the caller.
-    delete wxLog::SetActiveTarget(new wxLogStderr);
-    wxApp::SetInstance(new LauncherApp);
+    // wx takes ownership of the target it is given and returns the one it held.
+    std::unique_ptr<wxLog> replaced(
+        wxLog::SetActiveTarget(std::make_unique<wxLogStderr>().release()));
+    wxApp::SetInstance(std::make_unique<LauncherApp>().release());  // owned by wx from here
     {
         wxLogNull quiet;
         ok_ = wxEntryStart(argc, argv);
@@ -109,7 +111,7 @@ std::string WxFrontend::OpenFileDialog(const std::string& title, const std::stri
     std::replace(wildcard.begin(), wildcard.end(), ':', '|');
     std::string previous;
     for (;;) {
-        const std::string chosen = PickFile(title, wildcard, previous);
+        std::string chosen = PickFile(title, wildcard, previous);
         if (chosen.empty()) return {};
         const std::string problem = OpenFileProblem(chosen);
         if (problem.empty()) return chosen;
