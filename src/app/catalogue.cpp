@@ -12,11 +12,11 @@ namespace {
 constexpr const char* kDefaultConfigKey = "DefaultConfig";
 }  // namespace
 
-Catalogue ListCatalogue(cFTP& ftp) {
+Catalogue ListCatalogue(FtpSession& ftp) {
     Catalogue catalogue;
-    if (const cDirList* listing = ftp.GetDirectoryListing("*.*")) {
-        for (const cDirItem& item : *listing)
-            catalogue.entries.push_back(Strip(item.Filename, ".7z"));
+    if (const auto listing = ftp.List("*.*")) {
+        for (const ListingEntry& entry : *listing)
+            catalogue.entries.push_back(Strip(entry.name, ".7z"));
     }
     if (catalogue.entries.empty()) {
         catalogue.entries.emplace_back(kPlaceholderConfig);
@@ -46,7 +46,7 @@ void SelectListedConfig(ui::ConfigListView& view, const std::string& stored) {
     }
 }
 
-void FillConfigList(cFTP& ftp, ui::ConfigListView& view, const std::string& storedDefault) {
+void FillConfigList(FtpSession& ftp, ui::ConfigListView& view, const std::string& storedDefault) {
     const Catalogue catalogue = ListCatalogue(ftp);
     view.ClearConfigs();
     for (const std::string& entry : catalogue.entries) view.AddConfig(entry);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "net/ftp.h"
+#include "net/ftp_session.h"
 #include "settings/session.h"
 
 namespace talvane {
@@ -17,7 +17,7 @@ struct Catalogue {
 };
 
 // Lists the current folder of `ftp` with "*.*".
-Catalogue ListCatalogue(cFTP& ftp);
+Catalogue ListCatalogue(FtpSession& ftp);
 
 // The set stored as the default ("DefaultConfig"); "" for none or "%prompt%".
 std::string StoredDefaultConfig(const Session& session);
@@ -29,7 +29,7 @@ class ConfigListView;
 }
 // Fills a window's list from the current folder of `ftp` and preselects the
 // stored default (`storedDefault`, letter case ignored) when it is listed.
-void FillConfigList(cFTP& ftp, ui::ConfigListView& view, const std::string& storedDefault);
+void FillConfigList(FtpSession& ftp, ui::ConfigListView& view, const std::string& storedDefault);
 // Selects `stored` when the list holds it (letter case ignored).
 void SelectListedConfig(ui::ConfigListView& view, const std::string& stored);
 

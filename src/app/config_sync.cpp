@@ -47,7 +47,7 @@ void ConfigSync::ShowStatus(const std::string& label) {
 
 void ConfigSync::FetchArchives(const Credentials& credentials, std::string configName) {
     Transfers& transfers = context_.transfers;
-    cFTP& ftp = transfers.Ftp();
+    FtpSession& ftp = transfers.Ftp();
     if (context_.unattended) context_.frontend.Splash().Show();
 
     if (!transfers.OpenRepository(credentials.user, credentials.password)) {
@@ -57,14 +57,14 @@ void ConfigSync::FetchArchives(const Credentials& credentials, std::string confi
         transfers.Close();
         return;
     }
-    if (!ftp.SetFTPDirectory("/Tekmo/ConfigSets")) {
+    if (!ftp.ChangeFolder("/Tekmo/ConfigSets")) {
         // An account from before configuration sets: give it the folders and
         // fetch its single archive from the login folder.
-        ftp.CreateFTPDirectory("Tekmo");
-        ftp.SetFTPDirectory("Tekmo");
-        ftp.CreateFTPDirectory("ConfigSets");
-        ftp.CreateFTPDirectory("Defs");
-        ftp.SetFTPDirectory("/");
+        ftp.MakeFolder("Tekmo");
+        ftp.ChangeFolder("Tekmo");
+        ftp.MakeFolder("ConfigSets");
+        ftp.MakeFolder("Defs");
+        ftp.ChangeFolder("/");
         configName = "Tekmo_Config";
     }
     if (!transfers.FetchWhole(AppPath() + names::kConfigArchive, configName + ".7z")) {
@@ -73,8 +73,8 @@ void ConfigSync::FetchArchives(const Credentials& credentials, std::string confi
                                          "\" could not be downloaded." + kLineBreak + reason,
                                      AppTitle(), MsgIcon::None);
     } else {
-        ftp.SetFTPDirectory("/");
-        ftp.SetFTPDirectory("/Tekmo/Defs");
+        ftp.ChangeFolder("/");
+        ftp.ChangeFolder("/Tekmo/Defs");
         transfers.FetchWhole(AppPath() + names::kDefsArchive, names::kDefsArchive);
     }
     transfers.Close();

@@ -44,7 +44,7 @@ void DefaultDialogPresenter::RefreshConfigList() {
     // The dialog signs in with the stored credentials; a refused sign-in
     // leaves the list empty and says nothing.
     if (!transfers_.OpenRepository(session_.UserName, session_.Password)) return;
-    transfers_.Ftp().SetFTPDirectory("/Tekmo/ConfigSets");
+    transfers_.Ftp().ChangeFolder("/Tekmo/ConfigSets");
     FillConfigList(transfers_.Ftp(), view_, StoredDefaultConfig(session_));
     transfers_.Close();
 }

@@ -264,7 +264,7 @@ bool MainPresenter::RefreshConfigList() {
     if (!transfers_.OpenRepository(typed.user, typed.password)) return false;
     // Without the folder the login folder is listed instead (accounts from
     // before configuration sets keep theirs there).
-    transfers_.Ftp().SetFTPDirectory("/Tekmo/ConfigSets");
+    transfers_.Ftp().ChangeFolder("/Tekmo/ConfigSets");
     FillConfigList(transfers_.Ftp(), view_, StoredDefaultConfig(session_));
     transfers_.Close();
     return true;

@@ -13,9 +13,9 @@ std::vector<std::string> PreviousVersions::List() {
     std::vector<std::string> versions;
     Transfers& transfers = context_.transfers;
     if (!transfers.OpenRedist()) return versions;
-    transfers.Ftp().SetFTPDirectory("/Redist");
-    if (const cDirList* listing = transfers.Ftp().GetDirectoryListing("Tekmo_*.zip")) {
-        for (const cDirItem& item : *listing) versions.push_back(item.Filename);
+    transfers.Ftp().ChangeFolder("/Redist");
+    if (const auto listing = transfers.Ftp().List("Tekmo_*.zip")) {
+        for (const ListingEntry& entry : *listing) versions.push_back(entry.name);
     }
     transfers.Close();
     return versions;

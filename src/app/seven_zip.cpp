@@ -63,7 +63,7 @@ SevenZipSupply::Fetch SevenZipSupply::FromRepository(const std::string& archive)
         DPrint("could not open connection to Nimbara");
         return Fetch::Missed;
     }
-    transfers.Ftp().SetFTPDirectory("/");
+    transfers.Ftp().ChangeFolder("/");
     Fetch result = Fetch::Missed;
     if (transfers.FetchWhole(archive, names::kSevenZipZip)) {
         result =

@@ -32,7 +32,7 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
                                                 const std::string& failureMessage) {
     Transfers& transfers = context_.transfers;
     if (!transfers.OpenRedist()) return Fetch::Unreachable;
-    transfers.Ftp().SetFTPDirectory("/Redist");
+    transfers.Ftp().ChangeFolder("/Redist");
     Fetch result = Fetch::Fetched;
     if (!transfers.FetchWhole(package, remoteName)) {
         if (context_.frontend.Splash().IsOpen()) context_.frontend.Splash().Close();

@@ -11,15 +11,16 @@ namespace talvane::ui {
 Transfers::Transfers(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
     ftp_.lowSpeedBytes = endpoints_.LowSpeedLimit;
     ftp_.lowSpeedSeconds = endpoints_.LowSpeedTime;
-    ftp_.FileTransferProgress = [this](std::int32_t current, std::int32_t total) {
-        if (onProgress) onProgress(current, total);
+    // The session fetches nothing beyond 32-bit counts, so they fit a long.
+    ftp_.Progress = [this](std::int64_t current, std::int64_t total) {
+        if (onProgress) onProgress(static_cast<long>(current), static_cast<long>(total));
     };
-    ftp_.SetModePassive();
-    ftp_.SetTransferBinary();
+    ftp_.UsePassiveMode();
+    ftp_.UseBinary();
 }
 
 bool Transfers::OpenRepository(const std::string& user, const std::string& password) {
-    return ftp_.OpenConnection(endpoints_.RepositoryHost, user, password);
+    return ftp_.Open(endpoints_.RepositoryHost, user, password);
 }
 
 bool Transfers::OpenRepositoryAsMember() {
@@ -27,16 +28,16 @@ bool Transfers::OpenRepositoryAsMember() {
 }
 
 bool Transfers::OpenRedist() {
-    return ftp_.OpenConnection(endpoints_.RedistHost, names::kBuiltInUser, names::kBuiltInPassword);
+    return ftp_.Open(endpoints_.RedistHost, names::kBuiltInUser, names::kBuiltInPassword);
 }
 
 std::string Transfers::LastError(const std::string& otherwise) const {
-    std::string reason = ftp_.GetLastErrorMessage();
+    std::string reason = ftp_.LastErrorMessage();
     return reason.empty() ? otherwise : reason;
 }
 
 bool Transfers::FetchWhole(const std::string& localPath, const std::string& remoteName) {
-    if (ftp_.FTPDownloadFile(localPath, remoteName)) return true;
+    if (ftp_.Download(localPath, remoteName)) return true;
     // A broken transfer must not leave a part that a later step would take
     // for the whole file.
     DeleteFileQuiet(localPath);
@@ -52,17 +53,18 @@ UrlDownload Transfers::Download(const std::string& url, const std::string& local
     download.lowSpeedSeconds = endpoints_.LowSpeedTime;
     download.maxBytes = maxBytes;
     if (!quiet) {
-        download.DownloadStarted = [this] {
+        download.Started = [this] {
             if (onStarted) onStarted();
         };
-        download.DownloadProgress = [this](long received, long total) {
-            if (onProgress) onProgress(received, total);
+        // Counts stop at the largest 32-bit number, so they fit a long.
+        download.Progress = [this](std::int64_t received, std::int64_t total) {
+            if (onProgress) onProgress(static_cast<long>(received), static_cast<long>(total));
         };
     }
-    download.DownloadAborted = [&result](long number, const std::string& description) {
+    download.Aborted = [&result](long number, const std::string& description) {
         result.abort = DownloadAbort{number, description};
     };
-    download.StartDownload(url, localPath);
+    download.Start(url, localPath);
     result.fetched = !result.abort && DoesFileExist(localPath);
     if (!result.fetched) DeleteFileQuiet(localPath);
     return result;

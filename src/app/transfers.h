@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "net/ftp.h"
+#include "net/ftp_session.h"
 #include "settings/endpoints.h"
 
 namespace talvane::ui {
@@ -29,13 +29,13 @@ class Transfers {
     Transfers& operator=(const Transfers&) = delete;
 
     const Endpoints& Hosts() const { return endpoints_; }
-    cFTP& Ftp() { return ftp_; }
+    FtpSession& Ftp() { return ftp_; }
 
     // Sign-ins on the FTP session (the previous connection is closed first).
     bool OpenRepository(const std::string& user, const std::string& password);
     bool OpenRepositoryAsMember();  // the maker's built-in account
     bool OpenRedist();              // the redistribution host, built-in account
-    void Close() { ftp_.CloseConnection(); }
+    void Close() { ftp_.Close(); }
     // The server's last error text, or `otherwise` when it gave none.
     std::string LastError(const std::string& otherwise) const;
 
@@ -53,7 +53,7 @@ class Transfers {
 
   private:
     Endpoints endpoints_;
-    cFTP ftp_;
+    FtpSession ftp_;
 };
 
 }  // namespace talvane::ui

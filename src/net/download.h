@@ -1,38 +1,25 @@
 #pragma once
 // Download of one URL to one file (http, https, ftp, ftps), synchronous, with
-// the five events. Writes to a temporary name and renames on success.
+// events for its start, progress and end. Writes to a temporary name and
+// renames on success. The status codes are in net/error_codes.h.
 #include <cstdint>
 #include <functional>
 #include <string>
 
 namespace talvane {
 
-// INET_E status codes and their texts.
-inline constexpr std::uint32_t kInetInvalidUrl = 0x800C0002;
-inline constexpr std::uint32_t kInetNoSession = 0x800C0003;
-inline constexpr std::uint32_t kInetCannotConnect = 0x800C0004;
-inline constexpr std::uint32_t kInetResourceNotFound = 0x800C0005;
-inline constexpr std::uint32_t kInetObjectNotFound = 0x800C0006;
-inline constexpr std::uint32_t kInetDataNotAvailable = 0x800C0007;
-inline constexpr std::uint32_t kInetDownloadFailure = 0x800C0008;
-inline constexpr std::uint32_t kInetAuthenticationRequired = 0x800C0009;
-inline constexpr std::uint32_t kInetConnectionTimeout = 0x800C000B;
-inline constexpr std::uint32_t kInetInvalidRequest = 0x800C000C;
-inline constexpr std::uint32_t kInetUnknownProtocol = 0x800C000D;
-inline constexpr std::uint32_t kInetSecurityProblem = 0x800C000E;
-inline constexpr std::uint32_t kInetRedirectFailed = 0x800C0014;
-inline constexpr std::uint32_t kAbortedByCaller = 0x80004004;  // E_ABORT, after StopDownload
-std::string StatusCodeText(std::uint32_t code);
-
 class Download {
   public:
-    std::function<void()> DownloadStarted;
-    std::function<void()> DownloadComplete;
-    // ErrNumber is the status code as a signed 32-bit value (0x800C0006 arrives
-    // as -2146697210); compare with static_cast<std::int32_t>(kInet...).
-    std::function<void(long ErrNumber, const std::string& ErrDescription)> DownloadAborted;
-    std::function<void(long ReceivedBytes, long TotalBytes)> DownloadProgress;
-    std::function<void(std::string& Username, std::string& Password)> Authenticate;
+    std::function<void()> Started;
+    std::function<void()> Complete;
+    // `number` is the status code as a signed 32-bit value (0x800C0006 arrives
+    // as -2146697210); compare with static_cast<std::int32_t>(net::kInet...).
+    std::function<void(long number, const std::string& description)> Aborted;
+    // Only when the length is known; counts stop at the largest 32-bit number.
+    std::function<void(std::int64_t received, std::int64_t total)> Progress;
+    // Asked once when an HTTP server wants credentials and none were given;
+    // leaving both empty takes the refusal.
+    std::function<void(std::string& user, std::string& password)> Authenticate;
 
     Download();
     ~Download();
@@ -40,9 +27,9 @@ class Download {
     Download& operator=(const Download&) = delete;
 
     // Returns when the transfer has ended. Does nothing while one is running.
-    void StartDownload(const std::string& Source, const std::string& dest,
-                       const std::string& Username = {}, const std::string& Password = {});
-    void StopDownload();
+    void Start(const std::string& url, const std::string& localPath, const std::string& user = {},
+               const std::string& password = {});
+    void Stop();
     bool Running() const { return running_; }
 
     // Time-outs (seconds) so a dead server cannot hang the launcher; idle:
@@ -59,8 +46,6 @@ class Download {
   private:
     bool running_ = false;
     bool abortRequested_ = false;
-    std::string user_;
-    std::string password_;
 };
 
 }  // namespace talvane

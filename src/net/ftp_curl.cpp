@@ -1,12 +1,6 @@
 #include "net/ftp_curl.h"
 
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <utility>
-#include <vector>
-
 
 namespace talvane::net {
 
@@ -73,46 +67,6 @@ bool PartFile::Write(const char* data, std::size_t size) {
 
 bool PartFile::Commit() {
     return Keep(file_.Commit());
-}
-
-std::string EncodeUrlPath(std::string_view path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size());
-    for (unsigned char c : path) {
-        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
-                          c == '/';
-        if (keep) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
-
-unsigned long Win32ErrorFromErrno(int err) {
-    switch (err) {
-        case ENOENT:  // a missing folder on the way to a file
-        case ENOTDIR:
-            return 3;  // ERROR_PATH_NOT_FOUND
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return 5;  // ERROR_ACCESS_DENIED
-        case ENOSPC:
-#ifdef EDQUOT  // no disk quotas in the Windows C library
-        case EDQUOT:
-#endif
-            return 112;  // ERROR_DISK_FULL
-        case EISDIR:
-            return 5;
-        default:
-            return 29;  // ERROR_WRITE_FAULT
-    }
 }
 
 }  // namespace talvane::net

@@ -1,12 +1,11 @@
 #pragma once
-// Small owners and helpers around libcurl shared by the FTP client and the URL
+// Small owners and helpers around libcurl shared by the FTP session and the URL
 // download: one global initialisation, RAII handles, and a temporary file that
 // only appears under its target name once it is complete.
 #include <curl/curl.h>
 
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "common/atomic_file.h"
 
@@ -60,11 +59,5 @@ class PartFile {
     AtomicFile file_;
     int error_ = 0;
 };
-
-// Percent-encodes everything but unreserved characters and '/'.
-std::string EncodeUrlPath(std::string_view path);
-
-// Windows system error number for an errno value from local file work.
-unsigned long Win32ErrorFromErrno(int err);
 
 }  // namespace talvane::net

@@ -1,8 +1,11 @@
 #include "net/listing_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <ctime>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -24,6 +27,14 @@ bool ToNumber(std::string_view s, T& value) {
     if (!IsDigits(s)) return false;
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
     return ec == std::errc() && p == s.data() + s.size();
+}
+
+// Sizes beyond the signed 64-bit range are taken as its largest value.
+bool ToSize(std::string_view s, std::int64_t& size) {
+    std::uint64_t value = 0;
+    if (!ToNumber(s, value)) return false;
+    size = static_cast<std::int64_t>(std::min<std::uint64_t>(value, INT64_MAX));
+    return true;
 }
 
 char Lower(char c) {
@@ -55,11 +66,15 @@ std::int64_t ToUtc(std::int64_t year, int month, int day, int hour, int minute, 
            hour * 3600 + minute * 60 + second;
 }
 
+std::chrono::sys_seconds AsTime(std::int64_t utc) {
+    return std::chrono::sys_seconds(std::chrono::seconds(utc));
+}
+
 // "YYYYMMDDHHMMSS[.sss]"
-bool ParseMlsdTime(std::string_view v, std::int64_t& out) {
+std::optional<std::chrono::sys_seconds> ParseMlsdTime(std::string_view v) {
     auto dot = v.find('.');
     if (dot != std::string_view::npos) v = v.substr(0, dot);
-    if (v.size() != 14 || !IsDigits(v)) return false;
+    if (v.size() != 14 || !IsDigits(v)) return std::nullopt;
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     ToNumber(v.substr(0, 4), y);
     ToNumber(v.substr(4, 2), mo);
@@ -67,9 +82,8 @@ bool ParseMlsdTime(std::string_view v, std::int64_t& out) {
     ToNumber(v.substr(8, 2), h);
     ToNumber(v.substr(10, 2), mi);
     ToNumber(v.substr(12, 2), s);
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || !ValidClock(h, mi, s)) return false;
-    out = ToUtc(y, mo, d, h, mi, s);
-    return true;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || !ValidClock(h, mi, s)) return std::nullopt;
+    return AsTime(ToUtc(y, mo, d, h, mi, s));
 }
 
 struct Token {
@@ -103,9 +117,9 @@ bool ParseUnixAt(std::string_view line, const std::vector<Token>& tokens, std::s
     const Token& sizeTok = tokens[monthAt - 1];
     const Token& dayTok = tokens[monthAt + 1];
     const Token& whenTok = tokens[monthAt + 2];
-    std::uint64_t size = 0;
+    std::int64_t size = 0;
     int day = 0;
-    if (!ToNumber(sizeTok.text, size) || !ToNumber(dayTok.text, day) || day < 1 || day > 31)
+    if (!ToSize(sizeTok.text, size) || !ToNumber(dayTok.text, day) || day < 1 || day > 31)
         return false;
     const int month = MonthIndex(tokens[monthAt].text);
 
@@ -140,13 +154,7 @@ bool ParseUnixAt(std::string_view line, const std::vector<Token>& tokens, std::s
     }
     if (IsDotName(name)) return false;
 
-    out = ListingEntry{};
-    out.name = std::string(name);
-    out.isDirectory = type == 'd';
-    out.readOnly = line.size() > 2 && line[2] != 'w';
-    out.size = size;
-    out.hasTime = true;
-    out.modifiedUtc = when;
+    out = ListingEntry{std::string(name), size, AsTime(when), type == 'd'};
     return true;
 }
 
@@ -205,26 +213,22 @@ bool ParseDos(std::string_view line, ListingEntry& out) {
 
     const Token& third = tokens[2];
     bool dir = false;
-    std::uint64_t size = 0;
+    std::int64_t size = 0;
     if (EqualNoCase(third.text, "<DIR>")) {
         dir = true;
     } else {
         std::string digits;
         for (char c : third.text)
             if (c != ',' && c != '.') digits += c;
-        if (!ToNumber(std::string_view(digits), size)) return false;
+        if (!ToSize(digits, size)) return false;
     }
     std::size_t nameAt = third.end;
     while (nameAt < line.size() && (line[nameAt] == ' ' || line[nameAt] == '\t')) ++nameAt;
     std::string_view name = line.substr(nameAt);
     if (IsDotName(name)) return false;
 
-    out = ListingEntry{};
-    out.name = std::string(name);
-    out.isDirectory = dir;
-    out.size = size;
-    out.hasTime = true;
-    out.modifiedUtc = ToUtc(year, month, day, hour, minute, 0);
+    out = ListingEntry{std::string(name), size, AsTime(ToUtc(year, month, day, hour, minute, 0)),
+                       dir};
     return true;
 }
 
@@ -261,19 +265,11 @@ bool ParseMlsdLine(std::string_view line, ListingEntry& out) {
         if (EqualNoCase(key, "type")) {
             typed = true;
             if (EqualNoCase(value, "cdir") || EqualNoCase(value, "pdir")) return false;
-            entry.isDirectory = EqualNoCase(value, "dir");
+            entry.isFolder = EqualNoCase(value, "dir");
         } else if (EqualNoCase(key, "size") || EqualNoCase(key, "sizd")) {
-            ToNumber(value, entry.size);
+            ToSize(value, entry.size);
         } else if (EqualNoCase(key, "modify")) {
-            entry.hasTime = ParseMlsdTime(value, entry.modifiedUtc);
-        } else if (EqualNoCase(key, "create")) {
-            entry.hasCreated = ParseMlsdTime(value, entry.createdUtc);
-        } else if (EqualNoCase(key, "perm")) {
-            // Files we may neither write nor append to are read-only.
-            bool writable = false;
-            for (char c : value)
-                if (Lower(c) == 'w' || Lower(c) == 'a' || Lower(c) == 'c') writable = true;
-            entry.readOnly = !writable;
+            entry.modified = ParseMlsdTime(value);
         }
     }
     if (!typed) return false;
@@ -300,18 +296,6 @@ std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::in
             entries.push_back(std::move(entry));
     }
     return entries;
-}
-
-double UtcToOleLocal(std::int64_t utc) {
-    std::time_t t = static_cast<std::time_t>(utc);
-    std::tm local{};
-    if (!platform::LocalTime(t, local)) return 0;
-    const std::int64_t days =
-        DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                      static_cast<unsigned>(local.tm_mday)) -
-        DaysFromCivil(1899, 12, 30);
-    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
-    return static_cast<double>(days) + seconds / static_cast<double>(kDaySeconds);
 }
 
 }  // namespace talvane

@@ -2,22 +2,12 @@
 // Parser for the folder listings FTP servers send: MLSD facts (RFC 3659), Unix
 // "ls -l" lines and Windows/IIS (DOS) lines. Pure functions, no I/O.
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
-namespace talvane {
+#include "net/listing.h"
 
-struct ListingEntry {
-    std::string name;
-    bool isDirectory = false;
-    bool readOnly = false;
-    std::uint64_t size = 0;
-    bool hasTime = false;
-    std::int64_t modifiedUtc = 0;  // seconds since 1970-01-01 UTC
-    bool hasCreated = false;
-    std::int64_t createdUtc = 0;
-};
+namespace talvane {
 
 // One MLSD line ("type=file;size=12;modify=20240102030405; name"). False for
 // lines that name no entry (the folder itself, its parent, malformed lines).
@@ -32,10 +22,6 @@ bool ParseListLine(std::string_view line, std::int64_t nowUtc, ListingEntry& out
 // Parsing stops after `maxEntries` entries.
 std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::int64_t nowUtc,
                                        std::size_t maxEntries = SIZE_MAX);
-
-// Seconds since 1970 (UTC) -> OLE Automation date (days since 1899-12-30) in
-// the local time zone.
-double UtcToOleLocal(std::int64_t utc);
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);

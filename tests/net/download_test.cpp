@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/download.h"
+#include "net/error_codes.h"
 #include "support/cloud_server.h"
 #include "support/fault_servers.h"
 #include "support/file_util.h"
@@ -16,16 +17,17 @@ namespace talvane {
 namespace {
 
 using namespace testing;
+using namespace net;
 using Log = std::vector<std::string>;
 
 // Every event in order; a run of progress events shows as its last "progress received/total".
 void Record(Download& d, Log& log) {
-    d.DownloadStarted = [&log] { log.push_back("started"); };
-    d.DownloadComplete = [&log] { log.push_back("complete"); };
-    d.DownloadAborted = [&log, &d](long code, const std::string& text) {
+    d.Started = [&log] { log.push_back("started"); };
+    d.Complete = [&log] { log.push_back("complete"); };
+    d.Aborted = [&log, &d](long code, const std::string& text) {
         log.push_back("aborted " + std::to_string(code) + " " + text + (d.Running() ? "!" : ""));
     };
-    d.DownloadProgress = [&log](long received, long total) {
+    d.Progress = [&log](std::int64_t received, std::int64_t total) {
         if (log.empty() || log.back().rfind("progress", 0) != 0) log.emplace_back();
         log.back() = "progress " + std::to_string(received) + "/" + std::to_string(total);
     };
@@ -75,7 +77,7 @@ class DownloadTest : public ::testing::Test {
         d.maxBytes = maxBytes;
         Log log;
         Record(d, log);
-        d.StartDownload(url, Out(name));
+        d.Start(url, Out(name));
         EXPECT_FALSE(d.Running());
         return log;
     }
@@ -100,6 +102,7 @@ TEST_F(DownloadTest, SuccessfulTransfers) {
         Log log;
         long long maxBytes = 0;
     } cases[] = {
+        // clang-format off
         {cloud_->httpBase() + "/sub/big.bin", "big.bin", PeerBytes(300000),
          {"started", "progress 300000/300000", "complete"}, 300000},
         {cloud_->httpBase() + "/tech one/Setup.exe", "Setup.exe", "setup",
@@ -107,6 +110,7 @@ TEST_F(DownloadTest, SuccessfulTransfers) {
         {peers_->httpBase() + "/nolength", "n.bin", PeerBytes(5000), {"started", "complete"}},
         {Ftp("/pkg.zip"), "pkg.zip", "zip bytes", {"started", "progress 9/9", "complete"}},
         {peers_->httpBase() + "/redirect-ok", "r.bin", PeerBytes(5000), {"started", "complete"}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -174,17 +178,17 @@ TEST_F(DownloadTest, StopFromAHandlerAbortsAndASecondStartDoesNothing) {
     Log log;
     Record(d, log);
     std::size_t nestedEvents = 0;
-    d.DownloadProgress = [&](long, long) {
+    d.Progress = [&](std::int64_t, std::int64_t) {
         const auto before = log.size();
-        d.StartDownload(cloud_->httpBase() + "/sub/big.bin", Out("second.bin"));
+        d.Start(cloud_->httpBase() + "/sub/big.bin", Out("second.bin"));
         nestedEvents += log.size() - before;
-        d.StopDownload();
+        d.Stop();
     };
-    d.StartDownload(cloud_->httpBase() + "/sub/big.bin", Out("first.bin"));
+    d.Start(cloud_->httpBase() + "/sub/big.bin", Out("first.bin"));
     EXPECT_EQ(nestedEvents, 0u);
     EXPECT_EQ(log, (Log{"started", Aborted(kAbortedByCaller, "Unknown Error.")}));
     EXPECT_TRUE(ListNames(root_->file("out")).empty());
-    d.StopDownload();  // idle: nothing happens
+    d.Stop();  // idle: nothing happens
     EXPECT_EQ(log.size(), 2u);
 }
 

@@ -27,7 +27,8 @@ TEST(HttpsTest, SelfSignedServerIsRefusedAndNothingIsWritten) {
     TempDir tmp;
     const std::string cert = tmp.file("cert.pem");
     ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                           "-keyout " + cert + " -out " + cert + " >/dev/null 2>&1")
+                           "-keyout " +
+                           cert + " -out " + cert + " >/dev/null 2>&1")
                               .c_str()),
               0);
     ASSERT_TRUE(WriteFile(tmp.file("www/package.zip"), "payload"));
@@ -35,9 +36,9 @@ TEST(HttpsTest, SelfSignedServerIsRefusedAndNothingIsWritten) {
     ASSERT_TRUE(server.Start({"-c", kServer, tmp.file("www"), cert}));
     Download download;
     std::string aborted;
-    download.DownloadAborted = [&](long, const std::string& text) { aborted = text; };
-    download.StartDownload("https://127.0.0.1:" + server.JsonValue("port") + "/package.zip",
-                           tmp.file("got.zip"));
+    download.Aborted = [&](long, const std::string& text) { aborted = text; };
+    download.Start("https://127.0.0.1:" + server.JsonValue("port") + "/package.zip",
+                   tmp.file("got.zip"));
     EXPECT_FALSE(aborted.empty());
     EXPECT_FALSE(Exists(tmp.file("got.zip")));
 }

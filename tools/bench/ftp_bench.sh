@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # FTP download benchmark: a 256 MiB file from the local cloud's FTP server, fetched
-# by cFTP::FTPDownloadFile (255-byte progress events on) and by the curl command
+# by FtpSession::Download (255-byte progress events on) and by the curl command
 # line, both into the same tmpfs folder. Prints medians and the throughput ratio.
 #   tools/bench/ftp_bench.sh [RUNS]   (default 7)
 set -euo pipefail
@@ -68,8 +68,8 @@ MT=$(median "${T[@]}")
 MC=$(median "${C[@]}")
 awk -v mt="$MT" -v mc="$MC" -v mib="$SIZE_MIB" -v runs="$RUNS" -v ev="$EVENTS" -v t="${T[*]}" -v c="${C[*]}" 'BEGIN {
   printf "FTP download of %d MiB into %s, %d runs each (wall time per run, us)\n", mib, "tmpfs", runs
-  printf "  FTPDownloadFile: %s\n  curl -s -o:      %s\n", t, c
-  printf "  FTPDownloadFile median %.1f ms (%.0f MiB/s), %d progress events\n", mt/1000, mib/(mt/1e6), ev
+  printf "  FtpSession:      %s\n  curl -s -o:      %s\n", t, c
+  printf "  FtpSession median %.1f ms (%.0f MiB/s), %d progress events\n", mt/1000, mib/(mt/1e6), ev
   printf "  curl            median %.1f ms (%.0f MiB/s)\n", mc/1000, mib/(mc/1e6)
-  printf "  throughput ratio FTPDownloadFile/curl: %.2f\n", mc/mt
+  printf "  throughput ratio FtpSession/curl: %.2f\n", mc/mt
 }'

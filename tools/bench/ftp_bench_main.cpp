@@ -1,4 +1,4 @@
-// talvane-ftp-bench: downloads one file with cFTP::FTPDownloadFile (progress
+// talvane-ftp-bench: downloads one file with FtpSession::Download (progress
 // events on, counted by a handler) and prints the time it took.
 //   talvane-ftp-bench HOST[:PORT] USER PASSWORD REMOTE LOCAL
 // Output: "ms=<milliseconds> events=<count> bytes=<size>"; exit 1 on failure.
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "net/ftp.h"
+#include "net/ftp_session.h"
 
 int main(int argc, char** argv) {
     if (argc != 6) {
@@ -15,27 +15,27 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    talvane::cFTP ftp;
-    ftp.SetModePassive();
-    ftp.SetTransferBinary();
+    talvane::FtpSession ftp;
+    ftp.UsePassiveMode();
+    ftp.UseBinary();
     std::uint64_t events = 0;
-    std::int32_t last = 0;
-    ftp.FileTransferProgress = [&events, &last](std::int32_t current, std::int32_t) {
+    std::int64_t last = 0;
+    ftp.Progress = [&events, &last](std::int64_t current, std::int64_t) {
         ++events;
         last = current;
     };
-    if (!ftp.OpenConnection(argv[1], argv[2], argv[3])) {
-        std::fprintf(stderr, "open failed: %s\n", ftp.GetLastErrorMessage().c_str());
+    if (!ftp.Open(argv[1], argv[2], argv[3])) {
+        std::fprintf(stderr, "open failed: %s\n", ftp.LastErrorMessage().c_str());
         return 1;
     }
-    if (!ftp.FTPDownloadFile(argv[5], argv[4])) {
-        std::fprintf(stderr, "download failed: %s\n", ftp.GetLastErrorMessage().c_str());
+    if (!ftp.Download(argv[5], argv[4])) {
+        std::fprintf(stderr, "download failed: %s\n", ftp.LastErrorMessage().c_str());
         return 1;
     }
-    ftp.CloseConnection();
+    ftp.Close();
     const auto ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("ms=%.1f events=%llu bytes=%ld\n", ms, static_cast<unsigned long long>(events),
-                static_cast<long>(last));
+    std::printf("ms=%.1f events=%llu bytes=%lld\n", ms, static_cast<unsigned long long>(events),
+                static_cast<long long>(last));
     return 0;
 }

@@ -1,0 +1,287 @@
+#include "net/ftp_connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+
+#include "common/event_pump.h"
+#include "common/log.h"
+#include "net/error_codes.h"
+#include "net/ftp_session.h"
+#include "net/listing_parser.h"
+
+namespace talvane::net {
+
+namespace {
+
+constexpr std::string_view kSignIn = "InternetConnect";
+
+size_t DiscardBody(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+// A listing's text, cut at `max` bytes: a hostile server could send forever.
+struct ListingText {
+    std::string body;
+    std::size_t max = 0;
+    bool cut = false;
+};
+
+size_t CollectListing(char* data, size_t size, size_t count, void* user) {
+    auto* text = static_cast<ListingText*>(user);
+    const size_t n = size * count;
+    const size_t room = text->max - text->body.size();
+    if (n <= room) {
+        text->body.append(data, n);
+        return n;
+    }
+    text->body.append(data, room);
+    text->cut = true;
+    return 0;
+}
+
+bool IsCodedLine(std::string_view line) {
+    return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+           std::isdigit(static_cast<unsigned char>(line[1])) &&
+           std::isdigit(static_cast<unsigned char>(line[2]));
+}
+
+}  // namespace
+
+FtpConnection::BusyGuard::~BusyGuard() {
+    connection_.busy = false;
+    if (connection_.closeWhenIdle) {
+        connection_.closeWhenIdle = false;
+        connection_.Release();
+    }
+}
+
+// ---- reply tracking ----
+
+size_t FtpConnection::OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<FtpConnection*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (IsCodedLine(line) && (line.size() == 3 || line[3] == ' ')) {
+        self->reply = self->pendingLines;
+        self->reply += line;
+        self->pendingLines.clear();
+        self->replyCode = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+        if (line[0] == '1') self->sawPreliminary = true;
+    } else {
+        self->pendingLines += line;
+        self->pendingLines += "\n";
+    }
+    return n;
+}
+
+// While nothing arrives (a slow or stalled server) the window still gets its
+// turn, so it can be closed; moving transfers pump at their steps.
+int FtpConnection::OnTransferInfo(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
+                                  curl_off_t uploaded) {
+    auto* self = static_cast<FtpConnection*>(user);
+    if (downloaded + uploaded == self->lastMoved) DoEvents();
+    self->lastMoved = downloaded + uploaded;
+    return self->cancel ? 1 : 0;
+}
+
+// ---- errors ----
+
+void FtpConnection::Record(std::string_view operation, unsigned long number) {
+    lastError =
+        number == kErrExtended && !reply.empty() ? reply : FtpErrorMessage(operation, number);
+    std::string line = "FTP " + std::string(operation) + " failed: " + lastError;
+    if (errorBuffer[0]) line += std::string(" (") + errorBuffer + ")";
+    DPrint(line);
+}
+
+void FtpConnection::RecordCurl(std::string_view operation, CURLcode rc) {
+    Record(operation, FtpErrorFromCurl(rc, replyCode));
+}
+
+bool FtpConnection::Usable(std::string_view operation) {
+    if (busy) {
+        Record(operation, kErrTransferInProgress);
+        return false;
+    }
+    if (!curl) {
+        Record(operation, kErrInvalidHandle);
+        return false;
+    }
+    return true;
+}
+
+// ---- one operation ----
+
+void FtpConnection::Prepare(const std::string& url) {
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, nullptr);
+    curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
+    curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 0L);
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &DiscardBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, nullptr);
+    curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, std::max(1L, session.connectTimeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::max(1L, session.idleTimeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS,
+                     std::max(1L, session.connectTimeoutSeconds) * 1000L);
+    SetLowSpeed(h, session.lowSpeedBytes, session.lowSpeedSeconds);
+    pendingLines.clear();
+    lastMoved = -1;
+    reply.clear();
+    replyCode = 0;
+    sawPreliminary = false;
+    cancel = false;
+    errorBuffer[0] = '\0';
+}
+
+void FtpConnection::Release() {
+    curl.reset();
+    multi.reset();  // closes the session (QUIT)
+}
+
+CURLcode FtpConnection::Probe(const std::string& absolute) {
+    BusyGuard guard(*this);
+    Prepare(Url(absolute, true));
+    curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
+    return Perform();
+}
+
+bool FtpConnection::Command(std::string_view operation, const std::string& command) {
+    CurlSlist list;
+    if (!SlistAppend(list, command)) {
+        Record(operation, kErrNotEnoughMemory);
+        return false;
+    }
+    CURLcode rc;
+    {
+        BusyGuard guard(*this);
+        Prepare(Url("/", true));
+        curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(curl.get(), CURLOPT_QUOTE, list.get());
+        rc = Perform();
+        curl_easy_setopt(curl.get(), CURLOPT_QUOTE, nullptr);
+    }
+    if (rc != CURLE_OK) {
+        RecordCurl(operation, rc);
+        return false;
+    }
+    return true;
+}
+
+// ---- sign-in ----
+
+bool FtpConnection::SignIn(const std::string& host, const std::string& user,
+                           const std::string& password) {
+    if (!EnsureCurlGlobal()) {
+        Record("InternetOpen", kErrInternal);
+        return false;
+    }
+    multi.reset(curl_multi_init());
+    curl.reset(multi ? curl_easy_init() : nullptr);
+    if (!curl) {
+        Release();
+        Record("InternetOpen", kErrNotEnoughMemory);
+        return false;
+    }
+    // The host text becomes part of a URL: refuse anything that would change
+    // its meaning. Credentials go through their own options, never the URL.
+    if (host.empty() || host.find_first_of("/?#@ \t\\") != std::string::npos ||
+        HasUnsafeChars(host)) {
+        Release();
+        Record(kSignIn, kErrNameNotResolved);
+        return false;
+    }
+    if (HasUnsafeChars(user) || HasUnsafeChars(password)) {
+        Release();
+        Record(kSignIn, kErrInvalidParameter);
+        return false;
+    }
+    server = host;
+    ConfigureSession(user, password);
+    if (const CURLcode rc = Probe("/"); rc != CURLE_OK) {
+        RecordCurl(kSignIn, rc);
+        Release();
+        return false;
+    }
+    char* entry = nullptr;
+    if (curl_easy_getinfo(curl.get(), CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry)
+        entryPath = entry;
+    else
+        entryPath.clear();
+    folder.assign(1, '/');
+    mlsdRefused = false;
+    return true;
+}
+
+void FtpConnection::ConfigureSession(const std::string& user, const std::string& password) {
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &FtpConnection::OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024L);
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    if (!user.empty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, user.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, password.c_str());
+    }
+    // Active mode: the server connects back to the address of our control connection.
+    curl_easy_setopt(h, CURLOPT_FTPPORT, passive ? nullptr : "-");
+}
+
+// ---- listings ----
+
+std::optional<std::vector<ListingEntry>> FtpConnection::ListFolder(const std::string& absolute) {
+    BusyGuard guard(*this);
+    ListingText text;
+    text.max = std::max<std::size_t>(1, session.maxListingBytes);
+    for (;;) {
+        const bool mlsd = !mlsdRefused;
+        text.body.clear();
+        Prepare(Url(absolute, true));
+        if (mlsd) curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, "MLSD");
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &CollectListing);
+        curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &text);
+        const CURLcode rc = Perform();
+        if (rc == CURLE_OK || text.cut) {
+            if (text.cut) {
+                // The last line may be half there.
+                text.body.resize(text.body.find_last_of('\n') + 1);
+                DPrint("FTP listing of " + absolute + " cut at " + std::to_string(text.max) +
+                       " bytes");
+            }
+            const std::size_t maxEntries = std::max<std::size_t>(1, session.maxListingEntries);
+            auto entries = ParseListing(text.body, mlsd,
+                                        static_cast<std::int64_t>(std::time(nullptr)), maxEntries);
+            if (entries.size() == maxEntries)
+                DPrint("FTP listing of " + absolute + " cut at " + std::to_string(maxEntries) +
+                       " entries");
+            return entries;
+        }
+        // "Command not understood": fall back to LIST for this connection.
+        if (mlsd && replyCode >= 500 && replyCode <= 504 && replyCode != 503) {
+            mlsdRefused = true;
+            continue;
+        }
+        // An empty folder ends in "file not found"; a folder that cannot be
+        // entered has no files either.
+        if (rc == CURLE_REMOTE_FILE_NOT_FOUND || rc == CURLE_REMOTE_ACCESS_DENIED ||
+            replyCode == 550 || replyCode == 450)
+            return std::vector<ListingEntry>{};
+        RecordCurl("FtpFindFirstFile", rc);
+        return std::nullopt;
+    }
+}
+
+}  // namespace talvane::net

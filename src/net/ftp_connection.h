@@ -1,0 +1,98 @@
+#pragma once
+// The libcurl side of an FtpSession: its handles, the current folder, the
+// server's replies to the running operation and the last error. Only the
+// session's own files use it.
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/ftp_curl.h"
+#include "net/ftp_paths.h"
+#include "net/listing.h"
+
+namespace talvane {
+class FtpSession;
+}
+
+namespace talvane::net {
+
+struct FtpConnection {
+    explicit FtpConnection(const FtpSession& owner) : session(owner) {}
+
+    const FtpSession& session;  // its time-outs, limits and progress handler
+    CurlMulti multi;            // owns the connection cache; declared first, released last
+    CurlEasy curl;
+    std::string server;
+    std::string folder = "/";  // the current folder
+    std::string entryPath;     // the login folder as the server names it
+    bool ascii = true;         // line ends converted while transferring
+    bool passive = false;
+    std::string lastError;
+    bool busy = false;
+    bool cancel = false;
+    bool closeWhenIdle = false;
+    bool mlsdRefused = false;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    // Server replies of the running operation.
+    std::string pendingLines;
+    std::string reply;  // last complete reply, without line ends
+    int replyCode = 0;
+    bool sawPreliminary = false;  // a 1xx reply: the data transfer began
+    curl_off_t lastMoved = -1;    // bytes moved at the previous progress call
+
+    // Marks the connection busy for one network operation, so that a second
+    // one started from an event handler in the middle of a transfer is
+    // refused; a Close() asked for meanwhile happens when it ends.
+    class BusyGuard {
+      public:
+        explicit BusyGuard(FtpConnection& c) : connection_(c) { connection_.busy = true; }
+        ~BusyGuard();
+        BusyGuard(const BusyGuard&) = delete;
+        BusyGuard& operator=(const BusyGuard&) = delete;
+
+      private:
+        FtpConnection& connection_;
+    };
+
+    void Record(std::string_view operation, unsigned long number);
+    void RecordCurl(std::string_view operation, CURLcode rc);
+    // Common entry checks. False (and a recorded error) when nothing can run.
+    bool Usable(std::string_view operation);
+
+    std::string Resolve(std::string_view path) const { return ResolvePath(folder, path); }
+    std::string Url(const std::string& absolute, bool isFolder) const {
+        return FtpUrl(server, absolute, isFolder);
+    }
+    // Sets every per-operation option so nothing leaks from the previous one.
+    void Prepare(const std::string& url);
+    CURLcode Perform() { return net::Perform(multi.get(), curl.get()); }
+    void Release();
+
+    // Connects and signs in; the handles are released again on failure.
+    bool SignIn(const std::string& host, const std::string& user, const std::string& password);
+    // The options that hold for the whole connection.
+    void ConfigureSession(const std::string& user, const std::string& password);
+    // Enters the folder `absolute` without listing it.
+    CURLcode Probe(const std::string& absolute);
+    // One raw command on the login connection.
+    bool Command(std::string_view operation, const std::string& command);
+    // The entries of the folder `absolute` (MLSD when the server has it, else
+    // LIST); none for an empty folder or one that cannot be entered. Empty
+    // (and recorded) on failure.
+    std::optional<std::vector<ListingEntry>> ListFolder(const std::string& absolute);
+    // `size` bytes of `remote` into `localPath`, with the session's progress
+    // events. Defined in ftp_transfer.cpp.
+    bool Retrieve(const std::string& localPath, const std::string& remote, std::int64_t size);
+
+    // libcurl callbacks.
+    static size_t OnHeader(char* data, size_t size, size_t count, void* user);
+    static int OnTransferInfo(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
+                              curl_off_t uploaded);
+};
+
+}  // namespace talvane::net

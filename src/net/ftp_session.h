@@ -1,0 +1,74 @@
+#pragma once
+// The FTP session the workflows use, on libcurl: one sign-in at a time, a
+// current remote folder, listings and whole-file downloads. Failures return
+// false or nothing and leave one readable text in LastErrorMessage().
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "net/listing.h"
+
+namespace talvane {
+
+namespace net {
+struct FtpConnection;
+}
+
+class FtpSession {
+  public:
+    // Raised by Download() after every full 255-byte step and once more with
+    // (size, size) when the file is complete.
+    std::function<void(std::int64_t current, std::int64_t total)> Progress;
+
+    FtpSession();
+    ~FtpSession();
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    // `host`: a name or an address, optionally with ":port". An open
+    // connection is closed first.
+    bool Open(const std::string& host, const std::string& user, const std::string& password);
+    // From a handler in the middle of a transfer: stops it and closes once it
+    // has unwound.
+    void Close();
+    bool Connected() const;
+    std::string LastErrorMessage() const;
+
+    // "/" is the login folder; other paths start at the current folder.
+    bool ChangeFolder(const std::string& path);
+    std::string CurrentFolder();  // "" without a connection
+    bool MakeFolder(const std::string& name);
+    // Empty for no such file (no error is recorded then) and for a failure.
+    std::optional<std::int64_t> FileSize(const std::string& name);
+    // Copies `remoteName` (blanks around both names ignored) to `localPath`,
+    // which only appears once the whole file is there.
+    bool Download(const std::string& localPath, const std::string& remoteName);
+    // The entries that match `filter` (Windows wildcards, optionally after a
+    // folder path). Empty when none matched or the folder could not be listed.
+    std::optional<Listing> List(const std::string& filter);
+
+    // Who opens data connections: the server (active, the default) or we
+    // (passive). Takes effect at the next Open().
+    void UseActiveMode();
+    void UsePassiveMode();
+    // Files arrive as they are stored; until then line ends are converted.
+    void UseBinary();
+
+    // Time-outs (seconds); idle: waiting for the server's reply to a command.
+    long connectTimeoutSeconds = 20;
+    long idleTimeoutSeconds = 30;
+    // A transfer that moves fewer than lowSpeedBytes in lowSpeedSeconds is
+    // abandoned as a timed-out connection (a server that drips holds no one).
+    long lowSpeedBytes = 1024;
+    long lowSpeedSeconds = 60;
+    // A listing is cut at whichever comes first; a log line says so.
+    std::size_t maxListingBytes = 8u << 20;
+    std::size_t maxListingEntries = 50000;
+
+  private:
+    std::unique_ptr<net::FtpConnection> connection_;
+};
+
+}  // namespace talvane
