@@ -32,7 +32,7 @@ std::vector<std::string> SevenZipExtractArguments(const std::string& archive,
 }
 
 std::string SevenZipSupply::Program() const {
-    const std::string bundled = BundledSevenZip();
+    std::string bundled = BundledSevenZip();
     if (DoesFileExist(bundled)) return bundled;
     if (std::string found = SevenZipOnSearchPath(); !found.empty()) {
         DPrint("using the 7-Zip program found on the search path: " + found);

@@ -7,8 +7,8 @@
 
 #include "common/log.h"
 #include "common/names.h"
-#include "platform/platform.h"
 #include "common/strings.h"
+#include "platform/platform.h"
 
 namespace talvane {
 namespace {

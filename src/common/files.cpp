@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/log.h"
-#include "platform/platform.h"
 #include "common/strings.h"
+#include "platform/platform.h"
 
 namespace talvane {
 namespace {
@@ -145,8 +145,7 @@ bool ShellOperation(std::string_view source, std::string_view destination, Op op
         if (!MakeSureDirExists(dst)) return false;
         bool ok = true;
         for (const auto& name : matches) {
-            ok = Transfer(JoinPath(folder, name), JoinPath(dst, name), op, renameOnCollision) &&
-                 ok;
+            ok = Transfer(JoinPath(folder, name), JoinPath(dst, name), op, renameOnCollision) && ok;
         }
         return ok;
     }
@@ -183,8 +182,7 @@ bool MakeSureDirExists(std::string_view folder) {
     std::string path(folder);
     // Create each missing level from the top down.
     for (std::size_t pos = path.find('/', std::max<std::size_t>(1, platform::RootLength(path)));
-         pos != std::string::npos;
-         pos = path.find('/', pos + 1)) {
+         pos != std::string::npos; pos = path.find('/', pos + 1)) {
         platform::MakeOneDir(path.substr(0, pos));
     }
     platform::MakeOneDir(path);

@@ -25,8 +25,7 @@ std::shared_ptr<LogSink> MakeSinkFromEnvironment() {
     const char* env = std::getenv("TALVANE_LOG");
     std::string_view choice = env ? env : "";
     if (choice == "stderr") return platform::MakeStderrSink();
-    if (platform::RootLength(choice) > 0)
-        return platform::MakeFileSink(std::string(choice));
+    if (platform::RootLength(choice) > 0) return platform::MakeFileSink(std::string(choice));
     return platform::MakeSystemLogSink("talvane");
 }
 

@@ -15,7 +15,7 @@ struct Error {
 template <typename T>
 class [[nodiscard]] Result {
   public:
-    Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit by design
+    Result(T value) : state_(std::move(value)) {}      // NOLINT: implicit by design
     Result(Error error) : state_(std::move(error)) {}  // NOLINT
     explicit operator bool() const { return state_.index() == 0; }
     const T& value() const { return std::get<0>(state_); }

@@ -108,46 +108,48 @@ Result<void> Matches(int verified) {
 
 Result<void> VerifyMinisign(std::string_view data, std::string_view signature,
                             std::string_view publicKey) {
-    return Verify(signature, publicKey,
-                  [&](bool prehashed, const unsigned char* sig, const unsigned char* pk) {
-                      const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-                      if (!prehashed)
-                          return Matches(crypto_sign_verify_detached(sig, bytes, data.size(), pk));
-                      std::array<unsigned char, crypto_generichash_BYTES_MAX> hash{};
-                      crypto_generichash(hash.data(), hash.size(), bytes, data.size(), nullptr, 0);
-                      return Matches(
-                          crypto_sign_verify_detached(sig, hash.data(), hash.size(), pk));
-                  });
+    return Verify(
+        signature, publicKey,
+        [&](bool prehashed, const unsigned char* sig, const unsigned char* pk) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+            if (!prehashed)
+                return Matches(crypto_sign_verify_detached(sig, bytes, data.size(), pk));
+            std::array<unsigned char, crypto_generichash_BYTES_MAX> hash{};
+            crypto_generichash(hash.data(), hash.size(), bytes, data.size(), nullptr, 0);
+            return Matches(crypto_sign_verify_detached(sig, hash.data(), hash.size(), pk));
+        });
 }
 
 Result<void> VerifyMinisignFile(const std::string& path, std::string_view signature,
                                 std::string_view publicKey) {
-    return Verify(signature, publicKey, [&](bool prehashed, const unsigned char* sig,
-                                            const unsigned char* pk) -> Result<void> {
-        fileio::ReadOnlyFile file;
-        if (file.Open(path) != fileio::ReadOnlyFile::OpenResult::Ok)
-            return Refused("the downloaded file could not be read");
-        if (!prehashed) {
-            // The plain algorithm signs the whole message at once.
-            std::string data(static_cast<std::size_t>(file.Size()), '\0');
-            if (file.ReadAt(data.data(), data.size(), 0) != file.Size())
+    return Verify(
+        signature, publicKey,
+        [&](bool prehashed, const unsigned char* sig, const unsigned char* pk) -> Result<void> {
+            fileio::ReadOnlyFile file;
+            if (file.Open(path) != fileio::ReadOnlyFile::OpenResult::Ok)
                 return Refused("the downloaded file could not be read");
-            return Matches(crypto_sign_verify_detached(
-                sig, reinterpret_cast<const unsigned char*>(data.data()), data.size(), pk));
-        }
-        crypto_generichash_state state;
-        std::array<unsigned char, crypto_generichash_BYTES_MAX> hash{};
-        crypto_generichash_init(&state, nullptr, 0, hash.size());
-        std::vector<unsigned char> buffer(1 << 20);
-        for (long long at = 0; at < file.Size();) {
-            const long long n = file.ReadAt(buffer.data(), buffer.size(), at);
-            if (n <= 0) return Refused("the downloaded file could not be read");
-            crypto_generichash_update(&state, buffer.data(), static_cast<unsigned long long>(n));
-            at += n;
-        }
-        crypto_generichash_final(&state, hash.data(), hash.size());
-        return Matches(crypto_sign_verify_detached(sig, hash.data(), hash.size(), pk));
-    });
+            if (!prehashed) {
+                // The plain algorithm signs the whole message at once.
+                std::string data(static_cast<std::size_t>(file.Size()), '\0');
+                if (file.ReadAt(data.data(), data.size(), 0) != file.Size())
+                    return Refused("the downloaded file could not be read");
+                return Matches(crypto_sign_verify_detached(
+                    sig, reinterpret_cast<const unsigned char*>(data.data()), data.size(), pk));
+            }
+            crypto_generichash_state state;
+            std::array<unsigned char, crypto_generichash_BYTES_MAX> hash{};
+            crypto_generichash_init(&state, nullptr, 0, hash.size());
+            std::vector<unsigned char> buffer(1 << 20);
+            for (long long at = 0; at < file.Size();) {
+                const long long n = file.ReadAt(buffer.data(), buffer.size(), at);
+                if (n <= 0) return Refused("the downloaded file could not be read");
+                crypto_generichash_update(&state, buffer.data(),
+                                          static_cast<unsigned long long>(n));
+                at += n;
+            }
+            crypto_generichash_final(&state, hash.data(), hash.size());
+            return Matches(crypto_sign_verify_detached(sig, hash.data(), hash.size(), pk));
+        });
 }
 
 }  // namespace talvane::net

@@ -1,8 +1,8 @@
 // File-system calls on the wide-character API. Tree operations look at each
 // entry's own attributes: a link (reparse point) inside a tree is removed or
 // skipped as a name, never followed out of the tree.
-#include <sys/stat.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +33,8 @@ bool SplitParent(std::string path, std::string& parent, std::string& name) {
     while (path.size() > RootLength(path) && path.back() == '/') path.pop_back();
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos || path.size() <= RootLength(path)) return false;
-    parent = slash + 1 <= RootLength(path) ? path.substr(0, RootLength(path)) : path.substr(0, slash);
+    parent =
+        slash + 1 <= RootLength(path) ? path.substr(0, RootLength(path)) : path.substr(0, slash);
     name = path.substr(slash + 1);
     return !name.empty() && name != "." && name != "..";
 }
@@ -200,8 +201,8 @@ int CopySymlink(const std::string& from, const std::string& to) {
     const bool folder = win::TargetAttributes(from, a) && win::IsFolder(a);
     if (PathKind(to, false) == Kind::File || PathKind(to, false) == Kind::Symlink)
         win::RemoveName(to);
-    const DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) |
-                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    const DWORD flags =
+        (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
     return ::CreateSymbolicLinkW(win::Wide(to).c_str(), win::Wide(target).c_str(), flags)
                ? 0
                : win::LastErrno();

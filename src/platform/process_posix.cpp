@@ -84,8 +84,8 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
         if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
         pipeRead.Reset(fds[0]);
         pipeWrite.Reset(fds[1]);
-        if (int err = ::posix_spawn_file_actions_adddup2(actions.get(), pipeRead.Get(),
-                                                         STDIN_FILENO))
+        if (int err =
+                ::posix_spawn_file_actions_adddup2(actions.get(), pipeRead.Get(), STDIN_FILENO))
             return err;
     } else if (int err = ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO,
                                                             "/dev/null", O_RDONLY, 0)) {

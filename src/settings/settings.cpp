@@ -162,8 +162,7 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
                 replaced = true;
             }
         }
-        if (!replaced)
-            lines.insert(lines.begin() + static_cast<long>(lastContent) + 1, newLine);
+        if (!replaced) lines.insert(lines.begin() + static_cast<long>(lastContent) + 1, newLine);
     }
 
     std::string out = bom;
@@ -171,9 +170,9 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
     // The file holds the scrambled passwords: every rewrite leaves it readable by
     // its owner only, taking group and other bits away, never adding any.
     const int existingMode = exists ? GetFileMode(path) : -1;
-    return WriteFileAtomic(path, out,
-                           existingMode >= 0 ? static_cast<unsigned>(existingMode) & 0700u
-                                             : kNewSettingsFileMode);
+    return WriteFileAtomic(
+        path, out,
+        existingMode >= 0 ? static_cast<unsigned>(existingMode) & 0700u : kNewSettingsFileMode);
 }
 
 // ---- Ascii85

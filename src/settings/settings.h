@@ -20,7 +20,8 @@ std::string ReadIniValue(std::string_view file, std::string_view section, std::s
 // As ReadIniValue, but tells an absent key (nullopt) from an empty value.
 // `maxLength` cuts the value (254 by default, as ReadIniValue does).
 std::optional<std::string> FindIniValue(std::string_view file, std::string_view section,
-                                        std::string_view key, std::size_t maxLength = kIniValueLimit);
+                                        std::string_view key,
+                                        std::size_t maxLength = kIniValueLimit);
 // Creates file/section/key as needed, edits in place keeping every other line,
 // writes atomically (temporary file + rename), new files get mode 0600. A file
 // reached through a symbolic link is written where the link points; a file we

@@ -6,9 +6,9 @@
 
 #include "common/atomic_file.h"
 #include "common/log.h"
-#include "zip/zip_format.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "zip/zip_format.h"
 #include "zip/zip_zlib.h"
 
 namespace talvane {
@@ -225,7 +225,8 @@ bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
     }
     AtomicFile out;
     if (auto created = out.Create(FilePath, 0644); !created) {
-        DPrint("ZipClass\\WriteZip: can't create " + FilePath + " (" + created.error().message + ")");
+        DPrint("ZipClass\\WriteZip: can't create " + FilePath + " (" + created.error().message +
+               ")");
         return false;
     }
     auto fail = [&] {

@@ -20,7 +20,9 @@ class ReliabilityTest : public WorkflowTest {
   protected:
     int Run() { return DownloadAndRunSet(); }
     bool Started() { return WaitForText(runLog_, "started", 300); }
-    std::string OldTool() const { return "#!/bin/sh\necho \"old tool started\" >> \"$TEKMO_RUN_LOG\"\n"; }
+    std::string OldTool() const {
+        return "#!/bin/sh\necho \"old tool started\" >> \"$TEKMO_RUN_LOG\"\n";
+    }
 };
 
 TEST_F(ReliabilityTest, CorruptEntryKeepsTheInstalledToolAndNothingStarts) {
@@ -95,7 +97,7 @@ TEST_F(ReliabilityTest, PartsOfAKilledLauncherGoAtTheNextRunOthersStay) {
     EXPECT_EQ(Run(), 0);
     EXPECT_FALSE(Exists(prog_ + "/" + dead));
     EXPECT_FALSE(Exists(extract_ + "/Modules/Core/" + dead));
-    EXPECT_TRUE(Exists(extract_ + "/" + alive));       // another launcher at work
+    EXPECT_TRUE(Exists(extract_ + "/" + alive));        // another launcher at work
     EXPECT_TRUE(Exists(prog_ + "/" + dead + ".keep"));  // not a name the launcher makes
 }
 

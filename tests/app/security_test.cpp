@@ -16,7 +16,6 @@
 namespace talvane::testing {
 namespace {
 
-
 class SecurityTest : public WorkflowTest {
   protected:
     // Every file of the program folder with its bytes.
@@ -48,11 +47,12 @@ class SecurityTest : public WorkflowTest {
 
 TEST_F(SecurityTest, HostileUpdatesIndexWritesNothingButTheIndex) {
     const auto before = ProgramFolder();
-    ASSERT_TRUE(WriteExecutableZip(web_ + "/VelmoraUpdates.zip",
-                                   {{"VelmoraUpdates.ini", "[TekmoTalvane]\nCurrentVersion=0.0.1\n"},
-                                    {"Talvane", "#!/bin/sh\necho replaced\n"},
-                                    {"7z/7za", "#!/bin/sh\necho planted\n"},
-                                    {"Talvane.ini", "[TekmoCloud]\nUserName=attacker\n"}}));
+    ASSERT_TRUE(
+        WriteExecutableZip(web_ + "/VelmoraUpdates.zip",
+                           {{"VelmoraUpdates.ini", "[TekmoTalvane]\nCurrentVersion=0.0.1\n"},
+                            {"Talvane", "#!/bin/sh\necho replaced\n"},
+                            {"7z/7za", "#!/bin/sh\necho planted\n"},
+                            {"Talvane.ini", "[TekmoCloud]\nUserName=attacker\n"}}));
     LoadedPresenter();
     auto after = ProgramFolder();
     EXPECT_NE(after["VelmoraUpdates.ini"].find("CurrentVersion=0.0.1"), std::string::npos);
@@ -63,10 +63,10 @@ TEST_F(SecurityTest, HostileUpdatesIndexWritesNothingButTheIndex) {
 // The 7-Zip program that runs is a recorder: it keeps its arguments, then does the work.
 TEST_F(SecurityTest, ArchivePasswordIsNeverAnArgumentAndTheSetStillDeploys) {
     const std::string args = tmp_.file("7z-arguments.txt");
-    ASSERT_TRUE(WriteText(prog_ + "/7z/7za",
-                          "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" + args +
-                              "'; done\nexec 7zz \"$@\"\n",
-                          0755));
+    ASSERT_TRUE(WriteText(
+        prog_ + "/7z/7za",
+        "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" + args + "'; done\nexec 7zz \"$@\"\n",
+        0755));
     EXPECT_EQ(RunDownload(), 0);
     EXPECT_NE(ReadFile(args).find("tekmo_Config.7z"), std::string::npos);
     EXPECT_EQ(ReadFile(args).find(kZipPassword), std::string::npos) << ReadFile(args);
@@ -109,7 +109,8 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
             continue;
         }
         ASSERT_EQ(frontend_.messages.size(), 1U) << c.name;
-        EXPECT_NE(frontend_.messages[0].text.find("tekmoUpdate.zip was refused"), std::string::npos);
+        EXPECT_NE(frontend_.messages[0].text.find("tekmoUpdate.zip was refused"),
+                  std::string::npos);
         EXPECT_NE(frontend_.messages[0].text.find(c.why), std::string::npos)
             << frontend_.messages[0].text;
         EXPECT_FALSE(Exists(prog_ + "/tekmoUpdate.zip")) << c.name;
@@ -155,7 +156,11 @@ TEST(EscapeControlsTest, ControlsBecomeVisibleAndTextStays) {
         {"a\x1b[31mb", false, "a\\x1b[31mb"},
         {"line\nbreak\r", false, "line\\x0abreak\\x0d"},
         {"line\nbreak", true, "line\nbreak"},
-        {"del\x7f c1\xc2\x9b" "2J", true, "del\\x7f c1\\xc2\\x9b" "2J"},
+        {"del\x7f c1\xc2\x9b"
+         "2J",
+         true,
+         "del\\x7f c1\\xc2\\x9b"
+         "2J"},
         {"\x00", false, "\\x00"},
     };
     for (const auto& c : cases) {

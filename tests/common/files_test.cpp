@@ -13,8 +13,8 @@ namespace talvane {
 namespace {
 
 using testing::ReadFile;
-using testing::WriteFile;
 using testing::TempDir;
+using testing::WriteFile;
 
 TEST(ShellCopy, RenamesOrReplacesAndKeepsTheExecutableBit) {
     TempDir dir;
@@ -69,7 +69,8 @@ TEST(ShellMove, CreatesParentsRenamesAndFailsOnMissingSource) {
 
 // /dev/shm is a separate file system on Linux; a move to it cannot rename.
 TEST(ShellMove, AcrossFileSystemsCopiesAndDeletes) {
-    struct stat shm{}, tmp{};
+    struct stat shm {
+    }, tmp{};
     TempDir dir;
     if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.path().c_str(), &tmp) != 0 ||
         shm.st_dev == tmp.st_dev || ::access("/dev/shm", W_OK) != 0)

@@ -15,8 +15,8 @@ namespace talvane {
 namespace {
 
 using testing::LogCapture;
-using testing::WriteFile;
 using testing::TempDir;
+using testing::WriteFile;
 
 bool DumpIfFailed(bool ok, const LogCapture& log) {
     if (!ok)

@@ -72,8 +72,10 @@ std::string JsonString(const std::string& s) {
     std::string out = "\"";
     char escaped[8];
     for (const unsigned char c : s) {
-        if (c >= 0x20 && c != '"' && c != '\\') out += static_cast<char>(c);
-        else std::snprintf(escaped, sizeof escaped, "\\u%04x", c), out += escaped;
+        if (c >= 0x20 && c != '"' && c != '\\')
+            out += static_cast<char>(c);
+        else
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c), out += escaped;
     }
     return out + '"';
 }

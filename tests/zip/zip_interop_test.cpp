@@ -100,7 +100,9 @@ TEST_F(ZipInterop, EncryptedEntriesAreRefusedNotWrittenScrambled) {
     const std::string plain = "tree/d0/sub0/text0.txt", secret = "tree/d0/sub0/text1.txt";
     ASSERT_EQ(RunProgram({"7zz", "a", "-tzip", "-bd", "-mx0", "enc.zip", plain}, dir->path()), 0);
     ASSERT_EQ(RunProgram({"7zz", "a", "-tzip", "-bd", "-mx0", "-psecret", "-mem=ZipCrypto",
-                          "enc.zip", secret}, dir->path()), 0);
+                          "enc.zip", secret},
+                         dir->path()),
+              0);
     // Extracting, then testing, report it.
     EXPECT_EQ(OurExtract(At("enc.zip"), At("enc-out")),
               (std::vector<long>{kZipErrEncrypted, kZipErrEncrypted}));
@@ -140,7 +142,8 @@ assert all(i.compress_type == (8 if i.file_size else 0) for i in z.infolist())
 TEST(ZipWriter, DosTimeAndAnArchiveReplacedOnlyWhenAsked) {
     testing::TempDir tmp;
     WriteFile(tmp.file("f.txt"), std::string(3000, 'a'));
-    std::tm when{31, 45, 13, 15, 5, 2021 - 1900, 0, 0, -1, 0, nullptr};  // local 2021-06-15 13:45:31
+    std::tm when{31, 45, 13, 15, 5,      2021 - 1900,
+                 0,  0,  -1, 0,  nullptr};  // local 2021-06-15 13:45:31
     const utimbuf times{std::mktime(&when), std::mktime(&when)};
     ASSERT_EQ(::utime(tmp.file("f.txt").c_str(), &times), 0);
     ZipClass zip;
@@ -152,7 +155,8 @@ TEST(ZipWriter, DosTimeAndAnArchiveReplacedOnlyWhenAsked) {
     EXPECT_EQ(ReadFile(tmp.file("keep.zip")), "old");
     EXPECT_TRUE(zip.WriteZip(tmp.file("keep.zip"), true));
     EXPECT_EQ(ReadFile(tmp.file("keep.zip")), ReadFile(tmp.file("w.zip")));
-    EXPECT_EQ(ReadFile(tmp.file("w.zip")).substr(10, 4), Le({{0x6DAF, 2}, {0x52CF, 2}}));  // DOS time
+    EXPECT_EQ(ReadFile(tmp.file("w.zip")).substr(10, 4),
+              Le({{0x6DAF, 2}, {0x52CF, 2}}));  // DOS time
 }
 
 class ZipTool : public ::testing::Test {
@@ -181,8 +185,9 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodesAndClearMessages) {
     for (const char* warning : {"skipped pkg/linked", "pkg/marker.txt is empty"})
         EXPECT_NE(ReadFile(log).find(std::string("warning: ") + warning), std::string::npos);
     ASSERT_EQ(Tool({"l", "p.zip"}, log), 0);
-    EXPECT_EQ(ReadFile(log),
-              "        10  pkg/bin/Tekmo\n         0  pkg/marker.txt\n         5  pkg/readme.txt\n");
+    EXPECT_EQ(
+        ReadFile(log),
+        "        10  pkg/bin/Tekmo\n         0  pkg/marker.txt\n         5  pkg/readme.txt\n");
     RawZip bad;
     bad.entries = {{"x", "data", 8, {}, 5}};
     WriteFile(tmp.file("bad.zip"), bad.Build());
@@ -190,7 +195,11 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodesAndClearMessages) {
     // A file beyond 32-bit sizes is refused up front, by name (sparse: no disk used).
     WriteFile(tmp.file("big/huge.bin"), "");
     ASSERT_EQ(::truncate(tmp.file("big/huge.bin").c_str(), 0x100000000LL), 0);
-    const struct { std::vector<std::string> args; int code; const char* says; } cases[] = {{{"t", "p.zip"}, 0, ""},
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    } cases[] = {{{"t", "p.zip"}, 0, ""},
                  {{"x", "p.zip", "deep/dest"}, 0, ""},
                  {{"x", "bad.zip", "b"}, 1, ""},
                  {{"q", "p.zip"}, 2, ""},
@@ -202,7 +211,8 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodesAndClearMessages) {
         EXPECT_EQ(Tool(c.args, log), c.code) << c.args[1];
         EXPECT_NE(ReadFile(log).find(c.says), std::string::npos) << ReadFile(log);
     }
-    for (const char* absent : {"fresh", "n.zip", "b.zip"}) EXPECT_FALSE(fs::exists(tmp.file(absent)));
+    for (const char* absent : {"fresh", "n.zip", "b.zip"})
+        EXPECT_FALSE(fs::exists(tmp.file(absent)));
     struct stat st {};
     ASSERT_EQ(::stat(tmp.file("deep/dest/pkg/bin/Tekmo").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);  // recorded without the set-id bit

@@ -50,8 +50,13 @@ inline std::uint32_t Crc(const std::string& d) {
 struct RawEntry {
     RawEntry(std::string n, std::string c, std::uint16_t m = 8, std::string p = {},
              long long crc_ = -1, long long size_ = -1, long long offset_ = -1)
-        : name(std::move(n)), content(std::move(c)), method(m), payload(std::move(p)),
-          crc(crc_), size(size_), offset(offset_) {}
+        : name(std::move(n)),
+          content(std::move(c)),
+          method(m),
+          payload(std::move(p)),
+          crc(crc_),
+          size(size_),
+          offset(offset_) {}
     std::string name, content;  // content uncompressed
     std::uint16_t method;
     std::string payload;  // bytes stored; empty: derived from content and method
@@ -81,21 +86,32 @@ struct RawZip {
         };
         for (const auto& e : entries) {
             const std::string data = !e.payload.empty() ? e.payload
-                                     : e.method == 8 ? RawDeflate(e.content) : e.content;
+                                     : e.method == 8    ? RawDeflate(e.content)
+                                                        : e.content;
             // From "version needed" to "extra length": the same in both headers.
-            const std::string shared = Le({{20, 2}, {0, 2}, {e.method, 2}, {0, 4},
+            const std::string shared = Le({{20, 2},
+                                           {0, 2},
+                                           {e.method, 2},
+                                           {0, 4},
                                            {pick(e.crc, Crc(e.content)), 4},
                                            {pick(e.compSize, data.size()), 4},
                                            {pick(e.size, e.content.size()), 4},
-                                           {e.name.size(), 2}, {0, 2}});
+                                           {e.name.size(), 2},
+                                           {0, 2}});
             central += Le({{0x02014B50, 4}, {e.madeBy, 2}}) + shared +
                        Le({{0, 6}, {e.external, 4}, {pick(e.offset, out.size()), 4}}) + e.name;
             out += Le({{0x04034B50, 4}}) + shared + e.name + data;
         }
         const auto total = pick(totalOverride, entries.size());
         return out + central +
-               Le({{0x06054B50, 4}, {thisDisk, 2}, {0, 2}, {total, 2}, {total, 2},
-                   {central.size(), 4}, {out.size(), 4}, {comment.size(), 2}}) +
+               Le({{0x06054B50, 4},
+                   {thisDisk, 2},
+                   {0, 2},
+                   {total, 2},
+                   {total, 2},
+                   {central.size(), 4},
+                   {out.size(), 4},
+                   {comment.size(), 2}}) +
                comment;
     }
 };

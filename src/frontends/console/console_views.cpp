@@ -146,7 +146,7 @@ void ConsoleStatus::Close() {
 // ---------------------------------------------------------------- main window
 
 ConsoleMainView::ConsoleMainView(ConsoleOutput& output, std::function<void()> onGone)
-    : output_(output), onGone_(std::move(onGone)), bar_(output, "transfer") {}
+    : onGone_(std::move(onGone)), bar_(output, "transfer") {}
 
 ConsoleMainView::~ConsoleMainView() {
     if (onGone_) onGone_();

@@ -120,7 +120,6 @@ class ConsoleMainView final : public MainView {
     std::string Render() const;
 
   private:
-    ConsoleOutput& output_;
     std::function<void()> onGone_;
     std::string caption_ = kMainFirstCaption;
     int width_ = kMainCompactSize.width;
