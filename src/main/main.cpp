@@ -33,6 +33,47 @@ bool WantsGui() {
     return talvane::platform::DisplayAvailable();
 }
 
+// The settings file read once: where the tool goes, the credentials, the key.
+talvane::Session ReadSession(bool& credentialsComplete) {
+    using namespace talvane;
+    Session session;
+    session.SettingsFile = SettingsFilePath();
+    session.ExtractFolder = ResolveExtractFolder(
+        ReadIniValue(session.SettingsFile, names::kSettingsSection, "DefaultPath"));
+    DPrint("Set:  " + session.ExtractFolder);
+    credentialsComplete = LoadSettings(session);
+    return session;
+}
+
+// The one window a start opens, with its presenter; they live until the loop ends.
+struct StartedWindow {
+    std::unique_ptr<talvane::ui::MainView> mainView;
+    std::optional<talvane::ui::MainPresenter> main;
+    std::unique_ptr<talvane::ui::DefaultDialogView> dialogView;
+    std::optional<talvane::ui::DefaultDialogPresenter> dialog;
+
+    void Open(talvane::StartWindow start, talvane::ui::Frontend& frontend,
+              talvane::Session& session, const talvane::Endpoints& endpoints,
+              talvane::ui::console::ConsoleFrontend* console) {
+        using talvane::StartWindow;
+        if (start == StartWindow::DefaultConfig) {
+            frontend.Splash().Close();
+            dialogView = frontend.CreateDefaultDialogView();
+            dialog.emplace(frontend, *dialogView, session, endpoints);
+            dialog->Load();
+            dialogView->Show();
+            return;
+        }
+        // The unattended run takes no input until it hands the window to the user.
+        if (start == StartWindow::MainUnattended && console) console->SetInputEnabled(false);
+        mainView = frontend.CreateMainView();
+        main.emplace(frontend, *mainView, session, endpoints);
+        if (start == StartWindow::MainUnattended) return main->RunUnattended();
+        main->Show();
+        if (start == StartWindow::MainExpanded) main->Expand();
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,8 +83,6 @@ int main(int argc, char** argv) {
     WriteStartBanner();
     InstallInterruptCleanup();
     platform::DisableCoreDumps();
-    // No progress-bar control file to write out here: every frontend brings
-    // its own bar, and the controls need no initialisation before a window.
 
     const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     const std::string commandLine = JoinCommandLine(args);
@@ -72,52 +111,16 @@ int main(int argc, char** argv) {
     }
 
     frontend.Splash().Show();
-    Session session;
-    session.SettingsFile = SettingsFilePath();
-    session.ExtractFolder = ResolveExtractFolder(
-        ReadIniValue(session.SettingsFile, names::kSettingsSection, "DefaultPath"));
-    DPrint("Set:  " + session.ExtractFolder);
-    const bool complete = LoadSettings(session);
+    bool complete = false;
+    Session session = ReadSession(complete);
     const Endpoints endpoints = LoadEndpoints(session.SettingsFile);
-    const StartWindow start = ChooseStartWindow(commandLine, complete);
-
-    std::unique_ptr<ui::MainView> mainView;
-    std::optional<ui::MainPresenter> main;
-    std::unique_ptr<ui::DefaultDialogView> dialogView;
-    std::optional<ui::DefaultDialogPresenter> dialog;
-
-    switch (start) {
-        case StartWindow::DefaultConfig:
-            frontend.Splash().Close();
-            dialogView = frontend.CreateDefaultDialogView();
-            dialog.emplace(frontend, *dialogView, session, endpoints);
-            dialog->Load();
-            dialogView->Show();
-            break;
-        case StartWindow::MainUnattended:
-            // The unattended run takes no input until it hands the window to the user.
-            if (console) console->SetInputEnabled(false);
-            mainView = frontend.CreateMainView();
-            main.emplace(frontend, *mainView, session, endpoints);
-            main->RunUnattended();
-            break;
-        case StartWindow::MainExpanded:
-            mainView = frontend.CreateMainView();
-            main.emplace(frontend, *mainView, session, endpoints);
-            main->Show();
-            main->Expand();
-            break;
-        case StartWindow::SplashDemo:  // not reached: handled before the splash
-        case StartWindow::MainCompact:
-            mainView = frontend.CreateMainView();
-            main.emplace(frontend, *mainView, session, endpoints);
-            main->Show();
-            break;
-    }
-
+    StartedWindow window;
+    window.Open(ChooseStartWindow(commandLine, complete), frontend, session, endpoints,
+                console ? &*console : nullptr);
     CleanUpOldExecutable();
 
-    const int code = frontend.Run(main ? &*main : nullptr, dialog ? &*dialog : nullptr);
+    const int code = frontend.Run(window.main ? &*window.main : nullptr,
+                                  window.dialog ? &*window.dialog : nullptr);
     if (console) console->Output().Flush();
     SetEventPump(nullptr);
     return code;
