@@ -37,7 +37,7 @@ std::string OldExecutablePath() {
 // land beside the launcher, where programs it starts live.
 void KeepIndexOnly(const std::string& archive, const std::string& index) {
     std::string text;
-    ZipExtractionClass zip;
+    ZipReader zip;
     zip.ZipError = [](long number, const std::string& message) {
         DPrint("updates index: zip error " + std::to_string(number) + ": " + message);
     };

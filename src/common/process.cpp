@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds kPoll{100};
 
 // Waits for the child, letting the user interface run between polls.
 // Returns 0 when it ended, else the error that stopped the watch.
-int WaitForChild(const platform::Child& child, long& exitCode) {
+int WaitForChild(platform::Child& child, long& exitCode) {
     for (;;) {
         int rc = platform::PollChild(child, exitCode);
         if (rc != EAGAIN) return rc;
@@ -49,7 +49,7 @@ bool Start(const std::vector<std::string>& argv, bool detached, platform::Child&
                       {{"sShell", Shown(argv)}});
         return false;
     }
-    return child.pid != 0;
+    return child.Started();
 }
 
 }  // namespace

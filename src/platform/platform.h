@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace talvane {
@@ -101,8 +102,42 @@ int LockFolder(const std::string& path, int& fd);
 void UnlockFolder(int fd);
 
 // ---- processes
-struct Child {
-    long pid = 0;
+// A started program, owned. A detached one is nobody's to watch; one that is
+// not is watched with PollChild, and an owner that goes before seeing its end
+// leaves it running and has it reaped in the background.
+class Child {
+  public:
+    Child() = default;
+    ~Child() { Release(); }
+    Child(Child&& other) noexcept
+        : pid_(std::exchange(other.pid_, 0)),
+          handle_(std::exchange(other.handle_, nullptr)),
+          watched_(std::exchange(other.watched_, false)) {}
+    Child& operator=(Child&& other) noexcept {
+        if (this != &other) {
+            Release();
+            pid_ = std::exchange(other.pid_, 0);
+            handle_ = std::exchange(other.handle_, nullptr);
+            watched_ = std::exchange(other.watched_, false);
+        }
+        return *this;
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool Started() const { return pid_ != 0; }
+    long Id() const { return pid_; }
+
+  private:
+    friend int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
+                     const std::string* input);
+    friend int PollChild(Child& child, long& exitCode);
+    // Lets go of a child whose end was not seen (per operating system).
+    void Release() noexcept;
+
+    long pid_ = 0;
+    void* handle_ = nullptr;  // the process handle, where the system has one
+    bool watched_ = false;    // started, not detached, end not seen yet
 };
 // Starts argv[0] (searched on PATH when it has no '/') with stdin from /dev/null,
 // stdout/stderr inherited. A detached child gets its own session and is reaped
@@ -112,9 +147,7 @@ struct Child {
 int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
           const std::string* input = nullptr);
 // 0 when the child has ended (exitCode set), EAGAIN while it runs, else an error.
-int PollChild(const Child& child, long& exitCode);
-// Stops watching a child that keeps running; it is reaped in the background.
-void Abandon(const Child& child);
+int PollChild(Child& child, long& exitCode);
 // The first executable file called `name` (plus the executable suffix) in the
 // folders of the search path; empty when there is none.
 std::string FindOnSearchPath(const std::string& name);

@@ -70,7 +70,7 @@ void ReapInBackground(pid_t pid) {
 
 int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
           const std::string* input) {
-    child.pid = 0;
+    child = Child();
     if (argv.empty() || argv.front().empty()) return ENOENT;
     SpawnAttr attr;
     FileActions actions;
@@ -125,7 +125,8 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
                   ? ::posix_spawnp(&pid, args[0], actions.get(), attr.get(), args.data(), environ)
                   : ::posix_spawn(&pid, args[0], actions.get(), attr.get(), args.data(), environ);
     if (err) return err;
-    child.pid = pid;
+    child.pid_ = pid;
+    child.watched_ = !detached;
     if (input) {
         pipeRead.Reset();
         // A child that ends without reading must not kill us with SIGPIPE.
@@ -144,14 +145,16 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
     return 0;
 }
 
-int PollChild(const Child& child, long& exitCode) {
+int PollChild(Child& child, long& exitCode) {
+    if (!child.watched_) return ECHILD;
     int status = 0;
     pid_t rc;
     do {
-        rc = ::waitpid(static_cast<pid_t>(child.pid), &status, WNOHANG);
+        rc = ::waitpid(static_cast<pid_t>(child.pid_), &status, WNOHANG);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) return errno;
     if (rc == 0) return EAGAIN;
+    child.watched_ = false;
     if (WIFEXITED(status)) {
         exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
@@ -162,8 +165,9 @@ int PollChild(const Child& child, long& exitCode) {
     return 0;
 }
 
-void Abandon(const Child& child) {
-    if (child.pid > 0) ReapInBackground(static_cast<pid_t>(child.pid));
+void Child::Release() noexcept {
+    if (watched_ && pid_ > 0) ReapInBackground(static_cast<pid_t>(pid_));
+    watched_ = false;
 }
 
 }  // namespace talvane::platform

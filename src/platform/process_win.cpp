@@ -12,8 +12,6 @@ namespace talvane::platform {
 namespace {
 
 // Handles of the children still watched, by process id.
-std::mutex g_mutex;
-std::map<long, HANDLE> g_children;
 
 void Quote(const std::string& arg, std::string& line) {
     if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
@@ -56,7 +54,7 @@ HANDLE Inheritable(HANDLE h) {
 
 int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
           const std::string* input) {
-    child.pid = 0;
+    child = Child();
     if (argv.empty() || argv.front().empty()) return ENOENT;
     std::string line;
     for (std::size_t i = 0; i < argv.size(); ++i) {
@@ -97,7 +95,7 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
                           &si, &pi))
         return win::LastErrno();
     ::CloseHandle(pi.hThread);
-    child.pid = static_cast<long>(pi.dwProcessId);
+    child.pid_ = static_cast<long>(pi.dwProcessId);
     if (input) {
         stdinRead.Reset();
         win::WriteAll(pipeWrite.Get(), input->data(), input->size());
@@ -106,37 +104,29 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
     if (detached) {
         ::CloseHandle(pi.hProcess);
     } else {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_children[child.pid] = pi.hProcess;
+        child.handle_ = pi.hProcess;
+        child.watched_ = true;
     }
     return 0;
 }
 
-int PollChild(const Child& child, long& exitCode) {
-    HANDLE h = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        const auto it = g_children.find(child.pid);
-        if (it == g_children.end()) return ECHILD;
-        h = it->second;
-    }
+int PollChild(Child& child, long& exitCode) {
+    if (!child.watched_) return ECHILD;
+    HANDLE h = static_cast<HANDLE>(child.handle_);
     const DWORD rc = ::WaitForSingleObject(h, 0);
     if (rc == WAIT_TIMEOUT) return EAGAIN;
     DWORD code = 1;
     if (rc != WAIT_OBJECT_0 || !::GetExitCodeProcess(h, &code)) return win::LastErrno();
     exitCode = static_cast<long>(code);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_children.erase(child.pid);
-    ::CloseHandle(h);
+    child.Release();
     return 0;
 }
 
-void Abandon(const Child& child) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const auto it = g_children.find(child.pid);
-    if (it == g_children.end()) return;
-    ::CloseHandle(it->second);
-    g_children.erase(it);
+// Windows needs no reaping: closing the handle is all that letting go takes.
+void Child::Release() noexcept {
+    if (handle_) ::CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+    watched_ = false;
 }
 
 }  // namespace talvane::platform

@@ -45,21 +45,21 @@ enum class ZipCommit {
     Whole,      // none until all are written and checked; on any problem nothing changes
 };
 
-class ZipExtractionClass {
+class ZipReader {
   public:
     // Events. Progress may set cancel to stop the extraction.
     std::function<void(long& percent, bool& cancel)> Progress;
     std::function<void(const std::string& text)> Status;
     std::function<void(long number, const std::string& description)> ZipError;
 
-    ZipExtractionClass();
-    ~ZipExtractionClass();
-    ZipExtractionClass(const ZipExtractionClass&) = delete;
-    ZipExtractionClass& operator=(const ZipExtractionClass&) = delete;
+    ZipReader();
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
 
-    bool OpenZip(const std::string& ZipPath);
+    bool OpenZip(const std::string& zipPath);
     void CloseZip();
-    bool Extract(const std::string& FolderPath, bool PreservePath, bool Overwrite,
+    bool Extract(const std::string& folder, bool preservePath, bool overwrite,
                  ZipCommit commit = ZipCommit::EachEntry);
     std::string ZLibVersion();
 
@@ -78,6 +78,9 @@ class ZipExtractionClass {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Older name, kept while callers move.
+using ZipExtractionClass = ZipReader;
 
 // Unpacks a whole archive, paths kept, existing files replaced; errors go to the log.
 // All or nothing: false when the archive is missing, unreadable or any entry failed,

@@ -48,6 +48,13 @@ class BufferedOut {
     unsigned long long offset_ = 0;
 };
 
+// What deflating one file onto the spool gave.
+struct Deflated {
+    unsigned long long length = 0;  // bytes read
+    uLong crc = 0;
+    unsigned long long start = 0, cursor = 0;  // where its deflated data begins and ends
+};
+
 std::string LastComponent(const std::string& path) {
     const auto pos = path.find_last_of("/\\");
     return pos == std::string::npos ? path : path.substr(pos + 1);
@@ -75,7 +82,7 @@ class ZipFile {
     }
 };
 
-class ZipClass::Spool {
+class ZipWriter::Spool {
   public:
     bool Open() { return file_.Open(); }
     unsigned long long End() const { return end_; }
@@ -89,11 +96,52 @@ class ZipClass::Spool {
     long long ReadAt(void* buf, std::size_t len, unsigned long long offset) const {
         return file_.ReadAt(buf, len, offset);
     }
+    // Deflates all of `in` from the end on, which stays put until Commit().
+    bool Deflate(const fileio::ReadOnlyFile& in, const std::string& filePath, Deflated& out);
 
   private:
     fileio::ScratchFile file_;
     unsigned long long end_ = 0;
 };
+
+bool ZipWriter::Spool::Deflate(const fileio::ReadOnlyFile& in, const std::string& filePath,
+                               Deflated& out) {
+    std::vector<unsigned char> inBuf(kBufferSize);
+    std::vector<unsigned char> outBuf(kBufferSize);
+    zipfmt::RawZStream def(zipfmt::RawZStream::Mode::Deflate);
+    if (!def.Ok()) return false;
+    z_stream& zs = def.Stream();
+    uLong crc = crc32(0L, Z_NULL, 0);
+    unsigned long long length = 0;
+    const unsigned long long start = End();
+    unsigned long long cursor = start;
+    bool atEnd = false;
+    while (true) {
+        if (zs.avail_in == 0 && !atEnd) {
+            const long long n =
+                in.ReadAt(inBuf.data(), inBuf.size(), static_cast<long long>(length));
+            if (n < 0) {
+                DPrint("ZipClass\\AddFile: can't read " + filePath);
+                return false;
+            }
+            atEnd = n == 0;
+            length += static_cast<unsigned long long>(n);
+            if (length > kMax32) return false;  // beyond what the format holds
+            crc = crc32(crc, inBuf.data(), static_cast<uInt>(n));
+            zs.next_in = inBuf.data();
+            zs.avail_in = static_cast<uInt>(n);
+        }
+        zs.next_out = outBuf.data();
+        zs.avail_out = static_cast<uInt>(outBuf.size());
+        const int rc = deflate(&zs, atEnd ? Z_FINISH : Z_NO_FLUSH);
+        const std::size_t have = outBuf.size() - zs.avail_out;
+        if (have > 0 && !Append(outBuf.data(), have, cursor)) return false;
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
+    }
+    out = {length, crc, start, cursor};
+    return true;
+}
 
 std::uint16_t DosTime(int hour, int minute, int second) {
     const unsigned h = static_cast<unsigned>(hour) & 0x1F;
@@ -109,71 +157,40 @@ std::uint16_t DosDate(int year, int month, int day) {
     return static_cast<std::uint16_t>((y << 9) | (m << 5) | d);
 }
 
-ZipClass::ZipClass() : spool_(std::make_unique<Spool>()) {}
-ZipClass::~ZipClass() = default;
+ZipWriter::ZipWriter() : spool_(std::make_unique<Spool>()) {}
+ZipWriter::~ZipWriter() = default;
 
-long ZipClass::FileCount() const {
+long ZipWriter::FileCount() const {
     return static_cast<long>(files_.size());
 }
 
-void ZipClass::Comment(const std::string& s) {
+void ZipWriter::Comment(const std::string& s) {
     comment_ = s.substr(0, zipfmt::kMaxComment);
 }
 
-bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
-                       const std::string& Comment) {
+bool ZipWriter::AddFile(const std::string& filePath, const std::string& entryName,
+                        const std::string& comment) {
     fileio::FileFacts facts;
-    if (!fileio::StatFile(FilePath, facts)) return false;
+    if (!fileio::StatFile(filePath, facts)) return false;
     if (facts.size > kMax32) {
         // Refused before deflating gigabytes only to find the sizes do not fit.
-        DPrint("ZipClass\\AddFile: " + FilePath + " is larger than a zip entry can hold");
+        DPrint("ZipClass\\AddFile: " + filePath + " is larger than a zip entry can hold");
         return false;
     }
     auto entry = std::make_unique<ZipFile>();
-    entry->name = Filename.empty() ? LastComponent(FilePath) : Filename;
+    entry->name = entryName.empty() ? LastComponent(filePath) : entryName;
     if (entry->name.empty() || entry->name.size() > 0xFFFF) return false;
-    entry->comment = Comment.substr(0, 0xFFFF);
+    entry->comment = comment.substr(0, 0xFFFF);
     entry->SetTime(facts.modified);
 
     fileio::ReadOnlyFile in;
-    if (in.Open(FilePath) != fileio::ReadOnlyFile::OpenResult::Ok || !spool_->Open()) {
-        DPrint("ZipClass\\AddFile: can't read " + FilePath);
+    if (in.Open(filePath) != fileio::ReadOnlyFile::OpenResult::Ok || !spool_->Open()) {
+        DPrint("ZipClass\\AddFile: can't read " + filePath);
         return false;
     }
-    std::vector<unsigned char> inBuf(kBufferSize);
-    std::vector<unsigned char> outBuf(kBufferSize);
-    zipfmt::RawZStream def(zipfmt::RawZStream::Mode::Deflate);
-    if (!def.Ok()) return false;
-    z_stream& zs = def.Stream();
-    uLong crc = crc32(0L, Z_NULL, 0);
-    unsigned long long length = 0;
-    const unsigned long long start = spool_->End();
-    unsigned long long cursor = start;
-    bool atEnd = false;
-    while (true) {
-        if (zs.avail_in == 0 && !atEnd) {
-            const long long n =
-                in.ReadAt(inBuf.data(), inBuf.size(), static_cast<long long>(length));
-            if (n < 0) {
-                DPrint("ZipClass\\AddFile: can't read " + FilePath);
-                return false;
-            }
-            atEnd = n == 0;
-            length += static_cast<unsigned long long>(n);
-            if (length > kMax32) return false;  // beyond what the format holds
-            crc = crc32(crc, inBuf.data(), static_cast<uInt>(n));
-            zs.next_in = inBuf.data();
-            zs.avail_in = static_cast<uInt>(n);
-        }
-        zs.next_out = outBuf.data();
-        zs.avail_out = static_cast<uInt>(outBuf.size());
-        const int rc = deflate(&zs, atEnd ? Z_FINISH : Z_NO_FLUSH);
-        const std::size_t have = outBuf.size() - zs.avail_out;
-        if (have > 0 && !spool_->Append(outBuf.data(), have, cursor)) return false;
-        if (rc == Z_STREAM_END) break;
-        if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
-    }
-    const unsigned long long compressed = cursor - start;
+    Deflated d;
+    if (!spool_->Deflate(in, filePath, d)) return false;
+    const unsigned long long compressed = d.cursor - d.start;
     if (compressed > kMax32) return false;
 
     LocalHeader& lh = entry->local;
@@ -181,7 +198,7 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
     lh.versionNeeded = cr.versionNeeded = 20;
     lh.flags = cr.flags = 2;
     cr.versionMadeBy = 20;
-    if (length == 0) {
+    if (d.length == 0) {
         // An empty file is a stored entry of length 0; nothing of the deflate output is kept.
         lh.method = cr.method = zipfmt::kMethodStored;
         lh.crc = cr.crc = 0;
@@ -189,12 +206,12 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
         lh.uncompressedSize = cr.uncompressedSize = 0;
     } else {
         lh.method = cr.method = zipfmt::kMethodDeflated;
-        lh.crc = cr.crc = static_cast<std::uint32_t>(crc);
+        lh.crc = cr.crc = static_cast<std::uint32_t>(d.crc);
         lh.compressedSize = cr.compressedSize = static_cast<std::uint32_t>(compressed);
-        lh.uncompressedSize = cr.uncompressedSize = static_cast<std::uint32_t>(length);
-        spool_->Commit(cursor);
+        lh.uncompressedSize = cr.uncompressedSize = static_cast<std::uint32_t>(d.length);
+        spool_->Commit(d.cursor);
     }
-    entry->spoolOffset = start;
+    entry->spoolOffset = d.start;
     lh.nameLength = cr.nameLength = static_cast<std::uint16_t>(entry->name.size());
     lh.extraLength = cr.extraLength = 0;
     cr.commentLength = static_cast<std::uint16_t>(entry->comment.size());
@@ -210,12 +227,12 @@ bool ZipClass::AddFile(const std::string& FilePath, const std::string& Filename,
     return true;
 }
 
-bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
+bool ZipWriter::WriteZip(const std::string& zipPath, bool overwrite) {
     // An existing archive is replaced only once its successor is complete.
-    if (fileio::EntryExists(FilePath)) {
-        if (!Overwrite) return false;
-        if (fileio::KindOf(FilePath) == fileio::PathKind::Folder) {
-            DPrint("ZipClass\\WriteZip: can't remove " + FilePath);
+    if (fileio::EntryExists(zipPath)) {
+        if (!overwrite) return false;
+        if (fileio::KindOf(zipPath) == fileio::PathKind::Folder) {
+            DPrint("ZipClass\\WriteZip: can't remove " + zipPath);
             return false;
         }
     }
@@ -224,14 +241,14 @@ bool ZipClass::WriteZip(const std::string& FilePath, bool Overwrite) {
         return false;
     }
     AtomicFile out;
-    if (auto created = out.Create(FilePath, 0644); !created) {
-        DPrint("ZipClass\\WriteZip: can't create " + FilePath + " (" + created.error().message +
+    if (auto created = out.Create(zipPath, 0644); !created) {
+        DPrint("ZipClass\\WriteZip: can't create " + zipPath + " (" + created.error().message +
                ")");
         return false;
     }
     auto fail = [&] {
         out.Discard();
-        DPrint("ZipClass\\WriteZip: can't write " + FilePath);
+        DPrint("ZipClass\\WriteZip: can't write " + zipPath);
         return false;
     };
 

@@ -9,18 +9,18 @@ namespace talvane {
 
 class ZipFile;
 
-class ZipClass {
+class ZipWriter {
   public:
-    ZipClass();
-    ~ZipClass();
-    ZipClass(const ZipClass&) = delete;
-    ZipClass& operator=(const ZipClass&) = delete;
+    ZipWriter();
+    ~ZipWriter();
+    ZipWriter(const ZipWriter&) = delete;
+    ZipWriter& operator=(const ZipWriter&) = delete;
 
     long FileCount() const;
     void Comment(const std::string& s);
-    bool AddFile(const std::string& FilePath, const std::string& Filename = {},
-                 const std::string& Comment = {});
-    bool WriteZip(const std::string& FilePath, bool Overwrite = false);
+    bool AddFile(const std::string& filePath, const std::string& entryName = {},
+                 const std::string& comment = {});
+    bool WriteZip(const std::string& zipPath, bool overwrite = false);
 
     // Addition for packages that carry executables: entries added from now on record
     // the file's Unix permission bits (made by a Unix host). Off by default, which
@@ -35,6 +35,9 @@ class ZipClass {
     std::string comment_;
     std::vector<std::unique_ptr<ZipFile>> files_;
 };
+
+// Older name, kept while callers move.
+using ZipClass = ZipWriter;
 
 // MS-DOS encodings, exposed for tests.
 std::uint16_t DosTime(int hour, int minute, int second);

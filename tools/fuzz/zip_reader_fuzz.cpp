@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     {
-        talvane::ZipExtractionClass zip;
+        talvane::ZipReader zip;
         long events = 0;
         zip.ZipError = [&events](long, const std::string&) { ++events; };
         zip.Status = [&events](const std::string&) { ++events; };

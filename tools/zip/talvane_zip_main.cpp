@@ -57,7 +57,7 @@ void Warn(const std::string& text) {
 
 // Opens the archive with every error going to stderr and counted.
 struct Reader {
-    talvane::ZipExtractionClass zip;
+    talvane::ZipReader zip;
     int errors = 0;
     Reader() {
         zip.ZipError = [this](long number, const std::string& text) {
@@ -192,7 +192,7 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
         Complain("nothing to add to " + archive);
         return kFailed;
     }
-    talvane::ZipClass zip;
+    talvane::ZipWriter zip;
     zip.StoreUnixModes(true);
     for (const auto& [path, name] : files) {
         if (!zip.AddFile(Utf8(path), name)) {
