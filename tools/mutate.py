@@ -21,7 +21,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # (name, file, old text, new text, test program); an old text starting with "re:" is a
 # regular expression (for code whose indentation others are changing), the new text its
-# replacement.
+# replacement. The program "e2e" is the launcher binary under the end-to-end exit-code table.
 MUTANTS = [
     ("zip-stored-crc", "src/zip/zip_reader.cpp",
      "if (checkCrc && crc != expectedCrc)", "if (false && crc != expectedCrc)", "test_zip"),
@@ -98,18 +98,18 @@ MUTANTS = [
      "DeleteFileQuiet(target);\n    RenameFile(old, running);", "DeleteFileQuiet(target);",
      "test_app"),
     ("exit-config-missing-as-ok", "src/app/download_run.cpp",
-     ": ExitCode::ToolWithoutConfig);", ": ExitCode::Ok);", "test_app"),
+     ": ExitCode::ToolWithoutConfig);", ": ExitCode::Ok);", "e2e"),
     ("exit-failed-fetch-stays", "src/app/download_run.cpp",
      "case ToolPackage::Fetch::Failed:\n            return Outcome::End(ExitCode::Failed);",
      "case ToolPackage::Fetch::Failed:\n            return Outcome::Stay();", "test_app"),
     ("exit-unstarted-tool-ok", "src/app/download_run.cpp",
-     "if (!started) return Outcome::End(ExitCode::Failed);", "", "test_app"),
+     "if (!started) return Outcome::End(ExitCode::Failed);", "(void)started;", "e2e"),
     ("exit-handover-forgets-failure", "src/app/main_presenter.cpp",
-     "closingCode_ = ExitCode::Failed;", "", "test_app"),
+     "closingCode_ = ExitCode::Failed;", "", "e2e"),
     ("exit-refused-index-unattended", "src/app/main_presenter.cpp",
-     "if (unattendedStart_) Finish(Outcome::End(ExitCode::Failed));", "", "test_app"),
+     "if (unattendedStart_) Finish(Outcome::End(ExitCode::Failed));", "", "e2e"),
     ("seven-zip-refusal-ignored", "src/app/seven_zip.cpp",
-     "if (fetch == Fetch::Refused) return State::Refused;", "", "test_app"),
+     "if (fetch == Fetch::Refused) return State::Refused;", "", "e2e"),
     ("whole-commits-each-entry", "src/zip/zip_reader.cpp",
      "if (job.needsWork && job.outcome == Outcome::Done && !whole) {",
      "if (job.needsWork && job.outcome == Outcome::Done) {", "test_zip"),
@@ -150,6 +150,20 @@ def refresh(wt, build):
              "-DTALVANE_BENCH=OFF"], check=True)
 
 
+def run_e2e(wt, build, timeout):
+    env = dict(os.environ, TALVANE_BIN=os.path.join(build, "bin", "Talvane"),
+               PYTHONDONTWRITEBYTECODE="1")
+    try:
+        t = run([sys.executable, "-m", "unittest", "-f", "test_exit_codes"], timeout=timeout,
+                cwd=os.path.join(wt, "tests", "e2e"), env=env)
+    except subprocess.TimeoutExpired:
+        return "killed", "(timeout)"
+    if t.returncode == 0:
+        return "survived", ""
+    m = re.search(r"^FAIL: (\S+) .*?(?:\[(.*?)\])?$", t.stdout, re.M)
+    return "killed", "e2e " + (m.group(2) or m.group(1) if m else "(error)")
+
+
 def first_failure(output):
     m = re.search(r"^\[  FAILED  \] ([^\s,]+)", output, re.M)
     return m.group(1) if m else "(crash or timeout)"
@@ -169,9 +183,11 @@ def try_mutant(wt, build, mutant, jobs, timeout):
     try:
         with open(path, "w") as f:
             f.write(mutated)
-        b = run(["ninja", "-C", build, f"-j{jobs}", target])
+        b = run(["ninja", "-C", build, f"-j{jobs}", "Talvane" if target == "e2e" else target])
         if b.returncode != 0:
             return "n/a", "does not compile"
+        if target == "e2e":
+            return run_e2e(wt, build, timeout)
         exe = os.path.join(build, "bin", target) if os.path.exists(
             os.path.join(build, "bin", target)) else os.path.join(build, "tests", target)
         try:
@@ -203,7 +219,8 @@ def main():
         refresh(wt, build)
     chosen = [m for m in MUTANTS if not a.only or m[0] in a.only]
     # Build everything unmutated first, so each mutant rebuilds only its own part.
-    run(["ninja", "-C", build, f"-j{a.jobs}"] + sorted({m[4] for m in chosen}), check=True)
+    targets = sorted({"Talvane" if m[4] == "e2e" else m[4] for m in chosen})
+    run(["ninja", "-C", build, f"-j{a.jobs}"] + targets, check=True)
     rows = []
     for m in chosen:
         start = time.monotonic()
@@ -219,7 +236,7 @@ def main():
                 f.write(f"| {r[0]} | {r[1]} | {r[2]} | {r[3]} |\n")
             f.write(f"\n{killed} of {len(rows)} killed\n")
     # Put the build back on the unmutated sources.
-    run(["ninja", "-C", build, f"-j{a.jobs}"] + sorted({m[4] for m in chosen}))
+    run(["ninja", "-C", build, f"-j{a.jobs}"] + targets)
 
 
 if __name__ == "__main__":

@@ -29,15 +29,40 @@ def tearDownModule():
     CONTENT.stop()
 
 
-def public_key():
+def public_key(sign=()):
+    """A fresh key pair; `sign` files get a signature by it. The public key."""
     folder = tempfile.mkdtemp(prefix="talvane-e2e-key-")
     try:
         subprocess.run(["minisign", "-G", "-W", "-p", folder + "/k.pub", "-s", folder + "/k.key"],
                        check=True, capture_output=True)
+        for path in sign:
+            subprocess.run(["minisign", "-S", "-s", folder + "/k.key", "-m", path], check=True,
+                           capture_output=True, input=b"")
         with open(folder + "/k.pub", encoding="ascii") as f:
             return f.read().splitlines()[1]
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def signed_files():
+    """The cloud's files a key can sign: the updates index, the package, 7za.zip."""
+    return {"index": os.path.join(CONTENT.info["web"], "VelmoraUpdates.zip"),
+            "package": os.path.join(CONTENT.info["redist"], "Redist", "tekmoUpdate.zip"),
+            "7za": os.path.join(CONTENT.info["repo"], "7za.zip")}
+
+
+def remove_signatures():
+    for path in signed_files().values():
+        if os.path.exists(path + ".minisig"):
+            os.remove(path + ".minisig")
+
+
+def trust_key_signing(*which):
+    """Arranges a row: a new key that signed only `which`; the others carry no signature."""
+    def arrange(p):
+        remove_signatures()
+        set_setting(p, "PublicKey", public_key([signed_files()[w] for w in which]), "Security")
+    return arrange
 
 
 def set_setting(p, key, value, section="Endpoints"):
@@ -128,7 +153,7 @@ class ExitCodes(unittest.TestCase):
         self.assertEqual(len(p.started_lines(1)), 1, "the tool was not started again")
 
     def test_each_row_of_the_table(self):
-        key = public_key()
+        self.addCleanup(remove_signatures)
         rows = [
             # (what happened, arrange, exit code, tool started, a message that says so)
             ("deployed and started", None, 0, True, None),
@@ -137,8 +162,12 @@ class ExitCodes(unittest.TestCase):
             ("package missing on the server", redist_without_packages, 1, False,
              "Problem downloading tekmo!"),
             ("package refused", lambda p: (set_setting(p, "UpdatesURL", ""),
-                                           set_setting(p, "PublicKey", key, "Security")),
+                                           trust_key_signing("7za")(p)),
              1, False, "The file tekmoUpdate.zip was refused"),
+            ("updates index refused", trust_key_signing("package", "7za"),
+             1, False, "The file VelmoraUpdates.zip was refused"),
+            ("7-Zip refused", trust_key_signing("index", "package"),
+             1, False, "The file 7za.zip was refused"),
             ("extraction failed", tool_tree_blocks_a_folder, 1, False, "Problem extracting tekmo!"),
             ("7-Zip unobtainable", no_seven_zip, 1, False, "The 7-Zip program could not be obtained"),
             ("updates index unreachable", lambda p: set_setting(
