@@ -1,17 +1,20 @@
-// The main window's own logic without servers: layouts, default preselection,
-// settings saving, progress routing and the abort path.
+// The start-up choices, the splash window's size from the logo file and the main window's own logic
+// without servers: layouts, default preselection, settings saving, progress routing and the abort
+// path.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/main_presenter.h"
 #include "app/messages.h"
+#include "app/splash_logic.h"
+#include "app/startup.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/names.h"
-#include "common/process.h"
-#include "common/strings.h"
 #include "settings/session.h"
 #include "settings/settings.h"
 #include "support/workflow_fixture.h"
@@ -26,7 +29,7 @@ using ui::MainField;
 class PresenterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(WriteText(tmp_.file("prog/Talvane"), "#!/bin/sh\n", 0755));
+        ASSERT_TRUE(WriteFile(tmp_.file("prog/Talvane"), "#!/bin/sh\n", 0755));
         OverrideExecutablePath(tmp_.file("prog/Talvane"));
         WriteStartBanner();
         session_ = Session{SettingsFilePath(), tmp_.file("drive/tekmo"), "", "", "", ""};
@@ -37,7 +40,6 @@ class PresenterTest : public ::testing::Test {
         view_.ClearConfigs();
         for (const auto& item : items) view_.AddConfig(item);
     }
-    std::string Message(std::size_t i) { return frontend_.messages.at(i).text; }
     std::string Setting(const std::string& key) {
         return ReadIniValue(SettingsFilePath(), names::kSettingsSection, key);
     }
@@ -88,7 +90,6 @@ TEST_F(PresenterTest, SaveSettingsScramblesBothPasswordsAndWritesDefaultOnlyWhen
     EXPECT_EQ(UnscrambleString(Setting("Password")), "pass word");
     // An empty password is stored too, as scrambled text that reads back empty.
     EXPECT_EQ(Setting("ZipPassword"), ScrambleString(""));
-    EXPECT_EQ(ReadFile(SettingsFilePath()).find("pass word"), std::string::npos);
     EXPECT_TRUE(frontend_.messages.empty());  // written normally: no message
 
     view_.SetChecked(MainCheck::SaveDefault, true);
@@ -103,7 +104,9 @@ TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
     presenter_->OnSaveQuit();
     EXPECT_EQ(frontend_.endedWith, 0);
     ASSERT_EQ(frontend_.messages.size(), 1U);
-    EXPECT_EQ(Message(0).rfind("The settings could not be saved to " + SettingsFilePath(), 0), 0U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind(
+                  "The settings could not be saved to " + SettingsFilePath(), 0),
+              0U);
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_TRUE(log_.contains("settings could not be written"));
 }
@@ -130,6 +133,131 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
                                         "You must select a previous version first!"}));
     EXPECT_EQ(frontend_.messages.back().title, "Talvane");
     EXPECT_FALSE(Exists(session_.ExtractFolder));
+}
+
+// Sets (or, with nullptr, clears) an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        testing::SetEnv(name, value);
+    }
+    ~ScopedEnv() { testing::SetEnv(name_, old_ ? old_->c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(CommandLine, JoinedWithSingleBlanksAndChoosesTheStartWindow) {
+    EXPECT_EQ(JoinCommandLine({}), "");
+    EXPECT_EQ(JoinCommandLine({"SFX=1", "two words"}), "SFX=1 two words");
+    EXPECT_FALSE(IsSplashDemo(" -splash"));
+    struct Case {
+        const char* commandLine;
+        bool credentials;
+        StartWindow expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"-splash", false, StartWindow::SplashDemo}, {"-SPLASH", true, StartWindow::MainCompact},
+        {"-splash now", true, StartWindow::MainCompact}, {"", false, StartWindow::MainExpanded},
+        {"/SetDefault", true, StartWindow::DefaultConfig},
+        {"/setdefault", false, StartWindow::MainExpanded},
+        {"/setdefault x", true, StartWindow::MainCompact},
+        {"run sFx", true, StartWindow::MainUnattended}, {"sfx", false, StartWindow::MainExpanded},
+        {"/setdefault sfx", true, StartWindow::MainUnattended}};
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(StartWindowName(ChooseStartWindow(c.commandLine, c.credentials)),
+                  std::string(StartWindowName(c.expected)))
+            << "'" << c.commandLine << "' credentials=" << c.credentials;
+}
+
+TEST(ExtractFolder, FromSystemDriveDefaultPathOrDesktop) {
+    ScopedEnv home("HOME", "/home/tech");
+    // SYSTEMDRIVE (nullptr: unset), default path, result
+    // clang-format off
+    const char* cases[][3] = {
+        {"/srv/drive/", "\\Tools\\", "/srv/drive/Tools/tekmo"},
+        {"/srv/drive", "\\Tools\\Sub", "/srv/drive/Tools/Sub/tekmo"},
+        {"/srv/drive", "Tools", "/srv/drive/Tools/tekmo"}, {"/", "", "/tekmo"},
+        {nullptr, "", "/home/tech/tekmo"}, {"", "\\Tools", "/home/tech/Tools/tekmo"}};
+    // clang-format on
+    for (const auto& c : cases) {
+        ScopedEnv drive("SYSTEMDRIVE", c[0]);
+        EXPECT_EQ(ResolveExtractFolder(c[1]), c[2]) << (c[0] ? c[0] : "unset") << " " << c[1];
+    }
+    // Each later variable takes precedence over the earlier fallback.
+    ScopedEnv noPublic("PUBLIC", nullptr), noXdg("XDG_DESKTOP_DIR", nullptr);
+    EXPECT_EQ(ResolveExtractFolder("%desktop%"), "/home/tech/Desktop/tekmo");
+    ScopedEnv xdg("XDG_DESKTOP_DIR", "/home/tech/Schreibtisch/");
+    EXPECT_EQ(ResolveExtractFolder("%DESKTOP%"), "/home/tech/Schreibtisch/tekmo");
+    ScopedEnv pub("PUBLIC", "/srv/public");
+    EXPECT_EQ(ResolveExtractFolder("%Desktop%"), "/srv/public/Desktop/tekmo");
+}
+
+void PutLE(std::string& b, std::size_t at, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+}
+
+// A bitmap file with the given info-header size; pixel rows are left out
+// unless `withPixels`, since only the header decides the size.
+std::string Bitmap(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
+                   bool withPixels = true, std::uint32_t planes = 1, std::uint32_t bits = 24) {
+    std::string b(14 + infoSize, '\0');
+    b[0] = 'B';
+    b[1] = 'M';
+    PutLE(b, 10, 14 + infoSize, 4);
+    PutLE(b, 14, infoSize, 4);
+    const int field = infoSize == 12 ? 2 : 4;  // the old core header has 16-bit sizes
+    PutLE(b, 18, static_cast<std::uint32_t>(width), field);
+    PutLE(b, 18 + static_cast<std::size_t>(field), static_cast<std::uint32_t>(height), field);
+    PutLE(b, 18 + 2 * static_cast<std::size_t>(field), planes, 2);
+    PutLE(b, 20 + 2 * static_cast<std::size_t>(field), bits, 2);
+    if (withPixels && width > 0 && height != 0) {
+        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+        b.resize(b.size() + row * static_cast<std::size_t>(height < 0 ? -height : height), '\x7f');
+    }
+    PutLE(b, 2, static_cast<std::uint32_t>(b.size()), 4);
+    return b;
+}
+
+TEST(BitmapHeader, ReadsSizeOrRefuses) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int width, height;  // 0, 0: refused
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"InfoHeader", Bitmap(40, 300, 100), 300, 100},
+        {"TopDownRows", Bitmap(40, 300, -100), 300, 100},
+        {"CoreHeader", Bitmap(12, 64, 32), 64, 32}, {"V5Header", Bitmap(124, 17, 5), 17, 5},
+        {"HeaderOnly", Bitmap(40, 8, 8, false), 8, 8},
+        {"NotBM", "PK\x03\x04 this is a zip, not a picture........", 0, 0},
+        {"PlainText", "Talvane logo goes here\n", 0, 0}, {"Empty", "", 0, 0},
+        {"Truncated", Bitmap(40, 300, 100).substr(0, 20), 0, 0},
+        {"ZeroWidth", Bitmap(40, 0, 100), 0, 0}, {"NegativeWidth", Bitmap(40, -5, 100), 0, 0},
+        {"LowestHeight", Bitmap(40, 10, INT32_MIN, false), 0, 0},
+        {"Huge", Bitmap(40, 1 << 30, 1 << 30, false), 0, 0},
+        {"UnknownInfoSize", Bitmap(20, 10, 10), 0, 0},
+        {"BadPlanes", Bitmap(40, 10, 10, true, 3), 0, 0},
+        {"BadDepth", Bitmap(40, 10, 10, true, 1, 7), 0, 0}};
+    // clang-format on
+    testing::TempDir dir;
+    for (const auto& c : cases) {
+        testing::WriteFile(dir.file("logo.bmp"), c.bytes);
+        int w = -1, h = -1;
+        EXPECT_EQ(ReadBitmapSize(dir.file("logo.bmp"), w, h), c.width != 0) << c.name;
+        EXPECT_EQ(w, c.width) << c.name;
+        EXPECT_EQ(h, c.height) << c.name;
+    }
+    int w = 1, h = 1;
+    EXPECT_FALSE(ReadBitmapSize(dir.file("absent.bmp"), w, h));
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
-// What a hostile server or network path may try, against the real local cloud.
+// What a hostile server or network path may try, and a technician's bad day (corrupt packages,
+// links in the tool tree, a launcher killed mid-way), against the real local cloud.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 
 #include "common/files.h"
 #include "common/log.h"
 #include "common/strings.h"
-#include "settings/settings.h"
 #include "support/workflow_fixture.h"
 
 namespace talvane::testing {
@@ -24,15 +26,10 @@ class SecurityTest : public WorkflowTest {
         for (const std::string& name : ListNames(prog_)) files[name] = ReadFile(prog_ + "/" + name);
         return files;
     }
-    static int Minisign(const std::string& args) {
-        return std::system(("minisign " + args + " >/dev/null 2>&1 </dev/null").c_str());
-    }
     // A key pair; the public key goes into the session as the settings would give it.
     void UseKey() {
-        ASSERT_EQ(Minisign("-G -W -p " + tmp_.file("k.pub") + " -s " + tmp_.file("k.key")), 0);
-        const std::string pub = ReadFile(tmp_.file("k.pub"));
-        const auto start = pub.find('\n') + 1;
-        session_.PublicKey = pub.substr(start, pub.find('\n', start) - start);
+        session_.PublicKey = MinisignKeyPair(tmp_.file("k"));
+        ASSERT_FALSE(session_.PublicKey.empty());
     }
     void Sign(const std::string& file) {
         ASSERT_EQ(Minisign("-S -s " + tmp_.file("k.key") + " -m \"" + file + "\""), 0) << file;
@@ -42,7 +39,6 @@ class SecurityTest : public WorkflowTest {
         Sign(repo_ + "/7za.zip");
         Sign(redist_ + "/Redist/tekmoUpdate.zip");
     }
-    int RunDownload() { return DownloadAndRunSet(); }
 };
 
 TEST_F(SecurityTest, HostileUpdatesIndexWritesNothingButTheIndex) {
@@ -63,11 +59,11 @@ TEST_F(SecurityTest, HostileUpdatesIndexWritesNothingButTheIndex) {
 // The 7-Zip program that runs is a recorder: it keeps its arguments, then does the work.
 TEST_F(SecurityTest, ArchivePasswordIsNeverAnArgumentAndTheSetStillDeploys) {
     const std::string args = tmp_.file("7z-arguments.txt");
-    ASSERT_TRUE(WriteText(
+    ASSERT_TRUE(WriteFile(
         prog_ + "/7z/7za",
         "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" + args + "'; done\nexec 7zz \"$@\"\n",
         0755));
-    EXPECT_EQ(RunDownload(), 0);
+    EXPECT_EQ(DownloadAndRunSet(), 0);
     EXPECT_NE(ReadFile(args).find("tekmo_Config.7z"), std::string::npos);
     EXPECT_EQ(ReadFile(args).find(kZipPassword), std::string::npos) << ReadFile(args);
     EXPECT_NE(ReadFile(extract_ + "/Config/Tekmo.ini").find("ConfigSet=Office"), std::string::npos);
@@ -102,7 +98,7 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
         }
         std::remove(runLog_.c_str());
         frontend_.messages.clear();
-        EXPECT_EQ(RunDownload(), c.exitCode) << c.name;
+        EXPECT_EQ(DownloadAndRunSet(), c.exitCode) << c.name;
         if (!c.why) {
             EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started")) << RunLog();
             EXPECT_TRUE(frontend_.messages.empty()) << c.name;
@@ -118,23 +114,8 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
     }
 }
 
-TEST_F(SecurityTest, SettingsFileIsOwnerOnlyAfterASaveAndLongPasswordsRoundTrip) {
-    ASSERT_TRUE(WriteText(session_.SettingsFile, "[TekmoCloud]\nUserName=tech1\n", 0644));
-    const std::string longPassword(300, 'k');
-    LoadedPresenter();
-    view_.SetText(ui::MainField::ZipPassword, longPassword);
-    EXPECT_TRUE(EndsProcess([&] { presenter_->OnSaveQuit(); }));
-    struct stat st {};
-    ASSERT_EQ(::stat(session_.SettingsFile.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600U);
-    Session loaded;
-    loaded.SettingsFile = session_.SettingsFile;
-    LoadSettings(loaded);
-    EXPECT_EQ(loaded.ZipPassword, longPassword);
-}
-
-// The name is listed as the server gives it; the console and the log escape it
-// when they print it (tests/frontends/console/console_output_test.cpp).
+// The name is listed as the server gives it; the console and the log escape it when they print it
+// (tests/frontends/console).
 TEST_F(SecurityTest, HostileNamesAreListedAndLoggedOnlyEscaped) {
     const std::string hostile = "Evil\x1b]0;owned\x07\x1b[2J";
     WriteFile(SetPath(hostile), "not a real set");
@@ -156,17 +137,82 @@ TEST(EscapeControlsTest, ControlsBecomeVisibleAndTextStays) {
         {"a\x1b[31mb", false, "a\\x1b[31mb"},
         {"line\nbreak\r", false, "line\\x0abreak\\x0d"},
         {"line\nbreak", true, "line\nbreak"},
-        {"del\x7f c1\xc2\x9b"
-         "2J",
-         true,
-         "del\\x7f c1\\xc2\\x9b"
-         "2J"},
+        {"del\x7f c1\xc2\2332J", true, "del\\x7f c1\\xc2\\x9b2J"},  // \233: octal for 0x9b
         {"\x00", false, "\\x00"},
     };
     for (const auto& c : cases) {
         const std::string in = c.in[0] ? c.in : std::string(1, '\0');
         EXPECT_EQ(EscapeControls(in, c.keepLineBreaks), c.out) << c.in;
     }
+}
+
+namespace fs = std::filesystem;
+using ReliabilityTest = WorkflowTest;
+
+TEST_F(ReliabilityTest, CorruptEntryKeepsTheInstalledToolAndNothingStarts) {
+    const std::string oldTool = "#!/bin/sh\necho \"old tool started\" >> \"$TEKMO_RUN_LOG\"\n";
+    ASSERT_TRUE(WriteFile(extract_ + "/Tekmo", oldTool, 0755));
+    const std::string package = redist_ + "/Redist/tekmoUpdate.zip";
+    ASSERT_TRUE(WriteExecutableZip(package, {{"Tekmo", std::string(4000, 'n') + "new tool"}}));
+    std::string bytes = ReadFile(package);
+    bytes[40] = static_cast<char>(bytes[40] ^ 0x5a);  // inside the entry's data
+    WriteFile(package, bytes);
+
+    EXPECT_EQ(DownloadAndRunSet(), 1);
+    EXPECT_EQ(ReadFile(extract_ + "/Tekmo"), oldTool);
+    EXPECT_FALSE(WaitForText(runLog_, "started", 300)) << RunLog();
+    ASSERT_EQ(frontend_.messages.size(), 1U);
+    EXPECT_EQ(frontend_.messages[0].text.rfind("Problem extracting tekmo!", 0), 0U);
+    EXPECT_NE(frontend_.messages[0].text.find("Tekmo"), std::string::npos);
+    for (const std::string& name : ListNames(extract_)) EXPECT_EQ(name, "Tekmo");
+}
+
+// A link where the package writes is refused with a message; one where the
+// configuration goes is replaced by a folder. Nothing is written through either.
+TEST_F(ReliabilityTest, LinksInTheToolTreeAreNeverWrittenThrough) {
+    const struct {
+        const char* link;
+        int exitCode;
+    } cases[] = {{"Config", 1}, {"Modules/Defs", 0}};
+    for (const auto& c : cases) {
+        fs::remove_all(extract_);
+        const std::string outside = tmp_.file(std::string("outside-") + std::to_string(c.exitCode));
+        ASSERT_TRUE(MakeSureDirExists(outside));
+        ASSERT_TRUE(MakeSureDirExists(extract_ + "/Modules"));
+        fs::create_directory_symlink(outside, extract_ + "/" + c.link);
+        frontend_.messages.clear();
+        EXPECT_EQ(DownloadAndRunSet(), c.exitCode) << c.link;
+        EXPECT_TRUE(ListNames(outside).empty()) << c.link;
+        if (c.exitCode != 0) {
+            ASSERT_EQ(frontend_.messages.size(), 1U);
+            EXPECT_NE(frontend_.messages[0].text.find("through the link"), std::string::npos)
+                << frontend_.messages[0].text;
+        } else {
+            EXPECT_FALSE(fs::is_symlink(extract_ + "/" + c.link));
+            EXPECT_TRUE(fs::exists(extract_ + "/Modules/Defs/core.def"));
+        }
+    }
+}
+
+// What a launcher killed outright leaves: parts named after its process.
+TEST_F(ReliabilityTest, PartsOfAKilledLauncherGoAtTheNextRunOthersStay) {
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    ::kill(killed, SIGKILL);
+    ::waitpid(killed, nullptr, 0);
+    const std::string dead = ".~tv" + std::to_string(killed) + "-7.part";
+    const std::string alive = ".~tv" + std::to_string(::getppid()) + "-7.part";
+    for (const std::string& path : {prog_ + "/" + dead, extract_ + "/Modules/Core/" + dead,
+                                    extract_ + "/" + alive, prog_ + "/" + dead + ".keep"})
+        WriteFile(path, std::string(1 << 20, 'x'));
+    EXPECT_EQ(DownloadAndRunSet(), 0);
+    EXPECT_FALSE(Exists(prog_ + "/" + dead));
+    EXPECT_FALSE(Exists(extract_ + "/Modules/Core/" + dead));
+    EXPECT_TRUE(Exists(extract_ + "/" + alive));        // another launcher at work
+    EXPECT_TRUE(Exists(prog_ + "/" + dead + ".keep"));  // not a name the launcher makes
 }
 
 }  // namespace

@@ -8,18 +8,10 @@ import pathlib
 import re
 import sys
 
-BELOW = {
-    "platform": set(),
-    "common": {"platform"},
-    "settings": {"platform", "common"},
-    "zip": {"platform", "common"},
-    "net": {"platform", "common"},
-    "app": {"platform", "common", "settings", "zip", "net"},
-    "frontends/console": {"platform", "common", "settings", "zip", "net", "app"},
-    "frontends/wx": {"platform", "common", "settings", "zip", "net", "app"},
-    "main": {"platform", "common", "settings", "zip", "net", "app", "frontends/console",
-             "frontends/wx"},
-}
+LAYERS = [["platform"], ["common"], ["settings", "zip", "net"], ["app"],
+          ["frontends/console", "frontends/wx"], ["main"]]
+BELOW = {lib: {low for lower in LAYERS[:i] for low in lower} for i, layer in enumerate(LAYERS)
+         for lib in layer}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 
 
@@ -48,12 +40,8 @@ def main(src):
             target = library_of(pathlib.PurePosixPath(name))
             if target != own and target in BELOW and target not in allowed:
                 problems.append("%s (%s) includes %s (%s)" % (relative, own, name, target))
-    for p in problems:
-        print(p)
-    if problems:
-        return 1
-    print("layers ok")
-    return 0
+    print("\n".join(problems) or "layers ok")
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":

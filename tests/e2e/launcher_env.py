@@ -13,6 +13,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import unittest
 
 PY = "/usr/bin/python3"
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -99,9 +100,10 @@ class Content:
 
 class Program:
     """A program folder with a copy of the launcher, its settings file and a
-    private system drive, home and logs."""
+    private system drive, home and logs; `env` is added to each run's environment."""
 
     def __init__(self, content, default_config=None, default_path="\\Tools", credentials=None):
+        self.content, self.env = content, {}
         self.root = tempfile.mkdtemp(prefix="talvane-e2e-")
         self.prog, self.drive = os.path.join(self.root, "prog"), os.path.join(self.root, "drive")
         self.exe, self.ini = os.path.join(self.prog, "Talvane"), os.path.join(self.prog, "Talvane.ini")
@@ -116,26 +118,14 @@ class Program:
         lines += ["DefaultConfig=" + default_config] if default_config is not None else []
         lines += ["DefaultPath=" + default_path] if default_path is not None else []
         if credentials:
-            lines += self.credential_lines(credentials)
+            lines += ["UserName=" + credentials[0], "Password=" + scramble(credentials[1]),
+                      "ZipPassword=" + scramble(credentials[2])]
         with open(self.ini, "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
 
-    @staticmethod
-    def credential_lines(credentials):
-        return ["UserName=" + credentials[0], "Password=" + scramble(credentials[1]),
-                "ZipPassword=" + scramble(credentials[2])]
-
-    def rewrite_credentials(self, credentials):
-        with open(self.ini, encoding="latin-1") as f:
-            kept = [l for l in f.read().splitlines()
-                    if not l.startswith(("UserName=", "Password=", "ZipPassword="))]
-        at = kept.index("[TekmoCloud]") + 1
-        with open(self.ini, "w", encoding="latin-1") as f:
-            f.write("\n".join(kept[:at] + self.credential_lines(credentials) + kept[at:]) + "\n")
-
-    def run(self, args=(), commands="", env=None):
+    def run(self, args=(), commands=""):
         env = dict({k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")},
-                   **(env or {}))
+                   **self.env)
         env.update(TALVANE_UI="console", SYSTEMDRIVE=self.drive, HOME=os.path.join(self.root, "home"),
                    TALVANE_LOG=self.path("talvane.log"), TEKMO_RUN_LOG=self.path("tekmo-run.log"))
         return subprocess.run([self.exe] + list(args), input=commands, capture_output=True,
@@ -160,3 +150,25 @@ class Program:
 
     def log_text(self):
         return read_text(self.path("talvane.log"))
+
+
+class CloudTest(unittest.TestCase):
+    """The demo cloud for the test class; program() makes a program folder removed afterwards."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.access(BIN, os.X_OK):
+            raise unittest.SkipTest("TALVANE_BIN does not name the launcher binary")
+        cls.content = Content()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.content.stop()
+
+    def program(self, stored=True, **kwargs):
+        sub = self.content.info["subscriber"]
+        self.user, self.password, self.zip_password = sub["user"], sub["password"], sub["zip_password"]
+        p = Program(self.content, credentials=(self.user, self.password, self.zip_password)
+                    if stored else None, **kwargs)
+        self.addCleanup(shutil.rmtree, p.root, True)
+        return p

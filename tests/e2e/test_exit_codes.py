@@ -12,21 +12,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import BIN, Content, Program, message_boxes  # noqa: E402
+from launcher_env import CloudTest, message_boxes, scramble  # noqa: E402
 
-CONTENT = None
 DEAD = "127.0.0.1:1"  # nothing listens there
-
-
-def setUpModule():
-    global CONTENT
-    if not os.access(BIN, os.X_OK):
-        raise unittest.SkipTest("TALVANE_BIN does not name the launcher binary")
-    CONTENT = Content()
-
-
-def tearDownModule():
-    CONTENT.stop()
 
 
 def public_key(sign=()):
@@ -44,15 +32,15 @@ def public_key(sign=()):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def signed_files():
+def signed_files(content):
     """The cloud's files a key can sign: the updates index, the package, 7za.zip."""
-    return {"index": os.path.join(CONTENT.info["web"], "VelmoraUpdates.zip"),
-            "package": os.path.join(CONTENT.info["redist"], "Redist", "tekmoUpdate.zip"),
-            "7za": os.path.join(CONTENT.info["repo"], "7za.zip")}
+    return {"index": os.path.join(content.info["web"], "VelmoraUpdates.zip"),
+            "package": os.path.join(content.info["redist"], "Redist", "tekmoUpdate.zip"),
+            "7za": os.path.join(content.info["repo"], "7za.zip")}
 
 
-def remove_signatures():
-    for path in signed_files().values():
+def remove_signatures(content):
+    for path in signed_files(content).values():
         if os.path.exists(path + ".minisig"):
             os.remove(path + ".minisig")
 
@@ -60,8 +48,9 @@ def remove_signatures():
 def trust_key_signing(*which):
     """Arranges a row: a new key that signed only `which`; the others carry no signature."""
     def arrange(p):
-        remove_signatures()
-        set_setting(p, "PublicKey", public_key([signed_files()[w] for w in which]), "Security")
+        remove_signatures(p.content)
+        files = signed_files(p.content)
+        set_setting(p, "PublicKey", public_key([files[w] for w in which]), "Security")
     return arrange
 
 
@@ -80,12 +69,12 @@ def set_setting(p, key, value, section="Endpoints"):
 
 
 def wrong_zip_password(p):
-    p.credentials = (p.credentials[0], p.credentials[1], "not-the-zip-password")
+    set_setting(p, "ZipPassword", scramble("not-the-zip-password"), "TekmoCloud")
 
 
 def redist_without_packages(p):
     # The repository has no /Redist folder: signed in, the package is missing.
-    set_setting(p, "RedistHost", CONTENT.endpoints["repository"])
+    set_setting(p, "RedistHost", p.content.endpoints["repository"])
 
 
 def tool_tree_blocks_a_folder(p):
@@ -113,10 +102,9 @@ def no_seven_zip(p):
         f.write("a file where the 7-Zip folder goes\n")
 
 
-class ExitCodes(unittest.TestCase):
+class ExitCodes(CloudTest):
     def test_help_lists_the_codes_and_starts_nothing(self):
-        p = Program(CONTENT)
-        self.addCleanup(shutil.rmtree, p.root, True)
+        p = self.program(stored=False)
         result = p.run(["--help"])
         self.assertEqual(result.returncode, 0)
         for code in ("0  done", "1  Tekmo was not started", "2  Tekmo was started"):
@@ -124,10 +112,7 @@ class ExitCodes(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
 
     def test_a_full_disk_changes_nothing_in_the_tool_tree(self):
-        sub = CONTENT.info["subscriber"]
-        p = Program(CONTENT, default_config="Office",
-                    credentials=(sub["user"], sub["password"], sub["zip_password"]))
-        self.addCleanup(shutil.rmtree, p.root, True)
+        p = self.program(default_config="Office")
         if os.geteuid() != 0:
             self.skipTest("mounting a small file system needs root (CI runs as root)")
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", p.drive],
@@ -153,7 +138,7 @@ class ExitCodes(unittest.TestCase):
         self.assertEqual(len(p.started_lines(1)), 1, "the tool was not started again")
 
     def test_each_row_of_the_table(self):
-        self.addCleanup(remove_signatures)
+        self.addCleanup(remove_signatures, self.content)
         rows = [
             # (what happened, arrange, exit code, tool started, a message that says so)
             ("deployed and started", None, 0, True, None),
@@ -175,18 +160,12 @@ class ExitCodes(unittest.TestCase):
             ("redistribution host unreachable, no package",
              lambda p: set_setting(p, "RedistHost", DEAD), 1, False, None),
         ]
-        sub = CONTENT.info["subscriber"]
         for name, arrange, code, started, message in rows:
             with self.subTest(name):
-                p = Program(CONTENT, default_config="Office",
-                            credentials=(sub["user"], sub["password"], sub["zip_password"]))
-                self.addCleanup(shutil.rmtree, p.root, True)
-                p.credentials, p.env = (sub["user"], sub["password"], sub["zip_password"]), {}
+                p = self.program(default_config="Office")
                 if arrange:
                     arrange(p)
-                if p.credentials[2] != sub["zip_password"]:
-                    p.rewrite_credentials(p.credentials)
-                result = p.run(["sfx"], env=p.env)
+                result = p.run(["sfx"])
                 self.assertEqual(result.returncode, code, result.stdout + result.stderr)
                 self.assertEqual(bool(p.started_lines(2 if started else 0.5)), started)
                 if message:

@@ -1,26 +1,32 @@
-// FtpSession against pyftpdlib (tools/cloud/cloud.py) and the scripted fault peers; the workflow
-// tests in tests/app drive it through sign-in, set listings, folder fallbacks and missing files.
+// FtpSession and Download against pyftpdlib and the web server of tools/cloud/cloud.py and the
+// scripted fault peers; the workflow tests in tests/app drive them through sign-in, set
+// listings, folder fallbacks and missing files. And listing lines as servers send them:
+// pyftpdlib (LIST and MLSD), GNU ls -l (vsftpd and ProFTPD pass it through), vsftpd's numeric
+// owners, IIS in its DOS style.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/event_pump.h"
+#include "net/download.h"
+#include "net/error_codes.h"
 #include "net/ftp_session.h"
+#include "net/listing_parser.h"
 #include "support/cloud_server.h"
-#include "support/fault_servers.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
-#include "support/temp_dir.h"
 
 namespace talvane {
 namespace {
 
 using namespace testing;
+using namespace net;
 using Events = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
 constexpr const char* kUser = "NimbaraMember";
@@ -40,11 +46,40 @@ Events ExpectedEvents(std::int64_t size) {
     return events;
 }
 
-class FtpClientTest : public ::testing::Test {
+using Log = std::vector<std::string>;
+
+// Every event in order; a run of progress events shows as its last "progress received/total".
+void Record(Download& d, Log& log) {
+    d.Started = [&log] { log.push_back("started"); };
+    d.Complete = [&log] { log.push_back("complete"); };
+    d.Aborted = [&log, &d](long code, const std::string& text) {
+        log.push_back("aborted " + std::to_string(code) + " " + text + (d.Running() ? "!" : ""));
+    };
+    d.Progress = [&log](std::int64_t received, std::int64_t total) {
+        if (log.empty() || log.back().rfind("progress", 0) != 0) log.emplace_back();
+        log.back() = "progress " + std::to_string(received) + "/" + std::to_string(total);
+    };
+}
+
+std::string Aborted(std::uint32_t code, const std::string& text) {
+    return "aborted " + std::to_string(static_cast<std::int32_t>(code)) + " " + text;
+}
+
+// The bytes the fault peers send: 0, 1, ... 255, 0, 1, ...
+std::string PeerBytes(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i & 0xFF);
+    return s;
+}
+
+// The loopback cloud and the fault peers, started once for all transfer tests and released at exit
+// in reverse order: peers, cloud, folder.
+class Servers : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
+        if (root_) return;
         root_ = std::make_unique<TempDir>();
-        for (const char* d : {"redist", "web", "local"})
+        for (const char* d : {"redist", "local", "out"})
             std::filesystem::create_directories(root_->file(d));
         for (const char* name :
              {"Tekmo/ConfigSets/Office.7z", "Tekmo/ConfigSets/Field Team.7z",
@@ -57,15 +92,29 @@ class FtpClientTest : public ::testing::Test {
             WriteFile(root_->file("repo/data" + std::to_string(size) + ".bin"),
                       Pattern(static_cast<std::size_t>(size)));
         WriteFile(root_->file("sub/mine.7z"), "subscriber's own");
+        WriteFile(root_->file("web/sub/big.bin"), PeerBytes(300000));
+        WriteFile(root_->file("repo/pkg.zip"), "zip bytes");
+        WriteFile(root_->file("web/tech one/Setup.exe"), "setup");
+        const CloudAccount alice{"alice", "s3cret:x", root_->file("sub")};
         cloud_ = std::make_unique<CloudServer>(
-            CloudOptions{root_->file("repo"),
-                         root_->file("redist"),
-                         root_->file("web"),
-                         {{"alice", "s3cret:x", root_->file("sub")}}});
+            CloudOptions{root_->file("repo"), root_->file("redist"), root_->file("web"), {alice}});
         peers_ = std::make_unique<FaultPeers>();
     }
+    void SetUp() override { ASSERT_TRUE(cloud_->ok() && peers_->ok()); }
+
+    static std::unique_ptr<TempDir> root_;
+    static std::unique_ptr<CloudServer> cloud_;
+    static std::unique_ptr<FaultPeers> peers_;
+};
+
+std::unique_ptr<TempDir> Servers::root_;
+std::unique_ptr<CloudServer> Servers::cloud_;
+std::unique_ptr<FaultPeers> Servers::peers_;
+
+class FtpClientTest : public Servers {
+  protected:
     void SetUp() override {
-        ASSERT_TRUE(cloud_->ok() && peers_->ok());
+        Servers::SetUp();
         ftp_.UsePassiveMode();
         ftp_.UseBinary();
         ftp_.connectTimeoutSeconds = ftp_.idleTimeoutSeconds = 5;
@@ -83,17 +132,9 @@ class FtpClientTest : public ::testing::Test {
     static std::string Local(const std::string& name) { return root_->file("local/" + name); }
     static std::vector<std::string> LocalFiles() { return ListNames(root_->file("local")); }
 
-    // Suite-wide, released at exit in reverse order: peers, cloud, folder.
-    static std::unique_ptr<TempDir> root_;
-    static std::unique_ptr<CloudServer> cloud_;
-    static std::unique_ptr<FaultPeers> peers_;
     FtpSession ftp_;
     Events events_;
 };
-
-std::unique_ptr<TempDir> FtpClientTest::root_;
-std::unique_ptr<CloudServer> FtpClientTest::cloud_;
-std::unique_ptr<FaultPeers> FtpClientTest::peers_;
 
 TEST_F(FtpClientTest, SignsInAndConnectFailuresCarryWinInetTexts) {
     ASSERT_TRUE(Open()) << ftp_.LastErrorMessage();
@@ -288,10 +329,226 @@ TEST_F(FtpClientTest, AnEndlessListingIsCutWithBoundedMemoryAndLog) {
     for (const char* text : {"cut at 8388608 bytes", "cut at 50000 entries",
                              "duplicate names: ... 24990 repeated lines suppressed"})
         EXPECT_TRUE(log.contains(text)) << text;
-    const auto& lines = log.lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const auto& l) { return l.find("duplicate name") != l.npos; }),
-              11);
+    EXPECT_EQ(log.count("duplicate name"), 11);
+}
+
+class DownloadTest : public Servers {
+  protected:
+    void TearDown() override {
+        for (const auto& n : ListNames(root_->file("out"))) ::unlink(Out(n).c_str());
+    }
+    static std::string Out(const std::string& name) { return root_->file("out/" + name); }
+    // One download with short timeouts; `idle` long enough lets a dripping peer meet the
+    // low-speed rule instead.
+    static Log Fetch(const std::string& url, const std::string& name, long long maxBytes = 0,
+                     long idle = 1) {
+        Download d;
+        d.connectTimeoutSeconds = 2;
+        d.idleTimeoutSeconds = idle;
+        d.lowSpeedSeconds = 2;
+        d.maxBytes = maxBytes;
+        Log log;
+        Record(d, log);
+        d.Start(url, Out(name));
+        EXPECT_FALSE(d.Running());
+        return log;
+    }
+    static std::string Ftp(const std::string& path) {
+        return "ftp://NimbaraMember:Tovex%25hn52@" + cloud_->repositoryHost() + path;
+    }
+};
+
+// Progress only with a known length; blanks in the path and an escaped password in
+// the URL; FTP URLs; a redirect within the allowed schemes; a size cap the file meets.
+TEST_F(DownloadTest, SuccessfulTransfers) {
+    const struct {
+        std::string url, name, content;
+        Log log;
+        long long maxBytes = 0;
+    } cases[] = {
+        // clang-format off
+        {cloud_->httpBase() + "/sub/big.bin", "big.bin", PeerBytes(300000),
+         {"started", "progress 300000/300000", "complete"}, 300000},
+        {cloud_->httpBase() + "/tech one/Setup.exe", "Setup.exe", "setup",
+         {"started", "progress 5/5", "complete"}},
+        {peers_->httpBase() + "/nolength", "n.bin", PeerBytes(5000), {"started", "complete"}},
+        {Ftp("/pkg.zip"), "pkg.zip", "zip bytes", {"started", "progress 9/9", "complete"}},
+        {peers_->httpBase() + "/redirect-ok", "r.bin", PeerBytes(5000), {"started", "complete"}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(Fetch(c.url, c.name, c.maxBytes), c.log);
+        EXPECT_EQ(ReadFile(Out(c.name)), c.content);
+    }
+    EXPECT_EQ(ListNames(root_->file("out")).size(), std::size(cases));
+}
+
+// Every failure ends in "aborted" (with Running() already false) and leaves what was
+// there before, with no partial or temporary file beside it. Dripping servers end as
+// timed-out connections, oversized downloads as failures, with or without a length.
+TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
+    SilentListener silent;
+    const std::string local = "http://127.0.0.1:", http = peers_->httpBase();
+    const std::string timeout = Aborted(kInetConnectionTimeout, "Connection Timeout.");
+    const std::string failure = Aborted(kInetDownloadFailure, "Download Failure.");
+    const std::string denied = Aborted(kInetAuthenticationRequired, "Authentication Failure.");
+    const std::string redirect = Aborted(kInetRedirectFailed, "Redirect Failed.");
+    const std::string protocol = Aborted(kInetUnknownProtocol, "Unknown Protocol.");
+    const std::string notFound = Aborted(kInetObjectNotFound, "File Not Found.");
+    const struct {
+        std::string url, last;
+        bool started = true;
+        long long maxBytes = 0;
+        long idle = 1;
+    } cases[] = {
+        {cloud_->httpBase() + "/missing.bin", notFound},
+        {local + std::to_string(RefusedPort()) + "/x",
+         Aborted(kInetCannotConnect, "Cannot Connect")},
+        {"http://talvane-test.invalid/x", Aborted(kInetResourceNotFound, "Resource Not Found.")},
+        {local + std::to_string(silent.port()) + "/x", timeout},
+        {http + "/stall", timeout},
+        {http + "/drop", failure},
+        {http + "/auth", denied},
+        {http + "/status/403", denied},
+        {http + "/status/500", failure},
+        {http + "/redirect-file", redirect},
+        {http + "/redirect-loop", redirect},
+        {"https" + cloud_->httpBase().substr(4) + "/sub/big.bin",
+         Aborted(kInetSecurityProblem, "Security Problem.")},
+        {Ftp("/none.zip"), notFound},
+        {"file:///etc/hostname", protocol, false},
+        {"gopher://127.0.0.1/x", protocol, false},
+        {"no url at all", Aborted(kInetInvalidUrl, "Invalid URL."), false},
+        {http + "/drip", timeout, true, 0, 30},
+        {"ftp://u:p@" + peers_->ftpHost() + "/drip.bin", timeout, true, 0, 30},
+        {http + "/big", failure, true, 1 << 20},
+        {cloud_->httpBase() + "/sub/big.bin", failure, true, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        WriteFile(Out("t.bin"), "earlier file");
+        const Log log = Fetch(c.url, "t.bin", c.maxBytes, c.idle);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), c.last);
+        EXPECT_EQ(log.front() == "started", c.started);
+        EXPECT_EQ(ReadFile(Out("t.bin")), "earlier file");
+        EXPECT_EQ(ListNames(root_->file("out")).size(), 1u);
+    }
+}
+
+TEST_F(DownloadTest, StopFromAHandlerAbortsAndASecondStartDoesNothing) {
+    Download d;
+    Log log;
+    Record(d, log);
+    std::size_t nestedEvents = 0;
+    d.Progress = [&](std::int64_t, std::int64_t) {
+        const auto before = log.size();
+        d.Start(cloud_->httpBase() + "/sub/big.bin", Out("second.bin"));
+        nestedEvents += log.size() - before;
+        d.Stop();
+    };
+    d.Start(cloud_->httpBase() + "/sub/big.bin", Out("first.bin"));
+    EXPECT_EQ(nestedEvents, 0u);
+    EXPECT_EQ(log, (Log{"started", Aborted(kAbortedByCaller, "Unknown Error.")}));
+    EXPECT_TRUE(ListNames(root_->file("out")).empty());
+    d.Stop();  // idle: nothing happens
+    EXPECT_EQ(log.size(), 2u);
+}
+
+const std::int64_t kNow = (DaysFromCivil(2026, 12, 6) * 24 + 7) * 3600 + 30 * 60;  // 07:30 UTC
+
+std::string Time(std::chrono::sys_seconds when) {
+    const std::time_t t = static_cast<std::time_t>(when.time_since_epoch().count());
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::gmtime(&t));
+    return text;
+}
+
+// "name[/ for folders] size modified", or "-" when the line is no entry.
+std::string Parse(bool mlsd, const char* line) {
+    ListingEntry e;
+    if (!(mlsd ? ParseMlsdLine(line, e) : ParseListLine(line, kNow, e))) return "-";
+    return e.name + (e.isFolder ? "/ " : " ") + std::to_string(e.size) + " " +
+           (e.modified ? Time(*e.modified) : "notime");
+}
+
+TEST(ListingParserTest, ListLines) {
+    const std::pair<const char*, const char*> cases[] = {
+        // pyftpdlib
+        {"-rw-r--r--   1 root     root            2 Dec 06 07:23 Notes",
+         "Notes 2 2026-12-06 07:23:00"},
+        {"-rw-r--r--   1 root     root         1000 Mar 04  2023 f 1.bin",
+         "f 1.bin 1000 2023-03-04 00:00:00"},
+        {"drwxr-xr-x   2 root     root         4096 Dec 06 07:23 sub dir",
+         "sub dir/ 4096 2026-12-06 07:23:00"},
+        // GNU ls -l
+        {"drwxr-xr-x   2 root root  4096 Dec  6 07:07 aclocal",
+         "aclocal/ 4096 2026-12-06 07:07:00"},
+        // A time without a year that would lie in the future belongs to last year.
+        {"-rw-r--r--   1 ftp ftp  5 Dec 24 10:00 gift.txt", "gift.txt 5 2025-12-24 10:00:00"},
+        // vsftpd: numeric owners, inner blanks, a link, owner or group named like a month
+        {"-rw-r--r--    1 1000     1000     3000000000 Feb 12  2020 big  two.iso",
+         "big  two.iso 3000000000 2020-02-12 00:00:00"},
+        {"lrwxrwxrwx    1 0        0              23 Jan 05  2024 latest -> releases/tekmo.zip",
+         "latest 23 2024-01-05 00:00:00"},
+        {"-rw-r--r--    1 1000     may          512 Jan 05  2024 Office.7z",
+         "Office.7z 512 2024-01-05 00:00:00"},
+        {"-rw-r--r--    1 jan      1001         64 Mar 04 09:15 Notes",
+         "Notes 64 2026-03-04 09:15:00"},
+        {"-rw-r--r-- 1 owner 77 Jul 1 2022 short.txt",
+         "short.txt 77 2022-07-01 00:00:00"},  // no group
+        // IIS
+        {"02-23-18  10:34AM       <DIR>          aspnet_client",
+         "aspnet_client/ 0 2018-02-23 10:34:00"},
+        {"11-14-17  03:22PM                  689 iisstart.htm",
+         "iisstart.htm 689 2017-11-14 15:22:00"},
+        {"01-02-2020  12:05AM             1,234 Field Team.7z",
+         "Field Team.7z 1234 2020-01-02 00:05:00"},
+        {"06-30-99  12:00PM                    0 old.txt", "old.txt 0 1999-06-30 12:00:00"},
+        // no entries
+        {"total 500", "-"},
+        {"drwxr-xr-x  21 root root  4096 Dec  6 07:07 .", "-"},
+        {"drwxr-xr-x  21 root root  4096 Dec  6 07:07 ..", "-"},
+        {"-rw-r--r-- garbage", "-"},
+        {"-rw-r--r--   1 root root  12 Foo 06 07:23 x", "-"},
+        {"-rw-r--r--   1 root root  12 Dec 06 25:99 x", "-"},
+        {"", "-"},
+        {"13-01-20  10:00AM   5 bad-month", "-"},
+        {"01-01-20  13:00PM   5 bad-hour", "-"},
+        {"01-01-20  10:00AM", "-"},
+    };
+    for (const auto& [line, want] : cases) EXPECT_EQ(Parse(false, line), want) << line;
+}
+
+TEST(ListingParserTest, MlsdLines) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"modify=20230304050607;perm=radfwMT;size=1000;type=file;unique=fe00ga72247; f 1.bin",
+         "f 1.bin 1000 2023-03-04 05:06:07"},
+        {"modify=20261206072318;perm=eldfmMTcp;size=4096;type=dir;unique=fe00ga720c3; sub dir",
+         "sub dir/ 4096 2026-12-06 07:23:18"},
+        // Other servers: upper-case facts, fractions of seconds, other facts, a leading blank.
+        {"Type=file;Size=5;Modify=20240101120000.123;Create=20231231000000;Perm=r;  spaced",
+         " spaced 5 2024-01-01 12:00:00"},
+        {"type=file;modify=2024; badtime", "badtime 0 notime"},
+        {"type=cdir;modify=20240101120000; /Tekmo/ConfigSets", "-"},
+        {"type=pdir;modify=20240101120000; Tekmo", "-"},  // some servers name them
+        {"size=5; no-type", "-"},
+        {"nospace", "-"},
+    };
+    for (const auto& [line, want] : cases) EXPECT_EQ(Parse(true, line), want) << line;
+}
+
+TEST(ListingParserTest, SplitsLinesAndSkipsNonEntries) {
+    const auto entries = ParseListing(
+        "total 12\r\n-rw-r--r--   1 root     root            2 Dec 06 07:23 Notes\r\n\r\n"
+        "drwxr-xr-x   2 root root 4096 Dec 06 07:23 sub dir\n-rw-r--r-- 1 root root 1000 Mar 04  "
+        "2023 last",
+        false, kNow);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name + "|" + entries[1].name + "|" + entries[2].name,
+              "Notes|sub dir|last");
+    EXPECT_TRUE(ParseListing("", true, kNow).empty());
 }
 
 }  // namespace

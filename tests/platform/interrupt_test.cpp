@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/files.h"
-#include "support/temp_dir.h"
+#include "support/file_util.h"
 
 namespace talvane {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "common/files.h"
 #include "settings/session.h"
+#include "support/file_util.h"
 #include "support/log_capture.h"
-#include "support/temp_dir.h"
 
 namespace talvane {
 namespace {
@@ -187,10 +187,12 @@ TEST_F(IniTest, LoadSettingsNeedsAllThreeCredentials) {
     Session session;
     session.SettingsFile = Ini();
     EXPECT_FALSE(LoadSettings(session));  // no file at all
-    // An empty password is stored scrambled, yet missing; one typed by hand is unreadable.
-    const std::array<std::string, 4> cases[] = {{"tech", ScrambleString("pa ss"), "zip#1", "1"},
-                                                {"tech", ScrambleString("pw"), "", ""},
-                                                {"tech", "typed by hand", "zip", ""}};
+    // An empty password is missing, one typed by hand unreadable, a long one read back whole.
+    const std::array<std::string, 4> cases[] = {
+        {"tech", ScrambleString("pa ss"), "zip#1", "1"},
+        {"tech", ScrambleString("pw"), "", ""},
+        {"tech", "typed by hand", "zip", ""},
+        {"tech", ScrambleString("p"), std::string(300, 'k'), "1"}};
     for (const auto& [user, password, zip, ok] : cases) {
         ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "UserName", user));
         ASSERT_TRUE(WriteIniValue(Ini(), "TekmoCloud", "Password", password));

@@ -1,8 +1,12 @@
 #pragma once
-// Runs tools/cloud/cloud.py (two FTP servers and one HTTP server on loopback) for
-// the lifetime of the object. The child ends when its stdin pipe closes, so even a
-// crashed test process leaves no server behind.
+// Runs tools/cloud/cloud.py (two FTP servers and one HTTP server on loopback) for the lifetime of
+// the object. The child ends when its stdin pipe closes, so even a crashed test process leaves no
+// server behind. And misbehaving peers for transfer tests: scripted FTP/HTTP servers
+// (tools/cloud/testpeers/fault_peers.py), a port that accepts connections but never speaks, and a
+// port where nothing listens.
+#include <cstdint>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,10 +21,9 @@ struct CloudOptions {
     std::vector<CloudAccount> subscribers;
 };
 
-// /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON
-// object. Stopped (stdin closed, then SIGKILL) on destruction. Under Wine the
-// script is started by tools/windows/script_host.py and lives as long as the
-// connection to it.
+// /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON object. Stopped
+// (stdin closed, then SIGKILL) on destruction. Under Wine the script is started by
+// tools/windows/script_host.py and lives as long as the connection to it.
 class ScriptProcess {
   public:
     ScriptProcess();
@@ -30,7 +33,11 @@ class ScriptProcess {
     // False (and a message on stderr) when no line comes within 30 s.
     bool Start(std::vector<std::string> args);
     // Value of "key": "value" in the JSON line; empty when absent.
-    std::string JsonValue(const std::string& key) const;
+    std::string JsonValue(const std::string& key) const {
+        std::smatch m;
+        const std::regex re("\"" + key + "\"\\s*:\\s*\"([^\"]*)\"");
+        return std::regex_search(line_, m, re) ? m[1].str() : std::string{};
+    }
 
   private:
     struct Child;  // the process and our end of its stdin, or the host connection
@@ -38,11 +45,25 @@ class ScriptProcess {
     std::string line_;
 };
 
-std::string CloudTool(const std::string& relative);  // tools/cloud/<relative> in the sources
-
 class CloudServer {
   public:
-    explicit CloudServer(const CloudOptions& options);
+    explicit CloudServer(const CloudOptions& options) {
+        std::vector<std::string> args{std::string(TALVANE_SOURCE_DIR) + "/tools/cloud/cloud.py",
+                                      "serve",
+                                      "--repo",
+                                      options.repoRoot,
+                                      "--redist",
+                                      options.redistRoot,
+                                      "--web",
+                                      options.webRoot};
+        for (const auto& account : options.subscribers)
+            args.insert(args.end(),
+                        {"--user", account.user + ":" + account.password + ":" + account.home});
+        if (!process_.Start(args)) return;
+        repository_ = process_.JsonValue("repository");
+        redist_ = process_.JsonValue("redist");
+        http_ = process_.JsonValue("http");
+    }
     bool ok() const { return !repository_.empty() && !redist_.empty() && !http_.empty(); }
     const std::string& repositoryHost() const { return repository_; }  // "127.0.0.1:PORT"
     const std::string& redistHost() const { return redist_; }
@@ -52,5 +73,43 @@ class CloudServer {
     ScriptProcess process_;
     std::string repository_, redist_, http_;
 };
+
+class FaultPeers {
+  public:
+    FaultPeers() {
+        if (!process_.Start(
+                {std::string(TALVANE_SOURCE_DIR) + "/tools/cloud/testpeers/fault_peers.py"}))
+            return;
+        ftp_ = process_.JsonValue("ftp");
+        http_ = process_.JsonValue("http");
+    }
+    bool ok() const { return !ftp_.empty() && !http_.empty(); }
+    const std::string& ftpHost() const { return ftp_; }    // "127.0.0.1:PORT"
+    const std::string& httpBase() const { return http_; }  // "http://127.0.0.1:PORT"
+
+  private:
+    ScriptProcess process_;
+    std::string ftp_, http_;
+};
+
+// A loopback port that listens and never accepts: connections complete in the
+// kernel, then nothing is ever said. Once destroyed, its port refuses.
+class SilentListener {
+  public:
+    SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    ~SilentListener();
+    int port() const { return port_; }
+
+  private:
+    std::intptr_t socket_ = -1;
+    int port_ = 0;
+};
+
+// A loopback port that was free a moment ago (connections are refused).
+inline int RefusedPort() {
+    return SilentListener().port();
+}
 
 }  // namespace talvane::testing

@@ -1,7 +1,6 @@
 #pragma once
-// A recording frontend for the window logic: message boxes, status and splash
-// calls recorded, the open-file dialog answered from a queue, and the end of
-// the process recorded.
+// A recording frontend for the window logic: message boxes, status and splash calls recorded, the
+// open-file dialog answered from a queue, and the end of the process recorded.
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -189,9 +188,7 @@ class FakeFrontend : public ui::Frontend {
     void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override {
         messages.push_back({text, title, icon});
     }
-    std::string OpenFileDialog(const std::string& title, const std::string& filter) override {
-        fileDialogTitles.push_back(title);
-        fileDialogFilters.push_back(filter);
+    std::string OpenFileDialog(const std::string&, const std::string&) override {
         if (fileDialogAnswers.empty()) return {};  // a cancel
         std::string answer = fileDialogAnswers.front();
         fileDialogAnswers.pop_front();
@@ -214,16 +211,11 @@ class FakeFrontend : public ui::Frontend {
         for (const RecordedMessage& m : messages) texts.push_back(m.text);
         return texts;
     }
-    bool HasMessage(const std::string& text) const {
-        return std::any_of(messages.begin(), messages.end(),
-                           [&](const auto& m) { return m.text == text; });
-    }
 
     FakeSplash splash;
     FakeStatus status;
     std::vector<RecordedMessage> messages;
     std::deque<std::string> fileDialogAnswers;
-    std::vector<std::string> fileDialogTitles, fileDialogFilters;
     std::function<void()> onPump;
     std::optional<int> endedWith;  // the exit code, once the process was ended
 };

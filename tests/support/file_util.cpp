@@ -2,6 +2,7 @@
 #include "support/file_util.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,6 +34,17 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::u8path(path), ec);
 }
 
+int Minisign(const std::string& args) {
+    return std::system(("minisign " + args + " >/dev/null 2>&1 </dev/null").c_str());
+}
+
+std::string MinisignKeyPair(const std::string& base) {
+    if (Minisign("-G -W -f -p \"" + base + ".pub\" -s \"" + base + ".key\"") != 0) return {};
+    const std::string pub = ReadFile(base + ".pub");
+    const auto start = pub.find('\n') + 1;
+    return pub.substr(start, pub.find('\n', start) - start);
+}
+
 std::vector<std::string> ListNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
@@ -40,6 +52,25 @@ std::vector<std::string> ListNames(const std::string& folder) {
         names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+TempDir::TempDir() : path_(NewTempFolder()) {}
+
+TempDir::~TempDir() {
+    // Tests make folders read-only on purpose: give the owner full access back so the
+    // removal cannot be blocked. Symbolic links are not followed.
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(
+             path_, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code ignored;
+        if (it->is_symlink(ignored))
+            it.disable_recursion_pending();
+        else
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(path_, ec);
 }
 
 }  // namespace talvane::testing

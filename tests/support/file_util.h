@@ -1,5 +1,6 @@
 #pragma once
 // File and process helpers shared by the tests.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,12 +9,13 @@ namespace talvane::testing {
 std::string ReadFile(const std::string& path);  // empty when unreadable
 // Creates missing parent folders first; true when everything was written.
 bool WriteFile(const std::string& path, const std::string& data = "x", unsigned mode = 0644);
-inline bool WriteText(const std::string& path, const std::string& text, unsigned mode = 0644) {
-    return WriteFile(path, text, mode);
-}
 bool Exists(const std::string& path);
 // Names in `folder`, sorted; empty when it cannot be read.
 std::vector<std::string> ListNames(const std::string& folder);
+// The stock minisign tool with `args`, its output discarded: the exit status.
+int Minisign(const std::string& args);
+// A new key pair `<base>.pub` and `<base>.key`: the public key line, empty on failure.
+std::string MinisignKeyPair(const std::string& base);
 // Sets an environment variable; nullptr removes it.
 void SetEnv(const char* name, const char* value);
 // The process's peak memory so far, in kB.
@@ -22,5 +24,29 @@ long PeakMemoryKb();
 // could not run or was killed.
 int RunProgram(const std::vector<std::string>& argv, const std::string& cwd = {},
                const std::string& outFile = "/dev/null");
+
+// A private folder under $TMPDIR (or /tmp) that is removed with everything in it
+// when the object goes away, including read-only entries.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }  // absolute, no trailing '/'
+    std::string file(const std::string& rel) const { return path_ + "/" + rel; }
+
+  private:
+    std::string path_;
+};
+
+// A new empty folder under $TMPDIR (or /tmp; Z:/tmp under Wine, where the Linux
+// servers can serve it): absolute, '/' separated, no trailing '/'.
+std::string NewTempFolder();
+
+// Runs `scenario` in a child process as user/group 65534: 0 passed, 1 failed,
+// 3 the child could not give up root.
+int RunAsNobody(const std::function<bool()>& scenario);
 
 }  // namespace talvane::testing

@@ -20,8 +20,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "support/fault_servers.h"
-#include "support/temp_dir.h"
+#include "support/cloud_server.h"
+#include "support/file_util.h"
 
 extern char** environ;
 

@@ -13,9 +13,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "support/fault_servers.h"
+#include "support/cloud_server.h"
 #include "support/file_util.h"
-#include "support/temp_dir.h"
 
 namespace talvane::testing {
 namespace fs = std::filesystem;

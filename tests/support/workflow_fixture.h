@@ -14,12 +14,11 @@
 #include "common/names.h"
 #include "settings/endpoints.h"
 #include "settings/session.h"
+#include "settings/settings.h"
 #include "support/cloud_server.h"
-#include "support/fake_clock.h"
 #include "support/fake_frontend.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
-#include "support/temp_dir.h"
 
 namespace talvane::testing {
 
@@ -42,8 +41,7 @@ bool RunContentTool(const std::vector<std::string>& args);
 bool WaitForText(const std::string& path, const std::string& needle, int timeoutMs = 15000);
 // Rewrites a zip archive as a Windows tool makes it: no Unix permission bits.
 bool RezipWithoutUnixPermissions(const std::string& zip);
-// Writes a zip archive of (name, content) entries, each marked as made on Unix
-// with mode 0755.
+// Writes a zip archive of (name, content) entries, each marked as made on Unix with mode 0755.
 bool WriteExecutableZip(const std::string& zip,
                         const std::vector<std::pair<std::string, std::string>>& entries);
 
@@ -52,22 +50,38 @@ class WorkflowTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // A new presenter over the fake view (after changing endpoints_ or settings).
-    ui::MainPresenter& MakePresenter();
+    // A new presenter over the fake view (after changing endpoints_ or settings), loaded:
+    // credentials as stored. It stands for a new run of the program.
+    ui::MainPresenter& LoadedPresenter();
     // Runs `action`; true when it ended the process (Unload).
-    bool EndsProcess(const std::function<void()>& action);
+    bool EndsProcess(const std::function<void()>& action) {
+        frontend_.endedWith.reset();
+        action();
+        return frontend_.endedWith.has_value();
+    }
     // Loads the window, picks `set` and clicks Download && Run: the exit code,
     // or -1 when the process did not end.
-    int DownloadAndRunSet(const std::string& set = "Office");
-    // The main window after its load, credentials as stored.
-    ui::MainPresenter& LoadedPresenter();
+    int DownloadAndRunSet(const std::string& set = "Office") {
+        LoadedPresenter();
+        view_.SetConfigText(set);
+        presenter_->OnDownloadRun();
+        return frontend_.endedWith.value_or(-1);
+    }
 
-    std::string Setting(const std::string& key) const;
-    void WriteSetting(const std::string& key, const std::string& value) const;
-    // Replaces a configuration set on the repository with a variant.
-    bool MakeSet(const std::string& file, const std::string& name, const std::string& password,
-                 std::vector<std::string> extraFlags = {}) const;
-    std::string SetPath(const std::string& name) const;  // ConfigSets/<name>.7z of tech1
+    std::string Setting(const std::string& key) const {
+        return ReadIniValue(session_.SettingsFile, names::kSettingsSection, key);
+    }
+    void WriteSetting(const std::string& key, const std::string& value) const {
+        WriteIniValue(session_.SettingsFile, names::kSettingsSection, key, value);
+    }
+    // Replaces the configuration set `name` on the repository with a variant.
+    bool MakeSet(const std::string& name, const std::string& password, const char* flag) const {
+        return RunContentTool(
+            {"make-set", "--out", SetPath(name), "--name", name, "--password", password, flag});
+    }
+    std::string SetPath(const std::string& name) const {  // ConfigSets/<name>.7z of tech1
+        return SubscriberHome() + "/Tekmo/ConfigSets/" + name + ".7z";
+    }
     std::string RunLog() const { return ReadFile(runLog_); }
     std::string SubscriberHome() const { return repo_ + "/subscribers/" + kSubscriber; }
     bool LogHas(const std::string& text) const { return log_.contains(text); }

@@ -1,8 +1,13 @@
-// The reader's observable behaviour: events, error numbers and texts, CRC rule, permissions.
+// The reader's observable behaviour (events, error numbers and texts, CRC rule, permissions), and
+// hostile and damaged archives: nothing lands outside the destination, nothing half-written stays
+// behind, memory stays small.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "support/temp_dir.h"
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
 #include "zip/zip_reader.h"
 #include "zip_test_util.h"
 
@@ -11,9 +16,8 @@ namespace {
 
 using namespace ziptest;
 using Strings = std::vector<std::string>;
-using Longs = std::vector<long>;
 using Errors = std::vector<std::pair<long, std::string>>;
-using Files = std::map<std::string, std::string>;
+constexpr auto npos = std::string::npos;
 
 class ZipReader : public ::testing::Test {
   protected:
@@ -133,6 +137,181 @@ TEST_F(ZipReader, UnixPermissionBitsAreRestoredSafely) {
     ::umask(mask);
 }
 #endif
+
+// A sandbox holding only the archive and the destination; anything else found in
+// it afterwards was written outside the destination.
+class ZipHostile : public ::testing::Test {
+  protected:
+    testing::TempDir tmp;
+    std::string zipPath = tmp.file("a.zip");
+    std::string dest = tmp.file("out");
+    Recorder rec;
+
+    bool Extract(const std::string& bytes, bool preserve = true,
+                 std::set<std::string> allowed = {}) {
+        WriteFile(zipPath, bytes);
+        ZipExtractionClass zip;
+        rec = {};
+        rec.Attach(zip);
+        const bool ok = zip.OpenZip(zipPath) && zip.Extract(dest, preserve, true);
+        ExpectNothingOutside(std::move(allowed));
+        return ok;
+    }
+    void ExpectNothingOutside(std::set<std::string> allowed = {}) {
+        allowed.insert({"a.zip", "out"});
+        for (const auto& e : fs::directory_iterator(tmp.path()))
+            EXPECT_EQ(allowed.count(e.path().filename().string()), 1u) << "written: " << e.path();
+        if (!fs::exists(dest)) return;
+        for (const auto& e : fs::recursive_directory_iterator(dest))
+            EXPECT_NE(e.path().filename().string().rfind(".~tv", 0), 0u) << "left: " << e.path();
+    }
+};
+
+class UnsafeNames : public ZipHostile, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(UnsafeNames, AreRefusedAndTheRestIsExtracted) {
+    const std::string name = GetParam() == "ABSOLUTE" ? tmp.file("evil") : GetParam();
+    for (bool preserve : {true, false}) {
+        RawZip z;
+        z.entries = {{name, "pwned"}, {"good.txt", "fine"}};
+        EXPECT_TRUE(Extract(z.Build(), preserve));
+        ASSERT_EQ(rec.Numbers(), Longs{kZipErrUnsafeName});
+        EXPECT_NE(rec.errors[0].second.find("leads outside " + dest), npos);
+        EXPECT_EQ(Tree(dest), (Files{{"good.txt", "fine"}}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Traversal, UnsafeNames,
+                         ::testing::Values("../evil", "a/../../evil", "..\\evil", "a\\..\\..\\evil",
+                                           "./../evil", "..", "ABSOLUTE", "/evil", "\\evil",
+                                           "C:evil", "c:\\evil", "d:/evil", "dir/",
+                                           std::string("nul\0byte", 8)));
+
+TEST_F(ZipHostile, LinksInsideTheDestinationAreNotWrittenThrough) {
+    fs::create_directories(dest);
+    fs::create_directories(tmp.file("outside"));
+    WriteFile(tmp.file("target"), "original");
+    fs::create_directory_symlink(tmp.file("outside"), dest + "/link");
+    fs::create_symlink(tmp.file("target"), dest + "/file-link");
+    RawZip z;
+    z.entries = {{"link/evil", "pwned"}, {"link\\deeper\\evil", "pwned"}, {"file-link", "new"}};
+    EXPECT_TRUE(Extract(z.Build(), true, {"outside", "target"}));
+    EXPECT_EQ(rec.Numbers(), (Longs{kZipErrUnsafeName, kZipErrUnsafeName}));
+    EXPECT_TRUE(fs::is_empty(tmp.file("outside")));
+    EXPECT_EQ(ReadFile(tmp.file("target")), "original");
+    EXPECT_FALSE(fs::is_symlink(dest + "/file-link"));  // replaced, not followed
+    EXPECT_EQ(ReadFile(dest + "/file-link"), "new");
+}
+
+TEST_F(ZipHostile, BombClaimingOneKilobyteStopsAtItsDeclaredSize) {
+    RawZip z;
+    z.entries = {{"bomb.bin", "", 8, RawDeflate(std::string(1 << 20, '\0'), 1024), 0, 1024},
+                 {"good.txt", "fine"}};
+    WriteFile(zipPath, z.Build());
+    ZipExtractionClass zip;
+    rec.Attach(zip);
+    // When the refusal comes, the half-written temporary file shows how far it went:
+    // at most one inflate buffer past the declared size, not the whole gigabyte.
+    std::uintmax_t written = 0;
+    zip.ZipError = [&](long n, const std::string& d) {
+        rec.errors.emplace_back(n, d);
+        for (const auto& e : fs::recursive_directory_iterator(dest))
+            if (e.is_regular_file()) written = std::max(written, e.file_size());
+    };
+    EXPECT_TRUE(zip.OpenZip(zipPath) && zip.Extract(dest, true, true));
+    EXPECT_EQ(rec.Numbers(), Longs{kZipErrSizeMismatch});
+    EXPECT_LE(written, 1024u + 256u * 1024u) << "extraction ran past the declared size";
+    EXPECT_EQ(Tree(dest), (Files{{"good.txt", "fine"}}));
+    ExpectNothingOutside();
+
+    // The command-line tool on the same archive: bounded peak memory, measured by
+    // /usr/bin/time (a child of this big test process would inherit its peak until exec).
+    const std::string tool = std::string(TALVANE_BIN_DIR) + "/talvane-zip", rss = tmp.file("rss");
+    if (!Exists(tool)) GTEST_SKIP() << "talvane-zip not built";
+    fs::remove_all(dest);
+    EXPECT_EQ(RunProgram({"/usr/bin/time", "-f", "%M", "-o", rss, tool, "x", zipPath, dest}), 1);
+    // The last line holds the figure (a line about the exit status may come first).
+    const std::string text = ReadFile(rss);
+    const long peakKb = std::atol(text.c_str() + text.find_last_of('\n', text.size() - 2) + 1);
+    EXPECT_TRUE(peakKb > 0 && peakKb < 64 * 1024) << "peak RSS " << peakKb << " KB";
+    EXPECT_FALSE(fs::exists(dest + "/bomb.bin"));
+}
+
+// Absurd sizes are refused before anything is allocated or inflated (4 GiB out of a few
+// bytes); a damaged or short central directory is reported, never read out of step.
+TEST_F(ZipHostile, DamagedArchivesAreReported) {
+    RawZip sizes, three;
+    sizes.entries = {{"huge-stored", "tiny", 0, {}, -1, 0x7FFFFFFF},
+                     {"huge-deflated", "tiny", 8, {}, -1, 0xFFFFFFFF},
+                     {"good.txt", "fine"}};
+    sizes.entries[0].compSize = 0x7FFFFFFF;
+    three.entries = {{"first", "1"}, {"second", "2"}, {"third", "3"}};
+    std::string badSignature = three.Build();
+    badSignature[badSignature.find("PK\x01\x02", badSignature.find("PK\x01\x02") + 4) + 3] = 'X';
+    three.totalOverride = 60000;
+    const struct {
+        std::string bytes;
+        bool ok;
+        Longs numbers;
+        std::size_t files;
+        const char* says;
+    } cases[] = {
+        {sizes.Build(), true, {kZipErrDamaged, kZipErrSizeMismatch}, 1, "possible zip bomb"},
+        {badSignature, false, {kZipErrDamaged}, 1, ""},
+        {three.Build(), false, {kZipErrDamaged}, 3, ""}};
+    for (const auto& c : cases) {
+        fs::remove_all(dest);
+        EXPECT_EQ(Extract(c.bytes), c.ok);
+        ASSERT_EQ(rec.Numbers(), c.numbers);
+        EXPECT_NE(rec.errors.back().second.find(c.says), npos);
+        EXPECT_EQ(Tree(dest).size(), c.files);
+    }
+}
+
+TEST_F(ZipHostile, TruncatedArchivesNeverCrashOrLeaveHalfFiles) {
+    std::string big(40000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
+    RawZip z;
+    z.entries = {{"a/one.txt", "first file"}, {"b/big.bin", big}, {"c.txt", "last", 0}};
+    z.comment = "comment";
+    const std::string full = z.Build();
+    const Files whole{{"a/one.txt", "first file"}, {"b/big.bin", big}, {"c.txt", "last"}};
+    for (std::size_t len = 0; len < full.size(); len += 97) {
+        SCOPED_TRACE("length " + std::to_string(len));
+        fs::remove_all(dest);
+        Extract(full.substr(0, len));
+        if (!fs::exists(dest)) continue;
+        for (const auto& [name, content] : Tree(dest))
+            EXPECT_TRUE(whole.count(name) && whole.at(name) == content) << name;
+    }
+}
+
+// Entries sharing data are refused before 10 MB is written: 2,000 records on one local
+// entry of a deflated MiB, and an entry found inside a stored one's data, header included.
+TEST_F(ZipHostile, OverlappingEntriesRefuseTheArchiveBeforeWriting) {
+    const std::string mib(1 << 20, '\0'), packed = RawDeflate(mib);
+    RawZip copies, inner, quoting;
+    for (int i = 0; i < 2000; ++i)
+        copies.entries.emplace_back("copy" + std::to_string(i), "", 8, packed, Crc(mib), 1 << 20,
+                                    0);
+    inner.entries = {{"inner.bin", mib}};
+    const std::string innerZip = inner.Build();
+    quoting.entries = {{"outer.bin", innerZip.substr(0, innerZip.size() - 22 - 46 - 9), 0},
+                       {"inner.bin", mib, 8, {}, -1, -1, 30 + 9}};
+    const std::pair<std::string, std::string> cases[] = {{copies.Build(), "copy"},
+                                                         {quoting.Build(), "inner.bin"}};
+    for (const auto& [archive, named] : cases) {
+        SCOPED_TRACE(named);
+        fs::remove_all(dest);
+        EXPECT_FALSE(Extract(archive));
+        ASSERT_EQ(rec.Numbers(), Longs{kZipErrOverlap});
+        EXPECT_NE(rec.errors[0].second.find("the entry " + named), npos) << rec.errors[0].second;
+        EXPECT_NE(rec.errors[0].second.find("overlapped components"), npos);
+        std::uintmax_t written = 0;
+        for (const auto& [name, content] : Tree(dest)) written += content.size();
+        EXPECT_LT(written, 10u << 20);
+    }
+}
 
 }  // namespace
 }  // namespace talvane

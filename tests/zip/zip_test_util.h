@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <filesystem>
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,10 +16,9 @@ namespace talvane::ziptest {
 namespace fs = std::filesystem;
 inline constexpr const char* kPython = "/usr/bin/python3";
 
-using testing::Exists;
-using testing::ReadFile;
-using testing::RunProgram;
-using testing::WriteFile;
+using namespace testing;
+using Longs = std::vector<long>;
+using Files = std::map<std::string, std::string>;  // relative path -> content
 
 // Raw deflate of `data` repeated `times` times, streamed: a gigabyte never sits in memory.
 inline std::string RawDeflate(const std::string& data, unsigned long times = 1) {
@@ -48,15 +46,9 @@ inline std::uint32_t Crc(const std::string& d) {
 
 // One hand-built entry; CRC, sizes and local offset default to the truth (-1).
 struct RawEntry {
-    RawEntry(std::string n, std::string c, std::uint16_t m = 8, std::string p = {},
-             long long crc_ = -1, long long size_ = -1, long long offset_ = -1)
-        : name(std::move(n)),
-          content(std::move(c)),
-          method(m),
-          payload(std::move(p)),
-          crc(crc_),
-          size(size_),
-          offset(offset_) {}
+    RawEntry(const std::string& n, const std::string& c, std::uint16_t m = 8,
+             const std::string& p = {}, long long r = -1, long long s = -1, long long o = -1)
+        : name(n), content(c), method(m), payload(p), crc(r), size(s), offset(o) {}
     std::string name, content;  // content uncompressed
     std::uint16_t method;
     std::string payload;  // bytes stored; empty: derived from content and method
@@ -65,13 +57,14 @@ struct RawEntry {
     std::uint32_t external = 0;
 };
 
-// Little-endian fields: {value, width in bytes}.
-inline std::string Le(std::initializer_list<std::pair<std::uint64_t, int>> fields) {
+// Little-endian fields of 2 and 4 bytes.
+inline std::string Le(std::uint64_t v, int bytes) {
     std::string s;
-    for (const auto& [v, n] : fields)
-        for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
     return s;
 }
+inline const auto U16 = [](std::uint64_t v) { return Le(v, 2); };
+inline const auto U32 = [](std::uint64_t v) { return Le(v, 4); };
 
 struct RawZip {
     std::vector<RawEntry> entries;
@@ -89,30 +82,17 @@ struct RawZip {
                                      : e.method == 8    ? RawDeflate(e.content)
                                                         : e.content;
             // From "version needed" to "extra length": the same in both headers.
-            const std::string shared = Le({{20, 2},
-                                           {0, 2},
-                                           {e.method, 2},
-                                           {0, 4},
-                                           {pick(e.crc, Crc(e.content)), 4},
-                                           {pick(e.compSize, data.size()), 4},
-                                           {pick(e.size, e.content.size()), 4},
-                                           {e.name.size(), 2},
-                                           {0, 2}});
-            central += Le({{0x02014B50, 4}, {e.madeBy, 2}}) + shared +
-                       Le({{0, 6}, {e.external, 4}, {pick(e.offset, out.size()), 4}}) + e.name;
-            out += Le({{0x04034B50, 4}}) + shared + e.name + data;
+            const std::string shared =
+                U16(20) + U16(0) + U16(e.method) + U32(0) + U32(pick(e.crc, Crc(e.content))) +
+                U32(pick(e.compSize, data.size())) + U32(pick(e.size, e.content.size())) +
+                U16(e.name.size()) + U16(0);
+            central += U32(0x02014B50) + U16(e.madeBy) + shared + Le(0, 6) + U32(e.external) +
+                       U32(pick(e.offset, out.size())) + e.name;
+            out += U32(0x04034B50) + shared + e.name + data;
         }
         const auto total = pick(totalOverride, entries.size());
-        return out + central +
-               Le({{0x06054B50, 4},
-                   {thisDisk, 2},
-                   {0, 2},
-                   {total, 2},
-                   {total, 2},
-                   {central.size(), 4},
-                   {out.size(), 4},
-                   {comment.size(), 2}}) +
-               comment;
+        return out + central + U32(0x06054B50) + U16(thisDisk) + U16(0) + U16(total) + U16(total) +
+               U32(central.size()) + U32(out.size()) + U16(comment.size()) + comment;
     }
 };
 
@@ -139,8 +119,8 @@ struct Recorder {
 };
 
 // Regular files below root: relative path -> content. Empty files are left out when asked.
-inline std::map<std::string, std::string> Tree(const std::string& root, bool skipEmpty = false) {
-    std::map<std::string, std::string> files;
+inline Files Tree(const std::string& root, bool skipEmpty = false) {
+    Files files;
     for (const auto& it : fs::recursive_directory_iterator(root)) {
         if (!it.is_regular_file() || (skipEmpty && it.file_size() == 0)) continue;
         files[fs::relative(it.path(), root).generic_string()] = ReadFile(it.path().string());

@@ -1,0 +1,135 @@
+// The download's safety: signatures made by the stock minisign tool, checked by the launcher; HTTPS
+// certificates checked (a self-signed one is refused); an interrupted download leaves no part
+// behind.
+#include "net/minisign.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "net/download.h"
+#include "net/ftp_curl.h"
+#include "platform/interrupt.h"
+#include "support/cloud_server.h"
+#include "support/file_util.h"
+
+namespace talvane::testing {
+namespace {
+
+// A key pair and one signed file, both signature algorithms.
+class MinisignTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(tmp_.file("package.zip"), std::string(300000, 'p') + "end");
+        key_ = MinisignKeyPair(tmp_.file("k"));
+        ASSERT_FALSE(key_.empty());
+        const std::string sign = "-S -s " + tmp_.file("k.key") + " -m " + tmp_.file("package.zip");
+        ASSERT_EQ(Minisign(sign), 0);
+        ASSERT_EQ(Minisign(sign + " -l -x " + tmp_.file("legacy.minisig")), 0);  // legacy format
+    }
+    std::string Data() const { return ReadFile(tmp_.file("package.zip")); }
+    std::string Signature() const { return ReadFile(tmp_.file("package.zip.minisig")); }
+
+    TempDir tmp_;
+    std::string key_;
+};
+
+TEST_F(MinisignTest, BothAlgorithmsVerifyInMemoryAndFromTheFile) {
+    for (const std::string& sig : {Signature(), ReadFile(tmp_.file("legacy.minisig"))}) {
+        EXPECT_TRUE(net::VerifyMinisign(Data(), sig, key_));
+        EXPECT_TRUE(net::VerifyMinisignFile(tmp_.file("package.zip"), sig, key_));
+    }
+    EXPECT_TRUE(net::IsMinisignPublicKey(key_));
+    EXPECT_FALSE(net::IsMinisignPublicKey("RWQ"));
+}
+
+TEST_F(MinisignTest, RefusesEveryAlteration) {
+    const std::string otherKey = MinisignKeyPair(tmp_.file("other"));
+    std::string tamperedData = Data();
+    tamperedData[1000] ^= 1;
+    std::string alteredComment = Signature();
+    alteredComment.insert(alteredComment.find("\ntrusted comment: ") + 18, "x");
+    std::string flippedSig = Signature();
+    const auto line2 = flippedSig.find('\n') + 1;
+    flippedSig[line2 + 20] = flippedSig[line2 + 20] == 'A' ? 'B' : 'A';
+    const struct {
+        const char* name;
+        std::string data, signature, key, why;
+    } cases[] = {
+        {"tampered file", tamperedData, Signature(), key_, "does not match"},
+        {"legacy, tampered", tamperedData, ReadFile(tmp_.file("legacy.minisig")), key_,
+         "does not match"},
+        {"other key", Data(), Signature(), otherKey, "another key"},
+        {"trusted comment", Data(), alteredComment, key_, "trusted comment"},
+        {"signature bytes", Data(), flippedSig, key_, "does not match"},
+        {"not a signature", Data(), "hello\n", key_, "format"},
+        {"empty", Data(), "", key_, "format"},
+        {"bad key", Data(), Signature(), "not base64!", "not a minisign key"},
+    };
+    for (const auto& c : cases) {
+        const auto result = net::VerifyMinisign(c.data, c.signature, c.key);
+        ASSERT_FALSE(result) << c.name;
+        EXPECT_NE(result.error().message.find(c.why), std::string::npos)
+            << c.name << ": " << result.error().message;
+    }
+    WriteFile(tmp_.file("package.zip"), tamperedData);
+    EXPECT_FALSE(net::VerifyMinisignFile(tmp_.file("package.zip"), Signature(), key_));
+    EXPECT_FALSE(net::VerifyMinisignFile(tmp_.file("missing.zip"), Signature(), key_));
+}
+
+constexpr const char* kServer = R"(
+import functools, http.server, ssl, sys, threading
+s = http.server.HTTPServer(("127.0.0.1", 0), functools.partial(
+    http.server.SimpleHTTPRequestHandler, directory=sys.argv[1]))
+c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+c.load_cert_chain(sys.argv[2])
+s.socket = c.wrap_socket(s.socket, server_side=True)
+threading.Thread(target=s.serve_forever, daemon=True).start()
+print('{"port": "%d"}' % s.server_address[1], flush=True)
+sys.stdin.read()
+)";
+
+TEST(HttpsTest, SelfSignedServerIsRefusedAndNothingIsWritten) {
+    TempDir tmp;
+    const std::string cert = tmp.file("cert.pem");
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                           "-keyout " +
+                           cert + " -out " + cert + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(WriteFile(tmp.file("www/package.zip"), "payload"));
+    ScriptProcess server;
+    ASSERT_TRUE(server.Start({"-c", kServer, tmp.file("www"), cert}));
+    Download download;
+    std::string aborted;
+    download.Aborted = [&](long, const std::string& text) { aborted = text; };
+    download.Start("https://127.0.0.1:" + server.JsonValue("port") + "/package.zip",
+                   tmp.file("got.zip"));
+    EXPECT_FALSE(aborted.empty());
+    EXPECT_FALSE(Exists(tmp.file("got.zip")));
+}
+
+// A signal in the middle of a download: the hidden part must not stay beside the target (a later
+// run writes under a new name and never sees it); a committed file stays.
+TEST(PartFileInterrupted, OnlyCommittedFilesStay) {
+    TempDir dir;
+    EXPECT_EXIT(
+        {
+            InstallInterruptCleanup();
+            net::PartFile part;
+            if (!part.Create(dir.file("a.zip")) || !part.Write("PK", 2) || !part.Commit())
+                std::_Exit(3);
+            net::PartFile next;  // a second download under way
+            if (!next.Create(dir.file("tekmoUpdate.zip")) || !next.Write("PK", 2)) std::_Exit(3);
+            std::raise(SIGTERM);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(ListNames(dir.path()), std::vector<std::string>{"a.zip"});
+}
+
+}  // namespace
+}  // namespace talvane::testing
