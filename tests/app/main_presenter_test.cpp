@@ -1,6 +1,5 @@
-// The start-up choices, the splash window's size from the logo file and the main window's own logic
-// without servers: layouts, default preselection, settings saving, progress routing and the abort
-// path.
+// Without servers: the start-up choices, the splash size from the logo file and the main
+// window's own logic (default preselection, settings saving, progress, the abort path).
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -31,13 +31,11 @@ class SecurityTest : public WorkflowTest {
         session_.PublicKey = MinisignKeyPair(tmp_.file("k"));
         ASSERT_FALSE(session_.PublicKey.empty());
     }
-    void Sign(const std::string& file) {
-        ASSERT_EQ(Minisign("-S -s " + tmp_.file("k.key") + " -m \"" + file + "\""), 0) << file;
-    }
+    // Signs the updates index, 7za.zip and the package, as the maker would.
     void SignCloud() {
-        Sign(web_ + "/VelmoraUpdates.zip");
-        Sign(repo_ + "/7za.zip");
-        Sign(redist_ + "/Redist/tekmoUpdate.zip");
+        for (const std::string& file : {web_ + "/VelmoraUpdates.zip", repo_ + "/7za.zip",
+                                        redist_ + "/Redist/tekmoUpdate.zip"})
+            ASSERT_EQ(Minisign("-S -s " + tmp_.file("k.key") + " -m \"" + file + "\""), 0) << file;
     }
 };
 

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -83,6 +84,13 @@ def tool_tree_blocks_a_folder(p):
         f.write("a file where the package has a folder\n")
 
 
+def package_without_the_tool(p):
+    # The host is down; a package left by an earlier run is used, and it holds no Tekmo.
+    set_setting(p, "RedistHost", DEAD)
+    with zipfile.ZipFile(os.path.join(p.prog, "tekmoUpdate.zip"), "w") as z:
+        z.writestr("readme.txt", "no tool in here\n")
+
+
 def tree(root):
     """Every path below root with its mode and contents."""
     found = {}
@@ -154,6 +162,7 @@ class ExitCodes(CloudTest):
             ("7-Zip refused", trust_key_signing("index", "package"),
              1, False, "The file 7za.zip was refused"),
             ("extraction failed", tool_tree_blocks_a_folder, 1, False, "Problem extracting tekmo!"),
+            ("tool cannot start", package_without_the_tool, 1, False, "Tekmo could not be started"),
             ("7-Zip unobtainable", no_seven_zip, 1, False, "The 7-Zip program could not be obtained"),
             ("updates index unreachable", lambda p: set_setting(
                 p, "UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False, "Download aborted."),

@@ -1,6 +1,5 @@
-// The download's safety: signatures made by the stock minisign tool, checked by the launcher; HTTPS
-// certificates checked (a self-signed one is refused); an interrupted download leaves no part
-// behind.
+// Download safety: minisign signatures, HTTPS certificates (a self-signed one is refused), and
+// no part left behind by an interrupted download.
 #include "net/minisign.h"
 
 #include <gtest/gtest.h>

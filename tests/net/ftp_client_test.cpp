@@ -1,8 +1,5 @@
-// FtpSession and Download against pyftpdlib and the web server of tools/cloud/cloud.py and the
-// scripted fault peers; the workflow tests in tests/app drive them through sign-in, set
-// listings, folder fallbacks and missing files. And listing lines as servers send them:
-// pyftpdlib (LIST and MLSD), GNU ls -l (vsftpd and ProFTPD pass it through), vsftpd's numeric
-// owners, IIS in its DOS style.
+// FtpSession and Download against tools/cloud/cloud.py and the scripted fault peers, and listing
+// lines as pyftpdlib, GNU ls -l (vsftpd, ProFTPD) and IIS send them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -1,8 +1,5 @@
-// Cross-checks against real tools: archives made by Info-ZIP and 7-Zip extract to the tree they
-// were made of, one made by Python's zipfile to the tree it gives; archives made by ZipClass pass
-// their tests; the writer's field values and talvane-zip. And a deploy commits whole: a package
-// failing at its last entry, a full disk, a cancel or an interrupt leave the tool tree as it was,
-// and thousands of waiting parts hold no handles.
+// Cross-checks against Info-ZIP, 7-Zip and Python's zipfile, the writer and talvane-zip; and a
+// deploy commits whole: no failure, full disk, cancel or interrupt leaves the tool tree changed.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -1,6 +1,5 @@
-// The reader's observable behaviour (events, error numbers and texts, CRC rule, permissions), and
-// hostile and damaged archives: nothing lands outside the destination, nothing half-written stays
-// behind, memory stays small.
+// The reader's events, errors, CRC rule and permissions; with hostile and damaged archives
+// nothing lands outside the destination, nothing half-written stays, memory stays small.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
