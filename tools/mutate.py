@@ -4,18 +4,29 @@ rebuilds only the test program that covers it, runs it and records whether a tes
 turned red (killed) or not (survived).
 
     tools/mutate.py [--worktree /work/mutwt] [--refresh] [--only NAME ...] [--markdown FILE]
+    tools/mutate.py --random [N] [--seed S] [--files src/...]
+
+Without --random it runs the regression list below. With --random it draws N mutants
+(default 60) that compile from everything tools/mutation_rules.py generates over the
+files that decide safety; the seed is printed so a run can be repeated. A survivor
+listed in tools/mutants_equivalent.txt (file, line, mutated line, reason; tab
+separated) is reported as equivalent, not survived.
 
 --refresh moves the worktree to the repository's HEAD and copies the working copy's
 tests/ on top, so uncommitted tests are measured too. The worktree's own sources are
 never those other people build from.
 """
 import argparse
+import math
 import os
+import random
 import re
 import shutil
 import subprocess
 import sys
 import time
+
+import mutation_rules
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -202,8 +213,93 @@ def try_mutant(wt, build, mutant, jobs, timeout):
             f.write(original)
 
 
+def build_and_run(build, targets, jobs, timeout):
+    b = run(["ninja", "-C", build, f"-j{jobs}"] + targets)
+    if b.returncode != 0:
+        return "invalid", "does not compile"
+    for target in targets:
+        try:
+            t = run([os.path.join(build, "bin", target), "--gtest_fail_fast", "--gtest_brief=1"],
+                    timeout=timeout, cwd=build)
+        except subprocess.TimeoutExpired:
+            return "killed", f"{target} (timeout)"
+        if t.returncode != 0:
+            return "killed", first_failure(t.stdout)
+    return "survived", ""
+
+
+def load_equivalents():
+    known = set()
+    path = os.path.join(REPO, "tools", "mutants_equivalent.txt")
+    if os.path.exists(path):
+        for line in open(path):
+            parts = line.rstrip("\n").split("\t")
+            if len(parts) >= 3 and not line.startswith("#"):
+                known.add((parts[0], parts[1].strip(), parts[2].strip()))
+    return known
+
+
+def sample_order(mutants, seed):
+    """All mutants in a random order, each file's share growing with the square root of
+    its mutant count, so one long file does not crowd out the short ones."""
+    rng = random.Random(seed)
+    per_file = {}
+    for m in mutants:
+        per_file[m[1]] = per_file.get(m[1], 0) + 1
+    keys = [(rng.random() ** math.sqrt(per_file[m[1]]), m) for m in mutants]
+    return [m for _, m in sorted(keys, key=lambda k: k[0], reverse=True)]
+
+
+def random_run(a, wt, build):
+    seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1 << 30)
+    print(f"seed {seed}  (repeat with: ./run mutate {a.random} --seed {seed})", flush=True)
+    mutants = mutation_rules.generate(wt, a.files)
+    targets = sorted({t for m in mutants for t in m[6]})
+    run(["ninja", "-C", build, f"-j{a.jobs}"] + targets, check=True)
+    equivalents = load_equivalents()
+    rows, invalid = [], 0
+    for ident, rel, number, original, mutated, rule, tests in sample_order(mutants, seed):
+        if len(rows) >= a.random:
+            break
+        path = os.path.join(wt, rel)
+        lines = open(path).readlines()
+        if lines[number - 1] != original:
+            continue
+        start = time.monotonic()
+        try:
+            open(path, "w").writelines(lines[:number - 1] + [mutated] + lines[number:])
+            result, by = build_and_run(build, tests, a.jobs, a.timeout)
+        finally:
+            open(path, "w").writelines(lines)
+        if result == "invalid":
+            invalid += 1
+            continue
+        if result == "survived" and (rel, str(number), mutated.strip()) in equivalents:
+            result = "equivalent"
+        rows.append((f"{rel}:{number}", rule, original.strip(), mutated.strip(), result, by))
+        print(f"{rel}:{number:<5} {rule:16} {result:10} {by}  ({time.monotonic() - start:.0f} s)"
+              f"\n      - {original.strip()}\n      + {mutated.strip() or '(deleted)'}", flush=True)
+    killed = sum(r[4] == "killed" for r in rows)
+    survived = sum(r[4] == "survived" for r in rows)
+    equivalent = sum(r[4] == "equivalent" for r in rows)
+    score = 100.0 * killed / max(1, killed + survived)
+    print(f"seed {seed}: {killed} killed, {survived} survived, {equivalent} equivalent, "
+          f"{invalid} did not compile (not counted); {score:.0f}% of non-equivalent killed")
+    if a.markdown:
+        with open(a.markdown, "w") as f:
+            f.write(f"seed {seed}\n\n| where | rule | line | mutated | result | by |\n"
+                    "|---|---|---|---|---|---|\n")
+            for r in rows:
+                f.write("| " + " | ".join(f"`{c}`" if 1 < i < 4 and c else c
+                                          for i, c in enumerate(r)) + " |\n")
+    run(["ninja", "-C", build, f"-j{a.jobs}"] + targets)
+
+
 def main():
     ap = argparse.ArgumentParser()
+    ap.add_argument("--random", type=int, nargs="?", const=60)
+    ap.add_argument("--seed", type=int)
+    ap.add_argument("--files", nargs="*")
     ap.add_argument("--worktree", default="/work/mutwt")
     ap.add_argument("--refresh", action="store_true")
     ap.add_argument("--only", nargs="*")
@@ -217,6 +313,9 @@ def main():
     build = os.path.join(wt, "build")
     if a.refresh or not os.path.isdir(build):
         refresh(wt, build)
+    if a.random:
+        random_run(a, wt, build)
+        return
     chosen = [m for m in MUTANTS if not a.only or m[0] in a.only]
     # Build everything unmutated first, so each mutant rebuilds only its own part.
     targets = sorted({"Talvane" if m[4] == "e2e" else m[4] for m in chosen})

@@ -75,9 +75,9 @@ TEST(ShellMove, AcrossFileSystemsCopiesAndDeletes) {
     struct stat shm {
     }, tmp{};
     TempDir dir;
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(dir.path().c_str(), &tmp) != 0 ||
-        shm.st_dev == tmp.st_dev || ::access("/dev/shm", W_OK) != 0)
-        GTEST_SKIP() << "no second writable file system";
+    TALVANE_REQUIRE(::stat("/dev/shm", &shm) == 0 && ::stat(dir.path().c_str(), &tmp) == 0 &&
+                        shm.st_dev != tmp.st_dev && ::access("/dev/shm", W_OK) == 0,
+                    "no second writable file system at /dev/shm");
     WriteFile(dir.file("tree/a.txt"), "a");
     WriteFile(dir.file("tree/sub/b.txt"), "b");
     const std::string dest = "/dev/shm/talvane-move-" + std::to_string(::getpid());
@@ -133,14 +133,14 @@ TEST(KillDir, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
         return;
     }
     const int rc = testing::RunAsNobody(ReadOnlyFoldersScenario);
-    if (rc == 3) GTEST_SKIP() << "could not give up root";
+    TALVANE_REQUIRE(rc != 3, "could not give up root");
     EXPECT_EQ(rc, 0);
 }
 
 // A sub-folder that belongs to someone else defeats both tree deletes; the
 // piecemeal stage then takes what it can and leaves the top folder.
 TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to prepare a foreign-owned folder";
+    TALVANE_REQUIRE(::geteuid() == 0, "needs root to prepare a foreign-owned folder");
     TempDir dir;
     const std::string top = dir.file("SyncTemp");
     WriteFile(top + "/mine.txt");
@@ -159,7 +159,7 @@ TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
                                 log.contains("\t\t- Error deleting path:  " + top + "/foreign"),
                             log);
     });
-    if (rc == 3) GTEST_SKIP() << "could not give up root";
+    TALVANE_REQUIRE(rc != 3, "could not give up root");
     EXPECT_EQ(rc, 0);
 }
 
@@ -230,7 +230,7 @@ TEST(ChangeOwnerOfFile, GivesTheOwnerAccessButNobodyElse) {
 }
 
 TEST(ChangeOwnerOfFile, AsRootHandsTheFileToTheSudoUser) {
-    if (::geteuid() != 0) GTEST_SKIP() << "only root can change owners";
+    TALVANE_REQUIRE(::geteuid() == 0, "only root can change owners");
     TempDir dir;
     ASSERT_TRUE(WriteFileAtomic(dir.file("f"), "x", 0600));
     ::setenv("SUDO_UID", "65534", 1);

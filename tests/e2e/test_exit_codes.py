@@ -13,7 +13,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import CloudTest, message_boxes, scramble  # noqa: E402
+from launcher_env import CloudTest, message_boxes, require, scramble  # noqa: E402
 
 DEAD = "127.0.0.1:1"  # nothing listens there
 
@@ -121,12 +121,10 @@ class ExitCodes(CloudTest):
 
     def test_a_full_disk_changes_nothing_in_the_tool_tree(self):
         p = self.program(default_config="Office")
-        if os.geteuid() != 0:
-            self.skipTest("mounting a small file system needs root (CI runs as root)")
+        require(self, os.geteuid() == 0, "mounting a small file system needs root")
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", p.drive],
                                  capture_output=True, text=True)
-        if mounted.returncode != 0:
-            self.skipTest("tmpfs could not be mounted here: " + mounted.stderr.strip())
+        require(self, mounted.returncode == 0, "tmpfs could not be mounted: " + mounted.stderr.strip())
         self.addCleanup(subprocess.run, ["umount", "-l", p.drive])
         self.assertEqual(p.run(["sfx"]).returncode, 0)
         self.assertEqual(len(p.started_lines()), 1)

@@ -10,7 +10,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import BIN, SOURCE, CloudTest, bitmap, message_boxes, read_ini, unscramble  # noqa: E402
+from launcher_env import (BIN, SOURCE, CloudTest, bitmap, message_boxes, read_ini,  # noqa: E402
+                          require, unscramble)
 
 
 class Console(CloudTest):
@@ -73,8 +74,8 @@ class Console(CloudTest):
 
 
 class DemoScript(unittest.TestCase):
-    @unittest.skipUnless(os.access(BIN, os.X_OK), "TALVANE_BIN does not name the launcher binary")
     def test_unattended_demo_deploys_and_shows_the_started_tool(self):
+        require(self, os.access(BIN, os.X_OK), "TALVANE_BIN does not name the launcher binary")
         with tempfile.TemporaryDirectory(prefix="talvane-e2e-demo-") as tmp:
             demo = os.path.join(tmp, "demo")
             env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}

@@ -11,6 +11,11 @@ namespace talvane::testing {
 
 namespace fs = std::filesystem;
 
+bool InCi() {
+    const char* ci = std::getenv("TALVANE_CI");
+    return ci && *ci && std::string(ci) != "0";
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(fs::u8path(path), std::ios::binary);
     std::ostringstream out;

@@ -4,7 +4,20 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace talvane::testing {
+
+// True in CI (TALVANE_CI set): there every facility a test needs is provided.
+bool InCi();
+
+// A facility the test needs (root, a second file system, a built tool): without it
+// a developer's run skips the test and says why; in CI the missing facility fails.
+#define TALVANE_REQUIRE(available, why)                                                    \
+    if (!(available)) {                                                                    \
+        if (::talvane::testing::InCi()) GTEST_FAIL() << "CI lacks what it needs: " << why; \
+        GTEST_SKIP() << why;                                                               \
+    }
 
 std::string ReadFile(const std::string& path);  // empty when unreadable
 // Creates missing parent folders first; true when everything was written.

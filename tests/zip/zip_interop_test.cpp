@@ -161,9 +161,7 @@ TEST(ZipWriter, DosTimeAndAnArchiveReplacedOnlyWhenAsked) {
 
 class ZipTool : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (!testing::Exists(tool)) GTEST_SKIP() << "talvane-zip not built";
-    }
+    void SetUp() override { TALVANE_REQUIRE(testing::Exists(tool), "talvane-zip not built"); }
     int Tool(std::vector<std::string> args, const std::string& out = "/dev/null") {
         args.insert(args.begin(), tool);
         return RunProgram(args, tmp.path(), out);
@@ -322,11 +320,11 @@ TEST_F(ZipDeploy, AFailureAtTheLastEntryLeavesTheTreeAsItWas) {
 }
 
 TEST_F(ZipDeploy, AFullDiskLeavesTheTreeAsItWas) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    TALVANE_REQUIRE(::geteuid() == 0, "mounting a small tmpfs needs root");
     const std::string disk = tmp.file("disk");
     fs::create_directory(disk);
-    if (RunProgram({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
-        GTEST_SKIP() << "mount -t tmpfs was refused (no CAP_SYS_ADMIN?)";
+    TALVANE_REQUIRE(RunProgram({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) == 0,
+                    "mount -t tmpfs was refused (no CAP_SYS_ADMIN?)");
     mounted = disk;
     OldTree(disk);
     RawZip z;
