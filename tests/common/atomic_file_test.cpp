@@ -1,0 +1,102 @@
+// The one writer of kept files, and the clean-up of the parts an interrupted run leaves.
+#include "common/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "common/files.h"
+#include "support/file_util.h"
+
+namespace talvane::testing {
+namespace {
+
+// The mode asked for is the mode the file gets, whatever the umask.
+TEST(AtomicFile, TheModeAskedForIsKeptUnderAnyUmask) {
+    const struct {
+        mode_t umask;
+        unsigned mode;
+    } cases[] = {{077, 0644}, {0, 0600}, {022, 0755}, {0777, 0640}};
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        const mode_t saved = ::umask(c.umask);
+        const bool written = WriteFileAtomic(dir.file("f"), "new", c.mode);
+        ::umask(saved);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(GetFileMode(dir.file("f")), static_cast<int>(c.mode));
+        EXPECT_EQ(ListNames(dir.path()), std::vector<std::string>{"f"});
+    }
+}
+
+// A write the system refuses half-way (file size limit, as a full disk would) fails,
+// keeps the old file and leaves no part. In a child: the limit binds the whole process.
+TEST(AtomicFile, AFailingWriteKeepsTheOldFileAndLeavesNoPart) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir.file("settings.ini"), "old"));
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const auto written = WriteFileAtomically(dir.file("settings.ini"), std::string(65536, 'x'));
+        ::_exit(!written && !written.error().message.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write was reported good";
+    EXPECT_EQ(ReadFile(dir.file("settings.ini")), "old");
+    EXPECT_EQ(ListNames(dir.path()), std::vector<std::string>{"settings.ini"});
+}
+
+std::string Part(long pid) {
+    return ".~tv" + std::to_string(pid) + "-1.part";
+}
+
+long DeadPid() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// Only parts of processes that are gone are removed: not ours, not one of a process
+// that runs under another user (kill() says "no permission", not "no such process").
+bool StalePartsScenario(const std::string& top) {
+    const long dead = DeadPid();
+    const std::vector<std::string> kept = {Part(::getpid()), Part(1), "plain.part", ".~tvx-1.part"};
+    for (const auto& name : kept) WriteFile(top + "/" + name);
+    WriteFile(top + "/" + Part(dead));
+    WriteFile(top + "/sub/" + Part(dead));
+    RemoveStaleParts(top, false);
+    const bool flat =
+        ListNames(top).size() == kept.size() + 1 && Exists(top + "/sub/" + Part(dead));
+    RemoveStaleParts(top, true);
+    const bool deep = ListNames(top + "/sub").empty();
+    for (const auto& name : kept)
+        if (!Exists(top + "/" + name)) return false;
+    return flat && deep;
+}
+
+TEST(StaleParts, OnlyPartsOfProcessesThatAreGoneAreRemoved) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(StalePartsScenario(dir.file("a")));
+        return;
+    }
+    EXPECT_TRUE(StalePartsScenario(dir.file("as-root")));
+    const int rc = RunAsNobody([&] { return StalePartsScenario(dir.file("as-nobody")); });
+    TALVANE_REQUIRE(rc != 3, "could not give up root");
+    EXPECT_EQ(rc, 0);
+}
+
+}  // namespace
+}  // namespace talvane::testing
