@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 
+#include "app/installers.h"
 #include "common/files.h"
 #include "common/log.h"
 #include "common/strings.h"
@@ -112,6 +114,73 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
     }
 }
 
+// The other kinds of download with a key: a copy altered after signing is refused by name
+// and nothing from it runs; the signed copy is then used.
+TEST_F(SecurityTest, EveryOtherKindOfDownloadIsUsedOnlyWhenSigned) {
+    UseKey();
+    const std::string launcher = tmp_.file("new/" + Exe("Talvane"));
+    ASSERT_TRUE(WriteStandIn(launcher, "new launcher"));
+    const auto publish = [&](const char* version, const std::string& from) {
+        std::vector<std::string> args{"update-index",
+                                      "--web",
+                                      web_,
+                                      "--version",
+                                      version,
+                                      "--url",
+                                      cloud_->httpBase() + "/Talvane.zip"};
+        if (!from.empty()) args.insert(args.end(), {"--package-from", from});
+        return RunContentTool(args);
+    };
+    ASSERT_TRUE(publish("2.3.4", launcher));  // the package is there, not yet offered
+    SignCloud();
+    const std::string mirror = web_ + "/mirror/7za920.zip";
+    ASSERT_TRUE(WriteFile(mirror, ReadFile(repo_ + "/7za.zip")));
+    const std::string setup = web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe";
+    const struct {
+        std::string file;
+        std::function<void()> run;
+        const char* started;
+    } cases[] = {
+        {mirror,
+         [&] {
+             endpoints_.SevenZipMirrorURL = cloud_->httpBase() + "/mirror/7za920.zip";
+             DownloadAndRunSet();
+         },
+         "Tekmo 2.2.0 started"},
+        {setup, [&] { LoadedPresenter().OnInstall(ui::Installer::Harlo); }, "HarloSetup started"},
+        {web_ + "/Talvane.zip",
+         [&] {
+             ASSERT_TRUE(publish("9.0.0", ""));
+             ASSERT_EQ(
+                 Minisign("-S -s " + tmp_.file("k.key") + " -m " + web_ + "/VelmoraUpdates.zip"),
+                 0);
+             LoadedPresenter().OnUpdate();
+         },
+         "new launcher started"},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = c.file.substr(c.file.rfind('/') + 1);
+        SCOPED_TRACE(shown);
+        ASSERT_EQ(Minisign("-S -s " + tmp_.file("k.key") + " -m " + c.file), 0);
+        const std::string good = ReadFile(c.file);
+        for (const bool tampered : {true, false}) {
+            std::string bytes = good;
+            bytes[bytes.size() / 2] ^= tampered ? 0x20 : 0;
+            ASSERT_TRUE(WriteFile(c.file, bytes));
+            frontend_.messages.clear();
+            std::remove(runLog_.c_str());
+            c.run();
+            const auto shownTexts = frontend_.MessageTexts();
+            const std::string refusal =
+                "The file " + shown + " was refused: the signature does not match";
+            EXPECT_EQ(!shownTexts.empty() && shownTexts[0].rfind(refusal, 0) == 0, tampered)
+                << ::testing::PrintToString(shownTexts);
+            EXPECT_EQ(WaitForText(runLog_, c.started, tampered ? 300 : 15000), !tampered)
+                << RunLog();
+        }
+    }
+}
+
 // The name is listed as the server gives it; the console and the log escape it when they print it
 // (tests/frontends/console).
 TEST_F(SecurityTest, HostileNamesAreListedAndLoggedOnlyEscaped) {
@@ -171,16 +240,28 @@ TEST_F(ReliabilityTest, LinksInTheToolTreeAreNeverWrittenThrough) {
     const struct {
         const char* link;
         int exitCode;
-    } cases[] = {{"Config", 1}, {"Modules/Defs", 0}};
+        bool onlyTheProgram;  // a package without the folders the configuration fills
+    } cases[] = {{"Config", 1, false},        {"Modules/Defs", 0, false},
+                 {"Scripts", 0, false},       {"3rd Party Tools/Ketarin", 1, false},
+                 {"Modules", 1, false},       {"3rd Party Tools/Ketarin", 0, true},
+                 {"3rd Party Tools", 0, true}};
+    const std::string package = redist_ + "/Redist/tekmoUpdate.zip";
+    const std::string full = ReadFile(package);
+    ASSERT_TRUE(WriteStandIn(tmp_.file("Tekmo"), "Tekmo 2.2.0"));
+    int row = 0;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        ASSERT_TRUE(c.onlyTheProgram
+                        ? WriteExecutableZip(package, {{"Tekmo", ReadFile(tmp_.file("Tekmo"))}})
+                        : WriteFile(package, full));
         fs::remove_all(extract_);
-        const std::string outside = tmp_.file(std::string("outside-") + std::to_string(c.exitCode));
+        const std::string outside = tmp_.file("outside-" + std::to_string(++row));
         ASSERT_TRUE(MakeSureDirExists(outside));
-        ASSERT_TRUE(MakeSureDirExists(extract_ + "/Modules"));
+        ASSERT_TRUE(MakeSureDirExists(fs::path(extract_ + "/" + c.link).parent_path().string()));
         fs::create_directory_symlink(outside, extract_ + "/" + c.link);
         frontend_.messages.clear();
-        EXPECT_EQ(DownloadAndRunSet(), c.exitCode) << c.link;
-        EXPECT_TRUE(ListNames(outside).empty()) << c.link;
+        EXPECT_EQ(DownloadAndRunSet(), c.exitCode);
+        EXPECT_TRUE(ListNames(outside).empty());
         if (c.exitCode != 0) {
             ASSERT_EQ(frontend_.messages.size(), 1U);
             EXPECT_NE(frontend_.messages[0].text.find("through the link"), std::string::npos)
@@ -188,8 +269,22 @@ TEST_F(ReliabilityTest, LinksInTheToolTreeAreNeverWrittenThrough) {
         } else {
             EXPECT_FALSE(fs::is_symlink(extract_ + "/" + c.link));
             EXPECT_TRUE(fs::exists(extract_ + "/Modules/Defs/core.def"));
+            EXPECT_TRUE(fs::exists(extract_ + "/3rd Party Tools/Ketarin/jobs.db"));
         }
     }
+}
+
+// A 7-Zip that fails its first extraction: the second attempt deploys, and the run is complete.
+TEST_F(ReliabilityTest, ConfigDeployedOnTheSecondAttemptCountsAsDeployed) {
+    const std::string once = tmp_.file("failed-once");
+    ASSERT_TRUE(WriteFile(
+        prog_ + "/7z/7za",
+        "#!/bin/sh\n[ -e '" + once + "' ] || { touch '" + once + "'; exit 2; }\nexec 7zz \"$@\"\n",
+        0755));
+    EXPECT_EQ(DownloadAndRunSet(), 0);
+    EXPECT_TRUE(frontend_.messages.empty()) << frontend_.messages[0].text;
+    EXPECT_EQ(log_.count("7zip (tekmo_Config.7z) returned errorlevel 2"), 1);
+    EXPECT_NE(ReadFile(extract_ + "/Config/Tekmo.ini").find("ConfigSet=Office"), std::string::npos);
 }
 
 // What a launcher killed outright leaves: parts named after its process.

@@ -53,7 +53,7 @@ struct RawEntry {
     std::uint16_t method;
     std::string payload;  // bytes stored; empty: derived from content and method
     long long crc, size, offset, compSize = -1;
-    std::uint16_t madeBy = 20;
+    std::uint16_t madeBy = 20, flags = 0;  // flag 8: CRC and sizes follow the data, as streamed
     std::uint32_t external = 0;
 };
 
@@ -81,14 +81,19 @@ struct RawZip {
             const std::string data = !e.payload.empty() ? e.payload
                                      : e.method == 8    ? RawDeflate(e.content)
                                                         : e.content;
-            // From "version needed" to "extra length": the same in both headers.
-            const std::string shared =
-                U16(20) + U16(0) + U16(e.method) + U32(0) + U32(pick(e.crc, Crc(e.content))) +
-                U32(pick(e.compSize, data.size())) + U32(pick(e.size, e.content.size())) +
-                U16(e.name.size()) + U16(0);
-            central += U32(0x02014B50) + U16(e.madeBy) + shared + Le(0, 6) + U32(e.external) +
+            const std::string sums = U32(pick(e.crc, Crc(e.content))) +
+                                     U32(pick(e.compSize, data.size())) +
+                                     U32(pick(e.size, e.content.size()));
+            const bool streamed = e.flags & 8;
+            // From "version needed" to "extra length"; streamed, the local one has no CRC or sizes.
+            const auto head = [&](const std::string& s) {
+                return U16(20) + U16(e.flags) + U16(e.method) + U32(0) + s + U16(e.name.size()) +
+                       U16(0);
+            };
+            central += U32(0x02014B50) + U16(e.madeBy) + head(sums) + Le(0, 6) + U32(e.external) +
                        U32(pick(e.offset, out.size())) + e.name;
-            out += U32(0x04034B50) + shared + e.name + data;
+            out += U32(0x04034B50) + head(streamed ? std::string(12, 0) : sums) + e.name + data +
+                   (streamed ? U32(0x08074B50) + sums : "");
         }
         const auto total = pick(totalOverride, entries.size());
         return out + central + U32(0x06054B50) + U16(thisDisk) + U16(0) + U16(total) + U16(total) +
