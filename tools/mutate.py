@@ -9,8 +9,8 @@ turned red (killed) or not (survived).
 Without --random it runs the regression list below. With --random it draws N mutants
 (default 60) that compile from everything tools/mutation_rules.py generates over the
 files that decide safety; the seed is printed so a run can be repeated. A survivor
-listed in tools/mutants_equivalent.txt (file, line, mutated line, reason; tab
-separated) is reported as equivalent, not survived.
+listed in tools/mutants_equivalent.txt (file, original line, mutated line, reason;
+tab separated, lines stripped) is reported as equivalent, not survived.
 
 --refresh moves the worktree to the repository's HEAD and copies the working copy's
 tests/ on top, so uncommitted tests are measured too. The worktree's own sources are
@@ -274,7 +274,7 @@ def random_run(a, wt, build):
         if result == "invalid":
             invalid += 1
             continue
-        if result == "survived" and (rel, str(number), mutated.strip()) in equivalents:
+        if result == "survived" and (rel, original.strip(), mutated.strip()) in equivalents:
             result = "equivalent"
         rows.append((f"{rel}:{number}", rule, original.strip(), mutated.strip(), result, by))
         print(f"{rel}:{number:<5} {rule:16} {result:10} {by}  ({time.monotonic() - start:.0f} s)"

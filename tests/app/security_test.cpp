@@ -182,7 +182,7 @@ TEST_F(SecurityTest, EveryOtherKindOfDownloadIsUsedOnlyWhenSigned) {
 }
 
 // The name is listed as the server gives it; the console and the log escape it when they print it
-// (tests/frontends/console).
+// (tests/frontends/console, tests/common).
 TEST_F(SecurityTest, HostileNamesAreListedAndLoggedOnlyEscaped) {
     const std::string hostile = "Evil\x1b]0;owned\x07\x1b[2J";
     WriteFile(SetPath(hostile), "not a real set");
@@ -192,25 +192,6 @@ TEST_F(SecurityTest, HostileNamesAreListedAndLoggedOnlyEscaped) {
     DPrint("configuration set: " + hostile);
     EXPECT_TRUE(LogHas("configuration set: Evil\\x1b]0;owned\\x07\\x1b[2J"));
     for (const std::string& line : log_.lines()) EXPECT_EQ(line.find('\x1b'), std::string::npos);
-}
-
-TEST(EscapeControlsTest, ControlsBecomeVisibleAndTextStays) {
-    const struct {
-        const char* in;
-        bool keepLineBreaks;
-        const char* out;
-    } cases[] = {
-        {"plain \xc3\xa9t\xc3\xa9\tok", false, "plain \xc3\xa9t\xc3\xa9\tok"},
-        {"a\x1b[31mb", false, "a\\x1b[31mb"},
-        {"line\nbreak\r", false, "line\\x0abreak\\x0d"},
-        {"line\nbreak", true, "line\nbreak"},
-        {"del\x7f c1\xc2\2332J", true, "del\\x7f c1\\xc2\\x9b2J"},  // \233: octal for 0x9b
-        {"\x00", false, "\\x00"},
-    };
-    for (const auto& c : cases) {
-        const std::string in = c.in[0] ? c.in : std::string(1, '\0');
-        EXPECT_EQ(EscapeControls(in, c.keepLineBreaks), c.out) << c.in;
-    }
 }
 
 namespace fs = std::filesystem;

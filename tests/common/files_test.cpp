@@ -246,5 +246,19 @@ TEST(ChangeOwnerOfFile, AsRootHandsTheFileToTheSudoUser) {
     EXPECT_TRUE(log.contains("\tOwner of " + dir.file("f") + " changed to "));
 }
 
+// Only a whole path component makes a folder its own destination.
+TEST(ShellCopy, IntoItselfOnlyBelowAWholeComponent) {
+    const std::pair<std::string, bool> cases[] = {{"bc", true}, {"b/c", false}};
+    for (const bool move : {false, true})
+        for (const auto& [to, allowed] : cases) {
+            SCOPED_TRACE(to + (move ? " moved" : " copied"));
+            TempDir dir;
+            WriteFile(dir.file("b/f"), "f");
+            EXPECT_EQ((move ? ShellMove : ShellCopy)(dir.file("b"), dir.file(to), false), allowed);
+            EXPECT_EQ(DoesFileExist(dir.file(to + "/f")), allowed);
+            EXPECT_EQ(DoesFileExist(dir.file("b/f")), !(move && allowed));
+        }
+}
+
 }  // namespace
 }  // namespace talvane

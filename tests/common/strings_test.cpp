@@ -73,6 +73,24 @@ TEST(WildcardMatch, FollowsTheWindowsRules) {
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " ~ " << c.name;
 }
 
+// Controls become visible (a hostile name cannot drive the terminal), text stays. U+0080 and
+// U+009F are controls, U+00A0 and U+00C0 text; a lone lead byte stays.
+TEST(EscapeControls, ControlsBecomeVisibleAtTheEdgesOfTheirRanges) {
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {"plain \xc3\xa9t\xc3\xa9\tok", false, "plain \xc3\xa9t\xc3\xa9\tok"},
+        {"a\x1b[31mb", false, "a\\x1b[31mb"},
+        {"line\nbreak\r", false, "line\\x0abreak\\x0d"},
+        {std::string(1, '\0'), false, "\\x00"},
+        {"\x1f \x7e\x7f", false, "\\x1f ~\\x7f"},
+        {"\xc2\x80|\xc2\x9f|\xc2\xa0|\xc3\x80|\xc2\x7f|\xc2", false,
+         "\\xc2\\x80|\\xc2\\x9f|\xc2\xa0|\xc3\x80|\xc2\\x7f|\xc2"},
+        {"a\rb\nc\x0b\t", true, "a\rb\nc\\x0b\t"}};
+    for (const auto& [in, keepLineBreaks, out] : cases) {
+        SCOPED_TRACE(in);
+        EXPECT_EQ(EscapeControls(in, keepLineBreaks), out);
+    }
+}
+
 class AppPathsTest : public ::testing::Test {
   protected:
     ~AppPathsTest() override { OverrideExecutablePath(""); }

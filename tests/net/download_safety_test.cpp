@@ -54,10 +54,21 @@ TEST_F(MinisignTest, RefusesEveryAlteration) {
     std::string flippedSig = Signature();
     const auto line2 = flippedSig.find('\n') + 1;
     flippedSig[line2 + 20] = flippedSig[line2 + 20] == 'A' ? 'B' : 'A';
+    // A line cut to whole base64 groups still decodes, to fewer bytes than a signature holds.
+    const auto cut = [&](int line) {
+        std::string text = Signature();
+        std::size_t start = 0;
+        for (int i = 0; i < line; ++i) start = text.find('\n', start) + 1;
+        return text.erase(start + 40, text.find('\n', start) - start - 40);
+    };
     const struct {
         const char* name;
         std::string data, signature, key, why;
     } cases[] = {
+        {"signature line cut", Data(), cut(1), key_, "format"},
+        {"global signature cut", Data(), cut(3), key_, "format"},
+        {"last line missing", Data(),
+         Signature().substr(0, Signature().rfind('\n', Signature().size() - 2)), key_, "format"},
         {"tampered file", tamperedData, Signature(), key_, "does not match"},
         {"legacy, tampered", tamperedData, ReadFile(tmp_.file("legacy.minisig")), key_,
          "does not match"},

@@ -8,11 +8,14 @@
 
 #include <array>
 #include <string>
+#include <tuple>
 
 #include "common/files.h"
+#include "settings/endpoints.h"
 #include "settings/session.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
+#include "talvane/version.h"
 
 namespace talvane {
 namespace {
@@ -83,8 +86,6 @@ TEST(Scrambler, StoredFormsRoundTripsAndInvalidText) {
         EXPECT_EQ(ScrambleString(plain), stored);
         EXPECT_EQ(UnscrambleString(stored), plain);
     }
-    EXPECT_EQ(UnscrambleString("<~<)Z[m~>"), "ab");
-    EXPECT_EQ(UnscrambleString("  <)Z\r\n  [m ~>"), "ab");
     for (const char* invalid : {"<)Z[m", "plain!", "", "!~>"})
         EXPECT_EQ(UnscrambleString(invalid), "") << invalid;
     const std::string high = "\xe4\xf6\xfc\x01\x7f";
@@ -218,6 +219,32 @@ TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten) {
         if (!fits) {
             EXPECT_EQ(Content(), text);
         }
+    }
+}
+
+TEST_F(IniTest, EndpointsOverrideTheDefaultsKeyByKey) {
+    const std::string R = version::kDefaultRepositoryHost, D = version::kDefaultRedistHost,
+                      U = version::kDefaultUpdatesUrl, S = version::kDefaultSubscriberUrl,
+                      M = version::kDefaultSevenZipMirrorUrl;
+    const std::pair<std::string, Endpoints> cases[] = {
+        {"RepositoryHost=r:21\nRedistHost=d\nUpdatesURL=u\nSubscriberURL=s\nSevenZipMirrorURL=m\n"
+         "LowSpeedLimit=2048\nLowSpeedTime=15",
+         {"r:21", "d", "u", "s", "m", 2048, 15}},
+        // Empty hosts keep theirs; an empty update or mirror address switches it off.
+        {"RepositoryHost=\nRedistHost=\nUpdatesURL=\nSubscriberURL=\nSevenZipMirrorURL=\n"
+         "LowSpeedLimit=\nLowSpeedTime=",
+         {R, D, "", S, "", 1024, 60}},
+        {"LowSpeedLimit=0\nLowSpeedTime=abc", {R, D, U, S, M, 1024, 60}},
+        {"LowSpeedLimit=12x\nLowSpeedTime=-5\n[Other]\nRedistHost=d", {R, D, U, S, M, 1024, 60}},
+    };
+    const auto fields = [](const Endpoints& e) {
+        return std::make_tuple(e.RepositoryHost, e.RedistHost, e.UpdatesURL, e.SubscriberURL,
+                               e.SevenZipMirrorURL, e.LowSpeedLimit, e.LowSpeedTime);
+    };
+    for (const auto& [text, want] : cases) {
+        SCOPED_TRACE(text);
+        SetContent("[Endpoints]\n" + text);
+        EXPECT_EQ(fields(LoadEndpoints(Ini())), fields(want));
     }
 }
 

@@ -252,14 +252,12 @@ TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
 TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
     MakeMain();
     for (const char* typed : {"select   field team  ", "version 1", "password Cl0ud-tech1",
-                              "zip-password kit 7749 blue", "USER tech one", "toggle delete-me",
+                              "zip-password kit 7749 blue", "toggle delete-me",
                               "toggle save-default", "   # a comment"})
         EXPECT_TRUE(console_->Execute(typed)) << typed;
     for (const char* refused :
          {"select Garage", "version 3", "toggle everything", "update", "install Gimp"})
         EXPECT_FALSE(console_->Execute(refused)) << refused;
-    EXPECT_EQ(view_->Text(MainField::ZipPassword), "kit 7749 blue");
-    EXPECT_EQ(view_->Text(MainField::User), "tech one");
     // Ticking Save Config As Default clears Delete Me.
     EXPECT_TRUE(view_->Checked(MainCheck::SaveDefault));
     EXPECT_FALSE(view_->Checked(MainCheck::DeleteMe));
@@ -286,6 +284,20 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
         EXPECT_FALSE(console_->Execute(command)) << command;
     EXPECT_EQ(view_->WidthTwips(), ui::kMainFullSize.width);
     EXPECT_FALSE(Has(out_.text(), "+--"));
+}
+
+// The command word ends at the first blank or tab; the rest is its argument as typed, quotes too.
+TEST_F(ConsoleTest, ArgumentsFollowTheFirstBlankOrTab) {
+    MakeMain();
+    const std::pair<const char*, const char*> cases[] = {
+        {"USER tech one", "tech one"}, {" \tuser\ttech", "tech"},   {"user  two ", " two "},
+        {"user\t\tx\t", "\tx\t"},      {"user \"a b\"", "\"a b\""}, {"user", ""},
+    };
+    for (const auto& [typed, user] : cases) {
+        SCOPED_TRACE(typed);
+        EXPECT_TRUE(console_->Execute(typed));
+        EXPECT_EQ(view_->Text(MainField::User), user);
+    }
 }
 
 TEST_F(ConsoleTest, JunkIsQuotedBackWithoutControlBytesOrEndlessLines) {
