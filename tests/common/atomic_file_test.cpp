@@ -71,7 +71,8 @@ long DeadPid() {
 // that runs under another user (kill() says "no permission", not "no such process").
 bool StalePartsScenario(const std::string& top) {
     const long dead = DeadPid();
-    const std::vector<std::string> kept = {Part(::getpid()), Part(1), "plain.part", ".~tvx-1.part"};
+    const std::vector<std::string> kept = {Part(::getpid()), Part(1), "plain.part", ".~tvx-1.part",
+                                           ".~tv" + std::to_string(dead) + ".part"};
     for (const auto& name : kept) WriteFile(top + "/" + name);
     WriteFile(top + "/" + Part(dead));
     WriteFile(top + "/sub/" + Part(dead));

@@ -205,6 +205,10 @@ TEST_F(FtpClientTest, SizesAndDownloadsWithOneEventPer255ByteStep) {
     EXPECT_FALSE(ftp_.Download(Local("x"), "  "));
     EXPECT_FALSE(ftp_.Download(root_->file("no/such/folder/x.bin"), "data1.bin"));
     EXPECT_TRUE(events_.empty() && LocalFiles().empty());
+    // The whole file arrived but cannot take its name (a folder is there): a failure.
+    ASSERT_TRUE(std::filesystem::create_directories(Local("taken.bin/inside")));
+    EXPECT_FALSE(ftp_.Download(Local("taken.bin"), "data1000.bin"));
+    std::filesystem::remove_all(Local("taken.bin"));
 
     for (int size : kSizes) {
         events_.clear();
@@ -526,6 +530,8 @@ TEST(ListingParserTest, ListLines) {
         {"13-01-20  10:00AM   5 bad-month", "-"},
         {"01-01-20  13:00PM   5 bad-hour", "-"},
         {"01-01-20  10:00AM", "-"},
+        {"01-02-20  10:00AM       <DIR>          .", "-"},
+        {"01-02-20  10:00AM       <DIR>          ..", "-"},
     };
     for (const auto& [line, want] : cases) EXPECT_EQ(Parse(false, line), want) << line;
 }

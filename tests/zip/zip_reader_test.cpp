@@ -51,6 +51,16 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
         EXPECT_EQ(rec.statuses.back(), "Zip Closed");
         EXPECT_TRUE(rec.errors.empty());
     }
+    // Without overwriting, a file already there is kept and the rest is written; a whole
+    // deploy that may not replace it writes nothing.
+    for (const ZipCommit commit : {ZipCommit::EachEntry, ZipCommit::Whole}) {
+        fs::remove_all(dest);
+        WriteFile(dest + "/b.bin", "kept");
+        const bool each = commit == ZipCommit::EachEntry;
+        EXPECT_EQ(zip.OpenZip(zipPath) && zip.Extract(dest, true, false, commit), each);
+        EXPECT_EQ(Tree(dest).size(), each ? 2U : 1U);
+        EXPECT_EQ(ReadFile(dest + "/b.bin"), "kept");
+    }
 }
 
 TEST_F(ZipReader, PercentRoundsHalvesToEvenAndCancelStops) {
@@ -72,6 +82,7 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
     RawZip z;
     z.entries = {{"big-bad-crc", big, 0, spoilt},
                  {"deflated-bad-crc", "never written", 8, {}, 1},
+                 {"deflated-damaged", std::string(5 << 20, 'z'), 8, std::string(64, '\xff')},
                  {"odd-method", "x", 12},
                  {"good", "fine"},
                  {"big", big, 0}};
@@ -80,6 +91,7 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
     EXPECT_EQ(Tree(dest), (Files{{"good", "fine"}, {"big", big}}));
     EXPECT_EQ(rec.errors, (Errors{{5L, "Data checksum error in " + dest + "/big-bad-crc"},
                                   {5L, "Data checksum error in " + dest + "/deflated-bad-crc"},
+                                  {5L, "Data checksum error in " + dest + "/deflated-damaged"},
                                   {4L, "The compression Method for odd-method is unsupported"}}));
     // Testing does check stored entries.
     rec.errors.clear();

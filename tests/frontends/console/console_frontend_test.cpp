@@ -359,13 +359,22 @@ TEST_F(ConsoleTest, SplashAndStatusReportOnlyWhileOpen) {
 TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpen) {
     const std::string missing = tmp_.file("pictures/Missing.bmp");
     ASSERT_TRUE(MakeSureDirExists(tmp_.file("pictures")));
-    EXPECT_EQ(RunDialog("import " + missing + "\n" + tmp_.file("pictures") + "\n\nclose\n"), 0);
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    SetEnv("HOME", tmp_.path().c_str());  // "~/" is the home folder
+    EXPECT_EQ(RunDialog("import ~/pictures/Missing.bmp\n" + tmp_.file("pictures") + "\n\nclose\n"),
+              0);
+    SetEnv("HOME", home.c_str());
     for (const std::string& refused : {missing, tmp_.file("pictures")}) {
         EXPECT_TRUE(Has(out_.text(), "(exclamation) ----\n| " + refused +
                                          "\n| File not found.\n| Please verify the correct file "
                                          "name was given.\n"));
     }
     EXPECT_TRUE(Has(err_.text(), "*.bmp): cancelled"));
+}
+
+TEST_F(ConsoleTest, DialogShowsAChangedFolderAtOnce) {
+    EXPECT_EQ(RunDialog("folder \\Now\nclose\n"), 0);
+    EXPECT_TRUE(Has(out_.text(), "Folder: \\Now"));
 }
 
 TEST_F(ConsoleTest, DialogLinesTypedAheadWaitForTheRunningCommand) {
