@@ -61,6 +61,11 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
         EXPECT_EQ(Tree(dest).size(), each ? 2U : 1U);
         EXPECT_EQ(ReadFile(dest + "/b.bin"), "kept");
     }
+    // Bytes after the end record (a signature appended, say) do not hide the archive.
+    fs::remove_all(dest);
+    WriteFile(zipPath, z.Build() + "appended");
+    EXPECT_TRUE(zip.OpenZip(zipPath) && zip.Extract(dest, true, true));
+    EXPECT_EQ(Tree(dest).size(), 2U);
 }
 
 TEST_F(ZipReader, PercentRoundsHalvesToEvenAndCancelStops) {
