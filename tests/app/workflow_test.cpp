@@ -406,7 +406,12 @@ TEST_F(InstallerTest, DownloadsOnceAndPassesSilentExactlyWhenTicked) {
     LoadedPresenter();
     for (const auto& [which, app] : kInstallers) {
         view_.SetChecked(MainCheck::SilentInstall, true);
+        view_.bar.values.clear();
         presenter_->OnInstall(which);
+        EXPECT_NE(std::find_if(view_.bar.values.begin(), view_.bar.values.end(),
+                               [](long v) { return v > 0; }),
+                  view_.bar.values.end())
+            << "no progress shown";
         EXPECT_NE(RunLog().find(std::string(app) + "Setup started with arguments: [/silent]"),
                   std::string::npos)
             << RunLog();

@@ -61,11 +61,15 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
         EXPECT_EQ(Tree(dest).size(), each ? 2U : 1U);
         EXPECT_EQ(ReadFile(dest + "/b.bin"), "kept");
     }
-    // Bytes after the end record (a signature appended, say) do not hide the archive.
-    fs::remove_all(dest);
-    WriteFile(zipPath, z.Build() + "appended");
-    EXPECT_TRUE(zip.OpenZip(zipPath) && zip.Extract(dest, true, true));
-    EXPECT_EQ(Tree(dest).size(), 2U);
+    // Bytes after the end record (a signature appended, say) do not hide the archive, nor does
+    // a comment that looks like an end record.
+    for (const std::string& trailer : {std::string(), std::string("appended")}) {
+        fs::remove_all(dest);
+        z.comment = trailer.empty() ? std::string("PK\x05\x06 in the comment") : std::string();
+        WriteFile(zipPath, z.Build() + trailer);
+        EXPECT_TRUE(zip.OpenZip(zipPath) && zip.Extract(dest, true, true)) << trailer;
+        EXPECT_EQ(Tree(dest).size(), 2U);
+    }
 }
 
 TEST_F(ZipReader, PercentRoundsHalvesToEvenAndCancelStops) {
