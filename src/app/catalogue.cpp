@@ -1,7 +1,10 @@
 #include "app/catalogue.h"
 
+#include <utility>
+
 #include "app/messages.h"
 #include "app/views.h"
+#include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
 #include "settings/settings.h"
@@ -15,8 +18,17 @@ constexpr const char* kDefaultConfigKey = "DefaultConfig";
 Catalogue ListCatalogue(FtpSession& ftp) {
     Catalogue catalogue;
     if (const auto listing = ftp.List("*.*")) {
-        for (const ListingEntry& entry : *listing)
-            catalogue.entries.push_back(Strip(entry.name, ".7z"));
+        for (const ListingEntry& entry : *listing) {
+            std::string name = Strip(entry.name, ".7z");
+            // A name the settings could not give back whole is never offered: chosen as
+            // the default, it would not be found again.
+            if (name.size() > kMaxNameLength) {
+                DPrint("configuration set not offered: its name has " +
+                       std::to_string(name.size()) + " bytes");
+                continue;
+            }
+            catalogue.entries.push_back(std::move(name));
+        }
     }
     if (catalogue.entries.empty()) {
         catalogue.entries.emplace_back(kPlaceholderConfig);

@@ -16,7 +16,8 @@ struct Catalogue {
     bool placeholder = false;          // nothing listed: the one entry is kPlaceholderConfig
 };
 
-// Lists the current folder of `ftp` with "*.*".
+// Lists the current folder of `ftp` with "*.*"; names longer than kMaxNameLength
+// are left out.
 Catalogue ListCatalogue(FtpSession& ftp);
 
 // The set stored as the default ("DefaultConfig"); "" for none or "%prompt%".

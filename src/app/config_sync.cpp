@@ -1,5 +1,9 @@
 #include "app/config_sync.h"
 
+#include <algorithm>
+#include <map>
+#include <string_view>
+
 #include "app/catalogue.h"
 #include "app/messages.h"
 #include "app/unzip.h"
@@ -30,13 +34,47 @@ void ReplaceLinkedFolders(const std::string& extractFolder) {
     }
 }
 
-long RunSevenZip(const std::string& program, const std::string& archive,
-                 const std::string& outFolder, const std::string* passwordLine) {
-    std::vector<std::string> argv{program};
-    for (std::string& arg : SevenZipExtractArguments(archive, outFolder))
-        argv.push_back(std::move(arg));
-    const std::optional<long> code = RunAndWait(argv, passwordLine);
+long RunSevenZip(const std::string& program, std::vector<std::string> arguments,
+                 const std::string* passwordLine, const std::string* outputFile = nullptr) {
+    arguments.insert(arguments.begin(), program);
+    const std::optional<long> code = RunAndWait(arguments, passwordLine, outputFile);
     return code ? *code : -1;
+}
+
+// 7-Zip's technical listing: the archive's "Name = value" lines, a line of
+// dashes, then one block per entry, blocks apart by an empty line. True for a
+// 7z archive (a zip's encryption is weak) whose every entry with data is
+// encrypted, one at least. A property's last value counts: an entry's own
+// lines follow its name.
+bool ListsOnlyEncryptedData(std::string_view listing) {
+    bool inEntries = false, is7z = false, plain = false;
+    int encrypted = 0;
+    std::map<std::string, std::string, std::less<>> block;
+    const auto endBlock = [&] {
+        if (block.empty()) return;
+        if (block["Encrypted"] == "+") {
+            ++encrypted;
+        } else if (block["Size"] != "0") {
+            plain = true;
+        }
+        block.clear();
+    };
+    while (!listing.empty()) {
+        const std::size_t end = std::min(listing.find('\n'), listing.size());
+        std::string_view line = listing.substr(0, end);
+        listing.remove_prefix(std::min(end + 1, listing.size()));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!inEntries) {
+            inEntries = line == "----------";
+            if (line.rfind("Type = ", 0) == 0) is7z = line == "Type = 7z";
+        } else if (line.empty()) {
+            endBlock();
+        } else if (const std::size_t equals = line.find(" = "); equals != std::string_view::npos) {
+            block[std::string(line.substr(0, equals))] = line.substr(equals + 3);
+        }
+    }
+    endBlock();
+    return is7z && encrypted > 0 && !plain;
 }
 
 }  // namespace
@@ -45,7 +83,7 @@ void ConfigSync::ShowStatus(const std::string& label) {
     if (context_.unattended) context_.frontend.Status().SetLabel(label);
 }
 
-void ConfigSync::FetchArchives(const Credentials& credentials, std::string configName) {
+std::string ConfigSync::FetchArchives(const Credentials& credentials, std::string configName) {
     Transfers& transfers = context_.transfers;
     FtpSession& ftp = transfers.Ftp();
     if (context_.unattended) context_.frontend.Splash().Show();
@@ -55,7 +93,7 @@ void ConfigSync::FetchArchives(const Credentials& credentials, std::string confi
             transfers.LastError("Could not sign in to " + transfers.Hosts().RepositoryHost + ".");
         context_.frontend.MessageBox(reason, "Error Opening Connection!", MsgIcon::None);
         transfers.Close();
-        return;
+        return configName;
     }
     if (!ftp.ChangeFolder("/Tekmo/ConfigSets")) {
         // An account from before configuration sets: give it the folders and
@@ -75,16 +113,58 @@ void ConfigSync::FetchArchives(const Credentials& credentials, std::string confi
     } else {
         ftp.ChangeFolder("/");
         ftp.ChangeFolder("/Tekmo/Defs");
-        transfers.FetchWhole(AppPath() + names::kDefsArchive, names::kDefsArchive);
+        // The definitions are the maker's, signed like its other files.
+        const std::string defs = AppPath() + names::kDefsArchive;
+        if (transfers.FetchWhole(defs, names::kDefsArchive) && context_.signatures.Required())
+            context_.signatures.FtpFile(defs, names::kDefsArchive);
     }
     transfers.Close();
+    return configName;
 }
 
-bool ConfigSync::Decrypt(const std::string& scratch, const std::string& zipPassword) {
+// Without encryption anyone who can put a file in the subscriber's folder could
+// make the set, and 7-Zip would unpack it without a word.
+bool ConfigSync::IsEncryptedSet(const std::string& scratch, const std::string& zipPassword,
+                                const std::string& configName) {
+    const std::string listingFile = scratch + "/.listing";
+    const std::string passwordLine = zipPassword + "\n";
+    const long exitCode =
+        RunSevenZip(sevenZip_.Program(), SevenZipListArguments(AppPath() + names::kConfigArchive),
+                    &passwordLine, &listingFile);
+    std::string listing;
+    ReadWholeFile(listingFile, listing);
+    DeleteFileQuiet(listingFile);
+    if (exitCode < 0 || exitCode >= kSevenZipFirstError) {
+        DPrint("7zip could not list tekmo_Config.7z (errorlevel " + std::to_string(exitCode) +
+               "); nothing moved into the tool tree");
+        return false;
+    }
+    if (ListsOnlyEncryptedData(listing)) return true;
+    DPrint("configuration set " + configName + " refused: not encrypted");
+    if (!refusalShown_) {
+        refusalShown_ = true;
+        CloseSideWindows(context_.frontend);
+        context_.frontend.MessageBox("The configuration set \"" + configName +
+                                         "\" is not encrypted (a 7z archive with a password), so "
+                                         "anyone able to put a file in its folder on the "
+                                         "server could have made it." +
+                                         kLineBreak + "Nothing from it was unpacked.",
+                                     AppTitle(), MsgIcon::Critical);
+    }
+    return false;
+}
+
+bool ConfigSync::Decrypt(const std::string& scratch, const std::string& zipPassword,
+                         const std::string& configName) {
     const std::string configArchive = AppPath() + names::kConfigArchive;
+    if (context_.signatures.Required() && !IsEncryptedSet(scratch, zipPassword, configName)) {
+        DeleteFileQuiet(configArchive);
+        return false;
+    }
     DPrint("7zip arguments: x \"" + configArchive + "\" -o\"" + scratch + "\" -y -p****");
     const std::string passwordLine = zipPassword + "\n";
-    const long exitCode = RunSevenZip(sevenZip_.Program(), configArchive, scratch, &passwordLine);
+    const long exitCode = RunSevenZip(
+        sevenZip_.Program(), SevenZipExtractArguments(configArchive, scratch), &passwordLine);
     DPrint("7zip (tekmo_Config.7z) returned errorlevel " + std::to_string(exitCode));
     DeleteFileQuiet(configArchive);
     if (exitCode >= 0 && exitCode < kSevenZipFirstError) return true;
@@ -97,22 +177,24 @@ bool ConfigSync::Decrypt(const std::string& scratch, const std::string& zipPassw
 bool ConfigSync::MoveIntoTree(const std::string& scratch) {
     const std::string& extractFolder = context_.session.ExtractFolder;
     const std::string innerZip = scratch + "/" + names::kInnerConfigZip;
-    if (DoesFileExist(innerZip)) UnzipFile(&context_.frontend, innerZip, scratch);
+    if (DoesFileExist(innerZip) && !IsSymbolicLink(innerZip))
+        UnzipFile(&context_.frontend, innerZip, scratch);
     ShowStatus("Copying Files...");
 
+    // What 7-Zip unpacked may hold links (to anywhere); none is taken along or followed.
     if (DoesDirExist(scratch + "/Ketarin")) {
         const std::string target = extractFolder + "/3rd Party Tools/Ketarin";
         MakeSureDirExists(target);
-        ShellMove(scratch + "/Ketarin/*.db", target);
+        MoveFromStaging(scratch, "Ketarin/*.db", target);
     }
-    if (DoesDirExist(scratch + "/Scripts")) ShellMove(scratch + "/Scripts", extractFolder);
+    if (DoesDirExist(scratch + "/Scripts")) MoveFromStaging(scratch, "Scripts", extractFolder);
     if (DoesDirExist(scratch + "/Defs")) {
         MakeSureDirExists(extractFolder + "/Modules");
-        ShellMove(scratch + "/Defs", extractFolder + "/Modules");
+        MoveFromStaging(scratch, "Defs", extractFolder + "/Modules");
     }
     // This run's own result: its set brought the tool's settings and they are in place.
     const bool brought = DoesFileExist(scratch + "/Config/Tekmo.ini");
-    if (DoesDirExist(scratch + "/Config")) ShellMove(scratch + "/Config", extractFolder);
+    if (DoesDirExist(scratch + "/Config")) MoveFromStaging(scratch, "Config", extractFolder);
     return brought && !DoesFileExist(scratch + "/Config/Tekmo.ini") &&
            DoesFileExist(extractFolder + "/Config/Tekmo.ini");
 }
@@ -125,9 +207,10 @@ void ConfigSync::DeployDefinitions(const std::string& scratch) {
     // the move into the tree does not.
     const std::string defsStaging = scratch + "/.defs";
     MakeSureDirExists(defsStaging);
-    const long defsExit = RunSevenZip(sevenZip_.Program(), defsArchive, defsStaging, nullptr);
+    const long defsExit = RunSevenZip(sevenZip_.Program(),
+                                      SevenZipExtractArguments(defsArchive, defsStaging), nullptr);
     DPrint("7zip (tekmo_Defs.7z) returned errorlevel " + std::to_string(defsExit));
-    ShellMove(defsStaging + "/*", context_.session.ExtractFolder + "/Modules/Defs");
+    MoveFromStaging(scratch, ".defs/*", context_.session.ExtractFolder + "/Modules/Defs");
     DeleteFileQuiet(defsArchive);
 }
 
@@ -142,7 +225,7 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     DeleteFileQuiet(appPath + names::kDefsArchive);
     clsFSO fso;
     if (DoesDirExist(scratch)) fso.KillDir(scratch);
-    FetchArchives(credentials, configName);
+    configName = FetchArchives(credentials, configName);
     sevenZipState_ = sevenZip_.Ensure();
     if (sevenZipState_ != SevenZipSupply::State::Ready) {
         DeleteFileQuiet(appPath + names::kConfigArchive);
@@ -164,7 +247,8 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     ReplaceLinkedFolders(extractFolder);
     MakeSureDirExists(extractFolder + "/Modules/Defs");
 
-    const bool deployed = Decrypt(scratch, credentials.zipPassword) && MoveIntoTree(scratch);
+    const bool deployed =
+        Decrypt(scratch, credentials.zipPassword, configName) && MoveIntoTree(scratch);
     DeployDefinitions(scratch);
 
     ShowStatus("Cleaning Up...");

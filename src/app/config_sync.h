@@ -25,8 +25,12 @@ class ConfigSync {
     SevenZipSupply::State SevenZipState() const { return sevenZipState_; }
 
   private:
-    void FetchArchives(const Credentials& credentials, std::string configName);
-    bool Decrypt(const std::string& scratch, const std::string& zipPassword);
+    // The name of the set fetched (an account from before sets has one of its own).
+    std::string FetchArchives(const Credentials& credentials, std::string configName);
+    bool IsEncryptedSet(const std::string& scratch, const std::string& zipPassword,
+                        const std::string& configName);
+    bool Decrypt(const std::string& scratch, const std::string& zipPassword,
+                 const std::string& configName);
     bool MoveIntoTree(const std::string& scratch);
     void DeployDefinitions(const std::string& scratch);
     void ShowStatus(const std::string& label);
@@ -34,6 +38,7 @@ class ConfigSync {
     WorkflowContext& context_;
     SevenZipSupply sevenZip_;
     SevenZipSupply::State sevenZipState_ = SevenZipSupply::State::Ready;
+    bool refusalShown_ = false;  // a second attempt on the same set only logs it
 };
 
 }  // namespace talvane::ui

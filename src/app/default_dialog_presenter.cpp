@@ -51,12 +51,21 @@ void DefaultDialogPresenter::RefreshConfigList() {
 
 void DefaultDialogPresenter::OnSave() {
     const std::string& ini = session_.SettingsFile;
-    bool saved = SaveDefaultConfig(
-        session_, view_.AutoDownloadSelected() ? view_.ConfigText() : std::string(kPromptValue));
-    saved = WriteIniValue(ini, names::kSettingsSection, "DefaultPath",
-                          view_.ExtractToFolderSelected() ? view_.FolderText()
-                                                          : std::string(kDesktopValue)) &&
-            saved;
+    const std::string config =
+        view_.AutoDownloadSelected() ? view_.ConfigText() : std::string(kPromptValue);
+    const std::string folder =
+        view_.ExtractToFolderSelected() ? view_.FolderText() : std::string(kDesktopValue);
+    // A folder too long to be read back whole is refused before anything is written;
+    // the dialog stays open for the user to shorten it. (Set names come from the list,
+    // which holds none that long.)
+    if (folder.size() > kMaxNameLength) {
+        frontend_.MessageBox("The folder is longer than " + std::to_string(kMaxNameLength) +
+                                 " characters." + kLineBreak + "Nothing was saved.",
+                             AppTitle(), MsgIcon::Exclamation);
+        return;
+    }
+    bool saved = SaveDefaultConfig(session_, config);
+    saved = WriteIniValue(ini, names::kSettingsSection, "DefaultPath", folder) && saved;
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
     OnClose();
 }

@@ -14,7 +14,9 @@ class DefaultDialogPresenter {
                            Endpoints endpoints);
 
     void Load();
-    void OnSave();    // writes both settings, then closes
+    // Writes both settings, then closes; a folder too long for the settings is
+    // refused with a message, and the dialog stays open.
+    void OnSave();
     void OnImport();  // asks the frontend for a .bmp and imports it
     void OnTest();    // splash preview
     void OnComboChange();

@@ -194,7 +194,8 @@ void MainPresenter::OnLogin() {
 
 void MainPresenter::OnSaveQuit() {
     if (IgnoredWhileBusy("Save && Quit")) return;
-    SaveSettings();
+    // A refused value stays in the window for the user to shorten.
+    if (!SaveSettings()) return;
     Finish(Outcome::End(closingCode_));
 }
 
@@ -243,10 +244,26 @@ void MainPresenter::SelectDefaultConfig() {
     SelectListedConfig(view_, StoredDefaultConfig(session_));
 }
 
-void MainPresenter::SaveSettings() {
+bool MainPresenter::SaveSettings() {
     const std::string& ini = session_.SettingsFile;
     const char* section = names::kSettingsSection;
     const Credentials typed = TypedCredentials();
+    const struct {
+        const char* field;
+        const std::string& value;
+        std::size_t limit;
+    } typedValues[] = {{"user name", typed.user, kMaxNameLength},
+                       {"password", typed.password, kMaxSecretLength},
+                       {"zip password", typed.zipPassword, kMaxSecretLength}};
+    for (const auto& [field, value, limit] : typedValues) {
+        if (value.size() <= limit) continue;
+        DPrint(std::string("settings not saved: the ") + field + " is too long");
+        frontend_.MessageBox(std::string("The ") + field + " is longer than " +
+                                 std::to_string(limit) + " characters." + kLineBreak +
+                                 "Nothing was saved.",
+                             AppTitle(), MsgIcon::Exclamation);
+        return false;
+    }
     bool saved = true;
     if (view_.Checked(MainCheck::SaveDefault)) {
         saved = SaveDefaultConfig(session_, view_.ConfigText()) && saved;
@@ -257,6 +274,7 @@ void MainPresenter::SaveSettings() {
     // The user quits believing the settings are kept; say so when they are not
     // (a read-only program folder or settings file).
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
+    return true;
 }
 
 bool MainPresenter::RefreshConfigList() {

@@ -50,7 +50,9 @@ class MainPresenter {
     MainView& View() { return view_; }
 
     void SelectDefaultConfig();
-    void SaveSettings();
+    // False, with a message and nothing written, when a typed value is too long
+    // for the settings file.
+    bool SaveSettings();
 
   private:
     class BusyScope;

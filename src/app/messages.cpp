@@ -7,7 +7,9 @@ namespace talvane::ui {
 void ReportSettingsNotSaved(Frontend& frontend, const std::string& settingsFile) {
     DPrint("settings could not be written to " + settingsFile);
     frontend.MessageBox(std::string("The settings could not be saved to ") + settingsFile + "." +
-                            kLineBreak + "Check that the program folder can be written to.",
+                            kLineBreak +
+                            "Check that the program folder can be written to and that the file (or "
+                            "the link in its place) belongs to you.",
                         AppTitle(), MsgIcon::Exclamation);
 }
 

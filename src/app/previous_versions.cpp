@@ -1,9 +1,11 @@
 #include "app/previous_versions.h"
 
 #include "app/config_sync.h"
+#include "app/messages.h"
 #include "app/tool_package.h"
 #include "common/app_paths.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
 
@@ -38,9 +40,22 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
     const std::string package = AppPath() + names::kPreviousZip;
     const std::string name = Trim(version);
     // Without the server the version already in the tree is what runs.
-    if (tool.FetchFromRedist(package, name, "Problem downloading Tekmo!") ==
-        ToolPackage::Fetch::Failed)
-        return Outcome::End(ExitCode::Failed);
+    const ToolPackage::Fetch fetched =
+        tool.FetchFromRedist(package, name, "Problem downloading Tekmo!");
+    if (fetched == ToolPackage::Fetch::Failed) return Outcome::End(ExitCode::Failed);
+    if (fetched == ToolPackage::Fetch::Unreachable && context_.signatures.Required() &&
+        DoesFileExist(package)) {
+        // As with Download && Run: a package left by an earlier run cannot be
+        // checked without the server, so it is as good as absent.
+        DPrint("redistribution host not reachable; an unverified package is not used");
+        DeleteFileQuiet(package);
+        context_.frontend.MessageBox(
+            name +
+                " could not be downloaded, and the package left by an earlier run "
+                "cannot be checked without the server, so it was not used." +
+                kLineBreak + "The Tekmo already in the tool folder is started instead.",
+            AppTitle(), MsgIcon::Exclamation);
+    }
     if (!tool.Unpack(package, name)) return Outcome::End(ExitCode::Failed);
     ConfigSync sync(context_);
     const ConfigSync::Result synced = sync.Run(request.credentials, request.config);

@@ -49,9 +49,10 @@ void KeepIndexOnly(const std::string& archive, const std::string& index) {
 }
 }  // namespace
 
-bool IsHttpUrl(const std::string& url) {
+bool IsPackageUrl(const std::string& url) {
     const std::string lower = ToLower(url.substr(0, std::min<std::size_t>(url.size(), 8)));
-    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
+    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0 ||
+           lower.rfind("ftp://", 0) == 0;
 }
 
 SelfUpdate::Check SelfUpdate::Fetch() {
@@ -97,13 +98,14 @@ Outcome SelfUpdate::Apply() {
     FolderLock folderLock;
     if (!ClaimProgramFolder(context_.frontend, folderLock)) return Outcome::End(ExitCode::Failed);
 
-    if (!IsHttpUrl(url)) {
-        // Only web locations are trusted for a program that replaces this one.
-        // The URL itself is not logged: it may carry credentials.
-        DPrint("update package URL refused: only http and https are accepted");
+    if (!IsPackageUrl(url)) {
+        // Only web and FTP locations, here and after redirects, for a program that
+        // replaces this one. The URL itself is not logged: it may carry credentials.
+        DPrint("update package URL refused: only http, https and ftp are accepted");
         return Failed("Failed to download update.");
     }
-    const UrlDownload got = context_.transfers.Download(url, package, kMaxUpdatePackageBytes);
+    const UrlDownload got =
+        context_.transfers.Download(url, package, kMaxUpdatePackageBytes, false, kPackageProtocols);
     if (got.abort) {
         ReportDownloadAborted(context_.frontend, got.abort->number, got.abort->description);
         return Outcome::End(ExitCode::Failed);

@@ -9,8 +9,9 @@
 
 namespace talvane::ui {
 
-// True for http:// and https:// URLs (any letter case in the scheme).
-bool IsHttpUrl(const std::string& url);
+// True for http://, https:// and ftp:// URLs (any letter case in the scheme): where an
+// update package may come from.
+bool IsPackageUrl(const std::string& url);
 
 class SelfUpdate {
   public:

@@ -1,11 +1,17 @@
 #include "app/seven_zip.h"
 
+#include <sodium.h>
+
+#include <array>
+
 #include "app/messages.h"
 #include "app/unzip.h"
 #include "common/app_paths.h"
 #include "common/files.h"
+#include "common/fso.h"
 #include "common/log.h"
 #include "common/names.h"
+#include "common/strings.h"
 #include "platform/platform.h"
 
 namespace talvane::ui {
@@ -24,11 +30,27 @@ std::string SevenZipOnSearchPath() {
     return {};
 }
 
+// The file's SHA-256 in lower-case hex, or empty when it cannot be read.
+std::string Sha256Hex(const std::string& path) {
+    std::string data;
+    if (sodium_init() < 0 || !ReadWholeFile(path, data)) return {};
+    std::array<unsigned char, crypto_hash_sha256_BYTES> digest{};
+    crypto_hash_sha256(digest.data(), reinterpret_cast<const unsigned char*>(data.data()),
+                       data.size());
+    std::array<char, crypto_hash_sha256_BYTES * 2 + 1> hex{};
+    sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
+    return hex.data();
+}
+
 }  // namespace
 
 std::vector<std::string> SevenZipExtractArguments(const std::string& archive,
                                                   const std::string& outFolder) {
     return {"x", archive, "-o" + outFolder, "-y"};
+}
+
+std::vector<std::string> SevenZipListArguments(const std::string& archive) {
+    return {"l", "-slt", archive};
 }
 
 std::string SevenZipSupply::Program() const {
@@ -45,12 +67,30 @@ std::string SevenZipSupply::Program() const {
 SevenZipSupply::Fetch SevenZipSupply::FromMirror(const std::string& archive) {
     const std::string& url = context_.transfers.Hosts().SevenZipMirrorURL;
     if (url.empty()) return Fetch::Missed;
-    const UrlDownload got = context_.transfers.Download(url, archive);
+    // The mirror publishes no signature of the maker's: with a key only a pinned hash vouches.
+    const std::string pin = ToLower(Trim(context_.transfers.Hosts().SevenZipMirrorSHA256));
+    const bool keyed = context_.signatures.Required();
+    if (keyed && pin.empty()) {
+        DPrint("7zip mirror skipped: no SevenZipMirrorSHA256 in the settings pins its archive");
+        return Fetch::Missed;
+    }
+    const UrlDownload got = context_.transfers.Download(url, archive, kMaxSevenZipArchiveSize);
     if (got.abort) {
         abort_ = got.abort;
         return Fetch::Aborted;
     }
-    if (got.fetched && !context_.signatures.HttpFile(archive, url)) return Fetch::Refused;
+    if (got.fetched && keyed && Sha256Hex(archive) != pin) {
+        const std::string shown = StripPath(StripEndOfString(url, "?"));
+        DPrint("refused " + shown + ": its SHA-256 is not the one pinned in the settings");
+        DeleteFileQuiet(archive);
+        context_.frontend.MessageBox("The file " + shown +
+                                         " was refused: its SHA-256 is not the one pinned by "
+                                         "SevenZipMirrorSHA256 in the settings." +
+                                         kLineBreak + "Nothing from it was unpacked or started.",
+                                     AppTitle(), MsgIcon::Critical);
+        return Fetch::Refused;
+    }
+    if (got.fetched && !keyed && !context_.signatures.HttpFile(archive, url)) return Fetch::Refused;
     DPrint(got.fetched ? "retrieved 7zip from sourceforge"
                        : "failed to retrieve 7zip from sourceforge");
     return got.fetched ? Fetch::Got : Fetch::Missed;
@@ -89,7 +129,17 @@ void SevenZipSupply::Unpack(const std::string& archive) {
 
 SevenZipSupply::State SevenZipSupply::Ensure() {
     abort_.reset();
-    if (DoesFileExist(BundledSevenZip())) return State::Ready;
+    const std::string folder = AppPath() + names::kSevenZipFolder;
+    if (context_.signatures.Required()) {
+        // Nothing shows that one left by an earlier run came from a checked archive.
+        if (platform::PathKind(folder, false) != platform::Kind::None) {
+            DPrint("a 7zip left in the program folder is not used; fetched and checked anew");
+            clsFSO().KillDir(folder);
+            DeleteFileQuiet(folder);
+        }
+    } else if (DoesFileExist(BundledSevenZip())) {
+        return State::Ready;
+    }
     StatusView& status = context_.frontend.Status();
     if (context_.unattended) {
         status.SetCaption("Please Wait...");
@@ -97,7 +147,7 @@ SevenZipSupply::State SevenZipSupply::Ensure() {
         status.Show();
     }
     const std::string archive = AppPath() + names::kSevenZipZip;
-    MakeSureDirExists(AppPath() + names::kSevenZipFolder);
+    MakeSureDirExists(folder);
     Fetch fetch = FromMirror(archive);
     if (fetch == Fetch::Missed) fetch = FromRepository(archive);
     if (fetch == Fetch::Got) {

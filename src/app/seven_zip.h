@@ -1,6 +1,7 @@
 #pragma once
 // The 7-Zip command-line program the configuration sets are decrypted with:
-// beside the launcher (fetched when missing), else one on the search path.
+// beside the launcher (fetched when missing, and with a public key fetched and
+// checked on every run), else one on the search path.
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@ namespace talvane::ui {
 // can see it (the argument list is public).
 std::vector<std::string> SevenZipExtractArguments(const std::string& archive,
                                                   const std::string& outFolder);
+// 7-Zip's arguments for the technical listing of `archive` (one block of
+// "Name = value" lines per entry); a password is read as for extraction.
+std::vector<std::string> SevenZipListArguments(const std::string& archive);
+
+// 7-Zip's archive is about 1 MB; a mirror sending more is not waited for.
+inline constexpr long long kMaxSevenZipArchiveSize = 16LL << 20;
 
 class SevenZipSupply {
   public:
@@ -21,8 +28,10 @@ class SevenZipSupply {
 
     explicit SevenZipSupply(WorkflowContext& context) : context_(context) {}
 
-    // Fetches 7za beside the program when it is not there: from the mirror URL,
-    // else from the repository. Ready when some 7-Zip program can be started.
+    // Fetches 7za beside the program when it is not there (with a public key:
+    // always, over any left there): from the mirror URL, else from the
+    // repository. With a key the mirror's archive is used only when its SHA-256
+    // is pinned in the settings and matches. Ready when some 7-Zip can be started.
     State Ensure();
     // The program to start: the one beside the launcher when present, else a
     // 7za, 7z or 7zz on the search path (the bundled path when there is none).

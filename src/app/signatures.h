@@ -1,9 +1,10 @@
 #pragma once
 // Signature checks of what the launcher fetches before it unpacks or runs it.
 // With a public key in the settings a fetched file is used only when its
-// signature (same name plus ".minisig", same server) checks out; otherwise the
-// file is deleted and the user told which file failed and why. Without a key
-// every file passes (and the log says it was not verified).
+// signature (same name plus ".minisig", same server) checks out, names that
+// file in its trusted comment, and is not older than one accepted before for
+// that name; otherwise the file is deleted and the user told which file failed
+// and why. Without a key every file passes (and the log says it was not verified).
 #include <string>
 
 #include "app/frontend.h"
@@ -22,10 +23,13 @@ class SignatureCheck {
 
   private:
     bool Skipped(const std::string& shownName) const;
-    bool FetchFtp(const std::string& remoteName, std::string& signature);
-    bool FetchHttp(const std::string& url, std::string& signature);
-    bool Accept(const std::string& localPath, const std::string& shownName, bool fetched,
-                const std::string& signature);
+    // Each returns why the signature cannot be used, or "" when it can.
+    std::string FetchFtp(const std::string& remoteName, std::string& signature);
+    std::string FetchHttp(const std::string& url, std::string& signature);
+    std::string Judge(const std::string& localPath, const std::string& name,
+                      const std::string& signature) const;
+    bool Accept(const std::string& localPath, const std::string& shownName,
+                const std::string& whyNotFetched, const std::string& signature);
 
     Frontend& frontend_;
     Transfers& transfers_;

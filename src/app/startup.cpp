@@ -7,6 +7,7 @@
 #include "common/names.h"
 #include "common/strings.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
 
 namespace talvane {
 namespace {
@@ -56,8 +57,16 @@ const char* UsageText() {
            "     (or the window was closed without a failure)\n"
            "  1  Tekmo was not started because something failed: a download, a refused\n"
            "     signature, the unpacking, 7-Zip could not be obtained, the updates index\n"
-           "     or the redistribution server could not be reached\n"
+           "     or the redistribution server could not be reached, the settings file\n"
+           "     could not be read\n"
            "  2  Tekmo was started, but its configuration could not be deployed\n";
+}
+
+std::optional<std::string> UnreadableSettingsMessage(const std::string& settingsFile) {
+    const std::optional<std::string> why = SettingsFileProblem(settingsFile);
+    if (!why) return std::nullopt;
+    return "The settings file " + settingsFile + " cannot be read: " + *why +
+           ". Talvane stops so that it does not run without its settings.";
 }
 
 bool IsHelpRequest(std::string_view commandLine) {

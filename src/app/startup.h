@@ -1,5 +1,6 @@
 #pragma once
 // Start-up decisions as plain functions, so they can be tested without windows.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,11 @@ enum class StartWindow {
 const char* UsageText();
 // True for "--help", "-h" and "/?".
 bool IsHelpRequest(std::string_view commandLine);
+
+// What the user is told when the settings file is there but cannot be read; nothing
+// when it can be read or does not exist. The program then ends with exit code 1:
+// running on would drop the endpoints and the public key it holds.
+std::optional<std::string> UnreadableSettingsMessage(const std::string& settingsFile);
 
 // Program arguments joined with single blanks.
 std::string JoinCommandLine(const std::vector<std::string>& args);

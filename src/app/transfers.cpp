@@ -45,13 +45,14 @@ bool Transfers::FetchWhole(const std::string& localPath, const std::string& remo
 }
 
 UrlDownload Transfers::Download(const std::string& url, const std::string& localPath,
-                                long long maxBytes, bool quiet) {
+                                long long maxBytes, bool quiet, const char* protocols) {
     DeleteFileQuiet(localPath);
     UrlDownload result;
     talvane::Download download;
     download.lowSpeedBytes = endpoints_.LowSpeedLimit;
     download.lowSpeedSeconds = endpoints_.LowSpeedTime;
     download.maxBytes = maxBytes;
+    download.protocols = protocols;
     if (!quiet) {
         download.Started = [this] {
             if (onStarted) onStarted();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "net/download.h"
 #include "net/ftp_session.h"
 #include "settings/endpoints.h"
 
@@ -43,8 +44,10 @@ class Transfers {
     bool FetchWhole(const std::string& localPath, const std::string& remoteName);
     // A URL to `localPath` (an old file there is removed first). `maxBytes` > 0:
     // a larger download fails. Quiet downloads do not move the progress bar.
+    // `protocols`: the schemes the URL and its redirects may use (libcurl's names).
     UrlDownload Download(const std::string& url, const std::string& localPath,
-                         long long maxBytes = 0, bool quiet = false);
+                         long long maxBytes = 0, bool quiet = false,
+                         const char* protocols = kWebProtocols);
 
     // Progress of either kind of transfer: (bytes so far, bytes in all).
     std::function<void(long current, long total)> onProgress;

@@ -78,15 +78,17 @@ bool TransferFile(const std::string& from, Kind fromKind, const std::string& to,
     return true;
 }
 
-bool TransferDir(const std::string& from, const std::string& to, Op op, bool renameOnCollision) {
+// What is at `to`, where a folder is merged; a link there would carry the files
+// out of the tree to wherever it points: the link goes, and None comes back.
+Kind MergeTarget(const std::string& to) {
     Kind existing = platform::PathKind(to, false);
-    // A link where a folder is merged would carry the files out of the tree to
-    // wherever it points: the link goes, a real folder takes its place.
-    if (existing == Kind::Symlink) {
-        DPrint("replaced the link " + to + " by a folder");
-        if (platform::RemoveFile(to) != 0) return false;
-        existing = Kind::None;
-    }
+    if (existing != Kind::Symlink) return existing;
+    DPrint("replaced the link " + to + " by a folder");
+    return platform::RemoveFile(to) == 0 ? Kind::None : Kind::Symlink;
+}
+
+bool TransferDir(const std::string& from, const std::string& to, Op op, bool renameOnCollision) {
+    Kind existing = MergeTarget(to);
     if (existing != Kind::None && existing != Kind::Dir) return false;
     if (op == Op::Move && existing == Kind::None) {
         if (!MakeSureDirExists(ParentOf(to))) return false;
@@ -161,7 +163,54 @@ bool ShellOperation(std::string_view source, std::string_view destination, Op op
     return Transfer(src, dst, op, renameOnCollision);
 }
 
+bool NotMoved(std::string_view root, const std::string& relative, int err) {
+    DPrint("not moved: " + JoinPath(root, relative) + ": " + platform::ErrorText(err));
+    return false;
+}
+
+// One entry below the staging root, of the kind its listing gave (links not
+// followed), to the path `to`. Only files and folders move.
+bool MoveStaged(const std::string& root, const std::string& relative, Kind kind,
+                const std::string& to) {
+    if (kind != Kind::Dir) {
+        if (platform::PathKind(to, false) == Kind::Dir || !MakeSureDirExists(ParentOf(to)))
+            return false;
+        const int err = platform::MoveFileBelow(root, relative, to);
+        return err == 0 || NotMoved(root, relative, err);
+    }
+    std::vector<platform::DirEntry> entries;
+    if (int err = platform::ListDirBelow(root, relative, entries))
+        return NotMoved(root, relative, err);
+    const Kind existing = MergeTarget(to);
+    if (existing == Kind::None && !MakeSureDirExists(to)) return false;
+    if (existing != Kind::None && existing != Kind::Dir) return false;
+    bool ok = true;
+    for (const auto& e : entries)
+        ok = MoveStaged(root, relative + "/" + e.name, e.kind, JoinPath(to, e.name)) && ok;
+    return ok;
+}
+
 }  // namespace
+
+bool MoveFromStaging(std::string_view root, std::string_view relative,
+                     std::string_view destination) {
+    if (!IsAbsolute(root) || !IsAbsolute(destination)) return false;
+    const std::string rel = WithoutTrailingSlashes(relative);
+    const std::size_t slash = rel.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash);
+    const std::string pattern = StripPath(rel);
+    std::vector<platform::DirEntry> entries;
+    if (int err = platform::ListDirBelow(std::string(root), folder, entries))
+        return NotMoved(root, rel, err);
+    bool matched = false, ok = true;
+    for (const auto& e : entries) {
+        if (HasWildcard(pattern) ? !WildcardMatch(pattern, e.name) : pattern != e.name) continue;
+        matched = true;
+        const std::string entry = folder.empty() ? e.name : folder + "/" + e.name;
+        ok = MoveStaged(std::string(root), entry, e.kind, JoinPath(destination, e.name)) && ok;
+    }
+    return matched && ok;
+}
 
 bool DoesFileExist(std::string_view path) {
     bool result = false;

@@ -10,10 +10,20 @@ bool DoesDirExist(std::string_view path);
 bool MakeSureDirExists(std::string_view folder);  // creates every missing level
 // Copy or move a file, a folder, or a wildcard source ("dir/*.db") into a
 // destination folder (or onto a file path), merging folders and replacing files.
+// Links on the way to the source are followed; a link that is the source or
+// lies inside it is carried as a link, never followed.
 bool ShellCopy(std::string_view source, std::string_view destination,
                bool renameOnCollision = false);
 bool ShellMove(std::string_view source, std::string_view destination,
                bool renameOnCollision = false);
+// Moves what an archive was unpacked to: `relative` below `root` (a file, a
+// folder, or a wildcard name such as "Ketarin/*.db") into the folder
+// `destination`, merging folders and replacing files. Nothing is taken through
+// a link: a link on the way to the source refuses the move, a link (or other
+// special) entry stays behind, logged; a linked folder is not entered. True
+// when all of it moved.
+bool MoveFromStaging(std::string_view root, std::string_view relative,
+                     std::string_view destination);
 std::string GetPathType(std::string_view path);  // "file", "dir" or "neither"
 bool IsSymbolicLink(std::string_view path);      // the path itself, not followed
 // Removes temporary parts left by a launcher that was killed (never another

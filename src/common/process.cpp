@@ -36,7 +36,7 @@ std::string Shown(const std::vector<std::string>& argv) {
 
 // Starts argv; false (after logging why) when it could not be started.
 bool Start(const std::vector<std::string>& argv, bool detached, platform::Child& child,
-           const std::string* standardInput) {
+           const std::string* standardInput, const std::string* outputFile = nullptr) {
     if (argv.empty()) return false;
     const std::string& program = argv.front();
     if (program.find_first_of("/\\") != std::string::npos && !DoesFileExist(program)) {
@@ -44,7 +44,7 @@ bool Start(const std::vector<std::string>& argv, bool detached, platform::Child&
         DPrint("\t- sPathAndFileName=" + program);
         return false;
     }
-    if (int err = platform::Spawn(argv, detached, child, standardInput)) {
+    if (int err = platform::Spawn(argv, detached, child, standardInput, outputFile)) {
         ReportFailure("CommonModule\\ShellX", ErrorMarker::Plain, err, platform::ErrorText(err),
                       {{"sShell", Shown(argv)}});
         return false;
@@ -60,9 +60,9 @@ bool StartDetached(const std::vector<std::string>& argv) {
 }
 
 std::optional<long> RunAndWait(const std::vector<std::string>& argv,
-                               const std::string* standardInput) {
+                               const std::string* standardInput, const std::string* outputFile) {
     platform::Child child;
-    if (!Start(argv, false, child, standardInput)) return std::nullopt;
+    if (!Start(argv, false, child, standardInput, outputFile)) return std::nullopt;
     long code = 0;
     if (WaitForChild(child, code) != 0) {
         DPrint("ShellX (Failed):  " + Shown(argv));

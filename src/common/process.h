@@ -12,9 +12,11 @@ namespace talvane {
 bool StartDetached(const std::vector<std::string>& argv);
 // Starts the program and waits for its end, letting the interface run: its exit
 // code, or nothing when it could not be started or watched. `standardInput`,
-// when given, is written to the program's standard input.
+// when given, is written to the program's standard input; with `outputFile`,
+// its standard output goes to that new file (an existing one fails the start).
 std::optional<long> RunAndWait(const std::vector<std::string>& argv,
-                               const std::string* standardInput = nullptr);
+                               const std::string* standardInput = nullptr,
+                               const std::string* outputFile = nullptr);
 // Waits `seconds`, pumping events every 100 ms.
 void Delay(double seconds);
 

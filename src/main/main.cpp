@@ -10,6 +10,7 @@
 #include "app/default_dialog_presenter.h"
 #include "app/frontend.h"
 #include "app/main_presenter.h"
+#include "app/outcome.h"
 #include "app/splash_logic.h"
 #include "app/startup.h"
 #include "common/app_paths.h"
@@ -110,6 +111,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (const auto unreadable = UnreadableSettingsMessage(SettingsFilePath())) {
+        frontend.MessageBox(*unreadable, ui::AppTitle(), ui::MsgIcon::Critical);
+        if (console) console->Output().Flush();
+        SetEventPump(nullptr);
+        return static_cast<int>(ui::ExitCode::Failed);
+    }
     frontend.Splash().Show();
     bool complete = false;
     Session session = ReadSession(complete);

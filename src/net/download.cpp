@@ -14,8 +14,6 @@ namespace talvane::net {
 
 namespace {
 
-constexpr const char* kProtocols = "http,https,ftp,ftps";
-
 // How a download ended: status 0 is success; `detail` goes to the log only.
 struct Outcome {
     std::uint32_t status = 0;
@@ -36,6 +34,9 @@ struct Transfer {
     bool localFailed = false;
     bool handlerFailed = false;
     bool tooLarge = false;
+    CURL* handle = nullptr;
+    bool secure = false;    // a request of this attempt went over https
+    std::string downgrade;  // the scheme that would have followed https
     long long received = 0;
     curl_off_t lastReported = -1;
 };
@@ -90,6 +91,24 @@ bool SchemeOf(const std::string& url, std::string& scheme) {
     return true;
 }
 
+// Before each request, the first and every redirect: once a request went over
+// https, none goes out over anything else.
+int OnRequest(void* user, char*, char*, int, int) {
+    auto* t = static_cast<Transfer*>(user);
+    char* url = nullptr;
+    std::string scheme;
+    if (curl_easy_getinfo(t->handle, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url ||
+        !SchemeOf(url, scheme))
+        scheme = "unknown";
+    if (scheme == "https") {
+        t->secure = true;
+    } else if (t->secure) {
+        t->downgrade = scheme;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
 std::string EscapeBlanks(const std::string& url) {
     std::string escaped;
     escaped.reserve(url.size());
@@ -102,21 +121,35 @@ std::string EscapeBlanks(const std::string& url) {
     return escaped;
 }
 
+// True when the comma-separated `list` names `scheme`.
+bool Allows(const std::string& list, const std::string& scheme) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', start);
+        if (list.compare(start, comma - start, scheme) == 0 && !scheme.empty()) return true;
+        if (comma == std::string::npos) return false;
+        start = comma + 1;
+    }
+}
+
 // A status for a URL this download does not take; none for a good one.
-std::optional<std::uint32_t> RefuseUrl(const std::string& url) {
+std::optional<std::uint32_t> RefuseUrl(const std::string& url, const std::string& protocols) {
     std::string scheme;
     if (url.find_first_of("\t\r\n") != std::string::npos || !SchemeOf(url, scheme))
         return kInetInvalidUrl;
-    if (scheme != "http" && scheme != "https" && scheme != "ftp" && scheme != "ftps")
-        return kInetUnknownProtocol;
+    if (!Allows(protocols, scheme)) return kInetUnknownProtocol;
     return std::nullopt;
 }
 
 void Configure(CURL* h, const std::string& url, Transfer& t) {
     const Download& d = t.owner;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+    // Binds every hop, redirects included (libcurl takes no redirect beyond it).
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, d.protocols.c_str());
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &OnRequest);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &t);
+    if (!d.certificateAuthorities.empty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, d.certificateAuthorities.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -159,6 +192,8 @@ Response ReadResponse(CURL* h) {
 // The failure of one attempt, before the server's answer is looked at.
 std::optional<Outcome> Failure(const Transfer& t, CURLcode rc, const Response& response,
                                const std::string& localPath) {
+    if (!t.downgrade.empty())
+        return Outcome{kInetRedirectFailed, "an https download may not go on over " + t.downgrade};
     if (t.handlerFailed || t.abortRequested) return Outcome{kAbortedByCaller, {}};
     if (t.tooLarge || rc == CURLE_FILESIZE_EXCEEDED)
         return Outcome{kInetDownloadFailure,
@@ -194,6 +229,7 @@ Outcome RunRequest(CURLM* multi, CURL* h, Transfer& t, const std::string& localP
         t.errorBuffer[0] = '\0';
         t.lastReported = -1;
         t.received = 0;
+        t.secure = false;
         const CURLcode rc = net::Perform(multi, h);
         const Response response = ReadResponse(h);
         if (auto failure = Failure(t, rc, response, localPath)) return *failure;
@@ -219,7 +255,7 @@ Outcome Fetch(Transfer& t, const std::string& source, const std::string& localPa
     // A blank (a user name with one, say) is escaped as a browser would;
     // other control characters make the URL invalid.
     const std::string url = EscapeBlanks(source);
-    if (const auto refused = RefuseUrl(url)) return {*refused, {}};
+    if (const auto refused = RefuseUrl(url, t.owner.protocols)) return {*refused, {}};
     const bool global = EnsureCurlGlobal();
     CurlMulti multi(global ? curl_multi_init() : nullptr);
     CurlEasy curl(multi ? curl_easy_init() : nullptr);
@@ -230,6 +266,7 @@ Outcome Fetch(Transfer& t, const std::string& source, const std::string& localPa
         return {kAbortedByCaller, {}};
     }
     if (t.abortRequested) return {kAbortedByCaller, {}};
+    t.handle = curl.get();
     Configure(curl.get(), url, t);
     return RunRequest(multi.get(), curl.get(), t, localPath);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Download of one URL to one file (http, https, ftp, ftps), synchronous, with
+// Download of one URL to one file (http and https unless more is allowed), synchronous, with
 // events for its start, progress and end. Writes to a temporary name and
 // renames on success. The status codes are in net/error_codes.h.
 #include <cstdint>
@@ -7,6 +7,11 @@
 #include <string>
 
 namespace talvane {
+
+// libcurl's names of the schemes a download may use, comma-separated.
+inline constexpr const char* kWebProtocols = "http,https";
+// The self-update package may also come from an FTP server.
+inline constexpr const char* kPackageProtocols = "http,https,ftp";
 
 class Download {
   public:
@@ -42,6 +47,13 @@ class Download {
     long lowSpeedSeconds = 60;
     // More than this many bytes (0: no cap) aborts the download as a failure.
     long long maxBytes = 0;
+    // The schemes the URL and each redirect may use; any other ends the download as
+    // an unknown protocol (the URL) or a failed redirect. Once on https, a download
+    // never goes on over anything else, whatever this allows.
+    std::string protocols = kWebProtocols;
+    // A PEM file of the certificate authorities an https server must chain to;
+    // empty: the system's.
+    std::string certificateAuthorities;
 
   private:
     bool running_ = false;

@@ -2,7 +2,11 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -46,6 +50,27 @@ std::vector<std::string_view> Lines(std::string_view text) {
     return lines;
 }
 
+// The fields of a trusted comment, separated by tabs.
+SignedComment ParseComment(std::string_view comment) {
+    SignedComment parsed;
+    for (std::size_t at = 0; at <= comment.size();) {
+        const std::size_t tab = std::min(comment.find('\t', at), comment.size());
+        const std::string_view field = comment.substr(at, tab - at);
+        at = tab + 1;
+        if (field.rfind("file:", 0) == 0) {
+            parsed.file = field.substr(5);
+        } else if (field.rfind("timestamp:", 0) == 0) {
+            const std::string_view digits = field.substr(10);
+            std::uint64_t seconds = 0;
+            const auto [end, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
+            const bool whole = error == std::errc() && end == digits.data() + digits.size();
+            parsed.timestamp = whole ? std::optional(seconds) : std::nullopt;
+        }
+    }
+    return parsed;
+}
+
 bool ReadyCrypto() {
     static const bool ready = sodium_init() >= 0;
     return ready;
@@ -64,8 +89,8 @@ namespace {
 // Checks everything but the file itself; `verifyData` is given the key and the
 // signature bytes and says whether they fit the file.
 template <typename VerifyData>
-Result<void> Verify(std::string_view signature, std::string_view publicKey,
-                    VerifyData&& verifyData) {
+Result<SignedComment> Verify(std::string_view signature, std::string_view publicKey,
+                             VerifyData&& verifyData) {
     if (!ReadyCrypto()) return Refused("the signature library could not start");
     std::vector<unsigned char> key;
     if (!Decode(publicKey, key) || key.size() != kPublicKeySize || key[0] != 'E' || key[1] != 'd')
@@ -87,7 +112,7 @@ Result<void> Verify(std::string_view signature, std::string_view publicKey,
 
     const unsigned char* pk = key.data() + 2 + kKeyIdSize;
     const unsigned char* sigBytes = sig.data() + 2 + kKeyIdSize;
-    if (auto checked = verifyData(prehashed, sigBytes, pk); !checked) return checked;
+    if (auto checked = verifyData(prehashed, sigBytes, pk); !checked) return checked.error();
 
     // The trusted comment is signed together with the signature itself.
     const std::string_view comment = lines[2].substr(std::string_view(kTrustedPrefix).size());
@@ -96,7 +121,7 @@ Result<void> Verify(std::string_view signature, std::string_view publicKey,
     if (crypto_sign_verify_detached(global.data(), signedComment.data(), signedComment.size(),
                                     pk) != 0)
         return Refused("the trusted comment of the signature was altered");
-    return {};
+    return ParseComment(comment);
 }
 
 Result<void> Matches(int verified) {
@@ -106,8 +131,8 @@ Result<void> Matches(int verified) {
 
 }  // namespace
 
-Result<void> VerifyMinisign(std::string_view data, std::string_view signature,
-                            std::string_view publicKey) {
+Result<SignedComment> VerifyMinisign(std::string_view data, std::string_view signature,
+                                     std::string_view publicKey) {
     return Verify(
         signature, publicKey,
         [&](bool prehashed, const unsigned char* sig, const unsigned char* pk) {
@@ -120,8 +145,8 @@ Result<void> VerifyMinisign(std::string_view data, std::string_view signature,
         });
 }
 
-Result<void> VerifyMinisignFile(const std::string& path, std::string_view signature,
-                                std::string_view publicKey) {
+Result<SignedComment> VerifyMinisignFile(const std::string& path, std::string_view signature,
+                                         std::string_view publicKey) {
     return Verify(
         signature, publicKey,
         [&](bool prehashed, const unsigned char* sig, const unsigned char* pk) -> Result<void> {
@@ -130,6 +155,11 @@ Result<void> VerifyMinisignFile(const std::string& path, std::string_view signat
                 return Refused("the downloaded file could not be read");
             if (!prehashed) {
                 // The plain algorithm signs the whole message at once.
+                if (file.Size() > kMaxPlainSignedFileSize)
+                    return Refused("the file is " + std::to_string(file.Size()) +
+                                   " bytes, too large for a plain (legacy) signature (at most " +
+                                   std::to_string(kMaxPlainSignedFileSize) +
+                                   "); sign it pre-hashed, as minisign does by default");
                 std::string data(static_cast<std::size_t>(file.Size()), '\0');
                 if (file.ReadAt(data.data(), data.size(), 0) != file.Size())
                     return Refused("the downloaded file could not be read");

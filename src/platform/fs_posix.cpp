@@ -185,10 +185,10 @@ int ListDir(const std::string& path, std::vector<DirEntry>& out) {
     return ReadNames(fd.Get(), out);
 }
 
-int CopyFileReplacing(const std::string& from, const std::string& to) {
-    // Non-blocking open: a named pipe must be refused below, not waited on.
-    Fd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!in) return errno;
+namespace {
+
+// Copies the regular file open as `in` onto `to`.
+int CopyOpenFile(const Fd& in, const std::string& to) {
     struct stat st {};
     if (::fstat(in.Get(), &st) != 0) return errno;
     if (!S_ISREG(st.st_mode)) return EINVAL;
@@ -205,6 +205,60 @@ int CopyFileReplacing(const std::string& from, const std::string& to) {
             if (int err = temp.Write(buf.data(), static_cast<std::size_t>(n))) return err;
         }
     });
+}
+
+// Opens the folder `relative` below `root` one level at a time; a link at any
+// level fails the open instead of being followed.
+int OpenBelow(const std::string& root, const std::string& relative, Fd& out) {
+    Fd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) return errno;
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t slash = relative.find('/', start);
+        if (slash == std::string::npos) slash = relative.size();
+        const std::string name = relative.substr(start, slash - start);
+        start = slash + 1;
+        if (name.empty()) continue;
+        if (name == "." || name == "..") return EINVAL;
+        Fd next(
+            ::openat(folder.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) return errno;
+        folder = std::move(next);
+    }
+    out = std::move(folder);
+    return 0;
+}
+
+}  // namespace
+
+int CopyFileReplacing(const std::string& from, const std::string& to) {
+    // Non-blocking open: a named pipe must be refused, not waited on.
+    Fd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!in) return errno;
+    return CopyOpenFile(in, to);
+}
+
+int ListDirBelow(const std::string& root, const std::string& relative, std::vector<DirEntry>& out) {
+    out.clear();
+    Fd folder;
+    if (int err = OpenBelow(root, relative, folder)) return err;
+    return ReadNames(folder.Get(), out);
+}
+
+int MoveFileBelow(const std::string& root, const std::string& relative, const std::string& to) {
+    std::string parent, name;
+    if (!SplitParent("/" + relative, parent, name)) return EINVAL;
+    Fd folder;
+    if (int err = OpenBelow(root, parent, folder)) return err;
+    Fd in(::openat(folder.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!in) return errno;
+    struct stat st {};
+    if (::fstat(in.Get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (::renameat(folder.Get(), name.c_str(), AT_FDCWD, to.c_str()) == 0) return 0;
+    if (errno != EXDEV) return errno;
+    if (int err = CopyOpenFile(in, to)) return err;
+    return ::unlinkat(folder.Get(), name.c_str(), 0) == 0 ? 0 : errno;
 }
 
 int CopySymlink(const std::string& from, const std::string& to) {
@@ -326,6 +380,12 @@ int LockFolder(const std::string& path, int& fd) {
 
 void UnlockFolder(int fd) {
     if (fd >= 0) ::close(fd);  // closing the last descriptor releases the lock
+}
+
+bool OwnedByCurrentUser(const std::string& path, bool followLinks) {
+    struct stat st {};
+    const int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    return rc == 0 && st.st_uid == ::geteuid();
 }
 
 }  // namespace talvane::platform

@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/win_util.h"
+
+#include <aclapi.h>  // after windows.h with its settings
 
 namespace talvane::platform {
 namespace {
@@ -208,6 +211,50 @@ int CopySymlink(const std::string& from, const std::string& to) {
                : win::LastErrno();
 }
 
+namespace {
+
+// The path of `relative` below `root`, each level checked on its own
+// attributes: a link (reparse point) at any level refuses it.
+int PathBelow(const std::string& root, const std::string& relative, std::string& path) {
+    path = root;
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t slash = relative.find('/', start);
+        if (slash == std::string::npos) slash = relative.size();
+        const std::string name = relative.substr(start, slash - start);
+        start = slash + 1;
+        if (name.empty()) continue;
+        if (name == "." || name == "..") return EINVAL;
+        path = Join(path, name);
+        DWORD a = 0;
+        if (!win::Attributes(path, a)) return win::LastErrno();
+        if (win::IsLink(a)) return ELOOP;
+        if (slash < relative.size() && !win::IsFolder(a)) return ENOTDIR;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int ListDirBelow(const std::string& root, const std::string& relative, std::vector<DirEntry>& out) {
+    out.clear();
+    std::string path;
+    if (int err = PathBelow(root, relative, path)) return err;
+    return ListDir(path, out);
+}
+
+int MoveFileBelow(const std::string& root, const std::string& relative, const std::string& to) {
+    std::string from;
+    if (int err = PathBelow(root, relative, from)) return err;
+    DWORD a = 0;
+    if (!win::Attributes(from, a)) return win::LastErrno();
+    if (win::IsFolder(a) || (a & FILE_ATTRIBUTE_DEVICE)) return EINVAL;
+    return ::MoveFileExW(win::Wide(from).c_str(), win::Wide(to).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+               ? 0
+               : win::LastErrno();
+}
+
 int RemoveStaleParts(const std::string& folder, bool recursive) {
     return RemoveStalePartsIn(folder, recursive, 0);
 }
@@ -300,6 +347,42 @@ void UnlockFolder(int fd) {
     if (fd < 0 || static_cast<std::size_t>(fd) >= g_locks.size() || !g_locks[fd]) return;
     ::CloseHandle(g_locks[fd]);
     g_locks[fd] = nullptr;
+}
+
+namespace {
+
+// Whether `sid` is the token's user or its default owner: an elevated process
+// gives what it creates to the administrators group.
+bool TokenNames(HANDLE token, TOKEN_INFORMATION_CLASS what, PSID sid) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, what, nullptr, 0, &size);
+    if (size == 0) return false;
+    std::vector<unsigned char> buffer(size);
+    if (!::GetTokenInformation(token, what, buffer.data(), size, &size)) return false;
+    const PSID mine = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                        : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+    return ::EqualSid(mine, sid) != FALSE;
+}
+
+}  // namespace
+
+bool OwnedByCurrentUser(const std::string& path, bool followLinks) {
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : DWORD{FILE_FLAG_OPEN_REPARSE_POINT});
+    win::Handle entry(::CreateFileW(win::Wide(path).c_str(), READ_CONTROL,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, flags, nullptr));
+    if (!entry.Valid()) return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(entry.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const std::unique_ptr<void, decltype(&::LocalFree)> held(descriptor, &::LocalFree);
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    const win::Handle token(raw);
+    return TokenNames(token.Get(), TokenUser, owner) || TokenNames(token.Get(), TokenOwner, owner);
 }
 
 }  // namespace talvane::platform

@@ -57,7 +57,15 @@ struct DirEntry {
     std::string name;
     Kind kind;  // not following links
 };
-int ListDir(const std::string& path, std::vector<DirEntry>& out);  // sorted by name
+// Sorted by name. A link at `path` itself is followed; entries are not.
+int ListDir(const std::string& path, std::vector<DirEntry>& out);
+// For content unpacked from an archive into `root`: `relative` ("a/b", "" for
+// the root) is reached one level at a time from `root` without following a
+// link, and a link at any level refuses the call (ELOOP or ENOTDIR).
+int ListDirBelow(const std::string& root, const std::string& relative, std::vector<DirEntry>& out);
+// Moves the regular file `relative` below `root` onto the path `to` (across
+// devices by copy and removal); a link, or a link on the way to it, is refused.
+int MoveFileBelow(const std::string& root, const std::string& relative, const std::string& to);
 
 // Copies one file's bytes and permission bits onto `to`, replacing it atomically.
 int CopyFileReplacing(const std::string& from, const std::string& to);
@@ -130,7 +138,7 @@ class Child {
 
   private:
     friend int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
-                     const std::string* input);
+                     const std::string* input, const std::string* outputFile);
     friend int PollChild(Child& child, long& exitCode);
     // Lets go of a child whose end was not seen (per operating system).
     void Release() noexcept;
@@ -144,8 +152,10 @@ class Child {
 // in the background.
 // With `input`, standard input is a pipe that receives those bytes and then
 // ends: secrets reach the child there, never through its argument list.
+// With `outputFile`, standard output goes to that new file (owner-only; an
+// existing one fails the start).
 int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
-          const std::string* input = nullptr);
+          const std::string* input = nullptr, const std::string* outputFile = nullptr);
 // 0 when the child has ended (exitCode set), EAGAIN while it runs, else an error.
 int PollChild(Child& child, long& exitCode);
 // The first executable file called `name` (plus the executable suffix) in the
@@ -167,5 +177,10 @@ enum class InputState { Data, Nothing, Ended };
 // Reads what is waiting on the input descriptor `fd`, waiting for it when
 // `wait`; Ended at end of input or on an error.
 InputState ReadInput(int fd, bool wait, std::string& appendTo);
+
+// ---- owners
+// True when the entry at `path` (the link itself unless `followLinks`) belongs to
+// the user this process runs as; false when it cannot be told.
+bool OwnedByCurrentUser(const std::string& path, bool followLinks);
 
 }  // namespace talvane::platform

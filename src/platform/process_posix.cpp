@@ -69,7 +69,7 @@ void ReapInBackground(pid_t pid) {
 }  // namespace
 
 int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
-          const std::string* input) {
+          const std::string* input, const std::string* outputFile) {
     child = Child();
     if (argv.empty() || argv.front().empty()) return ENOENT;
     SpawnAttr attr;
@@ -94,7 +94,17 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
     // A program we wait for (7-Zip, a setup) would have a console window of its
     // own on Windows; here its chatter goes to standard error, so standard
     // output stays the launcher's (the console frontend prints its windows there).
-    if (!detached) {
+    posix::UniqueFd output;
+    if (outputFile) {
+        // Opened here, not by the child: a failure is ours to report, and a
+        // planted link or file at the name is refused.
+        output.Reset(::open(outputFile->c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!output) return errno;
+        if (int err =
+                ::posix_spawn_file_actions_adddup2(actions.get(), output.Get(), STDOUT_FILENO))
+            return err;
+    } else if (!detached) {
         if (int err =
                 ::posix_spawn_file_actions_adddup2(actions.get(), STDERR_FILENO, STDOUT_FILENO))
             return err;

@@ -53,7 +53,7 @@ HANDLE Inheritable(HANDLE h) {
 }  // namespace
 
 int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
-          const std::string* input) {
+          const std::string* input, const std::string* outputFile) {
     child = Child();
     if (argv.empty() || argv.front().empty()) return ENOENT;
     std::string line;
@@ -78,7 +78,15 @@ int Spawn(const std::vector<std::string>& argv, bool detached, Child& child,
     }
     // A program we wait for writes to our standard error, so standard output
     // stays the launcher's; a started tool keeps both streams.
-    win::Handle out(Inheritable(::GetStdHandle(detached ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)));
+    win::Handle out;
+    if (outputFile) {
+        // A new file only: one planted at the name is refused.
+        out.Reset(::CreateFileW(win::Wide(*outputFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                &inherit, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.Valid()) return win::LastErrno();
+    } else {
+        out.Reset(Inheritable(::GetStdHandle(detached ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)));
+    }
     win::Handle err(Inheritable(::GetStdHandle(STD_ERROR_HANDLE)));
 
     STARTUPINFOW si{};

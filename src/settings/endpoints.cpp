@@ -47,6 +47,7 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     Override(ini, "RepositoryHost", e.RepositoryHost);
     Override(ini, "RedistHost", e.RedistHost);
     Override(ini, "SubscriberURL", e.SubscriberURL);
+    Override(ini, "SevenZipMirrorSHA256", e.SevenZipMirrorSHA256);
     OverrideNumber(ini, "LowSpeedLimit", e.LowSpeedLimit);
     OverrideNumber(ini, "LowSpeedTime", e.LowSpeedTime);
     // Here an empty value is meaningful: it switches the update check or the

@@ -15,6 +15,9 @@ struct Endpoints {
     // is abandoned.
     long LowSpeedLimit = 1024;
     long LowSpeedTime = 60;
+    // Hex SHA-256 of the mirror's archive; with a public key the mirror is used
+    // only when this is set and matches.
+    std::string SevenZipMirrorSHA256{};
 };
 
 // Reads the defaults and the "Endpoints" section of `iniFile` (only the defaults when empty).

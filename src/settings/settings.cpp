@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "common/app_paths.h"
@@ -8,6 +9,7 @@
 #include "common/names.h"
 #include "common/strings.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
 #include "settings/session.h"
 
 namespace talvane {
@@ -77,15 +79,60 @@ std::string TakeBom(std::string& text) {
 // No real settings file comes near this; a bigger one is not read into memory.
 constexpr unsigned long long kMaxSettingsFileSize = 1u << 20;
 
-// False for a missing, unreadable or oversized file (the last one logged).
-bool ReadSettingsText(const std::string& path, std::string& text) {
+enum class SettingsText { Read, Missing, Unreadable };
+
+// The whole file; `why` says what keeps an existing one from being read.
+SettingsText ReadSettingsText(const std::string& path, std::string& text, std::string& why) {
+    text.clear();
+    const platform::Kind kind = platform::PathKind(path, true);
+    if (kind == platform::Kind::None && platform::PathKind(path, false) == platform::Kind::None)
+        return SettingsText::Missing;
+    if (kind != platform::Kind::File) {
+        why = kind == platform::Kind::None ? "it is a link to nothing" : "it is not a regular file";
+        return SettingsText::Unreadable;
+    }
     fileio::FileFacts facts;
     if (fileio::StatFile(path, facts) && facts.size > kMaxSettingsFileSize) {
-        DPrint("settings file " + path + " refused: " + std::to_string(facts.size) +
-               " bytes, more than " + std::to_string(kMaxSettingsFileSize));
-        return false;
+        why = "it holds " + std::to_string(facts.size) + " bytes, more than " +
+              std::to_string(kMaxSettingsFileSize);
+        DPrint("settings file " + path + " refused: " + why);
+        return SettingsText::Unreadable;
     }
-    return ReadWholeFile(path, text);
+    if (const int err = platform::ReadFile(path, text)) {
+        why = platform::ErrorText(err);
+        return err == ENOENT ? SettingsText::Missing : SettingsText::Unreadable;
+    }
+    return SettingsText::Read;
+}
+
+bool ReadSettingsText(const std::string& path, std::string& text) {
+    std::string why;
+    return ReadSettingsText(path, text, why) == SettingsText::Read;
+}
+
+// Saving replaces the file, and the new one belongs to whoever writes it; so only a
+// file of ours is replaced (one that is no regular file is not read, so not replaced
+// either). A link is followed only when it and its target are ours: a copied program
+// folder must not steer a save onto someone else's file, nor, run by an
+// administrator, onto a file of the system.
+bool SaveTarget(const std::string& file, std::string& target) {
+    target = file;
+    bool ours = true;
+    switch (platform::PathKind(file, false)) {
+        case platform::Kind::None:
+            return true;  // a new file
+        case platform::Kind::Symlink:
+            target = platform::ResolveLinks(file);
+            ours = !target.empty() && platform::OwnedByCurrentUser(file, false) &&
+                   platform::OwnedByCurrentUser(target, false);
+            break;
+        default:
+            ours = platform::OwnedByCurrentUser(file, false);
+    }
+    if (!ours)
+        DPrint("settings file " + file + " not written: it, or the file it links to, is not " +
+               platform::CurrentUserName() + "'s");
+    return ours;
 }
 
 bool ValidName(std::string_view s) {
@@ -127,15 +174,21 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
         key.find('=') != std::string_view::npos ||
         value.find_first_of("\r\n") != std::string_view::npos)
         return false;
+    if (value.size() > kMaxValueLength) {
+        DPrint("settings value for " + std::string(key) +
+               " refused: " + std::to_string(value.size()) + " bytes");
+        return false;
+    }
     // A settings file reached through a link is edited where it lives;
     // renaming over the link would cut it off from its target.
-    std::string path(file);
-    if (std::string real = ResolveLinks(path); !real.empty()) path = std::move(real);
-    std::string text;
-    const bool exists = ReadSettingsText(path, text);
+    std::string path;
+    if (!SaveTarget(std::string(file), path)) return false;
+    std::string text, why;
+    const SettingsText read = ReadSettingsText(path, text, why);
     // Something there that cannot be read (a folder, no permission, too big) must not
     // be replaced by a file holding only the new key.
-    if (!exists && GetFileMode(path) >= 0) return false;
+    if (read == SettingsText::Unreadable) return false;
+    const bool exists = read == SettingsText::Read;
     // A read-only file is not written behind its owner's back.
     if (exists && !IsWritablePath(path)) return false;
     const std::string bom = TakeBom(text);
@@ -167,12 +220,24 @@ bool WriteIniValue(std::string_view file, std::string_view section, std::string_
 
     std::string out = bom;
     for (const auto& line : lines) out += line + eol;
+    if (out.size() > kMaxSettingsFileSize) {
+        DPrint("settings file " + path + " not written: it would grow past " +
+               std::to_string(kMaxSettingsFileSize) + " bytes");
+        return false;
+    }
     // The file holds the scrambled passwords: every rewrite leaves it readable by
     // its owner only, taking group and other bits away, never adding any.
     const int existingMode = exists ? GetFileMode(path) : -1;
     return WriteFileAtomic(
         path, out,
         existingMode >= 0 ? static_cast<unsigned>(existingMode) & 0700u : kNewSettingsFileMode);
+}
+
+std::optional<std::string> SettingsFileProblem(std::string_view file) {
+    std::string text, why;
+    if (ReadSettingsText(std::string(file), text, why) != SettingsText::Unreadable)
+        return std::nullopt;
+    return why;
 }
 
 // ---- Ascii85

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/main_presenter.h"
@@ -108,6 +110,30 @@ TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
               0U);
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_TRUE(log_.contains("settings could not be written"));
+}
+
+// One character too many: a message, nothing written, the window stays; the limit itself is kept.
+TEST_F(PresenterTest, TypedValuesTooLongForTheSettingsAreRefusedBeforeAnythingIsWritten) {
+    const std::tuple<MainField, const char*, std::size_t, std::string Session::*> cases[] = {
+        {MainField::User, "user name", kMaxNameLength, &Session::UserName},
+        {MainField::Password, "password", kMaxSecretLength, &Session::Password},
+        {MainField::ZipPassword, "zip password", kMaxSecretLength, &Session::ZipPassword}};
+    for (const auto& [field, name, limit, stored] : cases) {
+        SCOPED_TRACE(name);
+        view_.SetText(field, std::string(limit + 1, 'v'));
+        frontend_.messages.clear();
+        presenter_->OnSaveQuit();
+        EXPECT_FALSE(frontend_.endedWith.has_value() || Exists(SettingsFilePath()));
+        EXPECT_EQ(frontend_.MessageTexts(),
+                  std::vector<std::string>{std::string("The ") + name + " is longer than " +
+                                           std::to_string(limit) + " characters." + ui::kLineBreak +
+                                           "Nothing was saved."});
+        view_.SetText(field, std::string(limit, 'v'));
+        EXPECT_TRUE(presenter_->SaveSettings());
+        LoadSettings(session_);
+        EXPECT_EQ(session_.*stored, view_.Text(field));  // read back whole
+        std::remove(SettingsFilePath().c_str());
+    }
 }
 
 TEST_F(PresenterTest, DownloadAbortShowsReasonUnderDownloadTitle) {

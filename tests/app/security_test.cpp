@@ -33,11 +33,15 @@ class SecurityTest : public WorkflowTest {
         session_.PublicKey = MinisignKeyPair(tmp_.file("k"));
         ASSERT_FALSE(session_.PublicKey.empty());
     }
-    // Signs the updates index, 7za.zip and the package, as the maker would.
+    // Signs the updates index, 7za.zip, the package and the definitions, as the maker would.
     void SignCloud() {
         for (const std::string& file : {web_ + "/VelmoraUpdates.zip", repo_ + "/7za.zip",
-                                        redist_ + "/Redist/tekmoUpdate.zip"})
+                                        redist_ + "/Redist/tekmoUpdate.zip", DefsPath()})
             ASSERT_EQ(Minisign("-S -s " + tmp_.file("k.key") + " -m \"" + file + "\""), 0) << file;
+    }
+    std::string DefsPath() const { return SubscriberHome() + "/Tekmo/Defs/tekmo_Defs.7z"; }
+    std::string FirstMessage() const {
+        return frontend_.messages.empty() ? std::string() : frontend_.messages[0].text;
     }
 };
 
@@ -133,20 +137,13 @@ TEST_F(SecurityTest, EveryOtherKindOfDownloadIsUsedOnlyWhenSigned) {
     };
     ASSERT_TRUE(publish("2.3.4", launcher));  // the package is there, not yet offered
     SignCloud();
-    const std::string mirror = web_ + "/mirror/7za920.zip";
-    ASSERT_TRUE(WriteFile(mirror, ReadFile(repo_ + "/7za.zip")));
     const std::string setup = web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe";
     const struct {
         std::string file;
         std::function<void()> run;
         const char* started;
     } cases[] = {
-        {mirror,
-         [&] {
-             endpoints_.SevenZipMirrorURL = cloud_->httpBase() + "/mirror/7za920.zip";
-             DownloadAndRunSet();
-         },
-         "Tekmo 2.2.0 started"},
+        {DefsPath(), [&] { DownloadAndRunSet(); }, "  Modules/Defs/core.def"},
         {setup, [&] { LoadedPresenter().OnInstall(ui::Installer::Harlo); }, "HarloSetup started"},
         {web_ + "/Talvane.zip",
          [&] {
@@ -195,6 +192,136 @@ TEST_F(SecurityTest, HostileNamesAreListedAndLoggedOnlyEscaped) {
 }
 
 namespace fs = std::filesystem;
+
+// With a key only a 7z archive whose data is all encrypted is unpacked, and a 7-Zip left in the
+// program folder (here one that leaves a mark) gives way to the one in the checked 7za.zip.
+TEST_F(SecurityTest, WithAKeyOnlyAnEncryptedSetIsUnpackedByAFreshSevenZip) {
+    UseKey();
+    SignCloud();
+    const std::string key = session_.PublicKey, set = SetPath("Office"), mark = tmp_.file("mark");
+    ASSERT_TRUE(WriteFile(tmp_.file("add/x.ini")) &&
+                WriteFile(tmp_.file("add/Config/Tekmo.ini"), ""));
+    const struct {
+        std::vector<std::string> makeSet;  // make-set options
+        const char* add;                   // then a command in add/, the set as $0
+        bool keyed;
+        int exitCode;
+        std::size_t messages;  // two: the refusal, then the second attempt's failure
+    } cases[] = {
+        {{"--password", kZipPassword}, "", true, 0, 0},
+        {{"--password", kZipPassword, "--stored"}, "7zz a \"$0\" x.ini", true, 2, 2},
+        {{"--stored"}, "", true, 2, 2},
+        {{}, "7zz a \"$0\" Config", true, 2, 2},  // an empty file only
+        {{}, "7zz a -tzip '-pkit 7749 blue' \"$0\" x.ini", true, 2, 2},
+        {{"--password", "another"}, "", true, 2, 1},  // cannot be listed
+        {{"--stored"}, "", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.makeSet) + c.add);
+        std::vector<std::string> make{"make-set", "--out", set, "--name", "Office"};
+        make.insert(make.end(), c.makeSet.begin(), c.makeSet.end());
+        std::remove(set.c_str());
+        ASSERT_TRUE(c.makeSet.empty() || RunContentTool(make));
+        ASSERT_TRUE(!*c.add || RunProgram({"/bin/sh", "-c", c.add, set}, tmp_.file("add")) == 0);
+        ASSERT_TRUE(
+            WriteFile(prog_ + "/7z/7za", "#!/bin/sh\ntouch " + mark + "\nexec 7zz \"$@\"\n", 0755));
+        std::remove(mark.c_str());
+        session_.PublicKey = c.keyed ? key : "";
+        frontend_.messages.clear();
+        EXPECT_EQ(DownloadAndRunSet(), c.exitCode);
+        EXPECT_EQ(frontend_.messages.size(), c.messages);
+        EXPECT_EQ(FirstMessage().rfind("The configuration set \"Office\" is not encrypted", 0) == 0,
+                  c.messages == 2);
+        EXPECT_EQ(Exists(mark), !c.keyed);
+    }
+}
+
+// A 7-Zip that plants links (or a pipe) where it unpacked: nothing from outside, and nothing but
+// files and folders, reaches the tool tree. Without a key the 7-Zip beside the program runs.
+TEST_F(SecurityTest, WhatUnpackedLinksPointAtNeverReachesTheToolTree) {
+    const std::string out = tmp_.file("outside"), ln = "ln -s '" + out,
+                      in = "-o*/SyncTemp) cd \"${a#-o}\" && ",
+                      script = "#!/bin/sh\n7zz \"$@\" || exit\nfor a; do case $a in ";
+    ASSERT_TRUE(WriteFile(out + "/secret.db", "outside secret\n"));
+    ASSERT_TRUE(WriteExecutableZip(out + "/set.zip", {{"Scripts/evil.cmd", "outside secret\n"}}));
+    // Cases of the shell: where 7-Zip unpacked, what it plants there.
+    const std::string cases[] = {
+        in + "rm -r Ketarin && " + ln + "' Ketarin",
+        in + ln + "/secret.db' Ketarin/evil.db",
+        in + "mkfifo Ketarin/pipe.db",
+        in + "rm -r Scripts && " + ln + "' Scripts",
+        in + ln + "/set.zip' Tekmo_Config.zip",
+        "-o*/.defs) cd \"${a#-o}\" && " + ln + "/secret.db' evil.def",
+    };
+    for (const std::string& plant : cases) {
+        SCOPED_TRACE(plant);
+        ASSERT_TRUE(WriteFile(prog_ + "/7z/7za", script + plant + ";; esac; done\n", 0755));
+        fs::remove_all(extract_);
+        EXPECT_EQ(DownloadAndRunSet(), 0);
+        for (const auto& e : fs::recursive_directory_iterator(extract_)) {
+            ASSERT_FALSE(e.is_symlink() || e.is_other()) << e.path();
+            EXPECT_NE(e.is_regular_file() ? ReadFile(e.path()) : "", "outside secret\n");
+        }
+    }
+}
+
+TEST_F(SecurityTest, WithAKeyTheSevenZipMirrorIsUsedOnlyWhenItsHashIsPinned) {
+    UseKey();
+    SignCloud();
+    ASSERT_TRUE(WriteFile(web_ + "/mirror/7za920.zip", ReadFile(repo_ + "/7za.zip")));
+    ASSERT_TRUE(WriteFile(web_ + "/mirror/big.zip", std::string(17 << 20, 'z')));
+    // The hashes in capitals, as some tools print them.
+    RunProgram({"/bin/sh", "-c", "sha256sum 7za920.zip big.zip | tr a-f A-F"}, web_ + "/mirror",
+               tmp_.file("sum"));
+    const std::string sums = ReadFile(tmp_.file("sum")), good = sums.substr(0, 64),
+                      big = sums.substr(sums.find('\n') + 1, 64);
+    const struct {
+        const char* file;
+        std::string pin;
+        int exitCode;
+        const char *logged, *message;
+    } cases[] = {
+        {"7za920.zip", "", 0, "retrieved 7zip from Nimbara", ""},
+        {"7za920.zip", good, 0, "retrieved 7zip from sourceforge", ""},
+        {"7za920.zip", big, 1, "refused 7za920.zip", "The file 7za920.zip was refused"},
+        {"big.zip", big, 1, "larger than", "Download aborted."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        endpoints_.SevenZipMirrorURL = cloud_->httpBase() + "/mirror/" + c.file;
+        endpoints_.SevenZipMirrorSHA256 = c.pin;
+        log_.clear();
+        frontend_.messages.clear();
+        EXPECT_EQ(DownloadAndRunSet(), c.exitCode);
+        EXPECT_TRUE(LogHas(c.logged));
+        EXPECT_EQ(FirstMessage().substr(
+                      0, *c.message ? std::string(c.message).size() : std::string::npos),
+                  c.message);
+    }
+}
+
+// Download && Run refuses such a leftover too (WithAKeyOnlyCorrectlySignedFilesAreUsed).
+TEST_F(SecurityTest, WithAKeyRunPreviousNeverUnpacksALeftoverPackage) {
+    ASSERT_TRUE(WriteStandIn(tmp_.file("Tekmo"), "leftover"));
+    LoadedPresenter();
+    ASSERT_TRUE(view_.SelectVersion("Tekmo_2.1.0.zip"));
+    endpoints_.RedistHost = "127.0.0.1:1";
+    for (const bool keyed : {false, true}) {
+        SCOPED_TRACE(keyed);
+        if (keyed) UseKey();
+        if (keyed) SignCloud();
+        ASSERT_TRUE(
+            WriteExecutableZip(prog_ + "/Tekmo.zip", {{"Tekmo", ReadFile(tmp_.file("Tekmo"))}}));
+        ASSERT_TRUE(WriteStandIn(extract_ + "/Tekmo", "deployed earlier"));
+        frontend_.messages.clear();
+        LoadedPresenter();
+        view_.SetConfigText("Office");
+        EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
+        EXPECT_TRUE(WaitForText(runLog_, keyed ? "deployed earlier started" : "leftover started"));
+        EXPECT_EQ(FirstMessage().rfind("Tekmo_2.1.0.zip could not be downloaded", 0) == 0, keyed);
+    }
+}
+
 using ReliabilityTest = WorkflowTest;
 
 TEST_F(ReliabilityTest, CorruptEntryKeepsTheInstalledToolAndNothingStarts) {

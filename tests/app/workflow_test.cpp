@@ -85,6 +85,17 @@ TEST_F(CatalogueTest, UnusualAccountsAreListedAsTheRuleSays) {
     EXPECT_EQ(view_.ConfigText(), "[Pre-Conversion]");
 }
 
+#ifndef _WIN32  // the longest name makes a path longer than Windows takes
+// A name the settings could not give back whole is not offered; one at the limit is.
+TEST_F(CatalogueTest, SetNamesTooLongForTheSettingsAreNotOffered) {
+    const std::string longest(kMaxNameLength, 'n');
+    ASSERT_TRUE(WriteFile(SubscriberHome() + "/Tekmo/ConfigSets/" + longest));
+    ASSERT_TRUE(WriteFile(SubscriberHome() + "/Tekmo/ConfigSets/" + longest + "n"));
+    LoadedPresenter();
+    EXPECT_EQ(Sorted(view_.Configs()), (Strings{"Field Team", "Office", "Workshop", longest}));
+}
+#endif
+
 class DownloadRunTest : public WorkflowTest {
   protected:
     void Choose(const std::string& set) {
@@ -203,6 +214,14 @@ TEST_F(DownloadRunTest, SetWithoutConfigIsTriedTwiceThenTheToolStartsAnyway) {
               (Strings{"Failed two attempts to download/extract config!"}));
     EXPECT_EQ(log_.count("7zip (tekmo_Config.7z) returned errorlevel 0"), 2);
     EXPECT_TRUE(Started()) << RunLog();
+}
+
+// A set that carries its folders in an inner zip archive deploys them as a plain one does.
+TEST_F(DownloadRunTest, SetWithAnInnerZipDeploysItsFolders) {
+    ASSERT_TRUE(MakeSet("Office", kZipPassword, "--inner-zip"));
+    RunOn("Office");
+    EXPECT_TRUE(frontend_.messages.empty()) << frontend_.messages[0].text;
+    EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Office"), std::string::npos);
 }
 
 // Stored entries without encrypted headers: a wrong password still writes every file, with garbage
@@ -487,7 +506,7 @@ TEST_F(SelfUpdateTest, FailedUpdateGivesTheProgramItsNameBack) {
         std::string url, message;
         std::vector<std::pair<std::string, std::string>> entries;  // none: not a zip archive
     } cases[] = {
-        {std::string("ftp://") + cloud_->redistHost() + "/Talvane.zip", download, {}},
+        {std::string("ftps://") + cloud_->redistHost() + "/Talvane.zip", download, {}},
         {"file://" + web_ + "/Talvane.zip", download, {}},
         {"", download, {}},
         {PackageUrl(), unzip, {}},
@@ -561,6 +580,17 @@ TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing)
     EXPECT_TRUE(dialog_->Closed());
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
     EXPECT_EQ(Setting("DefaultPath"), "");
+}
+
+TEST_F(DefaultDialogTest, FolderTooLongForTheSettingsIsRefusedBeforeAnythingIsWritten) {
+    Dialog();
+    dialogView_.SelectExtractToFolder(true);
+    dialogView_.SetFolderText(std::string(kMaxNameLength + 1, 'f'));
+    dialog_->OnSave();
+    EXPECT_EQ(frontend_.MessageTexts(),
+              Strings{"The folder is longer than 254 characters." + std::string(ui::kLineBreak) +
+                      "Nothing was saved."});
+    EXPECT_FALSE(dialog_->Closed() || Exists(session_.SettingsFile));
 }
 
 TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {

@@ -103,6 +103,13 @@ def tree(root):
     return found
 
 
+def settings_too_large(p):
+    # A file over the size that is read; without it the launcher would fall back to
+    # its compiled-in endpoints and no public key.
+    with open(p.ini, "a", encoding="latin-1") as f:
+        f.write(";" + "x" * (1 << 20) + "\n")
+
+
 def no_seven_zip(p):
     # No 7-Zip on the search path, and none can be unpacked beside the program.
     p.env["PATH"] = "/nonexistent"
@@ -166,6 +173,8 @@ class ExitCodes(CloudTest):
                 p, "UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False, "Download aborted."),
             ("redistribution host unreachable, no package",
              lambda p: set_setting(p, "RedistHost", DEAD), 1, False, None),
+            ("settings file unreadable", settings_too_large, 1, False,
+             "cannot be read: it holds"),
         ]
         for name, arrange, code, started, message in rows:
             with self.subTest(name):
@@ -178,6 +187,8 @@ class ExitCodes(CloudTest):
                 if message:
                     texts = [text for _, _, text in message_boxes(result.stdout)]
                     self.assertTrue(any(message in t for t in texts), texts)
+                if arrange is settings_too_large:  # nothing was fetched
+                    self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
 
 
 if __name__ == "__main__":

@@ -89,7 +89,8 @@ class DemoScript(unittest.TestCase):
             self.assertEqual(unscramble(settings["zippassword"]), "kit 7749 blue")
             self.assertNotIn("kit 7749 blue", result.stdout)
             self.assertTrue(os.path.exists(os.path.join(demo, "Tools", "tekmo", "Config", "Tekmo.ini")))
-            self.assertEqual(sorted(os.listdir(os.path.join(demo, "program"))), ["Talvane", "Talvane.ini"])
+            self.assertEqual(sorted(os.listdir(os.path.join(demo, "program"))),
+                             ["Talvane", "Talvane.ini", "Talvane.signatures"])
             # The cloud was stopped on the way out.
             self.assertFalse(os.path.exists(os.path.join(demo, "state", "pid")))
 

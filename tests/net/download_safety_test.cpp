@@ -37,8 +37,14 @@ class MinisignTest : public ::testing::Test {
 };
 
 TEST_F(MinisignTest, BothAlgorithmsVerifyInMemoryAndFromTheFile) {
-    for (const std::string& sig : {Signature(), ReadFile(tmp_.file("legacy.minisig"))}) {
-        EXPECT_TRUE(net::VerifyMinisign(Data(), sig, key_));
+    std::string crlf = Signature();
+    for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
+        crlf.insert(at, "\r");
+    for (const std::string& sig : {Signature(), ReadFile(tmp_.file("legacy.minisig")), crlf}) {
+        const auto verified = net::VerifyMinisign(Data(), sig, key_);
+        ASSERT_TRUE(verified);
+        EXPECT_EQ(verified.value().file, "package.zip");
+        EXPECT_TRUE(verified.value().timestamp);
         EXPECT_TRUE(net::VerifyMinisignFile(tmp_.file("package.zip"), sig, key_));
     }
     EXPECT_TRUE(net::IsMinisignPublicKey(key_));
@@ -61,10 +67,26 @@ TEST_F(MinisignTest, RefusesEveryAlteration) {
         for (int i = 0; i < line; ++i) start = text.find('\n', start) + 1;
         return text.erase(start + 40, text.find('\n', start) - start - 40);
     };
+    const auto line = [&](int n) {
+        std::string text = Signature();
+        for (int i = 0; i < n; ++i) text.erase(0, text.find('\n') + 1);
+        return text.substr(0, text.find('\n')) + "\n";
+    };
+    const std::string l0 = line(0), l1 = line(1), l2 = line(2), l3 = line(3);
     const struct {
         const char* name;
         std::string data, signature, key, why;
     } cases[] = {
+        {"first line missing", Data(), l1 + l2 + l3, key_, "format"},
+        {"second line missing", Data(), l0 + l2 + l3, key_, "format"},
+        {"third line missing", Data(), l0 + l1 + l3, key_, "format"},
+        {"untrusted comment cut", Data(), l0.substr(0, 12) + "\n" + l1 + l2 + l3, key_, "format"},
+        {"trusted prefix cut", Data(), l0 + l1 + l2.substr(0, 12) + "\n" + l3, key_, "format"},
+        {"trusted comment cut", Data(), l0 + l1 + l2.substr(0, l2.size() - 4) + "\n" + l3, key_,
+         "trusted comment"},
+        {"signature of a global's length", Data(), l0 + l3 + l2 + l3, key_, "format"},
+        {"signature line too long", Data(), l0 + l1.substr(0, 96) + l3 + l2 + l3, key_, "format"},
+        {"global of a signature's length", Data(), l0 + l1 + l2 + l1, key_, "format"},
         {"signature line cut", Data(), cut(1), key_, "format"},
         {"global signature cut", Data(), cut(3), key_, "format"},
         {"last line missing", Data(),

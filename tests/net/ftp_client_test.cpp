@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,11 @@ TEST_F(FtpClientTest, HandlersCannotStartASecondOperationAndMayClose) {
     };
     EXPECT_FALSE(ftp_.Download(Local("c.bin"), "data100000.bin"));
     EXPECT_FALSE(ftp_.Connected());
+    // A handler that throws ends the download as failed.
+    ASSERT_TRUE(Open());
+    ftp_.Progress = [](std::int64_t, std::int64_t) { throw std::runtime_error("handler"); };
+    EXPECT_FALSE(ftp_.Download(Local("c.bin"), "data1000.bin"));
+    ftp_.Close();
     EXPECT_EQ(LocalFiles(), std::vector<std::string>{"n.bin"});
     EXPECT_EQ(ListNames("/proc/self/fd").size(), fds) << "every handle is released";
 }
@@ -354,6 +360,7 @@ class DownloadTest : public Servers {
         d.lowSpeedBytes = lowSpeedBytes;
         d.lowSpeedSeconds = lowSpeedSeconds;
         d.maxBytes = maxBytes;
+        d.protocols = kWithFtp;
         Log log;
         Record(d, log);
         if (stopAt)
@@ -367,6 +374,7 @@ class DownloadTest : public Servers {
     static std::string Ftp(const std::string& path) {
         return "ftp://NimbaraMember:Tovex%25hn52@" + cloud_->repositoryHost() + path;
     }
+    static constexpr const char* kWithFtp = "http,https,ftp";
 };
 
 // Progress only with a known length; blanks in the path and an escaped password in
@@ -447,6 +455,50 @@ TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
         EXPECT_EQ(log.front() == "started", c.started);
         EXPECT_EQ(ReadFile(Out("t.bin")), "earlier file");
         EXPECT_EQ(ListNames(root_->file("out")).size(), 1u);
+    }
+}
+
+// Each hop keeps to the schemes the download allows, and none leaves https once on it.
+TEST_F(DownloadTest, RedirectsKeepToTheAllowedSchemesAndNeverLeaveHttps) {
+    ScriptProcess peers;  // fault peers of its own, for their https side
+    ASSERT_TRUE(
+        peers.Start({std::string(TALVANE_SOURCE_DIR) + "/tools/cloud/testpeers/fault_peers.py"}));
+    const std::string http = peers.JsonValue("http"), https = peers.JsonValue("https"),
+                      pkg = Ftp("/pkg.zip");
+    TALVANE_REQUIRE(!https.empty(), "the fault peers' https side needs the openssl program");
+    const auto via = [](const std::string& from, const std::string& to) {
+        std::string url = from + "/redirect?to=";
+        for (const unsigned char c : to)
+            url += {'%', "0123456789ABCDEF"[c / 16], "0123456789ABCDEF"[c % 16]};
+        return url;
+    };
+    const std::string refused = Aborted(kInetRedirectFailed, "Redirect Failed.");
+    const struct {
+        std::string url, protocols, last, content;
+        bool tls = false;
+    } cases[] = {
+        {via(http, pkg), kWithFtp, "complete", "zip bytes"},
+        {via(http, pkg), kWebProtocols, refused, ""},
+        {pkg, kWebProtocols, Aborted(kInetUnknownProtocol, "Unknown Protocol."), ""},
+        {via(http, "file:///etc/hostname"), kWithFtp, refused, ""},
+        {via(https, https + "/nolength"), kWebProtocols, "complete", PeerBytes(5000), true},
+        {via(https, http + "/nolength"), kWithFtp, refused, "", true},
+        {via(http, via(https, http + "/nolength")), kWithFtp, refused, "", true},
+        {via(https, pkg), kWithFtp, refused, "", true}};
+    for (const auto& c : cases) {
+#ifdef _WIN32
+        if (c.tls) continue;  // the certificate file is Linux's
+#endif
+        SCOPED_TRACE(c.url);
+        ::unlink(Out("r.bin").c_str());
+        Download d;
+        d.protocols = c.protocols;
+        d.certificateAuthorities = peers.JsonValue("ca");
+        Log log;
+        Record(d, log);
+        d.Start(c.url, Out("r.bin"));
+        EXPECT_EQ(log.back(), c.last);
+        EXPECT_EQ(ReadFile(Out("r.bin")), c.content);
     }
 }
 

@@ -153,15 +153,22 @@ TEST_F(IniTest, WriteRefusesLineBreaksFoldersPipesAndMissingFolder) {
     EXPECT_FALSE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "a\nPassword=x"));
     EXPECT_FALSE(WriteIniValue(Ini(), "Tekmo\nCloud", "UserName", "a"));
     EXPECT_FALSE(WriteIniValue(dir_.file("none/Talvane.ini"), "TekmoCloud", "UserName", "a"));
+    EXPECT_FALSE(
+        WriteIniValue(Ini(), "TekmoCloud", "UserName", std::string(kMaxValueLength + 1, 'u')));
     EXPECT_FALSE(testing::Exists(Ini()));
+    EXPECT_TRUE(WriteIniValue(dir_.file("cap.ini"), "A", "B", std::string(kMaxValueLength, 'u')));
     ASSERT_TRUE(MakeSureDirExists(dir_.file("folder.ini")));
     EXPECT_FALSE(WriteIniValue(dir_.file("folder.ini"), "TekmoCloud", "UserName", "a"));
     EXPECT_TRUE(DoesDirExist(dir_.file("folder.ini")));
+    EXPECT_EQ(SettingsFileProblem(dir_.file("folder.ini")), "it is not a regular file");
+    EXPECT_FALSE(SettingsFileProblem(Ini()));  // missing: the first start
 #ifndef _WIN32
     // A named pipe in place of the file does not hang.
     ASSERT_EQ(::mkfifo(Ini().c_str(), 0600), 0);
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "");
     EXPECT_FALSE(WriteIniValue(Ini(), "TekmoCloud", "UserName", "tech"));
+    ASSERT_EQ(::symlink("nowhere", dir_.file("link.ini").c_str()), 0);
+    EXPECT_EQ(SettingsFileProblem(dir_.file("link.ini")), "it is a link to nothing");
 #endif
 }
 
@@ -204,23 +211,51 @@ TEST_F(IniTest, LoadSettingsNeedsAllThreeCredentials) {
     }
 }
 
+// Nor does a save grow a file past what is read: "Password=p\n" adds 11 bytes.
 TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten) {
     const std::string head = "[TekmoCloud]\nUserName=tech\n;";
     const std::size_t limit = 1u << 20;
-    for (const std::size_t size : {limit, limit + 1}) {
+    for (const std::size_t size : {limit - 11, limit - 10, limit + 1}) {
         SCOPED_TRACE(size);
         const std::string text = head + std::string(size - head.size() - 1, 'x') + "\n";
         SetContent(text);
         testing::LogCapture log;
-        const bool fits = size <= limit;
+        const bool fits = size <= limit, grows = size + 11 <= limit;
         EXPECT_EQ(FindIniValue(Ini(), "TekmoCloud", "UserName").has_value(), fits);
-        EXPECT_EQ(WriteIniValue(Ini(), "TekmoCloud", "Password", "p"), fits);
+        EXPECT_EQ(SettingsFileProblem(Ini()).has_value(), !fits);
+        EXPECT_EQ(WriteIniValue(Ini(), "TekmoCloud", "Password", "p"), grows);
         EXPECT_EQ(log.contains("settings file " + Ini() + " refused"), !fits);
-        if (!fits) {
-            EXPECT_EQ(Content(), text);
-        }
+        EXPECT_EQ(Content().size(), grows ? limit : size);
     }
 }
+
+#ifndef _WIN32
+// Saving replaces the file: only a file of ours, or our link to one, is saved; no owner changes.
+TEST_F(IniTest, SavesOnlyTheRunningUsersFileOrLink) {
+    TALVANE_REQUIRE(::geteuid() == 0, "files of another user need root");
+    const std::string target = dir_.file("target.ini"), before = "[TekmoCloud]\nUserName=old\n";
+    const struct {
+        bool link;
+        uid_t linkOwner, fileOwner;
+    } cases[] = {{true, 0, 0}, {true, 0, 65534}, {true, 65534, 0}, {false, 0, 65534}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.linkOwner) + " " + std::to_string(c.fileOwner));
+        const std::string file = c.link ? target : Ini();
+        ::unlink(Ini().c_str());
+        ASSERT_TRUE(testing::WriteFile(file, before) && ::chown(file.c_str(), c.fileOwner, 0) == 0);
+        if (c.link) {
+            ASSERT_TRUE(::symlink(target.c_str(), Ini().c_str()) == 0 &&
+                        ::lchown(Ini().c_str(), c.linkOwner, 0) == 0);
+        }
+        const bool ours = c.linkOwner == 0 && c.fileOwner == 0;
+        EXPECT_EQ(WriteIniValue(Ini(), "TekmoCloud", "UserName", "new"), ours);
+        EXPECT_EQ(testing::ReadFile(file), ours ? "[TekmoCloud]\nUserName=new\n" : before);
+        struct stat st {};
+        EXPECT_TRUE(::stat(file.c_str(), &st) == 0 && st.st_uid == c.fileOwner);
+        EXPECT_EQ(IsSymbolicLink(Ini()), c.link);
+    }
+}
+#endif
 
 TEST_F(IniTest, EndpointsOverrideTheDefaultsKeyByKey) {
     const std::string R = version::kDefaultRepositoryHost, D = version::kDefaultRedistHost,
@@ -228,18 +263,19 @@ TEST_F(IniTest, EndpointsOverrideTheDefaultsKeyByKey) {
                       M = version::kDefaultSevenZipMirrorUrl;
     const std::pair<std::string, Endpoints> cases[] = {
         {"RepositoryHost=r:21\nRedistHost=d\nUpdatesURL=u\nSubscriberURL=s\nSevenZipMirrorURL=m\n"
-         "LowSpeedLimit=2048\nLowSpeedTime=15",
-         {"r:21", "d", "u", "s", "m", 2048, 15}},
+         "LowSpeedLimit=2048\nLowSpeedTime=15\nSevenZipMirrorSHA256=ab12",
+         {"r:21", "d", "u", "s", "m", 2048, 15, "ab12"}},
         // Empty hosts keep theirs; an empty update or mirror address switches it off.
         {"RepositoryHost=\nRedistHost=\nUpdatesURL=\nSubscriberURL=\nSevenZipMirrorURL=\n"
-         "LowSpeedLimit=\nLowSpeedTime=",
+         "LowSpeedLimit=\nLowSpeedTime=\nSevenZipMirrorSHA256=",
          {R, D, "", S, "", 1024, 60}},
         {"LowSpeedLimit=0\nLowSpeedTime=abc", {R, D, U, S, M, 1024, 60}},
         {"LowSpeedLimit=12x\nLowSpeedTime=-5\n[Other]\nRedistHost=d", {R, D, U, S, M, 1024, 60}},
     };
     const auto fields = [](const Endpoints& e) {
         return std::make_tuple(e.RepositoryHost, e.RedistHost, e.UpdatesURL, e.SubscriberURL,
-                               e.SevenZipMirrorURL, e.LowSpeedLimit, e.LowSpeedTime);
+                               e.SevenZipMirrorURL, e.LowSpeedLimit, e.LowSpeedTime,
+                               e.SevenZipMirrorSHA256);
     };
     for (const auto& [text, want] : cases) {
         SCOPED_TRACE(text);

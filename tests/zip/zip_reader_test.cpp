@@ -225,7 +225,7 @@ TEST_P(UnsafeNames, AreRefusedAndTheRestIsExtracted) {
 
 INSTANTIATE_TEST_SUITE_P(Traversal, UnsafeNames,
                          ::testing::Values("../evil", "a/../../evil", "..\\evil", "..", "ABSOLUTE",
-                                           "/evil", "\\evil", "C:evil", "c:\\evil", "dir/",
+                                           "/evil", "\\evil", "C:evil", "c:\\evil", "C:", "dir/",
                                            std::string("nul\0byte", 8)));
 
 TEST_F(ZipHostile, LinksInsideTheDestinationAreNotWrittenThrough) {
@@ -265,6 +265,7 @@ TEST_F(ZipHostile, BombClaimingOneKilobyteStopsAtItsDeclaredSize) {
     EXPECT_EQ(Tree(dest), (Files{{"good.txt", "fine"}}));
     ExpectNothingOutside();
 
+#ifndef _WIN32
     // The command-line tool on the same archive: bounded peak memory, measured by
     // /usr/bin/time (a child of this big test process would inherit its peak until exec).
     const std::string tool = std::string(TALVANE_BIN_DIR) + "/talvane-zip", rss = tmp.file("rss");
@@ -276,6 +277,7 @@ TEST_F(ZipHostile, BombClaimingOneKilobyteStopsAtItsDeclaredSize) {
     const long peakKb = std::atol(text.c_str() + text.find_last_of('\n', text.size() - 2) + 1);
     EXPECT_TRUE(peakKb > 0 && peakKb < 64 * 1024) << "peak RSS " << peakKb << " KB";
     EXPECT_FALSE(fs::exists(dest + "/bomb.bin"));
+#endif
 }
 
 // Absurd sizes are refused before anything is allocated or inflated (4 GiB out of a few

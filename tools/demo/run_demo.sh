@@ -75,8 +75,11 @@ if ((SIGNED)); then
   step "Signing the cloud with minisign"
   mkdir -p "$DEMO/keys"
   minisign -G -W -p "$DEMO/keys/maker.pub" -s "$DEMO/keys/maker.key" >/dev/null
-  find "$DEMO/content/web" "$DEMO/content/repo/7za.zip" "$DEMO/content/redist/Redist" -type f \
-    ! -name '*.minisig' ! -name '*.7z' -print0 |
+  # The subscribers' configuration sets are theirs (encrypted, not signed); the
+  # definitions archive beside them is the maker's.
+  { find "$DEMO/content/web" "$DEMO/content/repo/7za.zip" "$DEMO/content/redist/Redist" -type f \
+    ! -name '*.minisig' ! -name '*.7z' -print0
+    find "$DEMO/content/repo/subscribers" -type f -name 'tekmo_Defs.7z' -print0; } |
     while IFS= read -r -d '' f; do minisign -S -s "$DEMO/keys/maker.key" -m "$f" >/dev/null; done
   PUBLIC_KEY=$(sed -n 2p "$DEMO/keys/maker.pub")
   echo "public key $PUBLIC_KEY; $(find "$DEMO/content" -name '*.minisig' | wc -l) files signed"

@@ -298,10 +298,6 @@ TEST_F(ConsoleTest, ArgumentsFollowTheFirstBlankOrTab) {
         EXPECT_TRUE(console_->Execute(typed));
         EXPECT_EQ(view_->Text(MainField::User), user);
     }
-    // While a workflow runs, the event pump takes what is typed.
-    Send("user pumped\n");
-    console_->Pump();
-    EXPECT_EQ(view_->Text(MainField::User), "pumped");
 }
 
 TEST_F(ConsoleTest, JunkIsQuotedBackWithoutControlBytesOrEndlessLines) {

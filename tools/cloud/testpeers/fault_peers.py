@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """Scripted FTP and HTTP peers that misbehave on purpose, for the client tests.
 
-Prints one JSON line {"ftp": "127.0.0.1:PORT", "http": "http://127.0.0.1:PORT"} when
-both listen, and runs until standard input reaches end of file.
+Prints one JSON line {"ftp": "127.0.0.1:PORT", "http": "http://127.0.0.1:PORT",
+"https": "https://127.0.0.1:PORT", "ca": "FILE"} when all listen, and runs until standard
+input reaches end of file. The https side serves the same routes as the http side with a
+certificate made at start for 127.0.0.1; FILE is that certificate (PEM), which clients
+trust as its own authority. Without the openssl program "https" and "ca" are empty.
 
 FTP (passive only, any password). The user name picks the listing style:
   "dos"     - MLSD refused, LIST in Windows/IIS form
@@ -27,6 +30,7 @@ HTTP:
   /redirect-file 302 to a file: URL
   /redirect-ok   302 to /nolength
   /redirect-loop 302 to itself
+  /redirect?to=U 302 to U (percent-decoded), so a test can chain schemes and peers
   /status/NNN    that status
 """
 
@@ -35,11 +39,16 @@ import http.server
 import json
 import os
 import select
+import shutil
 import socket
 import socketserver
+import ssl
+import subprocess
 import sys
+import tempfile
 import threading
 import time
+import urllib.parse
 
 PATTERN = bytes(range(256)) * 64
 
@@ -310,6 +319,8 @@ class FaultHTTPHandler(http.server.BaseHTTPRequestHandler):
             self.body(302, b"", [("Location", "/nolength")])
         elif path == "/redirect-loop":
             self.body(302, b"", [("Location", "/redirect-loop")])
+        elif path.startswith("/redirect?to="):
+            self.body(302, b"", [("Location", urllib.parse.unquote(path[len("/redirect?to="):]))])
         elif path.startswith("/status/"):
             self.body(int(path[8:]), b"status body")
         else:
@@ -320,12 +331,36 @@ class ThreadingHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
 
 
+def https_server(folder):
+    """The HTTP routes over TLS, with a new self-signed certificate for 127.0.0.1 in
+    `folder`: (server, certificate file), or (None, "") without the openssl program."""
+    cert, key = os.path.join(folder, "peer.pem"), os.path.join(folder, "peer.key")
+    try:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+    except (OSError, subprocess.CalledProcessError):
+        return None, ""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server = ThreadingHTTPServer(("127.0.0.1", 0), FaultHTTPHandler)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
+    return server, cert
+
+
 def main():
     ftp_port = ftp_server()
     web = ThreadingHTTPServer(("127.0.0.1", 0), FaultHTTPHandler)
     threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
-    sys.stdout.write(json.dumps({"ftp": "127.0.0.1:%d" % ftp_port,
-                                 "http": "http://127.0.0.1:%d" % web.server_address[1]}) + "\n")
+    folder = tempfile.mkdtemp(prefix="fault-peers-")
+    secure, cert = https_server(folder)
+    sys.stdout.write(json.dumps({
+        "ftp": "127.0.0.1:%d" % ftp_port,
+        "http": "http://127.0.0.1:%d" % web.server_address[1],
+        "https": "https://127.0.0.1:%d" % secure.server_address[1] if secure else "",
+        "ca": cert}) + "\n")
     sys.stdout.flush()
     fd = sys.stdin.fileno()
     try:
@@ -337,6 +372,9 @@ def main():
         pass
     STOP.set()
     web.shutdown()
+    if secure:
+        secure.shutdown()
+    shutil.rmtree(folder, ignore_errors=True)
     return 0
 
 
