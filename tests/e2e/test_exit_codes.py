@@ -189,6 +189,9 @@ class ExitCodes(CloudTest):
                     self.assertTrue(any(message in t for t in texts), texts)
                 if arrange is settings_too_large:  # nothing was fetched
                     self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
+                # Whatever failed, nothing fetched is left beside the program.
+                extra = set(os.listdir(p.prog)) - {"Talvane", "Talvane.ini", "Talvane.signatures", "7z"}
+                self.assertEqual(extra, set())
 
 
 if __name__ == "__main__":

@@ -430,6 +430,7 @@ TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
         {http + "/stall", timeout},
         {http + "/drop", failure},
         {http + "/auth", denied},
+        {http + "/status/400", Aborted(kInetInvalidRequest, "Invalid Request.")},
         {http + "/status/403", denied},
         {http + "/status/500", failure},
         {http + "/redirect-file", redirect},
@@ -582,6 +583,8 @@ TEST(ListingParserTest, ListLines) {
         {"13-01-20  10:00AM   5 bad-month", "-"},
         {"01-01-20  13:00PM   5 bad-hour", "-"},
         {"01-01-20  10:00AM", "-"},
+        {"12-01-23  09:00AM                    5 first.txt", "first.txt 5 2023-12-01 09:00:00"},
+        {"12-01-23", "-"},
         {"01-02-20  10:00AM       <DIR>          .", "-"},
         {"01-02-20  10:00AM       <DIR>          ..", "-"},
     };

@@ -57,7 +57,9 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
         fs::remove_all(dest);
         WriteFile(dest + "/b.bin", "kept");
         const bool each = commit == ZipCommit::EachEntry;
+        rec.errors.clear();
         EXPECT_EQ(zip.OpenZip(zipPath) && zip.Extract(dest, true, false, commit), each);
+        EXPECT_EQ(rec.Numbers(), Longs{kZipErrExists});
         EXPECT_EQ(Tree(dest).size(), each ? 2U : 1U);
         EXPECT_EQ(ReadFile(dest + "/b.bin"), "kept");
     }
