@@ -146,7 +146,8 @@ MUTANTS = [
 
 
 def run(cmd, **kw):
-    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          errors="replace", **kw)
 
 
 def refresh(wt, build):
