@@ -153,6 +153,12 @@ TEST_F(ZipReader, ArchiveLevelFailures) {
     EXPECT_FALSE(ExtractRaw(z));
     EXPECT_EQ(rec.statuses.back(), "Extraction Complete");
     EXPECT_TRUE(fs::is_empty(dest));
+    // An end record cut short is reported as such.
+    rec.errors.clear();
+    WriteFile(tmp.file("cut.zip"), std::string("PK\x05\x06\0\0\0\0\x01\0", 10));
+    EXPECT_FALSE(zip.OpenZip(tmp.file("cut.zip")) && zip.Extract(tmp.file("cut"), true, true));
+    EXPECT_EQ(rec.errors,
+              (Errors{{21L, "The end record of " + tmp.file("cut.zip") + " is cut short"}}));
 }
 
 #ifndef _WIN32  // Windows files carry no permission bits
