@@ -372,6 +372,15 @@ TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpe
     EXPECT_TRUE(Has(err_.text(), "*.bmp): cancelled"));
 }
 
+// Without a home folder "~/" is taken as typed.
+TEST_F(ConsoleTest, DialogImportWithoutAHomeFolder) {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    SetEnv("HOME", nullptr);
+    EXPECT_EQ(RunDialog("import ~/Missing.bmp\n\nclose\n"), 0);
+    SetEnv("HOME", home.c_str());
+    EXPECT_TRUE(Has(out_.text(), "| ~/Missing.bmp\n| File not found."));
+}
+
 TEST_F(ConsoleTest, DialogShowsAChangedFolderAtOnce) {
     EXPECT_EQ(RunDialog("folder \\Now\nclose\n"), 0);
     EXPECT_TRUE(Has(out_.text(), "Folder: \\Now"));
