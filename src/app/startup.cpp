@@ -102,6 +102,7 @@ const char* StartWindowName(StartWindow w) {
 }
 
 std::string CommonDesktopFolder() {
+    if (std::string shell = platform::SharedDesktopFolder(); !shell.empty()) return shell;
     if (std::string pub = Env("PUBLIC"); !pub.empty()) return CollapseSlashes(pub + "/Desktop");
     if (std::string xdg = Env("XDG_DESKTOP_DIR"); !xdg.empty()) return xdg;
     return CollapseSlashes(Env("HOME") + "/Desktop");

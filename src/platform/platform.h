@@ -41,6 +41,9 @@ void UseParentConsole();
 std::size_t RootLength(std::string_view path);
 // An environment variable naming a folder, with '/' separators; empty when unset.
 std::string FolderFromEnvironment(const char* name);
+// The all-users desktop folder as the system's shell names it, '/' separators;
+// empty where there is no such shell folder (POSIX).
+std::string SharedDesktopFolder();
 
 // ---- error text
 std::string ErrorText(int code);

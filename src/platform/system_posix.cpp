@@ -92,4 +92,8 @@ std::string FolderFromEnvironment(const char* name) {
     return value ? value : "";
 }
 
+std::string SharedDesktopFolder() {
+    return {};
+}
+
 }  // namespace talvane::platform

@@ -2,12 +2,14 @@
 #include <fcntl.h>
 #include <io.h>
 #include <lmcons.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/osversion.h"
 #include "platform/platform.h"
 #include "platform/win_util.h"
 
@@ -59,6 +61,18 @@ std::size_t RootLength(std::string_view path) {
 std::string FolderFromEnvironment(const char* name) {
     const wchar_t* value = ::_wgetenv(win::Wide(name).c_str());
     return value ? win::ToInternalPath(win::Utf8(value)) : std::string();
+}
+
+std::string SharedDesktopFolder() {
+    wchar_t path[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr,
+                                     SHGFP_TYPE_CURRENT, path)) &&
+        path[0] != L'\0')
+        return win::ToInternalPath(win::Utf8(path));
+    // A shell that cannot say: the all-users profile's desktop, under the folder
+    // the system keeps it in (PUBLIC since Vista, ALLUSERSPROFILE before).
+    const std::string base = FolderFromEnvironment(IsVistaOrLater() ? "PUBLIC" : "ALLUSERSPROFILE");
+    return base.empty() ? std::string() : base + "/Desktop";
 }
 
 std::string CurrentUserName() {

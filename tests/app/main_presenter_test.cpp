@@ -215,6 +215,13 @@ TEST(ExtractFolder, FromSystemDriveDefaultPathOrDesktop) {
         ScopedEnv drive("SYSTEMDRIVE", c[0]);
         EXPECT_EQ(ResolveExtractFolder(c[1]), c[2]) << (c[0] ? c[0] : "unset") << " " << c[1];
     }
+#ifdef _WIN32
+    // The shell names the all-users desktop; no variable is needed for it.
+    ScopedEnv noPublic("PUBLIC", nullptr);
+    const std::string desktop = ResolveExtractFolder("%Desktop%");
+    EXPECT_TRUE(desktop.size() > 16 && desktop[1] == ':' && desktop.ends_with("/Desktop/tekmo"))
+        << desktop;
+#else
     // Each later variable takes precedence over the earlier fallback.
     ScopedEnv noPublic("PUBLIC", nullptr), noXdg("XDG_DESKTOP_DIR", nullptr);
     EXPECT_EQ(ResolveExtractFolder("%desktop%"), "/home/tech/Desktop/tekmo");
@@ -222,6 +229,7 @@ TEST(ExtractFolder, FromSystemDriveDefaultPathOrDesktop) {
     EXPECT_EQ(ResolveExtractFolder("%DESKTOP%"), "/home/tech/Schreibtisch/tekmo");
     ScopedEnv pub("PUBLIC", "/srv/public");
     EXPECT_EQ(ResolveExtractFolder("%Desktop%"), "/srv/public/Desktop/tekmo");
+#endif
 }
 
 void PutLE(std::string& b, std::size_t at, std::uint32_t v, int bytes) {
