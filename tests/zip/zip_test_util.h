@@ -136,9 +136,13 @@ struct Recorder {
 // Regular files below root: relative path -> content. Empty files are left out when asked.
 inline Files Tree(const std::string& root, bool skipEmpty = false) {
     Files files;
+    const auto utf8 = [](const fs::path& p) {  // not the ANSI code page on Windows
+        const std::u8string s = p.generic_u8string();
+        return std::string(s.begin(), s.end());
+    };
     for (const auto& it : fs::recursive_directory_iterator(root)) {
         if (!it.is_regular_file() || (skipEmpty && it.file_size() == 0)) continue;
-        files[fs::relative(it.path(), root).generic_string()] = ReadFile(it.path().string());
+        files[utf8(fs::relative(it.path(), root))] = ReadFile(utf8(it.path()));
     }
     return files;
 }
