@@ -1,6 +1,7 @@
 #include "zip/zip_directory.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "zip/zip_names.h"
@@ -43,7 +44,31 @@ bool Archive::ReadEnd(EndRecord& out) const {
     unsigned char b[zipfmt::kEndSize];
     if (file.ReadAt(b, sizeof b, endPosition - 1) != static_cast<long long>(sizeof b)) return false;
     out = EndRecord::Parse(b);
+    unsigned char loc[zipfmt::kZip64LocatorSize];
+    const long long locatorPos = endPosition - 1 - static_cast<long long>(sizeof loc);
+    if (locatorPos < 0 ||
+        file.ReadAt(loc, sizeof loc, locatorPos) != static_cast<long long>(sizeof loc) ||
+        zipfmt::Get32(loc) != zipfmt::kZip64LocatorSig)
+        return true;
+    out.diskCount = zipfmt::Get32(loc + 16);
+    const std::uint64_t at = zipfmt::Get64(loc + 8);
+    unsigned char z[zipfmt::kZip64EndSize];
+    if (at > static_cast<std::uint64_t>(fileSize) ||
+        file.ReadAt(z, sizeof z, static_cast<long long>(at)) != static_cast<long long>(sizeof z) ||
+        zipfmt::Get32(z) != zipfmt::kZip64EndSig)
+        return false;
+    out.TakeZip64(z);
+    // Beyond the end it is as unreadable as at the end; counts stay signed.
+    out.centralOffset = std::min(out.centralOffset, static_cast<std::uint64_t>(fileSize));
+    constexpr auto kMost = static_cast<std::uint64_t>(std::numeric_limits<long long>::max());
+    out.entriesTotal = std::min(out.entriesTotal, kMost);
+    out.entriesHere = std::min(out.entriesHere, kMost);
     return true;
+}
+
+bool Archive::SpansDisks(const EndRecord& end) {
+    return end.thisDisk != 0 || end.centralDisk != 0 || end.entriesHere != end.entriesTotal ||
+           end.diskCount > 1;
 }
 
 void Archive::RaiseDamaged(Reporter& report, long long index) const {
@@ -55,17 +80,65 @@ void Archive::RaiseDamaged(Reporter& report, long long index) const {
                                      std::to_string(index));
 }
 
-bool Archive::ReadCentral(long long& pos, CentralRecord& cr, std::string& name) const {
+bool Archive::ReadCentral(long long& pos, CentralEntry& entry) const {
     unsigned char b[zipfmt::kCentralSize];
     if (file.ReadAt(b, sizeof b, pos) != static_cast<long long>(sizeof b)) return false;
+    CentralRecord& cr = entry.cr;
     cr = CentralRecord::Parse(b);
     if (cr.signature != zipfmt::kCentralSig) return false;
-    name.assign(cr.nameLength, '\0');
-    if (cr.nameLength > 0 && file.ReadAt(name.data(), name.size(), pos + 46) != cr.nameLength)
+    // Name and extra field in one read; the name stays.
+    std::string& bytes = entry.rawName;
+    bytes.resize(static_cast<std::size_t>(cr.nameLength) + cr.extraLength);
+    if (!bytes.empty() &&
+        file.ReadAt(bytes.data(), bytes.size(), pos + 46) != static_cast<long long>(bytes.size()))
         return false;
+    const std::string_view name = std::string_view(bytes).substr(0, cr.nameLength);
+    const std::string_view extra = std::string_view(bytes).substr(cr.nameLength);
+    if (!zipfmt::TakeZip64Fields(extra,
+                                 {&cr.uncompressedSize, &cr.compressedSize, &cr.localOffset}))
+        return false;
+    entry.name = DecodeName(name, cr.flags, extra);
+    bytes.resize(cr.nameLength);
     pos += static_cast<long long>(zipfmt::kCentralSize) + cr.nameLength + cr.extraLength +
            cr.commentLength;
     return pos <= fileSize;
+}
+
+LocalData Archive::ReadLocal(const CentralEntry& entry) const {
+    using Status = LocalData::Status;
+    LocalData out;
+    const CentralRecord& cr = entry.cr;
+    if (cr.localOffset > static_cast<std::uint64_t>(fileSize)) return {Status::BeyondEnd};
+    const auto at = static_cast<long long>(cr.localOffset);
+    // The header and, when it is the one meant, the very name of its central record.
+    std::string head(zipfmt::kLocalSize + entry.rawName.size(), '\0');
+    const long long got = file.ReadAt(head.data(), head.size(), at);
+    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    if (got >= 4 && zipfmt::Get32(p) != zipfmt::kLocalSig) return {Status::Mismatch};
+    if (got != static_cast<long long>(head.size())) return {Status::BeyondEnd};
+    LocalHeader lh = LocalHeader::Parse(p);
+    if (lh.nameLength != entry.rawName.size() ||
+        head.compare(zipfmt::kLocalSize, std::string::npos, entry.rawName) != 0)
+        out.status = Status::OtherName;
+    const long long extraPos = at + static_cast<long long>(zipfmt::kLocalSize) + lh.nameLength;
+    out.dataPos = extraPos + lh.extraLength;
+    out.flags = lh.flags;
+    // Streamed archives leave CRC and sizes to the central record.
+    if (lh.flags & zipfmt::kFlagDataDescriptor) {
+        out.crc = cr.crc;
+        out.compSize = cr.compressedSize;
+        return out;
+    }
+    if (lh.compressedSize == zipfmt::kZip64Marker || lh.uncompressedSize == zipfmt::kZip64Marker) {
+        std::string extra(lh.extraLength, '\0');
+        if (file.ReadAt(extra.data(), extra.size(), extraPos) !=
+                static_cast<long long>(extra.size()) ||
+            !zipfmt::TakeZip64Fields(extra, {&lh.uncompressedSize, &lh.compressedSize}))
+            return {Status::Mismatch};
+    }
+    out.crc = lh.crc;
+    out.compSize = lh.compressedSize;
+    return out;
 }
 
 // Each local header and its data belong to one entry only: records sharing
@@ -78,23 +151,18 @@ bool Archive::RefuseOverlaps(const EndRecord& end, Reporter& report) const {
     };
     std::vector<Span> spans;
     std::vector<std::string> names;
-    long long pos = end.centralOffset;
-    CentralRecord cr;
-    std::string name;
-    for (long long i = 1; i <= end.entriesTotal && ReadCentral(pos, cr, name); ++i) {
-        unsigned char hb[zipfmt::kLocalSize];
-        if (file.ReadAt(hb, sizeof hb, cr.localOffset) != static_cast<long long>(sizeof hb))
+    long long pos = static_cast<long long>(end.centralOffset);
+    CentralEntry entry;
+    for (std::uint64_t i = 1; i <= end.entriesTotal && ReadCentral(pos, entry); ++i) {
+        const LocalData local = ReadLocal(entry);
+        const bool found =
+            local.status == LocalData::Status::Ok || local.status == LocalData::Status::OtherName;
+        if (!found || local.dataPos > fileSize ||
+            local.compSize > static_cast<std::uint64_t>(fileSize - local.dataPos))
             continue;
-        const LocalHeader lh = LocalHeader::Parse(hb);
-        if (lh.signature != zipfmt::kLocalSig) continue;
-        const long long size =
-            (lh.flags & zipfmt::kFlagDataDescriptor) ? cr.compressedSize : lh.compressedSize;
-        const long long dataEnd = static_cast<long long>(cr.localOffset) +
-                                  static_cast<long long>(zipfmt::kLocalSize) + lh.nameLength +
-                                  lh.extraLength + size;
-        if (dataEnd > fileSize) continue;
-        spans.push_back({cr.localOffset, dataEnd, names.size()});
-        names.push_back(WithSlashes(name));
+        spans.push_back({static_cast<long long>(entry.cr.localOffset),
+                         local.dataPos + static_cast<long long>(local.compSize), names.size()});
+        names.push_back(WithSlashes(entry.name));
     }
     std::sort(spans.begin(), spans.end(),
               [](const Span& a, const Span& b) { return a.start < b.start; });

@@ -5,16 +5,16 @@
 
 namespace talvane::zipimpl {
 
-Outcome EntryPlacer::Prepare(const zipfmt::CentralRecord& cr, const std::string& rawName, Job& job,
-                             const StagedKeys* staged, const WaitFor& waitFor) {
-    const auto parts = SplitSafeName(rawName);
+Outcome EntryPlacer::Prepare(const CentralEntry& entry, Job& job, const StagedKeys* staged,
+                             const WaitFor& waitFor) {
+    const auto parts = SplitSafeName(entry.name);
     if (!parts) {
-        report_.Error(kZipErrUnsafeName, "Refused the entry " + WithSlashes(rawName) +
+        report_.Error(kZipErrUnsafeName, "Refused the entry " + WithSlashes(entry.name) +
                                              ": its name leads outside " + folder_);
         return Outcome::Refused;
     }
     const std::string& fileName = parts->back();
-    std::string shownRel = WithSlashes(rawName);
+    std::string shownRel = WithSlashes(entry.name);
     if (!preservePath_) shownRel = fileName;
     const std::string shown = JoinForText(folder_, shownRel);
     const std::size_t depth = preservePath_ ? parts->size() - 1 : 0;
@@ -32,7 +32,7 @@ Outcome EntryPlacer::Prepare(const zipfmt::CentralRecord& cr, const std::string&
     report_.Status("Extracting .../" + shownRel);
     const Outcome clear = CheckTarget(fileName, shown, job.key, staged);
     if (clear != Outcome::Done) return clear;
-    return MakePart(cr, fileName, shown, job);
+    return MakePart(entry, fileName, shown, job);
 }
 
 Outcome EntryPlacer::EnterFolders(const std::vector<std::string>& parts, std::size_t depth,
@@ -92,11 +92,11 @@ Outcome EntryPlacer::CheckTarget(const std::string& fileName, const std::string&
     return Outcome::Done;
 }
 
-Outcome EntryPlacer::MakePart(const zipfmt::CentralRecord& cr, const std::string& fileName,
+Outcome EntryPlacer::MakePart(const CentralEntry& entry, const std::string& fileName,
                               const std::string& shown, Job& job) {
-    job.part = dest_.CreatePending(FileMode(cr));
+    job.part = dest_.CreatePending(FileMode(entry.cr));
     if (!job.part) return WriteFailed(shown);
-    const Outcome planned = planner_.Plan(cr, shown, job.plan);
+    const Outcome planned = planner_.Plan(entry, shown, job.plan);
     if (planned != Outcome::Done) {
         job.part.reset();
         return planned;

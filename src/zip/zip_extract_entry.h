@@ -32,8 +32,8 @@ class EntryPlacer {
     // Everything about one entry that must happen in archive order; the data is left
     // to a worker. `staged`: the parts of a whole extraction still waiting, which
     // nothing may later stand in the way of (null when each entry commits at once).
-    Outcome Prepare(const zipfmt::CentralRecord& cr, const std::string& rawName, Job& job,
-                    const StagedKeys* staged, const WaitFor& waitFor);
+    Outcome Prepare(const CentralEntry& entry, Job& job, const StagedKeys* staged,
+                    const WaitFor& waitFor);
     // Puts a filled part in place, or says why it cannot be.
     Outcome Commit(Job& job, bool overwrite);
 
@@ -42,7 +42,7 @@ class EntryPlacer {
                          const std::string& shownRel, const StagedKeys* staged);
     Outcome CheckTarget(const std::string& fileName, const std::string& shown,
                         const std::string& key, const StagedKeys* staged);
-    Outcome MakePart(const zipfmt::CentralRecord& cr, const std::string& fileName,
+    Outcome MakePart(const CentralEntry& entry, const std::string& fileName,
                      const std::string& shown, Job& job);
     Outcome WriteFailed(const std::string& shownName);
 

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "zip/zip_zlib.h"
 
@@ -26,67 +27,62 @@ constexpr long long kMaxExpansion = 1032;
 }  // namespace
 
 void EntryPlanner::Reset() {
-    budget_ = kMaxExpansion * archive_.fileSize;
+    const long long most = std::numeric_limits<long long>::max() / kMaxExpansion;
+    budget_ = limit_ = kMaxExpansion * std::min(archive_.fileSize, most);
 }
 
-Outcome EntryPlanner::Plan(const CentralRecord& cr, const std::string& shownName, EntryPlan& plan) {
-    const fileio::ReadOnlyFile& file = archive_.file;
+Outcome EntryPlanner::Plan(const CentralEntry& entry, const std::string& shownName,
+                           EntryPlan& plan) {
+    const CentralRecord& cr = entry.cr;
     const std::string& path = archive_.path;
-    unsigned char hb[zipfmt::kLocalSize];
-    const long long localPos = cr.localOffset;
-    const long long got = file.ReadAt(hb, sizeof hb, localPos);
-    if (got != static_cast<long long>(sizeof hb)) {
-        if (got >= 4 && zipfmt::Get32(hb) != zipfmt::kLocalSig) return Outcome::Refused;
+    const LocalData local = archive_.ReadLocal(entry);
+    if (local.status == LocalData::Status::BeyondEnd) {
         report_.Error(kZipErrDamaged,
                       "The data of " + shownName + " lies beyond the end of " + path);
         return Outcome::Refused;
     }
-    LocalHeader lh = LocalHeader::Parse(hb);
-    if (lh.signature != zipfmt::kLocalSig) return Outcome::Refused;  // silently, as ever
-    // Streamed archives leave these to the central record.
-    if (lh.flags & zipfmt::kFlagDataDescriptor) {
-        lh.crc = cr.crc;
-        lh.compressedSize = cr.compressedSize;
-    }
-    const long long dataPos =
-        localPos + static_cast<long long>(zipfmt::kLocalSize) + lh.nameLength + lh.extraLength;
-    const long long compSize = lh.compressedSize;
-
-    if (cr.method != zipfmt::kMethodStored && cr.method != zipfmt::kMethodDeflated) {
-        std::string localName(lh.nameLength, '\0');
-        const long long n = file.ReadAt(localName.data(), localName.size(), localPos + 30);
-        localName.resize(static_cast<std::size_t>(std::max(0LL, n)));
-        report_.Error(kZipErrMethod, "The compression Method for " + localName + " is unsupported");
+    // Data found elsewhere than the directory says is not this entry's.
+    if (local.status != LocalData::Status::Ok) {
+        report_.Error(kZipErrDamaged, "The local header of " + shownName + " in " + path +
+                                          " does not match its central directory record");
         return Outcome::Refused;
     }
     // Encrypted data cannot be read without the password: a stored entry would
     // otherwise be written out scrambled, with no check to notice.
-    if ((cr.flags | lh.flags) & zipfmt::kFlagEncrypted) {
+    constexpr std::uint16_t kEncrypted = zipfmt::kFlagEncrypted | zipfmt::kFlagStrongEncryption;
+    if (((cr.flags | local.flags) & kEncrypted) || cr.method == zipfmt::kMethodAes) {
         report_.Error(kZipErrEncrypted, "The file " + shownName + " is encrypted");
         return Outcome::Refused;
     }
-    if (compSize == 0) {
+    if (cr.method != zipfmt::kMethodStored && cr.method != zipfmt::kMethodDeflated) {
+        report_.Error(kZipErrMethod,
+                      "The compression Method for " + entry.rawName + " is unsupported");
+        return Outcome::Refused;
+    }
+    if (local.compSize == 0) {
         report_.Error(kZipErrDamaged, "The archive " + path + " holds no data for " + shownName);
         return Outcome::Fatal;
     }
-    if (dataPos + compSize > archive_.fileSize) {
+    if (local.dataPos > archive_.fileSize ||
+        local.compSize > static_cast<std::uint64_t>(archive_.fileSize - local.dataPos)) {
         report_.Error(kZipErrDamaged,
                       "The data of " + shownName + " lies beyond the end of " + path);
         return Outcome::Refused;
     }
+    const auto compSize = static_cast<long long>(local.compSize);
     // Only lies about sizes can exhaust the budget; each entry is charged
     // before a byte of it is produced.
-    const long long yield =
-        cr.method == zipfmt::kMethodStored ? compSize : static_cast<long long>(cr.uncompressedSize);
-    if (yield > budget_) {
+    const std::uint64_t yield =
+        cr.method == zipfmt::kMethodStored ? local.compSize : cr.uncompressedSize;
+    if (yield > static_cast<std::uint64_t>(budget_)) {
         report_.Error(kZipErrSizeMismatch,
                       "The entry " + shownName + " would take " + path + " past " +
-                          std::to_string(kMaxExpansion * archive_.fileSize) +
+                          std::to_string(limit_) +
                           " bytes unpacked, more than its size allows (possible zip bomb)");
         return Outcome::Refused;
     }
-    budget_ -= yield;
-    plan = {dataPos, compSize, cr.uncompressedSize, lh.crc, cr.method};
+    budget_ -= static_cast<long long>(yield);
+    plan = {local.dataPos, compSize, cr.uncompressedSize, local.crc, cr.method};
     return Outcome::Done;
 }
 
@@ -175,7 +171,7 @@ Outcome EntryProducer::CopyStored(long long pos, long long size, std::uint32_t e
     return Outcome::Done;
 }
 
-Outcome EntryProducer::InflateStream(long long pos, long long remaining, std::uint32_t declared,
+Outcome EntryProducer::InflateStream(long long pos, long long remaining, std::uint64_t declared,
                                      std::uint32_t expectedCrc, const std::string& shown,
                                      EntrySink* out) {
     zipfmt::RawZStream inf(zipfmt::RawZStream::Mode::Inflate);

@@ -52,7 +52,8 @@ class MemorySink : public EntrySink {
 // Where a checked entry's data lies and what it must yield.
 struct EntryPlan {
     long long pos = 0, compSize = 0;
-    std::uint32_t declared = 0, crc = 0;
+    std::uint64_t declared = 0;
+    std::uint32_t crc = 0;
     std::uint16_t method = 0;
 };
 
@@ -64,11 +65,12 @@ class EntryPlanner {
 
     // A new walk starts with the whole budget.
     void Reset();
-    Outcome Plan(const zipfmt::CentralRecord& cr, const std::string& shownName, EntryPlan& plan);
+    Outcome Plan(const CentralEntry& entry, const std::string& shownName, EntryPlan& plan);
 
   private:
     const Archive& archive_;
     Reporter& report_;
+    long long limit_ = 0;   // bytes a walk may produce in all
     long long budget_ = 0;  // bytes the running walk may still produce
 };
 
@@ -106,7 +108,7 @@ class EntryProducer {
     void EnsureBuffers();
     Outcome CopyStored(long long pos, long long size, std::uint32_t expectedCrc,
                        const std::string& shown, EntrySink* out, bool checkCrc);
-    Outcome InflateStream(long long pos, long long remaining, std::uint32_t declared,
+    Outcome InflateStream(long long pos, long long remaining, std::uint64_t declared,
                           std::uint32_t expectedCrc, const std::string& shown, EntrySink* out);
 
     const fileio::ReadOnlyFile& file_;

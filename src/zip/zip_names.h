@@ -1,13 +1,21 @@
 #pragma once
-// Entry names as the reader sees them: refused when they could leave the
-// destination, shown with forward slashes; and the file modes a record carries.
+// Entry names as the reader sees them: decoded to UTF-8, refused when they could
+// leave the destination, shown with forward slashes; and the file modes a record carries.
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zip/zip_format.h"
 
 namespace talvane::zipimpl {
+
+// The stored name `raw` as UTF-8: as it stands when `flags` has the UTF-8 bit; the
+// Info-ZIP Unicode Path field of `extra` when it was made for this very name; `raw`
+// itself when it is valid UTF-8; otherwise decoded from code page 437, where a '\'
+// that ends a Shift-JIS double-byte character becomes U+FF3C so it splits no name.
+std::string DecodeName(std::string_view raw, std::uint16_t flags, std::string_view extra);
 
 // `folder` and `name` joined by one '/', for messages.
 std::string JoinForText(const std::string& folder, const std::string& name);

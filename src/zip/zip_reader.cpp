@@ -23,9 +23,9 @@
 
 namespace talvane {
 
-using zipfmt::CentralRecord;
 using zipfmt::EndRecord;
 using zipimpl::Archive;
+using zipimpl::CentralEntry;
 using zipimpl::EntryPlacer;
 using zipimpl::EntryPlanner;
 using zipimpl::EntrySink;
@@ -51,7 +51,7 @@ class Extraction {
   public:
     Extraction(const Archive& archive, Reporter& report, fileio::Destination& dest,
                EntryPlanner& planner, const std::string& folder, bool preservePath, bool overwrite,
-               bool whole, long long total)
+               bool whole, long long total, long long& written)
         : archive_(archive),
           report_(report),
           dest_(dest),
@@ -61,14 +61,15 @@ class Extraction {
           total_(total),
           workers_(std::max(1u, std::thread::hardware_concurrency())),
           ahead_(std::min(kMaxAhead, kAheadPerWorker * workers_)),
-          pool_(archive.file, archive.path, workers_) {}
+          pool_(archive.file, archive.path, workers_),
+          written_(written) {}
 
     // From the central record at `pos`; `completed` when every entry is in place.
     bool Run(long long pos, bool& completed);
 
   private:
     void Wait(Job& job);
-    bool Add(const CentralRecord& cr, const std::string& name);
+    bool Add(const CentralEntry& entry);
     bool FinishOldest();
     bool WaitForKey(const std::string& key);
     bool CommitStaged();
@@ -87,19 +88,19 @@ class Extraction {
     std::vector<std::unique_ptr<Job>> staged_;  // whole: sealed, in archive order
     StagedKeys stagedKeys_;
     long long finished_ = 0;
+    long long& written_;  // files put in place
 };
 
 bool Extraction::Run(long long pos, bool& completed) {
-    CentralRecord cr;
-    std::string name;
+    CentralEntry entry;
     for (long long i = 1; i <= total_; ++i) {
-        if (!archive_.ReadCentral(pos, cr, name)) {
+        if (!archive_.ReadCentral(pos, entry)) {
             while (!inFlight_.empty())
                 if (!FinishOldest()) return Stop();
             archive_.RaiseDamaged(report_, i);
             return Stop();
         }
-        if (!Add(cr, name)) return false;
+        if (!Add(entry)) return false;
     }
     while (!inFlight_.empty())
         if (!FinishOldest()) return Stop();
@@ -114,10 +115,10 @@ void Extraction::Wait(Job& job) {
 
 // Settles one entry and hands its data to a worker; false once the extraction has
 // stopped (Stop has run).
-bool Extraction::Add(const CentralRecord& cr, const std::string& name) {
+bool Extraction::Add(const CentralEntry& entry) {
     auto job = std::make_unique<Job>();
     Job* current = job.get();
-    if (cr.uncompressedSize >= 1) {  // folders and empty files are skipped
+    if (entry.cr.uncompressedSize >= 1) {  // folders and empty files are skipped
         bool stopped = false;
         const auto earlier = [&](const std::string& key) {
             std::vector<Event>* mine = report_.held;  // earlier entries raise theirs first
@@ -127,7 +128,7 @@ bool Extraction::Add(const CentralRecord& cr, const std::string& name) {
         };
         report_.held = &current->events;
         current->outcome =
-            placer_.Prepare(cr, name, *current, whole_ ? &stagedKeys_ : nullptr, earlier);
+            placer_.Prepare(entry, *current, whole_ ? &stagedKeys_ : nullptr, earlier);
         report_.held = nullptr;
         if (stopped) return Stop();
     }
@@ -152,6 +153,7 @@ bool Extraction::FinishOldest() {
         report_.held = &job.events;
         job.outcome = placer_.Commit(job, overwrite_);
         report_.held = nullptr;
+        if (job.outcome == Outcome::Done) ++written_;
     }
     // A whole extraction fails on any reported problem.
     const bool failed =
@@ -187,6 +189,7 @@ bool Extraction::CommitStaged() {
         report_.held = nullptr;
         report_.Raise(job->events);
         if (outcome != Outcome::Done) return false;
+        ++written_;
     }
     return true;
 }
@@ -213,14 +216,15 @@ struct ZipReader::Impl {
     Archive archive;
     fileio::Destination dest;
     Reporter report;
+    long long written = 0;  // by the last extraction
     EntryPlanner planner{archive, report};
     zipimpl::EntryProducer producer{archive.file, archive.path};  // for entries read here
 
     // Streams one entry's data into `out` (or nowhere when out is null), checking what it must.
-    Outcome StreamEntry(const CentralRecord& cr, const std::string& shownName, EntrySink* out,
+    Outcome StreamEntry(const CentralEntry& entry, const std::string& shownName, EntrySink* out,
                         bool checkStored) {
         zipimpl::EntryPlan plan;
-        Outcome outcome = planner.Plan(cr, shownName, plan);
+        Outcome outcome = planner.Plan(entry, shownName, plan);
         if (outcome != Outcome::Done) return outcome;
         outcome = producer.Produce(plan, shownName, out, checkStored);
         report.Raise(producer.events);
@@ -232,10 +236,6 @@ struct ZipReader::Impl {
             archive.RaiseDamaged(report, 0);
             return false;
         }
-        if (end.thisDisk != end.centralDisk) {
-            report.Status("Extraction Complete");
-            return false;
-        }
         if (!archive.RefuseOverlaps(end, report)) return false;
         planner.Reset();
         return true;
@@ -244,11 +244,12 @@ struct ZipReader::Impl {
     bool ExtractAll(const std::string& folder, bool preservePath, bool overwrite, bool whole,
                     bool& completed) {
         completed = false;
+        written = 0;
         EndRecord end;
         if (!BeginWalk(end)) return false;
         Extraction run(archive, report, dest, planner, folder, preservePath, overwrite, whole,
-                       end.entriesTotal);
-        return run.Run(end.centralOffset, completed);
+                       static_cast<long long>(end.entriesTotal), written);
+        return run.Run(static_cast<long long>(end.centralOffset), completed);
     }
 
     // Walks the central directory; `visit` returns false to stop (its result is then the
@@ -258,16 +259,15 @@ struct ZipReader::Impl {
         completed = false;
         EndRecord end;
         if (!BeginWalk(end)) return false;
-        const long long total = end.entriesTotal;
-        long long pos = end.centralOffset;
-        CentralRecord cr;
-        std::string name;
+        const auto total = static_cast<long long>(end.entriesTotal);
+        auto pos = static_cast<long long>(end.centralOffset);
+        CentralEntry entry;
         for (long long i = 1; i <= total; ++i) {
-            if (!archive.ReadCentral(pos, cr, name)) {
+            if (!archive.ReadCentral(pos, entry)) {
                 archive.RaiseDamaged(report, i);
                 return false;
             }
-            if (!visit(cr, name)) return false;
+            if (!visit(entry)) return false;
             if (!report.Advance(i, total)) return false;
         }
         completed = true;
@@ -310,7 +310,16 @@ bool ZipReader::OpenZip(const std::string& zipPath) {
         report.Error(kZipErrNotZip, "The file " + zipPath + " is not a Zip file");
         return false;
     }
+    // Refused before anything is written: the other parts hold most entries' data.
+    EndRecord end;
     archive.endPosition = position;
+    if (archive.ReadEnd(end) && Archive::SpansDisks(end)) {
+        archive.endPosition = 0;
+        report.Error(kZipErrSplit, "The file " + zipPath +
+                                       " is one part of a split or multi-disk archive; "
+                                       "only single-file archives can be read");
+        return false;
+    }
     report.Status("Zip Opened");
     return true;
 }
@@ -363,21 +372,25 @@ bool ZipReader::Extract(const std::string& folder, bool preservePath, bool overw
     return true;
 }
 
+long long ZipReader::FilesWritten() const {
+    return impl_->written;
+}
+
 bool ZipReader::ReadEntry(const std::string& name, std::size_t maxSize, std::string& out) {
     out.clear();
     if (impl_->NoneOpen()) return false;
     bool found = false, ok = false, completed = false;
     impl_->Walk(
-        [&](const CentralRecord& cr, const std::string& entryName) {
-            if (ToLower(zipimpl::WithSlashes(entryName)) != ToLower(name)) return true;
+        [&](const CentralEntry& entry) {
+            if (ToLower(zipimpl::WithSlashes(entry.name)) != ToLower(name)) return true;
             found = true;
-            if (cr.uncompressedSize > maxSize) {
+            if (entry.cr.uncompressedSize > maxSize) {
                 impl_->report.Error(kZipErrSizeMismatch, "The entry " + name + " is larger than " +
                                                              std::to_string(maxSize) + " bytes");
                 return false;
             }
             zipimpl::MemorySink sink(out);
-            ok = impl_->StreamEntry(cr, name, &sink, true) == Outcome::Done;
+            ok = impl_->StreamEntry(entry, name, &sink, true) == Outcome::Done;
             return false;
         },
         completed);
@@ -394,14 +407,16 @@ bool ZipReader::ListEntries(const std::function<void(const ZipEntryInfo&)>& onEn
         archive.RaiseDamaged(impl_->report, 0);
         return false;
     }
-    long long pos = end.centralOffset;
-    CentralRecord cr;
+    auto pos = static_cast<long long>(end.centralOffset);
+    CentralEntry entry;
+    const zipfmt::CentralRecord& cr = entry.cr;
     ZipEntryInfo info;
-    for (long long i = 1; i <= end.entriesTotal; ++i) {
-        if (!archive.ReadCentral(pos, cr, info.name)) {
+    for (long long i = 1; i <= static_cast<long long>(end.entriesTotal); ++i) {
+        if (!archive.ReadCentral(pos, entry)) {
             archive.RaiseDamaged(impl_->report, i);
             return false;
         }
+        info.name = entry.name;
         info.size = cr.uncompressedSize;
         info.compressedSize = cr.compressedSize;
         info.crc = cr.crc;
@@ -416,17 +431,17 @@ bool ZipReader::TestEntries() {
     if (impl_->NoneOpen()) return false;
     bool completed = false;
     const bool walked = impl_->Walk(
-        [&](const CentralRecord& cr, const std::string& name) {
-            if (cr.uncompressedSize < 1) return true;
-            const std::string shown = zipimpl::WithSlashes(name);
-            if (!zipimpl::SplitSafeName(name)) {
+        [&](const CentralEntry& entry) {
+            if (entry.cr.uncompressedSize < 1) return true;
+            const std::string shown = zipimpl::WithSlashes(entry.name);
+            if (!zipimpl::SplitSafeName(entry.name)) {
                 impl_->report.Error(kZipErrUnsafeName, "Refused the entry " + shown +
                                                            ": its name leads outside "
                                                            "the destination");
                 return true;
             }
             impl_->report.Status("Testing .../" + shown);
-            return impl_->StreamEntry(cr, shown, nullptr, true) != Outcome::Fatal;
+            return impl_->StreamEntry(entry, shown, nullptr, true) != Outcome::Fatal;
         },
         completed);
     return walked && completed;

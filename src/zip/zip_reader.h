@@ -27,13 +27,14 @@ enum ZipErrorNumber : long {
     kZipErrWriteFailed = 23,   // target could not be written
     kZipErrEncrypted = 24,     // entry is encrypted; its bytes would be written scrambled
     kZipErrOverlap = 25,       // entries share data: the whole archive is refused
+    kZipErrSplit = 26,         // one part of a split or multi-disk archive
 };
 
 // One central-directory entry as listed by ListEntries.
 struct ZipEntryInfo {
-    std::string name;  // as stored in the central record
-    std::uint32_t size = 0;
-    std::uint32_t compressedSize = 0;
+    std::string name;  // decoded to UTF-8
+    std::uint64_t size = 0;
+    std::uint64_t compressedSize = 0;
     std::uint32_t crc = 0;
     std::uint16_t method = 0;
     unsigned mode = 0;  // Unix permission bits when the archive recorded them, else 0
@@ -69,6 +70,8 @@ class ZipReader {
     // Reads and checks every entry as Extract would (stored ones too), writing nothing.
     // True when the whole directory was walked; bad entries raise ZipError.
     bool TestEntries();
+    // Files the last Extract put in place, also when it failed later.
+    long long FilesWritten() const;
     // Reads the one entry called `name` (letter case ignored) into memory,
     // checked as Extract checks it; nothing is written. False when it is
     // missing, larger than `maxSize` or damaged.

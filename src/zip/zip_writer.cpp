@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "common/atomic_file.h"
@@ -197,6 +198,10 @@ bool ZipWriter::AddFile(const std::string& filePath, const std::string& entryNam
     CentralRecord& cr = entry->central;
     lh.versionNeeded = cr.versionNeeded = 20;
     lh.flags = cr.flags = 2;
+    // Names are UTF-8; other tools read a name without this flag in an old code page.
+    const bool ascii = std::all_of(entry->name.begin(), entry->name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) lh.flags = cr.flags = 2 | zipfmt::kFlagUtf8;
     cr.versionMadeBy = 20;
     if (d.length == 0) {
         // An empty file is a stored entry of length 0; nothing of the deflate output is kept.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 
 #include "zip/zip_reader.h"
@@ -95,15 +96,20 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
                  {"deflated-bad-crc", "never written", 8, {}, 1},
                  {"deflated-damaged", std::string(5 << 20, 'z'), 8, std::string(64, '\xff')},
                  {"odd-method", "x", 12},
+                 {"aes", "x", 99},
+                 {"strong", "x"},
                  {"good", "fine"},
                  {"big", big, 0}};
+    z.entries[5].flags = 0x40;  // strong encryption
     EXPECT_TRUE(ExtractRaw(z));
     // Nothing else, not even a temporary file, is left beside the good ones.
     EXPECT_EQ(Tree(dest), (Files{{"good", "fine"}, {"big", big}}));
     EXPECT_EQ(rec.errors, (Errors{{5L, "Data checksum error in " + dest + "/big-bad-crc"},
                                   {5L, "Data checksum error in " + dest + "/deflated-bad-crc"},
                                   {5L, "Data checksum error in " + dest + "/deflated-damaged"},
-                                  {4L, "The compression Method for odd-method is unsupported"}}));
+                                  {4L, "The compression Method for odd-method is unsupported"},
+                                  {24L, "The file " + dest + "/aes is encrypted"},
+                                  {24L, "The file " + dest + "/strong is encrypted"}}));
     // Testing does check stored entries.
     rec.errors.clear();
     EXPECT_TRUE(zip.TestEntries());
@@ -147,18 +153,78 @@ TEST_F(ZipReader, ArchiveLevelFailures) {
     EXPECT_FALSE(ExtractRaw(z));
     EXPECT_EQ(rec.errors, (Errors{{13L, "Can't create the folder " + dest}}));
 
-    // An archive said to span disks extracts nothing.
-    dest = tmp.file("out");
-    z.thisDisk = 1;
-    EXPECT_FALSE(ExtractRaw(z));
-    EXPECT_EQ(rec.statuses.back(), "Extraction Complete");
-    EXPECT_TRUE(fs::is_empty(dest));
     // An end record cut short is reported as such.
     rec.errors.clear();
     WriteFile(tmp.file("cut.zip"), std::string("PK\x05\x06\0\0\0\0\x01\0", 10));
     EXPECT_FALSE(zip.OpenZip(tmp.file("cut.zip")) && zip.Extract(tmp.file("cut"), true, true));
     EXPECT_EQ(rec.errors,
               (Errors{{21L, "The end record of " + tmp.file("cut.zip") + " is cut short"}}));
+}
+
+// Each size or offset whose 32-bit field is all ones comes from the Zip64 field, in the
+// order size, packed size, offset; the directory's from the Zip64 end record. One archive
+// lies past 4 GiB (sparse), one claims 4 GiB more than it holds.
+TEST_F(ZipReader, Zip64FieldsStandForTheMarkedOnes) {
+    const std::string text(3000, 't');
+    constexpr long long kOnes = 0xFFFFFFFF, kPast4G = 0x100000010;
+    const auto zip64 = [](std::uint64_t a, long long b = -1) {
+        return U16(1) + U16(b < 0 ? 8 : 16) + Le(a, 8) + (b < 0 ? "" : Le(b, 8));
+    };
+    const auto packed = static_cast<long long>(RawDeflate(text).size());
+    const struct {
+        long long size, compSize, offset;
+        std::string extra;
+        long error;
+    } cases[] = {{kOnes, kOnes, -1, zip64(3000, packed), 0},
+                 {-1, kOnes, -1, zip64(packed), 0},
+                 {kOnes, -1, kOnes, zip64(3000, kPast4G), 0},
+                 {kOnes, -1, -1, zip64(0x100000000 + 3000), kZipErrSizeMismatch},
+                 {kOnes, kOnes, -1, zip64(3000), kZipErrDamaged}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        RawZip z;
+        z.zip64 = true;
+        z.base = c.offset == kOnes ? kPast4G : 0;
+        z.entries = {{"f.txt", text, 8, {}, -1, c.size, c.offset}};
+        z.entries[0].compSize = c.compSize;
+        z.entries[0].extra = c.extra;
+        std::ofstream(zipPath, std::ios::binary).seekp(static_cast<std::streamoff>(z.base))
+            << z.Build();
+        rec.errors.clear();
+        fs::remove_all(dest);
+        if (zip.OpenZip(zipPath)) zip.Extract(dest, true, true);
+        EXPECT_EQ(rec.Numbers(), c.error ? Longs{c.error} : Longs{});
+        EXPECT_EQ(Tree(dest), (c.error ? Files{} : Files{{"f.txt", text}}));
+    }
+}
+
+// The UTF-8 flag, else a Unicode Path field made for this very name, else the name when
+// it is UTF-8, else code page 437, where a Shift-JIS character ending in 0x5C stays whole.
+TEST_F(ZipReader, NamesAreDecodedToUtf8) {
+    const auto unicodePath = [](const std::string& raw, const std::string& name) {
+        return U16(0x7075) + U16(5 + name.size()) + '\x01' + U32(Crc(raw)) + name;
+    };
+    const struct {
+        std::string raw;
+        std::uint16_t flags;
+        std::string extra, decoded;
+    } cases[] = {{"Grüße.txt", 0, "", "Grüße.txt"},
+                 {"a.txt", 0x800, unicodePath("a.txt", "b.txt"), "a.txt"},
+                 {"\x94.txt", 0, unicodePath("\x94.txt", "ö-unicode.txt"), "ö-unicode.txt"},
+                 {"\x94.txt", 0, unicodePath("other", "stale.txt"), "ö.txt"},
+                 {"\x88\xea\x95\x5c/\x95\x5c.txt", 0, "", "êΩò＼/ò＼.txt"},
+                 {"\xE3\x81\x81\\x.txt", 0, "", "ぁ/x.txt"}};
+    RawZip z;
+    Files expected;
+    for (const auto& c : cases) {
+        z.entries.emplace_back(c.raw, c.decoded);
+        z.entries.back().flags = c.flags;
+        z.entries.back().extra = c.extra;
+        expected[c.decoded] = c.decoded;
+    }
+    EXPECT_TRUE(ExtractRaw(z));
+    EXPECT_EQ(Tree(dest), expected);
+    EXPECT_TRUE(rec.errors.empty());
 }
 
 #ifndef _WIN32  // Windows files carry no permission bits
@@ -297,6 +363,8 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
                      {"good.txt", "fine"}};
     sizes.entries[0].compSize = 0x7FFFFFFF;
     three.entries = {{"first", "1"}, {"second", "2"}, {"third", "3"}};
+    std::string renamed = three.Build();  // the local header names another entry
+    renamed[30] = 'X';
     std::string badSignature = three.Build();
     badSignature[badSignature.find("PK\x01\x02", badSignature.find("PK\x01\x02") + 4) + 3] = 'X';
     three.totalOverride = 60000;
@@ -305,10 +373,11 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
         bool ok;
         Longs numbers;
         std::size_t files;
-        const char* says;
+        std::string says;
     } cases[] = {
         {sizes.Build(), true, {kZipErrDamaged, kZipErrSizeMismatch}, 1, "possible zip bomb"},
         {badSignature, false, {kZipErrDamaged}, 1, ""},
+        {renamed, true, {kZipErrDamaged}, 2, "local header of " + dest + "/first in"},
         {three.Build(), false, {kZipErrDamaged}, 3, ""}};
     for (const auto& c : cases) {
         fs::remove_all(dest);

@@ -55,6 +55,7 @@ struct RawEntry {
     long long crc, size, offset, compSize = -1;
     std::uint16_t madeBy = 20, flags = 0;  // flag 8: CRC and sizes follow the data, as streamed
     std::uint32_t external = 0;
+    std::string extra;  // in both headers
 };
 
 // Little-endian fields of 2 and 4 bytes.
@@ -71,6 +72,8 @@ struct RawZip {
     std::string comment;
     std::uint16_t thisDisk = 0;
     long long totalOverride = -1;
+    bool zip64 = false;      // Zip64 end record and locator; the end record's fields all ones
+    std::uint64_t base = 0;  // bytes the caller puts before the archive
 
     std::string Build() const {
         std::string out, central;
@@ -88,16 +91,23 @@ struct RawZip {
             // From "version needed" to "extra length"; streamed, the local one has no CRC or sizes.
             const auto head = [&](const std::string& s) {
                 return U16(20) + U16(e.flags) + U16(e.method) + U32(0) + s + U16(e.name.size()) +
-                       U16(0);
+                       U16(e.extra.size());
             };
             central += U32(0x02014B50) + U16(e.madeBy) + head(sums) + Le(0, 6) + U32(e.external) +
-                       U32(pick(e.offset, out.size())) + e.name;
-            out += U32(0x04034B50) + head(streamed ? std::string(12, 0) : sums) + e.name + data +
-                   (streamed ? U32(0x08074B50) + sums : "");
+                       U32(pick(e.offset, base + out.size())) + e.name + e.extra;
+            out += U32(0x04034B50) + head(streamed ? std::string(12, 0) : sums) + e.name + e.extra +
+                   data + (streamed ? U32(0x08074B50) + sums : "");
         }
         const auto total = pick(totalOverride, entries.size());
-        return out + central + U32(0x06054B50) + U16(thisDisk) + U16(0) + U16(total) + U16(total) +
-               U32(central.size()) + U32(out.size()) + U16(comment.size()) + comment;
+        const std::uint64_t at = base + out.size(), ones = zip64 ? ~0ULL : 0;
+        const std::string zip64End =
+            !zip64 ? ""
+                   : U32(0x06064B50) + Le(44, 8) + U32(45) + Le(0, 8) + Le(total, 8) +
+                         Le(total, 8) + Le(central.size(), 8) + Le(at, 8) + U32(0x07064B50) +
+                         U32(0) + Le(at + central.size(), 8) + U32(1);
+        return out + central + zip64End + U32(0x06054B50) + U16(thisDisk) + U16(0) +
+               U16(total | ones) + U16(total | ones) + U32(central.size() | ones) + U32(at | ones) +
+               U16(comment.size()) + comment;
     }
 };
 
@@ -126,9 +136,13 @@ struct Recorder {
 // Regular files below root: relative path -> content. Empty files are left out when asked.
 inline Files Tree(const std::string& root, bool skipEmpty = false) {
     Files files;
+    const auto utf8 = [](const fs::path& p) {  // not the ANSI code page on Windows
+        const std::u8string s = p.generic_u8string();
+        return std::string(s.begin(), s.end());
+    };
     for (const auto& it : fs::recursive_directory_iterator(root)) {
         if (!it.is_regular_file() || (skipEmpty && it.file_size() == 0)) continue;
-        files[fs::relative(it.path(), root).generic_string()] = ReadFile(it.path().string());
+        files[utf8(fs::relative(it.path(), root))] = ReadFile(utf8(it.path()));
     }
     return files;
 }

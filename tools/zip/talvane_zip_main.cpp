@@ -76,7 +76,7 @@ int List(const std::string& archive) {
     Reader r;
     if (!r.zip.OpenZip(archive)) return kFailed;
     const bool ok = r.zip.ListEntries([](const talvane::ZipEntryInfo& e) {
-        std::printf("%10u  %s\n", static_cast<unsigned>(e.size), e.name.c_str());
+        std::printf("%10llu  %s\n", static_cast<unsigned long long>(e.size), e.name.c_str());
     });
     return ok ? kOk : kFailed;
 }
@@ -98,12 +98,17 @@ int Extract(const std::string& archive, const std::string& dest) {
         Complain(dest + " exists and is not a folder");
         return kFailed;
     }
-    if (!fs::create_directories(PathOf(dest), ec) && ec) {
+    const bool made = fs::create_directories(PathOf(dest), ec);
+    if (!made && ec) {
         Complain("can't create the folder " + dest + ": " + ec.message());
         return kFailed;
     }
     const bool walked = r.zip.Extract(dest, true, true);
-    return Finish(walked, r.errors);
+    if (walked) return Finish(true, r.errors);
+    if (r.zip.FilesWritten() > 0) return kEntryErrors;
+    // Nothing done: not even the folder made for it stays.
+    if (made) fs::remove(PathOf(dest), ec);
+    return kFailed;
 }
 
 // Entry name for a path given on the command line: relative to the current folder,
