@@ -2,7 +2,6 @@
 // its name once every byte is there, with a progress event per 255-byte step.
 // The transfer ends when the server closes the data connection and confirms;
 // the size taken before it only paces the events (and, from SIZE, is checked).
-#include <algorithm>
 #include <cstdint>
 
 #include "common/event_pump.h"

@@ -83,8 +83,10 @@ def vsftpd_config(state, port, accounts, max_clients):
         raise RuntimeError("vsftpd signs in named users only when started as root")
     if not os.path.exists("/etc/pam.d/" + PAM_SERVICE):
         # PAM reads services from /etc/pam.d only; this one is used by these tests alone.
-        write("/etc/pam.d/" + PAM_SERVICE, "auth required pam_permit.so\n"
-              "account required pam_permit.so\nsession required pam_permit.so\n")
+        tmp = "/etc/pam.d/.%s.%d" % (PAM_SERVICE, os.getpid())
+        write(tmp, "auth required pam_permit.so\naccount required pam_permit.so\n"
+              "session required pam_permit.so\n")
+        os.replace(tmp, "/etc/pam.d/" + PAM_SERVICE)  # whole, for a server starting beside
     users = os.path.join(state, "users")
     empty = os.path.join(state, "empty")
     os.makedirs(users, exist_ok=True)
