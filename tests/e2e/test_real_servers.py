@@ -37,34 +37,25 @@ class RealServers(CloudTest):
         self.addCleanup(cloud.stop)
         require(self, cloud.endpoints, kind + " did not start (see tools/cloud/real_ftpd.py)")
         sub = self.content.info["subscriber"]
-        p = Program(cloud, default_config="Office",
-                    credentials=(sub["user"], sub["password"], sub["zip_password"]))
+        p = Program(cloud, default_config="Office", credentials=(sub["user"], sub["password"], sub["zip_password"]))
         self.addCleanup(shutil.rmtree, p.root, True)
         return p
 
-    def test_lists_and_the_unattended_run_on_each_server(self):
-        for kind in KINDS:
+    def test_lists_the_unattended_run_and_a_full_server_on_each_kind(self):
+        for kind, refusal in KINDS.items():
             with self.subTest(kind):
                 p = self.program_on(kind)
                 window = p.run(commands="expand\nshow\nclose\n").stdout
-                versions = window[window.rindex("Previous tekmo Versions"):]
-                for shown in ("Workshop", "Office_2026", "Field Team", "Tekmo_2.0.1.zip",
-                              "Tekmo_2.1.0.zip"):
+                for shown in ("Workshop", "Office_2026", "Field Team", "Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"):
                     self.assertIn(shown, window)
-                self.assertNotIn("(none)", versions)
                 result = p.run(["sfx"])
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 self.assertEqual(p.started_lines(), ["Tekmo 2.2.0 started with arguments: [/deltalvane]"])
                 with open(os.path.join(p.tool, "Config", "Tekmo.ini"), encoding="utf-8") as f:
                     self.assertIn("ConfigSet=Office", f.read())
-
-    def test_a_full_server_is_reported_in_its_own_words(self):
-        for kind, refusal in KINDS.items():
-            with self.subTest(kind):
-                result = self.program_on(kind, full=True).run(commands="login\n")
-                boxes = [text for _, _, text in message_boxes(result.stdout)]
-                self.assertEqual(boxes, ["Test Login Failed!\n%s\nCheck the user name and password, "
-                                         "then try again." % refusal])
+                full = self.program_on(kind, full=True).run(commands="login\n")
+                self.assertEqual([text for _, _, text in message_boxes(full.stdout)], [
+                    "Test Login Failed!\n%s\nCheck the user name and password, then try again." % refusal])
 
 
 if __name__ == "__main__":
