@@ -20,7 +20,6 @@ struct CloudOptions {
     std::string repoRoot, redistRoot, webRoot;
     std::vector<CloudAccount> subscribers;
     std::string ftpd = "pyftpdlib";  // or a Debian server (tools/cloud/real_ftpd.py)
-    bool full = false;               // every sign-in meets the server's "too many users"
 };
 
 // /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON object. Stopped
@@ -60,7 +59,6 @@ class CloudServer {
                                       options.webRoot,
                                       "--ftpd",
                                       options.ftpd};
-        if (options.full) args.emplace_back("--full");
         for (const auto& account : options.subscribers)
             args.insert(args.end(),
                         {"--user", account.user + ":" + account.password + ":" + account.home});
