@@ -27,8 +27,17 @@ Outcome DownloadAndRun::Run() {
 
     ToolPackage tool(context_);
     const std::string package = AppPath() + names::kTekmoUpdateZip;
-    switch (tool.FetchFromRedist(package, names::kTekmoUpdateZip, "Problem downloading tekmo!")) {
+    bool unchanged = false;
+    if (!context_.transfers.Hosts().SkipUnchanged)
+        DPrint("SkipUnchanged=0: the package is downloaded and unpacked whole");
+    switch (tool.FetchFromRedist(package, names::kTekmoUpdateZip, "Problem downloading tekmo!",
+                                 context_.transfers.Hosts().SkipUnchanged)) {
         case ToolPackage::Fetch::Fetched:
+            break;
+        case ToolPackage::Fetch::Unchanged:
+            // A package left by an earlier run is not this one.
+            DeleteFileQuiet(package);
+            unchanged = true;
             break;
         case ToolPackage::Fetch::Failed:
             return Outcome::End(ExitCode::Failed);
@@ -43,8 +52,10 @@ Outcome DownloadAndRun::Run() {
             }
             break;
     }
-    if (!DoesFileExist(package)) return Outcome::Stay();
-    if (!tool.Unpack(package, "tekmo")) return Outcome::End(ExitCode::Failed);
+    if (!unchanged) {
+        if (!DoesFileExist(package)) return Outcome::Stay();
+        if (!tool.Unpack(package, "tekmo")) return Outcome::End(ExitCode::Failed);
+    }
 
     const auto cleanUp = [&] {
         DeleteFileQuiet(package);

@@ -163,6 +163,12 @@ bool SignatureCheck::FtpFile(const std::string& localPath, const std::string& re
     return Accept(localPath, shown, whyNot, signature);
 }
 
+std::string SignatureCheck::SignatureOnServer(const std::string& remoteName) {
+    std::string signature;
+    if (!FetchFtp(remoteName, signature).empty()) return {};
+    return signature;
+}
+
 bool SignatureCheck::HttpFile(const std::string& localPath, const std::string& url) {
     // The name asked for is the URL's last part, its query left out.
     const std::string shown = StripPath(StripEndOfString(url, "?"));

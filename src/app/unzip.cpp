@@ -3,12 +3,12 @@
 #include "app/frontend.h"
 #include "common/files.h"
 #include "common/strings.h"
-#include "zip/zip_reader.h"
 
 namespace talvane::ui {
 
 bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination,
-               std::string* firstError) {
+               std::string* firstError,
+               const std::function<bool(const ZipEntryInfo&)>& keepExisting) {
     if (!DoesFileExist(zipPath)) {
         if (firstError) *firstError = "The file " + zipPath + " is missing";
         return false;
@@ -17,7 +17,7 @@ bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string
         frontend->Status().SetLabel("Extracting " + StripPath(zipPath));
         frontend->Status().Show();
     }
-    const bool result = ExtractZipFile(zipPath, destination, firstError);
+    const bool result = ExtractZipFile(zipPath, destination, firstError, keepExisting);
     if (frontend) frontend->Status().Close();
     return result;
 }

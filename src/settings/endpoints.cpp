@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "common/log.h"
+#include "common/strings.h"
 
 #include "common/app_paths.h"
 #include "settings/settings.h"
@@ -50,6 +51,8 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     Override(ini, "SevenZipMirrorSHA256", e.SevenZipMirrorSHA256);
     OverrideNumber(ini, "LowSpeedLimit", e.LowSpeedLimit);
     OverrideNumber(ini, "LowSpeedTime", e.LowSpeedTime);
+    if (auto skip = FindIniValue(ini, kEndpointsSection, "SkipUnchanged"))
+        e.SkipUnchanged = Trim(*skip) != "0";
     // Here an empty value is meaningful: it switches the update check or the
     // mirror off (a site without an update server must still be able to start).
     if (auto updates = FindIniValue(ini, kEndpointsSection, "UpdatesURL")) e.UpdatesURL = *updates;

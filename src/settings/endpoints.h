@@ -18,6 +18,9 @@ struct Endpoints {
     // Hex SHA-256 of the mirror's archive; with a public key the mirror is used
     // only when this is set and matches.
     std::string SevenZipMirrorSHA256{};
+    // Download && Run leaves a package alone that the tool tree already holds
+    // (SkipUnchanged=0 downloads and unpacks it every time).
+    bool SkipUnchanged = true;
 };
 
 // Reads the defaults and the "Endpoints" section of `iniFile` (only the defaults when empty).

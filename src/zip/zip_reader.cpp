@@ -38,6 +38,17 @@ using zipimpl::StagedKeys;
 
 namespace {
 
+ZipEntryInfo DescribeEntry(const CentralEntry& entry) {
+    ZipEntryInfo info;
+    info.name = entry.name;
+    info.size = entry.cr.uncompressedSize;
+    info.compressedSize = entry.cr.compressedSize;
+    info.crc = entry.cr.crc;
+    info.method = entry.cr.method;
+    info.mode = zipimpl::RecordedMode(entry.cr);
+    return info;
+}
+
 // Entries an extraction keeps ahead of the one being committed, per worker.
 constexpr std::size_t kAheadPerWorker = 4;
 constexpr std::size_t kMaxAhead = 16;
@@ -51,7 +62,8 @@ class Extraction {
   public:
     Extraction(const Archive& archive, Reporter& report, fileio::Destination& dest,
                EntryPlanner& planner, const std::string& folder, bool preservePath, bool overwrite,
-               bool whole, long long total, long long& written)
+               bool whole, long long total, long long& written,
+               const std::function<bool(const ZipEntryInfo&)>& keep)
         : archive_(archive),
           report_(report),
           dest_(dest),
@@ -62,7 +74,8 @@ class Extraction {
           workers_(std::max(1u, std::thread::hardware_concurrency())),
           ahead_(std::min(kMaxAhead, kAheadPerWorker * workers_)),
           pool_(archive.file, archive.path, workers_),
-          written_(written) {}
+          written_(written),
+          keep_(keep) {}
 
     // From the central record at `pos`; `completed` when every entry is in place.
     bool Run(long long pos, bool& completed);
@@ -89,6 +102,7 @@ class Extraction {
     StagedKeys stagedKeys_;
     long long finished_ = 0;
     long long& written_;  // files put in place
+    const std::function<bool(const ZipEntryInfo&)>& keep_;
 };
 
 bool Extraction::Run(long long pos, bool& completed) {
@@ -118,7 +132,8 @@ void Extraction::Wait(Job& job) {
 bool Extraction::Add(const CentralEntry& entry) {
     auto job = std::make_unique<Job>();
     Job* current = job.get();
-    if (entry.cr.uncompressedSize >= 1) {  // folders and empty files are skipped
+    const bool kept = keep_ && entry.cr.uncompressedSize >= 1 && keep_(DescribeEntry(entry));
+    if (entry.cr.uncompressedSize >= 1 && !kept) {  // folders and empty files are skipped
         bool stopped = false;
         const auto earlier = [&](const std::string& key) {
             std::vector<Event>* mine = report_.held;  // earlier entries raise theirs first
@@ -211,7 +226,8 @@ bool Extraction::Stop() {
 }  // namespace
 
 struct ZipReader::Impl {
-    explicit Impl(const ZipReader& owner) : report(owner) {}
+    explicit Impl(const ZipReader& reader) : owner(reader), report(reader) {}
+    const ZipReader& owner;
 
     Archive archive;
     fileio::Destination dest;
@@ -248,7 +264,7 @@ struct ZipReader::Impl {
         EndRecord end;
         if (!BeginWalk(end)) return false;
         Extraction run(archive, report, dest, planner, folder, preservePath, overwrite, whole,
-                       static_cast<long long>(end.entriesTotal), written);
+                       static_cast<long long>(end.entriesTotal), written, owner.KeepExisting);
         return run.Run(static_cast<long long>(end.centralOffset), completed);
     }
 
@@ -409,20 +425,12 @@ bool ZipReader::ListEntries(const std::function<void(const ZipEntryInfo&)>& onEn
     }
     auto pos = static_cast<long long>(end.centralOffset);
     CentralEntry entry;
-    const zipfmt::CentralRecord& cr = entry.cr;
-    ZipEntryInfo info;
     for (long long i = 1; i <= static_cast<long long>(end.entriesTotal); ++i) {
         if (!archive.ReadCentral(pos, entry)) {
             archive.RaiseDamaged(impl_->report, i);
             return false;
         }
-        info.name = entry.name;
-        info.size = cr.uncompressedSize;
-        info.compressedSize = cr.compressedSize;
-        info.crc = cr.crc;
-        info.method = cr.method;
-        info.mode = zipimpl::RecordedMode(cr);
-        if (onEntry) onEntry(info);
+        if (onEntry) onEntry(DescribeEntry(entry));
     }
     return true;
 }
@@ -448,7 +456,8 @@ bool ZipReader::TestEntries() {
 }
 
 bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
-                    std::string* firstError) {
+                    std::string* firstError,
+                    const std::function<bool(const ZipEntryInfo&)>& keepExisting) {
     if (!DoesFileExist(zipPath)) {
         if (firstError) *firstError = "The file " + zipPath + " is missing";
         return false;
@@ -460,11 +469,21 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
         if (firstError && firstError->empty()) *firstError = text;
         entryFailed = true;
     };
+    zip.KeepExisting = keepExisting;
     if (!zip.OpenZip(zipPath)) return false;
     // A package that fails anywhere leaves the tool tree as it was.
     const bool result = zip.Extract(destination, true, true, ZipCommit::Whole) && !entryFailed;
     zip.CloseZip();
     return result;
+}
+
+std::optional<std::string> ZipEntryPath(const std::string& name) {
+    const auto parts = zipimpl::SplitSafeName(name);
+    if (!parts || parts->empty() || name.ends_with('/') || name.ends_with('\\'))
+        return std::nullopt;
+    std::string path;
+    for (const std::string& part : *parts) path += (path.empty() ? "" : "/") + part;
+    return path;
 }
 
 }  // namespace talvane

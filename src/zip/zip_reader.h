@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace talvane {
@@ -52,6 +53,9 @@ class ZipReader {
     std::function<void(long& percent, bool& cancel)> Progress;
     std::function<void(const std::string& text)> Status;
     std::function<void(long number, const std::string& description)> ZipError;
+    // Asked for each file entry before Extract writes it: true leaves the file
+    // already in the folder as it is (the caller knows it holds these bytes).
+    std::function<bool(const ZipEntryInfo& entry)> KeepExisting;
 
     ZipReader();
     ~ZipReader();
@@ -90,6 +94,11 @@ using ZipExtractionClass = ZipReader;
 // and the destination is then left as it was. `firstError`, when given, receives the
 // first problem (it names the entry).
 bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
-                    std::string* firstError = nullptr);
+                    std::string* firstError = nullptr,
+                    const std::function<bool(const ZipEntryInfo&)>& keepExisting = {});
+
+// Where an entry called `name` lands below the destination ('/' separators), or
+// nothing for a name that is refused or names no file.
+std::optional<std::string> ZipEntryPath(const std::string& name);
 
 }  // namespace talvane

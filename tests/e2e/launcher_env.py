@@ -76,9 +76,10 @@ class Cloud:
     """tools/cloud/cloud.py serving `info`'s folders (stopped by closing its standard input):
     pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in."""
 
-    def __init__(self, info, ftpd="pyftpdlib", full=False):
+    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None):
         self.info = info
         args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve", "--ftpd", ftpd]
+        args += ["--log", log] if log else []
         for flag in ("repo", "redist", "web"):
             args += ["--" + flag, info[flag]]
         for user in info["cloud_users"]:
