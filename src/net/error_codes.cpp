@@ -77,6 +77,9 @@ unsigned long FtpErrorFromCurl(CURLcode rc, int replyCode) {
         case CURLE_COULDNT_CONNECT:
             return kErrCannotConnect;
         case CURLE_OPERATION_TIMEDOUT:
+            // libcurl reports a 421 reply (server full, closing) as a time-out;
+            // the user needs the server's own reason.
+            return replyCode == 421 ? kErrExtended : kErrTimeout;
         case CURLE_FTP_ACCEPT_TIMEOUT:
             return kErrTimeout;
         case CURLE_URL_MALFORMAT:

@@ -40,6 +40,18 @@ size_t CollectListing(char* data, size_t size, size_t count, void* user) {
     return 0;
 }
 
+// MLSD text without facts (a server that answers MLSD with a LIST-style
+// listing, or with noise): every MLSD line starts with its facts, "type" among them.
+bool MalformedMlsd(std::string_view body) {
+    const std::size_t start = body.find_first_not_of("\r\n");
+    if (start == std::string_view::npos) return false;
+    std::string_view line = body.substr(start, body.find_first_of("\r\n", start) - start);
+    std::string facts(line.substr(0, line.find(' ')));
+    std::transform(facts.begin(), facts.end(), facts.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return facts.size() == line.size() || facts.find("type=") == std::string::npos;
+}
+
 bool IsCodedLine(std::string_view line) {
     return line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
            std::isdigit(static_cast<unsigned char>(line[1])) &&
@@ -154,6 +166,22 @@ CURLcode FtpConnection::Probe(const std::string& absolute) {
     return Perform();
 }
 
+CURLcode FtpConnection::Stat(const std::string& absolute, curl_off_t& size, curl_off_t& modified) {
+    BusyGuard guard(*this);
+    Prepare(Url(absolute, false));
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_FILETIME, 1L);
+    const CURLcode rc = Perform();
+    curl_easy_setopt(h, CURLOPT_FILETIME, 0L);
+    size = modified = -1;
+    if (rc == CURLE_OK) {
+        curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        curl_easy_getinfo(h, CURLINFO_FILETIME_T, &modified);
+    }
+    return rc;
+}
+
 bool FtpConnection::Command(std::string_view operation, const std::string& command) {
     CurlSlist list;
     if (!SlistAppend(list, command)) {
@@ -246,15 +274,30 @@ std::optional<std::vector<ListingEntry>> FtpConnection::ListFolder(const std::st
     BusyGuard guard(*this);
     ListingText text;
     text.max = std::max<std::size_t>(1, session.maxListingBytes);
+    bool listInstead = mlsdRefused;
     for (;;) {
-        const bool mlsd = !mlsdRefused;
+        const bool mlsd = !listInstead;
         text.body.clear();
+        text.cut = false;
         Prepare(Url(absolute, true));
         if (mlsd) curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, "MLSD");
         curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &CollectListing);
         curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &text);
         const CURLcode rc = Perform();
-        if (rc == CURLE_OK || text.cut) {
+        const bool answered = rc == CURLE_OK || text.cut;
+        // MLSD refused in any way (not understood, not permitted, or answered
+        // without facts): LIST instead, for this connection once LIST works.
+        if (mlsd && ((answered && MalformedMlsd(text.body)) ||
+                     (!answered && (replyCode >= 400 || rc == CURLE_WEIRD_SERVER_REPLY)))) {
+            DPrint("FTP MLSD of " + absolute + " refused (" + reply + "); trying LIST");
+            listInstead = true;
+            continue;
+        }
+        if (answered) {
+            if (!mlsd && !mlsdRefused) {
+                mlsdRefused = true;
+                DPrint("FTP: LIST from now on for " + server);
+            }
             if (text.cut) {
                 // The last line may be half there.
                 text.body.resize(text.body.find_last_of('\n') + 1);
@@ -268,11 +311,6 @@ std::optional<std::vector<ListingEntry>> FtpConnection::ListFolder(const std::st
                 DPrint("FTP listing of " + absolute + " cut at " + std::to_string(maxEntries) +
                        " entries");
             return entries;
-        }
-        // "Command not understood": fall back to LIST for this connection.
-        if (mlsd && replyCode >= 500 && replyCode <= 504 && replyCode != 503) {
-            mlsdRefused = true;
-            continue;
         }
         // An empty folder ends in "file not found"; a folder that cannot be
         // entered has no files either.

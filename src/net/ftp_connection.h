@@ -79,15 +79,19 @@ struct FtpConnection {
     void ConfigureSession(const std::string& user, const std::string& password);
     // Enters the folder `absolute` without listing it.
     CURLcode Probe(const std::string& absolute);
+    // SIZE and MDTM of the file `absolute`; -1 for what the server did not say.
+    CURLcode Stat(const std::string& absolute, curl_off_t& size, curl_off_t& modified);
     // One raw command on the login connection.
     bool Command(std::string_view operation, const std::string& command);
     // The entries of the folder `absolute` (MLSD when the server has it, else
-    // LIST); none for an empty folder or one that cannot be entered. Empty
-    // (and recorded) on failure.
+    // LIST, which then stays for the connection); none for an empty folder or
+    // one that cannot be entered. Empty (and recorded) on failure.
     std::optional<std::vector<ListingEntry>> ListFolder(const std::string& absolute);
-    // `size` bytes of `remote` into `localPath`, with the session's progress
-    // events. Defined in ftp_transfer.cpp.
-    bool Retrieve(const std::string& localPath, const std::string& remote, std::int64_t size);
+    // `remote` into `localPath`, with the session's progress events against the
+    // expected `size`; `exact`: a different length is a failure. Defined in
+    // ftp_transfer.cpp.
+    bool Retrieve(const std::string& localPath, const std::string& remote, std::int64_t size,
+                  bool exact, std::int64_t& received);
 
     // libcurl callbacks.
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);

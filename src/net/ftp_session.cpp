@@ -123,20 +123,44 @@ bool FtpSession::ChangeFolder(const std::string& path) {
     return true;
 }
 
-std::optional<std::int64_t> FtpSession::FileSize(const std::string& name) {
+std::optional<RemoteFileInfo> FtpSession::FileInfo(const std::string& name) {
     FtpConnection& c = *connection_;
     if (!c.Usable(kFind)) return std::nullopt;
     if (HasUnsafeChars(name)) {
         c.Record(kFind, kErrInvalidParameter);
         return std::nullopt;
     }
+    const std::string path = c.Resolve(name);
+    curl_off_t size = -1;
+    curl_off_t modified = -1;
+    const CURLcode rc = c.Stat(path, size, modified);
+    // A refusal (no such name, no SIZE command) leaves the listing to decide.
+    if (rc != CURLE_OK && c.replyCode < 400) {
+        c.RecordCurl(kFind, rc);
+        return std::nullopt;
+    }
+    RemoteFileInfo info;
+    if (modified >= 0) info.modified = std::chrono::sys_seconds(std::chrono::seconds(modified));
+    if (rc == CURLE_OK && size >= 0) {
+        info.size = size;
+        info.sizeFromServer = true;
+        return info;
+    }
     // The folder is listed under its own name: servers match patterns in names only.
-    const auto [folder, fileName] = net::SplitFolder(c.Resolve(name));
+    const auto [folder, fileName] = net::SplitFolder(path);
     const auto entries = c.ListFolder(folder);
     if (!entries) return std::nullopt;
     const ListingEntry* found = FindFile(*entries, fileName);
     if (!found) return std::nullopt;
-    return found->size;
+    info.size = found->size;
+    if (!info.modified) info.modified = found->modified;
+    return info;
+}
+
+std::optional<std::int64_t> FtpSession::FileSize(const std::string& name) {
+    const auto info = FileInfo(name);
+    if (!info) return std::nullopt;
+    return info->size;
 }
 
 std::optional<Listing> FtpSession::List(const std::string& filter) {

@@ -2,6 +2,7 @@
 // The FTP session the workflows use, on libcurl: one sign-in at a time, a
 // current remote folder, listings and whole-file downloads. Failures return
 // false or nothing and leave one readable text in LastErrorMessage().
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,10 +17,19 @@ namespace net {
 struct FtpConnection;
 }
 
+// What the server tells of one remote file.
+struct RemoteFileInfo {
+    std::int64_t size = 0;
+    // The server's SIZE reply (exact) rather than a folder listing, which for a
+    // link gives the link's own length.
+    bool sizeFromServer = false;
+    std::optional<std::chrono::sys_seconds> modified;  // empty when the server gave none
+};
+
 class FtpSession {
   public:
-    // Raised by Download() after every full 255-byte step and once more with
-    // (size, size) when the file is complete.
+    // Raised by Download() after every full 255-byte step of the expected size
+    // and once more with (received, received) when the file is complete.
     std::function<void(std::int64_t current, std::int64_t total)> Progress;
 
     FtpSession();
@@ -41,9 +51,15 @@ class FtpSession {
     std::string CurrentFolder();  // "" without a connection
     bool MakeFolder(const std::string& name);
     // Empty for no such file (no error is recorded then) and for a failure.
+    // Asks SIZE and MDTM; lists the folder only when the server has no answer
+    // for the exact name (no such commands, or a name that matches only
+    // ignoring case or with blanks as wildcards).
+    std::optional<RemoteFileInfo> FileInfo(const std::string& name);
     std::optional<std::int64_t> FileSize(const std::string& name);
     // Copies `remoteName` (blanks around both names ignored) to `localPath`,
-    // which only appears once the whole file is there.
+    // which only appears once the whole file is there: the transfer ends with
+    // the data connection and the server's closing reply, and a file whose
+    // length differs from the server's SIZE is refused.
     bool Download(const std::string& localPath, const std::string& remoteName);
     // The entries that match `filter` (Windows wildcards, optionally after a
     // folder path). Empty when none matched or the folder could not be listed.

@@ -1,10 +1,12 @@
 // Downloads of the FTP session: one RETR into a file that only appears under
 // its name once every byte is there, with a progress event per 255-byte step.
-#include <algorithm>
+// The transfer ends when the server closes the data connection and confirms;
+// the size taken before it only paces the events (and, from SIZE, is checked).
 #include <cstdint>
 
 #include "common/event_pump.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/strings.h"
 #include "net/error_codes.h"
 #include "net/ftp_connection.h"
@@ -27,11 +29,11 @@ constexpr std::string_view kLocalFile = "FTPDownloadFile";
 struct Retrieval {
     FtpConnection* connection = nullptr;
     PartFile file;
-    std::int64_t size = 0;  // taken from the listing before the transfer
+    std::int64_t size = 0;  // expected, taken before the transfer
     std::int64_t received = 0;
     std::int64_t steps = 0;  // full steps in `size`
     std::int64_t stepsDone = 0;
-    bool overflow = false;  // the server sent more than `size`
+    bool tooLong = false;  // past what a 32-bit count holds
     bool localFailed = false;
     bool handlerFailed = false;
 };
@@ -58,20 +60,16 @@ size_t OnRetrieve(char* data, size_t size, size_t count, void* user) {
     auto* r = static_cast<Retrieval*>(user);
     const size_t n = size * count;
     if (r->connection->cancel) return 0;
-    const auto take = static_cast<size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(n), r->size - r->received));
-    if (take && !r->file.Write(data, take)) {
+    if (r->received + static_cast<std::int64_t>(n) > INT32_MAX) {
+        r->tooLong = true;
+        return 0;
+    }
+    if (n && !r->file.Write(data, n)) {
         r->localFailed = true;
         return 0;
     }
-    r->received += static_cast<std::int64_t>(take);
+    r->received += static_cast<std::int64_t>(n);
     if (!ReportSteps(*r)) return 0;
-    // More data than the size taken before the transfer: keep what was
-    // promised and stop reading, as a fixed count of reads would.
-    if (take < n) {
-        r->overflow = true;
-        return 0;
-    }
     return n;
 }
 
@@ -86,7 +84,7 @@ void RecordFailure(FtpConnection& c, const Retrieval& r, CURLcode rc, bool start
     } else {
         const bool inRemainder = r.received >= r.steps * kStep;
         const unsigned long number =
-            rc == CURLE_OK ? kErrConnectionAborted : FtpErrorFromCurl(rc, c.replyCode);
+            rc == CURLE_OK || r.tooLong ? kErrConnectionAborted : FtpErrorFromCurl(rc, c.replyCode);
         c.Record(inRemainder ? kReadRest : kRead, number);
     }
 }
@@ -94,7 +92,7 @@ void RecordFailure(FtpConnection& c, const Retrieval& r, CURLcode rc, bool start
 }  // namespace
 
 bool FtpConnection::Retrieve(const std::string& localPath, const std::string& remote,
-                             std::int64_t size) {
+                             std::int64_t size, bool exact, std::int64_t& received) {
     Retrieval r;
     r.connection = this;
     r.size = size;
@@ -107,16 +105,23 @@ bool FtpConnection::Retrieve(const std::string& localPath, const std::string& re
     Prepare(Url(Resolve(remote), false));
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &OnRetrieve);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &r);
+    // Read to the end of the data connection: libcurl would otherwise ask SIZE
+    // itself and stop there, taking a longer file for a complete one.
+    curl_easy_setopt(curl.get(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnTransferInfo);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, this);
     const CURLcode rc = Perform();
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
 
-    const bool stoppedAtSize = rc == CURLE_WRITE_ERROR && r.overflow;
-    const bool complete = (rc == CURLE_OK || stoppedAtSize) && r.received == r.size &&
-                          !r.localFailed && !r.handlerFailed;
-    if (complete) {
+    // A listed size may be a link's own length; SIZE is the file's.
+    const bool lengthAgrees = exact ? r.received == r.size : r.received > 0;
+    if (rc == CURLE_OK && !lengthAgrees)
+        DPrint("FTP download of " + remote + ": " + std::to_string(r.received) +
+               " bytes arrived, the server announced " + std::to_string(r.size));
+    received = r.received;
+    if (rc == CURLE_OK && lengthAgrees) {
         if (r.file.Commit()) return true;
         Record(kLocalFile, Win32ErrorFromErrno(r.file.error()));
         return false;
@@ -138,13 +143,16 @@ bool FtpSession::Download(const std::string& localPath, const std::string& remot
     if (local.empty() || remote.empty()) return false;
     // Empty files are not fetched, nor files the progress bar's 32-bit counts
     // cannot hold.
-    const std::optional<std::int64_t> size = FileSize(remote);
-    if (!size || *size <= 0 || *size > INT32_MAX) return false;
+    const std::optional<RemoteFileInfo> info = FileInfo(remote);
+    if (!info || info->size <= 0 || info->size > INT32_MAX) return false;
     if (!connection_->Usable(net::kOpen)) return false;
-    if (!connection_->Retrieve(local, remote, *size)) return false;
+    // Line ends converted on the way change the length.
+    const bool exact = info->sizeFromServer && !connection_->ascii;
+    std::int64_t received = 0;
+    if (!connection_->Retrieve(local, remote, info->size, exact, received)) return false;
     if (Progress) {
         try {
-            Progress(*size, *size);
+            Progress(received, received);
         } catch (...) {
         }
     }

@@ -72,31 +72,20 @@ def bitmap(width, height):
     return struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54) + info + pixels
 
 
-class Content:
-    """Demo content generated into a temporary folder, served by tools/cloud/cloud.py
-    (stopped by closing its standard input)."""
+class Cloud:
+    """tools/cloud/cloud.py serving `info`'s folders (stopped by closing its standard input):
+    pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in."""
 
-    def __init__(self):
-        self.tmp = tempfile.mkdtemp(prefix="talvane-e2e-content-")
-        subprocess.run([PY, MAKE_CONTENT, "--out", self.tmp, "--launcher", BIN], check=True,
-                       stdout=subprocess.DEVNULL)
-        self.info = json.loads(read_text(os.path.join(self.tmp, "content.json")))
-        args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve"]
+    def __init__(self, info, ftpd="pyftpdlib", full=False):
+        self.info = info
+        args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve", "--ftpd", ftpd]
         for flag in ("repo", "redist", "web"):
-            args += ["--" + flag, self.info[flag]]
-        for user in self.info["cloud_users"]:
+            args += ["--" + flag, info[flag]]
+        for user in info["cloud_users"]:
             args += ["--user", user]
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        ready = select.select([self.proc.stdout], [], [], 30)[0]
-        line = self.proc.stdout.readline() if ready else b""
-        if not line:
-            self.stop()
-            raise RuntimeError("the demo cloud did not start")
-        self.endpoints = json.loads(line)
-
-    def set_index(self, version, url=""):
-        subprocess.run([PY, MAKE_CONTENT, "update-index", "--web", self.info["web"], "--version",
-                        version, "--url", url], check=True)
+        self.proc = subprocess.Popen(args + ["--full"] * full, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        line = self.proc.stdout.readline() if select.select([self.proc.stdout], [], [], 60)[0] else b""
+        self.endpoints = json.loads(line) if line else self.stop()
 
     def stop(self):
         self.proc.stdin.close()
@@ -105,6 +94,28 @@ class Content:
         except subprocess.TimeoutExpired:
             self.proc.kill()
         self.proc.stdout.close()
+
+
+class Content:
+    """Demo content generated into a temporary folder, served by a pyftpdlib Cloud."""
+
+    def __init__(self):
+        self.tmp = tempfile.mkdtemp(prefix="talvane-e2e-content-")
+        subprocess.run([PY, MAKE_CONTENT, "--out", self.tmp, "--launcher", BIN], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.info = json.loads(read_text(os.path.join(self.tmp, "content.json")))
+        self.cloud = Cloud(self.info)
+        if not self.cloud.endpoints:
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            raise RuntimeError("the demo cloud did not start")
+        self.endpoints = self.cloud.endpoints
+
+    def set_index(self, version, url=""):
+        subprocess.run([PY, MAKE_CONTENT, "update-index", "--web", self.info["web"], "--version",
+                        version, "--url", url], check=True)
+
+    def stop(self):
+        self.cloud.stop()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 

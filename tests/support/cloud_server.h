@@ -19,6 +19,7 @@ struct CloudAccount {
 struct CloudOptions {
     std::string repoRoot, redistRoot, webRoot;
     std::vector<CloudAccount> subscribers;
+    std::string ftpd = "pyftpdlib";  // or a Debian server (tools/cloud/real_ftpd.py)
 };
 
 // /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON object. Stopped
@@ -55,7 +56,9 @@ class CloudServer {
                                       "--redist",
                                       options.redistRoot,
                                       "--web",
-                                      options.webRoot};
+                                      options.webRoot,
+                                      "--ftpd",
+                                      options.ftpd};
         for (const auto& account : options.subscribers)
             args.insert(args.end(),
                         {"--user", account.user + ":" + account.password + ":" + account.home});

@@ -56,6 +56,10 @@ def add_serve_options(parser, folders_required=True):
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--ready-file")
     parser.add_argument("--log", help="append server logs to this file (default: no logs)")
+    parser.add_argument("--ftpd", default="pyftpdlib", help="pyftpdlib, or a Debian server that "
+                        "tools/cloud/real_ftpd.py runs: vsftpd, proftpd, proftpd-nomlsd")
+    parser.add_argument("--full", action="store_true", help="the FTP servers take one client, "
+                        "and one connection is held: a sign-in meets the server's refusal")
 
 
 class QuietHTTPHandler(http.server.SimpleHTTPRequestHandler):
@@ -74,7 +78,7 @@ class ThreadingHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
-def make_ftp_server(host, accounts, ioloop):
+def make_ftp_server(host, accounts, ioloop, max_cons=512):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import FTPServer
@@ -89,7 +93,43 @@ def make_ftp_server(host, accounts, ioloop):
     # pyftpdlib waits 3 s before refusing a login; keep tests of refusals quick.
     handler.auth_failed_timeout = 0.2
     server = FTPServer((host, 0), handler, ioloop=ioloop)
+    server.max_cons = max_cons
     return server
+
+
+class RealServers:
+    """The repository and the redistribution host as two Debian FTP servers."""
+
+    def __init__(self, kind, repo_accounts, redist_accounts, max_clients):
+        import tempfile
+        import real_ftpd
+        self.state = tempfile.mkdtemp(prefix="talvane-ftpd-")
+        self.daemons = []
+        try:
+            for name, accounts in (("repository", repo_accounts), ("redist", redist_accounts)):
+                self.daemons.append(real_ftpd.Daemon(kind, accounts, os.path.join(self.state, name),
+                                                     max_clients))
+        except Exception:
+            self.close_all()
+            raise
+        self.repo, self.redist = self.daemons
+
+    def close_all(self):
+        import shutil
+        for d in self.daemons:
+            d.stop()
+        shutil.rmtree(self.state, ignore_errors=True)
+
+
+def hold_connection(address, read_greeting):
+    """A connection that stays, so the server is full (pyftpdlib, in this process, greets
+    once the loop runs)."""
+    import socket
+    host, port = address.rsplit(":", 1)
+    s = socket.create_connection((host, int(port)), timeout=10)
+    if read_greeting:
+        s.recv(1024)
+    return s
 
 
 def serve(args):
@@ -111,8 +151,18 @@ def serve(args):
 
     ioloop = IOLoop()
     repo_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.repo)] + list(args.user)
-    repo = make_ftp_server(args.host, repo_accounts, ioloop)
-    redist = make_ftp_server(args.host, [(BUILTIN_USER, BUILTIN_PASSWORD, args.redist)], ioloop)
+    redist_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.redist)]
+    max_cons = 1 if args.full else 512
+    if args.ftpd == "pyftpdlib":
+        repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons)
+        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons)
+    else:
+        try:
+            real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
+        except Exception as e:  # the caller reads the reason on standard error
+            print("cloud.py: %s" % e, file=sys.stderr)
+            return 3
+        repo, redist = real, real
     web_handler = functools.partial(QuietHTTPHandler, directory=os.path.abspath(args.web))
     web = ThreadingHTTPServer((args.host, 0), web_handler)
     web_thread = threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
@@ -122,9 +172,12 @@ def serve(args):
         h, p = server.address[:2]
         return "%s:%d" % (h, p)
 
+    addresses = ([endpoint(repo), endpoint(redist)] if args.ftpd == "pyftpdlib"
+                 else [d.address for d in real.daemons])
+    held = [hold_connection(a, args.ftpd != "pyftpdlib") for a in addresses] if args.full else []
     endpoints = {
-        "repository": endpoint(repo),
-        "redist": endpoint(redist),
+        "repository": addresses[0],
+        "redist": addresses[1],
         "http": "http://%s:%d" % web.server_address[:2],
     }
     line = json.dumps(endpoints)
@@ -165,8 +218,11 @@ def serve(args):
             if not ioloop.socket_map and not ioloop.sched._tasks:
                 time.sleep(0.2)
     finally:
+        for s in held:
+            s.close()
         repo.close_all()
-        redist.close_all()
+        if redist is not repo:
+            redist.close_all()
         web.shutdown()
         web.server_close()
         ioloop.close()
@@ -189,7 +245,7 @@ def start(args):
     cmd = [sys.executable, os.path.abspath(__file__), "serve", "--detached",
            "--repo", args.repo, "--redist", args.redist, "--web", args.web,
            "--host", args.host, "--ready-file", ready,
-           "--log", args.log or os.path.join(args.state, "cloud.log")]
+           "--log", args.log or os.path.join(args.state, "cloud.log"), "--ftpd", args.ftpd]
     for name, password, home in args.user:
         cmd += ["--user", "%s:%s:%s" % (name, password, home)]
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:

@@ -11,6 +11,9 @@ FTP (passive only, any password). The user name picks the listing style:
   "dos"     - MLSD refused, LIST in Windows/IIS form
   "unix"    - MLSD refused, LIST in "ls -l" form
   "endless" - MLSD that never ends, every name twice (once in capitals)
+  "deny"    - MLSD refused with 550, LIST in "ls -l" form
+  "garbled" - MLSD answered with "ls -l" lines (no facts), LIST in that form
+  "nosize"  - MLSD, no SIZE command (sizes come from the listing)
   other     - MLSD
 Files (all in every folder; SIZE and listings report the declared size):
   drop.bin   100000 bytes declared; 30000 sent, then data and control connections close
@@ -179,15 +182,18 @@ class FtpSession(threading.Thread):
         elif cmd == "PASV":
             port = self.open_passive()
             self.send("227 Entering passive mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
-        elif cmd == "SIZE":
+        elif cmd == "SIZE" and self.user != "nosize":
             if arg in FILES:
                 self.send("213 %d" % FILES[arg][0])
             else:
                 self.send("550 No such file.")
         elif cmd in ("MLSD", "LIST", "NLST"):
             style = self.user if self.user in ("dos", "unix") else "mlsd"
-            if cmd == "MLSD" and style != "mlsd":
-                self.send("500 Command not understood.")
+            if self.user in ("deny", "garbled"):
+                style = "unix"
+            if cmd == "MLSD" and style != "mlsd" and self.user != "garbled":
+                self.send("550 MLSD not permitted." if self.user == "deny" else
+                          "500 Command not understood.")
                 return True
             if cmd == "LIST" and style == "mlsd":
                 style = "unix"

@@ -1,0 +1,62 @@
+"""The real launcher against Debian's vsftpd (Unix LIST, no MLSD) and ProFTPD (MLSD, and a
+variant that refuses it) beside pyftpdlib, started by tools/cloud/real_ftpd.py. The package and
+a configuration set are published as links, a common way to name "latest"."""
+
+import os
+import shutil
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from launcher_env import Cloud, CloudTest, Program, message_boxes, require  # noqa: E402
+
+PROFTPD_FULL = "530 Sorry, the maximum number of connections (1) for your host are already connected."
+# kind -> how its full server refuses a sign-in
+KINDS = {"pyftpdlib": "421 Too many connections. Service temporarily unavailable.",
+         "vsftpd": "421 There are too many connected users, please try later.",
+         "proftpd": PROFTPD_FULL, "proftpd-nomlsd": PROFTPD_FULL}
+
+
+def publish_as_link(folder, name, target):
+    os.rename(os.path.join(folder, name), os.path.join(folder, target))
+    os.symlink(target, os.path.join(folder, name))
+
+
+class RealServers(CloudTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        info = cls.content.info
+        publish_as_link(os.path.join(info["redist"], "Redist"), "tekmoUpdate.zip", "Tekmo_2.2.0.zip")
+        publish_as_link(os.path.join(info["subscriber"]["home"], "Tekmo", "ConfigSets"), "Office.7z",
+                        "Office_2026.7z")
+
+    def program_on(self, kind, full=False):
+        cloud = Cloud(self.content.info, kind, full)
+        self.addCleanup(cloud.stop)
+        require(self, cloud.endpoints, kind + " did not start (see tools/cloud/real_ftpd.py)")
+        sub = self.content.info["subscriber"]
+        p = Program(cloud, default_config="Office", credentials=(sub["user"], sub["password"], sub["zip_password"]))
+        self.addCleanup(shutil.rmtree, p.root, True)
+        return p
+
+    def test_lists_the_unattended_run_and_a_full_server_on_each_kind(self):
+        for kind, refusal in KINDS.items():
+            with self.subTest(kind):
+                p = self.program_on(kind)
+                window = p.run(commands="expand\nshow\nclose\n").stdout
+                for shown in ("Workshop", "Office_2026", "Field Team", "Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"):
+                    self.assertIn(shown, window)
+                result = p.run(["sfx"])
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertEqual(p.started_lines(), ["Tekmo 2.2.0 started with arguments: [/deltalvane]"])
+                with open(os.path.join(p.tool, "Config", "Tekmo.ini"), encoding="utf-8") as f:
+                    self.assertIn("ConfigSet=Office", f.read())
+                full = self.program_on(kind, full=True).run(commands="login\n")
+                self.assertEqual([text for _, _, text in message_boxes(full.stdout)], [
+                    "Test Login Failed!\n%s\nCheck the user name and password, then try again." % refusal])
+
+
+if __name__ == "__main__":
+    unittest.main()
