@@ -138,6 +138,7 @@ class ExitCodes(CloudTest):
         # Yesterday's tool: every file the package brings differs from it.
         for name in ("Tekmo.version", "Config/Package.ini", "Modules/Core/core.txt", "Docs/readme.txt"):
             pathlib.Path(p.tool, name).write_text("older\n")
+        os.remove(os.path.join(p.tool, "Talvane.deployed"))  # no record: the whole package is written
         # Fill the disk but for three pages: the first parts fit, the rest do not.
         st = os.statvfs(p.drive)
         with open(os.path.join(p.drive, "filler"), "wb") as f:
