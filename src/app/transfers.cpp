@@ -11,6 +11,8 @@ namespace talvane::ui {
 Transfers::Transfers(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
     ftp_.lowSpeedBytes = endpoints_.LowSpeedLimit;
     ftp_.lowSpeedSeconds = endpoints_.LowSpeedTime;
+    ftp_.tls = endpoints_.FtpTls;
+    ftp_.tlsCaFile = endpoints_.FtpCaFile;
     // The session fetches nothing beyond 32-bit counts, so they fit a long.
     ftp_.Progress = [this](std::int64_t current, std::int64_t total) {
         if (onProgress) onProgress(static_cast<long>(current), static_cast<long>(total));

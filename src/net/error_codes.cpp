@@ -23,9 +23,11 @@ constexpr TextTable<unsigned long> kFtpTexts[] = {
     {kErrCannotConnect, "A connection with the server could not be established"},
     {kErrConnectionAborted, "The connection with the server was terminated abnormally"},
     {12031, "The connection with the server was reset"},
+    {kErrInvalidCa, "The certificate authority is invalid or incorrect"},
     {kErrTransferInProgress,
      "The request cannot be carried out while an FTP transfer is in progress"},
     {12111, "The FTP session was terminated"},
+    {kErrSecureChannel, "An error occurred in the secure channel support"},
 };
 
 constexpr TextTable<std::uint32_t> kStatusTexts[] = {
@@ -90,6 +92,12 @@ unsigned long FtpErrorFromCurl(CURLcode rc, int replyCode) {
             return kErrCancelled;
         case CURLE_OUT_OF_MEMORY:
             return kErrNotEnoughMemory;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return kErrInvalidCa;
+        case CURLE_USE_SSL_FAILED:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CACERT_BADFILE:
+            return kErrSecureChannel;
         case CURLE_GOT_NOTHING:
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:

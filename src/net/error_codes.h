@@ -25,7 +25,9 @@ inline constexpr unsigned long kErrNameNotResolved = 12007;
 inline constexpr unsigned long kErrCancelled = 12017;
 inline constexpr unsigned long kErrCannotConnect = 12029;
 inline constexpr unsigned long kErrConnectionAborted = 12030;
+inline constexpr unsigned long kErrInvalidCa = 12045;  // certificate not trusted
 inline constexpr unsigned long kErrTransferInProgress = 12110;
+inline constexpr unsigned long kErrSecureChannel = 12157;  // TLS refused or failed
 
 // libcurl result -> FTP error number; `replyCode` is the server's last reply.
 unsigned long FtpErrorFromCurl(CURLcode rc, int replyCode);

@@ -236,6 +236,7 @@ bool FtpConnection::SignIn(const std::string& host, const std::string& user,
     ConfigureSession(user, password);
     if (const CURLcode rc = Probe("/"); rc != CURLE_OK) {
         RecordCurl(kSignIn, rc);
+        ExplainTlsFailure(rc);
         Release();
         return false;
     }
@@ -266,6 +267,33 @@ void FtpConnection::ConfigureSession(const std::string& user, const std::string&
     }
     // Active mode: the server connects back to the address of our control connection.
     curl_easy_setopt(h, CURLOPT_FTPPORT, passive ? nullptr : "-");
+    ConfigureTls();
+}
+
+// A TLS refusal says what happened in the user's terms, or libcurl's reason.
+void FtpConnection::ExplainTlsFailure(CURLcode rc) {
+    if (rc == CURLE_USE_SSL_FAILED)
+        lastError += ". The server " + server +
+                     " does not take AUTH TLS or PROT P, which FtpTls=required needs; nothing "
+                     "was sent to it in clear text.";
+    else if (const auto number = FtpErrorFromCurl(rc, replyCode);
+             errorBuffer[0] && (number == kErrInvalidCa || number == kErrSecureChannel))
+        lastError += std::string(" (") + errorBuffer + ")";
+}
+
+// Explicit TLS keeps the ftp scheme. With ALL libcurl sends AUTH TLS before USER
+// and gives up, without falling back, when the server refuses it; the data
+// connections are protected too (PROT P).
+void FtpConnection::ConfigureTls() {
+    CURL* h = curl.get();
+    if (session.tls == FtpTls::Off) return;
+    curl_easy_setopt(h, CURLOPT_USE_SSL,
+                     session.tls == FtpTls::Required ? static_cast<long>(CURLUSESSL_ALL)
+                                                     : static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(h, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!session.tlsCaFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, session.tlsCaFile.c_str());
 }
 
 // ---- listings ----

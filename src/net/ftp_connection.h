@@ -77,6 +77,8 @@ struct FtpConnection {
     bool SignIn(const std::string& host, const std::string& user, const std::string& password);
     // The options that hold for the whole connection.
     void ConfigureSession(const std::string& user, const std::string& password);
+    void ConfigureTls();
+    void ExplainTlsFailure(CURLcode rc);
     // Enters the folder `absolute` without listing it.
     CURLcode Probe(const std::string& absolute);
     // SIZE and MDTM of the file `absolute`; -1 for what the server did not say.

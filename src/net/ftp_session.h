@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "common/ftp_tls.h"
 #include "net/listing.h"
 
 namespace talvane {
@@ -82,6 +83,11 @@ class FtpSession {
     // A listing is cut at whichever comes first; a log line says so.
     std::size_t maxListingBytes = 8u << 20;
     std::size_t maxListingEntries = 50000;
+    // TLS on the control and data connections (explicit, AUTH TLS), with the
+    // certificate verified against `tlsCaFile`, or the system's store when empty.
+    // Takes effect at the next Open().
+    FtpTls tls = FtpTls::Off;
+    std::string tlsCaFile;
 
   private:
     std::unique_ptr<net::FtpConnection> connection_;

@@ -1,6 +1,7 @@
 #include "settings/endpoints.h"
 
 #include <charconv>
+#include <utility>
 
 #include "common/log.h"
 #include "common/strings.h"
@@ -34,6 +35,22 @@ void OverrideNumber(const std::string& ini, const char* key, long& field) {
     field = parsed;
 }
 
+// off, try or required in any letter case; anything else keeps the default, with a log line.
+void OverrideFtpTls(const std::string& ini, FtpTls& field) {
+    const auto value = FindIniValue(ini, kEndpointsSection, "FtpTls");
+    if (!value || value->empty()) return;
+    constexpr std::pair<const char*, FtpTls> kModes[] = {
+        {"off", FtpTls::Off}, {"try", FtpTls::Try}, {"required", FtpTls::Required}};
+    const std::string wanted = ToLower(Trim(*value));
+    for (const auto& [name, mode] : kModes) {
+        if (wanted == name) {
+            field = mode;
+            return;
+        }
+    }
+    DPrint("Endpoints FtpTls=" + *value + " ignored: not off, try or required");
+}
+
 }  // namespace
 
 Endpoints LoadEndpoints(const std::string& iniFile) {
@@ -51,6 +68,8 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     Override(ini, "SevenZipMirrorSHA256", e.SevenZipMirrorSHA256);
     OverrideNumber(ini, "LowSpeedLimit", e.LowSpeedLimit);
     OverrideNumber(ini, "LowSpeedTime", e.LowSpeedTime);
+    OverrideFtpTls(ini, e.FtpTls);
+    Override(ini, "FtpCaFile", e.FtpCaFile);
     if (auto skip = FindIniValue(ini, kEndpointsSection, "SkipUnchanged"))
         e.SkipUnchanged = Trim(*skip) != "0";
     // Here an empty value is meaningful: it switches the update check or the

@@ -3,6 +3,8 @@
 // file's optional "Endpoints" section.
 #include <string>
 
+#include "common/ftp_tls.h"
+
 namespace talvane {
 
 struct Endpoints {
@@ -21,12 +23,17 @@ struct Endpoints {
     // Download && Run leaves a package alone that the tool tree already holds
     // (SkipUnchanged=0 downloads and unpacks it every time).
     bool SkipUnchanged = true;
+    // FTP over TLS (off, try, required) and a CA file for a private CA; without
+    // one the system's store verifies the servers' certificates.
+    talvane::FtpTls FtpTls = talvane::FtpTls::Off;
+    std::string FtpCaFile{};
 };
 
 // Reads the defaults and the "Endpoints" section of `iniFile` (only the defaults when empty).
 // An empty host keeps its default; an empty UpdatesURL or SevenZipMirrorURL
 // that is present in the file switches that source off. LowSpeedLimit and
 // LowSpeedTime must be whole numbers above zero; anything else keeps the default.
+// FtpTls is off, try or required in any letter case; anything else keeps off.
 Endpoints LoadEndpoints(const std::string& iniFile);
 
 }  // namespace talvane

@@ -74,12 +74,13 @@ def bitmap(width, height):
 
 class Cloud:
     """tools/cloud/cloud.py serving `info`'s folders (stopped by closing its standard input):
-    pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in."""
+    pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in; `tls` ones
+    take only AUTH TLS sign-ins (their CA file is endpoints["ca"])."""
 
-    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None):
+    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False):
         self.info = info
         args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve", "--ftpd", ftpd]
-        args += ["--log", log] if log else []
+        args += (["--log", log] if log else []) + ["--tls"] * tls
         for flag in ("repo", "redist", "web"):
             args += ["--" + flag, info[flag]]
         for user in info["cloud_users"]:

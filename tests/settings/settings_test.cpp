@@ -263,19 +263,22 @@ TEST_F(IniTest, EndpointsOverrideTheDefaultsKeyByKey) {
                       M = version::kDefaultSevenZipMirrorUrl;
     const std::pair<std::string, Endpoints> cases[] = {
         {"RepositoryHost=r:21\nRedistHost=d\nUpdatesURL=u\nSubscriberURL=s\nSevenZipMirrorURL=m\n"
-         "LowSpeedLimit=2048\nLowSpeedTime=15\nSevenZipMirrorSHA256=ab12",
-         {"r:21", "d", "u", "s", "m", 2048, 15, "ab12"}},
+         "LowSpeedLimit=2048\nLowSpeedTime=15\nSevenZipMirrorSHA256=ab12\nFtpTls=Required\n"
+         "FtpCaFile=/ca.pem",
+         {"r:21", "d", "u", "s", "m", 2048, 15, "ab12", true, FtpTls::Required, "/ca.pem"}},
         // Empty hosts keep theirs; an empty update or mirror address switches it off.
         {"RepositoryHost=\nRedistHost=\nUpdatesURL=\nSubscriberURL=\nSevenZipMirrorURL=\n"
          "LowSpeedLimit=\nLowSpeedTime=\nSevenZipMirrorSHA256=",
          {R, D, "", S, "", 1024, 60}},
-        {"LowSpeedLimit=0\nLowSpeedTime=abc", {R, D, U, S, M, 1024, 60}},
-        {"LowSpeedLimit=12x\nLowSpeedTime=-5\n[Other]\nRedistHost=d", {R, D, U, S, M, 1024, 60}},
+        {"LowSpeedLimit=0\nLowSpeedTime=abc\nFtpTls= tRY ",
+         {R, D, U, S, M, 1024, 60, {}, true, FtpTls::Try}},
+        {"LowSpeedLimit=12x\nLowSpeedTime=-5\nFtpTls=yes\n[Other]\nRedistHost=d",
+         {R, D, U, S, M, 1024, 60}},
     };
     const auto fields = [](const Endpoints& e) {
         return std::make_tuple(e.RepositoryHost, e.RedistHost, e.UpdatesURL, e.SubscriberURL,
                                e.SevenZipMirrorURL, e.LowSpeedLimit, e.LowSpeedTime,
-                               e.SevenZipMirrorSHA256);
+                               e.SevenZipMirrorSHA256, e.FtpTls, e.FtpCaFile);
     };
     for (const auto& [text, want] : cases) {
         SCOPED_TRACE(text);

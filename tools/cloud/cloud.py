@@ -2,9 +2,10 @@
 """Local stand-in for the launcher's cloud: two FTP servers and one HTTP server on loopback.
 
   cloud.py serve --repo DIR --redist DIR --web DIR [--user NAME:PASSWORD:HOMEDIR ...]
-                 [--host 127.0.0.1] [--ready-file FILE] [--log FILE]
+                 [--host 127.0.0.1] [--ready-file FILE] [--log FILE] [--tls]
       Runs in the foreground. When every server listens, prints one line of JSON
       {"repository": "HOST:PORT", "redist": "HOST:PORT", "http": "http://HOST:PORT"}
+      (with --tls also "ca": the private CA file that signed the servers' certificate)
       and runs until SIGTERM/SIGINT or until standard input reaches end of file.
   cloud.py start --state DIR (same options, or --content DIR)
       Runs serve in the background, waits until it is ready, writes DIR/endpoints.json
@@ -60,6 +61,9 @@ def add_serve_options(parser, folders_required=True):
                         "tools/cloud/real_ftpd.py runs: vsftpd, proftpd, proftpd-nomlsd")
     parser.add_argument("--full", action="store_true", help="the FTP servers take one client, "
                         "and one connection is held: a sign-in meets the server's refusal")
+    parser.add_argument("--tls", action="store_true", help="pyftpdlib servers that require AUTH TLS "
+                        "before USER and protected data connections, with a certificate from a "
+                        "private CA made at start-up")
 
 
 class QuietHTTPHandler(http.server.SimpleHTTPRequestHandler):
@@ -78,7 +82,45 @@ class ThreadingHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
-def make_ftp_server(host, accounts, ioloop, max_cons=512):
+def make_certificate(folder):
+    """A private CA and a server certificate for 127.0.0.1 and localhost signed by it.
+    Returns (CA file, server certificate + key file)."""
+    def openssl(*args):
+        subprocess.run(["openssl"] + list(args), check=True, cwd=folder, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+            "/CN=Talvane test CA", "-keyout", "ca.key", "-out", "ca.pem")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
+            "server.key", "-out", "server.csr")
+    with open(os.path.join(folder, "san.ext"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "san.ext", "-out", "server.pem")
+    with open(os.path.join(folder, "server-all.pem"), "w") as out:
+        for name in ("server.pem", "server.key"):
+            with open(os.path.join(folder, name)) as f:
+                out.write(f.read())
+    return os.path.join(folder, "ca.pem"), os.path.join(folder, "server-all.pem")
+
+
+def tls_handler_base(certfile):
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    class DataChannel(TLS_DTPHandler):
+        # pyftpdlib closes a data connection that turns readable before its transfer
+        # command; a client that starts the TLS handshake at once (libcurl does) is
+        # then cut off. Let the handshake run instead.
+        def readable(self):
+            if self._ssl_accepting or self._ssl_want_read:
+                return True
+            return super().readable()
+
+    return type("CloudTLSHandler", (TLS_FTPHandler,), {
+        "certfile": certfile, "tls_control_required": True, "tls_data_required": True,
+        "dtp_handler": DataChannel})
+
+
+def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import FTPServer
@@ -86,7 +128,10 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512):
     authorizer = DummyAuthorizer()
     for name, password, home in accounts:
         authorizer.add_user(name, password, os.path.abspath(home), perm=FULL_PERMISSIONS)
-    handler = type("CloudFTPHandler", (FTPHandler,), {})
+    base = tls_handler_base(certfile) if certfile else FTPHandler
+    # Every sign-in command is logged, so a test can tell what reached the server.
+    handler = type("CloudFTPHandler", (base,), {
+        "log_cmds_list": FTPHandler.log_cmds_list + ["USER", "PASS", "AUTH"]})
     handler.authorizer = authorizer
     handler.banner = "Talvane test cloud ready."
     handler.permit_foreign_addresses = False
@@ -153,9 +198,14 @@ def serve(args):
     repo_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.repo)] + list(args.user)
     redist_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.redist)]
     max_cons = 1 if args.full else 512
+    ca = certfile = None
+    if args.tls:
+        import tempfile
+        cert_folder = tempfile.mkdtemp(prefix="talvane-ca-")
+        ca, certfile = make_certificate(cert_folder)
     if args.ftpd == "pyftpdlib":
-        repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons)
-        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons)
+        repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons, certfile)
+        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile)
     else:
         try:
             real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
@@ -180,6 +230,8 @@ def serve(args):
         "redist": addresses[1],
         "http": "http://%s:%d" % web.server_address[:2],
     }
+    if ca:
+        endpoints["ca"] = ca
     line = json.dumps(endpoints)
     if args.ready_file:
         tmp = args.ready_file + ".tmp"
@@ -226,6 +278,9 @@ def serve(args):
         web.shutdown()
         web.server_close()
         ioloop.close()
+        if ca:
+            import shutil
+            shutil.rmtree(os.path.dirname(ca), ignore_errors=True)
     return 0
 
 
@@ -246,6 +301,7 @@ def start(args):
            "--repo", args.repo, "--redist", args.redist, "--web", args.web,
            "--host", args.host, "--ready-file", ready,
            "--log", args.log or os.path.join(args.state, "cloud.log"), "--ftpd", args.ftpd]
+    cmd += ["--tls"] * args.tls
     for name, password, home in args.user:
         cmd += ["--user", "%s:%s:%s" % (name, password, home)]
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
@@ -275,8 +331,11 @@ def settings(args):
     with open(os.path.join(args.state, "endpoints.json"), encoding="utf-8") as f:
         ends = json.load(f)
     text = ("[Endpoints]\nRepositoryHost=%s\nRedistHost=%s\nUpdatesURL=%s/VelmoraUpdates.zip\n"
-            "SubscriberURL=%s/Subscribers/\nSevenZipMirrorURL=\n\n[TekmoCloud]\n"
+            "SubscriberURL=%s/Subscribers/\nSevenZipMirrorURL=\n"
             % (ends["repository"], ends["redist"], ends["http"], ends["http"]))
+    if "ca" in ends:
+        text += "FtpTls=required\nFtpCaFile=%s\n" % ends["ca"]
+    text += "\n[TekmoCloud]\n"
     if args.default_config:
         text += "DefaultConfig=%s\n" % args.default_config
     text += "DefaultPath=\\Tools\n"

@@ -6,7 +6,7 @@
 #      points at the cloud, and store the credentials through the launcher itself
 #   4. run it unattended ("sfx") and show what it deployed and what the tool printed
 #
-# Usage: tools/demo/run_demo.sh [--offer-update] [--interactive] [--gui] [--unsigned]
+# Usage: tools/demo/run_demo.sh [--offer-update] [--interactive] [--gui] [--unsigned] [--tls]
 #   --offer-update  the updates index offers a newer version with a real package;
 #                   the launcher is then driven through "Update Me!"
 #   --interactive   leave the console to you instead of the unattended run
@@ -14,6 +14,8 @@
 #                   screenshot in demo/main-window.png when there is no display)
 #   --unsigned      no signatures: the launcher runs without a public key and
 #                   uses what it downloads unverified (servers without signatures)
+#   --tls           FTP servers that take only AUTH TLS sign-ins (a private CA made at
+#                   start-up); the settings say FtpTls=required and name the CA file
 # Environment: TALVANE_BIN (default build/bin/Talvane), TALVANE_DEMO_DIR (default demo/).
 set -euo pipefail
 
@@ -25,13 +27,15 @@ OFFER_UPDATE=0
 INTERACTIVE=0
 GUI=0
 SIGNED=1
+TLS=()
 for arg in "$@"; do
   case "$arg" in
     --offer-update) OFFER_UPDATE=1 ;;
     --interactive) INTERACTIVE=1 ;;
     --gui) GUI=1 ;;
     --unsigned) SIGNED=0 ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    --tls) TLS=(--tls) ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) echo "run_demo.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -54,7 +58,7 @@ ZIP_PASSWORD=$(json "$CONTENT" 'd["subscriber"]["zip_password"]')
 DEFAULT_SET=$(json "$CONTENT" 'd["sets"][1]')
 
 step "Starting the demo cloud"
-"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" --content "$DEMO/content" >/dev/null
+"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" --content "$DEMO/content" "${TLS[@]}" >/dev/null
 stop_cloud() { "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true; }
 trap stop_cloud EXIT
 REPO_HOST=$(json "$DEMO/state/endpoints.json" 'd["repository"]')
@@ -144,6 +148,10 @@ ls -A "$PROG"
 if [[ -s "$TEKMO_RUN_LOG" ]]; then
   step "What the started tool printed"
   cat "$TEKMO_RUN_LOG"
+fi
+if ((${#TLS[@]})); then
+  step "Sign-ins in the cloud's log: AUTH TLS before USER"
+  grep -a " AUTH \| USER " "$DEMO/state/cloud.log" | head -n 6 || true
 fi
 step "Debug log: $TALVANE_LOG ($(wc -l <"$TALVANE_LOG") lines); 7-Zip lines:"
 grep -a "7zip" "$TALVANE_LOG" || true
