@@ -46,8 +46,18 @@ long IconStyle(MsgIcon icon) {
         case MsgIcon::None:
             break;
     }
-    return wxICON_NONE;
+    // No icon flag at all: the generic box draws wxICON_NONE as the error icon.
+    return 0;
 }
+
+// Toolkit messages (an unreadable image, a failed call) belong in the debug
+// log; a box of the toolkit's own would reach the technician.
+class DebugLogTarget final : public wxLog {
+  protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& text) override {
+        DPrint("wx: " + ToUtf8(text));
+    }
+};
 
 // A failed toolkit check is a bug to log, not a dialog to put before a technician.
 void LogAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
@@ -63,12 +73,10 @@ Toolkit::Toolkit(int& argc, char** argv) {
     if (!platform::DisplayAvailable()) return;
     started_ = true;
     wxSetAssertHandler(LogAssert);
-    // Toolkit complaints go to standard error, never into a dialog of their own
-    // (there may be no display for one); a display that cannot be opened is
-    // reported by the caller.
+    // A display that cannot be opened is reported by the caller.
     // wx takes ownership of the target it is given and returns the one it held.
     std::unique_ptr<wxLog> replaced(
-        wxLog::SetActiveTarget(std::make_unique<wxLogStderr>().release()));
+        wxLog::SetActiveTarget(std::make_unique<DebugLogTarget>().release()));
     wxApp::SetInstance(std::make_unique<LauncherApp>().release());  // owned by wx from here
     {
         wxLogNull quiet;

@@ -9,10 +9,13 @@
 #include <cstdlib>
 #include <string>
 
+#include <wx/artprov.h>
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/evtloop.h>
 #include <wx/image.h>
+#include <wx/log.h>
+#include <wx/statbmp.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
@@ -37,10 +40,12 @@ class WxWindowTest : public WorkflowTest {
         };
         gui_ = std::make_unique<ui::gui::WxFrontend>(options);
         SetEventPump(gui_.get());
-        answerer_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {  // message boxes are answered with OK
+        answerer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {  // boxes are answered with OK
             for (wxWindow* w : wxTopLevelWindows)
-                if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal())
+                if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal()) {
+                    drawnIcons_.push_back(IconOf(*box));
                     box->EndModal(wxID_OK);
+                }
         });
         answerer_.Start(20);
     }
@@ -65,6 +70,18 @@ class WxWindowTest : public WorkflowTest {
         poll.Start(10);
         loop.Run();
         return held;
+    }
+    // The pixels of the icon a box shows, "" for none.
+    static std::string IconOf(const wxWindow& box) {
+        for (const wxWindow* child : box.GetChildren())
+            if (auto* icon = dynamic_cast<const wxStaticBitmap*>(child))
+                return Pixels(icon->GetBitmap());
+        return {};
+    }
+    static std::string Pixels(const wxBitmap& bitmap) {
+        const wxImage image = bitmap.ConvertToImage();
+        return std::string(reinterpret_cast<const char*>(image.GetData()),
+                           static_cast<size_t>(image.GetWidth()) * image.GetHeight() * 3);
     }
     void Click(wxWindow* control) {
         wxUIActionSimulator sim;
@@ -114,9 +131,23 @@ class WxWindowTest : public WorkflowTest {
     std::unique_ptr<ui::MainView> mainView_;
     std::unique_ptr<ui::MainPresenter> main_;
     std::vector<std::string> fileAnswers_;
+    std::vector<std::string> drawnIcons_;
     size_t picks_ = 0;
     wxTimer answerer_;
 };
+
+TEST_F(WxWindowTest, MessageBoxesDrawTheIconAskedFor) {
+    const std::pair<ui::MsgIcon, int> table[] = {{ui::MsgIcon::None, 0},
+                                                 {ui::MsgIcon::Critical, wxICON_ERROR},
+                                                 {ui::MsgIcon::Exclamation, wxICON_WARNING},
+                                                 {ui::MsgIcon::Information, wxICON_INFORMATION}};
+    for (const auto& [icon, art] : table) {
+        drawnIcons_.clear();
+        gui_->MessageBox("Logo Imported.", "Talvane", icon);
+        ASSERT_EQ(drawnIcons_.size(), 1u);
+        EXPECT_EQ(drawnIcons_[0], art ? Pixels(wxArtProvider::GetMessageBoxIcon(art)) : "") << art;
+    }
+}
 
 // >> and << keep the exact sizes; while Harlo's setup runs (until the test lets it end) Download
 // && Run is refused and << still works; then Download && Run deploys and starts the tool.
@@ -217,10 +248,22 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
 }  // namespace
 }  // namespace talvane::testing
 
+// A toolkit assertion, warning or error is a fault of the windows under test.
+class FailingLog final : public wxLog {
+    void DoLogTextAtLevel(wxLogLevel level, const wxString& text) override {
+        if (level <= wxLOG_Warning) ADD_FAILURE() << "wx log: " << text;
+    }
+};
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     talvane::ui::gui::Toolkit toolkit(argc, argv);
     if (!toolkit.ok()) return std::fputs("no display for the window tests\n", stderr), 1;
+    wxSetAssertHandler([](const wxString& file, int line, const wxString&, const wxString& cond,
+                          const wxString& msg) {
+        ADD_FAILURE_AT(file.utf8_str().data(), line) << "wx assertion " << cond << ": " << msg;
+    });
+    std::unique_ptr<wxLog>(wxLog::SetActiveTarget(std::make_unique<FailingLog>().release()));
 #ifndef _WIN32
     wxImage::AddHandler(new wxPNGHandler);
 #endif
