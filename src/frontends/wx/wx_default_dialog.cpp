@@ -20,7 +20,7 @@ DialogFrame::DialogFrame()
     const int gap = FromDIP(kGap);
     auto* top = new wxBoxSizer(wxVERTICAL);
 
-    auto* configBox = new wxStaticBoxSizer(wxVERTICAL, this, "");
+    auto* configBox = MakeGroup(this, "");
     wxStaticBox* c = configBox->GetStaticBox();
     promptOption = new wxRadioButton(c, wxID_ANY, "Prompt for Config", wxDefaultPosition,
                                      wxDefaultSize, wxRB_GROUP);
@@ -32,7 +32,7 @@ DialogFrame::DialogFrame()
     configBox->Add(configCombo, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     top->Add(configBox, 0, wxEXPAND | wxALL, gap);
 
-    auto* folderBox = new wxStaticBoxSizer(wxVERTICAL, this, "");
+    auto* folderBox = MakeGroup(this, "");
     wxStaticBox* d = folderBox->GetStaticBox();
     desktopOption = new wxRadioButton(d, wxID_ANY, "Extract to Desktop", wxDefaultPosition,
                                       wxDefaultSize, wxRB_GROUP);

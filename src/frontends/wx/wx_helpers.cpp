@@ -29,6 +29,17 @@ wxSize TwipsToPixels(int widthTwips, int heightTwips, const wxWindow* window) {
     return wxWindow::FromDIP(wxSize(TwipsToDip(widthTwips), TwipsToDip(heightTwips)), window);
 }
 
+CaptionBox::CaptionBox(wxWindow* parent, const wxString& caption)
+    : wxStaticBox(parent, wxID_ANY, caption), captionSize_(wxStaticBox::DoGetBestSize()) {}
+
+wxSize CaptionBox::DoGetBestSize() const {
+    return captionSize_;
+}
+
+wxStaticBoxSizer* MakeGroup(wxWindow* parent, const wxString& caption) {
+    return new wxStaticBoxSizer(new CaptionBox(parent, caption), wxVERTICAL);
+}
+
 void RepaintNow() {
     if (!wxTheApp) return;
     wxEventLoopGuarantor loopExists;

@@ -25,41 +25,82 @@ MainFrame::MainFrame()
               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER) {
     SetIcons(ProgramIcons());
     content = new wxPanel(this, wxID_ANY);
-    // The window sizes are fixed in twips; a slightly smaller font lets the
-    // controls of every toolkit theme fit them.
+    // A slightly smaller font keeps the windows near their designed sizes; they
+    // still grow whenever a theme or font scale needs more room.
     content->SetFont(GetFont().Smaller());
     const int gap = FromDIP(kGap);
 
-    // "Select Config" (or the update panel in its place) fills the compact window.
-    const wxSize compact = TwipsToPixels(kMainCompactSize.width, kMainCompactSize.height, this);
-    const wxSize groupSize(compact.x - 2 * gap, compact.y - FromDIP(kMainBarDip) - 2 * gap);
-    auto* left = new wxBoxSizer(wxVERTICAL);
-    left->Add(BuildSelectConfig(groupSize));
-    left->Add(BuildUpdatePanel(groupSize));
+    // "Select Config" (or the update panel in its place) fills the compact window;
+    // the panels below and beside it are shown only in the full layout, so their
+    // controls are out of the Tab order and out of reach when compact.
+    leftColumn_ = new wxBoxSizer(wxVERTICAL);
+    leftColumn_->Add(BuildSelectConfig(), 1, wxEXPAND);
+    leftColumn_->Add(BuildUpdatePanel(), 1, wxEXPAND);
+    lowerPanel = new wxPanel(content, wxID_ANY);
     auto* lower = new wxBoxSizer(wxHORIZONTAL);
     lower->Add(BuildCredentials(), 1, wxEXPAND | wxRIGHT, gap);
     lower->Add(BuildPreviousVersions(), 0, wxEXPAND);
-    left->Add(lower, 0, wxEXPAND | wxTOP, gap);
+    lowerPanel->SetSizer(lower);
+    leftColumn_->Add(lowerPanel, 0, wxEXPAND | wxTOP, gap);
 
+    rightPanel = new wxPanel(content, wxID_ANY);
     auto* right = new wxBoxSizer(wxVERTICAL);
     right->Add(BuildKitworks(), 0, wxEXPAND);
-    saveQuitButton = new wxButton(content, wxID_ANY, "Save && Quit");
+    right->AddStretchSpacer();
+    saveQuitButton = new wxButton(rightPanel, wxID_ANY, "Save && Quit");
     right->Add(saveQuitButton, 0, wxEXPAND | wxTOP, gap);
+    rightPanel->SetSizer(right);
 
     auto* columns = new wxBoxSizer(wxHORIZONTAL);
-    columns->Add(left, 0, wxALL, gap);
-    columns->Add(right, 1, wxTOP | wxBOTTOM | wxRIGHT, gap);
-    content->SetSizer(columns);
+    columns->Add(leftColumn_, 1, wxEXPAND);
+    columns->Add(rightPanel, 0, wxEXPAND | wxLEFT, gap);
+    progressGauge = new wxGauge(content, wxID_ANY, WxBar::kSteps);
+    progressGauge->SetMinSize(wxSize(-1, FromDIP(kMainBarDip)));
+    auto* whole = new wxBoxSizer(wxVERTICAL);
+    whole->Add(columns, 1, wxEXPAND | wxALL, gap);
+    whole->Add(progressGauge, 0, wxEXPAND);
+    content->SetSizer(whole);
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(content, 1, wxEXPAND);
+    SetSizer(frameSizer);
 
-    progressGauge = new wxGauge(this, wxID_ANY, WxBar::kSteps);
     downloadRunButton->SetDefault();
-    Bind(wxEVT_SIZE, [this](wxSizeEvent&) { PlaceChildren(); });
+    // A title bar or border learnt only once shown may leave less room than laid
+    // out for: the window then grows to fit again.
+    // (Laying the controls out in too little room first would squeeze some to nothing.)
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        if (FitsContent()) return event.Skip();
+        CallAfter([this] { ApplyLayout(full_, designed_); });
+    });
 }
 
-wxPanel* MainFrame::BuildSelectConfig(const wxSize& size) {
+void MainFrame::ApplyLayout(bool full, const wxSize& designed) {
+    full_ = full;
+    designed_ = designed;
+    lowerPanel->Show(full);
+    rightPanel->Show(full);
+    // Compact, "Select Config" takes the whole height; full, it keeps its own.
+    leftColumn_->GetItem(selectConfigGroup)->SetProportion(full ? 0 : 1);
+    leftColumn_->GetItem(updatePanel)->SetProportion(full ? 0 : 1);
+    wxSize size = designed;
+    size.IncTo(ClientToWindowSize(content->GetSizer()->GetMinSize()));
+    // A fixed size the user cannot drag; the layout button changes it.
+    // (GTK does not grow a window made non-resizable, so the hints do the fixing.)
+    SetSizeHints(wxDefaultSize, wxDefaultSize);
+    SetSize(size);
+    SetSizeHints(size, size);
+    Layout();
+}
+
+bool MainFrame::FitsContent() const {
+    const wxSize client = GetClientSize(), needed = content->GetSizer()->GetMinSize();
+    return client.x >= needed.x && client.y >= needed.y;
+}
+
+wxPanel* MainFrame::BuildSelectConfig() {
     const int gap = FromDIP(kGap);
     selectConfigGroup = new wxPanel(content, wxID_ANY);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, selectConfigGroup, "Select Config");
+    auto* box = MakeGroup(selectConfigGroup, "Select Config");
     wxStaticBox* sb = box->GetStaticBox();
     configCombo = new wxChoice(sb, wxID_ANY);
     layoutButton =
@@ -78,14 +119,13 @@ wxPanel* MainFrame::BuildSelectConfig(const wxSize& size) {
     actionRow->AddStretchSpacer();
     actionRow->Add(downloadRunButton, 0, wxALIGN_CENTRE_VERTICAL);
     box->Add(comboRow, 0, wxEXPAND | wxALL, gap);
+    box->AddStretchSpacer();
     box->Add(actionRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     selectConfigGroup->SetSizer(box);
-    selectConfigGroup->SetMinSize(size);
-    selectConfigGroup->SetMaxSize(size);
     return selectConfigGroup;
 }
 
-wxPanel* MainFrame::BuildUpdatePanel(const wxSize& size) {
+wxPanel* MainFrame::BuildUpdatePanel() {
     updatePanel = new wxPanel(content, wxID_ANY);
     updateButton = new wxButton(updatePanel, wxID_ANY, "Update Me!");
     auto* sizer = new wxBoxSizer(wxVERTICAL);
@@ -93,21 +133,20 @@ wxPanel* MainFrame::BuildUpdatePanel(const wxSize& size) {
     sizer->Add(updateButton, 0, wxALIGN_CENTRE);
     sizer->AddStretchSpacer();
     updatePanel->SetSizer(sizer);
-    updatePanel->SetMinSize(size);
     updatePanel->Hide();  // shown only when an update is offered
     return updatePanel;
 }
 
 wxSizer* MainFrame::BuildCredentials() {
     const int gap = FromDIP(kGap);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Nimbara Credentials");
+    auto* box = MakeGroup(lowerPanel, "Nimbara Credentials");
     wxStaticBox* cb = box->GetStaticBox();
     auto* grid = new wxFlexGridSizer(3, gap, gap);
     grid->AddGrowableCol(1);
     const auto label = [&](const char* text) {
         grid->Add(new wxStaticText(cb, wxID_ANY, text), 0, wxALIGN_CENTRE_VERTICAL);
     };
-    const wxSize fieldSize(FromDIP(70), -1);
+    const wxSize fieldSize(FromDIP(90), -1);
     label("Username:");
     userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize);
     grid->Add(userText, 1, wxEXPAND);
@@ -128,11 +167,10 @@ wxSizer* MainFrame::BuildCredentials() {
 
 wxSizer* MainFrame::BuildPreviousVersions() {
     const int gap = FromDIP(kGap);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Previous tekmo Versions");
+    auto* box = MakeGroup(lowerPanel, "Previous tekmo Versions");
     wxStaticBox* pb = box->GetStaticBox();
-    previousList = new wxListBox(pb, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(70, 40)));
-    runPreviousButton = new wxButton(pb, wxID_ANY, "Run Previous Ver", wxDefaultPosition,
-                                     wxDefaultSize, wxBU_EXACTFIT);
+    previousList = new wxListBox(pb, wxID_ANY);
+    runPreviousButton = new wxButton(pb, wxID_ANY, "Run Previous Ver");
     box->Add(previousList, 1, wxEXPAND | wxALL, gap);
     box->Add(runPreviousButton, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     return box;
@@ -140,7 +178,7 @@ wxSizer* MainFrame::BuildPreviousVersions() {
 
 wxSizer* MainFrame::BuildKitworks() {
     const int gap = FromDIP(kGap);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Kitworks Installation");
+    auto* box = MakeGroup(rightPanel, "Kitworks Installation");
     wxStaticBox* kb = box->GetStaticBox();
     silentInstallCheck = new wxCheckBox(kb, wxID_ANY, "Silent Install");
     silentInstallCheck->SetValue(true);
@@ -162,14 +200,6 @@ wxSizer* MainFrame::BuildKitworks() {
     installUmbrinButton = installer("Umbrin");
     box->Add(apps, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     return box;
-}
-
-void MainFrame::PlaceChildren() {
-    const wxSize client = GetClientSize();
-    const int barHeight = FromDIP(kMainBarDip);
-    progressGauge->SetSize(0, std::max(client.y - barHeight, 0), client.x, barHeight);
-    const wxSize full = content->GetSizer()->GetMinSize();
-    content->SetSize(0, 0, std::max(full.x, client.x), std::max(client.y - barHeight, 0));
 }
 
 WxMainView::WxMainView(WxFrontend& frontend) : frontend_(frontend), frame_(new MainFrame) {
@@ -221,13 +251,7 @@ std::string WxMainView::Caption() const {
 void WxMainView::SetSizeTwips(int width, int height) {
     width_ = width;
     height_ = height;
-    // A fixed size: the user cannot drag it, the layout button changes it.
-    // (GTK does not grow a window made non-resizable, so the hints do the fixing.)
-    const wxSize size = TwipsToPixels(width, height, frame_);
-    frame_->SetSizeHints(wxDefaultSize, wxDefaultSize);
-    frame_->SetSize(size);
-    frame_->SetSizeHints(size, size);
-    frame_->PlaceChildren();
+    frame_->ApplyLayout(width >= kMainFullSize.width, TwipsToPixels(width, height, frame_));
 }
 
 void WxMainView::SetLayoutButtonCaption(const std::string& caption) {
@@ -346,7 +370,7 @@ bool WxMainView::Enabled(MainControl control) const {
 
 void WxMainView::SetVisible(MainControl control, bool visible) {
     Control(control)->Show(visible);
-    frame_->content->Layout();
+    frame_->ApplyLayout(width_ >= kMainFullSize.width, TwipsToPixels(width_, height_, frame_));
 }
 
 bool WxMainView::Visible(MainControl control) const {

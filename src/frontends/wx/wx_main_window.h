@@ -22,14 +22,16 @@ namespace talvane::ui::gui {
 
 class WxFrontend;
 
-// The widgets, laid out once at the full size: the compact window shows its
-// top-left part, as the window grows it shows the rest.
+// The widgets in sizers: the compact layout shows "Select Config" (or the
+// update panel) over the bar, the full one adds the panels below and beside it.
 class MainFrame final : public wxFrame {
   public:
     MainFrame();
 
     wxPanel* content;
     wxPanel* selectConfigGroup;
+    wxPanel* lowerPanel;  // credentials and previous versions
+    wxPanel* rightPanel;  // installers and Save && Quit
     wxChoice* configCombo;
     wxButton* layoutButton;
     wxCheckBox* saveDefaultCheck;
@@ -52,17 +54,23 @@ class MainFrame final : public wxFrame {
     wxButton* saveQuitButton;
     wxGauge* progressGauge;
 
-    // Content at its full size, the bar along the bottom edge.
-    void PlaceChildren();
+    // Shows the layout's panels and sizes the window: the designed outer size,
+    // grown to whatever its content needs.
+    void ApplyLayout(bool full, const wxSize& designed);
+    bool FitsContent() const;
 
   private:
     // One builder per group, called in tab order: each creates its controls
-    // on `content` and returns what the columns hold.
-    wxPanel* BuildSelectConfig(const wxSize& size);
-    wxPanel* BuildUpdatePanel(const wxSize& size);
+    // and returns what the columns hold.
+    wxPanel* BuildSelectConfig();
+    wxPanel* BuildUpdatePanel();
     wxSizer* BuildCredentials();
     wxSizer* BuildPreviousVersions();
     wxSizer* BuildKitworks();
+
+    wxBoxSizer* leftColumn_ = nullptr;
+    bool full_ = false;
+    wxSize designed_;
 };
 
 class WxMainView final : public MainView {
