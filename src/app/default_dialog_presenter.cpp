@@ -105,6 +105,12 @@ void DefaultDialogPresenter::OnComboChange() {
     view_.SelectAutoDownload(true);
 }
 
+void DefaultDialogPresenter::OnFolderChange() {
+    // Typing a folder chooses it: otherwise Save would write the desktop and
+    // drop what was just typed.
+    view_.SelectExtractToFolder(true);
+}
+
 void DefaultDialogPresenter::OnClose() {
     if (closed_) return;
     closed_ = true;

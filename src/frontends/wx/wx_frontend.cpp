@@ -117,6 +117,7 @@ std::string WxFrontend::OpenFileDialog(const std::string& title, const std::stri
     // A colon separates like a bar does.
     std::string wildcard = filter;
     std::replace(wildcard.begin(), wildcard.end(), ':', '|');
+    wildcard = CaseBlindWildcard(wildcard);
     std::string previous;
     for (;;) {
         std::string chosen = PickFile(title, wildcard, previous);

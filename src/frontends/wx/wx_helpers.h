@@ -37,6 +37,10 @@ class CaptionBox final : public wxStaticBox {
 // A vertical group in a CaptionBox.
 wxStaticBoxSizer* MakeGroup(wxWindow* parent, const wxString& caption);
 
+// "Name|*.bmp|..." with every pattern matching letters of either case: the GTK
+// file chooser compares names case by case, Windows never does.
+std::string CaseBlindWildcard(const std::string& wildcard);
+
 // Paints what changed, without taking clicks: the splash is driven between
 // sleeps, before or outside any event loop.
 void RepaintNow();

@@ -47,7 +47,7 @@ MainFrame::MainFrame()
     auto* right = new wxBoxSizer(wxVERTICAL);
     right->Add(BuildKitworks(), 0, wxEXPAND);
     right->AddStretchSpacer();
-    saveQuitButton = new wxButton(rightPanel, wxID_ANY, "Save && Quit");
+    saveQuitButton = new wxButton(rightPanel, wxID_ANY, "Save && &Quit");
     right->Add(saveQuitButton, 0, wxEXPAND | wxTOP, gap);
     rightPanel->SetSizer(right);
 
@@ -110,7 +110,9 @@ wxPanel* MainFrame::BuildSelectConfig() {
     comboRow->Add(layoutButton, 0, wxALIGN_CENTRE_VERTICAL);
     saveDefaultCheck = new wxCheckBox(sb, wxID_ANY, "Save Config As Default");
     deleteMeCheck = new wxCheckBox(sb, wxID_ANY, "Delete Me After Download");
-    downloadRunButton = new wxButton(sb, wxID_ANY, "Download && Run");
+    saveDefaultCheck->SetToolTip("Select this configuration set at the next start");
+    deleteMeCheck->SetToolTip("Remove this launcher once the tool is started");
+    downloadRunButton = new wxButton(sb, wxID_ANY, "&Download && Run");
     auto* checks = new wxBoxSizer(wxVERTICAL);
     checks->Add(saveDefaultCheck);
     checks->Add(deleteMeCheck, 0, wxTOP, gap / 2);
@@ -127,7 +129,7 @@ wxPanel* MainFrame::BuildSelectConfig() {
 
 wxPanel* MainFrame::BuildUpdatePanel() {
     updatePanel = new wxPanel(content, wxID_ANY);
-    updateButton = new wxButton(updatePanel, wxID_ANY, "Update Me!");
+    updateButton = new wxButton(updatePanel, wxID_ANY, "&Update Me!");
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->AddStretchSpacer();
     sizer->Add(updateButton, 0, wxALIGN_CENTRE);
@@ -148,17 +150,19 @@ wxSizer* MainFrame::BuildCredentials() {
     };
     const wxSize fieldSize(FromDIP(90), -1);
     label("Username:");
-    userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize);
+    userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PROCESS_ENTER);
     grid->Add(userText, 1, wxEXPAND);
     loginButton =
-        new wxButton(cb, wxID_ANY, "Login", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+        new wxButton(cb, wxID_ANY, "&Login", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     grid->Add(loginButton);
     label("Password:");
-    passwordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+    passwordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize,
+                                  wxTE_PASSWORD | wxTE_PROCESS_ENTER);
     grid->Add(passwordText, 1, wxEXPAND);
     grid->AddSpacer(0);
     label("Encryption Password:");
-    zipPasswordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+    zipPasswordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize,
+                                     wxTE_PASSWORD | wxTE_PROCESS_ENTER);
     grid->Add(zipPasswordText, 1, wxEXPAND);
     grid->AddSpacer(0);
     box->Add(grid, 1, wxEXPAND | wxALL, gap);
@@ -170,7 +174,7 @@ wxSizer* MainFrame::BuildPreviousVersions() {
     auto* box = MakeGroup(lowerPanel, "Previous tekmo Versions");
     wxStaticBox* pb = box->GetStaticBox();
     previousList = new wxListBox(pb, wxID_ANY);
-    runPreviousButton = new wxButton(pb, wxID_ANY, "Run Previous Ver");
+    runPreviousButton = new wxButton(pb, wxID_ANY, "&Run Previous Ver");
     box->Add(previousList, 1, wxEXPAND | wxALL, gap);
     box->Add(runPreviousButton, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     return box;
@@ -182,6 +186,7 @@ wxSizer* MainFrame::BuildKitworks() {
     wxStaticBox* kb = box->GetStaticBox();
     silentInstallCheck = new wxCheckBox(kb, wxID_ANY, "Silent Install");
     silentInstallCheck->SetValue(true);
+    silentInstallCheck->SetToolTip("Install without the setup's questions");
     box->Add(silentInstallCheck, 0, wxALL, gap);
     auto* apps = new wxFlexGridSizer(2, gap / 2, gap);
     apps->AddGrowableCol(0);
@@ -190,6 +195,7 @@ wxSizer* MainFrame::BuildKitworks() {
         auto* button =
             new wxButton(kb, wxID_ANY, ">", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
         button->SetName(wxString("install") + name);
+        button->SetToolTip(wxString("Install ") + name);
         apps->Add(button);
         return button;
     };
@@ -223,6 +229,12 @@ void WxMainView::Bind() {
     click(f.downloadRunButton, [](MainPresenter& p) { p.OnDownloadRun(); });
     click(f.runPreviousButton, [](MainPresenter& p) { p.OnRunPrevious(); });
     click(f.loginButton, [](MainPresenter& p) { p.OnLogin(); });
+    // Enter in a credential field tests the login, not the window's default button.
+    for (wxTextCtrl* field : {f.userText, f.passwordText, f.zipPasswordText}) {
+        field->Bind(wxEVT_TEXT_ENTER, [&fe](wxCommandEvent&) {
+            fe.DispatchMain([](MainPresenter& p) { p.OnLogin(); });
+        });
+    }
     click(f.saveQuitButton, [](MainPresenter& p) { p.OnSaveQuit(); });
     click(f.updateButton, [](MainPresenter& p) { p.OnUpdate(); });
     click(f.layoutButton, [](MainPresenter& p) { p.Expand(); });
@@ -256,6 +268,9 @@ void WxMainView::SetSizeTwips(int width, int height) {
 
 void WxMainView::SetLayoutButtonCaption(const std::string& caption) {
     frame_->layoutButton->SetLabel(FromUtf8(caption));
+    frame_->layoutButton->SetToolTip(caption == kExpandCaption
+                                         ? "Show the credentials, previous versions and installers"
+                                         : "Show only the configuration list");
 }
 
 std::string WxMainView::LayoutButtonCaption() const {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <dlfcn.h>
+#include <fnmatch.h>
 #endif
 
 #include <chrono>
@@ -34,8 +35,9 @@ class WxWindowTest : public WorkflowTest {
     void SetUp() override {
         WorkflowTest::SetUp();
         ui::gui::WxOptions options;
-        options.onEnd = [](int code) { throw code; };     // the handler that ended stops it
-        options.pickFile = [this](auto&, auto&, auto&) {  // the next answer, or a cancel
+        options.onEnd = [](int code) { throw code; };  // the handler that ended stops it
+        options.pickFile = [this](auto&, auto& wildcard, auto&) {  // the next answer, or a cancel
+            wildcard_ = wildcard;
             return picks_ < fileAnswers_.size() ? fileAnswers_[picks_++] : std::string();
         };
         gui_ = std::make_unique<ui::gui::WxFrontend>(options);
@@ -168,6 +170,7 @@ class WxWindowTest : public WorkflowTest {
     std::unique_ptr<ui::MainPresenter> main_;
     std::vector<std::string> fileAnswers_;
     std::vector<std::string> drawnIcons_;
+    std::string wildcard_;
     size_t picks_ = 0;
     wxTimer answerer_;
 };
@@ -183,6 +186,19 @@ TEST_F(WxWindowTest, MessageBoxesDrawTheIconAskedFor) {
         ASSERT_EQ(drawnIcons_.size(), 1u);
         EXPECT_EQ(drawnIcons_[0], art ? Pixels(wxArtProvider::GetMessageBoxIcon(art)) : "") << art;
     }
+}
+
+TEST_F(WxWindowTest, EscapeClosesTheDialogWithoutSaving) {
+    const std::unique_ptr<ui::DefaultDialogView> view = gui_->CreateDefaultDialogView();
+    ui::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
+    gui_->Attach(nullptr, &dialog);
+    view->Show();
+    ui::gui::DialogFrame& d = *gui_->DialogWindow()->Frame();
+    ASSERT_TRUE(Until([&] { return d.IsShownOnScreen(); }));
+    Click(d.folderText);
+    wxUIActionSimulator().Char(WXK_ESCAPE);
+    ASSERT_TRUE(Until([&] { return !d.IsShown(); }));
+    EXPECT_EQ(Setting("DefaultPath"), "");
 }
 
 // >> and << keep the exact sizes; while Harlo's setup runs (until the test lets it end) Download
@@ -251,6 +267,10 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     EXPECT_EQ(gui_->Messages().at(0).text,
               missing + "\nFile not found.\nPlease verify the correct file name was given.");
     EXPECT_EQ(gui_->Messages().at(0).icon, ui::MsgIcon::Exclamation);
+#ifndef _WIN32
+    EXPECT_EQ(fnmatch(wildcard_.substr(wildcard_.find('|') + 1).c_str(), "Logo.Bmp", 0), 0)
+        << wildcard_;
+#endif
     gui_->Splash().Show();  // the logo above the bar
     gui_->Splash().Bar().SetValue(60);
     Shoot(gui_->SplashWindow().Frame(), "splash-logo", 4500, 1875);
@@ -265,13 +285,23 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() != nullptr; }));
 #endif
     ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() == nullptr; }));
-    Click(d.folderOption);
+    Click(d.folderText);  // typing a folder chooses it
+    d.folderText->SetInsertionPointEnd();
+    wxUIActionSimulator().Text("2");
     Click(d.saveButton);
     ASSERT_TRUE(Until([&] { return !d.IsShown(); }));
-    EXPECT_EQ(Setting("DefaultPath"), "\\Support");
+    EXPECT_EQ(Setting("DefaultPath"), "\\Support2");
     // Then in the main window the user name and Save Config As Default reach Save && Quit.
     ui::gui::MainFrame& f = OpenMain(/*expanded=*/true);
     ASSERT_TRUE(Until([&] { return f.IsShownOnScreen(); }));
+    Click(f.passwordText);  // Enter there and Alt+L test the login; the window stays
+    for (const auto& [key, modifier] : {std::pair{int{WXK_RETURN}, wxMOD_NONE}, {'l', wxMOD_ALT}}) {
+        const size_t shown = gui_->Messages().size();
+        wxUIActionSimulator().Char(key, modifier);
+        ASSERT_TRUE(Until([&] { return gui_->Messages().size() > shown; })) << key;
+        EXPECT_EQ(gui_->Messages().back().text,
+                  "Test Login Success!\nConfig list has been refreshed!");
+    }
     f.userText->ChangeValue("tech9");
     mainView_->SetConfigText("Office");
     Click(f.saveDefaultCheck);  // events arrive in order: before Save && Quit
