@@ -605,36 +605,37 @@ TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
 }
 
 TEST_F(DefaultDialogTest, ImportCopiesTheBitmapUnderTheLogoName) {
-    const std::string picture = tmp_.file("Pictures/Logo.BMP");
-    ASSERT_TRUE(WriteFile(picture, "BM fake bitmap bytes"));
+    const std::string picture = tmp_.file("Pictures/Logo.BMP"), bytes = Bitmap(40, 2, 1);
+    ASSERT_TRUE(WriteFile(picture, bytes));
     ui::DefaultDialogPresenter& dialog = Dialog();
     frontend_.fileDialogAnswers.push_back(picture);
     dialog.OnImport();
 
-    EXPECT_EQ(ReadFile(Logo()), "BM fake bitmap bytes");
+    EXPECT_EQ(ReadFile(Logo()), bytes);
     EXPECT_TRUE(Exists(picture));  // copied, not moved
     EXPECT_EQ(dialogView_.LogoLabel(), "Found!");
     EXPECT_EQ(frontend_.MessageTexts(), (Strings{"Logo Imported."}));
 
     // A second import replaces the logo; a cancel changes nothing.
-    ASSERT_TRUE(WriteFile(tmp_.file("Pictures/Other.bmp"), "BM other"));
+    ASSERT_TRUE(WriteFile(tmp_.file("Pictures/Other.bmp"), Bitmap(12, 3, 3)));
     frontend_.fileDialogAnswers.push_back(tmp_.file("Pictures/Other.bmp"));
     dialog.OnImport();
-    EXPECT_EQ(ReadFile(Logo()), "BM other");
+    EXPECT_EQ(ReadFile(Logo()), Bitmap(12, 3, 3));
     frontend_.messages.clear();
     dialog.OnImport();  // no answer queued: cancelled
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-// A folder, a missing file and the logo itself: a message, and nothing harmed.
+// A folder, a missing file, a file that is no picture and the logo itself: a
+// message, and nothing harmed.
 TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
-    const std::string folder = tmp_.file("Pictures/Album.bmp");
-    ASSERT_TRUE(WriteFile(folder + "/inside.bmp", "BM inside"));
+    const std::string folder = tmp_.file("Pictures/Album.bmp"), notes = tmp_.file("Notes.bmp");
+    ASSERT_TRUE(WriteFile(folder + "/inside.bmp", "BM inside") && WriteFile(notes, "BM notes"));
     Dialog();
-    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp"), Logo()}) {
+    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp"), notes, Logo()}) {
         SCOPED_TRACE(chosen);
         if (chosen == Logo()) {
-            ASSERT_TRUE(WriteFile(Logo(), "BM the logo"));
+            ASSERT_TRUE(WriteFile(Logo(), Bitmap(40, 1, 1)));
             Dialog();
         }
         frontend_.messages.clear();
@@ -648,7 +649,7 @@ TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
             EXPECT_EQ(dialogView_.LogoLabel(), "---");
         }
     }
-    EXPECT_EQ(ReadFile(Logo()), "BM the logo");
+    EXPECT_EQ(ReadFile(Logo()), Bitmap(40, 1, 1));
 }
 
 }  // namespace

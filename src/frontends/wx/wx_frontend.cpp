@@ -91,7 +91,8 @@ Toolkit::~Toolkit() {
     wxEntryCleanup();
 }
 
-WxFrontend::WxFrontend(WxOptions options) : options_(std::move(options)), status_(*this) {}
+WxFrontend::WxFrontend(WxOptions options)
+    : options_(std::move(options)), splash_(*this), status_(*this) {}
 
 WxFrontend::~WxFrontend() = default;
 

@@ -281,8 +281,13 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
         wxCommandEvent(wxEVT_BUTTON, d.testButton->GetId()));
     Until([] { return false; }, 4000);
 #else
-    Click(d.testButton);  // previews the splash
-    ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() != nullptr; }));
+    Click(d.testButton);                    // previews the splash above the dialog
+    const wxWindow* splashOwner = nullptr;  // seen while the preview runs
+    ASSERT_TRUE(Until([&] {
+        wxFrame* splash = gui_->SplashWindow().Frame();
+        return splash && (splashOwner = splash->GetParent());
+    }));
+    EXPECT_EQ(splashOwner, &d);
 #endif
     ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() == nullptr; }));
     Click(d.folderText);  // typing a folder chooses it
