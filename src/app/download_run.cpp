@@ -27,12 +27,14 @@ Outcome DownloadAndRun::Run() {
 
     ToolPackage tool(context_);
     const std::string package = AppPath() + names::kTekmoUpdateZip;
+    bool unreachable = false;
     switch (tool.FetchFromRedist(package, names::kTekmoUpdateZip, "Problem downloading tekmo!")) {
         case ToolPackage::Fetch::Fetched:
             break;
         case ToolPackage::Fetch::Failed:
             return Outcome::End(ExitCode::Failed);
         case ToolPackage::Fetch::Unreachable:
+            unreachable = true;
             if (context_.signatures.Required()) {
                 // A package left by an earlier run cannot be checked without the server.
                 DPrint("redistribution host not reachable; an unverified package is not used");
@@ -43,7 +45,17 @@ Outcome DownloadAndRun::Run() {
             }
             break;
     }
-    if (!DoesFileExist(package)) return Outcome::Stay();
+    if (!DoesFileExist(package)) {
+        // Without a word the click would seem to do nothing.
+        if (unreachable) {
+            context_.frontend.MessageBox(
+                std::string("The tekmo download server could not be reached and there is no "
+                            "package from an earlier run.") +
+                    kLineBreak + "Check the network connection, then try again.",
+                AppTitle(), MsgIcon::Exclamation);
+        }
+        return Outcome::Stay();
+    }
     if (!tool.Unpack(package, "tekmo")) return Outcome::End(ExitCode::Failed);
 
     const auto cleanUp = [&] {

@@ -187,9 +187,14 @@ void MainPresenter::OnLogin() {
     // Without a word the user could not tell a wrong password from a dead server.
     const std::string reason = transfers_.LastError(
         "The server " + transfers_.Hosts().RepositoryHost + " did not answer.");
-    frontend_.MessageBox(std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak +
-                             "Check the user name and password, then try again.",
-                         AppTitle(), MsgIcon::Exclamation);
+    // A 530 reply refuses the name or password; anything else is the way to the server.
+    const char* advice = reason.rfind("530", 0) == 0
+                             ? "Check the user name and password, then try again."
+                             : "Check the network connection and the server's address, then "
+                               "try again.";
+    frontend_.MessageBox(
+        std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak + advice, AppTitle(),
+        MsgIcon::Exclamation);
 }
 
 void MainPresenter::OnSaveQuit() {

@@ -66,6 +66,12 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordSaysSo) {
               std::string::npos);
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_EQ(view_.Configs().size(), 3U);
+    // A server that cannot be reached is no password problem.
+    endpoints_.RepositoryHost = "127.0.0.1:1";
+    frontend_.messages.clear();
+    ui::MainPresenter(frontend_, view_, session_, endpoints_).OnLogin();
+    EXPECT_NE(frontend_.MessageTexts().at(0).find("Check the network connection"),
+              std::string::npos);
 }
 
 // Names with the extension inside or without it, an empty folder (placeholder,
@@ -197,7 +203,9 @@ TEST_F(DownloadRunTest, UnreachableRedistStaysWithoutAPackageOrUsesOneLeftByAnEa
     EXPECT_TRUE(view_.IsShown());
     Choose("Office");
     view_.SetChecked(MainCheck::SaveDefault, true);
+    frontend_.messages.clear();
     EXPECT_FALSE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_EQ(frontend_.MessageTexts().at(0).rfind("The tekmo download server could not", 0), 0U);
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
     EXPECT_FALSE(Exists(extract_));
 
