@@ -10,6 +10,7 @@
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
+#include <wx/utils.h>
 // The generic dialog's header needs the one above first.
 #include <wx/generic/msgdlgg.h>
 // On Windows the toolkit's headers bring windows.h, whose MessageBox macro would
@@ -99,6 +100,7 @@ WxFrontend::~WxFrontend() = default;
 void WxFrontend::MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
     messages_.push_back({text, title, icon});
     if (ended_) return;
+    const wxBusyCursorSuspender pointer;  // a box is answered with the normal pointer
     wxGenericMessageDialog box(ActiveWindow(), FromUtf8(text), FromUtf8(title),
                                wxOK | wxCENTRE | IconStyle(icon));
     box.ShowModal();
@@ -107,6 +109,7 @@ void WxFrontend::MessageBox(const std::string& text, const std::string& title, M
 std::string WxFrontend::PickFile(const std::string& title, const std::string& wildcard,
                                  const std::string& previous) {
     if (options_.pickFile) return options_.pickFile(title, wildcard, previous);
+    const wxBusyCursorSuspender pointer;
     wxFileDialog dialog(ActiveWindow(), FromUtf8(title), wxEmptyString, wxEmptyString,
                         FromUtf8(wildcard), wxFD_OPEN);
     if (!previous.empty()) dialog.SetPath(FromUtf8(previous));

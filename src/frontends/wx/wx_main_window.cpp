@@ -54,10 +54,13 @@ MainFrame::MainFrame()
     auto* columns = new wxBoxSizer(wxHORIZONTAL);
     columns->Add(leftColumn_, 1, wxEXPAND);
     columns->Add(rightPanel, 0, wxEXPAND | wxLEFT, gap);
+    activityLabel = new wxStaticText(content, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                     wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
     progressGauge = new wxGauge(content, wxID_ANY, WxBar::kSteps);
     progressGauge->SetMinSize(wxSize(-1, FromDIP(kMainBarDip)));
     auto* whole = new wxBoxSizer(wxVERTICAL);
     whole->Add(columns, 1, wxEXPAND | wxALL, gap);
+    whole->Add(activityLabel, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     whole->Add(progressGauge, 0, wxEXPAND);
     content->SetSizer(whole);
     auto* frameSizer = new wxBoxSizer(wxVERTICAL);
@@ -376,11 +379,31 @@ void WxMainView::SetText(MainField field, const std::string& text) {
 }
 
 void WxMainView::SetEnabled(MainControl control, bool enabled) {
+    if (control == MainControl::DownloadRunButton) {
+        downloadRunAllowed_ = enabled;
+        enabled = enabled && !busyCursor_;
+    }
     Control(control)->Enable(enabled);
 }
 
 bool WxMainView::Enabled(MainControl control) const {
+    if (control == MainControl::DownloadRunButton) return downloadRunAllowed_;
     return Control(control)->IsThisEnabled();
+}
+
+void WxMainView::SetActivity(const std::string& text) {
+    frame_->activityLabel->SetLabel(FromUtf8(text));
+}
+
+void WxMainView::SetBusy(bool busy) {
+    if (busy == static_cast<bool>(busyCursor_)) return;
+    busyCursor_ = busy ? std::make_unique<wxBusyCursor>() : nullptr;
+    MainFrame& f = *frame_;
+    for (wxButton* action : {f.loginButton, f.runPreviousButton, f.saveQuitButton, f.updateButton,
+                             f.installPellamButton, f.installHarloButton, f.installQuorraButton,
+                             f.installSorvikButton, f.installUmbrinButton})
+        action->Enable(!busy);
+    f.downloadRunButton->Enable(downloadRunAllowed_ && !busy);
 }
 
 void WxMainView::SetVisible(MainControl control, bool visible) {

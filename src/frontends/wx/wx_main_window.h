@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the configuration list and Download & Run in the compact
 // layout, the credentials, previous versions and installers in the full one.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@
 #include <wx/listbox.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/utils.h>
 
 #include "app/views.h"
 #include "app/window_layout.h"
@@ -52,6 +55,7 @@ class MainFrame final : public wxFrame {
     wxButton* installSorvikButton;
     wxButton* installUmbrinButton;
     wxButton* saveQuitButton;
+    wxStaticText* activityLabel;  // what is happening, over the bar
     wxGauge* progressGauge;
 
     // Shows the layout's panels and sizes the window: the designed outer size,
@@ -109,6 +113,8 @@ class WxMainView final : public MainView {
     bool Visible(MainControl control) const override;
 
     ProgressBarView& Bar() override { return bar_; }
+    void SetActivity(const std::string& text) override;
+    void SetBusy(bool busy) override;
     void Show() override;
     bool IsShown() const override;
     void Close() override;
@@ -125,6 +131,8 @@ class WxMainView final : public MainView {
     WxFrontend& frontend_;
     MainFrame* frame_;
     WxBar bar_;
+    std::unique_ptr<wxBusyCursor> busyCursor_;
+    bool downloadRunAllowed_ = true;  // as the presenter set it, whatever the busy state
     int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
 };
 

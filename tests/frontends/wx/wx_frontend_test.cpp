@@ -218,23 +218,33 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     gui_->Status().Show();
     Shoot(gui_->StatusWindow().Frame(), "status");
     EXPECT_EQ(gui_->StatusWindow().Frame()->GetParent(), &f);
+    EXPECT_EQ(gui_->StatusWindow().Frame()->GetTitle(), "Talvane") << "a caption before any is set";
     gui_->Status().Close();
     // Posted: a simulated click would wait in a yield of its own, where the work could not pump.
     f.installHarloButton->GetEventHandler()->AddPendingEvent(
         wxCommandEvent(wxEVT_BUTTON, f.installHarloButton->GetId()));
-    int stage = 0;
+    int stage = 0;  // while busy the actions look disabled and << still works
     ASSERT_TRUE(Until([&] {
-        if (stage == 0 && DoesFileExist(started) && main_->Busy())
-            Click(f.downloadRunButton), ++stage;
-        if (stage == 1 && LogHas("ignored while a workflow runs: Download && Run"))
+        if (stage == 0 && DoesFileExist(started) && main_->Busy()) {
+            EXPECT_TRUE(!f.downloadRunButton->IsEnabled() && !f.loginButton->IsEnabled() &&
+                        f.deleteMeCheck->IsEnabled() && wxIsBusy());
             Click(f.layoutButton), ++stage;
-        if (stage == 2 && f.layoutButton->GetLabel() == ">>") WriteFile(release, ""), ++stage;
-        return stage == 3 && !main_->Busy();
+        }
+        if (stage == 1 && f.layoutButton->GetLabel() == ">>") WriteFile(release, ""), ++stage;
+        return stage == 2 && !main_->Busy();
     }));
+    EXPECT_TRUE(f.downloadRunButton->IsEnabled() && !wxIsBusy());
+    EXPECT_EQ(f.progressGauge->GetValue(), 0) << "an idle bar is empty";
     EXPECT_EQ(f.GetSize(), compact) << "<< while busy";
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
-    ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
+    std::string download;  // the status line while a file comes
+    ASSERT_TRUE(Until([&] {
+        if (f.activityLabel->GetLabel().StartsWith("Downloading "))
+            download = f.activityLabel->GetLabel().ToStdString();
+        return gui_->Ended();
+    })) << RunLog();
+    EXPECT_NE(download.find(" MB, "), std::string::npos) << download;
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
     EXPECT_GT(gui_->MainWindow()->GaugeBar().GaugeUpdates(), 1)
         << "transfer progress reaches the bar";
