@@ -30,6 +30,9 @@
 namespace talvane::testing {
 namespace {
 
+// The pictures of the icon table's boxes, in its order.
+constexpr const char* kIconNames[] = {"none", "critical", "exclamation", "information"};
+
 class WxWindowTest : public WorkflowTest {
   protected:
     void SetUp() override {
@@ -45,6 +48,10 @@ class WxWindowTest : public WorkflowTest {
         answerer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {  // boxes are answered with OK
             for (wxWindow* w : wxTopLevelWindows)
                 if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal()) {
+                    if (shootBoxes_ && (!box->IsShownOnScreen() || ++boxTicks_ < 25))
+                        return;  // drawn first, then shot
+                    if (shootBoxes_) Save(*box, std::string("message-") + kIconNames[icon_++ % 4]);
+                    boxTicks_ = 0;
                     drawnIcons_.push_back(IconOf(*box));
                     box->EndModal(wxID_OK);
                 }
@@ -132,7 +139,10 @@ class WxWindowTest : public WorkflowTest {
         EXPECT_TRUE(window->GetSize().x >= designed.x && window->GetSize().y >= designed.y)
             << name << " is smaller than designed";
         ExpectNothingClipped(*window, name);
-        const wxRect r = window->GetScreenRect();
+        Save(*window, name);
+    }
+    void Save(const wxWindow& window, const std::string& name) {
+        const wxRect r = window.GetScreenRect();
         wxBitmap shot(r.width, r.height);
         wxScreenDC screen;
 #ifdef _WIN32
@@ -171,6 +181,8 @@ class WxWindowTest : public WorkflowTest {
     std::vector<std::string> fileAnswers_;
     std::vector<std::string> drawnIcons_;
     std::string wildcard_;
+    bool shootBoxes_ = false;
+    int boxTicks_ = 0, icon_ = 0;
     size_t picks_ = 0;
     wxTimer answerer_;
 };
@@ -180,6 +192,7 @@ TEST_F(WxWindowTest, MessageBoxesDrawTheIconAskedFor) {
                                                  {ui::MsgIcon::Critical, wxICON_ERROR},
                                                  {ui::MsgIcon::Exclamation, wxICON_WARNING},
                                                  {ui::MsgIcon::Information, wxICON_INFORMATION}};
+    shootBoxes_ = true;
     for (const auto& [icon, art] : table) {
         drawnIcons_.clear();
         gui_->MessageBox("Logo Imported.", "Talvane", icon);
