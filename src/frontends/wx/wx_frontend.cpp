@@ -60,6 +60,23 @@ class DebugLogTarget final : public wxLog {
     }
 };
 
+// The normal pointer while it lives, the busy one again after (wx's own
+// suspender is not built for Windows).
+class NormalPointer {
+  public:
+    NormalPointer() : wasBusy_(wxIsBusy()) {
+        if (wasBusy_) wxEndBusyCursor();
+    }
+    ~NormalPointer() {
+        if (wasBusy_) wxBeginBusyCursor();
+    }
+    NormalPointer(const NormalPointer&) = delete;
+    NormalPointer& operator=(const NormalPointer&) = delete;
+
+  private:
+    bool wasBusy_;
+};
+
 // A failed toolkit check is a bug to log, not a dialog to put before a technician.
 void LogAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                const wxString& msg) {
@@ -100,7 +117,7 @@ WxFrontend::~WxFrontend() = default;
 void WxFrontend::MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
     messages_.push_back({text, title, icon});
     if (ended_) return;
-    const wxBusyCursorSuspender pointer;  // a box is answered with the normal pointer
+    const NormalPointer pointer;  // a box is answered with the normal pointer
     wxGenericMessageDialog box(ActiveWindow(), FromUtf8(text), FromUtf8(title),
                                wxOK | wxCENTRE | IconStyle(icon));
     box.ShowModal();
@@ -109,7 +126,7 @@ void WxFrontend::MessageBox(const std::string& text, const std::string& title, M
 std::string WxFrontend::PickFile(const std::string& title, const std::string& wildcard,
                                  const std::string& previous) {
     if (options_.pickFile) return options_.pickFile(title, wildcard, previous);
-    const wxBusyCursorSuspender pointer;
+    const NormalPointer pointer;
     wxFileDialog dialog(ActiveWindow(), FromUtf8(title), wxEmptyString, wxEmptyString,
                         FromUtf8(wildcard), wxFD_OPEN);
     if (!previous.empty()) dialog.SetPath(FromUtf8(previous));
