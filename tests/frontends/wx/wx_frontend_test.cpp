@@ -19,9 +19,12 @@
 #include <wx/statbmp.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
+// windows.h, which the toolkit brings on Windows, would rename the frontend's MessageBox.
+#undef MessageBox
 
 #include "app/default_dialog_presenter.h"
 #include "app/main_presenter.h"
+#include "app/messages.h"
 #include "app/window_layout.h"
 #include "common/files.h"
 #include "frontends/wx/wx_frontend.h"
@@ -327,8 +330,9 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
         const size_t shown = gui_->Messages().size();
         wxUIActionSimulator().Char(key, modifier);
         ASSERT_TRUE(Until([&] { return gui_->Messages().size() > shown; })) << key;
-        EXPECT_EQ(gui_->Messages().back().text,
-                  "Test Login Success!\nConfig list has been refreshed!");
+        EXPECT_EQ(gui_->Messages().back().text, std::string("Test Login Success!") +
+                                                    ui::kLineBreak +
+                                                    "Config list has been refreshed!");
     }
     f.userText->ChangeValue("tech9");
     mainView_->SetConfigText("Office");
