@@ -86,7 +86,10 @@ void DefaultDialogPresenter::OnImport() {
     // that stays the failure it always was.
     const bool inProgramFolder =
         IsSameFile(chosen, AppPath() + StripPath(chosen)) || IsSameFile(chosen, logo);
-    const bool copiedOk = !inProgramFolder && DoesFileExist(chosen) && ShellCopy(chosen, logo);
+    // A file that is no picture would be taken for one at every start.
+    int width = 0, height = 0;
+    const bool copiedOk =
+        !inProgramFolder && ReadBitmapSize(chosen, width, height) && ShellCopy(chosen, logo);
     if (!copiedOk) {
         frontend_.MessageBox(std::string("Oops, there was a problem importing that logo.") +
                                  kLineBreak + kLineBreak + chosen,
@@ -103,6 +106,12 @@ void DefaultDialogPresenter::OnTest() {
 
 void DefaultDialogPresenter::OnComboChange() {
     view_.SelectAutoDownload(true);
+}
+
+void DefaultDialogPresenter::OnFolderChange() {
+    // Typing a folder chooses it: otherwise Save would write the desktop and
+    // drop what was just typed.
+    view_.SelectExtractToFolder(true);
 }
 
 void DefaultDialogPresenter::OnClose() {

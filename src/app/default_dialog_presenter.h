@@ -20,7 +20,8 @@ class DefaultDialogPresenter {
     void OnImport();  // asks the frontend for a .bmp and imports it
     void OnTest();    // splash preview
     void OnComboChange();
-    void OnClose();  // close button: writes nothing
+    void OnFolderChange();  // the folder box was typed in
+    void OnClose();         // close button: writes nothing
     bool Closed() const { return closed_; }
 
   private:

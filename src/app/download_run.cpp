@@ -21,13 +21,23 @@ bool BeginToolRun(WorkflowContext& context, const RunRequest& request, FolderLoc
     return ClaimProgramFolder(context.frontend, lock);
 }
 
+namespace {
+// Without a word the click would seem to do nothing.
+void ReportNoPackage(Frontend& frontend) {
+    frontend.MessageBox(std::string("The tekmo download server could not be reached and there is "
+                                    "no package from an earlier run.") +
+                            kLineBreak + "Check the network connection, then try again.",
+                        AppTitle(), MsgIcon::Exclamation);
+}
+}  // namespace
+
 Outcome DownloadAndRun::Run() {
     FolderLock folderLock;
     if (!BeginToolRun(context_, request_, folderLock)) return Outcome::Stay();
 
     ToolPackage tool(context_);
     const std::string package = AppPath() + names::kTekmoUpdateZip;
-    bool unchanged = false;
+    bool unchanged = false, unreachable = false;
     if (!context_.transfers.Hosts().SkipUnchanged)
         DPrint("SkipUnchanged=0: the package is downloaded and unpacked whole");
     switch (tool.FetchFromRedist(package, names::kTekmoUpdateZip, "Problem downloading tekmo!",
@@ -42,6 +52,7 @@ Outcome DownloadAndRun::Run() {
         case ToolPackage::Fetch::Failed:
             return Outcome::End(ExitCode::Failed);
         case ToolPackage::Fetch::Unreachable:
+            unreachable = true;
             if (context_.signatures.Required()) {
                 // A package left by an earlier run cannot be checked without the server.
                 DPrint("redistribution host not reachable; an unverified package is not used");
@@ -53,7 +64,10 @@ Outcome DownloadAndRun::Run() {
             break;
     }
     if (!unchanged) {
-        if (!DoesFileExist(package)) return Outcome::Stay();
+        if (!DoesFileExist(package)) {
+            if (unreachable) ReportNoPackage(context_.frontend);
+            return Outcome::Stay();
+        }
         if (!tool.Unpack(package, "tekmo")) return Outcome::End(ExitCode::Failed);
     }
 

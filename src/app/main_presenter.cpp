@@ -1,5 +1,7 @@
 #include "app/main_presenter.h"
 
+#include <chrono>
+#include <cstdio>
 #include <utility>
 
 #include "app/catalogue.h"
@@ -22,8 +24,16 @@ class MainPresenter::BusyScope {
   public:
     explicit BusyScope(MainPresenter& owner) : owner_(owner), previous_(owner.busy_) {
         owner_.busy_ = true;
+        if (!previous_) owner_.view_.SetBusy(true);
     }
-    ~BusyScope() { owner_.busy_ = previous_; }
+    ~BusyScope() {
+        owner_.busy_ = previous_;
+        if (previous_) return;
+        // Idle, the bar is empty and the window says nothing is happening.
+        owner_.view_.SetBusy(false);
+        owner_.view_.Bar().SetValue(owner_.view_.Bar().Min());
+        owner_.view_.SetActivity("");
+    }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
@@ -187,9 +197,14 @@ void MainPresenter::OnLogin() {
     // Without a word the user could not tell a wrong password from a dead server.
     const std::string reason = transfers_.LastError(
         "The server " + transfers_.Hosts().RepositoryHost + " did not answer.");
-    frontend_.MessageBox(std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak +
-                             "Check the user name and password, then try again.",
-                         AppTitle(), MsgIcon::Exclamation);
+    // A 530 reply refuses the name or password; anything else is the way to the server.
+    const char* advice = reason.rfind("530", 0) == 0
+                             ? "Check the user name and password, then try again."
+                             : "Check the network connection and the server's address, then "
+                               "try again.";
+    frontend_.MessageBox(
+        std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak + advice, AppTitle(),
+        MsgIcon::Exclamation);
 }
 
 void MainPresenter::OnSaveQuit() {
@@ -299,7 +314,25 @@ void MainPresenter::ShowProgress(long current, long total) {
     bar.SetMax(total);
     bar.SetMin(0);
     if (total >= current) bar.SetValue(current);
+    if (!context_.unattended) ShowTransferActivity(current, total);
     DoEvents();
+}
+
+void MainPresenter::ShowTransferActivity(long current, long total) {
+    using Clock = std::chrono::steady_clock;
+    const auto now = Clock::now();
+    if (current == 0 || current < lastTransferBytes_) transferStart_ = now;
+    lastTransferBytes_ = current;
+    // A few times a second is readable; every chunk would cost the transfer.
+    if (current != total && now - lastActivity_ < std::chrono::milliseconds(250)) return;
+    lastActivity_ = now;
+    const double seconds = std::chrono::duration<double>(now - transferStart_).count();
+    constexpr double kMegabyte = 1024.0 * 1024.0;
+    char amounts[96];
+    const double done = static_cast<double>(current) / kMegabyte;
+    std::snprintf(amounts, sizeof amounts, " - %.1f of %.1f MB, %.1f MB/s", done,
+                  static_cast<double>(total) / kMegabyte, seconds > 0 ? done / seconds : 0.0);
+    view_.SetActivity("Downloading " + transfers_.Transferring() + amounts);
 }
 
 }  // namespace talvane::ui

@@ -2,6 +2,7 @@
 // The main window's logic: load, layouts, the unattended run and the user's
 // actions. Each action hands its work to a workflow and ends the program when
 // the workflow's outcome says so; this is the one place the program ends.
+#include <chrono>
 #include <string>
 
 #include "app/download_run.h"
@@ -66,6 +67,8 @@ class MainPresenter {
     Credentials TypedCredentials() const;
     RunRequest Request() const;
     void ShowProgress(long current, long total);
+    // "Downloading <file> - 45.2 of 200.0 MB, 20.1 MB/s" in the window's status line.
+    void ShowTransferActivity(long current, long total);
 
     Frontend& frontend_;
     MainView& view_;
@@ -78,6 +81,8 @@ class MainPresenter {
     bool loaded_ = false;
     bool busy_ = false;
     bool ended_ = false;
+    std::chrono::steady_clock::time_point transferStart_{}, lastActivity_{};
+    long lastTransferBytes_ = 0;
 };
 
 }  // namespace talvane::ui

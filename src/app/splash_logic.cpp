@@ -74,21 +74,19 @@ bool ReadBitmapSize(const std::string& path, int& width, int& height) {
 
 SplashLayout ComputeSplashLayout(const std::string& logoPath, int twipsPerPixel) {
     SplashLayout layout;
-    if (!DoesFileExist(logoPath)) {  // the window is only the bar
+    int w = 0;
+    int h = 0;
+    // Without a readable logo the window is only the bar: a picture box sized
+    // from a broken file would leave a window a pixel high.
+    if (!ReadBitmapSize(logoPath, w, h) || twipsPerPixel <= 0 || twipsPerPixel > 1440) {
         layout.widthTwips = kStripWidthTwips;
         layout.heightTwips = kStripHeightTwips;
         layout.barHeightTwips = kStripHeightTwips;
         return layout;
     }
     layout.logoShown = true;
-    int w = 0;
-    int h = 0;
-    // A file that is no bitmap leaves the picture box empty; the window is
-    // still sized from it.
-    if (ReadBitmapSize(logoPath, w, h) && twipsPerPixel > 0 && twipsPerPixel <= 1440) {
-        layout.pictureWidthTwips = w * twipsPerPixel;
-        layout.pictureHeightTwips = h * twipsPerPixel;
-    }
+    layout.pictureWidthTwips = w * twipsPerPixel;
+    layout.pictureHeightTwips = h * twipsPerPixel;
     layout.widthTwips = layout.pictureWidthTwips;
     layout.heightTwips = layout.pictureHeightTwips + kLogoBarTwips;
     layout.barHeightTwips = kLogoBarTwips;

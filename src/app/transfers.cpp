@@ -4,6 +4,7 @@
 
 #include "common/files.h"
 #include "common/names.h"
+#include "common/strings.h"
 #include "net/download.h"
 
 namespace talvane::ui {
@@ -39,6 +40,7 @@ std::string Transfers::LastError(const std::string& otherwise) const {
 }
 
 bool Transfers::FetchWhole(const std::string& localPath, const std::string& remoteName) {
+    transferring_ = StripPath(localPath);
     if (ftp_.Download(localPath, remoteName)) return true;
     // A broken transfer must not leave a part that a later step would take
     // for the whole file.
@@ -48,6 +50,7 @@ bool Transfers::FetchWhole(const std::string& localPath, const std::string& remo
 
 UrlDownload Transfers::Download(const std::string& url, const std::string& localPath,
                                 long long maxBytes, bool quiet, const char* protocols) {
+    if (!quiet) transferring_ = StripPath(localPath);
     DeleteFileQuiet(localPath);
     UrlDownload result;
     talvane::Download download;

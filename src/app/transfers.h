@@ -49,6 +49,9 @@ class Transfers {
                          long long maxBytes = 0, bool quiet = false,
                          const char* protocols = kWebProtocols);
 
+    // The file the current (or last) transfer fetches.
+    const std::string& Transferring() const { return transferring_; }
+
     // Progress of either kind of transfer: (bytes so far, bytes in all).
     std::function<void(long current, long total)> onProgress;
     // A URL download has begun.
@@ -57,6 +60,7 @@ class Transfers {
   private:
     Endpoints endpoints_;
     FtpSession ftp_;
+    std::string transferring_;
 };
 
 }  // namespace talvane::ui

@@ -97,6 +97,11 @@ class MainView : public ConfigListView {
     virtual bool Visible(MainControl control) const = 0;
 
     virtual ProgressBarView& Bar() = 0;
+    // One line on what is happening ("" when idle); windows without one ignore it.
+    virtual void SetActivity(const std::string& /*text*/) {}
+    // A workflow runs: its buttons look disabled and the cursor is busy (the
+    // layout button and the check boxes stay live).
+    virtual void SetBusy(bool /*busy*/) {}
     virtual void Show() = 0;  // shows the window (non-modal)
     virtual bool IsShown() const = 0;
     virtual void Close() = 0;  // the view goes away; the presenter has already unloaded

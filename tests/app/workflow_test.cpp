@@ -66,6 +66,12 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirmsAWrongPasswordSaysSo) {
               std::string::npos);
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_EQ(view_.Configs().size(), 3U);
+    // A server that cannot be reached is no password problem.
+    endpoints_.RepositoryHost = "127.0.0.1:1";
+    frontend_.messages.clear();
+    ui::MainPresenter(frontend_, view_, session_, endpoints_).OnLogin();
+    EXPECT_NE(frontend_.MessageTexts().at(0).find("Check the network connection"),
+              std::string::npos);
 }
 
 // Names with the extension inside or without it, an empty folder (placeholder,
@@ -197,7 +203,9 @@ TEST_F(DownloadRunTest, UnreachableRedistStaysWithoutAPackageOrUsesOneLeftByAnEa
     EXPECT_TRUE(view_.IsShown());
     Choose("Office");
     view_.SetChecked(MainCheck::SaveDefault, true);
+    frontend_.messages.clear();
     EXPECT_FALSE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
+    EXPECT_EQ(frontend_.MessageTexts().at(0).rfind("The tekmo download server could not", 0), 0U);
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
     EXPECT_FALSE(Exists(extract_));
 
@@ -605,36 +613,37 @@ TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
 }
 
 TEST_F(DefaultDialogTest, ImportCopiesTheBitmapUnderTheLogoName) {
-    const std::string picture = tmp_.file("Pictures/Logo.BMP");
-    ASSERT_TRUE(WriteFile(picture, "BM fake bitmap bytes"));
+    const std::string picture = tmp_.file("Pictures/Logo.BMP"), bytes = Bitmap(40, 2, 1);
+    ASSERT_TRUE(WriteFile(picture, bytes));
     ui::DefaultDialogPresenter& dialog = Dialog();
     frontend_.fileDialogAnswers.push_back(picture);
     dialog.OnImport();
 
-    EXPECT_EQ(ReadFile(Logo()), "BM fake bitmap bytes");
+    EXPECT_EQ(ReadFile(Logo()), bytes);
     EXPECT_TRUE(Exists(picture));  // copied, not moved
     EXPECT_EQ(dialogView_.LogoLabel(), "Found!");
     EXPECT_EQ(frontend_.MessageTexts(), (Strings{"Logo Imported."}));
 
     // A second import replaces the logo; a cancel changes nothing.
-    ASSERT_TRUE(WriteFile(tmp_.file("Pictures/Other.bmp"), "BM other"));
+    ASSERT_TRUE(WriteFile(tmp_.file("Pictures/Other.bmp"), Bitmap(12, 3, 3)));
     frontend_.fileDialogAnswers.push_back(tmp_.file("Pictures/Other.bmp"));
     dialog.OnImport();
-    EXPECT_EQ(ReadFile(Logo()), "BM other");
+    EXPECT_EQ(ReadFile(Logo()), Bitmap(12, 3, 3));
     frontend_.messages.clear();
     dialog.OnImport();  // no answer queued: cancelled
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
-// A folder, a missing file and the logo itself: a message, and nothing harmed.
+// A folder, a missing file, a file that is no picture and the logo itself: a
+// message, and nothing harmed.
 TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
-    const std::string folder = tmp_.file("Pictures/Album.bmp");
-    ASSERT_TRUE(WriteFile(folder + "/inside.bmp", "BM inside"));
+    const std::string folder = tmp_.file("Pictures/Album.bmp"), notes = tmp_.file("Notes.bmp");
+    ASSERT_TRUE(WriteFile(folder + "/inside.bmp", "BM inside") && WriteFile(notes, "BM notes"));
     Dialog();
-    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp"), Logo()}) {
+    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp"), notes, Logo()}) {
         SCOPED_TRACE(chosen);
         if (chosen == Logo()) {
-            ASSERT_TRUE(WriteFile(Logo(), "BM the logo"));
+            ASSERT_TRUE(WriteFile(Logo(), Bitmap(40, 1, 1)));
             Dialog();
         }
         frontend_.messages.clear();
@@ -648,7 +657,7 @@ TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
             EXPECT_EQ(dialogView_.LogoLabel(), "---");
         }
     }
-    EXPECT_EQ(ReadFile(Logo()), "BM the logo");
+    EXPECT_EQ(ReadFile(Logo()), Bitmap(40, 1, 1));
 }
 
 }  // namespace

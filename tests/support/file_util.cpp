@@ -2,6 +2,7 @@
 #include "support/file_util.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -76,6 +77,37 @@ TempDir::~TempDir() {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::remove_all(path_, ec);
+}
+
+namespace {
+
+void PutLE(std::string& b, std::size_t at, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+}
+
+}  // namespace
+
+// A bitmap file with the given info-header size; pixel rows are left out
+// unless `withPixels`, since only the header decides the size.
+std::string Bitmap(std::uint32_t infoSize, std::int32_t width, std::int32_t height, bool withPixels,
+                   std::uint32_t planes, std::uint32_t bits) {
+    std::string b(14 + infoSize, '\0');
+    b[0] = 'B';
+    b[1] = 'M';
+    PutLE(b, 10, 14 + infoSize, 4);
+    PutLE(b, 14, infoSize, 4);
+    const int field = infoSize == 12 ? 2 : 4;  // the old core header has 16-bit sizes
+    PutLE(b, 18, static_cast<std::uint32_t>(width), field);
+    PutLE(b, 18 + static_cast<std::size_t>(field), static_cast<std::uint32_t>(height), field);
+    PutLE(b, 18 + 2 * static_cast<std::size_t>(field), planes, 2);
+    PutLE(b, 20 + 2 * static_cast<std::size_t>(field), bits, 2);
+    if (withPixels && width > 0 && height != 0) {
+        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+        b.resize(b.size() + row * static_cast<std::size_t>(height < 0 ? -height : height), '\x7f');
+    }
+    PutLE(b, 2, static_cast<std::uint32_t>(b.size()), 4);
+    return b;
 }
 
 }  // namespace talvane::testing

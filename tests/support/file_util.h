@@ -1,5 +1,6 @@
 #pragma once
 // File and process helpers shared by the tests.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ std::string ReadFile(const std::string& path);  // empty when unreadable
 // Creates missing parent folders first; true when everything was written.
 bool WriteFile(const std::string& path, const std::string& data = "x", unsigned mode = 0644);
 bool Exists(const std::string& path);
+// A bitmap file with the given info-header size; pixel rows are left out
+// unless `withPixels`, since only the header decides the size.
+std::string Bitmap(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
+                   bool withPixels = true, std::uint32_t planes = 1, std::uint32_t bits = 24);
 // Names in `folder`, sorted; empty when it cannot be read.
 std::vector<std::string> ListNames(const std::string& folder);
 // The stock minisign tool with `args`, its output discarded: the exit status.

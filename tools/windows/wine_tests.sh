@@ -8,6 +8,11 @@ if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
   TALVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$0" "$@"
 fi
 source tools/windows/wine_env.sh
+# TALVANE_WM names a window manager to run first, so that the pictures show frames.
+if [[ -n ${TALVANE_WM:-} ]]; then
+  "$TALVANE_WM" >/dev/null 2>&1 &
+  until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do sleep 0.1; done
+fi
 # The Python servers the tests ask for run on the Linux side.
 host_port="$(mktemp)"
 python3 tools/windows/script_host.py --port-file "$host_port" >/dev/null 2>build/windows/script_host.log &

@@ -13,14 +13,14 @@ namespace talvane::ui::gui {
 
 DialogFrame::DialogFrame()
     : wxDialog(nullptr, wxID_ANY, kDefaultDialogCaption, wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxFRAME_NO_TASKBAR) {
     SetIcons(ProgramIcons());
-    // Esc does not close the dialog behind the presenter's back.
+    // Esc closes through the presenter (without saving), not behind its back.
     SetEscapeId(wxID_NONE);
     const int gap = FromDIP(kGap);
     auto* top = new wxBoxSizer(wxVERTICAL);
 
-    auto* configBox = new wxStaticBoxSizer(wxVERTICAL, this, "");
+    auto* configBox = MakeGroup(this, "");
     wxStaticBox* c = configBox->GetStaticBox();
     promptOption = new wxRadioButton(c, wxID_ANY, "Prompt for Config", wxDefaultPosition,
                                      wxDefaultSize, wxRB_GROUP);
@@ -32,7 +32,7 @@ DialogFrame::DialogFrame()
     configBox->Add(configCombo, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     top->Add(configBox, 0, wxEXPAND | wxALL, gap);
 
-    auto* folderBox = new wxStaticBoxSizer(wxVERTICAL, this, "");
+    auto* folderBox = MakeGroup(this, "");
     wxStaticBox* d = folderBox->GetStaticBox();
     desktopOption = new wxRadioButton(d, wxID_ANY, "Extract to Desktop", wxDefaultPosition,
                                       wxDefaultSize, wxRB_GROUP);
@@ -49,13 +49,13 @@ DialogFrame::DialogFrame()
     logoRow->Add(new wxStaticText(this, wxID_ANY, "Custom Logo:  "), 0, wxALIGN_CENTRE_VERTICAL);
     logoLabel = new wxStaticText(this, wxID_ANY, "---");
     logoRow->Add(logoLabel, 1, wxALIGN_CENTRE_VERTICAL);
-    importButton = new wxButton(this, wxID_ANY, "Import");
-    testButton = new wxButton(this, wxID_ANY, "Test");
+    importButton = new wxButton(this, wxID_ANY, "&Import");
+    testButton = new wxButton(this, wxID_ANY, "&Test");
     logoRow->Add(importButton, 0, wxLEFT, gap);
     logoRow->Add(testButton, 0, wxLEFT, gap);
     top->Add(logoRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
 
-    saveButton = new wxButton(this, wxID_ANY, "Save");
+    saveButton = new wxButton(this, wxID_ANY, "&Save");
     top->Add(saveButton, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     saveButton->SetDefault();
     SetSizerAndFit(top);
@@ -82,7 +82,14 @@ void WxDialogView::Bind() {
     f.configCombo->Bind(wxEVT_CHOICE, [&fe](wxCommandEvent&) {
         fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnComboChange(); });
     });
+    f.folderText->Bind(wxEVT_TEXT, [&fe](wxCommandEvent&) {
+        fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnFolderChange(); });
+    });
     f.Bind(wxEVT_CLOSE_WINDOW, [&fe](wxCloseEvent&) {
+        fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnClose(); });
+    });
+    f.Bind(wxEVT_CHAR_HOOK, [&fe](wxKeyEvent& event) {
+        if (event.GetKeyCode() != WXK_ESCAPE) return event.Skip();
         fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnClose(); });
     });
 }

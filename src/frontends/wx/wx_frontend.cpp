@@ -10,6 +10,7 @@
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
+#include <wx/utils.h>
 // The generic dialog's header needs the one above first.
 #include <wx/generic/msgdlgg.h>
 // On Windows the toolkit's headers bring windows.h, whose MessageBox macro would
@@ -46,8 +47,35 @@ long IconStyle(MsgIcon icon) {
         case MsgIcon::None:
             break;
     }
-    return wxICON_NONE;
+    // No icon flag at all: the generic box draws wxICON_NONE as the error icon.
+    return 0;
 }
+
+// Toolkit messages (an unreadable image, a failed call) belong in the debug
+// log; a box of the toolkit's own would reach the technician.
+class DebugLogTarget final : public wxLog {
+  protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& text) override {
+        DPrint("wx: " + ToUtf8(text));
+    }
+};
+
+// The normal pointer while it lives, the busy one again after (wx's own
+// suspender is not built for Windows).
+class NormalPointer {
+  public:
+    NormalPointer() : wasBusy_(wxIsBusy()) {
+        if (wasBusy_) wxEndBusyCursor();
+    }
+    ~NormalPointer() {
+        if (wasBusy_) wxBeginBusyCursor();
+    }
+    NormalPointer(const NormalPointer&) = delete;
+    NormalPointer& operator=(const NormalPointer&) = delete;
+
+  private:
+    bool wasBusy_;
+};
 
 // A failed toolkit check is a bug to log, not a dialog to put before a technician.
 void LogAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
@@ -63,12 +91,10 @@ Toolkit::Toolkit(int& argc, char** argv) {
     if (!platform::DisplayAvailable()) return;
     started_ = true;
     wxSetAssertHandler(LogAssert);
-    // Toolkit complaints go to standard error, never into a dialog of their own
-    // (there may be no display for one); a display that cannot be opened is
-    // reported by the caller.
+    // A display that cannot be opened is reported by the caller.
     // wx takes ownership of the target it is given and returns the one it held.
     std::unique_ptr<wxLog> replaced(
-        wxLog::SetActiveTarget(std::make_unique<wxLogStderr>().release()));
+        wxLog::SetActiveTarget(std::make_unique<DebugLogTarget>().release()));
     wxApp::SetInstance(std::make_unique<LauncherApp>().release());  // owned by wx from here
     {
         wxLogNull quiet;
@@ -83,13 +109,15 @@ Toolkit::~Toolkit() {
     wxEntryCleanup();
 }
 
-WxFrontend::WxFrontend(WxOptions options) : options_(std::move(options)), status_(*this) {}
+WxFrontend::WxFrontend(WxOptions options)
+    : options_(std::move(options)), splash_(*this), status_(*this) {}
 
 WxFrontend::~WxFrontend() = default;
 
 void WxFrontend::MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
     messages_.push_back({text, title, icon});
     if (ended_) return;
+    const NormalPointer pointer;  // a box is answered with the normal pointer
     wxGenericMessageDialog box(ActiveWindow(), FromUtf8(text), FromUtf8(title),
                                wxOK | wxCENTRE | IconStyle(icon));
     box.ShowModal();
@@ -98,6 +126,7 @@ void WxFrontend::MessageBox(const std::string& text, const std::string& title, M
 std::string WxFrontend::PickFile(const std::string& title, const std::string& wildcard,
                                  const std::string& previous) {
     if (options_.pickFile) return options_.pickFile(title, wildcard, previous);
+    const NormalPointer pointer;
     wxFileDialog dialog(ActiveWindow(), FromUtf8(title), wxEmptyString, wxEmptyString,
                         FromUtf8(wildcard), wxFD_OPEN);
     if (!previous.empty()) dialog.SetPath(FromUtf8(previous));
@@ -109,6 +138,7 @@ std::string WxFrontend::OpenFileDialog(const std::string& title, const std::stri
     // A colon separates like a bar does.
     std::string wildcard = filter;
     std::replace(wildcard.begin(), wildcard.end(), ':', '|');
+    wildcard = CaseBlindWildcard(wildcard);
     std::string previous;
     for (;;) {
         std::string chosen = PickFile(title, wildcard, previous);

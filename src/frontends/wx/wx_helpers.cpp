@@ -1,5 +1,7 @@
 #include "frontends/wx/wx_helpers.h"
 
+#include <cctype>
+
 #include <wx/app.h>
 #include <wx/evtloop.h>
 
@@ -27,6 +29,38 @@ std::string ToUtf8(const wxString& text) {
 
 wxSize TwipsToPixels(int widthTwips, int heightTwips, const wxWindow* window) {
     return wxWindow::FromDIP(wxSize(TwipsToDip(widthTwips), TwipsToDip(heightTwips)), window);
+}
+
+CaptionBox::CaptionBox(wxWindow* parent, const wxString& caption)
+    : wxStaticBox(parent, wxID_ANY, caption), captionSize_(wxStaticBox::DoGetBestSize()) {}
+
+wxSize CaptionBox::DoGetBestSize() const {
+    return captionSize_;
+}
+
+wxStaticBoxSizer* MakeGroup(wxWindow* parent, const wxString& caption) {
+    return new wxStaticBoxSizer(new CaptionBox(parent, caption), wxVERTICAL);
+}
+
+std::string CaseBlindWildcard(const std::string& wildcard) {
+#ifdef __WXMSW__
+    return wildcard;
+#else
+    std::string out;
+    bool inPattern = false;  // descriptions and patterns alternate between bars
+    for (const char c : wildcard) {
+        if (c == '|') inPattern = !inPattern;
+        const auto letter = static_cast<unsigned char>(c);
+        const char lower = static_cast<char>(std::tolower(letter)),
+                   upper = static_cast<char>(std::toupper(letter));
+        if (inPattern && letter < 0x80 && lower != upper) {
+            out += {'[', lower, upper, ']'};
+        } else {
+            out += c;
+        }
+    }
+    return out;
+#endif
 }
 
 void RepaintNow() {

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include <wx/ctrlsub.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
 #include <wx/string.h>
 #include <wx/window.h>
 
@@ -17,6 +19,27 @@ wxString FromUtf8(const std::string& text);
 std::string ToUtf8(const wxString& text);
 // Twips to pixels: 15 twips a pixel at 96 dpi, scaled for the display by FromDIP.
 wxSize TwipsToPixels(int widthTwips, int heightTwips, const wxWindow* window);
+
+// A group box whose best size is its caption's, measured while it is empty:
+// GTK's own grows with whatever the box was last given, so a window that grew
+// could never shrink back.
+class CaptionBox final : public wxStaticBox {
+  public:
+    CaptionBox(wxWindow* parent, const wxString& caption);
+
+  protected:
+    wxSize DoGetBestSize() const override;
+
+  private:
+    wxSize captionSize_;
+};
+
+// A vertical group in a CaptionBox.
+wxStaticBoxSizer* MakeGroup(wxWindow* parent, const wxString& caption);
+
+// "Name|*.bmp|..." with every pattern matching letters of either case: the GTK
+// file chooser compares names case by case, Windows never does.
+std::string CaseBlindWildcard(const std::string& wildcard);
 
 // Paints what changed, without taking clicks: the splash is driven between
 // sleeps, before or outside any event loop.

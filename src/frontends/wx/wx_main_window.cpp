@@ -25,41 +25,85 @@ MainFrame::MainFrame()
               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER) {
     SetIcons(ProgramIcons());
     content = new wxPanel(this, wxID_ANY);
-    // The window sizes are fixed in twips; a slightly smaller font lets the
-    // controls of every toolkit theme fit them.
+    // A slightly smaller font keeps the windows near their designed sizes; they
+    // still grow whenever a theme or font scale needs more room.
     content->SetFont(GetFont().Smaller());
     const int gap = FromDIP(kGap);
 
-    // "Select Config" (or the update panel in its place) fills the compact window.
-    const wxSize compact = TwipsToPixels(kMainCompactSize.width, kMainCompactSize.height, this);
-    const wxSize groupSize(compact.x - 2 * gap, compact.y - FromDIP(kMainBarDip) - 2 * gap);
-    auto* left = new wxBoxSizer(wxVERTICAL);
-    left->Add(BuildSelectConfig(groupSize));
-    left->Add(BuildUpdatePanel(groupSize));
+    // "Select Config" (or the update panel in its place) fills the compact window;
+    // the panels below and beside it are shown only in the full layout, so their
+    // controls are out of the Tab order and out of reach when compact.
+    leftColumn_ = new wxBoxSizer(wxVERTICAL);
+    leftColumn_->Add(BuildSelectConfig(), 1, wxEXPAND);
+    leftColumn_->Add(BuildUpdatePanel(), 1, wxEXPAND);
+    lowerPanel = new wxPanel(content, wxID_ANY);
     auto* lower = new wxBoxSizer(wxHORIZONTAL);
     lower->Add(BuildCredentials(), 1, wxEXPAND | wxRIGHT, gap);
     lower->Add(BuildPreviousVersions(), 0, wxEXPAND);
-    left->Add(lower, 0, wxEXPAND | wxTOP, gap);
+    lowerPanel->SetSizer(lower);
+    leftColumn_->Add(lowerPanel, 0, wxEXPAND | wxTOP, gap);
 
+    rightPanel = new wxPanel(content, wxID_ANY);
     auto* right = new wxBoxSizer(wxVERTICAL);
     right->Add(BuildKitworks(), 0, wxEXPAND);
-    saveQuitButton = new wxButton(content, wxID_ANY, "Save && Quit");
+    right->AddStretchSpacer();
+    saveQuitButton = new wxButton(rightPanel, wxID_ANY, "Save && &Quit");
     right->Add(saveQuitButton, 0, wxEXPAND | wxTOP, gap);
+    rightPanel->SetSizer(right);
 
     auto* columns = new wxBoxSizer(wxHORIZONTAL);
-    columns->Add(left, 0, wxALL, gap);
-    columns->Add(right, 1, wxTOP | wxBOTTOM | wxRIGHT, gap);
-    content->SetSizer(columns);
+    columns->Add(leftColumn_, 1, wxEXPAND);
+    columns->Add(rightPanel, 0, wxEXPAND | wxLEFT, gap);
+    activityLabel = new wxStaticText(content, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                     wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    progressGauge = new wxGauge(content, wxID_ANY, WxBar::kSteps);
+    progressGauge->SetMinSize(wxSize(-1, FromDIP(kMainBarDip)));
+    auto* whole = new wxBoxSizer(wxVERTICAL);
+    whole->Add(columns, 1, wxEXPAND | wxALL, gap);
+    whole->Add(activityLabel, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    whole->Add(progressGauge, 0, wxEXPAND);
+    content->SetSizer(whole);
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(content, 1, wxEXPAND);
+    SetSizer(frameSizer);
 
-    progressGauge = new wxGauge(this, wxID_ANY, WxBar::kSteps);
     downloadRunButton->SetDefault();
-    Bind(wxEVT_SIZE, [this](wxSizeEvent&) { PlaceChildren(); });
+    // A title bar or border learnt only once shown may leave less room than laid
+    // out for: the window then grows to fit again.
+    // (Laying the controls out in too little room first would squeeze some to nothing.)
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        if (FitsContent()) return event.Skip();
+        CallAfter([this] { ApplyLayout(full_, designed_); });
+    });
 }
 
-wxPanel* MainFrame::BuildSelectConfig(const wxSize& size) {
+void MainFrame::ApplyLayout(bool full, const wxSize& designed) {
+    full_ = full;
+    designed_ = designed;
+    lowerPanel->Show(full);
+    rightPanel->Show(full);
+    // Compact, "Select Config" takes the whole height; full, it keeps its own.
+    leftColumn_->GetItem(selectConfigGroup)->SetProportion(full ? 0 : 1);
+    leftColumn_->GetItem(updatePanel)->SetProportion(full ? 0 : 1);
+    wxSize size = designed;
+    size.IncTo(ClientToWindowSize(content->GetSizer()->GetMinSize()));
+    // A fixed size the user cannot drag; the layout button changes it.
+    // (GTK does not grow a window made non-resizable, so the hints do the fixing.)
+    SetSizeHints(wxDefaultSize, wxDefaultSize);
+    SetSize(size);
+    SetSizeHints(size, size);
+    Layout();
+}
+
+bool MainFrame::FitsContent() const {
+    const wxSize client = GetClientSize(), needed = content->GetSizer()->GetMinSize();
+    return client.x >= needed.x && client.y >= needed.y;
+}
+
+wxPanel* MainFrame::BuildSelectConfig() {
     const int gap = FromDIP(kGap);
     selectConfigGroup = new wxPanel(content, wxID_ANY);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, selectConfigGroup, "Select Config");
+    auto* box = MakeGroup(selectConfigGroup, "Select Config");
     wxStaticBox* sb = box->GetStaticBox();
     configCombo = new wxChoice(sb, wxID_ANY);
     layoutButton =
@@ -69,7 +113,9 @@ wxPanel* MainFrame::BuildSelectConfig(const wxSize& size) {
     comboRow->Add(layoutButton, 0, wxALIGN_CENTRE_VERTICAL);
     saveDefaultCheck = new wxCheckBox(sb, wxID_ANY, "Save Config As Default");
     deleteMeCheck = new wxCheckBox(sb, wxID_ANY, "Delete Me After Download");
-    downloadRunButton = new wxButton(sb, wxID_ANY, "Download && Run");
+    saveDefaultCheck->SetToolTip("Select this configuration set at the next start");
+    deleteMeCheck->SetToolTip("Remove this launcher once the tool is started");
+    downloadRunButton = new wxButton(sb, wxID_ANY, "&Download && Run");
     auto* checks = new wxBoxSizer(wxVERTICAL);
     checks->Add(saveDefaultCheck);
     checks->Add(deleteMeCheck, 0, wxTOP, gap / 2);
@@ -78,48 +124,48 @@ wxPanel* MainFrame::BuildSelectConfig(const wxSize& size) {
     actionRow->AddStretchSpacer();
     actionRow->Add(downloadRunButton, 0, wxALIGN_CENTRE_VERTICAL);
     box->Add(comboRow, 0, wxEXPAND | wxALL, gap);
+    box->AddStretchSpacer();
     box->Add(actionRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     selectConfigGroup->SetSizer(box);
-    selectConfigGroup->SetMinSize(size);
-    selectConfigGroup->SetMaxSize(size);
     return selectConfigGroup;
 }
 
-wxPanel* MainFrame::BuildUpdatePanel(const wxSize& size) {
+wxPanel* MainFrame::BuildUpdatePanel() {
     updatePanel = new wxPanel(content, wxID_ANY);
-    updateButton = new wxButton(updatePanel, wxID_ANY, "Update Me!");
+    updateButton = new wxButton(updatePanel, wxID_ANY, "&Update Me!");
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->AddStretchSpacer();
     sizer->Add(updateButton, 0, wxALIGN_CENTRE);
     sizer->AddStretchSpacer();
     updatePanel->SetSizer(sizer);
-    updatePanel->SetMinSize(size);
     updatePanel->Hide();  // shown only when an update is offered
     return updatePanel;
 }
 
 wxSizer* MainFrame::BuildCredentials() {
     const int gap = FromDIP(kGap);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Nimbara Credentials");
+    auto* box = MakeGroup(lowerPanel, "Nimbara Credentials");
     wxStaticBox* cb = box->GetStaticBox();
     auto* grid = new wxFlexGridSizer(3, gap, gap);
     grid->AddGrowableCol(1);
     const auto label = [&](const char* text) {
         grid->Add(new wxStaticText(cb, wxID_ANY, text), 0, wxALIGN_CENTRE_VERTICAL);
     };
-    const wxSize fieldSize(FromDIP(70), -1);
+    const wxSize fieldSize(FromDIP(90), -1);
     label("Username:");
-    userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize);
+    userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PROCESS_ENTER);
     grid->Add(userText, 1, wxEXPAND);
     loginButton =
-        new wxButton(cb, wxID_ANY, "Login", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+        new wxButton(cb, wxID_ANY, "&Login", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     grid->Add(loginButton);
     label("Password:");
-    passwordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+    passwordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize,
+                                  wxTE_PASSWORD | wxTE_PROCESS_ENTER);
     grid->Add(passwordText, 1, wxEXPAND);
     grid->AddSpacer(0);
     label("Encryption Password:");
-    zipPasswordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+    zipPasswordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize,
+                                     wxTE_PASSWORD | wxTE_PROCESS_ENTER);
     grid->Add(zipPasswordText, 1, wxEXPAND);
     grid->AddSpacer(0);
     box->Add(grid, 1, wxEXPAND | wxALL, gap);
@@ -128,11 +174,10 @@ wxSizer* MainFrame::BuildCredentials() {
 
 wxSizer* MainFrame::BuildPreviousVersions() {
     const int gap = FromDIP(kGap);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Previous tekmo Versions");
+    auto* box = MakeGroup(lowerPanel, "Previous tekmo Versions");
     wxStaticBox* pb = box->GetStaticBox();
-    previousList = new wxListBox(pb, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(70, 40)));
-    runPreviousButton = new wxButton(pb, wxID_ANY, "Run Previous Ver", wxDefaultPosition,
-                                     wxDefaultSize, wxBU_EXACTFIT);
+    previousList = new wxListBox(pb, wxID_ANY);
+    runPreviousButton = new wxButton(pb, wxID_ANY, "&Run Previous Ver");
     box->Add(previousList, 1, wxEXPAND | wxALL, gap);
     box->Add(runPreviousButton, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     return box;
@@ -140,10 +185,11 @@ wxSizer* MainFrame::BuildPreviousVersions() {
 
 wxSizer* MainFrame::BuildKitworks() {
     const int gap = FromDIP(kGap);
-    auto* box = new wxStaticBoxSizer(wxVERTICAL, content, "Kitworks Installation");
+    auto* box = MakeGroup(rightPanel, "Kitworks Installation");
     wxStaticBox* kb = box->GetStaticBox();
     silentInstallCheck = new wxCheckBox(kb, wxID_ANY, "Silent Install");
     silentInstallCheck->SetValue(true);
+    silentInstallCheck->SetToolTip("Install without the setup's questions");
     box->Add(silentInstallCheck, 0, wxALL, gap);
     auto* apps = new wxFlexGridSizer(2, gap / 2, gap);
     apps->AddGrowableCol(0);
@@ -152,6 +198,7 @@ wxSizer* MainFrame::BuildKitworks() {
         auto* button =
             new wxButton(kb, wxID_ANY, ">", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
         button->SetName(wxString("install") + name);
+        button->SetToolTip(wxString("Install ") + name);
         apps->Add(button);
         return button;
     };
@@ -162,14 +209,6 @@ wxSizer* MainFrame::BuildKitworks() {
     installUmbrinButton = installer("Umbrin");
     box->Add(apps, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     return box;
-}
-
-void MainFrame::PlaceChildren() {
-    const wxSize client = GetClientSize();
-    const int barHeight = FromDIP(kMainBarDip);
-    progressGauge->SetSize(0, std::max(client.y - barHeight, 0), client.x, barHeight);
-    const wxSize full = content->GetSizer()->GetMinSize();
-    content->SetSize(0, 0, std::max(full.x, client.x), std::max(client.y - barHeight, 0));
 }
 
 WxMainView::WxMainView(WxFrontend& frontend) : frontend_(frontend), frame_(new MainFrame) {
@@ -193,6 +232,12 @@ void WxMainView::Bind() {
     click(f.downloadRunButton, [](MainPresenter& p) { p.OnDownloadRun(); });
     click(f.runPreviousButton, [](MainPresenter& p) { p.OnRunPrevious(); });
     click(f.loginButton, [](MainPresenter& p) { p.OnLogin(); });
+    // Enter in a credential field tests the login, not the window's default button.
+    for (wxTextCtrl* field : {f.userText, f.passwordText, f.zipPasswordText}) {
+        field->Bind(wxEVT_TEXT_ENTER, [&fe](wxCommandEvent&) {
+            fe.DispatchMain([](MainPresenter& p) { p.OnLogin(); });
+        });
+    }
     click(f.saveQuitButton, [](MainPresenter& p) { p.OnSaveQuit(); });
     click(f.updateButton, [](MainPresenter& p) { p.OnUpdate(); });
     click(f.layoutButton, [](MainPresenter& p) { p.Expand(); });
@@ -221,17 +266,14 @@ std::string WxMainView::Caption() const {
 void WxMainView::SetSizeTwips(int width, int height) {
     width_ = width;
     height_ = height;
-    // A fixed size: the user cannot drag it, the layout button changes it.
-    // (GTK does not grow a window made non-resizable, so the hints do the fixing.)
-    const wxSize size = TwipsToPixels(width, height, frame_);
-    frame_->SetSizeHints(wxDefaultSize, wxDefaultSize);
-    frame_->SetSize(size);
-    frame_->SetSizeHints(size, size);
-    frame_->PlaceChildren();
+    frame_->ApplyLayout(width >= kMainFullSize.width, TwipsToPixels(width, height, frame_));
 }
 
 void WxMainView::SetLayoutButtonCaption(const std::string& caption) {
     frame_->layoutButton->SetLabel(FromUtf8(caption));
+    frame_->layoutButton->SetToolTip(caption == kExpandCaption
+                                         ? "Show the credentials, previous versions and installers"
+                                         : "Show only the configuration list");
 }
 
 std::string WxMainView::LayoutButtonCaption() const {
@@ -337,16 +379,36 @@ void WxMainView::SetText(MainField field, const std::string& text) {
 }
 
 void WxMainView::SetEnabled(MainControl control, bool enabled) {
+    if (control == MainControl::DownloadRunButton) {
+        downloadRunAllowed_ = enabled;
+        enabled = enabled && !busyCursor_;
+    }
     Control(control)->Enable(enabled);
 }
 
 bool WxMainView::Enabled(MainControl control) const {
+    if (control == MainControl::DownloadRunButton) return downloadRunAllowed_;
     return Control(control)->IsThisEnabled();
+}
+
+void WxMainView::SetActivity(const std::string& text) {
+    frame_->activityLabel->SetLabel(FromUtf8(text));
+}
+
+void WxMainView::SetBusy(bool busy) {
+    if (busy == static_cast<bool>(busyCursor_)) return;
+    busyCursor_ = busy ? std::make_unique<wxBusyCursor>() : nullptr;
+    MainFrame& f = *frame_;
+    for (wxButton* action : {f.loginButton, f.runPreviousButton, f.saveQuitButton, f.updateButton,
+                             f.installPellamButton, f.installHarloButton, f.installQuorraButton,
+                             f.installSorvikButton, f.installUmbrinButton})
+        action->Enable(!busy);
+    f.downloadRunButton->Enable(downloadRunAllowed_ && !busy);
 }
 
 void WxMainView::SetVisible(MainControl control, bool visible) {
     Control(control)->Show(visible);
-    frame_->content->Layout();
+    frame_->ApplyLayout(width_ >= kMainFullSize.width, TwipsToPixels(width_, height_, frame_));
 }
 
 bool WxMainView::Visible(MainControl control) const {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the configuration list and Download & Run in the compact
 // layout, the credentials, previous versions and installers in the full one.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@
 #include <wx/listbox.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/utils.h>
 
 #include "app/views.h"
 #include "app/window_layout.h"
@@ -22,14 +25,16 @@ namespace talvane::ui::gui {
 
 class WxFrontend;
 
-// The widgets, laid out once at the full size: the compact window shows its
-// top-left part, as the window grows it shows the rest.
+// The widgets in sizers: the compact layout shows "Select Config" (or the
+// update panel) over the bar, the full one adds the panels below and beside it.
 class MainFrame final : public wxFrame {
   public:
     MainFrame();
 
     wxPanel* content;
     wxPanel* selectConfigGroup;
+    wxPanel* lowerPanel;  // credentials and previous versions
+    wxPanel* rightPanel;  // installers and Save && Quit
     wxChoice* configCombo;
     wxButton* layoutButton;
     wxCheckBox* saveDefaultCheck;
@@ -50,19 +55,26 @@ class MainFrame final : public wxFrame {
     wxButton* installSorvikButton;
     wxButton* installUmbrinButton;
     wxButton* saveQuitButton;
+    wxStaticText* activityLabel;  // what is happening, over the bar
     wxGauge* progressGauge;
 
-    // Content at its full size, the bar along the bottom edge.
-    void PlaceChildren();
+    // Shows the layout's panels and sizes the window: the designed outer size,
+    // grown to whatever its content needs.
+    void ApplyLayout(bool full, const wxSize& designed);
+    bool FitsContent() const;
 
   private:
     // One builder per group, called in tab order: each creates its controls
-    // on `content` and returns what the columns hold.
-    wxPanel* BuildSelectConfig(const wxSize& size);
-    wxPanel* BuildUpdatePanel(const wxSize& size);
+    // and returns what the columns hold.
+    wxPanel* BuildSelectConfig();
+    wxPanel* BuildUpdatePanel();
     wxSizer* BuildCredentials();
     wxSizer* BuildPreviousVersions();
     wxSizer* BuildKitworks();
+
+    wxBoxSizer* leftColumn_ = nullptr;
+    bool full_ = false;
+    wxSize designed_;
 };
 
 class WxMainView final : public MainView {
@@ -101,6 +113,8 @@ class WxMainView final : public MainView {
     bool Visible(MainControl control) const override;
 
     ProgressBarView& Bar() override { return bar_; }
+    void SetActivity(const std::string& text) override;
+    void SetBusy(bool busy) override;
     void Show() override;
     bool IsShown() const override;
     void Close() override;
@@ -117,6 +131,8 @@ class WxMainView final : public MainView {
     WxFrontend& frontend_;
     MainFrame* frame_;
     WxBar bar_;
+    std::unique_ptr<wxBusyCursor> busyCursor_;
+    bool downloadRunAllowed_ = true;  // as the presenter set it, whatever the busy state
     int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
 };
 

@@ -6,6 +6,7 @@
 #include "app/splash_logic.h"
 #include "common/app_paths.h"
 #include "common/names.h"
+#include "frontends/wx/wx_frontend.h"
 #include "frontends/wx/wx_helpers.h"
 
 namespace talvane::ui::gui {
@@ -21,8 +22,18 @@ void WxSplash::Show() {
     const SplashLayout layout = ComputeSplashLayout(AppPath() + names::kLogoFile);
     width_ = layout.widthTwips;
     height_ = layout.heightTwips;
-    frame_ = new wxFrame(nullptr, wxID_ANY, kSplashCaption, wxDefaultPosition, wxDefaultSize,
-                         wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxSTAY_ON_TOP);
+    // Over the window that asked for it (the dialog's preview), else on its own.
+    wxWindow* owner = frontend_.ActiveWindow();
+    frame_ = new wxFrame(
+        owner, wxID_ANY, kSplashCaption, wxDefaultPosition, wxDefaultSize,
+        wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxSTAY_ON_TOP | (owner ? wxFRAME_FLOAT_ON_PARENT : 0));
+    // An owner that goes first takes the splash with it.
+    frame_->Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
+        event.Skip();
+        if (event.GetEventObject() != frame_) return;
+        bar_.Attach(nullptr);
+        frame_ = nullptr;
+    });
     const wxSize size = TwipsToPixels(width_, height_, frame_);
     const int barHeight = TwipsToPixels(0, layout.barHeightTwips, frame_).y;
     if (layout.logoShown) {
@@ -34,7 +45,11 @@ void WxSplash::Show() {
     auto* gauge = new wxGauge(frame_, wxID_ANY, WxBar::kSteps, wxPoint(0, size.y - barHeight),
                               wxSize(size.x, barHeight));
     frame_->SetSize(size);
-    frame_->Centre();
+    if (owner) {
+        frame_->CentreOnParent();
+    } else {
+        frame_->Centre();
+    }
     bar_.Attach(gauge);
     frame_->Show();
     frame_->Update();

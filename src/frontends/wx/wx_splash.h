@@ -8,9 +8,11 @@
 
 namespace talvane::ui::gui {
 
+class WxFrontend;
+
 class WxSplash final : public SplashView {
   public:
-    WxSplash() : bar_(true) {}
+    explicit WxSplash(WxFrontend& frontend) : frontend_(frontend), bar_(true) {}
     ~WxSplash() override;
     WxSplash(const WxSplash&) = delete;
     WxSplash& operator=(const WxSplash&) = delete;
@@ -23,6 +25,7 @@ class WxSplash final : public SplashView {
     wxFrame* Frame() const { return frame_; }
 
   private:
+    WxFrontend& frontend_;
     wxFrame* frame_ = nullptr;
     WxBar bar_;
     int width_ = kSplashBarOnlySize.width, height_ = kSplashBarOnlySize.height;

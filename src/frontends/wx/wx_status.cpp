@@ -20,6 +20,8 @@ void WxStatus::SetCaption(const std::string& caption) {
 
 void WxStatus::SetLabel(const std::string& text) {
     text_ = text;
+    // The main window's status line says the same.
+    if (WxMainView* main = frontend_.MainWindow()) main->SetActivity(text);
     if (!frame_) return;
     label_->SetLabel(FromUtf8(text));
     frame_->Layout();
@@ -30,7 +32,9 @@ void WxStatus::SetLabel(const std::string& text) {
 void WxStatus::Show() {
     if (!frame_) {
         wxWindow* owner = frontend_.ActiveWindow();
-        frame_ = new wxFrame(owner, wxID_ANY, FromUtf8(caption_), wxDefaultPosition, wxDefaultSize,
+        // A window without a caption looks broken: the program's title until one is set.
+        const wxString caption = caption_.empty() ? wxString(AppTitle()) : FromUtf8(caption_);
+        frame_ = new wxFrame(owner, wxID_ANY, caption, wxDefaultPosition, wxDefaultSize,
                              wxCAPTION | wxFRAME_TOOL_WINDOW | wxFRAME_NO_TASKBAR |
                                  (owner ? wxFRAME_FLOAT_ON_PARENT : 0));
         auto* panel = new wxPanel(frame_);
@@ -41,8 +45,9 @@ void WxStatus::Show() {
         sizer->Add(label_, 0, wxEXPAND | wxALL, panel->FromDIP(8));
         sizer->AddStretchSpacer();
         panel->SetSizer(sizer);
-        frame_->SetClientSize(
-            TwipsToPixels(kStatusClientSize.width, kStatusClientSize.height, frame_));
+        wxSize client = TwipsToPixels(kStatusClientSize.width, kStatusClientSize.height, frame_);
+        client.IncTo(panel->GetBestSize());  // a long line or large text gets its room
+        frame_->SetClientSize(client);
         if (owner) {
             frame_->CentreOnParent();
         } else {

@@ -3,21 +3,28 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <dlfcn.h>
+#include <fnmatch.h>
 #endif
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 
+#include <wx/artprov.h>
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/evtloop.h>
 #include <wx/image.h>
+#include <wx/log.h>
+#include <wx/statbmp.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
+// windows.h, which the toolkit brings on Windows, would rename the frontend's MessageBox.
+#undef MessageBox
 
 #include "app/default_dialog_presenter.h"
 #include "app/main_presenter.h"
+#include "app/messages.h"
 #include "app/window_layout.h"
 #include "common/files.h"
 #include "frontends/wx/wx_frontend.h"
@@ -26,21 +33,31 @@
 namespace talvane::testing {
 namespace {
 
+// The pictures of the icon table's boxes, in its order.
+constexpr const char* kIconNames[] = {"none", "critical", "exclamation", "information"};
+
 class WxWindowTest : public WorkflowTest {
   protected:
     void SetUp() override {
         WorkflowTest::SetUp();
         ui::gui::WxOptions options;
-        options.onEnd = [](int code) { throw code; };     // the handler that ended stops it
-        options.pickFile = [this](auto&, auto&, auto&) {  // the next answer, or a cancel
+        options.onEnd = [](int code) { throw code; };  // the handler that ended stops it
+        options.pickFile = [this](auto&, auto& wildcard, auto&) {  // the next answer, or a cancel
+            wildcard_ = wildcard;
             return picks_ < fileAnswers_.size() ? fileAnswers_[picks_++] : std::string();
         };
         gui_ = std::make_unique<ui::gui::WxFrontend>(options);
         SetEventPump(gui_.get());
-        answerer_.Bind(wxEVT_TIMER, [](wxTimerEvent&) {  // message boxes are answered with OK
+        answerer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {  // boxes are answered with OK
             for (wxWindow* w : wxTopLevelWindows)
-                if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal())
+                if (auto* box = dynamic_cast<wxDialog*>(w); box && box->IsModal()) {
+                    if (shootBoxes_ && (!box->IsShownOnScreen() || ++boxTicks_ < 25))
+                        return;  // drawn first, then shot
+                    if (shootBoxes_) Save(*box, std::string("message-") + kIconNames[icon_++ % 4]);
+                    boxTicks_ = 0;
+                    drawnIcons_.push_back(IconOf(*box));
                     box->EndModal(wxID_OK);
+                }
         });
         answerer_.Start(20);
     }
@@ -66,6 +83,51 @@ class WxWindowTest : public WorkflowTest {
         loop.Run();
         return held;
     }
+    // The pixels of the icon a box shows, "" for none.
+    static std::string IconOf(const wxWindow& box) {
+        for (const wxWindow* child : box.GetChildren())
+            if (auto* icon = dynamic_cast<const wxStaticBitmap*>(child))
+                return Pixels(icon->GetBitmap());
+        return {};
+    }
+    static std::string Pixels(const wxBitmap& bitmap) {
+        const wxImage image = bitmap.ConvertToImage();
+        return std::string(reinterpret_cast<const char*>(image.GetData()),
+                           static_cast<size_t>(image.GetWidth()) * image.GetHeight() * 3);
+    }
+    // Every shown control lies inside its parent's client area, and none is
+    // smaller than its content (a caption, the longest list entry) needs.
+    static void ExpectNothingClipped(const wxWindow& parent, const std::string& where) {
+        for (const wxWindow* child : parent.GetChildren()) {
+            if (!child->IsShown() || child->IsTopLevel()) continue;
+            const std::string what = where + ": " + child->GetName().ToStdString() + " \"" +
+                                     child->GetLabel().ToStdString() + "\"";
+            EXPECT_TRUE(wxRect(parent.GetClientSize()).Contains(child->GetRect())) << what;
+            const wxSize best = child->GetBestSize(), size = child->GetSize();
+            const bool sizedByContent = dynamic_cast<const wxControl*>(child) &&
+                                        !dynamic_cast<const wxTextCtrl*>(child) &&
+                                        !dynamic_cast<const wxGauge*>(child);
+            EXPECT_TRUE(!sizedByContent || (best.x <= size.x && best.y <= size.y))
+                << what << " needs " << best.x << "x" << best.y;
+            ExpectNothingClipped(*child, where);
+        }
+    }
+    // Tab and Shift+Tab from the check box (clicked twice to take the focus)
+    // reach only controls on the screen.
+    void ExpectTabStaysOnScreen(wxCheckBox& start) {
+        Click(&start), Click(&start);
+        ASSERT_TRUE(Until([&] { return wxWindow::FindFocus() == &start && !start.GetValue(); }));
+        wxUIActionSimulator sim;
+        for (int key = 0; key < 16; ++key) {
+            const wxWindow* before = wxWindow::FindFocus();
+            sim.Char(WXK_TAB, key < 8 ? wxMOD_NONE : wxMOD_SHIFT);
+            ASSERT_TRUE(Until([&] { return wxWindow::FindFocus() != before; }, 2000));
+            // (At the end of the chain GTK leaves no control focused.)
+            const wxWindow* focus = wxWindow::FindFocus();
+            EXPECT_TRUE(!focus || focus->IsShownOnScreen())
+                << focus->GetLabel() << " has the focus";
+        }
+    }
     void Click(wxWindow* control) {
         wxUIActionSimulator sim;
         sim.MouseMove(control->GetScreenRect().GetPosition() + control->GetSize() / 2);
@@ -75,9 +137,15 @@ class WxWindowTest : public WorkflowTest {
     // The window (at its exact size w x h in twips, when given) as drawn on the screen.
     void Shoot(wxWindow* window, const std::string& name, int w = 0, int h = 0) {
         ASSERT_TRUE(window && Until([&] { return window->IsShownOnScreen(); }));
-        EXPECT_EQ(window->GetSize(), w ? ui::gui::TwipsToPixels(w, h, window) : window->GetSize());
         Until([] { return false; }, 500);
-        const wxRect r = window->GetScreenRect();
+        const wxSize designed = w ? ui::gui::TwipsToPixels(w, h, window) : wxSize();
+        EXPECT_TRUE(window->GetSize().x >= designed.x && window->GetSize().y >= designed.y)
+            << name << " is smaller than designed";
+        ExpectNothingClipped(*window, name);
+        Save(*window, name);
+    }
+    void Save(const wxWindow& window, const std::string& name) {
+        const wxRect r = window.GetScreenRect();
         wxBitmap shot(r.width, r.height);
         wxScreenDC screen;
 #ifdef _WIN32
@@ -114,9 +182,40 @@ class WxWindowTest : public WorkflowTest {
     std::unique_ptr<ui::MainView> mainView_;
     std::unique_ptr<ui::MainPresenter> main_;
     std::vector<std::string> fileAnswers_;
+    std::vector<std::string> drawnIcons_;
+    std::string wildcard_;
+    bool shootBoxes_ = false;
+    int boxTicks_ = 0, icon_ = 0;
     size_t picks_ = 0;
     wxTimer answerer_;
 };
+
+TEST_F(WxWindowTest, MessageBoxesDrawTheIconAskedFor) {
+    const std::pair<ui::MsgIcon, int> table[] = {{ui::MsgIcon::None, 0},
+                                                 {ui::MsgIcon::Critical, wxICON_ERROR},
+                                                 {ui::MsgIcon::Exclamation, wxICON_WARNING},
+                                                 {ui::MsgIcon::Information, wxICON_INFORMATION}};
+    shootBoxes_ = true;
+    for (const auto& [icon, art] : table) {
+        drawnIcons_.clear();
+        gui_->MessageBox("Logo Imported.", "Talvane", icon);
+        ASSERT_EQ(drawnIcons_.size(), 1u);
+        EXPECT_EQ(drawnIcons_[0], art ? Pixels(wxArtProvider::GetMessageBoxIcon(art)) : "") << art;
+    }
+}
+
+TEST_F(WxWindowTest, EscapeClosesTheDialogWithoutSaving) {
+    const std::unique_ptr<ui::DefaultDialogView> view = gui_->CreateDefaultDialogView();
+    ui::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
+    gui_->Attach(nullptr, &dialog);
+    view->Show();
+    ui::gui::DialogFrame& d = *gui_->DialogWindow()->Frame();
+    ASSERT_TRUE(Until([&] { return d.IsShownOnScreen(); }));
+    Click(d.folderText);
+    wxUIActionSimulator().Char(WXK_ESCAPE);
+    ASSERT_TRUE(Until([&] { return !d.IsShown(); }));
+    EXPECT_EQ(Setting("DefaultPath"), "");
+}
 
 // >> and << keep the exact sizes; while Harlo's setup runs (until the test lets it end) Download
 // && Run is refused and << still works; then Download && Run deploys and starts the tool.
@@ -126,6 +225,8 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
                              "HarloSetup", release));
     ui::gui::MainFrame& f = OpenMain(/*expanded=*/false);
     Shoot(&f, "main-compact", ui::kMainCompactSize.width, ui::kMainCompactSize.height);
+    const wxSize compact = f.GetSize();
+    ExpectTabStaysOnScreen(*f.saveDefaultCheck);
     Click(f.layoutButton);
     ASSERT_TRUE(Until([&] { return f.layoutButton->GetLabel() == "<<"; }));
     Shoot(&f, "main-full", ui::kMainFullSize.width, ui::kMainFullSize.height);
@@ -133,25 +234,33 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     gui_->Status().Show();
     Shoot(gui_->StatusWindow().Frame(), "status");
     EXPECT_EQ(gui_->StatusWindow().Frame()->GetParent(), &f);
+    EXPECT_EQ(gui_->StatusWindow().Frame()->GetTitle(), "Talvane") << "a caption before any is set";
     gui_->Status().Close();
     // Posted: a simulated click would wait in a yield of its own, where the work could not pump.
     f.installHarloButton->GetEventHandler()->AddPendingEvent(
         wxCommandEvent(wxEVT_BUTTON, f.installHarloButton->GetId()));
-    int stage = 0;
+    int stage = 0;  // while busy the actions look disabled and << still works
     ASSERT_TRUE(Until([&] {
-        if (stage == 0 && DoesFileExist(started) && main_->Busy())
-            Click(f.downloadRunButton), ++stage;
-        if (stage == 1 && LogHas("ignored while a workflow runs: Download && Run"))
+        if (stage == 0 && DoesFileExist(started) && main_->Busy()) {
+            EXPECT_TRUE(!f.downloadRunButton->IsEnabled() && !f.loginButton->IsEnabled() &&
+                        f.deleteMeCheck->IsEnabled() && wxIsBusy());
             Click(f.layoutButton), ++stage;
-        if (stage == 2 && f.layoutButton->GetLabel() == ">>") WriteFile(release, ""), ++stage;
-        return stage == 3 && !main_->Busy();
+        }
+        if (stage == 1 && f.layoutButton->GetLabel() == ">>") WriteFile(release, ""), ++stage;
+        return stage == 2 && !main_->Busy();
     }));
-    EXPECT_EQ(f.GetSize(),
-              ui::gui::TwipsToPixels(ui::kMainCompactSize.width, ui::kMainCompactSize.height, &f))
-        << "<< while busy";
+    EXPECT_TRUE(f.downloadRunButton->IsEnabled() && !wxIsBusy());
+    EXPECT_EQ(f.progressGauge->GetValue(), 0) << "an idle bar is empty";
+    EXPECT_EQ(f.GetSize(), compact) << "<< while busy";
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
-    ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
+    std::string download;  // the status line while a file comes
+    ASSERT_TRUE(Until([&] {
+        if (f.activityLabel->GetLabel().StartsWith("Downloading "))
+            download = f.activityLabel->GetLabel().ToStdString();
+        return gui_->Ended();
+    })) << RunLog();
+    EXPECT_NE(download.find(" MB, "), std::string::npos) << download;
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
     EXPECT_GT(gui_->MainWindow()->GaugeBar().GaugeUpdates(), 1)
         << "transfer progress reaches the bar";
@@ -184,6 +293,10 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     EXPECT_EQ(gui_->Messages().at(0).text,
               missing + "\nFile not found.\nPlease verify the correct file name was given.");
     EXPECT_EQ(gui_->Messages().at(0).icon, ui::MsgIcon::Exclamation);
+#ifndef _WIN32
+    EXPECT_EQ(fnmatch(wildcard_.substr(wildcard_.find('|') + 1).c_str(), "Logo.Bmp", 0), 0)
+        << wildcard_;
+#endif
     gui_->Splash().Show();  // the logo above the bar
     gui_->Splash().Bar().SetValue(60);
     Shoot(gui_->SplashWindow().Frame(), "splash-logo", 4500, 1875);
@@ -194,17 +307,33 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
         wxCommandEvent(wxEVT_BUTTON, d.testButton->GetId()));
     Until([] { return false; }, 4000);
 #else
-    Click(d.testButton);  // previews the splash
-    ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() != nullptr; }));
+    Click(d.testButton);                    // previews the splash above the dialog
+    const wxWindow* splashOwner = nullptr;  // seen while the preview runs
+    ASSERT_TRUE(Until([&] {
+        wxFrame* splash = gui_->SplashWindow().Frame();
+        return splash && (splashOwner = splash->GetParent());
+    }));
+    EXPECT_EQ(splashOwner, &d);
 #endif
     ASSERT_TRUE(Until([&] { return gui_->SplashWindow().Frame() == nullptr; }));
-    Click(d.folderOption);
+    Click(d.folderText);  // typing a folder chooses it
+    d.folderText->SetInsertionPointEnd();
+    wxUIActionSimulator().Text("2");
     Click(d.saveButton);
     ASSERT_TRUE(Until([&] { return !d.IsShown(); }));
-    EXPECT_EQ(Setting("DefaultPath"), "\\Support");
+    EXPECT_EQ(Setting("DefaultPath"), "\\Support2");
     // Then in the main window the user name and Save Config As Default reach Save && Quit.
     ui::gui::MainFrame& f = OpenMain(/*expanded=*/true);
     ASSERT_TRUE(Until([&] { return f.IsShownOnScreen(); }));
+    Click(f.passwordText);  // Enter there and Alt+L test the login; the window stays
+    for (const auto& [key, modifier] : {std::pair{int{WXK_RETURN}, wxMOD_NONE}, {'l', wxMOD_ALT}}) {
+        const size_t shown = gui_->Messages().size();
+        wxUIActionSimulator().Char(key, modifier);
+        ASSERT_TRUE(Until([&] { return gui_->Messages().size() > shown; })) << key;
+        EXPECT_EQ(gui_->Messages().back().text, std::string("Test Login Success!") +
+                                                    ui::kLineBreak +
+                                                    "Config list has been refreshed!");
+    }
     f.userText->ChangeValue("tech9");
     mainView_->SetConfigText("Office");
     Click(f.saveDefaultCheck);  // events arrive in order: before Save && Quit
@@ -217,10 +346,22 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
 }  // namespace
 }  // namespace talvane::testing
 
+// A toolkit assertion, warning or error is a fault of the windows under test.
+class FailingLog final : public wxLog {
+    void DoLogTextAtLevel(wxLogLevel level, const wxString& text) override {
+        if (level <= wxLOG_Warning) ADD_FAILURE() << "wx log: " << text;
+    }
+};
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     talvane::ui::gui::Toolkit toolkit(argc, argv);
     if (!toolkit.ok()) return std::fputs("no display for the window tests\n", stderr), 1;
+    wxSetAssertHandler([](const wxString& file, int line, const wxString&, const wxString& cond,
+                          const wxString& msg) {
+        ADD_FAILURE_AT(file.utf8_str().data(), line) << "wx assertion " << cond << ": " << msg;
+    });
+    std::unique_ptr<wxLog>(wxLog::SetActiveTarget(std::make_unique<FailingLog>().release()));
 #ifndef _WIN32
     wxImage::AddHandler(new wxPNGHandler);
 #endif
