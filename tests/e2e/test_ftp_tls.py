@@ -11,7 +11,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from launcher_env import Cloud, CloudTest, Program, message_boxes, read_text, require  # noqa: E402
 
 REFUSED = ("Test Login Failed!\nInternetConnect error code: %s\n"
-           "Check the user name and password, then try again.")
+           "Check the network connection and the server's address, then try again.")
 
 
 class FtpTls(CloudTest):

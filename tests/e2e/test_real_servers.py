@@ -18,6 +18,12 @@ KINDS = {"pyftpdlib": "421 Too many connections. Service temporarily unavailable
          "proftpd": PROFTPD_FULL, "proftpd-nomlsd": PROFTPD_FULL}
 
 
+def advice(refusal):
+    """A 530 refuses the name or password; any other refusal is about the way to the server."""
+    return ("Check the user name and password" if refusal.startswith("530")
+            else "Check the network connection and the server's address")
+
+
 def publish_as_link(folder, name, target):
     os.rename(os.path.join(folder, name), os.path.join(folder, target))
     os.symlink(target, os.path.join(folder, name))
@@ -55,7 +61,7 @@ class RealServers(CloudTest):
                     self.assertIn("ConfigSet=Office", f.read())
                 full = self.program_on(kind, full=True).run(commands="login\n")
                 self.assertEqual([text for _, _, text in message_boxes(full.stdout)], [
-                    "Test Login Failed!\n%s\nCheck the user name and password, then try again." % refusal])
+                    "Test Login Failed!\n%s\n%s, then try again." % (refusal, advice(refusal))])
 
 
 if __name__ == "__main__":
