@@ -1,5 +1,4 @@
-// Without servers: the start-up choices, the splash size from the logo file and the main
-// window's own logic (default preselection, settings saving, progress, the abort path).
+// Without servers: the start-up choices, the splash logo size and the main window's own logic.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -237,8 +236,7 @@ void PutLE(std::string& b, std::size_t at, std::uint32_t v, int bytes) {
         b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
 }
 
-// A bitmap file with the given info-header size; pixel rows are left out
-// unless `withPixels`, since only the header decides the size.
+// A bitmap with the given info-header size; pixel rows only `withPixels` (the header decides).
 std::string Bitmap(std::uint32_t infoSize, std::int32_t width, std::int32_t height,
                    bool withPixels = true, std::uint32_t planes = 1, std::uint32_t bits = 24) {
     std::string b(14 + infoSize, '\0');
