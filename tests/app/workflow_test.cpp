@@ -287,6 +287,13 @@ TEST_F(DownloadRunTest, WithoutAUsableSourceASevenZipOnTheSearchPathIsUsed) {
     ExpectProgramFolderClean();
 }
 
+TEST_F(DownloadRunTest, MissingPackageOnTheServerEndsWithItsMessage) {
+    std::filesystem::remove(redist_ + "/Redist/tekmoUpdate.zip");
+    RunOn("Office");
+    EXPECT_EQ(frontend_.MessageTexts(), (Strings{"Problem downloading tekmo!"}));
+    EXPECT_FALSE(Exists(extract_));
+}
+
 TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
     LoadedPresenter();
     Choose("Office");
