@@ -1,5 +1,4 @@
-// Without servers: the start-up choices, the splash size from the logo file and the main
-// window's own logic (default preselection, settings saving, progress, the abort path).
+// Without servers: the start-up choices, the splash logo size and the main window's own logic.
 #include <gtest/gtest.h>
 
 #include <cstdint>

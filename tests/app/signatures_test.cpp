@@ -1,5 +1,4 @@
-// With a key, a correct signature still has to name the file asked for and be no older than
-// one accepted before for that name; what is too large to fetch or to check whole is refused.
+// A correct signature must also name the file and not be older than one accepted before.
 #include <gtest/gtest.h>
 
 #include <string>

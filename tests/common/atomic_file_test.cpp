@@ -35,8 +35,7 @@ TEST(AtomicFile, TheModeAskedForIsKeptUnderAnyUmask) {
     }
 }
 
-// A write the system refuses half-way (file size limit, as a full disk would) fails,
-// keeps the old file and leaves no part. In a child: the limit binds the whole process.
+// A write refused half-way (a size limit, in a child) fails, keeps the old file, leaves no part.
 TEST(AtomicFile, AFailingWriteKeepsTheOldFileAndLeavesNoPart) {
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir.file("settings.ini"), "old"));
@@ -67,8 +66,7 @@ long DeadPid() {
     return pid;
 }
 
-// Only parts of processes that are gone are removed: not ours, not one of a process
-// that runs under another user (kill() says "no permission", not "no such process").
+// Only parts of processes that are gone are removed, not those of another user's process.
 bool StalePartsScenario(const std::string& top) {
     const long dead = DeadPid();
     const std::vector<std::string> kept = {Part(::getpid()), Part(1), "plain.part", ".~tvx-1.part",

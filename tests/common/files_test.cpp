@@ -110,8 +110,7 @@ bool DumpIfFailed(bool ok, const LogCapture& log) {
     return ok;
 }
 
-// Folder permissions only bind an unprivileged user; as root the check runs in
-// a child process that has given up root first.
+// Folder permissions bind only an unprivileged user: as root this runs as nobody.
 bool ReadOnlyFoldersScenario() {
     TempDir dir;
     WriteFile(dir.file("7z/sub/deeper/7za"));
@@ -137,8 +136,7 @@ TEST(KillDir, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
     EXPECT_EQ(rc, 0);
 }
 
-// A sub-folder that belongs to someone else defeats both tree deletes; the
-// piecemeal stage then takes what it can and leaves the top folder.
+// A foreign sub-folder defeats both tree deletes; the piecemeal stage takes what it can.
 TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
     TALVANE_REQUIRE(::geteuid() == 0, "needs root to prepare a foreign-owned folder");
     TempDir dir;

@@ -73,8 +73,7 @@ TEST(WildcardMatch, FollowsTheWindowsRules) {
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " ~ " << c.name;
 }
 
-// Controls become visible (a hostile name cannot drive the terminal), text stays. U+0080 and
-// U+009F are controls, U+00A0 and U+00C0 text; a lone lead byte stays.
+// Controls become visible, text stays: U+0080-U+009F are controls, U+00A0 and U+00C0 text.
 TEST(EscapeControls, ControlsBecomeVisibleAtTheEdgesOfTheirRanges) {
     const std::tuple<std::string, bool, std::string> cases[] = {
         {"plain \xc3\xa9t\xc3\xa9\tok", false, "plain \xc3\xa9t\xc3\xa9\tok"},

@@ -1,6 +1,7 @@
 """The real launcher against Debian's vsftpd (Unix LIST, no MLSD) and ProFTPD (MLSD, and a
 variant that refuses it) beside pyftpdlib, started by tools/cloud/real_ftpd.py. The package and
-a configuration set are published as links, a common way to name "latest"."""
+a configuration set are published as links, a common way to name "latest"; one set has a
+non-ASCII name."""
 
 import os
 import shutil
@@ -34,9 +35,13 @@ class RealServers(CloudTest):
     def setUpClass(cls):
         super().setUpClass()
         info = cls.content.info
-        publish_as_link(os.path.join(info["redist"], "Redist"), "tekmoUpdate.zip", "Tekmo_2.2.0.zip")
-        publish_as_link(os.path.join(info["subscriber"]["home"], "Tekmo", "ConfigSets"), "Office.7z",
-                        "Office_2026.7z")
+        redist = os.path.join(info["redist"], "Redist")
+        publish_as_link(redist, "tekmoUpdate.zip", "Tekmo_2.2.0.zip")
+        for i in range(2000):  # a crowded folder, listed and probed on every server
+            open(os.path.join(redist, "old build %04d.txt" % i), "w").close()
+        sets = os.path.join(info["subscriber"]["home"], "Tekmo", "ConfigSets")
+        publish_as_link(sets, "Office.7z", "Office_2026.7z")
+        shutil.copy(os.path.join(sets, "Workshop.7z"), os.path.join(sets, "\u00c9quipe Nord.7z"))
 
     def program_on(self, kind, full=False):
         cloud = Cloud(self.content.info, kind, full)
@@ -52,7 +57,8 @@ class RealServers(CloudTest):
             with self.subTest(kind):
                 p = self.program_on(kind)
                 window = p.run(commands="expand\nshow\nclose\n").stdout
-                for shown in ("Workshop", "Office_2026", "Field Team", "Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"):
+                for shown in ("Workshop", "Office_2026", "Field Team", "\u00c9quipe Nord", "Tekmo_2.0.1.zip",
+                              "Tekmo_2.1.0.zip"):
                     self.assertIn(shown, window)
                 result = p.run(["sfx"])
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
@@ -60,8 +66,8 @@ class RealServers(CloudTest):
                 with open(os.path.join(p.tool, "Config", "Tekmo.ini"), encoding="utf-8") as f:
                     self.assertIn("ConfigSet=Office", f.read())
                 full = self.program_on(kind, full=True).run(commands="login\n")
-                self.assertEqual([text for _, _, text in message_boxes(full.stdout)], [
-                    "Test Login Failed!\n%s\n%s, then try again." % (refusal, advice(refusal))])
+                self.assertEqual(message_boxes(full.stdout), [("Talvane", "exclamation",
+                    "Test Login Failed!\n%s\n%s, then try again." % (refusal, advice(refusal)))])
 
 
 if __name__ == "__main__":

@@ -1,18 +1,14 @@
-// Download safety: minisign signatures, HTTPS certificates (a self-signed one is refused), and
-// no part left behind by an interrupted download.
+// Minisign signatures, and no part left behind by an interrupted download.
 #include "net/minisign.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "net/download.h"
 #include "net/ftp_curl.h"
 #include "platform/interrupt.h"
-#include "support/cloud_server.h"
 #include "support/file_util.h"
 
 namespace talvane::testing {
@@ -112,40 +108,7 @@ TEST_F(MinisignTest, RefusesEveryAlteration) {
     EXPECT_FALSE(net::VerifyMinisignFile(tmp_.file("missing.zip"), Signature(), key_));
 }
 
-constexpr const char* kServer = R"(
-import functools, http.server, ssl, sys, threading
-s = http.server.HTTPServer(("127.0.0.1", 0), functools.partial(
-    http.server.SimpleHTTPRequestHandler, directory=sys.argv[1]))
-c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-c.load_cert_chain(sys.argv[2])
-s.socket = c.wrap_socket(s.socket, server_side=True)
-threading.Thread(target=s.serve_forever, daemon=True).start()
-print('{"port": "%d"}' % s.server_address[1], flush=True)
-sys.stdin.read()
-)";
-
-TEST(HttpsTest, SelfSignedServerIsRefusedAndNothingIsWritten) {
-    TempDir tmp;
-    const std::string cert = tmp.file("cert.pem");
-    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                           "-keyout " +
-                           cert + " -out " + cert + " >/dev/null 2>&1")
-                              .c_str()),
-              0);
-    ASSERT_TRUE(WriteFile(tmp.file("www/package.zip"), "payload"));
-    ScriptProcess server;
-    ASSERT_TRUE(server.Start({"-c", kServer, tmp.file("www"), cert}));
-    Download download;
-    std::string aborted;
-    download.Aborted = [&](long, const std::string& text) { aborted = text; };
-    download.Start("https://127.0.0.1:" + server.JsonValue("port") + "/package.zip",
-                   tmp.file("got.zip"));
-    EXPECT_FALSE(aborted.empty());
-    EXPECT_FALSE(Exists(tmp.file("got.zip")));
-}
-
-// A signal in the middle of a download: the hidden part must not stay beside the target (a later
-// run writes under a new name and never sees it); a committed file stays.
+// A signal mid-download: the hidden part goes, a committed file stays.
 TEST(PartFileInterrupted, OnlyCommittedFilesStay) {
     TempDir dir;
     EXPECT_EXIT(

@@ -1,9 +1,6 @@
 #pragma once
-// Runs tools/cloud/cloud.py (two FTP servers and one HTTP server on loopback) for the lifetime of
-// the object. The child ends when its stdin pipe closes, so even a crashed test process leaves no
-// server behind. And misbehaving peers for transfer tests: scripted FTP/HTTP servers
-// (tools/cloud/testpeers/fault_peers.py), a port that accepts connections but never speaks, and a
-// port where nothing listens.
+// The local cloud (tools/cloud/cloud.py) and misbehaving peers; each child ends with its stdin
+// pipe, so even a crashed test leaves no server behind.
 #include <cstdint>
 #include <memory>
 #include <regex>
@@ -22,9 +19,7 @@ struct CloudOptions {
     std::string ftpd = "pyftpdlib";  // or a Debian server (tools/cloud/real_ftpd.py)
 };
 
-// /usr/bin/python3 with `args`, stdin a pipe; its first stdout line is one JSON object. Stopped
-// (stdin closed, then SIGKILL) on destruction. Under Wine the script is started by
-// tools/windows/script_host.py and lives as long as the connection to it.
+// python3 `args`, whose first stdout line is one JSON object; stopped on destruction.
 class ScriptProcess {
   public:
     ScriptProcess();
@@ -95,8 +90,7 @@ class FaultPeers {
     std::string ftp_, http_;
 };
 
-// A loopback port that listens and never accepts: connections complete in the
-// kernel, then nothing is ever said. Once destroyed, its port refuses.
+// A loopback port that listens and never accepts; once destroyed, its port refuses.
 class SilentListener {
   public:
     SilentListener();

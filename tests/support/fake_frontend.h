@@ -1,6 +1,5 @@
 #pragma once
-// A recording frontend for the window logic: message boxes, status and splash calls recorded, the
-// open-file dialog answered from a queue, and the end of the process recorded.
+// A recording frontend; the open-file dialog answers from a queue.
 #include <algorithm>
 #include <deque>
 #include <functional>

@@ -12,8 +12,7 @@ namespace talvane::testing {
 // True in CI (TALVANE_CI set): there every facility a test needs is provided.
 bool InCi();
 
-// A facility the test needs (root, a second file system, a built tool): without it
-// a developer's run skips the test and says why; in CI the missing facility fails.
+// A facility the test needs: without it a local run skips, CI fails.
 #define TALVANE_REQUIRE(available, why)                                                    \
     if (!(available)) {                                                                    \
         if (::talvane::testing::InCi()) GTEST_FAIL() << "CI lacks what it needs: " << why; \
@@ -38,13 +37,11 @@ std::string MinisignKeyPair(const std::string& base);
 void SetEnv(const char* name, const char* value);
 // The process's peak memory so far, in kB.
 long PeakMemoryKb();
-// Runs a program (no shell) in `cwd`, its output to `outFile`: the exit status, -1 when it
-// could not run or was killed.
+// Runs a program (no shell) in `cwd`, output to `outFile`: its exit status, -1 if none.
 int RunProgram(const std::vector<std::string>& argv, const std::string& cwd = {},
                const std::string& outFile = "/dev/null");
 
-// A private folder under $TMPDIR (or /tmp) that is removed with everything in it
-// when the object goes away, including read-only entries.
+// A private temporary folder, removed with everything in it (read-only entries too).
 class TempDir {
   public:
     TempDir();
@@ -59,12 +56,10 @@ class TempDir {
     std::string path_;
 };
 
-// A new empty folder under $TMPDIR (or /tmp; Z:/tmp under Wine, where the Linux
-// servers can serve it): absolute, '/' separated, no trailing '/'.
+// A new empty temporary folder: absolute, '/' separated, no trailing '/'.
 std::string NewTempFolder();
 
-// Runs `scenario` in a child process as user/group 65534: 0 passed, 1 failed,
-// 3 the child could not give up root.
+// `scenario` as user 65534 in a child: 0 passed, 1 failed, 3 could not give up root.
 int RunAsNobody(const std::function<bool()>& scenario);
 
 }  // namespace talvane::testing

@@ -53,8 +53,7 @@ class LogCapture {
     std::shared_ptr<LogSink> previous_;
 };
 
-// A wait clock that moves only when slept on, and then at once; a millisecond
-// of real time per sleep keeps a polling loop from spinning.
+// A wait clock that moves only when slept on (1 ms real time, so polling does not spin).
 class FakeClock final : public WaitClock {
   public:
     FakeClock() { SetClock(this); }

@@ -1,5 +1,4 @@
-// The test helpers that differ on Linux: programs and the Python servers as
-// children, temporary folders, a listener that never accepts.
+// The test helpers that differ on Linux.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>

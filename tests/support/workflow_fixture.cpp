@@ -31,8 +31,7 @@ bool WriteStandIn(const std::string& path, const std::string& label, const std::
 #endif
 }
 
-// Writes the (name, content) arguments as stored entries made on Unix with mode 0755, or with "dos"
-// rewrites the archive deflated and without Unix permission bits.
+// "unix": (name, content) as stored entries of mode 0755; "dos": rezipped without Unix bits.
 static const char* const kZipScript = R"(
 import sys, zipfile
 path, unix, args = sys.argv[1], sys.argv[2] == "unix", sys.argv[3:]

@@ -1,6 +1,5 @@
 #pragma once
-// A program folder, a tool folder and a real local cloud (two FTP servers and
-// one HTTP server) filled by tools/demo/make_content.py, plus the recording
+// A program folder, a tool folder, the local cloud with the demo content, the recording
 // frontend and a main-window presenter wired to all of it.
 #include <gtest/gtest.h>
 
@@ -31,9 +30,8 @@ inline constexpr const char* kZipPassword = "kit 7749 blue";
 inline std::string Exe(const std::string& name) {
     return name + names::kExeSuffix;
 }
-// A program at `path` that appends "<label> started with arguments: [ARGS]" to
-// the file named by TEKMO_RUN_LOG. With `hold`, it first creates hold + ".started"
-// and waits (up to 30 s) until `hold` exists.
+// A program appending "<label> started with arguments: [ARGS]" to $TEKMO_RUN_LOG; with `hold`
+// it creates hold + ".started" and waits (up to 30 s) for `hold`.
 bool WriteStandIn(const std::string& path, const std::string& label, const std::string& hold = {});
 // /usr/bin/python3 tools/demo/make_content.py <args...>; true on exit status 0.
 bool RunContentTool(const std::vector<std::string>& args);
@@ -50,8 +48,7 @@ class WorkflowTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // A new presenter over the fake view (after changing endpoints_ or settings), loaded:
-    // credentials as stored. It stands for a new run of the program.
+    // A new presenter over the fake view, loaded: a new run of the program.
     ui::MainPresenter& LoadedPresenter();
     // Runs `action`; true when it ended the process (Unload).
     bool EndsProcess(const std::function<void()>& action) {
@@ -59,8 +56,7 @@ class WorkflowTest : public ::testing::Test {
         action();
         return frontend_.endedWith.has_value();
     }
-    // Loads the window, picks `set` and clicks Download && Run: the exit code,
-    // or -1 when the process did not end.
+    // Loads, picks `set`, clicks Download && Run: the exit code, -1 if the process did not end.
     int DownloadAndRunSet(const std::string& set = "Office") {
         LoadedPresenter();
         view_.SetConfigText(set);
@@ -82,6 +78,15 @@ class WorkflowTest : public ::testing::Test {
     std::string SetPath(const std::string& name) const {  // ConfigSets/<name>.7z of tech1
         return SubscriberHome() + "/Tekmo/ConfigSets/" + name + ".7z";
     }
+    // An updates index offering `version` at `url`, with a package made from `packageFrom`.
+    bool PublishIndex(const std::string& version, const std::string& url,
+                      const std::string& packageFrom = {}) const {
+        std::vector<std::string> args{"update-index", "--web", web_, "--version",
+                                      version,        "--url", url};
+        if (!packageFrom.empty()) args.insert(args.end(), {"--package-from", packageFrom});
+        return RunContentTool(args);
+    }
+    std::string PackageUrl() const { return cloud_->httpBase() + "/Talvane.zip"; }
     std::string RunLog() const { return ReadFile(runLog_); }
     std::string SubscriberHome() const { return repo_ + "/subscribers/" + kSubscriber; }
     bool LogHas(const std::string& text) const { return log_.contains(text); }

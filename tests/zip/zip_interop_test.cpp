@@ -1,5 +1,4 @@
-// Cross-checks against Info-ZIP, 7-Zip and Python's zipfile, the writer and talvane-zip; and a
-// deploy commits whole: no failure, full disk, cancel or interrupt leaves the tool tree changed.
+// Cross-checks against Info-ZIP, 7-Zip and Python; the writer, talvane-zip, whole deploys.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -57,8 +56,7 @@ class ZipInterop : public ::testing::Test {
 };
 std::unique_ptr<testing::TempDir> ZipInterop::dir;
 
-// Python's zipfile writing Zip64 headers, a flagged UTF-8 name, and names in code page
-// 437 or Shift-JIS as raw bytes (0x5C ends the Shift-JIS character for the yen sign).
+// Python's Zip64 headers, a flagged UTF-8 name and raw code page 437 names.
 constexpr const char* kPythonKinds = R"(
 import zipfile
 with zipfile.ZipFile('pyzip64.zip', 'w') as z, z.open('tree/run.sh', 'w', force_zip64=True) as f:
@@ -66,14 +64,12 @@ with zipfile.ZipFile('pyzip64.zip', 'w') as z, z.open('tree/run.sh', 'w', force_
 with zipfile.ZipFile('utf8.zip', 'w') as z:
     z.writestr('Gr\u00fc\u00dfe/\u00dcn.txt', b'flagged')
 zipfile.ZipInfo._encodeFilenameFlags = lambda i: (i.filename.encode('latin-1'), i.flag_bits)
-for kind, names in [('cp437', [b'File 2 - \x94.txt', b'd\x81r/\x84.txt']), ('sjis', [b'\x95\x5c.txt'])]:
-    with zipfile.ZipFile(kind + '.zip', 'w') as z:
-        for n in names:
-            z.writestr(n.decode('latin-1'), n)
+with zipfile.ZipFile('cp437.zip', 'w') as z:
+    for n in [b'File 2 - \x94.txt', b'd\x81r/\x84.txt']:
+        z.writestr(n.decode('latin-1'), n)
 )";
 
-// Archives made at test time by Info-ZIP, 7-Zip and Python extract to the tree bsdtar (or,
-// for Python's, zipfile) makes of them, or give exactly the errors listed.
+// Each archive extracts as bsdtar (or zipfile) does, or gives exactly the errors listed.
 TEST_F(ZipInterop, ArchivesOfEveryKindExtractAsOtherToolsDo) {
     ASSERT_EQ(RunProgram({kPython, "-c", kPythonKinds}, dir->path()), 0);
     const std::string plain = "tree/d0/sub0/text0.txt";
@@ -98,7 +94,6 @@ TEST_F(ZipInterop, ArchivesOfEveryKindExtractAsOtherToolsDo) {
         {"pyzip64", "", "python", {}},
         {"utf8", "", "python", {}},
         {"cp437", "", "python", {}},
-        {"sjis", "", "", {}, {{"\xC3\xB2\xEF\xBC\xBC.txt", "\x95\x5c.txt"}}},  // ò＼
     };
     for (const auto& k : kinds) {
         SCOPED_TRACE(k.kind);
@@ -125,8 +120,7 @@ TEST_F(ZipInterop, ArchivesOfEveryKindExtractAsOtherToolsDo) {
     EXPECT_EQ(st.st_mode & 0111, 0111u);
 }
 
-// Entries are inflated by several workers at once: 5,000 of them (stored, whole and
-// streamed, one name twice) must give exactly the tree Python's zipfile gives.
+// Several inflating workers: 5,000 entries give exactly the tree Python's zipfile gives.
 TEST_F(ZipInterop, FiveThousandEntriesMatchPythonZipfile) {
     constexpr const char* kMany = R"(
 import random, sys, warnings, zipfile
@@ -214,8 +208,7 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodesAndClearMessages) {
     WriteFile(tmp.file("pkg/marker.txt"), "");
     ::chmod(tmp.file("pkg/bin/Tekmo").c_str(), 04775);
     fs::create_directory_symlink("../pkg", tmp.file("pkg/linked"));
-    // A folder link is skipped (never followed in circles), an empty file flagged,
-    // a file named twice stored once.
+    // A folder link is skipped, an empty file flagged, a file named twice stored once.
     ASSERT_EQ(Tool({"c", "p.zip", "pkg", "pkg/readme.txt"}, log), 0);
     for (const char* warning : {"skipped pkg/linked", "pkg/marker.txt is empty"})
         EXPECT_NE(ReadFile(log).find(std::string("warning: ") + warning), std::string::npos);
@@ -223,8 +216,7 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodesAndClearMessages) {
     EXPECT_EQ(
         ReadFile(log),
         "        10  pkg/bin/Tekmo\n         0  pkg/marker.txt\n         5  pkg/readme.txt\n");
-    // A local header not where the directory says; a folder that is a file after a file
-    // was written; one part of a split archive.
+    // A misplaced local header, a folder that is a file, one part of a split archive.
     RawZip moved, fold, split;
     moved.entries = {{"x", "data", 8, {}, -1, -1, 1}};
     fold.entries = {{"a", "file"}, {"a/b", "in a folder"}};
@@ -292,13 +284,10 @@ class ZipDeploy : public ::testing::Test {
   protected:
     testing::TempDir tmp;
     std::string zipPath = tmp.file("pkg.zip"), dest = tmp.file("tools");
-    std::string elsewhere = tmp.file("elsewhere"), mounted;
+    std::string elsewhere = tmp.file("elsewhere");
     mode_t mask = ::umask(022);
 
-    void TearDown() override {
-        if (!mounted.empty()) RunProgram({"umount", mounted});
-        ::umask(mask);
-    }
+    void TearDown() override { ::umask(mask); }
     // Older versions of what the package brings, and more.
     void OldTree(const std::string& root) {
         for (const char* rel : {"bin/tool", "lib/a.txt", "lib/sub/s.txt", "keep.txt"})
@@ -346,8 +335,7 @@ TEST_F(ZipDeploy, AFailureAtTheLastEntryLeavesTheTreeAsItWas) {
         EXPECT_EQ(List(dest), before);  // no part, no new folder, nothing replaced
         EXPECT_TRUE(fs::is_empty(elsewhere));
     }
-    // Cancelled before the end, then whole: replaced files get their new content and
-    // mode, the others stay.
+    // Cancelled, then whole: replaced files get their new content and mode, the others stay.
     fs::remove_all(dest);
     OldTree(dest);
     WriteFile(zipPath, Package({}));
@@ -365,24 +353,6 @@ TEST_F(ZipDeploy, AFailureAtTheLastEntryLeavesTheTreeAsItWas) {
     expected["new"] = expected["new/deep"] = Describe(folder, 0755, "");
     expected["new/deep/f.txt"] = Describe(file, 0644, "f");
     EXPECT_EQ(List(dest), expected);
-}
-
-TEST_F(ZipDeploy, AFullDiskLeavesTheTreeAsItWas) {
-    TALVANE_REQUIRE(::geteuid() == 0, "mounting a small tmpfs needs root");
-    const std::string disk = tmp.file("disk");
-    fs::create_directory(disk);
-    TALVANE_REQUIRE(RunProgram({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) == 0,
-                    "mount -t tmpfs was refused (no CAP_SYS_ADMIN?)");
-    mounted = disk;
-    OldTree(disk);
-    RawZip z;
-    z.entries = {{"data/big.bin", std::string(2 << 20, 'x'), 0}, {"bin/tool", "new"}};
-    WriteFile(zipPath, z.Build());
-    const Files before = List(disk);
-    std::string error;
-    EXPECT_FALSE(ExtractZipFile(zipPath, disk, &error));
-    EXPECT_EQ(error, "Can't write the file " + disk + "/data/big.bin");
-    EXPECT_EQ(List(disk), before);
 }
 
 TEST_F(ZipDeploy, ThousandsOfWaitingPartsHoldFewHandles) {

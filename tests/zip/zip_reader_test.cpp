@@ -1,5 +1,4 @@
-// The reader's events, errors, CRC rule and permissions; with hostile and damaged archives
-// nothing lands outside the destination, nothing half-written stays, memory stays small.
+// The reader's events, errors, CRC rule and permissions; hostile and damaged archives.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -52,8 +51,7 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
         EXPECT_EQ(rec.statuses.back(), "Zip Closed");
         EXPECT_TRUE(rec.errors.empty());
     }
-    // Without overwriting, a file already there is kept and the rest is written; a whole
-    // deploy that may not replace it writes nothing.
+    // Without overwriting a file there is kept; a whole deploy then writes nothing.
     for (const ZipCommit commit : {ZipCommit::EachEntry, ZipCommit::Whole}) {
         fs::remove_all(dest);
         WriteFile(dest + "/b.bin", "kept");
@@ -64,8 +62,7 @@ TEST_F(ZipReader, ExtractsStoredAndDeflatedWithEventsInOrder) {
         EXPECT_EQ(Tree(dest).size(), each ? 2U : 1U);
         EXPECT_EQ(ReadFile(dest + "/b.bin"), "kept");
     }
-    // Bytes after the end record (a signature appended, say) do not hide the archive, nor does
-    // a comment that looks like an end record.
+    // Bytes after the end record, or a comment that looks like one, do not hide the archive.
     for (const std::string& trailer : {std::string(), std::string("appended")}) {
         fs::remove_all(dest);
         z.comment = trailer.empty() ? std::string("PK\x05\x06 in the comment") : std::string();
@@ -161,9 +158,8 @@ TEST_F(ZipReader, ArchiveLevelFailures) {
               (Errors{{21L, "The end record of " + tmp.file("cut.zip") + " is cut short"}}));
 }
 
-// Each size or offset whose 32-bit field is all ones comes from the Zip64 field, in the
-// order size, packed size, offset; the directory's from the Zip64 end record. One archive
-// lies past 4 GiB (sparse), one claims 4 GiB more than it holds.
+// Each all-ones 32-bit size or offset comes from the Zip64 field, in order; one archive lies
+// past 4 GiB (sparse), one claims 4 GiB more than it holds.
 TEST_F(ZipReader, Zip64FieldsStandForTheMarkedOnes) {
     const std::string text(3000, 't');
     constexpr long long kOnes = 0xFFFFFFFF, kPast4G = 0x100000010;
@@ -198,8 +194,7 @@ TEST_F(ZipReader, Zip64FieldsStandForTheMarkedOnes) {
     }
 }
 
-// The UTF-8 flag, else a Unicode Path field made for this very name, else the name when
-// it is UTF-8, else code page 437, where a Shift-JIS character ending in 0x5C stays whole.
+// The UTF-8 flag, else a matching Unicode Path field, else UTF-8, else code page 437.
 TEST_F(ZipReader, NamesAreDecodedToUtf8) {
     const auto unicodePath = [](const std::string& raw, const std::string& name) {
         return U16(0x7075) + U16(5 + name.size()) + '\x01' + U32(Crc(raw)) + name;
@@ -254,8 +249,7 @@ TEST_F(ZipReader, UnixPermissionBitsAreRestoredSafely) {
 }
 #endif
 
-// A sandbox holding only the archive and the destination; anything else found in
-// it afterwards was written outside the destination.
+// A sandbox of the archive and the destination: anything else was written outside.
 class ZipHostile : public ::testing::Test {
   protected:
     testing::TempDir tmp;
@@ -325,8 +319,7 @@ TEST_F(ZipHostile, BombClaimingOneKilobyteStopsAtItsDeclaredSize) {
     WriteFile(zipPath, z.Build());
     ZipExtractionClass zip;
     rec.Attach(zip);
-    // When the refusal comes, the half-written temporary file shows how far it went:
-    // at most one inflate buffer past the declared size, not the whole gigabyte.
+    // At the refusal the temporary file is at most one inflate buffer past the declared size.
     std::uintmax_t written = 0;
     zip.ZipError = [&](long n, const std::string& d) {
         rec.errors.emplace_back(n, d);
@@ -340,8 +333,7 @@ TEST_F(ZipHostile, BombClaimingOneKilobyteStopsAtItsDeclaredSize) {
     ExpectNothingOutside();
 
 #ifndef _WIN32
-    // The command-line tool on the same archive: bounded peak memory, measured by
-    // /usr/bin/time (a child of this big test process would inherit its peak until exec).
+    // The command-line tool on the same archive: bounded peak memory, by /usr/bin/time.
     const std::string tool = std::string(TALVANE_BIN_DIR) + "/talvane-zip", rss = tmp.file("rss");
     TALVANE_REQUIRE(Exists(tool), "talvane-zip not built");
     fs::remove_all(dest);
@@ -354,8 +346,7 @@ TEST_F(ZipHostile, BombClaimingOneKilobyteStopsAtItsDeclaredSize) {
 #endif
 }
 
-// Absurd sizes are refused before anything is allocated or inflated (4 GiB out of a few
-// bytes); a damaged or short central directory is reported, never read out of step.
+// Absurd sizes are refused before inflating; a damaged central directory is reported.
 TEST_F(ZipHostile, DamagedArchivesAreReported) {
     RawZip sizes, three;
     sizes.entries = {{"huge-stored", "tiny", 0, {}, -1, 0x7FFFFFFF},
@@ -406,9 +397,8 @@ TEST_F(ZipHostile, TruncatedArchivesNeverCrashOrLeaveHalfFiles) {
     }
 }
 
-// Entries sharing data are refused before 10 MB is written: 2,000 records on one local
-// entry of a deflated MiB, an entry found inside a stored one's data, header included,
-// and data one byte into the next header by the sizes read (a streamed entry's: central).
+// Entries sharing data (2,000 records on one entry, one inside another, one byte into the
+// next header) are refused before 10 MB is written.
 TEST_F(ZipHostile, OverlappingEntriesRefuseTheArchiveBeforeWriting) {
     const std::string mib(1 << 20, '\0'), packed = RawDeflate(mib);
     const auto alpha = RawDeflate("alpha").size();

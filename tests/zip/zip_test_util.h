@@ -1,6 +1,5 @@
 #pragma once
-// Helpers for the zip tests: hand-built archives (for damaged and hostile ones),
-// real outside tools, and a recorder of the reader's events.
+// Hand-built archives, outside tools and a recorder of the reader's events.
 #include <zlib.h>
 
 #include <filesystem>

@@ -1,5 +1,4 @@
-// The console frontend: how windows, message boxes, progress and text from servers read on the
-// terminal, and how typed commands reach the window logic.
+// The console frontend: what the terminal shows and how typed commands reach the window logic.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -215,14 +214,6 @@ TEST(ConsoleHelpers, EntriesAreFoundByNameFirstThenByNumber) {
     for (const auto& [wanted, index] : cases) EXPECT_EQ(FindEntry(items, wanted), index) << wanted;
 }
 
-TEST(ConsoleHelpers, HelpPutsEveryDescriptionInOneColumn) {
-    const std::string help = ConsoleFrontend::MainHelp() + ConsoleFrontend::DialogHelp();
-    for (const char* line : {"  select <name|number>       choose a configuration set\n",
-                             "  toggle save-default|delete-me|silent\n  download-run ",
-                             "  folder <text>              Extract to folder below: <text>\n"})
-        EXPECT_TRUE(Has(help, line));
-}
-
 TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
     Capture out, err, both;
     ConsoleOutput plain(out.get(), err.get(), false), terminal(both.get(), both.get(), true);
@@ -379,11 +370,6 @@ TEST_F(ConsoleTest, DialogImportWithoutAHomeFolder) {
     EXPECT_EQ(RunDialog("import ~/Missing.bmp\n\nclose\n"), 0);
     SetEnv("HOME", home.c_str());
     EXPECT_TRUE(Has(out_.text(), "| ~/Missing.bmp\n| File not found."));
-}
-
-TEST_F(ConsoleTest, DialogShowsAChangedFolderAtOnce) {
-    EXPECT_EQ(RunDialog("folder \\Now\nclose\n"), 0);
-    EXPECT_TRUE(Has(out_.text(), "Folder: \\Now"));
 }
 
 TEST_F(ConsoleTest, DialogLinesTypedAheadWaitForTheRunningCommand) {
