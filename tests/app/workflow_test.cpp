@@ -154,6 +154,8 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
     ExpectProgramFolderClean();
     EXPECT_TRUE(frontend_.messages.empty());
     EXPECT_TRUE(view_.closed);
+    EXPECT_EQ(frontend_.activities, (Strings{"Extracting tekmoUpdate.zip", "Extracting 7za.zip",
+                                             "Decrypting configuration", "Starting Tekmo"}));
 
     EXPECT_TRUE(LogHas("retrieved 7zip from Nimbara"));
 }
@@ -303,6 +305,10 @@ TEST_F(DownloadRunTest, UnattendedRunWithStoredDefaultDeploysAndStartsWithoutSho
     const std::vector<std::string>& labels = frontend_.status.labels;
     for (const char* label : {"Extracting Config...", "Copying Files...", "Cleaning Up..."})
         EXPECT_NE(std::find(labels.begin(), labels.end(), label), labels.end()) << label;
+    const std::vector<std::string>& lines = frontend_.splash.lines;  // the transfer's line too
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Downloading ", 0) == 0;
+    })) << ::testing::PrintToString(lines);
 }
 
 TEST_F(DownloadRunTest, SevenZipComesOnlyFromTheMirrorWhenOneIsConfigured) {
