@@ -161,6 +161,7 @@ bool ConfigSync::Decrypt(const std::string& scratch, const std::string& zipPassw
         DeleteFileQuiet(configArchive);
         return false;
     }
+    context_.frontend.SetActivity("Decrypting configuration");
     DPrint("7zip arguments: x \"" + configArchive + "\" -o\"" + scratch + "\" -y -p****");
     const std::string passwordLine = zipPassword + "\n";
     const long exitCode = RunSevenZip(

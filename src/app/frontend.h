@@ -35,6 +35,10 @@ class Frontend : public EventPump {
     // calls it, once its workflow has returned. A test frontend records the
     // code and returns.
     virtual void EndProcess(int code) = 0;
+
+    // A step the user would otherwise see nothing of ("Checking signature"): the
+    // status line of the main window, and of the splash while it is shown.
+    virtual void SetActivity(const std::string& /*text*/) {}
 };
 
 // "Talvane": the title every message box carries.

@@ -314,7 +314,7 @@ void MainPresenter::ShowProgress(long current, long total) {
     bar.SetMax(total);
     bar.SetMin(0);
     if (total >= current) bar.SetValue(current);
-    if (!context_.unattended) ShowTransferActivity(current, total);
+    ShowTransferActivity(current, total);
     DoEvents();
 }
 
@@ -332,7 +332,12 @@ void MainPresenter::ShowTransferActivity(long current, long total) {
     const double done = static_cast<double>(current) / kMegabyte;
     std::snprintf(amounts, sizeof amounts, " - %.1f of %.1f MB, %.1f MB/s", done,
                   static_cast<double>(total) / kMegabyte, seconds > 0 ? done / seconds : 0.0);
-    view_.SetActivity("Downloading " + transfers_.Transferring() + amounts);
+    const std::string line = "Downloading " + transfers_.Transferring() + amounts;
+    // The unattended run shows its progress on the splash.
+    if (context_.unattended)
+        frontend_.Splash().SetActivity(line);
+    else
+        view_.SetActivity(line);
 }
 
 }  // namespace talvane::ui

@@ -20,6 +20,7 @@ namespace talvane::ui {
 
 namespace {
 constexpr const char* kSignatureSuffix = ".minisig";
+constexpr const char* kCheckingSignature = "Checking signature";
 // A signature file is a few hundred bytes.
 constexpr std::int64_t kMaxSignatureSize = 16 * 1024;
 // The remembered signature times decide what a replayed old file is; only the
@@ -158,6 +159,7 @@ bool SignatureCheck::Accept(const std::string& localPath, const std::string& sho
 bool SignatureCheck::FtpFile(const std::string& localPath, const std::string& remoteName) {
     const std::string shown = StripPath(remoteName);
     if (Skipped(shown)) return true;
+    frontend_.SetActivity(kCheckingSignature);
     std::string signature;
     const std::string whyNot = FetchFtp(remoteName, signature);
     return Accept(localPath, shown, whyNot, signature);
@@ -173,6 +175,7 @@ bool SignatureCheck::HttpFile(const std::string& localPath, const std::string& u
     // The name asked for is the URL's last part, its query left out.
     const std::string shown = StripPath(StripEndOfString(url, "?"));
     if (Skipped(shown)) return true;
+    frontend_.SetActivity(kCheckingSignature);
     std::string signature;
     const std::string whyNot = FetchHttp(url, signature);
     return Accept(localPath, shown, whyNot, signature);

@@ -173,6 +173,7 @@ bool ToolPackage::Unpack(const std::string& package, const std::string& shownNam
 bool ToolPackage::StartTool(const std::vector<std::string>& arguments) {
     const std::string program =
         context_.session.ExtractFolder + "/" + names::kTekmoExe + names::kExeSuffix;
+    context_.frontend.SetActivity("Starting Tekmo");
     if (StartUnpacked(program, arguments)) return true;
     CloseSideWindows(context_.frontend);
     context_.frontend.MessageBox("Tekmo could not be started from " + program + ".", AppTitle(),

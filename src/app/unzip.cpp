@@ -14,7 +14,10 @@ bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string
         return false;
     }
     if (frontend) {
-        frontend->Status().SetLabel("Extracting " + StripPath(zipPath));
+        // The status window and the status line say the same.
+        const std::string step = "Extracting " + StripPath(zipPath);
+        frontend->SetActivity(step);
+        frontend->Status().SetLabel(step);
         frontend->Status().Show();
     }
     const bool result = ExtractZipFile(zipPath, destination, firstError, keepExisting);

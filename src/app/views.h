@@ -30,6 +30,8 @@ class SplashView {
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     virtual ProgressBarView& Bar() = 0;
+    // The status line by the bar ("" clears it); a splash without one ignores it.
+    virtual void SetActivity(const std::string& /*text*/) {}
     // Outer size in twips, as laid out at the last Show().
     virtual int WidthTwips() const = 0;
     virtual int HeightTwips() const = 0;

@@ -58,6 +58,7 @@ TEST_F(SignatureBindingTest, SignatureMustNameTheFileAndNotGoBackInTime) {
                         ? Minisign(sign + c.file + plain + " -t \"" + c.comment + "\"") == 0
                         : WriteFile(c.file + ".minisig", c.signature));
         frontend_.messages.clear();
+        frontend_.activities.clear();
         c.file == harlo ? LoadedPresenter().OnInstall(ui::Installer::Harlo)
                         : void(DownloadAndRunSet());
         const auto shown = frontend_.MessageTexts();
@@ -66,6 +67,10 @@ TEST_F(SignatureBindingTest, SignatureMustNameTheFileAndNotGoBackInTime) {
                                 shown[0].find(c.why) != std::string::npos
                           : shown.empty())
             << ::testing::PrintToString(shown);
+        // The updates package is checked first, then the file itself.
+        const auto& steps = frontend_.activities;
+        EXPECT_TRUE(steps.size() >= 2 && steps[0] == "Checking signature" && steps[1] == steps[0])
+            << ::testing::PrintToString(steps);
     }
     EXPECT_NE(ReadFile(state).find("\n100 tekmoUpdate.zip\n"), std::string::npos);
     EXPECT_EQ(GetFileMode(state), 0600);

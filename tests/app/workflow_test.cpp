@@ -152,6 +152,8 @@ TEST_F(DownloadRunTest, CompleteRunDeploysTheTreeStartsTheToolAndLeavesNothingBe
     ExpectProgramFolderClean();
     EXPECT_TRUE(frontend_.messages.empty());
     EXPECT_TRUE(view_.closed);
+    EXPECT_EQ(frontend_.activities, (Strings{"Extracting tekmoUpdate.zip", "Extracting 7za.zip",
+                                             "Decrypting configuration", "Starting Tekmo"}));
 
     EXPECT_TRUE(LogHas("retrieved 7zip from Nimbara"));
 }
@@ -284,6 +286,17 @@ TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchiv
     EXPECT_TRUE(Exists(home + "/ConfigSets"));
     EXPECT_TRUE(Exists(home + "/Defs"));
     EXPECT_NE(ReadFile(Tool("Config/Tekmo.ini")).find("ConfigSet=Tekmo_Config"), std::string::npos);
+}
+
+// The unattended run shows the transfer on the splash, its only window.
+TEST_F(DownloadRunTest, UnattendedRunShowsTheTransferOnTheSplash) {
+    WriteSetting("DefaultConfig", "workshop");
+    LoadedPresenter();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->RunUnattended(); }));
+    const std::vector<std::string>& lines = frontend_.splash.lines;
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Downloading ", 0) == 0;
+    })) << ::testing::PrintToString(lines);
 }
 
 // An archive without the program, then no archive: each time the 7-Zip on the search path runs.

@@ -54,6 +54,7 @@ class Console(CloudTest):
         self.assertNotIn("=== ", result.stdout)
         self.assertIn(with_logo, result.stderr)
         self.assertIn("[status] shown: Please Wait... | Extracting Config...", result.stderr)
+        self.assertIn("[splash] line: Decrypting configuration", result.stderr)
         for secret in (self.password, self.zip_password):
             self.assertNotIn(secret, p.log_text())
 

@@ -51,9 +51,13 @@ class FakeSplash : public ui::SplashView {
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
     ui::ProgressBarView& Bar() override { return bar; }
+    void SetActivity(const std::string& text) override {
+        if (open_) lines.push_back(text);
+    }
     int WidthTwips() const override { return ui::kSplashBarOnlySize.width; }
     int HeightTwips() const override { return ui::kSplashBarOnlySize.height; }
     FakeProgressBar bar;
+    std::vector<std::string> lines;  // its status line, while open
 
   private:
     bool open_ = false;
@@ -204,6 +208,7 @@ class FakeFrontend : public ui::Frontend {
         EXPECT_FALSE(endedWith) << "the process was ended twice";
         endedWith = code;
     }
+    void SetActivity(const std::string& text) override { activities.push_back(text); }
 
     std::vector<std::string> MessageTexts() const {  // in order
         std::vector<std::string> texts;
@@ -214,6 +219,7 @@ class FakeFrontend : public ui::Frontend {
     FakeSplash splash;
     FakeStatus status;
     std::vector<RecordedMessage> messages;
+    std::vector<std::string> activities;  // the steps the status line was told, in order
     std::deque<std::string> fileDialogAnswers;
     std::function<void()> onPump;
     std::optional<int> endedWith;  // the exit code, once the process was ended

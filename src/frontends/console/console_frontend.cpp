@@ -196,6 +196,14 @@ void ConsoleFrontend::EndProcess(int code) {
     std::_Exit(code);
 }
 
+void ConsoleFrontend::SetActivity(const std::string& text) {
+    if (splash_.IsOpen()) {
+        splash_.SetActivity(text);
+    } else if (!text.empty()) {
+        output_.Note("[step] " + text);
+    }
+}
+
 void ConsoleFrontend::RenderWindow() {
     if (mainView_ && mainView_->IsShown()) {
         output_.Block(mainView_->Render());

@@ -44,6 +44,7 @@ class ConsoleFrontend final : public Frontend {
     std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() override;
     int Run(MainPresenter* main, DefaultDialogPresenter* dialog) override;
     void EndProcess(int code) override;  // never returns
+    void SetActivity(const std::string& text) override;
 
     // Reads what standard input has ready, without waiting, and carries out
     // every complete line that arrived while the current command runs (a

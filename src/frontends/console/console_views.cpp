@@ -95,6 +95,7 @@ void ConsoleSplash::Show() {
     // A new showing is a new window: fresh bar, logo read again.
     bar_.Reset();
     bar_.SetActive(true);
+    line_.clear();
     const SplashLayout layout = ComputeSplashLayout(AppPath() + names::kLogoFile);
     width_ = layout.widthTwips;
     height_ = layout.heightTwips;
@@ -106,6 +107,12 @@ void ConsoleSplash::Show() {
                                    std::to_string(layout.pictureHeightTwips) + " twips"
                              : "no logo";
     output_.Note(note);
+}
+
+void ConsoleSplash::SetActivity(const std::string& text) {
+    if (!open_ || text == line_) return;
+    line_ = text;
+    if (!text.empty()) output_.Note("[splash] line: " + text);
 }
 
 void ConsoleSplash::Close() {

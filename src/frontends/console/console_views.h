@@ -45,12 +45,14 @@ class ConsoleSplash final : public SplashView {
     void Close() override;
     bool IsOpen() const override { return open_; }
     ProgressBarView& Bar() override { return bar_; }
+    void SetActivity(const std::string& text) override;  // a "[splash] line: ..." note
     int WidthTwips() const override { return width_; }
     int HeightTwips() const override { return height_; }
 
   private:
     ConsoleOutput& output_;
     ConsoleBar bar_;
+    std::string line_;
     bool open_ = false;
     int width_ = kSplashBarOnlySize.width;
     int height_ = kSplashBarOnlySize.height;

@@ -205,6 +205,11 @@ void WxFrontend::EndProcess(int code) {
     std::_Exit(code);
 }
 
+void WxFrontend::SetActivity(const std::string& text) {
+    if (mainView_) mainView_->SetActivity(text);
+    splash_.SetActivity(text);
+}
+
 void WxFrontend::Pump() {
     if (!wxTheApp || ended_) return;
     const auto now = std::chrono::steady_clock::now();

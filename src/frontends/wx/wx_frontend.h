@@ -66,6 +66,7 @@ class WxFrontend final : public Frontend {
     std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() override;
     int Run(MainPresenter* main, DefaultDialogPresenter* dialog) override;
     void EndProcess(int code) override;  // never returns
+    void SetActivity(const std::string& text) override;
     // Lets the windows repaint and take clicks, at most every few milliseconds:
     // transfers call this after every chunk.
     void Pump() override;

@@ -33,6 +33,8 @@ void WxSplash::Show() {
         if (event.GetEventObject() != frame_) return;
         bar_.Attach(nullptr);
         frame_ = nullptr;
+        gauge_ = nullptr;
+        line_ = nullptr;
     });
     const wxSize size = TwipsToPixels(width_, height_, frame_);
     const int barHeight = TwipsToPixels(0, layout.barHeightTwips, frame_).y;
@@ -42,15 +44,15 @@ void WxSplash::Show() {
                                            wxPoint(0, 0), wxSize(size.x, size.y - barHeight));
         picture->SetName("logoPicture");
     }
-    auto* gauge = new wxGauge(frame_, wxID_ANY, WxBar::kSteps, wxPoint(0, size.y - barHeight),
-                              wxSize(size.x, barHeight));
+    gauge_ = new wxGauge(frame_, wxID_ANY, WxBar::kSteps, wxPoint(0, size.y - barHeight),
+                         wxSize(size.x, barHeight));
     frame_->SetSize(size);
     if (owner) {
         frame_->CentreOnParent();
     } else {
         frame_->Centre();
     }
-    bar_.Attach(gauge);
+    bar_.Attach(gauge_);
     frame_->Show();
     frame_->Update();
     RepaintNow();
@@ -61,6 +63,34 @@ void WxSplash::Close() {
     bar_.Attach(nullptr);
     frame_->Destroy();
     frame_ = nullptr;
+    gauge_ = nullptr;
+    line_ = nullptr;
+}
+
+void WxSplash::AddLine() {
+    const int lineHeight = frame_->GetCharHeight() + frame_->FromDIP(4);
+    const wxSize size = frame_->GetSize();
+    const wxPoint barAt = gauge_->GetPosition();
+    const int margin = frame_->FromDIP(4);
+    line_ = new wxStaticText(frame_, wxID_ANY, "", wxPoint(margin, barAt.y),
+                             wxSize(size.x - 2 * margin, lineHeight),
+                             wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    line_->SetName("activityLine");
+    gauge_->Move(barAt.x, barAt.y + lineHeight);
+    frame_->SetSize(wxSize(size.x, size.y + lineHeight));
+    if (frame_->GetParent()) {
+        frame_->CentreOnParent();
+    } else {
+        frame_->Centre();
+    }
+}
+
+void WxSplash::SetActivity(const std::string& text) {
+    if (!frame_ || (!line_ && text.empty())) return;
+    if (!line_) AddLine();
+    line_->SetLabel(FromUtf8(text));
+    line_->Update();
+    RepaintNow();
 }
 
 }  // namespace talvane::ui::gui

@@ -20,8 +20,8 @@ void WxStatus::SetCaption(const std::string& caption) {
 
 void WxStatus::SetLabel(const std::string& text) {
     text_ = text;
-    // The main window's status line says the same.
-    if (WxMainView* main = frontend_.MainWindow()) main->SetActivity(text);
+    // The status lines of the main window and the splash say the same.
+    frontend_.SetActivity(text);
     if (!frame_) return;
     label_->SetLabel(FromUtf8(text));
     frame_->Layout();

@@ -333,8 +333,10 @@ TEST_F(ConsoleTest, SplashAndStatusReportOnlyWhileOpen) {
     splash.Show();
     splash.Bar().SetMax(100);
     splash.Bar().SetValue(100);
+    console_->SetActivity("Checking signature");  // the splash's line while it is open
     splash.Close();
     splash.Bar().SetValue(40);
+    console_->SetActivity("Starting Tekmo");
     StatusView& status = console_->Status();
     status.SetCaption("Please Wait...");
     status.SetLabel("Extracting Config...");
@@ -343,7 +345,8 @@ TEST_F(ConsoleTest, SplashAndStatusReportOnlyWhileOpen) {
     status.SetLabel("Cleaning Up...");
     EXPECT_EQ(err_.text(),
               "[splash] shown: window 4770 x 650 twips, bar 650 twips, no logo\n"
-              "splash [####################] 100% (100/100)\n[splash] closed\n"
+              "splash [####################] 100% (100/100)\n"
+              "[splash] line: Checking signature\n[splash] closed\n[step] Starting Tekmo\n"
               "[status] shown: Please Wait... | Extracting Config...\n[status] closed\n");
 }
 

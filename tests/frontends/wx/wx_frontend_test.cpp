@@ -236,6 +236,8 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     EXPECT_EQ(gui_->StatusWindow().Frame()->GetParent(), &f);
     EXPECT_EQ(gui_->StatusWindow().Frame()->GetTitle(), "Talvane") << "a caption before any is set";
     gui_->Status().Close();
+    gui_->SetActivity("Starting Tekmo");  // a step goes to the same line
+    EXPECT_EQ(f.activityLabel->GetLabel(), "Starting Tekmo");
     // Posted: a simulated click would wait in a yield of its own, where the work could not pump.
     f.installHarloButton->GetEventHandler()->AddPendingEvent(
         wxCommandEvent(wxEVT_BUTTON, f.installHarloButton->GetId()));
@@ -280,6 +282,15 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     gui_->Splash().Bar().SetValue(60);
     Shoot(gui_->SplashWindow().Frame(), "splash", ui::kSplashBarOnlySize.width,
           ui::kSplashBarOnlySize.height);
+    const wxSize designed = gui_->SplashWindow().Frame()->GetSize();
+    gui_->SetActivity("Checking signature");  // the unattended run's line: one text line more
+    const wxStaticText* line = gui_->SplashWindow().ActivityLine();
+    ASSERT_TRUE(line && line->GetLabel() == "Checking signature");
+    const wxSize grown = gui_->SplashWindow().Frame()->GetSize();
+    EXPECT_TRUE(grown.x == designed.x && grown.y > designed.y &&
+                grown.y - designed.y < 2 * line->GetCharHeight())
+        << grown.y << " against " << designed.y;
+    Shoot(gui_->SplashWindow().Frame(), "splash-line");
     gui_->Splash().Close();
     const std::string missing = tmp_.file("Pictures/Missing.bmp"),
                       logo = tmp_.file("Pictures/Logo.bmp");
