@@ -6,15 +6,8 @@
 #   tools/bench/ftps_bench.sh [RUNS]   (default 5)
 # TALVANE_BIN picks the launcher (default build/bin/Talvane).
 set -euo pipefail
-RUNS=${1:-5}
-[[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BIN=${TALVANE_BIN:-$ROOT/build/bin/Talvane}
-PY=/usr/bin/python3
-[[ -x $BIN ]] || { echo "ftps_bench: no launcher at $BIN" >&2; exit 2; }
+source "$(dirname "$0")/launcher_bench.bash"
 
-BASE=/dev/shm
-[[ -d $BASE && -w $BASE ]] || BASE=${TMPDIR:-/tmp}
 WORK=$(mktemp -d "$BASE/talvane-ftps-bench.XXXXXX")
 cleanup() {
   for kind in plain tls; do

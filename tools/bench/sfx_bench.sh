@@ -7,18 +7,11 @@
 #   tools/bench/sfx_bench.sh [RUNS]   (default 5)
 # TALVANE_BIN picks the launcher (default build/bin/Talvane).
 set -euo pipefail
-RUNS=${1:-5}
-[[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [RUNS]" >&2; exit 2; }
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BIN=${TALVANE_BIN:-$ROOT/build/bin/Talvane}
-PY=/usr/bin/python3
-[[ -x $BIN ]] || { echo "sfx_bench: no launcher at $BIN" >&2; exit 2; }
+source "$(dirname "$0")/launcher_bench.bash"
 for tool in curl bsdtar zip /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 2; }
 done
 
-BASE=/dev/shm
-[[ -d $BASE && -w $BASE ]] || BASE=${TMPDIR:-/tmp}
 WORK=$(mktemp -d "$BASE/talvane-sfx-bench.XXXXXX")
 cleanup() {
   "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$WORK/state" >/dev/null 2>&1 || true
