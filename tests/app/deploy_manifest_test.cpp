@@ -1,0 +1,94 @@
+// The skip decision: any change of the package on the server or of a deployed
+// file must force a download, and a damaged record must never count as a deploy.
+#include "app/deploy_manifest.h"
+
+#include <filesystem>
+
+#include "platform/file_io.h"
+#include "support/file_util.h"
+
+namespace talvane::ui {
+namespace {
+
+using talvane::testing::TempDir;
+using talvane::testing::WriteFile;
+
+DeployManifest Recorded() {
+    return {"tekmoUpdate.zip", 200, "20261207101500", std::string("sig\n\0\xff", 6), {}};
+}
+
+TEST(DeployManifestTest, AnyChangeOnTheServerIsAChange) {
+    struct Case {
+        const char* what;
+        void (*change)(DeployManifest&);
+        bool same;
+    };
+    const Case cases[] = {
+        {"nothing", [](DeployManifest&) {}, true},
+        {"size", [](DeployManifest& m) { m.serverSize = 201; }, false},
+        {"time", [](DeployManifest& m) { m.serverTime = "20261207101501"; }, false},
+        {"signature", [](DeployManifest& m) { m.signature.back() = 'x'; }, false},
+        {"name", [](DeployManifest& m) { m.package = "Tekmo_2.2.0.zip"; }, false},
+    };
+    for (const Case& c : cases) {
+        DeployManifest server = Recorded();
+        c.change(server);
+        EXPECT_EQ(SamePackageOnServer(Recorded(), server), c.same) << c.what;
+    }
+    // What a server cannot say never matches, even against the same unknowns.
+    DeployManifest unknown = Recorded();
+    unknown.serverSize = -1;
+    EXPECT_FALSE(SamePackageOnServer(unknown, unknown));
+    unknown = Recorded();
+    unknown.serverTime.clear();
+    EXPECT_FALSE(SamePackageOnServer(unknown, unknown));
+}
+
+TEST(DeployManifestTest, RecordSurvivesOnlyWhole) {
+    TempDir tree;
+    DeployManifest m = Recorded();
+    ASSERT_TRUE(WriteFile(tree.file("bin/a b.dll"), "12345"));
+    fileio::FileFacts facts;
+    ASSERT_TRUE(fileio::StatFile(tree.file("bin/a b.dll"), facts));
+    m.files = {{"bin/a b.dll", 5, 0xCBF43926, static_cast<long long>(facts.modified)}};
+    ASSERT_TRUE(SaveManifest(tree.path(), m));
+
+    const auto loaded = LoadManifest(tree.path());
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(SamePackageOnServer(*loaded, m));
+    ASSERT_EQ(loaded->files.size(), 1U);
+    EXPECT_EQ(loaded->files[0].crc, 0xCBF43926);
+    EXPECT_TRUE(ChangedFiles(tree.path(), *loaded).empty());
+
+    const std::string text = talvane::testing::ReadFile(ManifestPath(tree.path()));
+    std::string badHex = text;
+    badHex.replace(badHex.find("signature ") + 10, 1, "z");
+    for (const std::string& damaged : {text.substr(0, text.size() - 4), badHex}) {
+        ASSERT_TRUE(WriteFile(ManifestPath(tree.path()), damaged));
+        EXPECT_FALSE(LoadManifest(tree.path())) << damaged;
+    }
+}
+
+TEST(DeployManifestTest, ChangedSizeTimeOrMissingFileIsSeen) {
+    TempDir tree;
+    const std::string path = tree.file("t.bin");
+    const auto touch = [&](auto change) {
+        fileio::FileFacts facts;
+        EXPECT_TRUE(WriteFile(path, "1234") && fileio::StatFile(path, facts));
+        DeployManifest m = Recorded();
+        m.files = {{"t.bin", 4, 0, static_cast<long long>(facts.modified)}};
+        change();
+        return ChangedFiles(tree.path(), m).size();
+    };
+    namespace fs = std::filesystem;
+    EXPECT_EQ(touch([] {}), 0U);
+    EXPECT_EQ(touch([&] { WriteFile(path, "12345"); }), 1U);
+    EXPECT_EQ(touch([&] {
+                  fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+              }),
+              1U);
+    EXPECT_EQ(touch([&] { fs::remove(path); }), 1U);
+}
+
+}  // namespace
+}  // namespace talvane::ui
