@@ -1,5 +1,6 @@
 #include "common/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -14,14 +15,16 @@ namespace {
 
 constexpr std::chrono::milliseconds kPoll{100};
 
-// Waits for the child, letting the user interface run between polls.
+// Waits for the child, letting the user interface run between polls. The
+// polls start close together: 7-Zip is often done in a few milliseconds, and
+// a fixed step would make every short run wait most of a step for nothing.
 // Returns 0 when it ended, else the error that stopped the watch.
 int WaitForChild(platform::Child& child, long& exitCode) {
-    for (;;) {
+    for (std::chrono::milliseconds step{2};; step = std::min(step * 2, kPoll)) {
         int rc = platform::PollChild(child, exitCode);
         if (rc != EAGAIN) return rc;
         DoEvents();
-        CurrentClock().SleepFor(kPoll);
+        CurrentClock().SleepFor(step);
     }
 }
 
