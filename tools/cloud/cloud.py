@@ -93,7 +93,8 @@ def make_certificate(folder):
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
             "server.key", "-out", "server.csr")
     with open(os.path.join(folder, "san.ext"), "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+        # Schannel in libcurl matches DNS names only, so the address is one too.
+        f.write("subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost\n")
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
             "-CAcreateserial", "-days", "2", "-extfile", "san.ext", "-out", "server.pem")
     with open(os.path.join(folder, "server-all.pem"), "w") as out:

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # The unattended run of Talvane.exe under Wine against the demo cloud:
-# wine_demo.sh PREFIX. The cloud's Tekmo package carries a Windows stand-in
+# wine_demo.sh PREFIX [--tls]. The cloud's Tekmo package carries a Windows stand-in
 # (tekmo_standin.c, built with the tests) and its 7za.zip the test 7-Zip (7zz.exe).
+# --tls: FTP servers that take only AUTH TLS sign-ins, checked by Schannel against
+# the cloud's private CA.
 set -euo pipefail
 prefix="$1"
+TLS=()
+[[ ${2:-} == --tls ]] && TLS=(--tls)
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 PY=/usr/bin/python3
 DEMO=${TALVANE_DEMO_DIR:-$ROOT/demo/windows}
@@ -23,7 +27,7 @@ json() { "$PY" -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(s
 CONTENT=$DEMO/content/content.json
 
 step "Starting the demo cloud"
-"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" --content "$DEMO/content" >/dev/null
+"$PY" "$ROOT/tools/cloud/cloud.py" start --state "$DEMO/state" --content "$DEMO/content" "${TLS[@]}" >/dev/null
 stop_all() {
   "$PY" "$ROOT/tools/cloud/cloud.py" stop --state "$DEMO/state" >/dev/null 2>&1 || true
   stop_wineserver
@@ -34,6 +38,7 @@ PROG=$DEMO/program
 cp "$ROOT/dist/Talvane.exe" "$PROG/Talvane.exe"
 "$PY" "$ROOT/tools/cloud/cloud.py" settings --state "$DEMO/state" --out "$PROG/Talvane.ini" \
   --default-config "$(json "$CONTENT" 'd["sets"][1]')"
+sed -i 's|^FtpCaFile=/|FtpCaFile=Z:/|' "$PROG/Talvane.ini"  # the CA file as Wine names it
 # Wine sets SYSTEMDRIVE to C: itself: the tool lands in C:\Tools\tekmo of the Wine prefix.
 TOOLS="$WINEPREFIX/drive_c/Tools"
 rm -rf "$TOOLS"
