@@ -56,22 +56,16 @@ class ZipInterop : public ::testing::Test {
 };
 std::unique_ptr<testing::TempDir> ZipInterop::dir;
 
-// Python's Zip64 headers, a flagged UTF-8 name and raw code page 437 names.
-constexpr const char* kPythonKinds = R"(
+// Python's Zip64 headers.
+constexpr const char* kPythonZip64 = R"(
 import zipfile
 with zipfile.ZipFile('pyzip64.zip', 'w') as z, z.open('tree/run.sh', 'w', force_zip64=True) as f:
     f.write(open('tree/run.sh', 'rb').read())
-with zipfile.ZipFile('utf8.zip', 'w') as z:
-    z.writestr('Gr\u00fc\u00dfe/\u00dcn.txt', b'flagged')
-zipfile.ZipInfo._encodeFilenameFlags = lambda i: (i.filename.encode('latin-1'), i.flag_bits)
-with zipfile.ZipFile('cp437.zip', 'w') as z:
-    for n in [b'File 2 - \x94.txt', b'd\x81r/\x84.txt']:
-        z.writestr(n.decode('latin-1'), n)
 )";
 
 // Each archive extracts as bsdtar (or zipfile) does, or gives exactly the errors listed.
 TEST_F(ZipInterop, ArchivesOfEveryKindExtractAsOtherToolsDo) {
-    ASSERT_EQ(RunProgram({kPython, "-c", kPythonKinds}, dir->path()), 0);
+    ASSERT_EQ(RunProgram({kPython, "-c", kPythonZip64}, dir->path()), 0);
     const std::string plain = "tree/d0/sub0/text0.txt";
     const Files plainOnly{{plain, ReadFile(At(plain))}};
     const auto encrypted = [&](const std::string& how) {
@@ -88,12 +82,9 @@ TEST_F(ZipInterop, ArchivesOfEveryKindExtractAsOtherToolsDo) {
         {"zip64", "zip -qr -fz zip64.zip tree", "bsdtar", {}},
         {"pipe", "zip -qr - tree | cat >pipe.zip", "bsdtar", {}},  // data descriptors
         {"7zip", "7zz a -tzip 7zip.zip tree", "bsdtar", {}},
-        {"AES256", encrypted("AES256"), "", {kZipErrEncrypted}, plainOnly},
         {"ZipCrypto", encrypted("ZipCrypto"), "", {kZipErrEncrypted}, plainOnly},
         {"split", "zip -qr -s 64k split.zip tree", "", {kZipErrSplit}},
         {"pyzip64", "", "python", {}},
-        {"utf8", "", "python", {}},
-        {"cp437", "", "python", {}},
     };
     for (const auto& k : kinds) {
         SCOPED_TRACE(k.kind);
