@@ -116,15 +116,10 @@ TEST(MaskPasswordArgument, HidesTheArchivePassword) {
         {"7za x a.7z -p\"a\"\"b\" -y", "7za x a.7z -p\"***\" -y"},
         {"7za x a.7z -pab\"c d\" -y", "7za x a.7z -p*** -y"},
         {"7za x a.7z -p\"tail\\\\\" -y", "7za x a.7z -p\"***\" -y"},
+        {"7za x -p\"s3\\\"cr et\\\\\" -o\"/a/S\" -y", "7za x -p\"***\" -o\"/a/S\" -y"},
         // "-p" inside a quoted path is not a switch.
         {"\"/opt/my -pics/7za\" x a.7z -pk", "\"/opt/my -pics/7za\" x a.7z -p***"}};
     for (const auto& [in, out] : cases) EXPECT_EQ(MaskPasswordArgument(in), out) << in;
-
-    // A quote, a blank and a trailing backslash: no piece of the password stays.
-    const std::string line = "/usr/bin/7za x \"/a/c.7z\" -p\"s3\\\"cr et\\\\\" -o\"/a/S\" -y";
-    const std::string masked = MaskPasswordArgument(line);
-    EXPECT_EQ(masked, "/usr/bin/7za x \"/a/c.7z\" -p\"***\" -o\"/a/S\" -y");
-    for (const char* piece : {"s3", "cr", "et"}) EXPECT_EQ(masked.find(piece), std::string::npos);
 }
 
 }  // namespace
