@@ -153,15 +153,6 @@ TEST(MessageBoxFormat, OneBlockWithTitleIconAndEveryLine) {
                   c.lines + "+" + std::string(59, '-') + "\n");
 }
 
-TEST(ConsoleOutputTest, WindowsAndNotesEscapeControlCharacters) {
-    Capture out, err;
-    ConsoleOutput output(out.get(), err.get(), false);
-    output.Block("    1. Evil\x1b]0;owned\x07\x1b[2J\n    2. Office\n");
-    output.Note("[status] Extracting \x1b[31mred");
-    EXPECT_EQ(out.text(), "    1. Evil\\x1b]0;owned\\x07\\x1b[2J\n    2. Office\n");
-    EXPECT_EQ(err.text(), "[status] Extracting \\x1b[31mred\n");
-}
-
 // Every bar (console, window, test fake) follows these rules.
 TEST(ProgressModelTest, RefusesSettingsOutsideTheRangeAndDrawsWithinTheSteps) {
     enum Op { Min, Max, Value };
@@ -214,6 +205,7 @@ TEST(ConsoleHelpers, EntriesAreFoundByNameFirstThenByNumber) {
     for (const auto& [wanted, index] : cases) EXPECT_EQ(FindEntry(items, wanted), index) << wanted;
 }
 
+// Windows and notes show control characters escaped.
 TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
     Capture out, err, both;
     ConsoleOutput plain(out.get(), err.get(), false), terminal(both.get(), both.get(), true);
@@ -228,15 +220,16 @@ TEST(ConsoleProgress, PlainLinesAreThrottledTerminalLinesRewriteThemselves) {
         << "one line per percent is no throttling";
     EXPECT_TRUE(lines.ends_with("\ntransfer [####################] 100% (1000/1000)\n")) << lines;
     EXPECT_EQ(lines.find('\r'), std::string::npos);
-    EXPECT_TRUE(out.text().empty());
+    plain.Block("    1. Evil\x1b]0;owned\x07\x1b[2J\n    2. Office\n");
+    EXPECT_EQ(out.text(), "    1. Evil\\x1b]0;owned\\x07\\x1b[2J\n    2. Office\n");
 
     bar.Reset();
     bar.SetValue(20);
     terminal.Progress(terminalMark, "splash", bar);
-    terminal.Note("[status] Extracting Config...");
+    terminal.Note("[status] Extracting \x1b[31mConfig...");
     EXPECT_EQ(both.text(),
               "\rsplash [####----------------]  20% (20/100)\x1b[K\n"
-              "[status] Extracting Config...\n");
+              "[status] Extracting \\x1b[31mConfig...\n");
 }
 
 // Typed commands set the controls; both layouts show them, the passwords masked.
@@ -252,7 +245,6 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
     // Ticking Save Config As Default clears Delete Me.
     EXPECT_TRUE(view_->Checked(MainCheck::SaveDefault));
     EXPECT_FALSE(view_->Checked(MainCheck::DeleteMe));
-    EXPECT_TRUE(Has(err_.text(), "no configuration set \"Garage\""));
     view_->Show();
     console_->RenderWindow();
     EXPECT_TRUE(Has(out_.text(), "=== Download and Run tekmo Now? === window 5145 x 2220 twips\n"));
