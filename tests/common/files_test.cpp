@@ -36,7 +36,7 @@ TEST(ShellCopy, RenamesOrReplacesAndKeepsTheExecutableBit) {
     EXPECT_EQ(GetFileMode(dir.file("bin/tool")) & 0777, 0755);
 }
 
-TEST(ShellCopy, WildcardsIntoItselfAndNamedPipes) {
+TEST(ShellCopy, WildcardsAndNamedPipes) {
     TempDir dir;
     WriteFile(dir.file("Ketarin/sites.db"), "1");
     WriteFile(dir.file("tree/sites.db"), "old");

@@ -64,6 +64,7 @@ class ConsoleTest : public ::testing::Test {
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
     }
     void TearDown() override {
+        SetEnv("HOME", home_.c_str());
         SetEventPump(nullptr);
         CloseInput();
         ::close(input_[0]);
@@ -122,6 +123,7 @@ class ConsoleTest : public ::testing::Test {
     }
 
     TempDir tmp_;
+    const std::string home_ = std::getenv("HOME") ? std::getenv("HOME") : "";
     int input_[2] = {-1, -1};
     Session session_;
     Endpoints endpoints_;
@@ -345,11 +347,9 @@ TEST_F(ConsoleTest, SplashAndStatusReportOnlyWhileOpen) {
 TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpen) {
     const std::string missing = tmp_.file("pictures/Missing.bmp");
     ASSERT_TRUE(MakeSureDirExists(tmp_.file("pictures")));
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     SetEnv("HOME", tmp_.path().c_str());  // "~/" is the home folder
     EXPECT_EQ(RunDialog("import ~/pictures/Missing.bmp\n" + tmp_.file("pictures") + "\n\nclose\n"),
               0);
-    SetEnv("HOME", home.c_str());
     for (const std::string& refused : {missing, tmp_.file("pictures")}) {
         EXPECT_TRUE(Has(out_.text(), "(exclamation) ----\n| " + refused +
                                          "\n| File not found.\n| Please verify the correct file "
@@ -360,10 +360,8 @@ TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpe
 
 // Without a home folder "~/" is taken as typed.
 TEST_F(ConsoleTest, DialogImportWithoutAHomeFolder) {
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     SetEnv("HOME", nullptr);
     EXPECT_EQ(RunDialog("import ~/Missing.bmp\n\nclose\n"), 0);
-    SetEnv("HOME", home.c_str());
     EXPECT_TRUE(Has(out_.text(), "| ~/Missing.bmp\n| File not found."));
 }
 
