@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "app/installers.h"
 #include "common/files.h"
@@ -81,11 +82,7 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
     ASSERT_TRUE(PublishIndex("2.3.4", PackageUrl(), launcher));  // there, not yet offered
     SignCloud();
     const std::string setup = web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe";
-    const struct {
-        std::string file;
-        std::function<void()> run;
-        const char* started;
-    } cases[] = {
+    const std::tuple<std::string, std::function<void()>, const char*> cases[] = {
         {DefsPath(), [&] { DownloadAndRunSet(); }, "  Modules/Defs/core.def"},
         {redist_ + "/Redist/tekmoUpdate.zip", [&] { DownloadAndRunSet(); }, "Tekmo 2.2.0 started"},
         {setup, [&] { LoadedPresenter().OnInstall(ui::Installer::Harlo); }, "HarloSetup started"},
@@ -97,25 +94,24 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
          },
          "new launcher started"},
     };
-    for (const auto& c : cases) {
-        const std::string shown = c.file.substr(c.file.rfind('/') + 1);
+    for (const auto& [file, run, started] : cases) {
+        const std::string shown = file.substr(file.rfind('/') + 1);
         SCOPED_TRACE(shown);
-        ASSERT_EQ(Sign(c.file), 0);
-        const std::string good = ReadFile(c.file);
+        ASSERT_EQ(Sign(file), 0);
+        const std::string good = ReadFile(file);
         for (const bool tampered : {true, false}) {
             std::string bytes = good;
             bytes[bytes.size() / 2] ^= tampered ? 0x20 : 0;
-            ASSERT_TRUE(WriteFile(c.file, bytes));
+            ASSERT_TRUE(WriteFile(file, bytes));
             frontend_.messages.clear();
             std::remove(runLog_.c_str());
-            c.run();
+            run();
             const auto shownTexts = frontend_.MessageTexts();
             const std::string refusal =
                 "The file " + shown + " was refused: the signature does not match";
             EXPECT_EQ(!shownTexts.empty() && shownTexts[0].rfind(refusal, 0) == 0, tampered)
                 << ::testing::PrintToString(shownTexts);
-            EXPECT_EQ(WaitForText(runLog_, c.started, tampered ? 300 : 15000), !tampered)
-                << RunLog();
+            EXPECT_EQ(WaitForText(runLog_, started, tampered ? 300 : 15000), !tampered) << RunLog();
             EXPECT_FALSE(tampered && Exists(prog_ + "/" + shown));
         }
     }

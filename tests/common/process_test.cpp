@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 
 #include "common/event_pump.h"
 #include "common/log.h"
@@ -81,24 +82,21 @@ TEST_F(ProcessTest, StartFailuresLogAndMaskThePassword) {
 
 TEST(Delay, WaitsItsTimeOnTheClockInPollSizedStepsPumpingEachTurn) {
     using std::chrono::milliseconds;
-    const struct {
-        double seconds;
-        milliseconds atLeast, atMost;
-        int pumps;
-    } cases[] = {{0, milliseconds(0), milliseconds(0), 1},
-                 {-3, milliseconds(0), milliseconds(0), 1},
-                 {0.25, milliseconds(250), milliseconds(251), 4},
-                 {1, milliseconds(1000), milliseconds(1000), 11}};
-    for (const auto& c : cases) {
+    const std::tuple<double, milliseconds, milliseconds, int> cases[] = {
+        {0, milliseconds(0), milliseconds(0), 1},
+        {-3, milliseconds(0), milliseconds(0), 1},
+        {0.25, milliseconds(250), milliseconds(251), 4},
+        {1, milliseconds(1000), milliseconds(1000), 11}};
+    for (const auto& [seconds, atLeast, atMost, pumps] : cases) {
         testing::FakeClock clock;
         CountingPump pump;
         SetEventPump(&pump);
-        Delay(c.seconds);
+        Delay(seconds);
         SetEventPump(nullptr);
-        EXPECT_GE(clock.Elapsed(), c.atLeast) << c.seconds;
-        EXPECT_LE(clock.Elapsed(), c.atMost) << c.seconds;
-        EXPECT_LE(clock.longest, milliseconds(100)) << c.seconds;
-        EXPECT_EQ(pump.calls, c.pumps) << c.seconds;
+        EXPECT_GE(clock.Elapsed(), atLeast) << seconds;
+        EXPECT_LE(clock.Elapsed(), atMost) << seconds;
+        EXPECT_LE(clock.longest, milliseconds(100)) << seconds;
+        EXPECT_EQ(pump.calls, pumps) << seconds;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <ctime>
 #include <memory>
+#include <tuple>
 
 #include "platform/interrupt.h"
 #include "zip/zip_reader.h"
@@ -215,22 +216,19 @@ TEST_F(ZipTool, CreatesListsTestsAndExtractsWithExitCodesAndClearMessages) {
     // A file beyond 32-bit sizes is refused up front, by name (sparse: no disk used).
     WriteFile(tmp.file("big/huge.bin"), "");
     ASSERT_EQ(::truncate(tmp.file("big/huge.bin").c_str(), 0x100000000LL), 0);
-    const struct {
-        std::vector<std::string> args;
-        int code;
-        const char* says;
-    } cases[] = {{{"t", "p.zip"}, 0, ""},
-                 {{"x", "p.zip", "deep/dest"}, 0, ""},
-                 {{"t", "moved.zip"}, 1, "The local header of x in"},
-                 {{"x", "split.zip", "s"}, 2, "split or multi-disk archive"},
-                 {{"q", "p.zip"}, 2, ""},
-                 {{"x", "typo.zip", "fresh"}, 2, "typo.zip doesn't exist"},
-                 {{"x", "p.zip", "pkg/marker.txt"}, 2, "pkg/marker.txt exists and is not a folder"},
-                 {{"c", "n.zip", "nothing"}, 2, "nothing to add"},
-                 {{"c", "b.zip", "big"}, 2, "big/huge.bin is larger than 4 GiB"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(Tool(c.args, log), c.code) << c.args[1];
-        EXPECT_NE(ReadFile(log).find(c.says), std::string::npos) << ReadFile(log);
+    const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
+        {{"t", "p.zip"}, 0, ""},
+        {{"x", "p.zip", "deep/dest"}, 0, ""},
+        {{"t", "moved.zip"}, 1, "The local header of x in"},
+        {{"x", "split.zip", "s"}, 2, "split or multi-disk archive"},
+        {{"q", "p.zip"}, 2, ""},
+        {{"x", "typo.zip", "fresh"}, 2, "typo.zip doesn't exist"},
+        {{"x", "p.zip", "pkg/marker.txt"}, 2, "pkg/marker.txt exists and is not a folder"},
+        {{"c", "n.zip", "nothing"}, 2, "nothing to add"},
+        {{"c", "b.zip", "big"}, 2, "big/huge.bin is larger than 4 GiB"}};
+    for (const auto& [args, code, says] : cases) {
+        EXPECT_EQ(Tool(args, log), code) << args[1];
+        EXPECT_NE(ReadFile(log).find(says), std::string::npos) << ReadFile(log);
     }
     for (const char* absent : {"fresh", "n.zip", "b.zip", "s"})
         EXPECT_FALSE(fs::exists(tmp.file(absent)));
@@ -293,10 +291,7 @@ class ZipDeploy : public ::testing::Test {
 };
 
 TEST_F(ZipDeploy, AFailureAtTheLastEntryLeavesTheTreeAsItWas) {
-    const struct {
-        RawEntry last;
-        std::string error;
-    } cases[] = {
+    const std::pair<RawEntry, std::string> cases[] = {
         {{"lib/z.txt", "data", 8, {}, 1}, "Data checksum error in " + dest + "/lib/z.txt"},
         {{"lib/z.txt", "0123456789", 8, {}, -1, 4},
          "The entry " + dest + "/lib/z.txt inflates to more than its 4 bytes"},
@@ -309,15 +304,15 @@ TEST_F(ZipDeploy, AFailureAtTheLastEntryLeavesTheTreeAsItWas) {
          "The local header of " + dest + "/lib/z.txt in " + zipPath +
              " does not match its central directory record"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.error);
+    for (const auto& [last, error] : cases) {
+        SCOPED_TRACE(error);
         fs::remove_all(dest);
         OldTree(dest);
-        WriteFile(zipPath, Package({c.last}));
+        WriteFile(zipPath, Package({last}));
         const Files before = List(dest);
-        std::string error;
-        EXPECT_FALSE(ExtractZipFile(zipPath, dest, &error));
-        EXPECT_EQ(error, c.error);
+        std::string said;
+        EXPECT_FALSE(ExtractZipFile(zipPath, dest, &said));
+        EXPECT_EQ(said, error);
         EXPECT_EQ(List(dest), before);  // no part, no new folder, nothing replaced
         EXPECT_TRUE(fs::is_empty(elsewhere));
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "zip/zip_reader.h"
 #include "zip_test_util.h"
@@ -193,23 +194,20 @@ TEST_F(ZipReader, NamesAreDecodedToUtf8) {
     const auto unicodePath = [](const std::string& raw, const std::string& name) {
         return U16(0x7075) + U16(5 + name.size()) + '\x01' + U32(Crc(raw)) + name;
     };
-    const struct {
-        std::string raw;
-        std::uint16_t flags;
-        std::string extra, decoded;
-    } cases[] = {{"Grüße.txt", 0, "", "Grüße.txt"},
-                 {"a.txt", 0x800, unicodePath("a.txt", "b.txt"), "a.txt"},
-                 {"\x94.txt", 0, unicodePath("\x94.txt", "ö-unicode.txt"), "ö-unicode.txt"},
-                 {"\x94.txt", 0, unicodePath("other", "stale.txt"), "ö.txt"},
-                 {"\x88\xea\x95\x5c/\x95\x5c.txt", 0, "", "êΩò＼/ò＼.txt"},
-                 {"\xE3\x81\x81\\x.txt", 0, "", "ぁ/x.txt"}};
+    const std::tuple<std::string, std::uint16_t, std::string, std::string> cases[] = {
+        {"Grüße.txt", 0, "", "Grüße.txt"},
+        {"a.txt", 0x800, unicodePath("a.txt", "b.txt"), "a.txt"},
+        {"\x94.txt", 0, unicodePath("\x94.txt", "ö-unicode.txt"), "ö-unicode.txt"},
+        {"\x94.txt", 0, unicodePath("other", "stale.txt"), "ö.txt"},
+        {"\x88\xea\x95\x5c/\x95\x5c.txt", 0, "", "êΩò＼/ò＼.txt"},
+        {"\xE3\x81\x81\\x.txt", 0, "", "ぁ/x.txt"}};
     RawZip z;
     Files expected;
-    for (const auto& c : cases) {
-        z.entries.emplace_back(c.raw, c.decoded);
-        z.entries.back().flags = c.flags;
-        z.entries.back().extra = c.extra;
-        expected[c.decoded] = c.decoded;
+    for (const auto& [raw, flags, extra, decoded] : cases) {
+        z.entries.emplace_back(raw, decoded);
+        z.entries.back().flags = flags;
+        z.entries.back().extra = extra;
+        expected[decoded] = decoded;
     }
     EXPECT_TRUE(ExtractRaw(z));
     EXPECT_EQ(Tree(dest), expected);
@@ -344,23 +342,17 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
     std::string badSignature = three.Build();
     badSignature[badSignature.find("PK\x01\x02", badSignature.find("PK\x01\x02") + 4) + 3] = 'X';
     three.totalOverride = 60000;
-    const struct {
-        std::string bytes;
-        bool ok;
-        Longs numbers;
-        std::size_t files;
-        std::string says;
-    } cases[] = {
+    const std::tuple<std::string, bool, Longs, std::size_t, std::string> cases[] = {
         {sizes.Build(), true, {kZipErrDamaged, kZipErrSizeMismatch}, 1, "possible zip bomb"},
         {badSignature, false, {kZipErrDamaged}, 1, ""},
         {renamed, true, {kZipErrDamaged}, 2, "local header of " + dest + "/first in"},
         {three.Build(), false, {kZipErrDamaged}, 3, ""}};
-    for (const auto& c : cases) {
+    for (const auto& [bytes, ok, numbers, files, says] : cases) {
         fs::remove_all(dest);
-        EXPECT_EQ(Extract(c.bytes), c.ok);
-        ASSERT_EQ(rec.Numbers(), c.numbers);
-        EXPECT_NE(rec.errors.back().second.find(c.says), npos);
-        EXPECT_EQ(Tree(dest).size(), c.files);
+        EXPECT_EQ(Extract(bytes), ok);
+        ASSERT_EQ(rec.Numbers(), numbers);
+        EXPECT_NE(rec.errors.back().second.find(says), npos);
+        EXPECT_EQ(Tree(dest).size(), files);
     }
 }
 

@@ -139,20 +139,16 @@ TEST(MessageBoxFormat, OneBlockWithTitleIconAndEveryLine) {
     const auto top = [](const std::string& head) {
         return head + std::string(60 - head.size(), '-') + "\n";
     };
-    const struct {
-        std::string text, title;
-        MsgIcon icon;
-        std::string lines;
-    } cases[] = {
+    const std::tuple<std::string, std::string, MsgIcon, std::string> cases[] = {
         {"Test Login Success!\r\nConfig list has been refreshed!", "Talvane", MsgIcon::None,
          top("+-- Talvane ") + "| Test Login Success!\n| Config list has been refreshed!\n"},
         {"Oops, a problem.\n\n/x/Logo.BMP", "Talvane", MsgIcon::Exclamation,
          top("+-- Talvane (exclamation) ") + "| Oops, a problem.\n|\n| /x/Logo.BMP\n"},
         {"", "Download", MsgIcon::Critical, top("+-- Download (critical) ") + "|\n"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ConsoleFrontend::FormatMessageBox(c.text, c.title, c.icon),
-                  c.lines + "+" + std::string(59, '-') + "\n");
+    for (const auto& [text, title, icon, lines] : cases)
+        EXPECT_EQ(ConsoleFrontend::FormatMessageBox(text, title, icon),
+                  lines + "+" + std::string(59, '-') + "\n");
 }
 
 // Every bar (console, window, test fake) follows these rules.
