@@ -162,30 +162,27 @@ TEST_F(ZipReader, Zip64FieldsStandForTheMarkedOnes) {
         return U16(1) + U16(b < 0 ? 8 : 16) + Le(a, 8) + (b < 0 ? "" : Le(b, 8));
     };
     const auto packed = static_cast<long long>(RawDeflate(text).size());
-    const struct {
-        long long size, compSize, offset;
-        std::string extra;
-        long error;
-    } cases[] = {{kOnes, kOnes, -1, zip64(3000, packed), 0},
-                 {-1, kOnes, -1, zip64(packed), 0},
-                 {kOnes, -1, kOnes, zip64(3000, kPast4G), 0},
-                 {kOnes, -1, -1, zip64(0x100000000 + 3000), kZipErrSizeMismatch},
-                 {kOnes, kOnes, -1, zip64(3000), kZipErrDamaged}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    const std::tuple<long long, long long, long long, std::string, long> cases[] = {
+        {kOnes, kOnes, -1, zip64(3000, packed), 0},
+        {-1, kOnes, -1, zip64(packed), 0},
+        {kOnes, -1, kOnes, zip64(3000, kPast4G), 0},
+        {kOnes, -1, -1, zip64(0x100000000 + 3000), kZipErrSizeMismatch},
+        {kOnes, kOnes, -1, zip64(3000), kZipErrDamaged}};
+    for (const auto& [size, compSize, offset, extra, error] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::tuple(size, compSize, offset, extra.size())));
         RawZip z;
         z.zip64 = true;
-        z.base = c.offset == kOnes ? kPast4G : 0;
-        z.entries = {{"f.txt", text, 8, {}, -1, c.size, c.offset}};
-        z.entries[0].compSize = c.compSize;
-        z.entries[0].extra = c.extra;
+        z.base = offset == kOnes ? kPast4G : 0;
+        z.entries = {{"f.txt", text, 8, {}, -1, size, offset}};
+        z.entries[0].compSize = compSize;
+        z.entries[0].extra = extra;
         std::ofstream(zipPath, std::ios::binary).seekp(static_cast<std::streamoff>(z.base))
             << z.Build();
         rec.errors.clear();
         fs::remove_all(dest);
         if (zip.OpenZip(zipPath)) zip.Extract(dest, true, true);
-        EXPECT_EQ(rec.Numbers(), c.error ? Longs{c.error} : Longs{});
-        EXPECT_EQ(Tree(dest), (c.error ? Files{} : Files{{"f.txt", text}}));
+        EXPECT_EQ(rec.Numbers(), error ? Longs{error} : Longs{});
+        EXPECT_EQ(Tree(dest), (error ? Files{} : Files{{"f.txt", text}}));
     }
 }
 
