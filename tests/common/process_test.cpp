@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 
 #include "common/event_pump.h"
 #include "common/log.h"
@@ -81,24 +82,21 @@ TEST_F(ProcessTest, StartFailuresLogAndMaskThePassword) {
 
 TEST(Delay, WaitsItsTimeOnTheClockInPollSizedStepsPumpingEachTurn) {
     using std::chrono::milliseconds;
-    const struct {
-        double seconds;
-        milliseconds atLeast, atMost;
-        int pumps;
-    } cases[] = {{0, milliseconds(0), milliseconds(0), 1},
-                 {-3, milliseconds(0), milliseconds(0), 1},
-                 {0.25, milliseconds(250), milliseconds(251), 4},
-                 {1, milliseconds(1000), milliseconds(1000), 11}};
-    for (const auto& c : cases) {
+    const std::tuple<double, milliseconds, milliseconds, int> cases[] = {
+        {0, milliseconds(0), milliseconds(0), 1},
+        {-3, milliseconds(0), milliseconds(0), 1},
+        {0.25, milliseconds(250), milliseconds(251), 4},
+        {1, milliseconds(1000), milliseconds(1000), 11}};
+    for (const auto& [seconds, atLeast, atMost, pumps] : cases) {
         testing::FakeClock clock;
         CountingPump pump;
         SetEventPump(&pump);
-        Delay(c.seconds);
+        Delay(seconds);
         SetEventPump(nullptr);
-        EXPECT_GE(clock.Elapsed(), c.atLeast) << c.seconds;
-        EXPECT_LE(clock.Elapsed(), c.atMost) << c.seconds;
-        EXPECT_LE(clock.longest, milliseconds(100)) << c.seconds;
-        EXPECT_EQ(pump.calls, c.pumps) << c.seconds;
+        EXPECT_GE(clock.Elapsed(), atLeast) << seconds;
+        EXPECT_LE(clock.Elapsed(), atMost) << seconds;
+        EXPECT_LE(clock.longest, milliseconds(100)) << seconds;
+        EXPECT_EQ(pump.calls, pumps) << seconds;
     }
 }
 
@@ -116,15 +114,10 @@ TEST(MaskPasswordArgument, HidesTheArchivePassword) {
         {"7za x a.7z -p\"a\"\"b\" -y", "7za x a.7z -p\"***\" -y"},
         {"7za x a.7z -pab\"c d\" -y", "7za x a.7z -p*** -y"},
         {"7za x a.7z -p\"tail\\\\\" -y", "7za x a.7z -p\"***\" -y"},
+        {"7za x -p\"s3\\\"cr et\\\\\" -o\"/a/S\" -y", "7za x -p\"***\" -o\"/a/S\" -y"},
         // "-p" inside a quoted path is not a switch.
         {"\"/opt/my -pics/7za\" x a.7z -pk", "\"/opt/my -pics/7za\" x a.7z -p***"}};
     for (const auto& [in, out] : cases) EXPECT_EQ(MaskPasswordArgument(in), out) << in;
-
-    // A quote, a blank and a trailing backslash: no piece of the password stays.
-    const std::string line = "/usr/bin/7za x \"/a/c.7z\" -p\"s3\\\"cr et\\\\\" -o\"/a/S\" -y";
-    const std::string masked = MaskPasswordArgument(line);
-    EXPECT_EQ(masked, "/usr/bin/7za x \"/a/c.7z\" -p\"***\" -o\"/a/S\" -y");
-    for (const char* piece : {"s3", "cr", "et"}) EXPECT_EQ(masked.find(piece), std::string::npos);
 }
 
 }  // namespace

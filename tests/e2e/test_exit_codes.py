@@ -4,7 +4,6 @@ calling script (the self-extractor, a login script, a scheduled task) reads."""
 import os
 import pathlib
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,17 +19,13 @@ DEAD = "127.0.0.1:1"  # nothing listens there
 
 def public_key(sign=()):
     """A fresh key pair; `sign` files get a signature by it. The public key."""
-    folder = tempfile.mkdtemp(prefix="talvane-e2e-key-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="talvane-e2e-key-") as folder:
         subprocess.run(["minisign", "-G", "-W", "-p", folder + "/k.pub", "-s", folder + "/k.key"],
                        check=True, capture_output=True)
         for path in sign:
             subprocess.run(["minisign", "-S", "-s", folder + "/k.key", "-m", path], check=True,
                            capture_output=True, input=b"")
-        with open(folder + "/k.pub", encoding="ascii") as f:
-            return f.read().splitlines()[1]
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
+        return pathlib.Path(folder, "k.pub").read_text("ascii").splitlines()[1]
 
 
 def signed_files(content):
@@ -42,8 +37,7 @@ def signed_files(content):
 
 def remove_signatures(content):
     for path in signed_files(content).values():
-        if os.path.exists(path + ".minisig"):
-            os.remove(path + ".minisig")
+        pathlib.Path(path + ".minisig").unlink(missing_ok=True)
 
 
 def trust_key_signing(*which):
@@ -69,15 +63,6 @@ def set_setting(p, key, value, section="Endpoints"):
         f.write(text)
 
 
-def wrong_zip_password(p):
-    set_setting(p, "ZipPassword", scramble("not-the-zip-password"), "TekmoCloud")
-
-
-def redist_without_packages(p):
-    # The repository has no /Redist folder: signed in, the package is missing.
-    set_setting(p, "RedistHost", p.content.endpoints["repository"])
-
-
 def tool_tree_blocks_a_folder(p):
     os.makedirs(p.tool)
     with open(os.path.join(p.tool, "Config"), "w") as f:
@@ -93,14 +78,9 @@ def package_without_the_tool(p):
 
 def tree(root):
     """Every path below root with its mode and contents."""
-    found = {}
-    for folder, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = os.path.join(folder, name)
-            st = os.lstat(path)
-            data = pathlib.Path(path).read_bytes() if os.path.isfile(path) else None
-            found[os.path.relpath(path, root)] = (st.st_mode, data)
-    return found
+    paths = [os.path.join(folder, n) for folder, dirs, files in os.walk(root) for n in dirs + files]
+    return {os.path.relpath(path, root): (os.lstat(path).st_mode, pathlib.Path(path).read_bytes()
+                                          if os.path.isfile(path) else None) for path in paths}
 
 
 def settings_too_large(p):
@@ -156,10 +136,11 @@ class ExitCodes(CloudTest):
         rows = [
             # (what happened, arrange, exit code, tool started, a message that says so)
             ("deployed and started", None, 0, True, None),
-            ("configuration failed twice", wrong_zip_password, 2, True,
+            ("configuration failed twice", lambda p: set_setting(
+                p, "ZipPassword", scramble("not-the-zip-password"), "TekmoCloud"), 2, True,
              "Failed two attempts to download/extract config!"),
-            ("package missing on the server", redist_without_packages, 1, False,
-             "Problem downloading tekmo!"),
+            ("package missing on the server (the repository has no /Redist)", lambda p: set_setting(
+                p, "RedistHost", p.content.endpoints["repository"]), 1, False, "Problem downloading tekmo!"),
             ("package refused", lambda p: (set_setting(p, "UpdatesURL", ""),
                                            trust_key_signing("7za")(p)),
              1, False, "The file tekmoUpdate.zip was refused"),

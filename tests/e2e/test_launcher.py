@@ -64,13 +64,11 @@ class Console(CloudTest):
         p = self.program()
         result = self.run_ok(p, commands="select Office\nupdate\n")
         self.assertIn("[Update Me!]", result.stdout)
-        self.assertIn("configuration list is not available", result.stderr)
         # The new program ran (its start banner in the shared log) and, at its
         # start, deleted the file the update had moved aside.
         old = os.path.join(p.prog, "Talvane_old")
         self.assertTrue(p.wait_for(lambda: p.log_text().count("- Starting Talvane") == 2
                                    and not os.path.exists(old)), p.log_text())
-        self.assertTrue(os.access(p.exe, os.X_OK))
         self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
 
 

@@ -10,19 +10,13 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import Cloud, CloudTest, Program, message_boxes, require  # noqa: E402
+from launcher_env import Cloud, CloudTest, Program, message_boxes, read_text, require  # noqa: E402
 
 PROFTPD_FULL = "530 Sorry, the maximum number of connections (1) for your host are already connected."
 # kind -> how its full server refuses a sign-in
 KINDS = {"pyftpdlib": "421 Too many connections. Service temporarily unavailable.",
          "vsftpd": "421 There are too many connected users, please try later.",
          "proftpd": PROFTPD_FULL, "proftpd-nomlsd": PROFTPD_FULL}
-
-
-def advice(refusal):
-    """A 530 refuses the name or password; any other refusal is about the way to the server."""
-    return ("Check the user name and password" if refusal.startswith("530")
-            else "Check the network connection and the server's address")
 
 
 def publish_as_link(folder, name, target):
@@ -63,11 +57,13 @@ class RealServers(CloudTest):
                 result = p.run(["sfx"])
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 self.assertEqual(p.started_lines(), ["Tekmo 2.2.0 started with arguments: [/deltalvane]"])
-                with open(os.path.join(p.tool, "Config", "Tekmo.ini"), encoding="utf-8") as f:
-                    self.assertIn("ConfigSet=Office", f.read())
+                self.assertIn("ConfigSet=Office", read_text(os.path.join(p.tool, "Config", "Tekmo.ini")))
+                # A 530 refuses the name or password; any other refusal is about the way there.
+                advice = ("Check the user name and password" if refusal.startswith("530")
+                          else "Check the network connection and the server's address")
                 full = self.program_on(kind, full=True).run(commands="login\n")
                 self.assertEqual(message_boxes(full.stdout), [("Talvane", "exclamation",
-                    "Test Login Failed!\n%s\n%s, then try again." % (refusal, advice(refusal)))])
+                    "Test Login Failed!\n%s\n%s, then try again." % (refusal, advice))])
 
 
 if __name__ == "__main__":

@@ -112,7 +112,6 @@ TEST_F(IniTest, ReadIsCaseInsensitiveTrimmedCutAndEmptyWhenMissing) {
     EXPECT_EQ(ReadIniValue(Ini(), "next", "UserName"), "other");
     EXPECT_FALSE(FindIniValue(Ini(), "TekmoCloud", "RedistHost"));  // only the next section has it
     EXPECT_EQ(ReadIniValue(Ini(), "Other", "UserName"), "");
-    EXPECT_FALSE(FindIniValue(Ini(), "Next", "Password").has_value());
 }
 
 #ifdef _WIN32
@@ -234,25 +233,23 @@ TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten) {
 TEST_F(IniTest, SavesOnlyTheRunningUsersFileOrLink) {
     TALVANE_REQUIRE(::geteuid() == 0, "files of another user need root");
     const std::string target = dir_.file("target.ini"), before = "[TekmoCloud]\nUserName=old\n";
-    const struct {
-        bool link;
-        uid_t linkOwner, fileOwner;
-    } cases[] = {{true, 0, 0}, {true, 0, 65534}, {true, 65534, 0}, {false, 0, 65534}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.linkOwner) + " " + std::to_string(c.fileOwner));
-        const std::string file = c.link ? target : Ini();
+    const std::tuple<bool, uid_t, uid_t> cases[] = {
+        {true, 0, 0}, {true, 0, 65534}, {true, 65534, 0}, {false, 0, 65534}};
+    for (const auto& [link, linkOwner, fileOwner] : cases) {
+        SCOPED_TRACE(std::to_string(linkOwner) + " " + std::to_string(fileOwner));
+        const std::string file = link ? target : Ini();
         ::unlink(Ini().c_str());
-        ASSERT_TRUE(testing::WriteFile(file, before) && ::chown(file.c_str(), c.fileOwner, 0) == 0);
-        if (c.link) {
+        ASSERT_TRUE(testing::WriteFile(file, before) && ::chown(file.c_str(), fileOwner, 0) == 0);
+        if (link) {
             ASSERT_TRUE(::symlink(target.c_str(), Ini().c_str()) == 0 &&
-                        ::lchown(Ini().c_str(), c.linkOwner, 0) == 0);
+                        ::lchown(Ini().c_str(), linkOwner, 0) == 0);
         }
-        const bool ours = c.linkOwner == 0 && c.fileOwner == 0;
+        const bool ours = linkOwner == 0 && fileOwner == 0;
         EXPECT_EQ(WriteIniValue(Ini(), "TekmoCloud", "UserName", "new"), ours);
         EXPECT_EQ(testing::ReadFile(file), ours ? "[TekmoCloud]\nUserName=new\n" : before);
         struct stat st {};
-        EXPECT_TRUE(::stat(file.c_str(), &st) == 0 && st.st_uid == c.fileOwner);
-        EXPECT_EQ(IsSymbolicLink(Ini()), c.link);
+        EXPECT_TRUE(::stat(file.c_str(), &st) == 0 && st.st_uid == fileOwner);
+        EXPECT_EQ(IsSymbolicLink(Ini()), link);
     }
 }
 #endif
