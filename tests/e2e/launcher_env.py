@@ -239,24 +239,20 @@ class PackageTest(CloudTest):
 
     def package_bytes(self):
         """What the server sent of tekmoUpdate.zip so far, transfers cut off included."""
-        with open(self.log, encoding="utf-8", errors="replace") as f:
-            return sum(int(n) for n in re.findall(r"RETR \S*tekmoUpdate\.zip completed=[01] bytes=(\d+)", f.read()))
+        return sum(int(n) for n in re.findall(r"RETR \S*tekmoUpdate\.zip completed=[01] bytes=(\d+)", read_text(self.log)))
 
     def assert_tree_is_the_package(self):
         with zipfile.ZipFile(self.package) as z:
-            for info in z.infolist():
-                if not info.is_dir():
-                    with open(os.path.join(self.p.tool, info.filename), "rb") as f:
-                        self.assertEqual(f.read(), z.read(info), info.filename)
+            for info in (i for i in z.infolist() if not i.is_dir()):
+                tree_file = pathlib.Path(self.p.tool, info.filename)
+                self.assertEqual(tree_file.read_bytes(), z.read(info), info.filename)
 
     def repack(self, alter, extra=None):
         """The kept package with each entry's data through alter(info, data), all stored, and
         the entries of `extra` ({name: data}) added."""
         with zipfile.ZipFile(self.original) as src, zipfile.ZipFile(self.package + ".new", "w") as dst:
             for info in src.infolist():
-                data = alter(info, src.read(info))
-                info.compress_type = zipfile.ZIP_STORED
-                dst.writestr(info, data)
+                dst.writestr(info, alter(info, src.read(info)), zipfile.ZIP_STORED)
             for name, data in (extra or {}).items():
                 dst.writestr(name, data)
         os.replace(self.package + ".new", self.package)
