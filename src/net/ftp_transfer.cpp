@@ -204,6 +204,22 @@ std::optional<std::int64_t> ResumeOffset(FtpConnection& c, const std::string& lo
     return 0;
 }
 
+// Puts a complete part in place of `local`. A cut-off part stays for the next
+// run; one that ended with the wrong length (recorded) is of no use.
+bool Conclude(FtpConnection& c, fileio::AppendFile& file, const std::string& local,
+              RetrieveEnd end) {
+    if (end == RetrieveEnd::Cut) return false;
+    const int closed = file.Close(true);
+    if (end == RetrieveEnd::Complete && !closed && fileio::RenameFile(PartPath(local), local)) {
+        DeleteFileQuiet(OriginPath(local));
+        return true;
+    }
+    if (end == RetrieveEnd::Complete)
+        c.Record(kLocalFile, Win32ErrorFromErrno(closed ? closed : EIO));
+    ForgetPart(local);
+    return false;
+}
+
 // Into `local`.partial, continued where an earlier run left it while the
 // server's file is the same; renamed to `local` once complete.
 bool RetrieveResumable(FtpConnection& c, const std::string& local, const std::string& remote,
@@ -217,9 +233,8 @@ bool RetrieveResumable(FtpConnection& c, const std::string& local, const std::st
     const PartOrigin now{info.size, info.modified->time_since_epoch().count()};
     const auto offset = ResumeOffset(c, local, name, now);
     if (!offset) return false;
-    const std::string part = PartPath(local);
     fileio::AppendFile file;
-    if (const int error = file.Open(part, *offset == 0)) {
+    if (const int error = file.Open(PartPath(local), *offset == 0)) {
         c.Record(kLocalFile, Win32ErrorFromErrno(error));
         return false;
     }
@@ -230,16 +245,7 @@ bool RetrieveResumable(FtpConnection& c, const std::string& local, const std::st
     received = *offset;
     const RetrieveEnd end =
         *offset == now.size ? RetrieveEnd::Complete : c.Retrieve(request, received);
-    if (end == RetrieveEnd::Cut) return false;  // kept for the next run
-    int error = file.Close(true);
-    if (end == RetrieveEnd::Complete && !error && !fileio::RenameFile(part, local)) error = errno;
-    if (end == RetrieveEnd::Complete && !error) {
-        DeleteFileQuiet(OriginPath(local));
-        return true;
-    }
-    if (error) c.Record(kLocalFile, Win32ErrorFromErrno(error));
-    ForgetPart(local);
-    return false;
+    return Conclude(c, file, local, end);
 }
 
 void ReportComplete(const FtpSession& session, std::int64_t received) {
