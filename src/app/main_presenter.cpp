@@ -321,8 +321,12 @@ void MainPresenter::ShowProgress(long current, long total) {
 void MainPresenter::ShowTransferActivity(long current, long total) {
     using Clock = std::chrono::steady_clock;
     const auto now = Clock::now();
-    if (current == 0 || current < lastTransferBytes_) transferStart_ = now;
+    if (current == 0 || current < lastTransferBytes_ || total != lastTransferTotal_) {
+        transferStart_ = now;
+        transferBase_ = current;
+    }
     lastTransferBytes_ = current;
+    lastTransferTotal_ = total;
     // A few times a second is readable; every chunk would cost the transfer.
     if (current != total && now - lastActivity_ < std::chrono::milliseconds(250)) return;
     lastActivity_ = now;
@@ -330,8 +334,9 @@ void MainPresenter::ShowTransferActivity(long current, long total) {
     constexpr double kMegabyte = 1024.0 * 1024.0;
     char amounts[96];
     const double done = static_cast<double>(current) / kMegabyte;
+    const double moved = static_cast<double>(current - transferBase_) / kMegabyte;
     std::snprintf(amounts, sizeof amounts, " - %.1f of %.1f MB, %.1f MB/s", done,
-                  static_cast<double>(total) / kMegabyte, seconds > 0 ? done / seconds : 0.0);
+                  static_cast<double>(total) / kMegabyte, seconds > 0 ? moved / seconds : 0.0);
     const std::string line = "Downloading " + transfers_.Transferring() + amounts;
     // The unattended run shows its progress on the splash.
     if (context_.unattended)

@@ -83,6 +83,8 @@ class MainPresenter {
     bool ended_ = false;
     std::chrono::steady_clock::time_point transferStart_{}, lastActivity_{};
     long lastTransferBytes_ = 0;
+    long lastTransferTotal_ = 0;
+    long transferBase_ = 0;  // where the transfer began: a resumed one starts part-way
 };
 
 }  // namespace talvane::ui

@@ -87,7 +87,7 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
         }
     }
     Fetch result = Fetch::Fetched;
-    if (!transfers.FetchWhole(package, remoteName)) {
+    if (!transfers.FetchResumable(package, remoteName)) {
         if (context_.frontend.Splash().IsOpen()) context_.frontend.Splash().Close();
         context_.frontend.MessageBox(failureMessage, AppTitle(), MsgIcon::None);
         result = Fetch::Failed;

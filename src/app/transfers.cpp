@@ -48,6 +48,13 @@ bool Transfers::FetchWhole(const std::string& localPath, const std::string& remo
     return false;
 }
 
+bool Transfers::FetchResumable(const std::string& localPath, const std::string& remoteName) {
+    transferring_ = StripPath(localPath);
+    if (ftp_.DownloadResumable(localPath, remoteName)) return true;
+    DeleteFileQuiet(localPath);
+    return false;
+}
+
 UrlDownload Transfers::Download(const std::string& url, const std::string& localPath,
                                 long long maxBytes, bool quiet, const char* protocols) {
     if (!quiet) transferring_ = StripPath(localPath);

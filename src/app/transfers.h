@@ -42,6 +42,9 @@ class Transfers {
 
     // An FTP download from the current folder that never leaves a part behind.
     bool FetchWhole(const std::string& localPath, const std::string& remoteName);
+    // The same, but a transfer cut off is continued by the next call (the part
+    // waits beside `localPath`, never under its name).
+    bool FetchResumable(const std::string& localPath, const std::string& remoteName);
     // A URL to `localPath` (an old file there is removed first). `maxBytes` > 0:
     // a larger download fails. Quiet downloads do not move the progress bar.
     // `protocols`: the schemes the URL and its redirects may use (libcurl's names).

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,20 @@ class FtpSession;
 }
 
 namespace talvane::net {
+
+// One RETR: `remote` from byte `offset` on, each block handed to `write` (0 or
+// an errno), with the session's progress events over the whole expected `size`;
+// `exact`: a different length is a failure.
+struct RetrieveRequest {
+    std::string remote;
+    std::int64_t size = 0;
+    bool exact = false;
+    std::int64_t offset = 0;
+    std::function<int(const char*, std::size_t)> write;
+};
+
+// Complete; cut off (or refused) before the end; ended with a length that differs.
+enum class RetrieveEnd { Complete, Cut, WrongLength };
 
 struct FtpConnection {
     explicit FtpConnection(const FtpSession& owner) : session(owner) {}
@@ -89,11 +104,8 @@ struct FtpConnection {
     // LIST, which then stays for the connection); none for an empty folder or
     // one that cannot be entered. Empty (and recorded) on failure.
     std::optional<std::vector<ListingEntry>> ListFolder(const std::string& absolute);
-    // `remote` into `localPath`, with the session's progress events against the
-    // expected `size`; `exact`: a different length is a failure. Defined in
-    // ftp_transfer.cpp.
-    bool Retrieve(const std::string& localPath, const std::string& remote, std::int64_t size,
-                  bool exact, std::int64_t& received);
+    // Defined in ftp_transfer.cpp.
+    RetrieveEnd Retrieve(const RetrieveRequest& request, std::int64_t& received);
 
     // libcurl callbacks.
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);

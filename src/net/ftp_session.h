@@ -62,6 +62,10 @@ class FtpSession {
     // the data connection and the server's closing reply, and a file whose
     // length differs from the server's SIZE is refused.
     bool Download(const std::string& localPath, const std::string& remoteName);
+    // As Download, but a transfer cut off keeps its bytes in `localPath`.partial
+    // (the server's size and time in .partial.info beside it); the next call
+    // continues there while the server's file has the same size and time.
+    bool DownloadResumable(const std::string& localPath, const std::string& remoteName);
     // The entries that match `filter` (Windows wildcards, optionally after a
     // folder path). Empty when none matched or the folder could not be listed.
     std::optional<Listing> List(const std::string& filter);

@@ -1,7 +1,9 @@
 // Downloads of the FTP session: one RETR into a file that only appears under
-// its name once every byte is there, with a progress event per 255-byte step.
+// its name once every byte is there, with a progress event per 255-byte step;
+// a resumable one keeps what arrived in a part file for the next run.
 // The transfer ends when the server closes the data connection and confirms;
 // the size taken before it only paces the events (and, from SIZE, is checked).
+#include <cerrno>
 #include <cstdint>
 
 #include "common/event_pump.h"
@@ -11,6 +13,8 @@
 #include "net/error_codes.h"
 #include "net/ftp_connection.h"
 #include "net/ftp_session.h"
+#include "net/partial_download.h"
+#include "platform/file_io.h"
 
 namespace talvane {
 
@@ -28,13 +32,12 @@ constexpr std::string_view kLocalFile = "FTPDownloadFile";
 
 struct Retrieval {
     FtpConnection* connection = nullptr;
-    PartFile file;
-    std::int64_t size = 0;  // expected, taken before the transfer
-    std::int64_t received = 0;
-    std::int64_t steps = 0;  // full steps in `size`
+    const RetrieveRequest* request = nullptr;
+    std::int64_t received = 0;  // from the start of the file, an offset included
+    std::int64_t steps = 0;     // full steps in the expected size
     std::int64_t stepsDone = 0;
+    int localError = 0;    // errno of a failed write
     bool tooLong = false;  // past what a 32-bit count holds
-    bool localFailed = false;
     bool handlerFailed = false;
 };
 
@@ -46,7 +49,7 @@ bool ReportSteps(Retrieval& r) {
         while (r.stepsDone < r.steps && r.received >= (r.stepsDone + 1) * kStep) {
             ++r.stepsDone;
             DoEvents();
-            if (session.Progress) session.Progress(r.stepsDone * kStep, r.size);
+            if (session.Progress) session.Progress(r.stepsDone * kStep, r.request->size);
             if (r.connection->cancel) return false;
         }
     } catch (...) {
@@ -64,10 +67,7 @@ size_t OnRetrieve(char* data, size_t size, size_t count, void* user) {
         r->tooLong = true;
         return 0;
     }
-    if (n && !r->file.Write(data, n)) {
-        r->localFailed = true;
-        return 0;
-    }
+    if (n && (r->localError = r->request->write(data, n)) != 0) return 0;
     r->received += static_cast<std::int64_t>(n);
     if (!ReportSteps(*r)) return 0;
     return n;
@@ -75,8 +75,8 @@ size_t OnRetrieve(char* data, size_t size, size_t count, void* user) {
 
 // Records why an unfinished transfer ended.
 void RecordFailure(FtpConnection& c, const Retrieval& r, CURLcode rc, bool started) {
-    if (r.localFailed) {
-        c.Record(kLocalFile, Win32ErrorFromErrno(r.file.error()));
+    if (r.localError) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(r.localError));
     } else if (r.handlerFailed || (rc == CURLE_WRITE_ERROR && c.cancel)) {
         c.Record(kRead, kErrCancelled);
     } else if (!started) {
@@ -91,49 +91,172 @@ void RecordFailure(FtpConnection& c, const Retrieval& r, CURLcode rc, bool start
 
 }  // namespace
 
-bool FtpConnection::Retrieve(const std::string& localPath, const std::string& remote,
-                             std::int64_t size, bool exact, std::int64_t& received) {
+RetrieveEnd FtpConnection::Retrieve(const RetrieveRequest& request, std::int64_t& received) {
     Retrieval r;
     r.connection = this;
-    r.size = size;
-    r.steps = size / kStep;
-    if (!r.file.Create(localPath)) {
-        Record(kLocalFile, Win32ErrorFromErrno(r.file.error()));
-        return false;
-    }
+    r.request = &request;
+    r.received = request.offset;
+    r.steps = request.size / kStep;
+    r.stepsDone = request.offset / kStep;
     BusyGuard guard(*this);
-    Prepare(Url(Resolve(remote), false));
+    Prepare(Url(Resolve(request.remote), false));
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &OnRetrieve);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &r);
     // Read to the end of the data connection: libcurl would otherwise ask SIZE
-    // itself and stop there, taking a longer file for a complete one.
-    curl_easy_setopt(curl.get(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    // itself and stop there, taking a longer file for a complete one. It sends
+    // REST only after its own SIZE, though; a resumed file was judged by its
+    // SIZE and time just before.
+    curl_easy_setopt(curl.get(), CURLOPT_IGNORE_CONTENT_LENGTH, request.offset > 0 ? 0L : 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE,
+                     static_cast<curl_off_t>(request.offset));
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnTransferInfo);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, this);
     const CURLcode rc = Perform();
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+    curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
 
     // A listed size may be a link's own length; SIZE is the file's.
-    const bool lengthAgrees = exact ? r.received == r.size : r.received > 0;
+    const bool lengthAgrees = request.exact ? r.received == request.size : r.received > 0;
     if (rc == CURLE_OK && !lengthAgrees)
-        DPrint("FTP download of " + remote + ": " + std::to_string(r.received) +
-               " bytes arrived, the server announced " + std::to_string(r.size));
+        DPrint("FTP download of " + request.remote + ": " + std::to_string(r.received) +
+               " bytes arrived, the server announced " + std::to_string(request.size));
     received = r.received;
-    if (rc == CURLE_OK && lengthAgrees) {
-        if (r.file.Commit()) return true;
-        Record(kLocalFile, Win32ErrorFromErrno(r.file.error()));
+    if (rc == CURLE_OK && lengthAgrees) return RetrieveEnd::Complete;
+    RecordFailure(*this, r, rc, sawPreliminary || r.received > request.offset);
+    return rc == CURLE_OK ? RetrieveEnd::WrongLength : RetrieveEnd::Cut;
+}
+
+namespace {
+
+// The file `remote` when it can be fetched: empty files are not, nor files the
+// progress bar's 32-bit counts cannot hold.
+std::optional<RemoteFileInfo> Fetchable(FtpSession& session, FtpConnection& c,
+                                        const std::string& remote) {
+    const std::optional<RemoteFileInfo> info = session.FileInfo(remote);
+    if (!info || info->size <= 0 || info->size > INT32_MAX) return std::nullopt;
+    if (!c.Usable(kOpen)) return std::nullopt;
+    return info;
+}
+
+// Into a temporary file that replaces `local` only when complete.
+bool RetrieveWhole(FtpConnection& c, const std::string& local, const std::string& remote,
+                   const RemoteFileInfo& info, std::int64_t& received) {
+    PartFile file;
+    if (!file.Create(local)) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(file.error()));
         return false;
     }
-    const bool started = sawPreliminary || r.received > 0;
-    r.file.Discard();
+    // Line ends converted on the way change the length.
+    const RetrieveRequest request{remote, info.size, info.sizeFromServer && !c.ascii, 0,
+                                  [&file](const char* data, std::size_t n) {
+                                      return file.Write(data, n) ? 0 : file.error();
+                                  }};
+    if (c.Retrieve(request, received) == RetrieveEnd::Complete) {
+        if (file.Commit()) return true;
+        c.Record(kLocalFile, Win32ErrorFromErrno(file.error()));
+        return false;
+    }
+    file.Discard();
     // The target was being replaced when the transfer broke off: leave no
     // stale copy that a later step could take for the new file.
-    if (started) DeleteFileQuiet(localPath);
-    RecordFailure(*this, r, rc, started);
+    if (c.sawPreliminary || received > 0) DeleteFileQuiet(local);
     return false;
 }
+
+void ForgetPart(const std::string& local) {
+    DeleteFileQuiet(PartPath(local));
+    DeleteFileQuiet(OriginPath(local));
+}
+
+std::optional<PartOrigin> ReadOrigin(const std::string& path) {
+    fileio::FileFacts facts;
+    std::string text;
+    if (!fileio::StatFile(path, facts) || facts.size > 256 || !ReadWholeFile(path, text))
+        return std::nullopt;
+    return ParseOrigin(text);
+}
+
+std::int64_t PartSize(const std::string& path) {
+    fileio::FileFacts facts;
+    return fileio::StatFile(path, facts) ? static_cast<std::int64_t>(facts.size) : -1;
+}
+
+// Where `local`'s part continues; 0 once a new part is set up (or nothing to continue).
+std::optional<std::int64_t> ResumeOffset(FtpConnection& c, const std::string& local,
+                                         const std::string& name, const PartOrigin& now) {
+    const std::string part = PartPath(local);
+    const std::int64_t partSize = PartSize(part);
+    const std::string why = WhyStartAfresh(ReadOrigin(OriginPath(local)), partSize, now);
+    if (why.empty()) {
+        DPrint("resuming " + name + " at " + std::to_string(partSize) + " of " +
+               std::to_string(now.size) + " bytes");
+        return partSize;
+    }
+    DPrint("starting " + name + " afresh: " + why);
+    DeleteFileQuiet(part);
+    // Written before the first byte arrives, so no part outlives its record.
+    if (const auto written = WriteFileAtomically(OriginPath(local), FormatOrigin(now)); !written) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(written.error().code));
+        return std::nullopt;
+    }
+    return 0;
+}
+
+// Puts a complete part in place of `local`. A cut-off part stays for the next
+// run; one that ended with the wrong length (recorded) is of no use.
+bool Conclude(FtpConnection& c, fileio::AppendFile& file, const std::string& local,
+              RetrieveEnd end) {
+    if (end == RetrieveEnd::Cut) return false;
+    const int closed = file.Close(true);
+    if (end == RetrieveEnd::Complete && !closed && fileio::RenameFile(PartPath(local), local)) {
+        DeleteFileQuiet(OriginPath(local));
+        return true;
+    }
+    if (end == RetrieveEnd::Complete)
+        c.Record(kLocalFile, Win32ErrorFromErrno(closed ? closed : EIO));
+    ForgetPart(local);
+    return false;
+}
+
+// Into `local`.partial, continued where an earlier run left it while the
+// server's file is the same; renamed to `local` once complete.
+bool RetrieveResumable(FtpConnection& c, const std::string& local, const std::string& remote,
+                       const RemoteFileInfo& info, std::int64_t& received) {
+    const std::string name = StripPath(remote);
+    if (!info.sizeFromServer || !info.modified || c.ascii) {
+        DPrint("starting " + name + " afresh: the server gives no exact size or no time for it");
+        ForgetPart(local);
+        return RetrieveWhole(c, local, remote, info, received);
+    }
+    const PartOrigin now{info.size, info.modified->time_since_epoch().count()};
+    const auto offset = ResumeOffset(c, local, name, now);
+    if (!offset) return false;
+    fileio::AppendFile file;
+    if (const int error = file.Open(PartPath(local), *offset == 0)) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(error));
+        return false;
+    }
+    const RetrieveRequest request{
+        remote, now.size, true, *offset,
+        [&file](const char* data, std::size_t n) { return file.Write(data, n); }};
+    // A part already whole was cut off between its last byte and its rename.
+    received = *offset;
+    const RetrieveEnd end =
+        *offset == now.size ? RetrieveEnd::Complete : c.Retrieve(request, received);
+    return Conclude(c, file, local, end);
+}
+
+void ReportComplete(const FtpSession& session, std::int64_t received) {
+    if (!session.Progress) return;
+    try {
+        session.Progress(received, received);
+    } catch (...) {
+    }
+}
+
+}  // namespace
 
 }  // namespace net
 
@@ -141,21 +264,22 @@ bool FtpSession::Download(const std::string& localPath, const std::string& remot
     const std::string local = Trim(localPath);
     const std::string remote = Trim(remoteName);
     if (local.empty() || remote.empty()) return false;
-    // Empty files are not fetched, nor files the progress bar's 32-bit counts
-    // cannot hold.
-    const std::optional<RemoteFileInfo> info = FileInfo(remote);
-    if (!info || info->size <= 0 || info->size > INT32_MAX) return false;
-    if (!connection_->Usable(net::kOpen)) return false;
-    // Line ends converted on the way change the length.
-    const bool exact = info->sizeFromServer && !connection_->ascii;
+    const auto info = net::Fetchable(*this, *connection_, remote);
     std::int64_t received = 0;
-    if (!connection_->Retrieve(local, remote, info->size, exact, received)) return false;
-    if (Progress) {
-        try {
-            Progress(received, received);
-        } catch (...) {
-        }
-    }
+    if (!info || !net::RetrieveWhole(*connection_, local, remote, *info, received)) return false;
+    net::ReportComplete(*this, received);
+    return true;
+}
+
+bool FtpSession::DownloadResumable(const std::string& localPath, const std::string& remoteName) {
+    const std::string local = Trim(localPath);
+    const std::string remote = Trim(remoteName);
+    if (local.empty() || remote.empty()) return false;
+    const auto info = net::Fetchable(*this, *connection_, remote);
+    std::int64_t received = 0;
+    if (!info || !net::RetrieveResumable(*connection_, local, remote, *info, received))
+        return false;
+    net::ReportComplete(*this, received);
     return true;
 }
 

@@ -90,6 +90,27 @@ class TempFile {
     std::unique_ptr<Impl> impl_;
 };
 
+// A file kept under its own name and written at its end: what a cut-off
+// transfer wrote stays there (a kill included) for the next run to continue.
+// Calls return 0 or an error code.
+class AppendFile {
+  public:
+    AppendFile();
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // `fresh`: the file starts empty; otherwise writes go after what it holds.
+    int Open(const std::string& path, bool fresh);
+    int Write(const void* data, std::size_t len);
+    // Flushes to disk when `sync` and closes.
+    int Close(bool sync);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // A part file in one folder of a Destination, created and committed (or discarded)
 // on the thread that owns the Destination, but written and sealed on any one thread
 // in between, while the Destination moves on to other folders.

@@ -171,6 +171,30 @@ void TempFile::Discard() {
     impl_->temp.Discard();
 }
 
+// ---- AppendFile
+
+struct AppendFile::Impl {
+    UniqueFd fd;
+};
+
+AppendFile::AppendFile() : impl_(std::make_unique<Impl>()) {}
+AppendFile::~AppendFile() = default;
+
+int AppendFile::Open(const std::string& path, bool fresh) {
+    const int flags =
+        O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | (fresh ? O_TRUNC : 0);
+    impl_->fd.Reset(::open(path.c_str(), flags, 0644));
+    return impl_->fd ? 0 : errno;
+}
+int AppendFile::Write(const void* data, std::size_t len) {
+    return impl_->fd ? platform::posix::WriteAll(impl_->fd.Get(), data, len) : EBADF;
+}
+int AppendFile::Close(bool sync) {
+    if (!impl_->fd) return EBADF;
+    const int err = sync && ::fsync(impl_->fd.Get()) != 0 ? errno : 0;
+    return impl_->fd.Close() ? err : errno;
+}
+
 // ---- Destination
 
 namespace {

@@ -176,6 +176,30 @@ void TempFile::Discard() {
     impl_->temp.Discard();
 }
 
+// ---- AppendFile
+
+struct AppendFile::Impl {
+    Handle file;
+};
+
+AppendFile::AppendFile() : impl_(std::make_unique<Impl>()) {}
+AppendFile::~AppendFile() = default;
+
+int AppendFile::Open(const std::string& path, bool fresh) {
+    impl_->file = Handle(::CreateFileW(
+        win::Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+        fresh ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return impl_->file.Valid() ? 0 : win::LastErrno();
+}
+int AppendFile::Write(const void* data, std::size_t len) {
+    return impl_->file.Valid() ? win::WriteAll(impl_->file.Get(), data, len) : EBADF;
+}
+int AppendFile::Close(bool sync) {
+    if (!impl_->file.Valid()) return EBADF;
+    const int err = sync && !::FlushFileBuffers(impl_->file.Get()) ? win::LastErrno() : 0;
+    return impl_->file.Close() ? err : win::LastErrno();
+}
+
 // ---- Destination
 
 struct Destination::Impl {

@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
 
 PY = "/usr/bin/python3"
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -77,10 +78,10 @@ class Cloud:
     pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in; `tls` ones
     take only AUTH TLS sign-ins (their CA file is endpoints["ca"])."""
 
-    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False):
+    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False, rate=0):
         self.info = info
         args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve", "--ftpd", ftpd]
-        args += (["--log", log] if log else []) + ["--tls"] * tls
+        args += (["--log", log] if log else []) + ["--tls"] * tls + (["--rate", str(rate)] if rate else [])
         for flag in ("repo", "redist", "web"):
             args += ["--" + flag, info[flag]]
         for user in info["cloud_users"]:
@@ -146,13 +147,28 @@ class Program:
         with open(self.ini, "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
 
-    def run(self, args=(), commands=""):
+    def environment(self):
         env = dict({k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")},
                    **self.env)
         env.update(TALVANE_UI="console", SYSTEMDRIVE=self.drive, HOME=os.path.join(self.root, "home"),
                    TALVANE_LOG=self.path("talvane.log"), TEKMO_RUN_LOG=self.path("tekmo-run.log"))
+        return env
+
+    def run(self, args=(), commands=""):
         return subprocess.run([self.exe] + list(args), input=commands, capture_output=True,
-                              text=True, env=env, timeout=120, cwd=self.root)
+                              text=True, env=self.environment(), timeout=120, cwd=self.root)
+
+    def start(self, args=()):
+        """A run left to the caller (a Popen), its output discarded."""
+        return subprocess.Popen([self.exe] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=self.environment(), cwd=self.root)
+
+    def add_endpoints(self, lines):
+        """`lines` at the top of the settings file's [Endpoints] section."""
+        with open(self.ini, encoding="latin-1") as f:
+            text = f.read().replace("[Endpoints]\n", "[Endpoints]\n" + lines)
+        with open(self.ini, "w", encoding="latin-1") as f:
+            f.write(text)
 
     def path(self, name):
         return os.path.join(self.root, name)
@@ -188,10 +204,55 @@ class CloudTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.content.stop()
 
-    def program(self, stored=True, **kwargs):
+    def program(self, stored=True, cloud=None, **kwargs):
+        """On the class's cloud, or on `cloud`."""
         sub = self.content.info["subscriber"]
         self.user, self.password, self.zip_password = sub["user"], sub["password"], sub["zip_password"]
-        p = Program(self.content, credentials=(self.user, self.password, self.zip_password)
+        p = Program(cloud or self.content, credentials=(self.user, self.password, self.zip_password)
                     if stored else None, **kwargs)
         self.addCleanup(shutil.rmtree, p.root, True)
         return p
+
+
+class PackageTest(CloudTest):
+    """A private cloud (with a server log, and data connections held to RATE bytes a second when
+    set) whose tekmoUpdate.zip the test may rewrite, and a program folder with a stored set."""
+    RATE = 0
+
+    def setUp(self):
+        self.log = tempfile.mktemp(prefix="talvane-ftp-log-")
+        self.addCleanup(lambda: os.path.exists(self.log) and os.remove(self.log))
+        self.cloud = Cloud(self.content.info, log=self.log, rate=self.RATE)
+        self.addCleanup(self.cloud.stop)
+        self.p = self.program(cloud=self.cloud, default_config="Office")
+        self.package = os.path.join(self.content.info["redist"], "Redist", "tekmoUpdate.zip")
+        self.original = self.package + ".kept"
+        shutil.copy2(self.package, self.original)
+        self.addCleanup(os.replace, self.original, self.package)
+
+    def sfx(self):
+        """One unattended run: the package bytes the server sent for it."""
+        before = self.package_bytes()
+        result = self.p.run(["sfx"])
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        return self.package_bytes() - before
+
+    def package_bytes(self):
+        """What the server sent of tekmoUpdate.zip so far, transfers cut off included."""
+        return sum(int(n) for n in re.findall(r"RETR \S*tekmoUpdate\.zip completed=[01] bytes=(\d+)", read_text(self.log)))
+
+    def assert_tree_is_the_package(self):
+        with zipfile.ZipFile(self.package) as z:
+            for info in (i for i in z.infolist() if not i.is_dir()):
+                tree_file = pathlib.Path(self.p.tool, info.filename)
+                self.assertEqual(tree_file.read_bytes(), z.read(info), info.filename)
+
+    def repack(self, alter, extra=None):
+        """The kept package with each entry's data through alter(info, data), all stored, and
+        the entries of `extra` ({name: data}) added."""
+        with zipfile.ZipFile(self.original) as src, zipfile.ZipFile(self.package + ".new", "w") as dst:
+            for info in src.infolist():
+                dst.writestr(info, alter(info, src.read(info)), zipfile.ZIP_STORED)
+            for name, data in (extra or {}).items():
+                dst.writestr(name, data)
+        os.replace(self.package + ".new", self.package)

@@ -2,13 +2,12 @@
 protected data connections required, a certificate from a private CA) and a plain one."""
 
 import os
-import shutil
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import Cloud, CloudTest, Program, message_boxes, read_text, require  # noqa: E402
+from launcher_env import Cloud, CloudTest, message_boxes, read_text, require  # noqa: E402
 
 REFUSED = ("Test Login Failed!\nInternetConnect error code: %s\n"
            "Check the network connection and the server's address, then try again.")
@@ -20,15 +19,8 @@ class FtpTls(CloudTest):
         cloud = Cloud(self.content.info, log=log, tls=tls)
         self.addCleanup(cloud.stop)
         require(self, cloud.endpoints, "the cloud did not start (pyftpdlib with TLS, openssl)")
-        sub = self.content.info["subscriber"]
-        p = Program(cloud, default_config="Office",
-                    credentials=(sub["user"], sub["password"], sub["zip_password"]))
-        self.addCleanup(shutil.rmtree, p.root, True)
-        extra = "FtpTls=%s\n" % mode + ("FtpCaFile=%s\n" % cloud.endpoints["ca"] if tls and ca_file else "")
-        with open(p.ini, encoding="latin-1") as f:
-            text = f.read().replace("[Endpoints]\n", "[Endpoints]\n" + extra)
-        with open(p.ini, "w", encoding="latin-1") as f:
-            f.write(text)
+        p = self.program(cloud=cloud, default_config="Office")
+        p.add_endpoints("FtpTls=%s\n" % mode + ("FtpCaFile=%s\n" % cloud.endpoints["ca"] if tls and ca_file else ""))
         return p, log
 
     def test_download_and_run_over_tls_and_plain_when_tried(self):

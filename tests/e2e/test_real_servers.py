@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import Cloud, CloudTest, Program, message_boxes, read_text, require  # noqa: E402
+from launcher_env import Cloud, CloudTest, message_boxes, read_text, require  # noqa: E402
 
 PROFTPD_FULL = "530 Sorry, the maximum number of connections (1) for your host are already connected."
 # kind -> how its full server refuses a sign-in
@@ -41,10 +41,7 @@ class RealServers(CloudTest):
         cloud = Cloud(self.content.info, kind, full)
         self.addCleanup(cloud.stop)
         require(self, cloud.endpoints, kind + " did not start (see tools/cloud/real_ftpd.py)")
-        sub = self.content.info["subscriber"]
-        p = Program(cloud, default_config="Office", credentials=(sub["user"], sub["password"], sub["zip_password"]))
-        self.addCleanup(shutil.rmtree, p.root, True)
-        return p
+        return self.program(cloud=cloud, default_config="Office")
 
     def test_lists_the_unattended_run_and_a_full_server_on_each_kind(self):
         for kind, refusal in KINDS.items():

@@ -15,6 +15,7 @@
 #include "net/error_codes.h"
 #include "net/ftp_session.h"
 #include "net/listing_parser.h"
+#include "net/partial_download.h"
 #include "support/cloud_server.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
@@ -291,6 +292,44 @@ TEST_F(FtpClientTest, BrokenTransfersLeaveNoFileUnderTheTargetName) {
         EXPECT_LE(events_.back().first, c.lastEvent);
         EXPECT_EQ(events_.back().second, 100000);
     }
+}
+
+// A transfer cut off keeps its part for the next call, which continues it with REST, its
+// progress over the whole file.
+TEST_F(FtpClientTest, ResumableDownloadsKeepWhatArrivedAndContinueIt) {
+    const std::string target = Local("drop.bin");
+    for (std::int64_t run = 1; run <= 2; ++run) {
+        ASSERT_TRUE(OpenPeer());  // the peer closes the connection with the data
+        events_.clear();
+        EXPECT_FALSE(ftp_.DownloadResumable(target, "drop.bin"));
+        EXPECT_TRUE(ReadFile(target + ".partial") == PeerBytes(30000 * run)) << run;
+        ASSERT_FALSE(events_.empty());
+        EXPECT_EQ(events_.front(), Events::value_type((30000 * (run - 1) / 255 + 1) * 255, 100000));
+    }
+    EXPECT_EQ(LocalFiles(),
+              (std::vector<std::string>{"drop.bin.partial", "drop.bin.partial.info"}));
+}
+
+// What the end-to-end runs do not reach: a part longer than the file, a record not written here.
+TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
+    const PartOrigin now{1000, 1700000000};
+    const struct {
+        std::optional<PartOrigin> saved;
+        std::int64_t part;
+        std::string why;  // empty: continued
+    } cases[] = {{now, 1, ""},
+                 {now, 1000, ""},
+                 {now, -1, "no part"},
+                 {std::nullopt, 400, "record"},
+                 {now, 1001, "larger than the file"}};
+    for (const auto& c : cases) {
+        const std::string why = WhyStartAfresh(c.saved, c.part, now);
+        EXPECT_TRUE(c.why.empty() ? why.empty() : why.find(c.why) != std::string::npos) << why;
+    }
+    EXPECT_EQ(ParseOrigin(FormatOrigin(now)).value_or(PartOrigin{}).modified, now.modified);
+    for (const char* text : {"size 1000\n", "size 1000\nmodified 1\nx", "size -1\nmodified 1\n",
+                             "modified 1\nsize 1000\n"})
+        EXPECT_FALSE(ParseOrigin(text)) << text;
 }
 
 // MLSD refused gives LIST for the connection; a transfer ends with the data, never against SIZE.

@@ -18,17 +18,11 @@ cleanup() {
   [[ -n ${BENCH_KEEP:-} ]] || rm -rf "$WORK"  # BENCH_KEEP=1 keeps the folder to look into
 }
 trap cleanup EXIT
-json() { "$PY" -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, {"d": d}))' "$@"; }
 
 echo "generating the cloud and a 5,000-file tool package in $WORK ..."
-"$PY" "$ROOT/tools/demo/make_content.py" --out "$WORK/content" >/dev/null
+tool_cloud_content "$WORK/content"
 PKG=$WORK/content/redist/Redist/tekmoUpdate.zip
-# The stand-in tool only notes that it started: its tree listing is not the launcher's work.
-mkdir -p "$WORK/pkg"
-(cd "$WORK/pkg" && unzip -q "$PKG" && mv "$PKG" "$WORK/small.zip" &&
-  printf '#!/bin/sh\necho "started [$*]" >> "$TEKMO_RUN_LOG"\n' >Tekmo &&
-  "$PY" "$ROOT/tools/bench/zip_bench_data.py" . &&
-  zip -qr "$PKG" . && cd / && rm -rf "$WORK/pkg")
+mv "$WORK/content/small.zip" "$WORK/small.zip"
 # The window benchmark's package: the stand-in tool and 256 MiB of stored data.
 mkdir -p "$WORK/bigsrc"
 (cd "$WORK/bigsrc" && printf '#!/bin/sh\necho "started [$*]" >> "$TEKMO_RUN_LOG"\n' >Tekmo &&
@@ -48,14 +42,9 @@ printf 'package: %s MB, %s entries; cloud on loopback\n' "$(($(stat -c %s "$PKG"
   "$(unzip -Z1 "$PKG" | wc -l)"
 
 PROG=$WORK/program
-mkdir -p "$PROG"
-cp "$BIN" "$PROG/Talvane"
-"$PY" "$ROOT/tools/cloud/cloud.py" settings --state "$WORK/state" --out "$PROG/Talvane.ini" \
-  --default-config "$SET"
 export SYSTEMDRIVE=$WORK/drive TALVANE_LOG=$WORK/talvane.log TEKMO_RUN_LOG=$WORK/tekmo-run.log
 mkdir -p "$SYSTEMDRIVE"
-printf 'user %s\npassword %s\nzip-password %s\nsave-quit\n' "$USER_NAME" "$USER_PASSWORD" \
-  "$ZIP_PASSWORD" | TALVANE_UI=console "$PROG/Talvane" >/dev/null 2>&1
+launcher_program "$PROG" "$WORK/state" "$WORK/content"
 
 # The started tool reports after the launcher ended; wait for it outside the timing.
 tool_started() {

@@ -2,7 +2,7 @@
 """Local stand-in for the launcher's cloud: two FTP servers and one HTTP server on loopback.
 
   cloud.py serve --repo DIR --redist DIR --web DIR [--user NAME:PASSWORD:HOMEDIR ...]
-                 [--host 127.0.0.1] [--ready-file FILE] [--log FILE] [--tls]
+                 [--host 127.0.0.1] [--ready-file FILE] [--log FILE] [--tls] [--rate BYTES_PER_S]
       Runs in the foreground. When every server listens, prints one line of JSON
       {"repository": "HOST:PORT", "redist": "HOST:PORT", "http": "http://HOST:PORT"}
       (with --tls also "ca": the private CA file that signed the servers' certificate)
@@ -61,6 +61,8 @@ def add_serve_options(parser, folders_required=True):
                         "tools/cloud/real_ftpd.py runs: vsftpd, proftpd, proftpd-nomlsd")
     parser.add_argument("--full", action="store_true", help="the FTP servers take one client, "
                         "and one connection is held: a sign-in meets the server's refusal")
+    parser.add_argument("--rate", type=int, default=0, help="the pyftpdlib redistribution host sends "
+                        "at most this many bytes a second on each data connection (default: no limit)")
     parser.add_argument("--tls", action="store_true", help="pyftpdlib servers that require AUTH TLS "
                         "before USER and protected data connections, with a certificate from a "
                         "private CA made at start-up")
@@ -121,9 +123,9 @@ def tls_handler_base(certfile):
         "dtp_handler": DataChannel})
 
 
-def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None):
+def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0):
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
 
     authorizer = DummyAuthorizer()
@@ -134,6 +136,8 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None):
     handler = type("CloudFTPHandler", (base,), {
         "log_cmds_list": FTPHandler.log_cmds_list + ["USER", "PASS", "AUTH"]})
     handler.authorizer = authorizer
+    if rate and not certfile:
+        handler.dtp_handler = type("SlowDataChannel", (ThrottledDTPHandler,), {"write_limit": rate})
     handler.banner = "Talvane test cloud ready."
     handler.permit_foreign_addresses = False
     # pyftpdlib waits 3 s before refusing a login; keep tests of refusals quick.
@@ -206,7 +210,7 @@ def serve(args):
         ca, certfile = make_certificate(cert_folder)
     if args.ftpd == "pyftpdlib":
         repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons, certfile)
-        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile)
+        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile, args.rate)
     else:
         try:
             real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
@@ -302,7 +306,7 @@ def start(args):
            "--repo", args.repo, "--redist", args.redist, "--web", args.web,
            "--host", args.host, "--ready-file", ready,
            "--log", args.log or os.path.join(args.state, "cloud.log"), "--ftpd", args.ftpd]
-    cmd += ["--tls"] * args.tls
+    cmd += ["--tls"] * args.tls + (["--rate", str(args.rate)] if args.rate else [])
     for name, password, home in args.user:
         cmd += ["--user", "%s:%s:%s" % (name, password, home)]
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:

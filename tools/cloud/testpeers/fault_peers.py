@@ -15,7 +15,8 @@ FTP (passive only, any password). The user name picks the listing style:
   "garbled" - MLSD answered with "ls -l" lines (no facts), LIST in that form
   "nosize"  - MLSD, no SIZE command (sizes come from the listing)
   other     - MLSD
-Files (all in every folder; SIZE and listings report the declared size):
+Files (all in every folder; SIZE and listings report the declared size, MDTM one fixed time,
+RETR after "REST n" sends the same bytes from offset n):
   drop.bin   100000 bytes declared; 30000 sent, then data and control connections close
   short.bin  100000 declared; 30000 sent, then a clean "226"
   stall.bin  100000 declared; 30000 sent, then nothing more
@@ -122,6 +123,7 @@ class FtpSession(threading.Thread):
         self.conn = conn
         self.rfile = conn.makefile("rb")
         self.user = ""
+        self.rest = 0
         self.pasv = None
 
     def send(self, text):
@@ -187,6 +189,11 @@ class FtpSession(threading.Thread):
                 self.send("213 %d" % FILES[arg][0])
             else:
                 self.send("550 No such file.")
+        elif cmd == "MDTM" and arg in FILES:
+            self.send("213 20260101120000")
+        elif cmd == "REST":
+            self.rest = int(arg)
+            self.send("350 Restarting at %d." % self.rest)
         elif cmd in ("MLSD", "LIST", "NLST"):
             style = self.user if self.user in ("dos", "unix") else "mlsd"
             if self.user in ("deny", "garbled"):
@@ -221,7 +228,8 @@ class FtpSession(threading.Thread):
             if mode == "drip":
                 drip(data.sendall, sent)
             else:
-                data.sendall(payload(sent))
+                data.sendall(payload(self.rest + sent)[self.rest:])
+            self.rest = 0
             if mode == "drop":
                 data.close()
                 return False
