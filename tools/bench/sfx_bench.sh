@@ -109,7 +109,7 @@ awk -v l="$ML" -v p="$MP" -v rl="$RL" -v rp="$RP" -v runs="$RUNS" 'BEGIN {
 # the server sent for it (its own log) and the time, each run's 1 s pause left out.
 package_bytes() {
   grep -o 'RETR [^ ]*tekmoUpdate\.zip completed=1 bytes=[0-9]*' "$WORK/state/cloud.log" |
-    awk -F= '{s += $NF} END {print s + 0}'
+    awk -F= '{s += $NF} END {printf "%d\n", s}'
 }
 for ((i = 1; i <= RUNS; i++)); do
   before=$(package_bytes)
