@@ -424,6 +424,7 @@ void WxMainView::Show() {
             if (drawn) return;
             drawn = true;
             DPrint("main window drawn");
+            NoteFirstPaint();
         });
     }
     frame_->Show();
