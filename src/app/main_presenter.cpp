@@ -58,14 +58,23 @@ MainPresenter::MainPresenter(Frontend& frontend, MainView& view, Session& sessio
 }
 
 void MainPresenter::Load() {
-    if (loaded_) return;
-    loaded_ = true;
-    BusyScope busy(*this);
+    Prepare();
+    Fill();
+}
 
+void MainPresenter::Prepare() {
+    if (prepared_) return;
+    prepared_ = true;
     // Downloads and settings writes of a launcher that was killed left parts here.
     RemoveStaleParts(AppPath(), false);
     view_.SetSizeTwips(kMainCompactSize.width, kMainCompactSize.height);
     frontend_.Splash().Bar().SetValue(20);
+}
+
+void MainPresenter::Fill() {
+    if (loaded_) return;
+    loaded_ = true;
+    BusyScope busy(*this);
 
     // An offered update replaces the normal preparation: no credentials, no lists.
     if (CheckForUpdate() || ended_) return;
@@ -102,9 +111,19 @@ bool MainPresenter::CheckForUpdate() {
     return false;
 }
 
-void MainPresenter::Show() {
-    if (!loaded_) Load();
-    if (!ended_) view_.Show();
+void MainPresenter::Show(bool expanded) {
+    Prepare();
+    if (expanded) Expand();
+    if (loaded_) {
+        if (!ended_) view_.Show();
+        return;
+    }
+    // The window first, drawn at once and busy; the servers fill it afterwards.
+    BusyScope busy(*this);
+    view_.Show();
+    frontend_.Splash().Close();
+    view_.WaitUntilDrawn();
+    Fill();
 }
 
 void MainPresenter::Expand() {
