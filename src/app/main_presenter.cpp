@@ -82,7 +82,8 @@ void MainPresenter::Fill() {
     view_.SetText(MainField::User, session_.UserName);
     view_.SetText(MainField::Password, session_.Password);
     view_.SetText(MainField::ZipPassword, session_.ZipPassword);
-    RefreshConfigList();
+    // Still signed in, the versions listing uses the same session when it can.
+    RefreshConfigList(false);
     frontend_.Splash().Bar().SetValue(80);
     ListPreviousVersions();
     frontend_.Splash().Bar().SetValue(100);
@@ -311,14 +312,14 @@ bool MainPresenter::SaveSettings() {
     return true;
 }
 
-bool MainPresenter::RefreshConfigList() {
+bool MainPresenter::RefreshConfigList(bool signOut) {
     const Credentials typed = TypedCredentials();
     if (!transfers_.OpenRepository(typed.user, typed.password)) return false;
     // Without the folder the login folder is listed instead (accounts from
     // before configuration sets keep theirs there).
     transfers_.Ftp().ChangeFolder("/Tekmo/ConfigSets");
     FillConfigList(transfers_.Ftp(), view_, StoredDefaultConfig(session_));
-    transfers_.Close();
+    if (signOut) transfers_.Close();
     return true;
 }
 

@@ -66,7 +66,9 @@ class MainPresenter {
     void Prepare();  // what the window needs before it is seen; runs once
     void Fill();     // what needs the servers; runs once
     bool CheckForUpdate();
-    bool RefreshConfigList();
+    // Signed in with the typed credentials, lists the sets; `signOut`: closes the
+    // connection afterwards (otherwise the next sign-in closes or reuses it).
+    bool RefreshConfigList(bool signOut = true);
     void ListPreviousVersions();
     Credentials TypedCredentials() const;
     RunRequest Request() const;

@@ -57,6 +57,20 @@ TEST_F(CatalogueTest, ShownWindowIsFilledAfterItIsDrawnWithTheDefaultPreselected
     EXPECT_TRUE(frontend_.messages.empty());
 }
 
+// Both lists on one host with one account: one sign-in serves them.
+TEST_F(CatalogueTest, OneSignInServesBothListsOnOneHostAndAccount) {
+    ASSERT_TRUE(WriteFile(repo_ + "/Redist/Tekmo_3.0.0.zip"));
+    endpoints_.RedistHost = endpoints_.RepositoryHost;
+    session_.UserName = names::kBuiltInUser;
+    session_.Password = names::kBuiltInPassword;
+    LoadedPresenter();
+    EXPECT_EQ(view_.PreviousVersions(), Strings{"Tekmo_3.0.0.zip"});
+    const std::string log = ReadFile(tmp_.file("cloud.log"));
+    const auto first = log.find("logged in.");
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_EQ(first, log.rfind("logged in.")) << log;
+}
+
 // A refused sign-in: the real-server e2e tests.
 TEST_F(CatalogueTest, LoginRefreshesAndConfirms) {
     LoadedPresenter();
