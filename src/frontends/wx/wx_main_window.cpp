@@ -266,6 +266,10 @@ std::string WxMainView::Caption() const {
 }
 
 void WxMainView::SetSizeTwips(int width, int height) {
+    // The size the window is already laid out for (the presenter's first call
+    // repeats the view's own) would only lay it out again.
+    if (laidOut_ && width == width_ && height == height_) return;
+    laidOut_ = true;
     width_ = width;
     height_ = height;
     frame_->ApplyLayout(width >= kMainFullSize.width, TwipsToPixels(width, height, frame_));

@@ -134,6 +134,7 @@ class WxMainView final : public MainView {
     WxBar bar_;
     std::unique_ptr<wxBusyCursor> busyCursor_;
     bool drawn_ = false;              // the first paint happened
+    bool laidOut_ = false;            // for width_ x height_
     bool downloadRunAllowed_ = true;  // as the presenter set it, whatever the busy state
     int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
 };
