@@ -8,7 +8,7 @@
 set -euo pipefail
 DEFAULT_RUNS=9
 source "$(dirname "$0")/launcher_bench.bash"
-MINIMAL=${MINIMAL_BIN:-$(dirname "$BIN")/talvane-minimal-window}
+MINIMAL=${MINIMAL_BIN:-$ROOT/build/bin/talvane-minimal-window}
 [[ -x $MINIMAL ]] || { echo "window_bench: no minimal window program at $MINIMAL" >&2; exit 2; }
 command -v xvfb-run >/dev/null || { echo "window_bench: xvfb-run missing" >&2; exit 2; }
 
