@@ -121,6 +121,7 @@ void MainPresenter::Show(bool expanded) {
     }
     // The window first, drawn at once and busy; the servers fill it afterwards.
     BusyScope busy(*this);
+    frontend_.TakeActionsFrom(*this);
     view_.Show();
     frontend_.Splash().Close();
     view_.WaitUntilDrawn();
