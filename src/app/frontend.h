@@ -30,6 +30,10 @@ class Frontend : public EventPump {
     // Runs the window loop until the last window is gone. For the main window
     // the presenter receives the user's actions from here.
     virtual int Run(MainPresenter* main, DefaultDialogPresenter* dialog) = 0;
+    // The main window's actions go to `main` already before Run: the window shows
+    // while it is filled, and can be closed meanwhile. Frontends that take input
+    // only in Run ignore it.
+    virtual void TakeActionsFrom(MainPresenter& /*main*/) {}
 
     // Ends the process with `code`, at once. Only the main window's presenter
     // calls it, once its workflow has returned. A test frontend records the

@@ -58,14 +58,23 @@ MainPresenter::MainPresenter(Frontend& frontend, MainView& view, Session& sessio
 }
 
 void MainPresenter::Load() {
-    if (loaded_) return;
-    loaded_ = true;
-    BusyScope busy(*this);
+    Prepare();
+    Fill();
+}
 
+void MainPresenter::Prepare() {
+    if (prepared_) return;
+    prepared_ = true;
     // Downloads and settings writes of a launcher that was killed left parts here.
     RemoveStaleParts(AppPath(), false);
     view_.SetSizeTwips(kMainCompactSize.width, kMainCompactSize.height);
     frontend_.Splash().Bar().SetValue(20);
+}
+
+void MainPresenter::Fill() {
+    if (loaded_) return;
+    loaded_ = true;
+    BusyScope busy(*this);
 
     // An offered update replaces the normal preparation: no credentials, no lists.
     if (CheckForUpdate() || ended_) return;
@@ -73,7 +82,8 @@ void MainPresenter::Load() {
     view_.SetText(MainField::User, session_.UserName);
     view_.SetText(MainField::Password, session_.Password);
     view_.SetText(MainField::ZipPassword, session_.ZipPassword);
-    RefreshConfigList();
+    // Still signed in, the versions listing uses the same session when it can.
+    RefreshConfigList(false);
     frontend_.Splash().Bar().SetValue(80);
     ListPreviousVersions();
     frontend_.Splash().Bar().SetValue(100);
@@ -102,9 +112,20 @@ bool MainPresenter::CheckForUpdate() {
     return false;
 }
 
-void MainPresenter::Show() {
-    if (!loaded_) Load();
-    if (!ended_) view_.Show();
+void MainPresenter::Show(bool expanded) {
+    Prepare();
+    if (expanded) Expand();
+    if (loaded_) {
+        if (!ended_) view_.Show();
+        return;
+    }
+    // The window first, drawn at once and busy; the servers fill it afterwards.
+    BusyScope busy(*this);
+    frontend_.TakeActionsFrom(*this);
+    view_.Show();
+    frontend_.Splash().Close();
+    view_.WaitUntilDrawn();
+    Fill();
 }
 
 void MainPresenter::Expand() {
@@ -292,14 +313,14 @@ bool MainPresenter::SaveSettings() {
     return true;
 }
 
-bool MainPresenter::RefreshConfigList() {
+bool MainPresenter::RefreshConfigList(bool signOut) {
     const Credentials typed = TypedCredentials();
     if (!transfers_.OpenRepository(typed.user, typed.password)) return false;
     // Without the folder the login folder is listed instead (accounts from
     // before configuration sets keep theirs there).
     transfers_.Ftp().ChangeFolder("/Tekmo/ConfigSets");
     FillConfigList(transfers_.Ftp(), view_, StoredDefaultConfig(session_));
-    transfers_.Close();
+    if (signOut) transfers_.Close();
     return true;
 }
 

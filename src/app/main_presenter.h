@@ -26,7 +26,9 @@ class MainPresenter {
 
     // Lifecycle.
     void Load();  // runs once: update check, credentials, lists
-    void Show();  // loads when needed, then shows the view
+    // Shows the view (in the full layout when `expanded`). Not loaded yet, the
+    // window comes first, closing the splash, and is loaded while it shows, busy.
+    void Show(bool expanded = false);
     void Expand();
     // The unattended run ("sfx"): loads, then runs Download && Run with the
     // preselected set; without one, or when the run cannot start, the window
@@ -61,8 +63,12 @@ class MainPresenter {
     // Ends the program when `outcome` says so: the connection closed, the
     // index file deleted, the window closed, then the frontend ends the process.
     void Finish(Outcome outcome);
+    void Prepare();  // what the window needs before it is seen; runs once
+    void Fill();     // what needs the servers; runs once
     bool CheckForUpdate();
-    bool RefreshConfigList();
+    // Signed in with the typed credentials, lists the sets; `signOut`: closes the
+    // connection afterwards (otherwise the next sign-in closes or reuses it).
+    bool RefreshConfigList(bool signOut = true);
     void ListPreviousVersions();
     Credentials TypedCredentials() const;
     RunRequest Request() const;
@@ -78,6 +84,7 @@ class MainPresenter {
     WorkflowContext context_;
     ExitCode closingCode_ = ExitCode::Ok;  // what closing the window ends with
     bool unattendedStart_ = false;
+    bool prepared_ = false;
     bool loaded_ = false;
     bool busy_ = false;
     bool ended_ = false;

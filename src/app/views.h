@@ -105,6 +105,8 @@ class MainView : public ConfigListView {
     // layout button and the check boxes stay live).
     virtual void SetBusy(bool /*busy*/) {}
     virtual void Show() = 0;  // shows the window (non-modal)
+    // Returns once the shown window has been drawn (at once where nothing is drawn).
+    virtual void WaitUntilDrawn() {}
     virtual bool IsShown() const = 0;
     virtual void Close() = 0;  // the view goes away; the presenter has already unloaded
 };

@@ -70,8 +70,7 @@ struct StartedWindow {
         mainView = frontend.CreateMainView();
         main.emplace(frontend, *mainView, session, endpoints);
         if (start == StartWindow::MainUnattended) return main->RunUnattended();
-        main->Show();
-        if (start == StartWindow::MainExpanded) main->Expand();
+        main->Show(start == StartWindow::MainExpanded);
     }
 };
 

@@ -155,6 +155,7 @@ void FtpConnection::Prepare(const std::string& url) {
 }
 
 void FtpConnection::Release() {
+    signIn.clear();
     curl.reset();
     multi.reset();  // closes the session (QUIT)
 }
@@ -247,7 +248,16 @@ bool FtpConnection::SignIn(const std::string& host, const std::string& user,
         entryPath.clear();
     folder.assign(1, '/');
     mlsdRefused = false;
+    signIn = SignInKey(host, user, password);
     return true;
+}
+
+std::string FtpConnection::SignInKey(const std::string& host, const std::string& user,
+                                     const std::string& password) const {
+    std::string key = host + '\n' + user + '\n' + password + '\n';
+    key += passive ? 'P' : 'A';
+    key += std::to_string(static_cast<int>(session.tls));
+    return key;
 }
 
 void FtpConnection::ConfigureSession(const std::string& user, const std::string& password) {

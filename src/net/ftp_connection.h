@@ -42,6 +42,7 @@ struct FtpConnection {
     CurlMulti multi;            // owns the connection cache; declared first, released last
     CurlEasy curl;
     std::string server;
+    std::string signIn;        // the account and mode the open connection signed in with
     std::string folder = "/";  // the current folder
     std::string entryPath;     // the login folder as the server names it
     bool ascii = true;         // line ends converted while transferring
@@ -88,6 +89,9 @@ struct FtpConnection {
     CURLcode Perform() { return net::Perform(multi.get(), curl.get()); }
     void Release();
 
+    // What tells one sign-in from another: the account, the data connection mode, TLS.
+    std::string SignInKey(const std::string& host, const std::string& user,
+                          const std::string& password) const;
     // Connects and signs in; the handles are released again on failure.
     bool SignIn(const std::string& host, const std::string& user, const std::string& password);
     // The options that hold for the whole connection.

@@ -74,6 +74,13 @@ bool FtpSession::Open(const std::string& host, const std::string& user,
         connection_->Record("InternetConnect", kErrTransferInProgress);
         return false;
     }
+    // The same sign-in on a connection still open: kept, back in the login folder,
+    // rather than a second connection and sign-in.
+    if (connection_->curl && connection_->signIn == connection_->SignInKey(host, user, password)) {
+        DPrint("FTP: the session to " + host + " is used again");
+        connection_->folder.assign(1, '/');
+        return true;
+    }
     Close();
     return connection_->SignIn(host, user, password);
 }

@@ -39,7 +39,8 @@ class FtpSession {
     FtpSession& operator=(const FtpSession&) = delete;
 
     // `host`: a name or an address, optionally with ":port". An open
-    // connection is closed first.
+    // connection is closed first, unless it signed in to the same host with the
+    // same account and mode: that one is kept and starts again in the login folder.
     bool Open(const std::string& host, const std::string& user, const std::string& password);
     // From a handler in the middle of a transfer: stops it and closes once it
     // has unwound.

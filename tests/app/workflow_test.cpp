@@ -33,15 +33,42 @@ Strings Sorted(Strings v) {
 
 class CatalogueTest : public WorkflowTest {};
 
-TEST_F(CatalogueTest, SetsAreListedWithoutTheirExtensionAndTheDefaultIsPreselected) {
+// The window is drawn first (the splash closed, nothing listed), then filled while busy.
+TEST_F(CatalogueTest, ShownWindowIsFilledAfterItIsDrawnWithTheDefaultPreselected) {
+    struct WatchedView : FakeMainView {
+        const FakeFrontend* frontend = nullptr;
+        Strings seen;
+        void SetBusy(bool busy) override { seen.push_back(busy ? "busy" : "idle"); }
+        void WaitUntilDrawn() override {
+            seen.push_back((IsShown() ? "drawn with " : "hidden with ") +
+                           std::to_string(Configs().size() + PreviousVersions().size()) +
+                           (frontend->splash.IsOpen() ? " entries, splash open" : " entries"));
+        }
+    } view;
+    view.frontend = &frontend_;
     WriteSetting("DefaultConfig", "field team");
-    LoadedPresenter();
-    EXPECT_EQ(Sorted(view_.Configs()), (Strings{"Field Team", "Office", "Workshop"}));
-    EXPECT_EQ(view_.ConfigText(), "Field Team");
-    EXPECT_EQ(view_.Text(MainField::User), kSubscriber);
-    EXPECT_EQ(Sorted(view_.PreviousVersions()), (Strings{"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"}));
-    EXPECT_FALSE(frontend_.splash.IsOpen());
+    frontend_.splash.Show();
+    ui::MainPresenter(frontend_, view, session_, endpoints_).Show();
+    EXPECT_EQ(view.seen, (Strings{"busy", "drawn with 0 entries", "idle"}));
+    EXPECT_EQ(Sorted(view.Configs()), (Strings{"Field Team", "Office", "Workshop"}));
+    EXPECT_EQ(view.ConfigText(), "Field Team");
+    EXPECT_EQ(view.Text(MainField::User), kSubscriber);
+    EXPECT_EQ(Sorted(view.PreviousVersions()), (Strings{"Tekmo_2.0.1.zip", "Tekmo_2.1.0.zip"}));
     EXPECT_TRUE(frontend_.messages.empty());
+}
+
+// Both lists on one host with one account: one sign-in serves them.
+TEST_F(CatalogueTest, OneSignInServesBothListsOnOneHostAndAccount) {
+    ASSERT_TRUE(WriteFile(repo_ + "/Redist/Tekmo_3.0.0.zip"));
+    endpoints_.RedistHost = endpoints_.RepositoryHost;
+    session_.UserName = names::kBuiltInUser;
+    session_.Password = names::kBuiltInPassword;
+    LoadedPresenter();
+    EXPECT_EQ(view_.PreviousVersions(), Strings{"Tekmo_3.0.0.zip"});
+    const std::string log = ReadFile(tmp_.file("cloud.log"));
+    const auto first = log.find("logged in.");
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_EQ(first, log.rfind("logged in.")) << log;
 }
 
 // A refused sign-in: the real-server e2e tests.

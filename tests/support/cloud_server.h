@@ -43,7 +43,8 @@ class ScriptProcess {
 
 class CloudServer {
   public:
-    explicit CloudServer(const CloudOptions& options) {
+    // `log`: the servers' log file (none when empty).
+    explicit CloudServer(const CloudOptions& options, const std::string& log = {}) {
         std::vector<std::string> args{std::string(TALVANE_SOURCE_DIR) + "/tools/cloud/cloud.py",
                                       "serve",
                                       "--repo",
@@ -57,6 +58,7 @@ class CloudServer {
         for (const auto& account : options.subscribers)
             args.insert(args.end(),
                         {"--user", account.user + ":" + account.password + ":" + account.home});
+        if (!log.empty()) args.insert(args.end(), {"--log", log});
         if (!process_.Start(args)) return;
         repository_ = process_.JsonValue("repository");
         redist_ = process_.JsonValue("redist");

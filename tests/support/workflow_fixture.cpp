@@ -95,7 +95,7 @@ void WorkflowTest::SetUp() {
     for (const char* account : {kSubscriber, "edge1", "empty1", "legacy1"})
         options.subscribers.push_back(
             {account, kSubscriberPassword, repo_ + "/subscribers/" + account});
-    cloud_ = std::make_unique<CloudServer>(options);
+    cloud_ = std::make_unique<CloudServer>(options, tmp_.file("cloud.log"));
     ASSERT_TRUE(cloud_->ok());
     endpoints_ = {cloud_->repositoryHost(), cloud_->redistHost(),
                   cloud_->httpBase() + "/VelmoraUpdates.zip", cloud_->httpBase() + "/Subscribers/",

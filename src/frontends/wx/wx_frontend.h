@@ -65,6 +65,7 @@ class WxFrontend final : public Frontend {
     std::unique_ptr<MainView> CreateMainView() override;
     std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() override;
     int Run(MainPresenter* main, DefaultDialogPresenter* dialog) override;
+    void TakeActionsFrom(MainPresenter& main) override { main_ = &main; }
     void EndProcess(int code) override;  // never returns
     void SetActivity(const std::string& text) override;
     // Lets the windows repaint and take clicks, at most every few milliseconds:

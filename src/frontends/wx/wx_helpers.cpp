@@ -1,6 +1,9 @@
 #include "frontends/wx/wx_helpers.h"
 
 #include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
@@ -67,6 +70,13 @@ void RepaintNow() {
     if (!wxTheApp) return;
     wxEventLoopGuarantor loopExists;
     wxEventLoopBase::GetActive()->YieldFor(wxEVT_CATEGORY_UI);
+}
+
+void NoteFirstPaint() {
+    const char* file = std::getenv("TALVANE_FIRST_PAINT_FILE");
+    if (file == nullptr || *file == '\0') return;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    std::ofstream(file) << std::chrono::nanoseconds(now).count() << '\n';
 }
 
 int FindNoCase(const wxItemContainerImmutable& items, const std::string& text) {

@@ -45,6 +45,10 @@ std::string CaseBlindWildcard(const std::string& wildcard);
 // sleeps, before or outside any event loop.
 void RepaintNow();
 
+// The start-up benchmark's mark: the monotonic clock in nanoseconds, written to the
+// file TALVANE_FIRST_PAINT_FILE names (nothing when it is not set).
+void NoteFirstPaint();
+
 // Index of the entry equal to `text` without regard to case, or wxNOT_FOUND.
 int FindNoCase(const wxItemContainerImmutable& items, const std::string& text);
 std::vector<std::string> Entries(const wxItemContainerImmutable& items);

@@ -116,6 +116,7 @@ class WxMainView final : public MainView {
     void SetActivity(const std::string& text) override;
     void SetBusy(bool busy) override;
     void Show() override;
+    void WaitUntilDrawn() override;
     bool IsShown() const override;
     void Close() override;
 
@@ -132,6 +133,8 @@ class WxMainView final : public MainView {
     MainFrame* frame_;
     WxBar bar_;
     std::unique_ptr<wxBusyCursor> busyCursor_;
+    bool drawn_ = false;              // the first paint happened
+    bool laidOut_ = false;            // for width_ x height_
     bool downloadRunAllowed_ = true;  // as the presenter set it, whatever the busy state
     int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
 };
