@@ -85,7 +85,11 @@ void MainPresenter::Fill() {
     // Still signed in, the versions listing uses the same session when it can.
     RefreshConfigList(false);
     frontend_.Splash().Bar().SetValue(80);
-    ListPreviousVersions();
+    // An unattended run needs no versions unless it ends up showing the window.
+    if (unattendedStart_)
+        transfers_.Close();
+    else
+        ListPreviousVersions();
     frontend_.Splash().Bar().SetValue(100);
     frontend_.Splash().Close();
 }
@@ -146,6 +150,7 @@ void MainPresenter::RunUnattended() {
     if (ended_) return;
     view_.SetChecked(MainCheck::DeleteMe, true);
     if (view_.ConfigText().empty()) {
+        ListPreviousVersions();
         view_.Show();
         return;
     }
@@ -167,6 +172,7 @@ void MainPresenter::RunUnattended() {
     DPrint("unattended run could not start the tool; showing the main window");
     closingCode_ = ExitCode::Failed;
     frontend_.Splash().Close();
+    ListPreviousVersions();
     view_.Show();
 }
 
@@ -325,7 +331,8 @@ bool MainPresenter::RefreshConfigList(bool signOut) {
 }
 
 void MainPresenter::ListPreviousVersions() {
-    // The list is not cleared: it is filled once per window.
+    if (versionsListed_) return;
+    versionsListed_ = true;
     for (const std::string& version : PreviousVersions(context_).List())
         view_.AddPreviousVersion(version);
 }

@@ -86,6 +86,7 @@ class MainPresenter {
     bool unattendedStart_ = false;
     bool prepared_ = false;
     bool loaded_ = false;
+    bool versionsListed_ = false;  // the list is filled once per window
     bool busy_ = false;
     bool ended_ = false;
     std::chrono::steady_clock::time_point transferStart_{}, lastActivity_{};

@@ -316,10 +316,15 @@ TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchiv
 }
 
 // The unattended run shows the transfer on the splash, its only window.
+// It lists the earlier versions only when it hands the window to the user.
 TEST_F(DownloadRunTest, UnattendedRunShowsTheTransferOnTheSplash) {
-    WriteSetting("DefaultConfig", "workshop");
-    LoadedPresenter();
-    EXPECT_TRUE(EndsProcess([&] { presenter_->RunUnattended(); }));
+    for (const char* set : {"no such set", "workshop"}) {
+        WriteSetting("DefaultConfig", set);
+        presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
+        const bool ended = EndsProcess([&] { presenter_->RunUnattended(); });
+        EXPECT_EQ(view_.PreviousVersions().size(), ended ? 0U : 2U) << set;
+        view_ = {};
+    }
     const std::vector<std::string>& lines = frontend_.splash.lines;
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
         return l.rfind("Downloading ", 0) == 0;
