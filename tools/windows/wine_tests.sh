@@ -11,7 +11,11 @@ source tools/windows/wine_env.sh
 # TALVANE_WM names a window manager to run first, so that the pictures show frames.
 if [[ -n ${TALVANE_WM:-} ]]; then
   "$TALVANE_WM" >/dev/null 2>&1 &
-  until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do sleep 0.1; done
+  for ((i = 0; i < 300; i++)); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+    sleep 0.1
+  done
+  ((i < 300)) || { echo "$TALVANE_WM did not start within 30 s" >&2; exit 1; }
 fi
 # The Python servers the tests ask for run on the Linux side.
 host_port="$(mktemp)"

@@ -13,7 +13,11 @@ fi
 # Windows shown before the manager runs would get no frame.
 start_wm='if [[ -n "${TALVANE_WM:-}" ]]; then
   "$TALVANE_WM" >/dev/null 2>&1 &
-  until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do sleep 0.1; done
+  for ((i = 0; i < 300; i++)); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+    sleep 0.1
+  done
+  ((i < 300)) || { echo "$TALVANE_WM did not start within 30 s" >&2; exit 1; }
 fi
 exec "$@"'
 NO_AT_BRIDGE=1 GDK_BACKEND=x11 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
