@@ -59,6 +59,18 @@ TEST(DeployManifestTest, RecordSurvivesOnlyWhole) {
     ASSERT_EQ(loaded->files.size(), 1U);
     EXPECT_EQ(loaded->files[0].crc, 0xCBF43926);
     EXPECT_TRUE(ChangedFiles(tree.path(), *loaded).empty());
+    // Text with a line break cannot be stored; without a key there is no signature.
+    const auto storable = [&](void (*change)(DeployManifest&)) {
+        DeployManifest c = m;
+        change(c);
+        return SaveManifest(tree.path(), c);
+    };
+    EXPECT_FALSE(storable([](DeployManifest& c) { c.package += "\n"; }));
+    EXPECT_FALSE(storable([](DeployManifest& c) { c.serverTime += "\n"; }));
+    EXPECT_FALSE(storable([](DeployManifest& c) { c.files[0].path += "\r"; }));
+    m.signature.clear();
+    EXPECT_TRUE(SaveManifest(tree.path(), m) && LoadManifest(tree.path()));
+    ASSERT_TRUE(SaveManifest(tree.path(), Recorded()));
 
     const std::string text = talvane::testing::ReadFile(ManifestPath(tree.path()));
     std::string badHex = text;
