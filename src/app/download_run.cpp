@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "common/names.h"
 #include "common/process.h"
+#include "net/partial_download.h"
 
 namespace talvane::ui {
 
@@ -45,8 +46,11 @@ Outcome DownloadAndRun::Run() {
         case ToolPackage::Fetch::Fetched:
             break;
         case ToolPackage::Fetch::Unchanged:
-            // A package left by an earlier run is not this one.
+            // A package or part left by an earlier run is not this one, or is
+            // what the tree already holds.
             DeleteFileQuiet(package);
+            DeleteFileQuiet(net::PartPath(package));
+            DeleteFileQuiet(net::OriginPath(package));
             unchanged = true;
             break;
         case ToolPackage::Fetch::Failed:

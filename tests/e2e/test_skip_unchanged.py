@@ -20,8 +20,11 @@ class SkipUnchanged(PackageTest):
     def test_unchanged_runs_skip_and_every_change_is_undone(self):
         size = os.path.getsize(self.package)
         self.assertEqual(self.sfx(), size)
+        for leftover in ("tekmoUpdate.zip.partial", "tekmoUpdate.zip.partial.info"):  # of no use now
+            open(os.path.join(self.p.prog, leftover), "w").close()
         self.assertEqual(self.sfx(), 0, "an unchanged package is fetched again")
         self.assertIn("skipped the download", self.p.log_text())
+        self.assertEqual([n for n in os.listdir(self.p.prog) if n.startswith("tekmoUpdate")], [])
 
         with zipfile.ZipFile(self.package) as z:
             files = [i.filename for i in z.infolist() if not i.is_dir() and i.file_size > 2 and i.filename != "Tekmo"]
