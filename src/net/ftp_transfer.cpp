@@ -260,27 +260,31 @@ void ReportComplete(const FtpSession& session, std::int64_t received) {
 
 }  // namespace net
 
-bool FtpSession::Download(const std::string& localPath, const std::string& remoteName) {
+namespace {
+
+using Retrieval = bool (*)(net::FtpConnection&, const std::string&, const std::string&,
+                           const RemoteFileInfo&, std::int64_t&);
+
+bool DownloadWith(FtpSession& session, net::FtpConnection& connection, const std::string& localPath,
+                  const std::string& remoteName, Retrieval retrieve) {
     const std::string local = Trim(localPath);
     const std::string remote = Trim(remoteName);
     if (local.empty() || remote.empty()) return false;
-    const auto info = net::Fetchable(*this, *connection_, remote);
+    const auto info = net::Fetchable(session, connection, remote);
     std::int64_t received = 0;
-    if (!info || !net::RetrieveWhole(*connection_, local, remote, *info, received)) return false;
-    net::ReportComplete(*this, received);
+    if (!info || !retrieve(connection, local, remote, *info, received)) return false;
+    net::ReportComplete(session, received);
     return true;
 }
 
+}  // namespace
+
+bool FtpSession::Download(const std::string& localPath, const std::string& remoteName) {
+    return DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveWhole);
+}
+
 bool FtpSession::DownloadResumable(const std::string& localPath, const std::string& remoteName) {
-    const std::string local = Trim(localPath);
-    const std::string remote = Trim(remoteName);
-    if (local.empty() || remote.empty()) return false;
-    const auto info = net::Fetchable(*this, *connection_, remote);
-    std::int64_t received = 0;
-    if (!info || !net::RetrieveResumable(*connection_, local, remote, *info, received))
-        return false;
-    net::ReportComplete(*this, received);
-    return true;
+    return DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveResumable);
 }
 
 }  // namespace talvane

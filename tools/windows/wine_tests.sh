@@ -9,14 +9,7 @@ if [[ -z ${DISPLAY:-} && -z ${TALVANE_IN_XVFB:-} ]]; then
 fi
 source tools/windows/wine_env.sh
 # TALVANE_WM names a window manager to run first, so that the pictures show frames.
-if [[ -n ${TALVANE_WM:-} ]]; then
-  "$TALVANE_WM" >/dev/null 2>&1 &
-  for ((i = 0; i < 300; i++)); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-    sleep 0.1
-  done
-  ((i < 300)) || { echo "$TALVANE_WM did not start within 30 s" >&2; exit 1; }
-fi
+tools/start_wm.sh || exit 1
 # The Python servers the tests ask for run on the Linux side.
 host_port="$(mktemp)"
 python3 tools/windows/script_host.py --port-file "$host_port" >/dev/null 2>build/windows/script_host.log &
