@@ -176,7 +176,7 @@ bool ConfigSync::Decrypt(const std::string& scratch, const std::string& zipPassw
 }
 
 bool ConfigSync::MoveIntoTree(const std::string& scratch) {
-    const std::string& extractFolder = context_.session.ExtractFolder;
+    const std::string& extractFolder = tree_;
     const std::string innerZip = scratch + "/" + names::kInnerConfigZip;
     if (DoesFileExist(innerZip) && !IsSymbolicLink(innerZip))
         UnzipFile(&context_.frontend, innerZip, scratch);
@@ -211,7 +211,7 @@ void ConfigSync::DeployDefinitions(const std::string& scratch) {
     const long defsExit = RunSevenZip(sevenZip_.Program(),
                                       SevenZipExtractArguments(defsArchive, defsStaging), nullptr);
     DPrint("7zip (tekmo_Defs.7z) returned errorlevel " + std::to_string(defsExit));
-    MoveFromStaging(scratch, ".defs/*", context_.session.ExtractFolder + "/Modules/Defs");
+    MoveFromStaging(scratch, ".defs/*", tree_ + "/Modules/Defs");
     DeleteFileQuiet(defsArchive);
 }
 
@@ -244,7 +244,7 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     // The decrypted set sits here until it is moved: for the owner's eyes only.
     if (int err = platform::RestrictToOwner(scratch))
         DPrint("SyncTemp could not be restricted to its owner: " + platform::ErrorText(err));
-    const std::string& extractFolder = context_.session.ExtractFolder;
+    const std::string& extractFolder = tree_;
     ReplaceLinkedFolders(extractFolder);
     MakeSureDirExists(extractFolder + "/Modules/Defs");
 

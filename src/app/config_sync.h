@@ -3,6 +3,7 @@
 // them with 7-Zip beside the program, move their folders into the tool tree,
 // clean up.
 #include <string>
+#include <utility>
 
 #include "app/seven_zip.h"
 #include "app/workflow_context.h"
@@ -17,7 +18,9 @@ class ConfigSync {
         NoSevenZip,   // no 7-Zip to decrypt with; see SevenZip() for why
     };
 
-    explicit ConfigSync(WorkflowContext& context) : context_(context), sevenZip_(context) {}
+    // `tree`: where the set's folders go (the stage of the deploy).
+    ConfigSync(WorkflowContext& context, std::string tree)
+        : context_(context), tree_(std::move(tree)), sevenZip_(context) {}
 
     // `configName` empty: the stored default, else "Default".
     Result Run(const Credentials& credentials, std::string configName);
@@ -36,6 +39,7 @@ class ConfigSync {
     void ShowStatus(const std::string& label);
 
     WorkflowContext& context_;
+    std::string tree_;
     SevenZipSupply sevenZip_;
     SevenZipSupply::State sevenZipState_ = SevenZipSupply::State::Ready;
     bool refusalShown_ = false;  // a second attempt on the same set only logs it

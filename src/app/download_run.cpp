@@ -2,6 +2,7 @@
 
 #include "app/catalogue.h"
 #include "app/config_sync.h"
+#include "app/deploy_transaction.h"
 #include "app/messages.h"
 #include "app/tool_package.h"
 #include "common/app_paths.h"
@@ -67,20 +68,27 @@ Outcome DownloadAndRun::Run() {
             }
             break;
     }
-    if (!unchanged) {
-        if (!DoesFileExist(package)) {
-            if (unreachable) ReportNoPackage(context_.frontend);
-            return Outcome::Stay();
-        }
-        if (!tool.Unpack(package, "tekmo")) return Outcome::End(ExitCode::Failed);
+    if (!unchanged && !DoesFileExist(package)) {
+        if (unreachable) ReportNoPackage(context_.frontend);
+        return Outcome::Stay();
     }
+    DropOtherParts(package);
+    // The package and the set are put together beside the tree, which is
+    // replaced in one step.
+    DeployTransaction deploy(context_.session.ExtractFolder, AppPath());
+    if (!deploy.Begin()) {
+        tool.Commit(deploy);  // tells the user
+        return Outcome::End(ExitCode::Failed);
+    }
+    if (!unchanged && !tool.Unpack(package, "tekmo", deploy.Stage()))
+        return Outcome::End(ExitCode::Failed);
 
     const auto cleanUp = [&] {
         DeleteFileQuiet(package);
         DeleteFileQuiet(AppPath() + names::kUpdatesZip);
         DeleteFileQuiet(AppPath() + names::kUpdatesIni);
     };
-    ConfigSync sync(context_);
+    ConfigSync sync(context_, deploy.Stage());
     ConfigSync::Result synced = sync.Run(request_.credentials, request_.config);
     if (synced != ConfigSync::Result::NoSevenZip) {
         Delay(1);
@@ -93,6 +101,8 @@ Outcome DownloadAndRun::Run() {
                                          AppTitle(), MsgIcon::None);
         }
     }
+    tool.RecordDeploy(deploy.Stage());
+    if (!tool.Commit(deploy)) return Outcome::End(ExitCode::Failed);
     if (synced == ConfigSync::Result::NoSevenZip) {
         cleanUp();
         ReportSevenZipMissing(context_.frontend, sync.SevenZip(), sync.SevenZipState());

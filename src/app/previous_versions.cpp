@@ -1,6 +1,7 @@
 #include "app/previous_versions.h"
 
 #include "app/config_sync.h"
+#include "app/deploy_transaction.h"
 #include "app/messages.h"
 #include "app/tool_package.h"
 #include "common/app_paths.h"
@@ -37,8 +38,10 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
     if (!BeginToolRun(context_, request, folderLock)) return Outcome::Stay();
 
     ToolPackage tool(context_);
-    const std::string package = AppPath() + names::kPreviousZip;
     const std::string name = Trim(version);
+    // Each version has its own package file, and so its own part.
+    const std::string package = AppPath() + LocalPackageName(name, names::kPreviousZip);
+    DropOtherParts(package);
     // Without the server the version already in the tree is what runs.
     const ToolPackage::Fetch fetched =
         tool.FetchFromRedist(package, name, "Problem downloading Tekmo!");
@@ -56,10 +59,17 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
                 kLineBreak + "The Tekmo already in the tool folder is started instead.",
             AppTitle(), MsgIcon::Exclamation);
     }
-    if (!tool.Unpack(package, name)) return Outcome::End(ExitCode::Failed);
-    ConfigSync sync(context_);
+    DeployTransaction deploy(context_.session.ExtractFolder, AppPath());
+    if (!deploy.Begin()) {
+        tool.Commit(deploy);  // tells the user
+        return Outcome::End(ExitCode::Failed);
+    }
+    if (!tool.Unpack(package, name, deploy.Stage())) return Outcome::End(ExitCode::Failed);
+    ConfigSync sync(context_, deploy.Stage());
     const ConfigSync::Result synced = sync.Run(request.credentials, request.config);
     DeleteFileQuiet(package);
+    tool.RecordDeploy(deploy.Stage());
+    if (!tool.Commit(deploy)) return Outcome::End(ExitCode::Failed);
     if (synced == ConfigSync::Result::NoSevenZip &&
         sync.SevenZipState() == SevenZipSupply::State::Aborted) {
         ReportSevenZipMissing(context_.frontend, sync.SevenZip(), sync.SevenZipState());

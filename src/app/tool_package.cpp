@@ -1,5 +1,8 @@
 #include "app/tool_package.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <unordered_map>
@@ -10,7 +13,10 @@
 #include "common/log.h"
 #include "common/names.h"
 #include "common/process.h"
+#include "common/strings.h"
+#include "net/partial_download.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
 #include "zip/zip_reader.h"
 
 namespace talvane::ui {
@@ -64,6 +70,7 @@ bool ToolPackage::StillDeployed(const DeployManifest& onServer) {
     if (why.empty()) {
         DPrint("skipped the download: the tool tree holds " + onServer.package +
                " as on the server");
+        record_ = deployed;
         return true;
     }
     DPrint("downloading " + onServer.package + ": " + why);
@@ -76,6 +83,9 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
                                                 bool skipDeployed) {
     Transfers& transfers = context_.transfers;
     onServer_.reset();
+    record_.reset();
+    remoteName_ = remoteName;
+    resumed_ = false;
     if (!transfers.OpenRedist()) return Fetch::Unreachable;
     transfers.Ftp().ChangeFolder("/Redist");
     if (skipDeployed) {
@@ -87,7 +97,9 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
         }
     }
     Fetch result = Fetch::Fetched;
-    if (!transfers.FetchResumable(package, remoteName)) {
+    const bool fetched = transfers.FetchResumable(package, remoteName);
+    resumed_ = transfers.Ftp().ResumedFrom() > 0;
+    if (!fetched) {
         if (context_.frontend.Splash().IsOpen()) context_.frontend.Splash().Close();
         context_.frontend.MessageBox(failureMessage, AppTitle(), MsgIcon::None);
         result = Fetch::Failed;
@@ -120,10 +132,21 @@ std::function<bool(const ZipEntryInfo&)> KeepUnchanged(const std::string& tree) 
     };
 }
 
-}  // namespace
+// The CRC-32 of a whole file; empty when it cannot be read.
+std::optional<std::uint32_t> FileCrc(const std::string& path) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return std::nullopt;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (std::size_t at = 0; at < bytes.size(); at += 1U << 30) {
+        const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1U << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), static_cast<uInt>(n));
+    }
+    return static_cast<std::uint32_t>(crc);
+}
 
-void ToolPackage::RecordDeploy(const std::string& package) {
-    const std::string& tree = context_.session.ExtractFolder;
+// Package files as the unpack wrote them into `tree`; false when one is missing.
+bool ListUnpacked(const std::string& package, const std::string& tree,
+                  std::vector<DeployedFile>& files) {
     ZipReader zip;
     bool listed = zip.OpenZip(package);
     listed = listed && zip.ListEntries([&](const ZipEntryInfo& entry) {
@@ -134,38 +157,107 @@ void ToolPackage::RecordDeploy(const std::string& package) {
             listed = false;  // a file the package holds is not in the tree
             return;
         }
-        onServer_->files.push_back(
-            {*path, entry.size, entry.crc, static_cast<long long>(facts.modified)});
+        files.push_back({*path, entry.size, entry.crc, static_cast<long long>(facts.modified)});
     });
-    if (listed && SaveManifest(tree, *onServer_))
-        DPrint("recorded the deploy of " + onServer_->package);
-    else
-        DPrint("the deploy of " + onServer_->package + " could not be recorded");
+    return listed;
 }
 
-bool ToolPackage::Unpack(const std::string& package, const std::string& shownName) {
-    const std::string& extractFolder = context_.session.ExtractFolder;
-    MakeSureDirExists(extractFolder);
+// A recorded file as `tree` holds it now: one the configuration set replaced is
+// described as the set left it, so that the next run does not take it for damage.
+bool Refresh(const std::string& tree, DeployedFile& file) {
+    fileio::FileFacts facts;
+    const std::string path = tree + "/" + file.path;
+    if (!fileio::StatFile(path, facts)) return false;
+    if (facts.size == file.size && static_cast<long long>(facts.modified) == file.modified)
+        return true;
+    const auto crc = FileCrc(path);
+    if (!crc) return false;
+    file = {file.path, facts.size, *crc, static_cast<long long>(facts.modified)};
+    return true;
+}
+
+}  // namespace
+
+void ToolPackage::NoteUnpacked(const std::string& package, const std::string& tree) {
+    unpacked_ = true;
+    record_.reset();
+    if (!onServer_) return;
+    DeployManifest record = *onServer_;
+    if (ListUnpacked(package, tree, record.files)) record_ = std::move(record);
+}
+
+void ToolPackage::RecordDeploy(const std::string& tree) {
+    if (!record_) {
+        // The tree is no deploy anyone can describe.
+        if (unpacked_) ForgetManifest(tree);
+        return;
+    }
+    bool described = true;
+    for (DeployedFile& file : record_->files) described = described && Refresh(tree, file);
+    if (described && SaveManifest(tree, *record_)) {
+        DPrint("recorded the deploy of " + record_->package);
+        return;
+    }
+    ForgetManifest(tree);
+    DPrint("the deploy of " + record_->package + " could not be recorded");
+}
+
+bool ToolPackage::Extract(const std::string& package, const std::string& tree,
+                          std::string& problem) {
+    // Until this unpack is complete the tree is no deploy anyone recorded.
+    const auto keep = onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
+    ForgetManifest(tree);
+    problem.clear();
+    return UnzipFile(&context_.frontend, package, tree, &problem, keep);
+}
+
+bool ToolPackage::FetchWholeAgain(const std::string& package) {
+    DPrint(remoteName_ + " was continued from a part and does not unpack; fetching it whole");
+    resumed_ = false;
+    DeleteFileQuiet(package);
+    Transfers& transfers = context_.transfers;
+    bool fetched = transfers.OpenRedist() && transfers.Ftp().ChangeFolder("/Redist") &&
+                   transfers.FetchResumable(package, remoteName_);
+    fetched = fetched && context_.signatures.FtpFile(package, remoteName_);
+    transfers.Close();
+    return fetched;
+}
+
+bool ToolPackage::Unpack(const std::string& package, const std::string& shownName,
+                         const std::string& tree) {
+    unpacked_ = false;
     if (!DoesFileExist(package)) {
         // No server, no package: the tool already in the tree is what runs.
         DPrint("no package to unpack; the tool tree stays as it is");
         return true;
     }
     // Parts of an extraction that was killed outright are nobody's any more.
-    RemoveStaleParts(extractFolder, true);
-    // Until this unpack is complete the tree is no deploy anyone recorded.
-    const auto keep =
-        onServer_ ? KeepUnchanged(extractFolder) : std::function<bool(const ZipEntryInfo&)>();
-    ForgetManifest(extractFolder);
+    RemoveStaleParts(tree, true);
     std::string problem;
-    if (UnzipFile(&context_.frontend, package, extractFolder, &problem, keep)) {
-        if (onServer_) RecordDeploy(package);
+    bool unpacked = Extract(package, tree, problem);
+    if (!unpacked && resumed_ && FetchWholeAgain(package))
+        unpacked = Extract(package, tree, problem);
+    if (unpacked) {
+        NoteUnpacked(package, tree);
         return true;
     }
     // Nothing of the package reached the tree; a half-new tool is never started.
     DeleteFileQuiet(package);
     CloseSideWindows(context_.frontend);
     context_.frontend.MessageBox("Problem extracting " + shownName + "!" + kLineBreak + problem,
+                                 AppTitle(), MsgIcon::Critical);
+    return false;
+}
+
+bool ToolPackage::Commit(DeployTransaction& deploy) {
+    int error = 0;
+    if (deploy.Commit(error)) return true;
+    CloseSideWindows(context_.frontend);
+    const std::string why = error ? "The folder " + deploy.Tree() + " is in use (" +
+                                        platform::ErrorText(error) + "): close Tekmo and try again."
+                                  : "The folder " + deploy.Tree() + " could not be replaced.";
+    context_.frontend.MessageBox("Tekmo could not be updated." + std::string(kLineBreak) + why +
+                                     kLineBreak + "Nothing in it was changed.",
                                  AppTitle(), MsgIcon::Critical);
     return false;
 }
@@ -179,6 +271,46 @@ bool ToolPackage::StartTool(const std::vector<std::string>& arguments) {
     context_.frontend.MessageBox("Tekmo could not be started from " + program + ".", AppTitle(),
                                  MsgIcon::Critical);
     return false;
+}
+
+}  // namespace talvane::ui
+
+namespace talvane::ui {
+
+namespace {
+bool IsPartOfPackage(const std::string& name) {
+    for (const char* suffix : {".zip.partial", ".zip.partial.info"}) {
+        const std::string_view s(suffix);
+        if (name.size() <= s.size() || name.compare(name.size() - s.size(), s.size(), s) != 0)
+            continue;
+        const std::string base = name.substr(0, name.size() - s.size() + 4);
+        return base == names::kTekmoUpdateZip || base == names::kPreviousZip ||
+               base.rfind("Tekmo_", 0) == 0;
+    }
+    return false;
+}
+}  // namespace
+
+void DropOtherParts(const std::string& keep) {
+    std::vector<platform::DirEntry> entries;
+    if (platform::ListDir(AppPath(), entries) != 0) return;
+    const std::string kept = StripPath(keep);
+    for (const auto& e : entries) {
+        if (e.kind != platform::Kind::File || !IsPartOfPackage(e.name)) continue;
+        if (e.name == net::PartPath(kept) || e.name == net::OriginPath(kept)) continue;
+        DPrint("removing " + e.name + ": a part of another download");
+        DeleteFileQuiet(AppPath() + e.name);
+    }
+}
+
+std::string LocalPackageName(const std::string& remoteName, const std::string& fallback) {
+    const std::string name = Trim(remoteName);
+    const bool plain = name.size() > 10 && name.rfind("Tekmo_", 0) == 0 &&
+                       name.compare(name.size() - 4, 4, ".zip") == 0 &&
+                       name.find_first_of("/\\:*?\"<>|") == std::string::npos &&
+                       std::none_of(name.begin(), name.end(),
+                                    [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    return plain ? name : fallback;
 }
 
 }  // namespace talvane::ui

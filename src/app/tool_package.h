@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/deploy_manifest.h"
+#include "app/deploy_transaction.h"
 #include "app/workflow_context.h"
 #include "common/files.h"
 
@@ -30,9 +31,14 @@ class ToolPackage {
     // `skipDeployed`: first asks whether the tree still holds what the server offers.
     Fetch FetchFromRedist(const std::string& package, const std::string& remoteName,
                           const std::string& failureMessage, bool skipDeployed = false);
-    // Unpacks the package whole into the tool tree; false after telling the user
-    // which entry failed (the tree then is as it was). No package at all: true.
-    bool Unpack(const std::string& package, const std::string& shownName);
+    // Unpacks the package whole into `tree` (the stage of the deploy); false
+    // after telling the user which entry failed. No package at all: true. A
+    // package continued from a part that fails is fetched whole once more.
+    bool Unpack(const std::string& package, const std::string& shownName, const std::string& tree);
+    // Once the configuration set is in `tree` too: what the next run compares with.
+    void RecordDeploy(const std::string& tree);
+    // Puts the staged tree in place; false after telling the user.
+    bool Commit(DeployTransaction& deploy);
     // Starts the tool in the tree with `arguments`; false after telling the user.
     bool StartTool(const std::vector<std::string>& arguments);
 
@@ -40,12 +46,24 @@ class ToolPackage {
     // Size, time and signature of `remoteName` in the current folder.
     DeployManifest DescribeOnServer(const std::string& remoteName);
     bool StillDeployed(const DeployManifest& onServer);
-    // After a complete unpack: what the next run compares with.
-    void RecordDeploy(const std::string& package);
+    bool Extract(const std::string& package, const std::string& tree, std::string& problem);
+    bool FetchWholeAgain(const std::string& package);
+    void NoteUnpacked(const std::string& package, const std::string& tree);
 
     WorkflowContext& context_;
+    std::string remoteName_;
+    bool resumed_ = false;                    // the package continued an earlier part
+    bool unpacked_ = false;                   // a package reached the stage
     std::optional<DeployManifest> onServer_;  // set when the deploy is to be recorded
+    std::optional<DeployManifest> record_;    // what the stage holds, to be recorded
 };
+
+// Removes the parts of downloads other than `keep` (a package's local path)
+// from the program folder: a part is continued only by the next run of its file.
+void DropOtherParts(const std::string& keep);
+// The local name of a package fetched from the server as `remoteName`: its own
+// name when that is a plain file name, else `fallback`.
+std::string LocalPackageName(const std::string& remoteName, const std::string& fallback);
 
 // Starts a program unpacked by the launcher, making it executable first.
 bool StartUnpacked(const std::string& program, const std::vector<std::string>& arguments);

@@ -190,7 +190,38 @@ bool MoveStaged(const std::string& root, const std::string& relative, Kind kind,
     return ok;
 }
 
+bool CloneEntries(const std::string& from, const std::string& to) {
+    if (platform::MakeOneDir(to) != 0) return false;
+    std::vector<platform::DirEntry> entries;
+    if (platform::ListDir(from, entries) != 0) return false;
+    bool ok = true;
+    for (const auto& e : entries) {
+        const std::string source = JoinPath(from, e.name), target = JoinPath(to, e.name);
+        switch (e.kind) {
+            case Kind::Dir:
+                ok = CloneEntries(source, target) && ok;
+                break;
+            case Kind::File:
+                ok = (platform::LinkFile(source, target) == 0 ||
+                      platform::CopyFileReplacing(source, target) == 0) &&
+                     ok;
+                break;
+            case Kind::Symlink:
+                ok = platform::CopySymlink(source, target) == 0 && ok;
+                break;
+            default:
+                DPrint("not copied (neither file, folder nor link): " + source);
+                break;
+        }
+    }
+    return ok;
+}
+
 }  // namespace
+
+bool CloneTree(std::string_view from, std::string_view to) {
+    return CloneEntries(std::string(from), std::string(to));
+}
 
 bool MoveFromStaging(std::string_view root, std::string_view relative,
                      std::string_view destination) {

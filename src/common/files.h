@@ -24,6 +24,11 @@ bool ShellMove(std::string_view source, std::string_view destination,
 // when all of it moved.
 bool MoveFromStaging(std::string_view root, std::string_view relative,
                      std::string_view destination);
+// Makes `to` (which must not exist) a copy of the folder `from` whose files are
+// second names of the originals where the volume allows, copies elsewhere;
+// links are copied as links, never followed. A file replaced in the copy by a
+// rename leaves the original as it was. True when every entry was copied.
+bool CloneTree(std::string_view from, std::string_view to);
 std::string GetPathType(std::string_view path);  // "file", "dir" or "neither"
 bool IsSymbolicLink(std::string_view path);      // the path itself, not followed
 // Removes temporary parts left by a launcher that was killed (never another

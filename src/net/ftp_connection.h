@@ -58,8 +58,10 @@ struct FtpConnection {
     std::string pendingLines;
     std::string reply;  // last complete reply, without line ends
     int replyCode = 0;
-    bool sawPreliminary = false;  // a 1xx reply: the data transfer began
-    curl_off_t lastMoved = -1;    // bytes moved at the previous progress call
+    bool sawPreliminary = false;   // a 1xx reply: the data transfer began
+    bool restRefused = false;      // the server would not start a transfer past byte 0
+    std::int64_t resumedFrom = 0;  // where the last resumable download continued its part
+    curl_off_t lastMoved = -1;     // bytes moved at the previous progress call
 
     // Marks the connection busy for one network operation, so that a second
     // one started from an event handler in the middle of a transfer is

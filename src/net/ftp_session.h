@@ -66,7 +66,10 @@ class FtpSession {
     // As Download, but a transfer cut off keeps its bytes in `localPath`.partial
     // (the server's size and time in .partial.info beside it); the next call
     // continues there while the server's file has the same size and time.
+    // A server that refuses REST gets the file from byte 0 in the same call.
     bool DownloadResumable(const std::string& localPath, const std::string& remoteName);
+    // Where the last resumable download continued a part from an earlier run (0: none).
+    std::int64_t ResumedFrom() const;
     // The entries that match `filter` (Windows wildcards, optionally after a
     // folder path). Empty when none matched or the folder could not be listed.
     std::optional<Listing> List(const std::string& filter);

@@ -113,6 +113,8 @@ RetrieveEnd FtpConnection::Retrieve(const RetrieveRequest& request, std::int64_t
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &FtpConnection::OnTransferInfo);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, this);
     const CURLcode rc = Perform();
+    restRefused =
+        request.offset > 0 && (rc == CURLE_FTP_COULDNT_USE_REST || rc == CURLE_RANGE_ERROR);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
     curl_easy_setopt(curl.get(), CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(0));
@@ -220,32 +222,48 @@ bool Conclude(FtpConnection& c, fileio::AppendFile& file, const std::string& loc
     return false;
 }
 
+// Into `local`.partial from `offset`; a cut-off part stays for the next run.
+RetrieveEnd RetrievePart(FtpConnection& c, fileio::AppendFile& file, const std::string& local,
+                         const std::string& remote, const PartOrigin& now, std::int64_t offset,
+                         std::int64_t& received) {
+    if (const int error = file.Open(PartPath(local), offset == 0)) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(error));
+        return RetrieveEnd::WrongLength;
+    }
+    const RetrieveRequest request{
+        remote, now.size, true, offset,
+        [&file](const char* data, std::size_t n) { return file.Write(data, n); }};
+    // A part already whole was cut off between its last byte and its rename.
+    received = offset;
+    return offset == now.size ? RetrieveEnd::Complete : c.Retrieve(request, received);
+}
+
 // Into `local`.partial, continued where an earlier run left it while the
-// server's file is the same; renamed to `local` once complete.
+// server's file is the same; renamed to `local` once complete. A server that
+// will not continue gets the file from the start, and the part is dropped.
 bool RetrieveResumable(FtpConnection& c, const std::string& local, const std::string& remote,
                        const RemoteFileInfo& info, std::int64_t& received) {
     const std::string name = StripPath(remote);
+    c.resumedFrom = 0;
     if (!info.sizeFromServer || !info.modified || c.ascii) {
         DPrint("starting " + name + " afresh: the server gives no exact size or no time for it");
         ForgetPart(local);
         return RetrieveWhole(c, local, remote, info, received);
     }
-    const PartOrigin now{info.size, info.modified->time_since_epoch().count()};
-    const auto offset = ResumeOffset(c, local, name, now);
-    if (!offset) return false;
-    fileio::AppendFile file;
-    if (const int error = file.Open(PartPath(local), *offset == 0)) {
-        c.Record(kLocalFile, Win32ErrorFromErrno(error));
-        return false;
+    const PartOrigin now{info.size, info.modified->time_since_epoch().count(), c.server,
+                         c.Resolve(remote)};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto offset = ResumeOffset(c, local, name, now);
+        if (!offset) return false;
+        c.resumedFrom = *offset;
+        fileio::AppendFile file;
+        const RetrieveEnd end = RetrievePart(c, file, local, remote, now, *offset, received);
+        if (end != RetrieveEnd::Cut || !c.restRefused) return Conclude(c, file, local, end);
+        DPrint("the server would not continue " + name + " (REST refused); fetching it whole");
+        file.Close(false);
+        ForgetPart(local);
     }
-    const RetrieveRequest request{
-        remote, now.size, true, *offset,
-        [&file](const char* data, std::size_t n) { return file.Write(data, n); }};
-    // A part already whole was cut off between its last byte and its rename.
-    received = *offset;
-    const RetrieveEnd end =
-        *offset == now.size ? RetrieveEnd::Complete : c.Retrieve(request, received);
-    return Conclude(c, file, local, end);
+    return false;
 }
 
 void ReportComplete(const FtpSession& session, std::int64_t received) {
@@ -284,7 +302,12 @@ bool FtpSession::Download(const std::string& localPath, const std::string& remot
 }
 
 bool FtpSession::DownloadResumable(const std::string& localPath, const std::string& remoteName) {
+    connection_->resumedFrom = 0;
     return DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveResumable);
+}
+
+std::int64_t FtpSession::ResumedFrom() const {
+    return connection_->resumedFrom;
 }
 
 }  // namespace talvane

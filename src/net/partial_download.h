@@ -15,6 +15,8 @@ namespace talvane::net {
 struct PartOrigin {
     std::int64_t size = 0;
     std::int64_t modified = 0;  // seconds since 1970
+    std::string host;           // as signed in to, with its port
+    std::string path;           // absolute on that server
 };
 
 std::string PartPath(const std::string& target);    // "<target>.partial"

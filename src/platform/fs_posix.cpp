@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,8 @@ namespace talvane::platform {
 namespace {
 
 using Fd = posix::UniqueFd;
+
+constexpr unsigned kRenameExchange = 2;  // RENAME_EXCHANGE of renameat2(2)
 
 struct DirCloser {
     void operator()(DIR* d) const {
@@ -176,6 +179,30 @@ int RemoveEmptyDir(const std::string& path) {
 }
 int RenamePath(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int ExchangePaths(const std::string& a, const std::string& b) {
+#if defined(__linux__) && defined(SYS_renameat2)
+    if (::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), kRenameExchange) == 0)
+        return 0;
+    // Kernels and file systems without the flag say so in one of these.
+    return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? ENOSYS : errno;
+#else
+    (void)a;
+    (void)b;
+    return ENOSYS;
+#endif
+}
+
+int LinkFile(const std::string& from, const std::string& to) {
+    return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int IdentifyPath(const std::string& path, PathId& out) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno;
+    out = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return 0;
 }
 
 int ListDir(const std::string& path, std::vector<DirEntry>& out) {

@@ -143,6 +143,30 @@ int RenamePath(const std::string& from, const std::string& to) {
                : win::LastErrno();
 }
 
+int ExchangePaths(const std::string&, const std::string&) {
+    return ENOSYS;
+}
+
+int LinkFile(const std::string& from, const std::string& to) {
+    return ::CreateHardLinkW(win::Wide(to).c_str(), win::Wide(from).c_str(), nullptr)
+               ? 0
+               : win::LastErrno();
+}
+
+int IdentifyPath(const std::string& path, PathId& out) {
+    // Folders open only with backup semantics; a link is identified, not followed.
+    win::Handle h(::CreateFileW(
+        win::Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.Valid()) return win::LastErrno();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h.Get(), &info)) return win::LastErrno();
+    out = {info.dwVolumeSerialNumber,
+           (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return 0;
+}
+
 int ListDir(const std::string& path, std::vector<DirEntry>& out) {
     out.clear();
     DWORD a = 0;

@@ -55,6 +55,18 @@ int MakeOneDir(const std::string& path);  // EEXIST counts as success when it is
 int RemoveFile(const std::string& path);  // unlink; a link is removed, not its target
 int RemoveEmptyDir(const std::string& path);
 int RenamePath(const std::string& from, const std::string& to);  // EXDEV across devices
+// Swaps two existing paths in one step; ENOSYS where the system or the file
+// system cannot (the caller then renames twice).
+int ExchangePaths(const std::string& a, const std::string& b);
+// A second name for the file `from` (a hard link); fails where links are refused.
+int LinkFile(const std::string& from, const std::string& to);
+// What identifies the entry at `path` (not followed) on its volume; a rename keeps it.
+struct PathId {
+    std::uint64_t volume = 0;
+    std::uint64_t node = 0;
+    bool operator==(const PathId&) const = default;
+};
+int IdentifyPath(const std::string& path, PathId& out);
 
 struct DirEntry {
     std::string name;

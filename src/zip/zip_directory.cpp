@@ -136,6 +136,11 @@ LocalData Archive::ReadLocal(const CentralEntry& entry) const {
             !zipfmt::TakeZip64Fields(extra, {&lh.uncompressedSize, &lh.compressedSize}))
             return {Status::Mismatch};
     }
+    // Both records must tell of the same data: bytes spliced from another
+    // version of the archive keep their own local header, whose CRC they pass.
+    if (out.status == Status::Ok && (lh.crc != cr.crc || lh.compressedSize != cr.compressedSize ||
+                                     lh.uncompressedSize != cr.uncompressedSize))
+        out.status = Status::OtherData;
     out.crc = lh.crc;
     out.compSize = lh.compressedSize;
     return out;
@@ -155,8 +160,9 @@ bool Archive::RefuseOverlaps(const EndRecord& end, Reporter& report) const {
     CentralEntry entry;
     for (std::uint64_t i = 1; i <= end.entriesTotal && ReadCentral(pos, entry); ++i) {
         const LocalData local = ReadLocal(entry);
-        const bool found =
-            local.status == LocalData::Status::Ok || local.status == LocalData::Status::OtherName;
+        const bool found = local.status == LocalData::Status::Ok ||
+                           local.status == LocalData::Status::OtherName ||
+                           local.status == LocalData::Status::OtherData;
         if (!found || local.dataPos > fileSize ||
             local.compSize > static_cast<std::uint64_t>(fileSize - local.dataPos))
             continue;

@@ -20,8 +20,9 @@ struct CentralEntry {
 
 // Where an entry's data lies by its local header, and what it must yield.
 struct LocalData {
-    // OtherName: a local header that names another entry; its data is still where it says.
-    enum class Status { Ok, BeyondEnd, Mismatch, OtherName } status = Status::Ok;
+    // OtherName: a local header that names another entry; OtherData: one that
+    // gives another CRC or other sizes. Its data is still where it says.
+    enum class Status { Ok, BeyondEnd, Mismatch, OtherName, OtherData } status = Status::Ok;
     long long dataPos = 0;
     std::uint64_t compSize = 0;
     std::uint32_t crc = 0;

@@ -250,8 +250,8 @@ TEST_F(SecurityTest, WithAKeyRunPreviousNeverUnpacksALeftoverPackage) {
     for (const bool keyed : {false, true}) {
         SCOPED_TRACE(keyed);
         if (keyed) SignCloud();
-        ASSERT_TRUE(
-            WriteExecutableZip(prog_ + "/Tekmo.zip", {{"Tekmo", ReadFile(tmp_.file("Tekmo"))}}));
+        ASSERT_TRUE(WriteExecutableZip(prog_ + "/Tekmo_2.1.0.zip",
+                                       {{"Tekmo", ReadFile(tmp_.file("Tekmo"))}}));
         ASSERT_TRUE(WriteStandIn(extract_ + "/Tekmo", "deployed earlier"));
         frontend_.messages.clear();
         LoadedPresenter();

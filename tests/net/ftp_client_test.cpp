@@ -312,7 +312,10 @@ TEST_F(FtpClientTest, ResumableDownloadsKeepWhatArrivedAndContinueIt) {
 
 // What the end-to-end runs do not reach: a part longer than the file, a record not written here.
 TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
-    const PartOrigin now{1000, 1700000000};
+    const PartOrigin now{1000, 1700000000, "127.0.0.1:2121", "/Redist/Tekmo_2.1.0.zip"};
+    PartOrigin otherFile = now, otherHost = now;
+    otherFile.path = "/Redist/Tekmo_2.0.1.zip";  // same size, same second
+    otherHost.host = "127.0.0.1:2122";
     const struct {
         std::optional<PartOrigin> saved;
         std::int64_t part;
@@ -321,14 +324,19 @@ TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
                  {now, 1000, ""},
                  {now, -1, "no part"},
                  {std::nullopt, 400, "record"},
+                 {otherFile, 400, "another file"},
+                 {otherHost, 400, "another file"},
                  {now, 1001, "larger than the file"}};
     for (const auto& c : cases) {
         const std::string why = WhyStartAfresh(c.saved, c.part, now);
         EXPECT_TRUE(c.why.empty() ? why.empty() : why.find(c.why) != std::string::npos) << why;
     }
-    EXPECT_EQ(ParseOrigin(FormatOrigin(now)).value_or(PartOrigin{}).modified, now.modified);
-    for (const char* text : {"size 1000\n", "size 1000\nmodified 1\nx", "size -1\nmodified 1\n",
-                             "modified 1\nsize 1000\n"})
+    const auto parsed = ParseOrigin(FormatOrigin(now)).value_or(PartOrigin{});
+    EXPECT_EQ(std::tie(parsed.modified, parsed.host, parsed.path),
+              std::tie(now.modified, now.host, now.path));
+    for (const char* text :
+         {"size 1000\nmodified 1\n", "size 1000\nmodified 1\nhost h\npath /p\nx",
+          "size -1\nmodified 1\nhost h\npath /p\n", "modified 1\nsize 1000\nhost h\npath /p\n"})
         EXPECT_FALSE(ParseOrigin(text)) << text;
 }
 
