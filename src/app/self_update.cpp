@@ -13,6 +13,7 @@
 #include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
+#include "platform/platform.h"
 #include "settings/settings.h"
 #include "zip/zip_reader.h"
 
@@ -20,8 +21,6 @@ namespace talvane::ui {
 
 namespace {
 constexpr const char* kIndexSection = "TekmoTalvane";
-// Where an update package is unpacked before anything of it replaces the program.
-constexpr const char* kUpdateStaging = ".update-staging";
 // The index is a few lines; anything larger is not an index.
 constexpr std::size_t kMaxIndexSize = 64 * 1024;
 // The archive around it, and the program package; far above real ones.
@@ -120,7 +119,7 @@ Outcome SelfUpdate::Apply() {
 Outcome SelfUpdate::Replace(const std::string& package) {
     const std::string running = AppExePath();
     const std::string old = OldExecutablePath();
-    const std::string staging = AppPath() + kUpdateStaging;
+    const std::string staging = AppPath() + names::kUpdateStaging;
     const std::string programName = std::string(names::kLauncherExe) + names::kExeSuffix;
     const std::string staged = staging + "/" + programName;
     const std::string target = AppPath() + programName;
@@ -139,10 +138,19 @@ Outcome SelfUpdate::Replace(const std::string& package) {
     if (!DoesFileExist(staged) || IsSymbolicLink(staged) || !MakeExecutable(staged))
         return fail("the package holds no program file " + programName);
 
-    if (!RenameFile(running, old)) return fail("the running program could not be set aside");
+    // A program stays under its name at every moment: the backup is a second
+    // name (or a copy) of the running one, and the new one replaces it in one rename.
+    DeleteFileQuiet(old);
+    if (platform::LinkFile(running, old) != 0 && platform::CopyFileReplacing(running, old) != 0)
+        return fail("the running program could not be set aside");
     if (!RenameFile(staged, target)) {
-        RenameFile(old, running);
-        return fail("the new program could not be put in place");
+        // A running program that cannot be replaced is renamed first; the next
+        // start finishes an update cut off between the two renames.
+        if (!RenameFile(running, old)) return fail("the running program could not be set aside");
+        if (!RenameFile(staged, target)) {
+            RenameFile(old, running);
+            return fail("the new program could not be put in place");
+        }
     }
     // The rest of the package joins the program folder; nothing in it may take
     // the name of the program or of its backup.

@@ -4,6 +4,7 @@
 
 #include "common/app_paths.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
 #include "platform/platform.h"
@@ -119,7 +120,35 @@ std::string ResolveExtractFolder(std::string_view defaultPath) {
     return FolderWithTekmo(base, rest);
 }
 
+namespace {
+// An update cut off between its two renames leaves no program under its name:
+// the unpacked new one is moved in, else the one set aside gets its name back.
+// Also when the program set aside is the one started.
+void RecoverInterruptedUpdate() {
+    std::string base = AppExeName();
+    const std::string_view suffix = names::kOldSuffix;
+    if (base.size() > suffix.size() && base.ends_with(suffix))
+        base.resize(base.size() - suffix.size());
+    const std::string program = AppPath() + base + names::kExeSuffix;
+    const std::string old = AppPath() + base + names::kOldSuffix + names::kExeSuffix;
+    if (DoesFileExist(program) || !DoesFileExist(old)) return;
+    const std::string staged =
+        AppPath() + names::kUpdateStaging + "/" + names::kLauncherExe + names::kExeSuffix;
+    if (DoesFileExist(staged) && RenameFile(staged, program)) {
+        DPrint("completed the update cut off last time: " + program);
+    } else if (platform::CopyFileReplacing(old, program) == 0) {
+        DPrint("the update cut off last time is undone: " + program);
+    }
+}
+}  // namespace
+
 bool CleanUpOldExecutable() {
+    RecoverInterruptedUpdate();
+    // An update cut off before its program moved leaves its unpacked files;
+    // they are nobody's unless another launcher is at work here.
+    const std::string staging = AppPath() + names::kUpdateStaging;
+    if (FolderLock lock; DoesDirExist(staging) && lock.TryLock(AppPath()))
+        platform::RemoveTree(staging);
     const std::string old = AppPath() + AppExeName() + names::kOldSuffix + names::kExeSuffix;
     if (!DoesFileExist(old)) return false;
     return DeleteFileQuiet(old);

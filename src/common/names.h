@@ -20,6 +20,8 @@ inline constexpr const char* kPreviousZip = "Tekmo.zip";
 inline constexpr const char* kUpdatesZip = "VelmoraUpdates.zip";
 inline constexpr const char* kUpdatesIni = "VelmoraUpdates.ini";
 inline constexpr const char* kUpdatePackage = "Talvane.zip";
+// Where an update package is unpacked before anything of it replaces the program.
+inline constexpr const char* kUpdateStaging = ".update-staging";
 inline constexpr const char* kSevenZipZip = "7za.zip";
 inline constexpr const char* kSevenZipFolder = "7z";
 inline constexpr const char* kSyncTemp = "SyncTemp";

@@ -78,10 +78,11 @@ class Cloud:
     pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in; `tls` ones
     take only AUTH TLS sign-ins (their CA file is endpoints["ca"])."""
 
-    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False, rate=0):
+    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False, rate=0, refuse=()):
         self.info = info
         args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve", "--ftpd", ftpd]
         args += (["--log", log] if log else []) + ["--tls"] * tls + (["--rate", str(rate)] if rate else [])
+        args += [a for command in refuse for a in ("--refuse", command)]
         for flag in ("repo", "redist", "web"):
             args += ["--" + flag, info[flag]]
         for user in info["cloud_users"]:
@@ -218,11 +219,12 @@ class PackageTest(CloudTest):
     """A private cloud (with a server log, and data connections held to RATE bytes a second when
     set) whose tekmoUpdate.zip the test may rewrite, and a program folder with a stored set."""
     RATE = 0
+    REFUSE = ()  # commands the redistribution host answers with 502
 
     def setUp(self):
         self.log = tempfile.mktemp(prefix="talvane-ftp-log-")
         self.addCleanup(lambda: os.path.exists(self.log) and os.remove(self.log))
-        self.cloud = Cloud(self.content.info, log=self.log, rate=self.RATE)
+        self.cloud = Cloud(self.content.info, log=self.log, rate=self.RATE, refuse=self.REFUSE)
         self.addCleanup(self.cloud.stop)
         self.p = self.program(cloud=self.cloud, default_config="Office")
         self.package = os.path.join(self.content.info["redist"], "Redist", "tekmoUpdate.zip")

@@ -2,8 +2,11 @@
 changed; the tree ends as a fresh deploy leaves it. The server, held to a rate, counts the bytes."""
 
 import os
+import shutil
+import subprocess
 import sys
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -12,26 +15,36 @@ from launcher_env import PackageTest  # noqa: E402
 SIZE = 768 << 10
 
 
-class Resume(PackageTest):
+class Cut(PackageTest):
     RATE = 256 << 10
 
-    def new_package(self, size=SIZE):
-        self.repack(lambda info, data: data, {"data.bin": os.urandom(size)})
+    def new_package(self, size=SIZE, data=None, alter=lambda info, data: data):
+        self.data = data or os.urandom(size)
+        self.repack(alter, {"data.bin": self.data})
+
+    def kill_when_half(self, run, part, whole):
+        """Kills `run` once `part` holds half of the file `whole`."""
+        half = os.path.getsize(whole) // 2
+        self.assertTrue(self.p.wait_for(lambda: os.path.exists(part) and os.path.getsize(part) >= half
+                                        or run.poll() is not None), "no part reached half the package")
+        run.kill()
+        run.wait()
+        self.assertTrue(os.path.exists(part + ".info"))
 
     def kill_half_way(self):
         """A run killed once half the package is in its part: what the server sent for it."""
         self.part = os.path.join(self.p.prog, "tekmoUpdate.zip.partial")
-        before, half = self.package_bytes(), os.path.getsize(self.package) // 2
-        run = self.p.start(["sfx"])
-        self.assertTrue(self.p.wait_for(lambda: os.path.exists(self.part) and os.path.getsize(self.part) >= half
-                                        or run.poll() is not None), "no part reached half the package")
-        run.kill()
-        run.wait()
-        self.assertTrue(os.path.exists(self.part + ".info"))
+        before = self.package_bytes()
+        self.kill_when_half(self.p.start(["sfx"]), self.part, self.package)
         self.assertFalse(os.path.exists(os.path.join(self.p.prog, "tekmoUpdate.zip")))
         self.assertTrue(self.p.wait_for(lambda: self.package_bytes() > before), "the server logged no transfer")
         return self.package_bytes() - before
 
+    def assert_no_package_files(self):
+        self.assertEqual([n for n in os.listdir(self.p.prog) if n.startswith(("tekmoUpdate", "Tekmo"))], [])
+
+
+class Resume(Cut):
     def test_a_killed_download_is_continued_unless_the_file_changed(self):
         # (what, the package put on the server after the kill (None: none), its time after the
         # old one's, the log's words)
@@ -52,7 +65,66 @@ class Resume(PackageTest):
                 self.assertEqual(second, size - kept if resumed else size)
                 self.assertLess(first + second, (1.4 if resumed else 2) * size)
                 self.assert_tree_is_the_package()
-                self.assertEqual([n for n in os.listdir(self.p.prog) if n.startswith("tekmoUpdate")], [])
+                self.assert_no_package_files()
+
+    def test_a_splice_of_two_packages_is_never_deployed(self):
+        """Same size, same second, other bytes in an entry the part already holds: that entry
+        passes its own local header, not the directory, and the package is fetched whole."""
+        self.new_package()
+        first, kept = self.kill_half_way(), os.path.getsize(self.part)
+        stamp, size = os.path.getmtime(self.package), os.path.getsize(self.package)
+        with zipfile.ZipFile(self.package) as z:
+            name = next(i.filename for i in z.infolist() if i.file_size > 0 and i.filename != "Tekmo")
+        self.new_package(data=self.data,
+                         alter=lambda info, d: bytes([d[0] ^ 1]) + d[1:] if info.filename == name else d)
+        os.utime(self.package, (stamp, stamp))
+        self.assertEqual(os.path.getsize(self.package), size)
+        self.assertEqual(self.sfx(), size - kept + size)
+        self.assertIn("was continued from a part and does not unpack; fetching it whole", self.p.log_text())
+        self.assert_tree_is_the_package()
+        self.assertEqual(self.sfx(), 0, "the whole package is recorded")
+
+    def test_each_earlier_version_continues_only_its_own_part(self):
+        """Two versions of equal size and server time: a part of the first is not taken for the second."""
+        redist = os.path.dirname(self.package)
+        stamp, data = os.path.getmtime(self.package), {}
+        for version in ("3.0.1", "3.1.0"):
+            self.new_package()
+            data[version] = self.data
+            path = os.path.join(redist, "Tekmo_%s.zip" % version)
+            os.replace(self.package, path)
+            os.utime(path, (stamp, stamp))
+            self.addCleanup(os.remove, path)
+        shutil.copy2(self.original, self.package)
+
+        def run_previous(version):
+            return "select Office\nversion Tekmo_%s.zip\nrun-previous\n" % version
+
+        first = subprocess.Popen([self.p.exe], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, env=self.p.environment(), cwd=self.p.root)
+        first.stdin.write(run_previous("3.0.1").encode())
+        first.stdin.flush()
+        part = os.path.join(self.p.prog, "Tekmo_3.0.1.zip.partial")
+        self.kill_when_half(first, part, os.path.join(redist, "Tekmo_3.0.1.zip"))
+        first.stdin.close()
+
+        second = self.p.run([], run_previous("3.1.0"))
+        self.assertEqual(second.returncode, 0, second.stdout + second.stderr)
+        with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
+            self.assertTrue(f.read() == data["3.1.0"], "the part of another version was continued")
+        self.assert_no_package_files()
+
+
+class RestRefused(Cut):
+    REFUSE = ("REST",)
+
+    def test_a_server_refusing_rest_gets_the_file_from_the_start_in_the_same_run(self):
+        self.new_package()
+        self.kill_half_way()
+        self.assertEqual(self.sfx(), os.path.getsize(self.package))
+        self.assertIn("(REST refused); fetching it whole", self.p.log_text())
+        self.assert_tree_is_the_package()
+        self.assert_no_package_files()
 
 
 if __name__ == "__main__":

@@ -48,6 +48,24 @@ class SkipUnchanged(PackageTest):
         self.p.add_endpoints("SkipUnchanged=0\n")
         self.assertEqual(self.sfx(), size)
 
+    def test_files_the_configuration_set_replaces_are_not_taken_for_damage(self):
+        self.repack(lambda info, data: data, {"Config/Tekmo.ini": b"[Tekmo]\nfrom=package\n"})
+        self.assertEqual(self.sfx(), os.path.getsize(self.package))
+        fresh = self.tree()
+        self.assertNotIn(b"from=package", fresh["Config/Tekmo.ini"], "the set's file is deployed")
+        self.assertEqual(self.sfx(), 0, "a file the set replaced made the package come again")
+        self.assertIn("skipped the download", self.p.log_text())
+        self.assertEqual(self.tree(), fresh)
+
+    def tree(self):
+        files = {}
+        for folder, _, names in os.walk(self.p.tool):
+            for name in names:
+                path = os.path.join(folder, name)
+                with open(path, "rb") as f:
+                    files[os.path.relpath(path, self.p.tool)] = f.read()
+        return files
+
     def rewrite(self, path):
         with open(path, "r+b") as f:
             first = f.read(1)

@@ -6,4 +6,11 @@ if(TARGET Talvane)
   set_tests_properties(e2e_launcher PROPERTIES
     ENVIRONMENT "TALVANE_BIN=${TALVANE_OUTPUT_DIR}/Talvane;PYTHONDONTWRITEBYTECODE=1"
     TIMEOUT 600)
+  # Kills at random moments and at each step of the exchange: long, so a ctest entry of its own.
+  add_test(NAME e2e_deploy_kill
+           COMMAND /usr/bin/python3 -m unittest -v test_deploy_kill
+           WORKING_DIRECTORY "${CMAKE_CURRENT_LIST_DIR}")
+  set_tests_properties(e2e_deploy_kill PROPERTIES
+    ENVIRONMENT "TALVANE_BIN=${TALVANE_OUTPUT_DIR}/Talvane;PYTHONDONTWRITEBYTECODE=1"
+    TIMEOUT 900)
 endif()

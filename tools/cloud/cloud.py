@@ -63,6 +63,9 @@ def add_serve_options(parser, folders_required=True):
                         "and one connection is held: a sign-in meets the server's refusal")
     parser.add_argument("--rate", type=int, default=0, help="the pyftpdlib redistribution host sends "
                         "at most this many bytes a second on each data connection (default: no limit)")
+    parser.add_argument("--refuse", action="append", default=[], metavar="COMMAND",
+                        help="the pyftpdlib redistribution host answers this command (REST, SIZE, "
+                        "MDTM, ...) with 502, as servers without it do")
     parser.add_argument("--tls", action="store_true", help="pyftpdlib servers that require AUTH TLS "
                         "before USER and protected data connections, with a certificate from a "
                         "private CA made at start-up")
@@ -123,7 +126,11 @@ def tls_handler_base(certfile):
         "dtp_handler": DataChannel})
 
 
-def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0):
+def refuse(self, line):
+    self.respond("502 Command not implemented.")
+
+
+def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0, refused=()):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
@@ -136,6 +143,8 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0)
     handler = type("CloudFTPHandler", (base,), {
         "log_cmds_list": FTPHandler.log_cmds_list + ["USER", "PASS", "AUTH"]})
     handler.authorizer = authorizer
+    for command in refused:
+        setattr(handler, "ftp_" + command.upper(), refuse)
     if rate and not certfile:
         handler.dtp_handler = type("SlowDataChannel", (ThrottledDTPHandler,), {"write_limit": rate})
     handler.banner = "Talvane test cloud ready."
@@ -210,7 +219,8 @@ def serve(args):
         ca, certfile = make_certificate(cert_folder)
     if args.ftpd == "pyftpdlib":
         repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons, certfile)
-        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile, args.rate)
+        redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile, args.rate,
+                                 args.refuse)
     else:
         try:
             real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
