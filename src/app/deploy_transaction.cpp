@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -18,6 +19,12 @@ namespace {
 using platform::Kind;
 
 constexpr const char* kHeader = "talvane-deploy-journal 1";
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
 
 bool Exists(const std::string& path) {
     return platform::PathKind(path, false) != Kind::None;
@@ -147,8 +154,12 @@ bool DeployTransaction::Begin() {
     // Left by a run that was killed before it could write its journal.
     RemoveIfThere(stage_);
     if (Exists(tree_)) RemoveIfThere(old_);
+    const auto start = std::chrono::steady_clock::now();
     const bool made = Exists(tree_) ? CloneTree(tree_, stage_) : MakeSureDirExists(stage_);
-    if (made) return true;
+    if (made) {
+        DPrint("staged the tool tree in " + std::to_string(MillisecondsSince(start)) + " ms");
+        return true;
+    }
     DPrint("the new tool tree could not be prepared beside " + tree_);
     Discard();
     return false;
@@ -157,6 +168,7 @@ bool DeployTransaction::Begin() {
 bool DeployTransaction::Commit(int& error) {
     error = 0;
     if (!open_) return false;
+    const auto start = std::chrono::steady_clock::now();
     stageId_ = IdOf(stage_);
     if (!stageId_ || !WriteJournal("commit")) {
         Discard();
@@ -181,6 +193,8 @@ bool DeployTransaction::Commit(int& error) {
     RemoveIfThere(stage_);
     RemoveIfThere(old_);
     DeleteFileQuiet(journal_);
+    DPrint("replaced the tool tree and removed the old one in " +
+           std::to_string(MillisecondsSince(start)) + " ms");
     return true;
 }
 

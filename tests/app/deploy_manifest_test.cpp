@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "app/deploy_transaction.h"
+
 #include "platform/file_io.h"
 #include "support/file_util.h"
 
@@ -100,6 +102,37 @@ TEST(DeployManifestTest, ChangedSizeTimeOrMissingFileIsSeen) {
               }),
               1U);
     EXPECT_EQ(touch([&] { fs::remove(path); }), 1U);
+}
+
+// A deploy cut off between its two renames (where folders cannot be exchanged in one
+// step) is finished by the next start, whatever step it reached; a stage never committed goes.
+TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
+    namespace fs = std::filesystem;
+    // (the journal's state, where the new and the old tree are at the cut, the tree after)
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"commit", "stage", "tree", "new"},  // before the first rename
+        {"commit", "stage", "old", "new"},   // between the two
+        {"commit", "tree", "old", "new"},    // before the old tree was removed
+        {"commit", "tree", "stage", "new"},  // exchanged in one step
+        {"stage", "stage", "tree", "old"}};  // the stage was not complete
+    for (const auto& [state, newAt, oldAt, after] : cases) {
+        SCOPED_TRACE(std::string(state) + ", new tree at " + newAt + ", old at " + oldAt);
+        TempDir root;
+        const auto at = [&](const std::string& where) { return root.file("Tools/" + where); };
+        ASSERT_TRUE(WriteFile(at(newAt) + "/version", "new") &&
+                    WriteFile(at(oldAt) + "/version", "old"));
+        platform::PathId id;
+        ASSERT_EQ(platform::IdentifyPath(at(newAt), id), 0);
+        ASSERT_TRUE(WriteFile(DeployJournalPath(root.path()),
+                              "talvane-deploy-journal 1\nstate " + std::string(state) + "\ntree " +
+                                  at("tree") + "\nstage " + at("stage") + "\nold " + at("old") +
+                                  "\nid " + std::to_string(id.volume) + " " +
+                                  std::to_string(id.node) + "\n"));
+        DeployTransaction::Recover(root.path());
+        EXPECT_EQ(talvane::testing::ReadFile(at("tree/version")), after);
+        EXPECT_FALSE(fs::exists(at("stage")) || fs::exists(at("old")));
+        EXPECT_FALSE(fs::exists(DeployJournalPath(root.path())));
+    }
 }
 
 }  // namespace

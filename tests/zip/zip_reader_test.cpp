@@ -336,6 +336,9 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
     three.entries = {{"first", "1"}, {"second", "2"}, {"third", "3"}};
     std::string renamed = three.Build();  // the local header names another entry
     renamed[30] = 'X';
+    std::string spliced = three.Build();  // another version's entry, true to its own header
+    spliced[35] = '9';
+    spliced.replace(14, 4, U32(Crc("9")));
     std::string badSignature = three.Build();
     badSignature[badSignature.find("PK\x01\x02", badSignature.find("PK\x01\x02") + 4) + 3] = 'X';
     three.totalOverride = 60000;
@@ -343,6 +346,7 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
         {sizes.Build(), true, {kZipErrDamaged, kZipErrSizeMismatch}, 1, "possible zip bomb"},
         {badSignature, false, {kZipErrDamaged}, 1, ""},
         {renamed, true, {kZipErrDamaged}, 2, "local header of " + dest + "/first in"},
+        {spliced, true, {kZipErrDamaged}, 2, "local header of " + dest + "/first in"},
         {three.Build(), false, {kZipErrDamaged}, 3, ""}};
     for (const auto& [bytes, ok, numbers, files, says] : cases) {
         fs::remove_all(dest);

@@ -124,6 +124,13 @@ awk -v s="$MS" -v l="$ML" -v b="$BS" -v size="$(stat -c %s "$PKG")" 'BEGIN {
     (s-1000)/(l-1000), s/1000, l/1000
 }'
 
+# What the one-step deploy costs inside those runs: the tree put together beside the live
+# one (second names of its files) and the exchange with the old tree's removal (the log).
+# The largest over all runs: those on an empty drive stage nothing and have no old tree.
+ms_most() { grep -o "$1 in [0-9]* ms" "$TALVANE_LOG" | awk '{print $(NF-1)}' | sort -n | tail -n1; }
+printf '\ndeploy in one step (largest of all runs): stage %s ms, exchange and old tree removed %s ms\n' \
+  "$(ms_most 'staged the tool tree')" "$(ms_most 'removed the old one')"
+
 # Start-to-window: launch to the main window's first paint (the log line), under Xvfb.
 WINDOW_SCRIPT='
 for i in $(seq 1 '"$RUNS"'); do
