@@ -273,7 +273,13 @@ int MoveFileBelow(const std::string& root, const std::string& relative, const st
     DWORD a = 0;
     if (!win::Attributes(from, a)) return win::LastErrno();
     if (win::IsFolder(a) || (a & FILE_ATTRIBUTE_DEVICE)) return EINVAL;
-    return ::MoveFileExW(win::Wide(from).c_str(), win::Wide(to).c_str(),
+    const std::wstring source = win::Wide(from), target = win::Wide(to);
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return win::LastErrno();
+    // A copy would write into the file the target names, which may have a second
+    // name elsewhere (a staged tree): the target goes first.
+    ::DeleteFileW(target.c_str());
+    return ::MoveFileExW(source.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
                ? 0
                : win::LastErrno();
