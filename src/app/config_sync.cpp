@@ -89,9 +89,11 @@ std::string ConfigSync::FetchArchives(const Credentials& credentials, std::strin
     if (context_.unattended) context_.frontend.Splash().Show();
 
     if (!transfers.OpenRepository(credentials.user, credentials.password)) {
-        const std::string reason =
-            transfers.LastError("Could not sign in to " + transfers.Hosts().RepositoryHost + ".");
-        context_.frontend.MessageBox(reason, "Error Opening Connection!", MsgIcon::None);
+        const std::string signIn = "Could not sign in to " + transfers.Hosts().RepositoryHost +
+                                   " as " + credentials.user + ".";
+        const std::string reason = transfers.LastError("");
+        context_.frontend.MessageBox(reason.empty() ? signIn : reason + kLineBreak + signIn,
+                                     "Error Opening Connection!", MsgIcon::None);
         transfers.Close();
         return configName;
     }
@@ -115,8 +117,9 @@ std::string ConfigSync::FetchArchives(const Credentials& credentials, std::strin
         ftp.ChangeFolder("/Tekmo/Defs");
         // The definitions are the maker's, signed like its other files.
         const std::string defs = AppPath() + names::kDefsArchive;
-        if (transfers.FetchWhole(defs, names::kDefsArchive) && context_.signatures.Required())
-            context_.signatures.FtpFile(defs, names::kDefsArchive);
+        if (transfers.FetchWhole(defs, names::kDefsArchive) && context_.signatures.Required() &&
+            !context_.signatures.FtpFile(defs, names::kDefsArchive))
+            definitionsRefused_ = true;
     }
     transfers.Close();
     return configName;
@@ -218,6 +221,7 @@ void ConfigSync::DeployDefinitions(const std::string& scratch) {
 ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string configName) {
     const std::string appPath = AppPath();
     const std::string scratch = appPath + names::kSyncTemp;
+    definitionsRefused_ = false;
     if (configName.empty()) configName = StoredDefaultConfig(context_.session);
     if (configName.empty()) configName = "Default";
     // A run that was cut short can leave archives and a scratch folder behind;

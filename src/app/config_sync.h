@@ -25,6 +25,11 @@ class ConfigSync {
     // `configName` empty: the stored default, else "Default".
     Result Run(const Credentials& credentials, std::string configName);
     const SevenZipSupply& SevenZip() const { return sevenZip_; }
+    // The tool's whole configuration is in place after a run that gave `result`:
+    // the set, and the definitions unless their archive was refused.
+    bool Complete(Result result) const {
+        return result == Result::Deployed && !definitionsRefused_;
+    }
     SevenZipSupply::State SevenZipState() const { return sevenZipState_; }
 
   private:
@@ -43,6 +48,7 @@ class ConfigSync {
     SevenZipSupply sevenZip_;
     SevenZipSupply::State sevenZipState_ = SevenZipSupply::State::Ready;
     bool refusalShown_ = false;  // a second attempt on the same set only logs it
+    bool definitionsRefused_ = false;
 };
 
 }  // namespace talvane::ui

@@ -36,6 +36,12 @@ DefaultDialogPresenter::DefaultDialogPresenter(Frontend& frontend, DefaultDialog
     : frontend_(frontend), view_(view), session_(session), transfers_(std::move(endpoints)) {}
 
 void DefaultDialogPresenter::Load() {
+    const std::string config = StoredDefaultConfig(session_);
+    const std::string folder =
+        ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultPath");
+    view_.SetStoredLine(
+        "Stored now: " + (config.empty() ? "Prompt for Config" : config) + ", " +
+        (folder.empty() || EqualsNoCase(folder, kDesktopValue) ? "Desktop" : folder));
     RefreshConfigList();
     if (DoesFileExist(LogoPath())) view_.SetLogoLabel("Found!");
 }
@@ -58,10 +64,15 @@ void DefaultDialogPresenter::OnSave() {
     // A folder too long to be read back whole is refused before anything is written;
     // the dialog stays open for the user to shorten it. (Set names come from the list,
     // which holds none that long.)
-    if (folder.size() > kMaxNameLength) {
-        frontend_.MessageBox("The folder is longer than " + std::to_string(kMaxNameLength) +
-                                 " characters." + kLineBreak + "Nothing was saved.",
-                             AppTitle(), MsgIcon::Exclamation);
+    const std::string refused =
+        folder.size() > kMaxNameLength
+            ? "The folder is longer than " + std::to_string(kMaxNameLength) + " characters."
+        : folder.find_first_of("\r\n") != std::string::npos
+            ? std::string("The folder holds a line break, which the settings file cannot keep.")
+            : std::string();
+    if (!refused.empty()) {
+        frontend_.MessageBox(refused + kLineBreak + "Nothing was saved.", AppTitle(),
+                             MsgIcon::Exclamation);
         return;
     }
     bool saved = SaveDefaultConfig(session_, config);
@@ -88,11 +99,16 @@ void DefaultDialogPresenter::OnImport() {
         IsSameFile(chosen, AppPath() + StripPath(chosen)) || IsSameFile(chosen, logo);
     // A file that is no picture would be taken for one at every start.
     int width = 0, height = 0;
-    const bool copiedOk =
-        !inProgramFolder && ReadBitmapSize(chosen, width, height) && ShellCopy(chosen, logo);
-    if (!copiedOk) {
+    std::string problem;
+    if (inProgramFolder)
+        problem = " lies in the program folder already.";
+    else if (!ReadBitmapSize(chosen, width, height))
+        problem = " is not a bitmap (BMP) picture.";
+    else if (!ShellCopy(chosen, logo))
+        problem = " could not be copied to " + logo + ".";
+    if (!problem.empty()) {
         frontend_.MessageBox(std::string("Oops, there was a problem importing that logo.") +
-                                 kLineBreak + kLineBreak + chosen,
+                                 kLineBreak + chosen + problem,
                              AppTitle(), MsgIcon::None);
         return;
     }

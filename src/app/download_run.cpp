@@ -105,8 +105,11 @@ Outcome DownloadAndRun::Run() {
     if (!tool.Commit(deploy)) return Outcome::End(ExitCode::Failed);
     if (synced == ConfigSync::Result::NoSevenZip) {
         cleanUp();
+        // Without 7-Zip the tool starts with the configuration it had, unless the
+        // download of 7-Zip was aborted: that ends the run.
         ReportSevenZipMissing(context_.frontend, sync.SevenZip(), sync.SevenZipState());
-        return Outcome::End(ExitCode::Failed);
+        if (sync.SevenZipState() == SevenZipSupply::State::Aborted)
+            return Outcome::End(ExitCode::Failed);
     }
 
     if (context_.unattended) context_.frontend.Splash().Close();
@@ -114,8 +117,7 @@ Outcome DownloadAndRun::Run() {
                                                           : std::vector<std::string>{});
     CloseSideWindows(context_.frontend);
     if (!started) return Outcome::End(ExitCode::Failed);
-    return Outcome::End(synced == ConfigSync::Result::Deployed ? ExitCode::Ok
-                                                               : ExitCode::ToolWithoutConfig);
+    return Outcome::End(sync.Complete(synced) ? ExitCode::Ok : ExitCode::ToolWithoutConfig);
 }
 
 }  // namespace talvane::ui

@@ -51,7 +51,7 @@ Outcome CompanionInstaller::Install(Installer which, const std::string& user, bo
         const std::string url = context_.transfers.Hosts().SubscriberURL + user + row->remotePath;
         const UrlDownload got = context_.transfers.Download(url, setup, kMaxSetupBytes);
         if (got.abort) {
-            ReportDownloadAborted(frontend, got.abort->number, got.abort->description);
+            ReportDownloadAborted(frontend, *got.abort);
             return Outcome::End(ExitCode::Failed);
         }
         if (!got.fetched) {

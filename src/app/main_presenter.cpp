@@ -24,15 +24,18 @@ class MainPresenter::BusyScope {
   public:
     explicit BusyScope(MainPresenter& owner) : owner_(owner), previous_(owner.busy_) {
         owner_.busy_ = true;
-        if (!previous_) owner_.view_.SetBusy(true);
+        if (previous_) return;
+        owner_.view_.SetBusy(true);
+        owner_.lastFailure_.clear();  // kept until the next action
     }
     ~BusyScope() {
         owner_.busy_ = previous_;
         if (previous_) return;
-        // Idle, the bar is empty and the window says nothing is happening.
+        // Idle, the bar is empty and the window says what went wrong last, or
+        // that nothing is happening.
         owner_.view_.SetBusy(false);
         owner_.view_.Bar().SetValue(owner_.view_.Bar().Min());
-        owner_.view_.SetActivity("");
+        owner_.view_.SetActivity(owner_.lastFailure_.empty() ? "Ready" : owner_.lastFailure_);
     }
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
@@ -83,7 +86,11 @@ void MainPresenter::Fill() {
     view_.SetText(MainField::Password, session_.Password);
     view_.SetText(MainField::ZipPassword, session_.ZipPassword);
     // Still signed in, the versions listing uses the same session when it can.
-    RefreshConfigList(false);
+    // An empty list says why where the user looks.
+    if (!RefreshConfigList(false)) {
+        lastFailure_ = SignInFailure();
+        DPrint("configuration list not filled: " + lastFailure_);
+    }
     frontend_.Splash().Bar().SetValue(80);
     // An unattended run needs no versions unless it ends up showing the window.
     if (unattendedStart_)
@@ -98,12 +105,13 @@ bool MainPresenter::CheckForUpdate() {
     SelfUpdate update(context_);
     switch (update.Fetch()) {
         case SelfUpdate::Check::Offered:
+            updateOffered_ = true;
             view_.SetVisible(MainControl::UpdatePanel, true);
             view_.SetVisible(MainControl::SelectConfigGroup, false);
             view_.SetEnabled(MainControl::SelectConfigGroup, false);
             return true;
         case SelfUpdate::Check::Aborted:
-            ReportDownloadAborted(frontend_, update.Abort()->number, update.Abort()->description);
+            ReportDownloadAborted(frontend_, *update.Abort());
             Finish(Outcome::End(ExitCode::Failed));
             return false;
         case SelfUpdate::Check::Refused:
@@ -150,6 +158,11 @@ void MainPresenter::RunUnattended() {
     if (ended_) return;
     view_.SetChecked(MainCheck::DeleteMe, true);
     if (view_.ConfigText().empty()) {
+        // Nothing to run (no set listed or preselected, an update offered): the
+        // user takes over, and a calling script learns the tool was not started
+        // unless the user starts it.
+        DPrint("unattended run has no set to run; showing the main window");
+        closingCode_ = ExitCode::Failed;
         ListPreviousVersions();
         view_.Show();
         return;
@@ -199,7 +212,7 @@ void MainPresenter::OnDownloadRun() {
         BusyScope busy(*this);
         outcome = DownloadAndRun(context_, Request()).Run();
     }
-    Finish(outcome);
+    NoteToolRun(outcome);
 }
 
 void MainPresenter::OnRunPrevious() {
@@ -209,6 +222,12 @@ void MainPresenter::OnRunPrevious() {
         BusyScope busy(*this);
         outcome = PreviousVersions(context_).Run(Request(), view_.SelectedPreviousVersion());
     }
+    NoteToolRun(outcome);
+}
+
+void MainPresenter::NoteToolRun(Outcome outcome) {
+    // A run asked for that could not start the tool: closing the window now says so.
+    if (!outcome.Ends()) closingCode_ = ExitCode::Failed;
     Finish(outcome);
 }
 
@@ -224,14 +243,30 @@ void MainPresenter::OnLogin() {
     // Without a word the user could not tell a wrong password from a dead server.
     const std::string reason = transfers_.LastError(
         "The server " + transfers_.Hosts().RepositoryHost + " did not answer.");
-    // A 530 reply refuses the name or password; anything else is the way to the server.
-    const char* advice = reason.rfind("530", 0) == 0
+    const char* advice = SignInRefused()
                              ? "Check the user name and password, then try again."
                              : "Check the network connection and the server's address, then "
                                "try again.";
+    lastFailure_ = SignInFailure();
     frontend_.MessageBox(
         std::string("Test Login Failed!") + kLineBreak + reason + kLineBreak + advice, AppTitle(),
         MsgIcon::Exclamation);
+}
+
+bool MainPresenter::SignInRefused() const {
+    // A 530 reply refuses the name or password; anything else is the way to the server.
+    return transfers_.LastError("").rfind("530", 0) == 0;
+}
+
+std::string MainPresenter::SignInFailure() const {
+    const std::string& host = transfers_.Hosts().RepositoryHost;
+    std::string reason = transfers_.LastError("");
+    if (reason.empty()) return "No answer from " + host;
+    // The status line has room for the words, not the error number before them.
+    if (const std::size_t words = reason.find("Message: "); words != std::string::npos)
+        reason.erase(0, words + 9);
+    return (SignInRefused() ? "Sign-in refused by " : "Could not sign in to ") + host + ": " +
+           reason;
 }
 
 void MainPresenter::OnSaveQuit() {
@@ -310,9 +345,15 @@ bool MainPresenter::SaveSettings() {
     if (view_.Checked(MainCheck::SaveDefault)) {
         saved = SaveDefaultConfig(session_, view_.ConfigText()) && saved;
     }
-    saved = WriteIniValue(ini, section, "UserName", typed.user) && saved;
-    saved = WriteIniValue(ini, section, "Password", ScrambleString(typed.password)) && saved;
-    saved = WriteIniValue(ini, section, "ZipPassword", ScrambleString(typed.zipPassword)) && saved;
+    // With an update offered the fields were never filled from the settings:
+    // left empty, they keep what is stored (the archive password may be known to nobody here).
+    const auto save = [&](const char* key, const std::string& value, const std::string& stored) {
+        if (updateOffered_ && value.empty()) return true;
+        return WriteIniValue(ini, section, key, stored);
+    };
+    saved = save("UserName", typed.user, typed.user) && saved;
+    saved = save("Password", typed.password, ScrambleString(typed.password)) && saved;
+    saved = save("ZipPassword", typed.zipPassword, ScrambleString(typed.zipPassword)) && saved;
     // The user quits believing the settings are kept; say so when they are not
     // (a read-only program folder or settings file).
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);

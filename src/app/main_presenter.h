@@ -63,6 +63,8 @@ class MainPresenter {
     // Ends the program when `outcome` says so: the connection closed, the
     // index file deleted, the window closed, then the frontend ends the process.
     void Finish(Outcome outcome);
+    // Finish for the tool runs, which also decide what closing the window ends with.
+    void NoteToolRun(Outcome outcome);
     void Prepare();  // what the window needs before it is seen; runs once
     void Fill();     // what needs the servers; runs once
     bool CheckForUpdate();
@@ -70,6 +72,9 @@ class MainPresenter {
     // connection afterwards (otherwise the next sign-in closes or reuses it).
     bool RefreshConfigList(bool signOut = true);
     void ListPreviousVersions();
+    // Why the last sign-in to the repository failed, in a line for the status line.
+    bool SignInRefused() const;
+    std::string SignInFailure() const;
     Credentials TypedCredentials() const;
     RunRequest Request() const;
     void ShowProgress(long current, long total);
@@ -83,10 +88,12 @@ class MainPresenter {
     SignatureCheck signatures_;
     WorkflowContext context_;
     ExitCode closingCode_ = ExitCode::Ok;  // what closing the window ends with
+    std::string lastFailure_;              // shown on the status line until the next action
     bool unattendedStart_ = false;
     bool prepared_ = false;
     bool loaded_ = false;
     bool versionsListed_ = false;  // the list is filled once per window
+    bool updateOffered_ = false;   // the credentials were not filled from the settings
     bool busy_ = false;
     bool ended_ = false;
     std::chrono::steady_clock::time_point transferStart_{}, lastActivity_{};

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/frontend.h"
+#include "app/transfers.h"
 
 namespace talvane::ui {
 
@@ -19,8 +20,9 @@ inline constexpr const char* kDesktopValue = "%desktop%";
 
 // Tells the user (and the log) that the settings file could not be written.
 void ReportSettingsNotSaved(Frontend& frontend, const std::string& settingsFile);
-// "Download aborted." with the transfer's own description, in the "Download" box.
-void ReportDownloadAborted(Frontend& frontend, long number, const std::string& description);
+// "Download aborted." with the transfer's own description, in the "Download" box,
+// and a line that names the file and its host and says the program ends.
+void ReportDownloadAborted(Frontend& frontend, const DownloadAbort& abort);
 // Closes the splash and the status window when they are open.
 void CloseSideWindows(Frontend& frontend);
 

@@ -70,14 +70,13 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
     DeleteFileQuiet(package);
     tool.RecordDeploy(deploy.Stage());
     if (!tool.Commit(deploy)) return Outcome::End(ExitCode::Failed);
-    if (synced == ConfigSync::Result::NoSevenZip &&
-        sync.SevenZipState() == SevenZipSupply::State::Aborted) {
+    if (synced == ConfigSync::Result::NoSevenZip) {
         ReportSevenZipMissing(context_.frontend, sync.SevenZip(), sync.SevenZipState());
-        return Outcome::End(ExitCode::Failed);
+        if (sync.SevenZipState() == SevenZipSupply::State::Aborted)
+            return Outcome::End(ExitCode::Failed);
     }
     if (!tool.StartTool({})) return Outcome::End(ExitCode::Failed);
-    return Outcome::End(synced == ConfigSync::Result::Deployed ? ExitCode::Ok
-                                                               : ExitCode::ToolWithoutConfig);
+    return Outcome::End(sync.Complete(synced) ? ExitCode::Ok : ExitCode::ToolWithoutConfig);
 }
 
 }  // namespace talvane::ui

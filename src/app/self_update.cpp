@@ -106,7 +106,7 @@ Outcome SelfUpdate::Apply() {
     const UrlDownload got =
         context_.transfers.Download(url, package, kMaxUpdatePackageBytes, false, kPackageProtocols);
     if (got.abort) {
-        ReportDownloadAborted(context_.frontend, got.abort->number, got.abort->description);
+        ReportDownloadAborted(context_.frontend, *got.abort);
         return Outcome::End(ExitCode::Failed);
     }
     if (!got.fetched || !context_.signatures.HttpFile(package, url))

@@ -168,11 +168,11 @@ void ReportSevenZipMissing(Frontend& frontend, const SevenZipSupply& supply,
                            SevenZipSupply::State state) {
     CloseSideWindows(frontend);
     if (state == SevenZipSupply::State::Aborted && supply.Abort()) {
-        ReportDownloadAborted(frontend, supply.Abort()->number, supply.Abort()->description);
+        ReportDownloadAborted(frontend, *supply.Abort());
     } else if (state == SevenZipSupply::State::Unobtainable) {
         frontend.MessageBox(std::string("The 7-Zip program could not be obtained, so the "
                                         "configuration set cannot be unpacked.") +
-                                kLineBreak + "Tekmo was not started.",
+                                kLineBreak + "Tekmo is started with the configuration it had.",
                             AppTitle(), MsgIcon::Critical);
     }
 }

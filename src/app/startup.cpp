@@ -54,13 +54,14 @@ const char* UsageText() {
            "  /setdefault  the Default Config dialog: default set, tool folder, logo\n"
            "  -splash      show the splash for a moment, then end\n"
            "Exit codes:\n"
-           "  0  done: the package and the configuration were deployed and Tekmo started\n"
-           "     (or the window was closed without a failure)\n"
+           "  0  done: Tekmo was started with its complete configuration (or the window\n"
+           "     was closed, no run asked for in it having failed)\n"
            "  1  Tekmo was not started because something failed: a download, a refused\n"
-           "     signature, the unpacking, 7-Zip could not be obtained, the updates index\n"
-           "     or the redistribution server could not be reached, the settings file\n"
-           "     could not be read\n"
-           "  2  Tekmo was started, but its configuration could not be deployed\n";
+           "     signature, the unpacking, the updates index or the redistribution server\n"
+           "     could not be reached, the settings file could not be read; or sfx handed\n"
+           "     the window to the user, who closed it without starting Tekmo\n"
+           "  2  Tekmo was started without (part of) its configuration: the set could not\n"
+           "     be deployed, 7-Zip could not be obtained, or a file of it was refused\n";
 }
 
 std::optional<std::string> UnreadableSettingsMessage(const std::string& settingsFile) {

@@ -74,8 +74,8 @@ UrlDownload Transfers::Download(const std::string& url, const std::string& local
             if (onProgress) onProgress(static_cast<long>(received), static_cast<long>(total));
         };
     }
-    download.Aborted = [&result](long number, const std::string& description) {
-        result.abort = DownloadAbort{number, description};
+    download.Aborted = [&result, &url](long number, const std::string& description) {
+        result.abort = DownloadAbort{number, description, url};
     };
     download.Start(url, localPath);
     result.fetched = !result.abort && DoesFileExist(localPath);

@@ -15,6 +15,7 @@ namespace talvane::ui {
 struct DownloadAbort {
     long number = 0;
     std::string description;
+    std::string url;  // what was being downloaded (may carry credentials: never logged)
 };
 
 // A URL download: the file is there, or it is not (and the transfer said why).

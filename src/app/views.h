@@ -121,6 +121,9 @@ class DefaultDialogView : public ConfigListView {
     virtual std::string FolderText() const = 0;  // initially "\Support"
     virtual void SetFolderText(const std::string& text) = 0;
     virtual void SetLogoLabel(const std::string& text) = 0;  // "---" or "Found!"
+    // What the settings hold now ("Stored now: Field Team, \Tools"): the
+    // options start on Prompt / Desktop whatever is stored.
+    virtual void SetStoredLine(const std::string& text) = 0;
     virtual std::string LogoLabel() const = 0;
     virtual void Show() = 0;
     virtual void Close() = 0;

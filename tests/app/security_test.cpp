@@ -220,7 +220,7 @@ TEST_F(SecurityTest, WithAKeyTheSevenZipMirrorIsUsedOnlyWhenItsHashIsPinned) {
     } cases[] = {
         {"7za920.zip", "", 0, "retrieved 7zip from Nimbara", ""},
         {"7za920.zip", good, 0, "retrieved 7zip from sourceforge", ""},
-        {"7za920.zip", big, 1, "refused 7za920.zip", "The file 7za920.zip was refused"},
+        {"7za920.zip", big, 2, "refused 7za920.zip", "The file 7za920.zip was refused"},
         {"big.zip", big, 1, "larger than", "Download aborted."},
         {"7za920.zip", "", 0, "retrieved 7zip from sourceforge", "", false},
         {"none.zip", "", 1, "", "Download aborted.", false},

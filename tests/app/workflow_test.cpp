@@ -481,12 +481,15 @@ TEST_F(SelfUpdateTest, OfferAtLoadForANewerVersionReplacesTheNormalPreparation) 
     EXPECT_TRUE(frontend_.splash.IsOpen());
     EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{20, 40, 60}));
 
-    // The boxes were never filled: Save && Quit stores them empty.
+    // The boxes were never filled: Save && Quit keeps what is stored, what was typed is saved.
     WriteSetting("UserName", kSubscriber);
+    const std::string zipPassword = Setting("ZipPassword");
     presenter_->Expand();
+    view_.SetText(MainField::Password, "typed");
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnSaveQuit(); }));
-    EXPECT_EQ(Setting("UserName"), "");
-    EXPECT_EQ(UnscrambleString(Setting("Password")), "");
+    EXPECT_EQ(Setting("UserName"), kSubscriber);
+    EXPECT_EQ(UnscrambleString(Setting("Password")), "typed");
+    EXPECT_EQ(Setting("ZipPassword"), zipPassword);
 }
 
 // A bad URL or package: the folder keeps its launcher, with no backup or package beside it.
@@ -622,7 +625,13 @@ TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
     const std::string folder = tmp_.file("Pictures/Album.bmp"), notes = tmp_.file("Notes.bmp");
     ASSERT_TRUE(WriteFile(folder + "/inside.bmp", "BM inside") && WriteFile(notes, "BM notes"));
     Dialog();
-    for (const std::string& chosen : {folder, tmp_.file("Pictures/Gone.bmp"), notes, Logo()}) {
+    const std::string noBitmap = " is not a bitmap (BMP) picture.";
+    const std::pair<std::string, std::string> cases[] = {
+        {folder, noBitmap},
+        {tmp_.file("Pictures/Gone.bmp"), noBitmap},
+        {notes, noBitmap},
+        {Logo(), " lies in the program folder already."}};
+    for (const auto& [chosen, cause] : cases) {
         SCOPED_TRACE(chosen);
         if (chosen == Logo()) {
             ASSERT_TRUE(WriteFile(Logo(), Bitmap(40, 1, 1)));
@@ -632,7 +641,7 @@ TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
         frontend_.fileDialogAnswers.push_back(chosen);
         dialog_->OnImport();
         const std::string text = "Oops, there was a problem importing that logo." +
-                                 std::string(ui::kLineBreak) + ui::kLineBreak + chosen;
+                                 std::string(ui::kLineBreak) + chosen + cause;
         EXPECT_EQ(frontend_.MessageTexts(), std::vector<std::string>{text});
         if (chosen != Logo()) {
             EXPECT_FALSE(Exists(Logo()));

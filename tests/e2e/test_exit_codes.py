@@ -147,16 +147,29 @@ class ExitCodes(CloudTest):
             ("updates index refused", trust_key_signing("package", "7za"),
              1, False, "The file VelmoraUpdates.zip was refused"),
             ("7-Zip refused", trust_key_signing("index", "package"),
-             1, False, "The file 7za.zip was refused"),
+             2, True, "The file 7za.zip was refused"),
+            ("definitions refused", trust_key_signing("index", "package", "7za"),
+             2, True, "The file tekmo_Defs.7z was refused"),
             ("extraction failed", tool_tree_blocks_a_folder, 1, False, "Problem extracting tekmo!"),
             ("tool cannot start", package_without_the_tool, 1, False, "Tekmo could not be started"),
-            ("7-Zip unobtainable", no_seven_zip, 1, False, "The 7-Zip program could not be obtained"),
+            ("7-Zip unobtainable", no_seven_zip, 2, True, "The 7-Zip program could not be obtained"),
             ("updates index unreachable", lambda p: set_setting(
                 p, "UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False, "Download aborted."),
             ("redistribution host unreachable, no package",
              lambda p: set_setting(p, "RedistHost", DEAD), 1, False, None),
             ("settings file unreadable", settings_too_large, 1, False,
              "cannot be read: it holds"),
+            # The window handed to the user and closed without a start.
+            ("repository unreachable", lambda p: set_setting(p, "RepositoryHost", DEAD), 1, False, None),
+            ("TLS required, the server has none", lambda p: set_setting(p, "FtpTls", "required"),
+             1, False, None),
+            ("stored set no longer listed", lambda p: set_setting(p, "DefaultConfig", "Gone", "TekmoCloud"),
+             1, False, None),
+            ("%prompt%", lambda p: set_setting(p, "DefaultConfig", "%prompt%", "TekmoCloud"), 1, False, None),
+            ("update offered, not taken", lambda p: (
+                self.content.set_index("9.9.9", self.content.endpoints["http"] + "/Talvane.zip"),
+                self.addCleanup(self.content.set_index, self.content.info["program_version"])),
+             1, False, None),
         ]
         for name, arrange, code, started, message in rows:
             with self.subTest(name):

@@ -163,6 +163,8 @@ class FakeDialogView : public FakeConfigList<ui::DefaultDialogView> {
     std::string FolderText() const override { return folder_; }
     void SetFolderText(const std::string& text) override { folder_ = text; }
     void SetLogoLabel(const std::string& text) override { logo_ = text; }
+    void SetStoredLine(const std::string& text) override { stored = text; }
+    std::string stored;
     std::string LogoLabel() const override { return logo_; }
     void Show() override {}
     void Close() override { closed = true; }

@@ -424,6 +424,8 @@ std::span<const ConsoleFrontend::Commands::Row> ConsoleFrontend::Commands::Dialo
         {"test", "", "preview the splash window",
          [](const Call& c) { return c.Dialog().OnTest(), true; }},
         {"save", "", "Save (and close)", [](const Call& c) { return c.Dialog().OnSave(), true; }},
+        {"cancel", "", "Cancel: close without saving",
+         [](const Call& c) { return c.Dialog().OnClose(), true; }},
         {"close", "", "close without saving",
          [](const Call& c) { return c.Dialog().OnClose(), true; }},
         {"show", "", "print the window again", ShowWindow, true},

@@ -233,6 +233,7 @@ std::string ConsoleMainView::Render() const {
     const auto on = [this](MainControl c) { return enabled_[Slot(c)]; };
     std::string out = "=== " + caption_ + " === window " + std::to_string(width_) + " x " +
                       std::to_string(height_) + " twips\n";
+    if (!status_.empty() && status_ != "Ready") out += "Status: " + status_ + "\n";
     if (visible_[Slot(MainControl::UpdatePanel)]) {
         out += "A newer version is available: " + Button("Update Me!", true) + "\n";
     }
@@ -310,6 +311,7 @@ void ConsoleDialogView::Close() {
 
 std::string ConsoleDialogView::Render() const {
     std::string out = std::string("=== ") + kDefaultDialogCaption + " ===\n";
+    if (!stored_.empty()) out += stored_ + "\n";
     out += Radio(!autoDownload_) + "Prompt for Config\n";
     out += Radio(autoDownload_) + "Select Cloud Config to Automatically Download\n";
     AppendEntries(out, combo_, comboIndex_, "      ", "(no configurations)");
@@ -318,7 +320,7 @@ std::string ConsoleDialogView::Render() const {
     out += "      Folder: " + folder_ + "\n";
     out += "      Do NOT specify a drive letter!\n";
     out += "Custom Logo:  " + logo_ + "\n";
-    out += "[Import] [Test] [Save]\n";
+    out += "[Import] [Test] [Save] [Cancel]\n";
     out += "=== end of window ===\n";
     return out;
 }

@@ -111,6 +111,7 @@ class ConsoleMainView final : public MainView {
     bool Visible(MainControl control) const override;
 
     ProgressBarView& Bar() override { return bar_; }
+    void SetActivity(const std::string& text) override { status_ = text; }
     void Show() override;
     bool IsShown() const override { return shown_; }
     void Close() override;
@@ -124,6 +125,7 @@ class ConsoleMainView final : public MainView {
   private:
     std::function<void()> onGone_;
     std::string caption_ = kMainFirstCaption;
+    std::string status_;  // the status line; "Ready" is not printed
     int width_ = kMainCompactSize.width;
     int height_ = kMainCompactSize.height;
     std::string layoutCaption_ = kExpandCaption;
@@ -159,6 +161,7 @@ class ConsoleDialogView final : public DefaultDialogView {
     std::string FolderText() const override { return folder_; }
     void SetFolderText(const std::string& text) override { folder_ = text; }
     void SetLogoLabel(const std::string& text) override { logo_ = text; }
+    void SetStoredLine(const std::string& text) override { stored_ = text; }
     std::string LogoLabel() const override { return logo_; }
     void Show() override;
     void Close() override;
@@ -177,6 +180,7 @@ class ConsoleDialogView final : public DefaultDialogView {
     bool toFolder_ = false;
     std::string folder_ = "\\Support";
     std::string logo_ = "---";
+    std::string stored_;
     bool shown_ = false;
     bool closed_ = false;
 };

@@ -19,6 +19,8 @@ DialogFrame::DialogFrame()
     SetEscapeId(wxID_NONE);
     const int gap = FromDIP(kGap);
     auto* top = new wxBoxSizer(wxVERTICAL);
+    storedLine = new wxStaticText(this, wxID_ANY, "");
+    top->Add(storedLine, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
 
     auto* configBox = MakeGroup(this, "");
     wxStaticBox* c = configBox->GetStaticBox();
@@ -56,7 +58,11 @@ DialogFrame::DialogFrame()
     top->Add(logoRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
 
     saveButton = new wxButton(this, wxID_ANY, "&Save");
-    top->Add(saveButton, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    cancelButton = new wxButton(this, wxID_ANY, "&Cancel");
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->Add(saveButton, 0);
+    buttons->Add(cancelButton, 0, wxLEFT, gap);
+    top->Add(buttons, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     saveButton->SetDefault();
     SetSizerAndFit(top);
 }
@@ -79,6 +85,7 @@ void WxDialogView::Bind() {
     click(f.saveButton, [](DefaultDialogPresenter& p) { p.OnSave(); });
     click(f.importButton, [](DefaultDialogPresenter& p) { p.OnImport(); });
     click(f.testButton, [](DefaultDialogPresenter& p) { p.OnTest(); });
+    click(f.cancelButton, [](DefaultDialogPresenter& p) { p.OnClose(); });
     f.configCombo->Bind(wxEVT_CHOICE, [&fe](wxCommandEvent&) {
         fe.DispatchDialog([](DefaultDialogPresenter& p) { p.OnComboChange(); });
     });
@@ -141,6 +148,12 @@ void WxDialogView::SetFolderText(const std::string& text) {
 
 void WxDialogView::SetLogoLabel(const std::string& text) {
     frame_->logoLabel->SetLabel(FromUtf8(text));
+}
+
+void WxDialogView::SetStoredLine(const std::string& text) {
+    frame_->storedLine->SetLabel(FromUtf8(text));
+    frame_->Layout();
+    frame_->Fit();
 }
 
 std::string WxDialogView::LogoLabel() const {

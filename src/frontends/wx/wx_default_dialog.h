@@ -21,6 +21,7 @@ class DialogFrame final : public wxDialog {
   public:
     DialogFrame();
 
+    wxStaticText* storedLine;
     wxRadioButton* promptOption;
     wxRadioButton* autoDownloadOption;
     wxChoice* configCombo;
@@ -31,6 +32,7 @@ class DialogFrame final : public wxDialog {
     wxButton* importButton;
     wxButton* testButton;
     wxButton* saveButton;
+    wxButton* cancelButton;
 };
 
 class WxDialogView final : public DefaultDialogView {
@@ -53,6 +55,7 @@ class WxDialogView final : public DefaultDialogView {
     void SetFolderText(const std::string& text) override;
     void SetLogoLabel(const std::string& text) override;
     std::string LogoLabel() const override;
+    void SetStoredLine(const std::string& text) override;
     void Show() override;
     void Close() override;
 

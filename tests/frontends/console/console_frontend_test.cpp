@@ -310,8 +310,8 @@ TEST_F(ConsoleTest, UnattendedRunWithNothingPreselectedHandsTheWindowToTheUser) 
     Send("user early\n");
     console_->Pump();  // during the run nothing is read
     EXPECT_EQ(view_->Text(MainField::User), "");
-    presenter_->RunUnattended();  // no set chosen: the compact window is shown
-    EXPECT_EQ(RunMain("user someone\nclose\n"), 0);
+    presenter_->RunUnattended();                     // no set chosen: the compact window is shown
+    EXPECT_EQ(RunMain("user someone\nclose\n"), 1);  // closed without starting the tool
     EXPECT_EQ(view_->Text(MainField::User), "someone");
 }
 
