@@ -81,10 +81,13 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirms) {
     EXPECT_EQ(frontend_.messages[0].title, "Talvane");
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::None);
     EXPECT_EQ(view_.Configs().size(), 3U);
+    EXPECT_EQ(view_.status, "Ready");
 
     frontend_.messages.clear();
     view_.SetText(MainField::Password, "wrong");
     presenter_->OnLogin();
+    const std::string refused = "Sign-in refused by " + endpoints_.RepositoryHost + ": 530";
+    EXPECT_EQ(view_.status.rfind(refused, 0), 0U) << view_.status;  // until the next action
     ASSERT_EQ(frontend_.messages.size(), 1U);
     EXPECT_EQ(
         frontend_.messages[0].text.rfind(std::string("Test Login Failed!") + ui::kLineBreak, 0),
@@ -99,6 +102,12 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirms) {
     ui::MainPresenter(frontend_, view_, session_, endpoints_).OnLogin();
     EXPECT_NE(frontend_.MessageTexts().at(0).find("Check the network connection"),
               std::string::npos);
+    // An empty list at start-up says why.
+    session_.Password = "wrong";
+    endpoints_.RepositoryHost = cloud_->repositoryHost();
+    FakeMainView fresh;
+    ui::MainPresenter(frontend_, fresh, session_, endpoints_).Load();
+    EXPECT_EQ(fresh.status.rfind(refused, 0), 0U) << fresh.status;
 }
 
 // Extension inside or missing, an empty folder, an account without a ConfigSets folder.
@@ -559,7 +568,9 @@ TEST_F(DefaultDialogTest, RefusedSignInLeavesTheListEmptySilently) {
 TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing) {
     WriteSetting("DefaultConfig", "Office");
     WriteSetting("DefaultPath", "\\Tools");
-    Dialog().OnSave();
+    Dialog();
+    EXPECT_EQ(dialogView_.stored, "Stored now: Office, \\Tools");  // what Save replaces
+    dialog_->OnSave();
     EXPECT_EQ(Setting("DefaultConfig"), "%prompt%");
     EXPECT_EQ(Setting("DefaultPath"), "%desktop%");
     EXPECT_TRUE(dialog_->Closed());
@@ -569,21 +580,31 @@ TEST_F(DefaultDialogTest, SaveUntouchedWritesPromptAndDesktopCloseWritesNothing)
     WriteSetting("DefaultPath", "");
     Dialog();
     dialogView_.SelectExtractToFolder(true);
+    EXPECT_EQ(dialogView_.stored, "Stored now: Office, Desktop");
     dialog_->OnClose();
     EXPECT_TRUE(dialog_->Closed());
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
     EXPECT_EQ(Setting("DefaultPath"), "");
 }
 
-TEST_F(DefaultDialogTest, FolderTooLongForTheSettingsIsRefusedBeforeAnythingIsWritten) {
-    Dialog();
-    dialogView_.SelectExtractToFolder(true);
-    dialogView_.SetFolderText(std::string(kMaxNameLength + 1, 'f'));
-    dialog_->OnSave();
-    EXPECT_EQ(frontend_.MessageTexts(),
-              Strings{"The folder is longer than 254 characters." + std::string(ui::kLineBreak) +
-                      "Nothing was saved."});
-    EXPECT_FALSE(dialog_->Closed() || Exists(session_.SettingsFile));
+TEST_F(DefaultDialogTest, FolderTheSettingsCannotKeepIsRefusedBeforeAnythingIsWritten) {
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(kMaxNameLength, 'f'), ""},
+        {std::string(kMaxNameLength + 1, 'f'), "The folder is longer than 254 characters."},
+        {"\\Tools\r", "The folder holds a line break, which the settings file cannot keep."}};
+    for (const auto& [folder, refusal] : cases) {
+        std::filesystem::remove(session_.SettingsFile);
+        frontend_.messages.clear();
+        Dialog();
+        dialogView_.SelectExtractToFolder(true);
+        dialogView_.SetFolderText(folder);
+        dialog_->OnSave();
+        EXPECT_EQ(
+            frontend_.MessageTexts(),
+            refusal.empty() ? Strings{} : Strings{refusal + ui::kLineBreak + "Nothing was saved."});
+        EXPECT_EQ(dialog_->Closed(), refusal.empty());
+        EXPECT_EQ(Setting("DefaultPath"), refusal.empty() ? folder : "");
+    }
 }
 
 TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {

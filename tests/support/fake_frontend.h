@@ -103,6 +103,8 @@ class FakeMainView : public FakeConfigList<ui::MainView> {
     int HeightTwips() const override { return height_; }
     void SetLayoutButtonCaption(const std::string& caption) override { layoutCaption_ = caption; }
     std::string LayoutButtonCaption() const override { return layoutCaption_; }
+    void SetActivity(const std::string& text) override { status = text; }
+    std::string status;  // the status line
 
     void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
     std::vector<std::string> PreviousVersions() const override { return list_; }
