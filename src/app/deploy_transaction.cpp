@@ -146,27 +146,29 @@ bool DeployTransaction::WriteJournal(const char* state) {
     return true;
 }
 
-bool DeployTransaction::Begin() {
+void DeployTransaction::Begin() {
     Recover(journalFolder_);
-    if (!MakeSureDirExists(tree_.substr(0, tree_.rfind('/'))) || !WriteJournal("stage"))
-        return false;
-    open_ = true;
-    // Left by a run that was killed before it could write its journal.
-    RemoveIfThere(stage_);
-    if (Exists(tree_)) RemoveIfThere(old_);
     const auto start = std::chrono::steady_clock::now();
-    const bool made = Exists(tree_) ? CloneTree(tree_, stage_) : MakeSureDirExists(stage_);
-    if (made) {
-        DPrint("staged the tool tree in " + std::to_string(MillisecondsSince(start)) + " ms");
-        return true;
+    if (MakeSureDirExists(tree_.substr(0, tree_.rfind('/'))) && WriteJournal("stage")) {
+        open_ = true;
+        // Left by a run that was killed before it could write its journal.
+        RemoveIfThere(stage_);
+        if (Exists(tree_)) RemoveIfThere(old_);
+        if (Exists(tree_) ? CloneTree(tree_, stage_) : MakeSureDirExists(stage_)) {
+            DPrint("staged the tool tree in " + std::to_string(MillisecondsSince(start)) + " ms");
+            return;
+        }
+        Discard();
     }
-    DPrint("the new tool tree could not be prepared beside " + tree_);
-    Discard();
-    return false;
+    DPrint("no stage could be made beside " + tree_ + "; this deploy writes into the tree itself");
+    inPlace_ = true;
+    stage_ = tree_;
+    MakeSureDirExists(tree_);
 }
 
 bool DeployTransaction::Commit(int& error) {
     error = 0;
+    if (inPlace_) return true;
     if (!open_) return false;
     const auto start = std::chrono::steady_clock::now();
     stageId_ = IdOf(stage_);

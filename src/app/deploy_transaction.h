@@ -22,8 +22,9 @@ class DeployTransaction {
     // Finishes (or undoes) whatever a cut-off run left, per its journal.
     static void Recover(const std::string& journalFolder);
 
-    // Builds the stage from the live tree; false when it cannot be made.
-    bool Begin();
+    // Builds the stage from the live tree. Where none can be made beside it (a
+    // folder that takes no new entries), the deploy writes into the tree itself.
+    void Begin();
     // Where this run writes the new tree.
     const std::string& Stage() const { return stage_; }
     const std::string& Tree() const { return tree_; }
@@ -42,6 +43,7 @@ class DeployTransaction {
     std::string journal_;
     std::optional<platform::PathId> stageId_;
     bool open_ = false;
+    bool inPlace_ = false;
 };
 
 // The journal's name in the program folder.

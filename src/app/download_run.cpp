@@ -76,10 +76,7 @@ Outcome DownloadAndRun::Run() {
     // The package and the set are put together beside the tree, which is
     // replaced in one step.
     DeployTransaction deploy(context_.session.ExtractFolder, AppPath());
-    if (!deploy.Begin()) {
-        tool.Commit(deploy);  // tells the user
-        return Outcome::End(ExitCode::Failed);
-    }
+    deploy.Begin();
     if (!unchanged && !tool.Unpack(package, "tekmo", deploy.Stage()))
         return Outcome::End(ExitCode::Failed);
 

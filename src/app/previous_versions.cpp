@@ -60,10 +60,7 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
             AppTitle(), MsgIcon::Exclamation);
     }
     DeployTransaction deploy(context_.session.ExtractFolder, AppPath());
-    if (!deploy.Begin()) {
-        tool.Commit(deploy);  // tells the user
-        return Outcome::End(ExitCode::Failed);
-    }
+    deploy.Begin();
     if (!tool.Unpack(package, name, deploy.Stage())) return Outcome::End(ExitCode::Failed);
     ConfigSync sync(context_, deploy.Stage());
     const ConfigSync::Result synced = sync.Run(request.credentials, request.config);
