@@ -163,6 +163,11 @@ void MainPresenter::RunUnattended() {
         // unless the user starts it.
         DPrint("unattended run has no set to run; showing the main window");
         closingCode_ = ExitCode::Failed;
+        const std::string stored = StoredDefaultConfig(session_);
+        if (lastFailure_.empty() && !stored.empty() && !updateOffered_) {
+            lastFailure_ = "The default configuration set \"" + stored + "\" is not on the server";
+            view_.SetActivity(lastFailure_);
+        }
         ListPreviousVersions();
         view_.Show();
         return;

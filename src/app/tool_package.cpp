@@ -242,6 +242,11 @@ bool ToolPackage::Unpack(const std::string& package, const std::string& shownNam
         return true;
     }
     // Nothing of the package reached the tree; a half-new tool is never started.
+    // The user knows the tree, not the stage beside it.
+    const std::string& live = context_.session.ExtractFolder;
+    for (std::size_t at = problem.find(tree); !tree.empty() && at != std::string::npos;
+         at = problem.find(tree, at + live.size()))
+        problem.replace(at, tree.size(), live);
     DeleteFileQuiet(package);
     CloseSideWindows(context_.frontend);
     context_.frontend.MessageBox("Problem extracting " + shownName + "!" + kLineBreak + problem,

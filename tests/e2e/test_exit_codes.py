@@ -159,12 +159,13 @@ class ExitCodes(CloudTest):
              lambda p: set_setting(p, "RedistHost", DEAD), 1, False, None),
             ("settings file unreadable", settings_too_large, 1, False,
              "cannot be read: it holds"),
-            # The window handed to the user and closed without a start.
-            ("repository unreachable", lambda p: set_setting(p, "RepositoryHost", DEAD), 1, False, None),
+            # The window handed to the user and closed without a start; its status line says why.
+            ("repository unreachable", lambda p: set_setting(p, "RepositoryHost", DEAD), 1, False,
+             "Could not sign in to " + DEAD),
             ("TLS required, the server has none", lambda p: set_setting(p, "FtpTls", "required"),
-             1, False, None),
+             1, False, "does not take AUTH TLS"),
             ("stored set no longer listed", lambda p: set_setting(p, "DefaultConfig", "Gone", "TekmoCloud"),
-             1, False, None),
+             1, False, '"Gone" is not on the server'),
             ("%prompt%", lambda p: set_setting(p, "DefaultConfig", "%prompt%", "TekmoCloud"), 1, False, None),
             ("update offered, not taken", lambda p: (
                 self.content.set_index("9.9.9", self.content.endpoints["http"] + "/Talvane.zip"),
@@ -181,6 +182,7 @@ class ExitCodes(CloudTest):
                 self.assertEqual(bool(p.started_lines(2 if started else 0.5)), started)
                 if message:
                     texts = [text for _, _, text in message_boxes(result.stdout)]
+                    texts += re.findall(r"^Status: (.*)$", result.stdout, re.M)
                     self.assertTrue(any(message in t for t in texts), texts)
                 if arrange is settings_too_large:  # nothing was fetched
                     self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
