@@ -286,6 +286,8 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     gui_->SetActivity("Checking signature");  // the unattended run's line: one text line more
     const wxStaticText* line = gui_->SplashWindow().ActivityLine();
     ASSERT_TRUE(line && line->GetLabel() == "Checking signature");
+    // A loaded window manager applies the new size a moment later.
+    Until([&] { return gui_->SplashWindow().Frame()->GetSize() != designed; }, 5000);
     const wxSize grown = gui_->SplashWindow().Frame()->GetSize();
     EXPECT_TRUE(grown.x == designed.x && grown.y > designed.y &&
                 grown.y - designed.y < 2 * line->GetCharHeight())
