@@ -47,6 +47,15 @@ def main_thread_calls(lines):
     return calls
 
 
+def traced(p, options, args=("sfx",), commands=None):
+    """The launcher's run under strace, its main thread only (no -f): the trace's lines."""
+    subprocess.run([STRACE, "-qq", "-o", p.path("strace.log")] + [a for o in options for a in ("-e", o)]
+                   + ["--", p.exe] + list(args), input=commands, text=True, env=p.environment(),
+                   cwd=p.root, capture_output=True, timeout=120)
+    with open(p.path("strace.log")) as f:
+        return f.read().splitlines()
+
+
 def version(n):
     """Entries of version n: 1,400 files change between versions and 200 are added."""
     entries = {"Config/Tekmo.ini": b"[Tekmo]\nfrom=package %d\n" % n}
@@ -115,25 +124,15 @@ class KilledDeploy(PackageTest):
         for call, when, shown in steps:
             with self.subTest(shown):
                 self.restore_old()
-                self.strace("trace=" + call, "inject=%s:signal=KILL:when=%d" % (call, when))
+                traced(self.p, ["trace=" + call, "inject=%s:signal=KILL:when=%d" % (call, when)])
                 self.assertIn(self.which(), ("old", "new"))
                 self.assert_next_run_finishes()
-
-    def strace(self, *options):
-        args = [STRACE, "-qq", "-o", self.p.path("strace.log")]  # the main thread only
-        for option in options:
-            args += ["-e", option]
-        subprocess.run(args + ["--", self.p.exe, "sfx"], env=self.p.environment(), cwd=self.p.root,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=120)
-        with open(self.p.path("strace.log")) as f:
-            return f.read().splitlines()
 
     def exchange_steps(self):
         """(syscall, its count in the main thread, the call) for each step that writes the journal,
         the record or the exchange, for entries into the stage and for what follows the exchange."""
         self.restore_old()
-        calls = main_thread_calls(self.strace("trace=rename,renameat,renameat2,unlink,unlinkat"))
+        calls = main_thread_calls(traced(self.p, ["trace=rename,renameat,renameat2,unlink,unlinkat"]))
         journal = [i for i, c in enumerate(calls) if "Talvane.deploying" in c[2]]
         exchange = next(i for i, c in enumerate(calls) if c[0] == "renameat2")
         # The first entry into the stage, one half-way through, the first removal after the exchange.
@@ -148,32 +147,20 @@ class KilledSelfUpdate(PackageTest):
         require(self, STRACE, "strace is not installed")
         self.content.set_index("9.9.9", self.content.endpoints["http"] + "/Talvane.zip")
         self.addCleanup(self.content.set_index, self.content.info["program_version"])
-        program = self.p.exe
-        pristine = self.p.path("Talvane.kept")
+        program, pristine, update = self.p.exe, self.p.path("Talvane.kept"), "select Office\nupdate\n"
         shutil.copy2(program, pristine)
-        calls = main_thread_calls(self.update(["trace=rename,link"]))
+        calls = main_thread_calls(traced(self.p, ["trace=rename,link"], (), update))
         steps = [c for c in calls if "Talvane" in c[2]]
         self.assertGreaterEqual(len(steps), 2, calls)
         for call, when, shown in steps:
             with self.subTest(shown):
-                for name in os.listdir(self.p.prog):
-                    if name != "Talvane.ini":
-                        path = os.path.join(self.p.prog, name)
-                        shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+                subprocess.run(["rm", "-rf"] + [os.path.join(self.p.prog, n) for n in os.listdir(self.p.prog)
+                                                 if n != "Talvane.ini"], check=True)
                 shutil.copy2(pristine, program)
-                self.update(["trace=" + call, "inject=%s:signal=KILL:when=%d" % (call, when)])
+                traced(self.p, ["trace=" + call, "inject=%s:signal=KILL:when=%d" % (call, when)], (), update)
                 self.assertTrue(os.access(program, os.X_OK), os.listdir(self.p.prog))
                 self.assertEqual(subprocess.run([program, "--help"], capture_output=True,
                                                 env=self.p.environment()).returncode, 0)
-
-    def update(self, options):
-        args = [STRACE, "-qq", "-o", self.p.path("strace.log")]
-        for option in options:
-            args += ["-e", option]
-        subprocess.run(args + ["--", self.p.exe], input="select Office\nupdate\n", text=True,
-                       env=self.p.environment(), cwd=self.p.root, capture_output=True, timeout=120)
-        with open(self.p.path("strace.log")) as f:
-            return f.read().splitlines()
 
 
 if __name__ == "__main__":
