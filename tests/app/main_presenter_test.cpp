@@ -137,14 +137,14 @@ TEST_F(PresenterTest, TypedValuesTooLongForTheSettingsAreRefusedBeforeAnythingIs
 
 // The second line names the file and its host (never the credentials) and says the program ends.
 TEST_F(PresenterTest, DownloadAbortShowsReasonUnderDownloadTitle) {
-    ui::ReportDownloadAborted(frontend_, {0x800C0005L, "Resource Not Found.",
+    ui::ReportDownloadAborted(frontend_, {12007, "Resource Not Found.",
                                           "http://u:secret@h:8080/a/VelmoraUpdates.zip?x=/y"});
     ui::ReportDownloadAborted(frontend_, {1, "", "ftp://h/"});
-    const std::string ends = " could not be downloaded; Talvane ends now.";
+    const std::string ends = " could not be downloaded; Talvane ends now.", br = ui::kLineBreak;
     EXPECT_EQ(frontend_.MessageTexts(),
-              (std::vector<std::string>{
-                  "Download aborted. Resource Not Found.\nVelmoraUpdates.zip from h:8080" + ends,
-                  "Download aborted.\nthe file from h" + ends}));
+              (std::vector<std::string>{"Download aborted. Resource Not Found." + br +
+                                            "VelmoraUpdates.zip from h:8080" + ends,
+                                        "Download aborted." + br + "the file from h" + ends}));
     EXPECT_EQ(frontend_.messages[0].title, "Download");
     EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Critical);
 }
