@@ -16,18 +16,6 @@ namespace {
 
 using platform::Kind;
 
-std::vector<std::string> SplitList(const std::string& list) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        std::size_t semi = list.find(';', start);
-        if (semi == std::string::npos) semi = list.size();
-        if (semi > start) out.push_back(list.substr(start, semi - start));
-        start = semi + 1;
-    }
-    return out;
-}
-
 std::string ExtensionOf(std::string_view name) {
     std::string file = StripPath(name);
     std::size_t dot = file.rfind('.');
@@ -58,14 +46,30 @@ bool clsFSO::KillDir(std::string_view strPath, bool RecreatePath) {
             ResetAttributes(strPath);
             continue;
         }
-        // Second failure: take down what can be taken, piece by piece.
-        for (const auto& file : SplitList(Get_FileList(strPath, true, "*.*"))) KillFile(file);
-        for (const auto& dir : SplitList(Get_DirList(strPath, false))) DelTree32(dir);
+        // Second failure: take down what can be taken, piece by piece, by the
+        // names the folder gives (a joined list would split a name holding ';').
+        KillFilesBelow(std::string(strPath));
+        std::vector<platform::DirEntry> entries;
+        platform::ListDir(std::string(strPath), entries);
+        for (const auto& e : entries)
+            if (e.kind == Kind::Dir) DelTree32(JoinPath(strPath, e.name));
         result = false;
         break;
     }
     if (RecreatePath) MakeSureDirExists(strPath);
     return result;
+}
+
+void clsFSO::KillFilesBelow(const std::string& folder) {
+    std::vector<platform::DirEntry> entries;
+    if (platform::ListDir(folder, entries) != 0) return;
+    for (const auto& e : entries) {
+        const std::string path = JoinPath(folder, e.name);
+        if (e.kind == Kind::Dir)
+            KillFilesBelow(path);
+        else
+            KillFile(path);
+    }
 }
 
 bool clsFSO::KillFile(std::string_view strFile) {

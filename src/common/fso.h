@@ -14,6 +14,10 @@ class clsFSO {
     std::string Get_FileList(std::string_view folder, bool recurse, std::string_view pattern);
     std::string Get_DirList(std::string_view strPath, bool bRecurseSubs = false);
     void ResetAttributes(std::string_view sTargetFile);
+
+  private:
+    // Every file below `folder` (links as names, never followed), one by one.
+    void KillFilesBelow(const std::string& folder);
 };
 
 }  // namespace talvane

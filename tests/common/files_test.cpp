@@ -138,17 +138,20 @@ TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
     const std::string top = dir.file("SyncTemp");
     WriteFile(top + "/mine.txt");
     WriteFile(top + "/mine/inner.txt");
-    WriteFile(top + "/foreign/locked.txt");
-    for (const char* rel : {"", "/mine.txt", "/mine", "/mine/inner.txt"})
-        ASSERT_EQ(::chown((top + rel).c_str(), 65534, 65534), 0);
+    WriteFile(top + "/foreign/locked;victim");  // a name is never split into two
+    WriteFile(dir.file("work/victim"));
+    for (const std::string& path : {top, top + "/mine.txt", top + "/mine", top + "/mine/inner.txt",
+                                    dir.file("work"), dir.file("work/victim")})
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const int rc = testing::RunAsNobody([&] {
         LogCapture log;
-        return DumpIfFailed(!clsFSO().KillDir(top) && DoesDirExist(top) &&
+        return DumpIfFailed(::chdir(dir.file("work").c_str()) == 0 && !clsFSO().KillDir(top) &&
+                                DoesDirExist(top) && DoesFileExist(dir.file("work/victim")) &&
                                 !DoesFileExist(top + "/mine.txt") && !DoesDirExist(top + "/mine") &&
-                                DoesFileExist(top + "/foreign/locked.txt") &&
+                                DoesFileExist(top + "/foreign/locked;victim") &&
                                 log.contains("clsFSO\\KillFile - Unable to delete:  " + top +
-                                             "/foreign/locked.txt") &&
+                                             "/foreign/locked;victim") &&
                                 log.contains("\t\t- Error deleting path:  " + top + "/foreign"),
                             log);
     });
