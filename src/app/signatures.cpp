@@ -97,7 +97,9 @@ std::string SignatureCheck::FetchFtp(const std::string& remoteName, std::string&
                " bytes, more than the " + std::to_string(kMaxSignatureSize) +
                " a signature may have; it was not fetched";
     const std::string local = AppPath() + shown;
-    if (!transfers_.FetchWhole(local, remote) || !ReadSignature(local, signature))
+    // The listing may say little and the server send a lot: the transfer itself is capped.
+    if (!transfers_.FetchWhole(local, remote, kMaxSignatureSize) ||
+        !ReadSignature(local, signature))
         return NotDownloaded(shown);
     return {};
 }

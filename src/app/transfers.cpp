@@ -39,9 +39,10 @@ std::string Transfers::LastError(const std::string& otherwise) const {
     return reason.empty() ? otherwise : reason;
 }
 
-bool Transfers::FetchWhole(const std::string& localPath, const std::string& remoteName) {
+bool Transfers::FetchWhole(const std::string& localPath, const std::string& remoteName,
+                           std::int64_t maxBytes) {
     transferring_ = StripPath(localPath);
-    if (ftp_.Download(localPath, remoteName)) return true;
+    if (ftp_.Download(localPath, remoteName, maxBytes)) return true;
     // A broken transfer must not leave a part that a later step would take
     // for the whole file.
     DeleteFileQuiet(localPath);

@@ -42,7 +42,9 @@ class Transfers {
     std::string LastError(const std::string& otherwise) const;
 
     // An FTP download from the current folder that never leaves a part behind.
-    bool FetchWhole(const std::string& localPath, const std::string& remoteName);
+    // `maxBytes` > 0: a file that sends more is refused as it arrives.
+    bool FetchWhole(const std::string& localPath, const std::string& remoteName,
+                    std::int64_t maxBytes = 0);
     // The same, but a transfer cut off is continued by the next call (the part
     // waits beside `localPath`, never under its name).
     bool FetchResumable(const std::string& localPath, const std::string& remoteName);

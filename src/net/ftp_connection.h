@@ -61,6 +61,7 @@ struct FtpConnection {
     bool sawPreliminary = false;   // a 1xx reply: the data transfer began
     bool restRefused = false;      // the server would not start a transfer past byte 0
     std::int64_t resumedFrom = 0;  // where the last resumable download continued its part
+    std::int64_t maxBytes = 0;     // a download stops past this many bytes (0: no limit)
     curl_off_t lastMoved = -1;     // bytes moved at the previous progress call
 
     // Marks the connection busy for one network operation, so that a second

@@ -62,7 +62,9 @@ class FtpSession {
     // which only appears once the whole file is there: the transfer ends with
     // the data connection and the server's closing reply, and a file whose
     // length differs from the server's SIZE is refused.
-    bool Download(const std::string& localPath, const std::string& remoteName);
+    // `maxBytes` > 0: a file that sends more is refused as it arrives.
+    bool Download(const std::string& localPath, const std::string& remoteName,
+                  std::int64_t maxBytes = 0);
     // As Download, but a transfer cut off keeps its bytes in `localPath`.partial
     // (the server's size and time in .partial.info beside it); the next call
     // continues there while the server's file has the same size and time.

@@ -63,7 +63,10 @@ size_t OnRetrieve(char* data, size_t size, size_t count, void* user) {
     auto* r = static_cast<Retrieval*>(user);
     const size_t n = size * count;
     if (r->connection->cancel) return 0;
-    if (r->received + static_cast<std::int64_t>(n) > INT32_MAX) {
+    // Past the server's exact size, or the caller's limit, the file is not the one
+    // announced: it is not taken in whole first.
+    const std::int64_t limit = r->request->exact ? r->request->size : r->connection->maxBytes;
+    if (r->received + static_cast<std::int64_t>(n) > (limit > 0 ? limit : INT32_MAX)) {
         r->tooLong = true;
         return 0;
     }
@@ -297,8 +300,12 @@ bool DownloadWith(FtpSession& session, net::FtpConnection& connection, const std
 
 }  // namespace
 
-bool FtpSession::Download(const std::string& localPath, const std::string& remoteName) {
-    return DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveWhole);
+bool FtpSession::Download(const std::string& localPath, const std::string& remoteName,
+                          std::int64_t maxBytes) {
+    connection_->maxBytes = maxBytes;
+    const bool done = DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveWhole);
+    connection_->maxBytes = 0;
+    return done;
 }
 
 bool FtpSession::DownloadResumable(const std::string& localPath, const std::string& remoteName) {

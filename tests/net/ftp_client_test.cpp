@@ -367,6 +367,9 @@ TEST_F(FtpClientTest, ListsInEveryStyleAndEndsTransfersWithTheData) {
     }
     EXPECT_EQ(ReadFile(Local("long.bin")), PeerBytes(5000));
     EXPECT_EQ(events_, (Events{{255, 1000}, {510, 1000}, {765, 1000}, {5000, 5000}}));
+    // A limit stops a file that sends more than it may, exactly past the limit.
+    EXPECT_FALSE(ftp_.Download(Local("capped.bin"), "long.bin", 4999));
+    EXPECT_TRUE(ftp_.Download(Local("capped.bin"), "long.bin", 5000));
     // Active from the next sign-in on; this peer offers passive data connections only.
     ftp_.UseActiveMode();
     EXPECT_TRUE(ftp_.Download(Local("long.bin"), "long.bin"));
