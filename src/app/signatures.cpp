@@ -115,7 +115,7 @@ std::string SignatureCheck::FetchHttp(const std::string& url, std::string& signa
                        ftp ? kPackageProtocols : kWebProtocols)
              .fetched ||
         !ReadSignature(local, signature))
-        return NotDownloaded(StripPath(StripEndOfString(url, "?")) + kSignatureSuffix);
+        return NotDownloaded(UrlFileName(url) + kSignatureSuffix);
     return {};
 }
 
@@ -174,8 +174,9 @@ std::string SignatureCheck::SignatureOnServer(const std::string& remoteName) {
 }
 
 bool SignatureCheck::HttpFile(const std::string& localPath, const std::string& url) {
-    // The name asked for is the URL's last part, its query left out.
-    const std::string shown = StripPath(StripEndOfString(url, "?"));
+    // The name asked for is the URL's last part, its query left out, as the
+    // signer wrote it (decoded).
+    const std::string shown = UrlFileName(url);
     if (Skipped(shown)) return true;
     frontend_.SetActivity(kCheckingSignature);
     std::string signature;

@@ -1,5 +1,7 @@
 #include "common/strings.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -231,6 +233,27 @@ std::string EscapeControls(std::string_view text, bool keepLineBreaks) {
         }
     }
     return out;
+}
+
+std::string UrlFileName(std::string_view url) {
+    url = url.substr(0, url.find_first_of("?#"));
+    const std::string_view raw = url.substr(url.rfind('/') + 1);
+    std::string name;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        unsigned value = 0;
+        const char* digits = raw.data() + i + 1;
+        if (raw[i] == '%' && i + 2 < raw.size() &&
+            std::from_chars(digits, digits + 2, value, 16).ptr == digits + 2) {
+            name += static_cast<char>(value);
+            i += 2;
+        } else {
+            name += raw[i];
+        }
+    }
+    const bool plain = std::none_of(name.begin(), name.end(), [](unsigned char c) {
+        return c < 0x20 || c == 0x7f || c == '/' || c == '\\';
+    });
+    return plain ? name : std::string(raw);
 }
 
 }  // namespace talvane

@@ -7,6 +7,10 @@ namespace talvane {
 
 std::string StripPath(std::string_view sFullPathAndFileName);  // after last '\' or '/'
 std::string Strip(std::string_view psLine, std::string_view psRemoveStr);
+// The file a URL names: its last path part without query or fragment, its %XX
+// escapes decoded. A name that would decode to a control character or a path
+// separator stays as written.
+std::string UrlFileName(std::string_view url);
 std::string StripEndOfString(std::string_view sOriginalString, std::string_view sDelimiter,
                              bool bUseFirstDelimiter = false, bool bTrimLeading = false,
                              bool bTrimTrailing = false);

@@ -37,6 +37,18 @@ TEST(StripEnds, SplitsAtTheChosenDelimiter) {
     }
 }
 
+// Signatures name files as written: the URL's escapes are decoded, unless to a separator or
+// control.
+TEST(UrlFileName, TheLastPartDecodedWithoutQuery) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://h/a/Velmora%20Updates.zip?x=/y#z", "Velmora Updates.zip"},
+        {"ftp://u:p@h/Talvane.zip", "Talvane.zip"},
+        {"http://h/a%2F..%2Fb.zip", "a%2F..%2Fb.zip"},
+        {"http://h/x%0Ay.zip", "x%0Ay.zip"},
+        {"http://h/100%.zip%4", "100%.zip%4"}};
+    for (const auto& [url, name] : cases) EXPECT_EQ(UrlFileName(url), name) << url;
+}
+
 TEST(Versions, NewerComparesWeightedKeysAndOverflowIsZero) {
     struct Case {
         const char *current, *candidate;
