@@ -209,6 +209,22 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
     return false;
 }
 
+namespace {
+// The length of the well-formed UTF-8 sequence at `i`, 0 for none.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t n = lead >= 0xf5   ? 0
+                          : lead >= 0xf0 ? 4
+                          : lead >= 0xe0 ? 3
+                          : lead >= 0xc2 ? 2
+                                         : 0;
+    if (n == 0 || i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return 0;
+    return n;
+}
+}  // namespace
+
 std::string EscapeControls(std::string_view text, bool keepLineBreaks) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
@@ -223,13 +239,20 @@ std::string EscapeControls(std::string_view text, bool keepLineBreaks) {
         const bool lineBreak = c == '\n' || c == '\r';
         if ((c < 0x20 && c != '\t' && !(lineBreak && keepLineBreaks)) || c == 0x7f) {
             escape(c);
-        } else if (c == 0xc2 && i + 1 < text.size() &&
-                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const std::size_t n = Utf8SequenceAt(text, i); n == 0) {
+            // A byte of no UTF-8 sequence; 0x80-0x9f are the 8-bit controls (0x9b: CSI).
+            if (c <= 0x9f)
+                escape(c);
+            else
+                out += static_cast<char>(c);
+        } else if (c == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
             escape(c);
             escape(static_cast<unsigned char>(text[++i]));
         } else {
-            out += static_cast<char>(c);
+            out.append(text.substr(i, n));
+            i += n - 1;
         }
     }
     return out;

@@ -95,7 +95,9 @@ TEST(EscapeControls, ControlsBecomeVisibleAtTheEdgesOfTheirRanges) {
         {"\x1f \x7e\x7f", false, "\\x1f ~\\x7f"},
         {"\xc2\x80|\xc2\x9f|\xc2\xa0|\xc3\x80|\xc2\x7f|\xc2", false,
          "\\xc2\\x80|\\xc2\\x9f|\xc2\xa0|\xc3\x80|\xc2\\x7f|\xc2"},
-        {"a\rb\nc\x0b\t", true, "a\rb\nc\\x0b\t"}};
+        {"a\rb\nc\x0b\t", true, "a\rb\nc\\x0b\t"},
+        {"a\x9b[31mb|\xe2\x80\x9b|\xe9|\xe2\x9b", false,
+         "a\\x9b[31mb|\xe2\x80\x9b|\xe9|\xe2\\x9b"}};
     for (const auto& [in, keepLineBreaks, out] : cases) {
         SCOPED_TRACE(in);
         EXPECT_EQ(EscapeControls(in, keepLineBreaks), out);
