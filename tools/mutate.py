@@ -102,7 +102,7 @@ MUTANTS = [
      "Decrypt(scratch, credentials.zipPassword) && MoveIntoTree(scratch)",
      "(Decrypt(scratch, credentials.zipPassword), MoveIntoTree(scratch))", "test_app"),
     ("previous-package-left", "src/app/previous_versions.cpp",
-     "DeleteFileQuiet(package);\n    if (synced", "if (synced", "test_app"),
+     "DeleteFileQuiet(package);\n    tool.RecordDeploy", "tool.RecordDeploy", "test_app"),
     ("previous-no-version-check", "src/app/previous_versions.cpp",
      "if (version.empty()) {", "if (false) {", "test_app"),
     ("update-no-rename-back", "src/app/self_update.cpp",

@@ -16,6 +16,7 @@ TARGETS = {
     "src/app/transfers.cpp": ["test_app"],
     "src/app/tool_package.cpp": ["test_app"],
     "src/app/deploy_manifest.cpp": ["test_app"],
+    "src/app/deploy_transaction.cpp": ["test_app"],
     "src/app/self_update.cpp": ["test_app"],
     "src/app/seven_zip.cpp": ["test_app"],
     "src/app/installers.cpp": ["test_app"],
