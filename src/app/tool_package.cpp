@@ -204,9 +204,8 @@ void ToolPackage::RecordDeploy(const std::string& tree) {
 
 bool ToolPackage::Extract(const std::string& package, const std::string& tree,
                           std::string& problem) {
-    // Until this unpack is complete the tree is no deploy anyone recorded.
+    // The stage's record is replaced (or dropped) once the set is in it too.
     const auto keep = onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
-    ForgetManifest(tree);
     problem.clear();
     return UnzipFile(&context_.frontend, package, tree, &problem, keep);
 }

@@ -133,6 +133,16 @@ TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
         EXPECT_FALSE(fs::exists(at("stage")) || fs::exists(at("old")));
         EXPECT_FALSE(fs::exists(DeployJournalPath(root.path())));
     }
+    // Without a journal (an old tree whose removal failed), strays go when the next deploy begins.
+    TempDir root;
+    ASSERT_TRUE(WriteFile(root.file("Tools/tree/version"), "live") &&
+                WriteFile(root.file("Tools/.tree.talvane-old/x")) &&
+                WriteFile(root.file("Tools/.tree.talvane-stage/x")));
+    DeployTransaction(root.file("Tools/tree"), root.path()).Begin();
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(root.file("Tools")))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"tree"});
 }
 
 }  // namespace
