@@ -253,12 +253,14 @@ TEST_F(SecurityTest, WithAKeyRunPreviousNeverUnpacksALeftoverPackage) {
         ASSERT_TRUE(WriteExecutableZip(prog_ + "/Tekmo_2.1.0.zip",
                                        {{"Tekmo", ReadFile(tmp_.file("Tekmo"))}}));
         ASSERT_TRUE(WriteStandIn(extract_ + "/Tekmo", "deployed earlier"));
+        ASSERT_TRUE(WriteFile(extract_ + "/Talvane.deployed"));  // what the tree holds
         frontend_.messages.clear();
         LoadedPresenter();
         view_.SetConfigText("Office");
         EXPECT_TRUE(EndsProcess([&] { presenter_->OnRunPrevious(); }));
         EXPECT_TRUE(WaitForText(runLog_, keyed ? "deployed earlier started" : "leftover started"));
-        EXPECT_TRUE(Exists(extract_ + "/Config/Tekmo.ini"));  // still synchronised
+        EXPECT_TRUE(Exists(extract_ + "/Config/Tekmo.ini"));       // still synchronised
+        EXPECT_EQ(Exists(extract_ + "/Talvane.deployed"), keyed);  // kept unless unpacked over
         EXPECT_EQ(FirstMessage().rfind("Tekmo_2.1.0.zip could not be downloaded", 0) == 0, keyed);
     }
 }
