@@ -143,6 +143,11 @@ TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
     for (const auto& e : fs::directory_iterator(root.file("Tools")))
         left.push_back(e.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"tree"});
+    // No stage can be made (here: no journal): the deploy writes into the tree, and commits.
+    DeployTransaction inPlace(root.file("Tools/tree"), root.file("no/such/folder"));
+    inPlace.Begin();
+    int error = 0;
+    EXPECT_TRUE(inPlace.Stage() == root.file("Tools/tree") && inPlace.Commit(error) && !error);
 }
 
 }  // namespace
