@@ -97,18 +97,16 @@ class Resume(Cut):
             self.addCleanup(os.remove, path)
         shutil.copy2(self.original, self.package)
 
-        def run_previous(version):
-            return "select Office\nversion Tekmo_%s.zip\nrun-previous\n" % version
-
+        run_previous = "select Office\nversion Tekmo_%s.zip\nrun-previous\n"
         first = subprocess.Popen([self.p.exe], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL, env=self.p.environment(), cwd=self.p.root)
-        first.stdin.write(run_previous("3.0.1").encode())
+        first.stdin.write((run_previous % "3.0.1").encode())
         first.stdin.flush()
         part = os.path.join(self.p.prog, "Tekmo_3.0.1.zip.partial")
         self.kill_when_half(first, part, os.path.join(redist, "Tekmo_3.0.1.zip"))
         first.stdin.close()
 
-        second = self.p.run([], run_previous("3.1.0"))
+        second = self.p.run([], run_previous % "3.1.0")
         self.assertEqual(second.returncode, 0, second.stdout + second.stderr)
         with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
             self.assertTrue(f.read() == data["3.1.0"], "the part of another version was continued")
