@@ -398,6 +398,7 @@ bool WxMainView::Enabled(MainControl control) const {
 }
 
 void WxMainView::SetActivity(const std::string& text) {
+    if (text.rfind("Downloading ", 0) == 0) lastTransferLine_ = text;
     frame_->activityLabel->SetLabel(FromUtf8(text));
     // A reason longer than the window is cut on the line; the tooltip holds it whole.
     frame_->activityLabel->SetToolTip(FromUtf8(text));

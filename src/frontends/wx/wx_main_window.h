@@ -122,6 +122,8 @@ class WxMainView final : public MainView {
 
     MainFrame* Frame() const { return frame_; }
     const WxBar& GaugeBar() const { return bar_; }
+    // The last transfer line the status line showed ("Downloading ..."), however briefly.
+    const std::string& LastTransferLine() const { return lastTransferLine_; }
 
   private:
     wxCheckBox* Check(MainCheck box) const;
@@ -132,6 +134,7 @@ class WxMainView final : public MainView {
     WxFrontend& frontend_;
     MainFrame* frame_;
     WxBar bar_;
+    std::string lastTransferLine_;
     std::unique_ptr<wxBusyCursor> busyCursor_;
     bool drawn_ = false;              // the first paint happened
     bool laidOut_ = false;            // for width_ x height_

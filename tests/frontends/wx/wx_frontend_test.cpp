@@ -256,12 +256,8 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     EXPECT_EQ(f.GetSize(), compact) << "<< while busy";
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
-    std::string download;  // the status line while a file comes
-    ASSERT_TRUE(Until([&] {
-        if (f.activityLabel->GetLabel().StartsWith("Downloading "))
-            download = f.activityLabel->GetLabel().ToStdString();
-        return gui_->Ended();
-    })) << RunLog();
+    ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
+    const std::string download = gui_->MainWindow()->LastTransferLine();  // while a file came
     EXPECT_NE(download.find(" MB, "), std::string::npos) << download;
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
     EXPECT_GT(gui_->MainWindow()->GaugeBar().GaugeUpdates(), 1)
