@@ -86,8 +86,9 @@ void MainPresenter::Fill() {
     view_.SetText(MainField::Password, session_.Password);
     view_.SetText(MainField::ZipPassword, session_.ZipPassword);
     // Still signed in, the versions listing uses the same session when it can.
-    // An empty list says why where the user looks.
-    if (!RefreshConfigList(false)) {
+    // An empty list says why where the user looks (with no account stored there is
+    // nothing to explain: the user is about to type one).
+    if (!RefreshConfigList(false) && !session_.UserName.empty()) {
         lastFailure_ = SignInFailure();
         DPrint("configuration list not filled: " + lastFailure_);
     }
