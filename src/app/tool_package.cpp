@@ -1,7 +1,5 @@
 #include "app/tool_package.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <memory>
 #include <set>
@@ -132,18 +130,6 @@ std::function<bool(const ZipEntryInfo&)> KeepUnchanged(const std::string& tree) 
     };
 }
 
-// The CRC-32 of a whole file; empty when it cannot be read.
-std::optional<std::uint32_t> FileCrc(const std::string& path) {
-    std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return std::nullopt;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    for (std::size_t at = 0; at < bytes.size(); at += 1U << 30) {
-        const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1U << 30);
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), static_cast<uInt>(n));
-    }
-    return static_cast<std::uint32_t>(crc);
-}
-
 // Package files as the unpack wrote them into `tree`; false when one is missing.
 bool ListUnpacked(const std::string& package, const std::string& tree,
                   std::vector<DeployedFile>& files) {
@@ -170,7 +156,7 @@ bool Refresh(const std::string& tree, DeployedFile& file) {
     if (!fileio::StatFile(path, facts)) return false;
     if (facts.size == file.size && static_cast<long long>(facts.modified) == file.modified)
         return true;
-    const auto crc = FileCrc(path);
+    const auto crc = FileCrc32(path);
     if (!crc) return false;
     file = {file.path, facts.size, *crc, static_cast<long long>(facts.modified)};
     return true;

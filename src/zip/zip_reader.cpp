@@ -477,6 +477,20 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
     return result;
 }
 
+std::optional<std::uint32_t> FileCrc32(const std::string& path) {
+    fileio::ReadOnlyFile file;
+    if (file.Open(path) != fileio::ReadOnlyFile::OpenResult::Ok) return std::nullopt;
+    std::vector<unsigned char> buffer(1 << 16);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (long long at = 0;;) {
+        const long long n = file.ReadAt(buffer.data(), buffer.size(), at);
+        if (n < 0) return std::nullopt;
+        if (n == 0) return static_cast<std::uint32_t>(crc);
+        crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
+        at += n;
+    }
+}
+
 std::optional<std::string> ZipEntryPath(const std::string& name) {
     const auto parts = zipimpl::SplitSafeName(name);
     if (!parts || parts->empty() || name.ends_with('/') || name.ends_with('\\'))

@@ -97,6 +97,10 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
                     std::string* firstError = nullptr,
                     const std::function<bool(const ZipEntryInfo&)>& keepExisting = {});
 
+// The CRC-32 of a whole file as a zip records it, read in pieces; empty when the
+// file cannot be read.
+std::optional<std::uint32_t> FileCrc32(const std::string& path);
+
 // Where an entry called `name` lands below the destination ('/' separators), or
 // nothing for a name that is refused or names no file.
 std::optional<std::string> ZipEntryPath(const std::string& name);
