@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Mutation pass: applies one realistic fault at a time in a separate git worktree,
-rebuilds only the test program that covers it, runs it and records whether a test
-turned red (killed) or not (survived).
+rebuilds the test program that covers it, runs it and records whether a test turned
+red (killed) or not; a mutant that program misses then meets the rest of the suite
+that can reach its file (other programs and the end-to-end runs, through ctest), and
+only one that passes there too survived. Both figures are reported.
 
     tools/mutate.py [--worktree /work/mutwt] [--refresh] [--only NAME ...] [--markdown FILE]
     tools/mutate.py --random [N] [--seed S] [--files src/...]
@@ -229,6 +231,39 @@ def build_and_run(build, targets, jobs, timeout):
     return "survived", ""
 
 
+# The ctest labels (test programs, "e2e" for the launcher runs) whose code links each layer.
+ABOVE_APP = ["test_app", "test_console_frontend", "test_wx_frontend", "e2e"]
+REACH = {
+    "src/platform/": None,  # everything
+    "src/common/": None,
+    "src/settings/": ["test_settings"] + ABOVE_APP,
+    "src/zip/": ["test_zip"] + ABOVE_APP,
+    "src/net/": ["test_net"] + ABOVE_APP,
+    "src/app/": ABOVE_APP,
+    "src/frontends/console/": ["test_console_frontend", "e2e"],
+    "src/frontends/wx/": ["test_wx_frontend"],
+}
+
+
+def whole_suite(build, rel, covering, jobs, timeout):
+    """The rest of the suite that can reach the file: every program above it and the
+    end-to-end runs, through ctest, ending at the first failure."""
+    reach = next((labels for prefix, labels in REACH.items() if rel.startswith(prefix)), None)
+    b = run(["ninja", "-C", build, f"-j{jobs}"])
+    if b.returncode != 0:
+        return "invalid", "does not compile"
+    cmd = ["ctest", "--test-dir", build, "-j2", "--stop-on-failure", "--timeout", str(timeout)]
+    labels = [l for l in reach if l not in covering] if reach else []
+    cmd += ["-L", "^(" + "|".join(labels) + ")$"] if reach else ["-LE", "^(" + "|".join(covering) + ")$"]
+    env = dict(os.environ, TALVANE_KILLS=os.environ.get("TALVANE_KILLS", "6"))
+    t = run(cmd, env=env)
+    failed = re.findall(r"^\s*\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)",
+                        t.stdout, re.M)
+    if t.returncode == 0:
+        return "survived", ""
+    return "killed", "suite " + (failed[0] if failed else "(ctest error)")
+
+
 def load_equivalents():
     known = set()
     path = os.path.join(REPO, "tools", "mutants_equivalent.txt")
@@ -256,7 +291,7 @@ def random_run(a, wt, build):
     print(f"seed {seed}  (repeat with: ./run mutate {a.random} --seed {seed})", flush=True)
     mutants = mutation_rules.generate(wt, a.files)
     targets = sorted({t for m in mutants for t in m[6]})
-    run(["ninja", "-C", build, f"-j{a.jobs}"] + targets, check=True)
+    run(["ninja", "-C", build, f"-j{a.jobs}"], check=True)  # all, so a survivor rebuilds little
     equivalents = load_equivalents()
     rows, invalid = [], 0
     for ident, rel, number, original, mutated, rule, tests in sample_order(mutants, seed):
@@ -270,30 +305,39 @@ def random_run(a, wt, build):
         try:
             open(path, "w").writelines(lines[:number - 1] + [mutated] + lines[number:])
             result, by = build_and_run(build, tests, a.jobs, a.timeout)
+            covering = result
+            if result == "survived" and not a.covering_only:
+                result, by = whole_suite(build, rel, tests, a.jobs, a.timeout)
         finally:
             open(path, "w").writelines(lines)
         if result == "invalid":
             invalid += 1
             continue
         if result == "survived" and (rel, original.strip(), mutated.strip()) in equivalents:
-            result = "equivalent"
-        rows.append((f"{rel}:{number}", rule, original.strip(), mutated.strip(), result, by))
+            result = covering = "equivalent"
+        rows.append((f"{rel}:{number}", rule, original.strip(), mutated.strip(), result, by, covering))
         print(f"{rel}:{number:<5} {rule:16} {result:10} {by}  ({time.monotonic() - start:.0f} s)"
               f"\n      - {original.strip()}\n      + {mutated.strip() or '(deleted)'}", flush=True)
     killed = sum(r[4] == "killed" for r in rows)
     survived = sum(r[4] == "survived" for r in rows)
     equivalent = sum(r[4] == "equivalent" for r in rows)
-    score = 100.0 * killed / max(1, killed + survived)
+    by_covering = sum(r[6] == "killed" for r in rows)
+    counted = max(1, killed + survived)
     print(f"seed {seed}: {killed} killed, {survived} survived, {equivalent} equivalent, "
-          f"{invalid} did not compile (not counted); {score:.0f}% of non-equivalent killed")
+          f"{invalid} did not compile (not counted)\n"
+          f"  covering programs alone: {by_covering} killed, {100.0 * by_covering / counted:.0f}% "
+          f"of non-equivalent\n"
+          + ("" if a.covering_only else
+             f"  whole suite:             {killed} killed, {100.0 * killed / counted:.0f}% "
+             f"of non-equivalent"))
     if a.markdown:
         with open(a.markdown, "w") as f:
             f.write(f"seed {seed}\n\n| where | rule | line | mutated | result | by |\n"
                     "|---|---|---|---|---|---|\n")
             for r in rows:
                 f.write("| " + " | ".join(f"`{c}`" if 1 < i < 4 and c else c
-                                          for i, c in enumerate(r)) + " |\n")
-    run(["ninja", "-C", build, f"-j{a.jobs}"] + targets)
+                                          for i, c in enumerate(r[:6])) + " |\n")
+    run(["ninja", "-C", build, f"-j{a.jobs}"])
 
 
 def main():
@@ -307,6 +351,8 @@ def main():
     ap.add_argument("--markdown")
     ap.add_argument("--jobs", type=int, default=1)
     ap.add_argument("--timeout", type=int, default=600)
+    ap.add_argument("--covering-only", action="store_true",
+                    help="count a mutant its covering programs miss as survived, without the suite")
     a = ap.parse_args()
     wt = os.path.abspath(a.worktree)
     if os.path.realpath(wt) == os.path.realpath(REPO):

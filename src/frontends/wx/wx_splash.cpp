@@ -46,6 +46,7 @@ void WxSplash::Show() {
     }
     gauge_ = new wxGauge(frame_, wxID_ANY, WxBar::kSteps, wxPoint(0, size.y - barHeight),
                          wxSize(size.x, barHeight));
+    gauge_->SetName("splashBar");
     frame_->SetSize(size);
     if (owner) {
         frame_->CentreOnParent();
