@@ -140,10 +140,6 @@ MUTANTS = [
     ("rmtree-follows-links", "src/platform/fs_posix.cpp",
      "&st, AT_SYMLINK_NOFOLLOW) != 0) return errno;\n    if (!S_ISDIR",
      "&st, 0) != 0) return errno;\n    if (!S_ISDIR", "test_common"),
-    ("dirlist-descends-links", "src/common/fso.cpp",
-     "if (e.kind != Kind::Dir) continue;\n        DoEvents();\n        const std::string sub",
-     "if (e.kind != Kind::Dir && e.kind != Kind::Symlink) continue;\n        DoEvents();\n"
-     "        const std::string sub", "test_common"),
 ]
 
 

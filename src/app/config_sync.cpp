@@ -9,10 +9,10 @@
 #include "app/unzip.h"
 #include "common/app_paths.h"
 #include "common/files.h"
-#include "common/fso.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "common/process.h"
+#include "common/tree_removal.h"
 #include "platform/platform.h"
 
 namespace talvane::ui {
@@ -228,8 +228,7 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     // they may hold another set, and must never be taken for this one.
     DeleteFileQuiet(appPath + names::kConfigArchive);
     DeleteFileQuiet(appPath + names::kDefsArchive);
-    clsFSO fso;
-    if (DoesDirExist(scratch)) fso.KillDir(scratch);
+    if (DoesDirExist(scratch)) RemoveTree(scratch);
     configName = FetchArchives(credentials, configName);
     sevenZipState_ = sevenZip_.Ensure();
     if (sevenZipState_ != SevenZipSupply::State::Ready) {
@@ -257,8 +256,8 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     DeployDefinitions(scratch);
 
     ShowStatus("Cleaning Up...");
-    fso.KillDir(scratch);
-    fso.KillDir(appPath + names::kSevenZipFolder);
+    RemoveTree(scratch);
+    RemoveTree(appPath + names::kSevenZipFolder);
     if (context_.unattended) status.Close();
     return deployed ? Result::Deployed : Result::NotDeployed;
 }

@@ -9,10 +9,10 @@
 #include "app/unzip.h"
 #include "common/app_paths.h"
 #include "common/files.h"
-#include "common/fso.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
+#include "common/tree_removal.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "zip/zip_reader.h"
@@ -123,13 +123,12 @@ Outcome SelfUpdate::Replace(const std::string& package) {
     const std::string programName = std::string(names::kLauncherExe) + names::kExeSuffix;
     const std::string staged = staging + "/" + programName;
     const std::string target = AppPath() + programName;
-    clsFSO fso;
     const auto fail = [&](const std::string& why) {
         DPrint("update not applied: " + why);
-        fso.KillDir(staging);
+        RemoveTree(staging);
         return Failed("Failed to unzip update.");
     };
-    if (DoesDirExist(staging)) fso.KillDir(staging);
+    if (DoesDirExist(staging)) RemoveTree(staging);
     std::string problem;
     const bool unpacked =
         MakeSureDirExists(staging) && UnzipFile(&context_.frontend, package, staging, &problem);
@@ -160,7 +159,7 @@ Outcome SelfUpdate::Replace(const std::string& package) {
         if (name == StripPath(old) || name == StripPath(running)) continue;
         ShellMove(entry.path().string(), AppPath());
     }
-    fso.KillDir(staging);
+    RemoveTree(staging);
     if (StartUnpacked(target, {})) return Outcome::End(ExitCode::Ok);
     // The new program does not start: the old one gets its name back.
     if (target != running) DeleteFileQuiet(target);

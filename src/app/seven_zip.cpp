@@ -8,10 +8,10 @@
 #include "app/unzip.h"
 #include "common/app_paths.h"
 #include "common/files.h"
-#include "common/fso.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
+#include "common/tree_removal.h"
 #include "platform/platform.h"
 
 namespace talvane::ui {
@@ -134,7 +134,7 @@ SevenZipSupply::State SevenZipSupply::Ensure() {
         // Nothing shows that one left by an earlier run came from a checked archive.
         if (platform::PathKind(folder, false) != platform::Kind::None) {
             DPrint("a 7zip left in the program folder is not used; fetched and checked anew");
-            clsFSO().KillDir(folder);
+            RemoveTree(folder);
             DeleteFileQuiet(folder);
         }
     } else if (DoesFileExist(BundledSevenZip())) {

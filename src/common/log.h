@@ -60,7 +60,7 @@ class CappedLog {
 // parameter, after which the caller carries on with its next step.
 enum class ErrorMarker {
     Plain,   // "CommonModule\Proc VB ERROR: "
-    Dashed,  // "clsFSO\Proc - VB ERROR: "
+    Dashed,  // "RemoveTree\Step - VB ERROR: "
 };
 struct ReportParam {
     std::string name;

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "common/fso.h"
 #include "common/ownership.h"
+#include "common/tree_removal.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
 
@@ -116,15 +116,15 @@ bool ReadOnlyFoldersScenario() {
     if (::chmod(dir.file("7z/sub/deeper").c_str(), 0555) != 0) return false;
     if (::chmod(dir.file("7z/locked").c_str(), 0) != 0) return false;
     LogCapture log;
-    const bool removed = clsFSO().KillDir(dir.file("7z"));
+    const bool removed = RemoveTree(dir.file("7z"));
     return DumpIfFailed(removed && !DoesDirExist(dir.file("7z")) &&
-                            log.contains("clsFSO\\DelTree32 - VB ERROR: 13 ") &&
+                            log.contains("RemoveTree\\DeleteTree - VB ERROR: 13 ") &&
                             log.contains("\t\t- Error deleting path:  " + dir.file("7z")) &&
                             log.contains("SetOwnerFS\\ChangeOwnerOfFile:"),
                         log);
 }
 
-TEST(KillDir, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
+TEST(RemoveTree, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
     const int rc = ::geteuid() != 0 ? !ReadOnlyFoldersScenario()
                                     : testing::RunAsNobody(ReadOnlyFoldersScenario);
     TALVANE_REQUIRE(rc != 3, "could not give up root");
@@ -132,25 +132,26 @@ TEST(KillDir, ReadOnlyFoldersAreOpenedUpAndRemovedOnRetry) {
 }
 
 // A foreign sub-folder defeats both tree deletes; the piecemeal stage takes what it can.
-TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
+TEST(RemoveTree, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
     TALVANE_REQUIRE(::geteuid() == 0, "needs root to prepare a foreign-owned folder");
     TempDir dir;
     const std::string top = dir.file("SyncTemp");
-    WriteFile(top + "/mine.txt");
-    WriteFile(top + "/mine/inner.txt");
-    WriteFile(top + "/foreign/locked;victim");  // a name is never split into two
-    WriteFile(dir.file("work/victim"));
-    for (const std::string& path : {top, top + "/mine.txt", top + "/mine", top + "/mine/inner.txt",
-                                    dir.file("work"), dir.file("work/victim")})
-        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    // A name is never split into two: "victim" beside the current folder stays.
+    std::vector<std::string> mine = {top + "/mine.txt", dir.file("work/victim")};
+    for (const char* separator : {";", ",", "|", "\n", " ", "\t"})
+        mine.push_back(top + "/mine/x" + separator + "victim");
+    for (const std::string& path : mine) WriteFile(path);
+    WriteFile(top + "/foreign/locked;victim");
+    mine.insert(mine.end(), {top, top + "/mine", dir.file("work")});
+    for (const std::string& path : mine) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const int rc = testing::RunAsNobody([&] {
         LogCapture log;
-        return DumpIfFailed(::chdir(dir.file("work").c_str()) == 0 && !clsFSO().KillDir(top) &&
+        return DumpIfFailed(::chdir(dir.file("work").c_str()) == 0 && !RemoveTree(top) &&
                                 DoesDirExist(top) && DoesFileExist(dir.file("work/victim")) &&
                                 !DoesFileExist(top + "/mine.txt") && !DoesDirExist(top + "/mine") &&
                                 DoesFileExist(top + "/foreign/locked;victim") &&
-                                log.contains("clsFSO\\KillFile - Unable to delete:  " + top +
+                                log.contains("RemoveTree\\RemoveFile - Unable to delete:  " + top +
                                              "/foreign/locked;victim") &&
                                 log.contains("\t\t- Error deleting path:  " + top + "/foreign"),
                             log);
@@ -159,7 +160,7 @@ TEST(KillDir, BothDeletesFailingLeavesTopFolderAndReturnsFalse) {
     EXPECT_EQ(rc, 0);
 }
 
-TEST(KillDir, LinksAreRemovedNotFollowed) {
+TEST(RemoveTree, LinksAreRemovedNotFollowed) {
     TempDir dir;
     WriteFile(dir.file("outside/precious.txt"));
     WriteFile(dir.file("outside/nested/more.txt"));
@@ -169,38 +170,12 @@ TEST(KillDir, LinksAreRemovedNotFollowed) {
                                        {"nowhere", "SyncTemp/dangling"},
                                        {"outside", "7z"}})
         ASSERT_EQ(::symlink(dir.file(target).c_str(), dir.file(link).c_str()), 0);
-    clsFSO fso;
-    EXPECT_TRUE(fso.KillDir(dir.file("SyncTemp")));
+    EXPECT_TRUE(RemoveTree(dir.file("SyncTemp")));
     EXPECT_FALSE(DoesDirExist(dir.file("SyncTemp")));
-    EXPECT_TRUE(fso.KillDir(dir.file("7z")));  // a link as the folder itself
+    EXPECT_TRUE(RemoveTree(dir.file("7z")));  // a link as the folder itself
     EXPECT_FALSE(DoesDirExist(dir.file("7z")));
     EXPECT_TRUE(DoesFileExist(dir.file("outside/precious.txt")));
     EXPECT_TRUE(DoesFileExist(dir.file("outside/nested/more.txt")));
-}
-
-TEST(Listings, FileAndDirListsAndBadArguments) {
-    TempDir dir;
-    for (const char* rel : {"a/file.TXT", "a/file.txt", "a/other.log", "a/sub/deep.txt"})
-        WriteFile(dir.file(rel));
-    const std::string a = dir.file("a/");
-    clsFSO fso;
-    EXPECT_EQ(fso.Get_FileList(dir.file("a"), false, "*.txt"), a + "file.TXT;" + a + "file.txt;");
-    EXPECT_EQ(fso.Get_FileList(dir.file("a"), true, "*.txt"),
-              a + "file.TXT;" + a + "file.txt;" + a + "sub/deep.txt;");
-
-    WriteFile(dir.file("a/two/inner/y"));
-    EXPECT_EQ(fso.Get_DirList(dir.file("a/sub")), "");
-    // A link to a folder is no folder of the tree: it may lead out of it.
-    ASSERT_EQ(::symlink(dir.file("a/two").c_str(), dir.file("a/zlink").c_str()), 0);
-    EXPECT_EQ(fso.Get_DirList(dir.file("a")), a + "sub;" + a + "two");
-    LogCapture log;
-    EXPECT_EQ(fso.Get_DirList(""), "");
-    EXPECT_EQ(fso.Get_FileList("", true, "*.*"), "");
-    EXPECT_TRUE(log.contains("cFSO\\Get_DirList - Passed no string, aborting!"));
-    EXPECT_TRUE(log.contains("cFSO\\Get_FileList - Passed no string, aborting!"));
-    EXPECT_EQ(fso.Get_FileList(dir.file("missing"), true, "*.*"), "");
-    EXPECT_TRUE(log.contains("clsFSO\\Get_FileList - VB ERROR: 2 "));
-    EXPECT_TRUE(log.contains("clsFSO\\Get_FileList -      DIR: " + dir.file("missing")));
 }
 
 TEST(ChangeOwnerOfFile, GivesTheOwnerAccessButNobodyElse) {
