@@ -1,7 +1,5 @@
 #include "app/default_dialog_presenter.h"
 
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "app/catalogue.h"
@@ -11,6 +9,7 @@
 #include "common/files.h"
 #include "common/names.h"
 #include "common/strings.h"
+#include "platform/platform.h"
 #include "settings/session.h"
 #include "settings/settings.h"
 
@@ -25,8 +24,9 @@ std::string LogoPath() {
 // Copying a file onto itself would truncate it on POSIX; treat it as the
 // failed copy it is on Windows.
 bool IsSameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    platform::PathId first, second;
+    return platform::IdentifyPath(a, first, platform::Links::Follow) == 0 &&
+           platform::IdentifyPath(b, second, platform::Links::Follow) == 0 && first == second;
 }
 
 }  // namespace

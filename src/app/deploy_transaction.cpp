@@ -17,6 +17,7 @@ namespace talvane::ui {
 namespace {
 
 using platform::Kind;
+using platform::Links;
 
 constexpr const char* kHeader = "talvane-deploy-journal 1";
 
@@ -27,7 +28,7 @@ long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 bool Exists(const std::string& path) {
-    return platform::PathKind(path, false) != Kind::None;
+    return platform::PathKind(path, Links::Name) != Kind::None;
 }
 
 void RemoveIfThere(const std::string& path) {

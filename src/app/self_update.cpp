@@ -1,8 +1,7 @@
 #include "app/self_update.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <vector>
 
 #include "app/messages.h"
 #include "app/tool_package.h"
@@ -153,11 +152,11 @@ Outcome SelfUpdate::Replace(const std::string& package) {
     }
     // The rest of the package joins the program folder; nothing in it may take
     // the name of the program or of its backup.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(staging, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name == StripPath(old) || name == StripPath(running)) continue;
-        ShellMove(entry.path().string(), AppPath());
+    std::vector<platform::DirEntry> entries;
+    platform::ListDir(staging, entries);
+    for (const auto& entry : entries) {
+        if (entry.name == StripPath(old) || entry.name == StripPath(running)) continue;
+        ShellMove(JoinPath(staging, entry.name), AppPath());
     }
     RemoveTree(staging);
     if (StartUnpacked(target, {})) return Outcome::End(ExitCode::Ok);

@@ -132,7 +132,7 @@ SevenZipSupply::State SevenZipSupply::Ensure() {
     const std::string folder = AppPath() + names::kSevenZipFolder;
     if (context_.signatures.Required()) {
         // Nothing shows that one left by an earlier run came from a checked archive.
-        if (platform::PathKind(folder, false) != platform::Kind::None) {
+        if (platform::PathKind(folder, platform::Links::Name) != platform::Kind::None) {
             DPrint("a 7zip left in the program folder is not used; fetched and checked anew");
             RemoveTree(folder);
             DeleteFileQuiet(folder);

@@ -14,6 +14,7 @@ namespace talvane {
 namespace {
 
 using platform::Kind;
+using platform::Links;
 
 // Paths longer than this are logged with their length: they point at a
 // too-deep extraction folder.
@@ -49,7 +50,7 @@ std::string FreeNameBeside(const std::string& target) {
     std::string ext = (dot == std::string::npos || dot == 0) ? "" : name.substr(dot);
     for (int n = 2;; ++n) {
         std::string candidate = JoinPath(folder, stem + " (" + std::to_string(n) + ")" + ext);
-        if (platform::PathKind(candidate, false) == Kind::None) return candidate;
+        if (platform::PathKind(candidate, Links::Name) == Kind::None) return candidate;
     }
 }
 
@@ -61,7 +62,7 @@ bool Transfer(const std::string& from, const std::string& to, Op op, bool rename
 bool TransferFile(const std::string& from, Kind fromKind, const std::string& to, Op op,
                   bool renameOnCollision) {
     std::string target = to;
-    const Kind existing = platform::PathKind(target, false);
+    const Kind existing = platform::PathKind(target, Links::Name);
     if (existing == Kind::Dir) return false;  // a file cannot replace a folder
     if (existing != Kind::None && renameOnCollision) target = FreeNameBeside(target);
 
@@ -81,7 +82,7 @@ bool TransferFile(const std::string& from, Kind fromKind, const std::string& to,
 // What is at `to`, where a folder is merged; a link there would carry the files
 // out of the tree to wherever it points: the link goes, and None comes back.
 Kind MergeTarget(const std::string& to) {
-    Kind existing = platform::PathKind(to, false);
+    Kind existing = platform::PathKind(to, Links::Name);
     if (existing != Kind::Symlink) return existing;
     DPrint("replaced the link " + to + " by a folder");
     return platform::RemoveFile(to) == 0 ? Kind::None : Kind::Symlink;
@@ -111,7 +112,7 @@ bool Transfer(const std::string& from, const std::string& to, Op op, bool rename
     // A folder cannot go inside itself; copying would never end.
     if (to.size() > from.size() && to.compare(0, from.size(), from) == 0 && to[from.size()] == '/')
         return false;
-    const Kind kind = platform::PathKind(from, false);
+    const Kind kind = platform::PathKind(from, Links::Name);
     switch (kind) {
         case Kind::None:
             return false;
@@ -152,7 +153,7 @@ bool ShellOperation(std::string_view source, std::string_view destination, Op op
         return ok;
     }
 
-    if (platform::PathKind(src, false) == Kind::None) return false;
+    if (platform::PathKind(src, Links::Name) == Kind::None) return false;
     if (src == dst) return op == Op::Move;  // nothing to do; a copy onto itself fails
     if (destIsFolder) {
         const std::string target = JoinPath(dst, srcName);
@@ -173,7 +174,7 @@ bool NotMoved(std::string_view root, const std::string& relative, int err) {
 bool MoveStaged(const std::string& root, const std::string& relative, Kind kind,
                 const std::string& to) {
     if (kind != Kind::Dir) {
-        if (platform::PathKind(to, false) == Kind::Dir || !MakeSureDirExists(ParentOf(to)))
+        if (platform::PathKind(to, Links::Name) == Kind::Dir || !MakeSureDirExists(ParentOf(to)))
             return false;
         const int err = platform::MoveFileBelow(root, relative, to);
         return err == 0 || NotMoved(root, relative, err);
@@ -246,15 +247,15 @@ bool MoveFromStaging(std::string_view root, std::string_view relative,
 bool DoesFileExist(std::string_view path) {
     bool result = false;
     if (IsAbsolute(path)) {
-        result = platform::PathKind(std::string(path), true) != Kind::Dir &&
-                 platform::PathKind(std::string(path), true) != Kind::None;
+        result = platform::PathKind(std::string(path), Links::Follow) != Kind::Dir &&
+                 platform::PathKind(std::string(path), Links::Follow) != Kind::None;
     }
     if (path.size() > kLongPathLimit) DPrint(static_cast<long long>(path.size()));
     return result;
 }
 
 bool DoesDirExist(std::string_view path) {
-    return IsAbsolute(path) && platform::PathKind(std::string(path), true) == Kind::Dir;
+    return IsAbsolute(path) && platform::PathKind(std::string(path), Links::Follow) == Kind::Dir;
 }
 
 bool MakeSureDirExists(std::string_view folder) {
@@ -287,10 +288,10 @@ std::string GetPathType(std::string_view path) {
 
 bool DeleteFileQuiet(std::string_view path) {
     std::string p(path);
-    const Kind kind = platform::PathKind(p, false);
+    const Kind kind = platform::PathKind(p, Links::Name);
     if (kind == Kind::None) return true;
     if (kind == Kind::Dir) return false;
-    return platform::RemoveFile(p) == 0 || platform::PathKind(p, false) == Kind::None;
+    return platform::RemoveFile(p) == 0 || platform::PathKind(p, Links::Name) == Kind::None;
 }
 
 bool RenameFile(std::string_view from, std::string_view to) {
@@ -315,7 +316,7 @@ void RemoveStaleParts(std::string_view folder, bool recursive) {
 }
 
 bool IsSymbolicLink(std::string_view path) {
-    return platform::PathKind(std::string(path), false) == Kind::Symlink;
+    return platform::PathKind(std::string(path), Links::Name) == Kind::Symlink;
 }
 
 bool WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode) {

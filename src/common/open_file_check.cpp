@@ -1,14 +1,12 @@
 #include "common/open_file_check.h"
 
-#include <filesystem>
-#include <system_error>
+#include "platform/platform.h"
 
 namespace talvane {
 
 std::string OpenFileProblem(const std::string& fullPath) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(fullPath, ec);
-    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status)) return {};
+    const platform::Kind kind = platform::PathKind(fullPath, platform::Links::Follow);
+    if (kind != platform::Kind::None && kind != platform::Kind::Dir) return {};
     return fullPath + "\nFile not found.\nPlease verify the correct file name was given.";
 }
 

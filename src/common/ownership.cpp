@@ -15,7 +15,7 @@ void ChangeOwnerOfFile(std::string_view path, std::string_view owner) {
     DPrint("\t- Passed: " + target);
     DPrint("\t- Optional Parm OwnerAccountName=" + std::string(owner));
     try {
-        if (platform::PathKind(target, false) == platform::Kind::None) {
+        if (platform::PathKind(target, platform::Links::Name) == platform::Kind::None) {
             DPrint("SetFileSecurity failed with error code " + std::to_string(ENOENT));
             return;
         }

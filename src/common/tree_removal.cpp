@@ -13,6 +13,7 @@ namespace talvane {
 namespace {
 
 using platform::Kind;
+using platform::Links;
 
 void WriteResultLines(std::string_view header, std::string_view path, bool result) {
     DPrint(header);
@@ -30,7 +31,7 @@ void ResetAccess(const std::string& target) {
 bool DeleteWholeTree(const std::string& path) {
     // A path that is itself a link goes as a link; the tree behind it stays.
     const int err =
-        platform::PathKind(path, false) == Kind::None ? ENOENT : platform::RemoveTree(path);
+        platform::PathKind(path, Links::Name) == Kind::None ? ENOENT : platform::RemoveTree(path);
     if (err == 0) return true;
     ReportFailure("RemoveTree\\DeleteTree", ErrorMarker::Dashed, err, platform::ErrorText(err));
     DPrint("\t- Error deleting path:  " + path);
@@ -84,7 +85,7 @@ bool RemoveFileForcibly(std::string_view file) {
     const std::string path(file);
     bool removed = false;
     for (int attempt = 1;; ++attempt) {
-        if (platform::PathKind(path, false) != Kind::Dir) platform::RemoveFile(path);
+        if (platform::PathKind(path, Links::Name) != Kind::Dir) platform::RemoveFile(path);
         if (!DoesFileExist(path)) {
             removed = true;
             break;

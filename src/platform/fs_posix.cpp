@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -158,16 +159,16 @@ std::string ErrorText(int code) {
     return text ? text : "Unknown error";
 }
 
-Kind PathKind(const std::string& path, bool followLinks) {
+Kind PathKind(const std::string& path, Links links) {
     struct stat st {};
-    int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    int rc = links == Links::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     return rc == 0 ? KindOf(st.st_mode) : Kind::None;
 }
 
 int MakeOneDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return 0;
     int err = errno;
-    if (err == EEXIST && PathKind(path, true) == Kind::Dir) return 0;
+    if (err == EEXIST && PathKind(path, Links::Follow) == Kind::Dir) return 0;
     return err;
 }
 
@@ -198,11 +199,18 @@ int LinkFile(const std::string& from, const std::string& to) {
     return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-int IdentifyPath(const std::string& path, PathId& out) {
+int IdentifyPath(const std::string& path, PathId& out, Links links) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno;
+    if ((links == Links::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0)
+        return errno;
     out = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return 0;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
 }
 
 int ListDir(const std::string& path, std::vector<DirEntry>& out) {
@@ -293,7 +301,8 @@ int CopySymlink(const std::string& from, const std::string& to) {
     ssize_t n = ::readlink(from.c_str(), buf.data(), buf.size() - 1);
     if (n < 0) return errno;
     std::string target(buf.data(), static_cast<std::size_t>(n));
-    if (PathKind(to, false) != Kind::None && PathKind(to, false) != Kind::Dir) ::unlink(to.c_str());
+    if (PathKind(to, Links::Name) != Kind::None && PathKind(to, Links::Name) != Kind::Dir)
+        ::unlink(to.c_str());
     return ::symlink(target.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
@@ -409,9 +418,9 @@ void UnlockFolder(int fd) {
     if (fd >= 0) ::close(fd);  // closing the last descriptor releases the lock
 }
 
-bool OwnedByCurrentUser(const std::string& path, bool followLinks) {
+bool OwnedByCurrentUser(const std::string& path, Links links) {
     struct stat st {};
-    const int rc = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    const int rc = links == Links::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     return rc == 0 && st.st_uid == ::geteuid();
 }
 

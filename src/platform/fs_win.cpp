@@ -112,17 +112,18 @@ std::string ErrorText(int code) {
     return text ? text : "Unknown error";
 }
 
-Kind PathKind(const std::string& path, bool followLinks) {
+Kind PathKind(const std::string& path, Links links) {
     DWORD a = 0;
-    const bool ok = followLinks ? win::TargetAttributes(path, a) : win::Attributes(path, a);
+    const bool ok =
+        links == Links::Follow ? win::TargetAttributes(path, a) : win::Attributes(path, a);
     return ok ? KindOfAttributes(a) : Kind::None;
 }
 
 int MakeOneDir(const std::string& path) {
     if (::CreateDirectoryW(win::Wide(path).c_str(), nullptr)) return 0;
     const int err = win::LastErrno();
-    if (err == EEXIST && PathKind(path, true) == Kind::Dir) return 0;
-    if (err == EACCES && PathKind(path, true) == Kind::Dir) return 0;  // a drive root
+    if (err == EEXIST && PathKind(path, Links::Follow) == Kind::Dir) return 0;
+    if (err == EACCES && PathKind(path, Links::Follow) == Kind::Dir) return 0;  // a drive root
     return err;
 }
 
@@ -153,18 +154,30 @@ int LinkFile(const std::string& from, const std::string& to) {
                : win::LastErrno();
 }
 
-int IdentifyPath(const std::string& path, PathId& out) {
-    // Folders open only with backup semantics; a link is identified, not followed.
-    win::Handle h(::CreateFileW(
-        win::Wide(path).c_str(), FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+int IdentifyPath(const std::string& path, PathId& out, Links links) {
+    // Folders open only with backup semantics.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (links == Links::Follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    win::Handle h(::CreateFileW(win::Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, flags, nullptr));
     if (!h.Valid()) return win::LastErrno();
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(h.Get(), &info)) return win::LastErrno();
     out = {info.dwVolumeSerialNumber,
            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     return 0;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    const std::wstring wide = win::Wide(path);
+    const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD written = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (written == 0 || written >= needed) return path;
+    full.resize(written);
+    return win::ToInternalPath(win::Utf8(full));
 }
 
 int ListDir(const std::string& path, std::vector<DirEntry>& out) {
@@ -226,7 +239,7 @@ int CopySymlink(const std::string& from, const std::string& to) {
     if (target.empty()) return ENOENT;
     DWORD a = 0;
     const bool folder = win::TargetAttributes(from, a) && win::IsFolder(a);
-    if (PathKind(to, false) == Kind::File || PathKind(to, false) == Kind::Symlink)
+    if (PathKind(to, Links::Name) == Kind::File || PathKind(to, Links::Name) == Kind::Symlink)
         win::RemoveName(to);
     const DWORD flags =
         (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
@@ -350,7 +363,7 @@ std::string ResolveLinks(const std::string& path) {
 
 // Windows decides what runs by the name, not by permission bits.
 int AddExecutePermission(const std::string& path) {
-    return PathKind(path, true) == Kind::File ? 0 : EINVAL;
+    return PathKind(path, Links::Follow) == Kind::File ? 0 : EINVAL;
 }
 
 int LockFolder(const std::string& path, int& fd) {
@@ -396,9 +409,9 @@ bool TokenNames(HANDLE token, TOKEN_INFORMATION_CLASS what, PSID sid) {
 
 }  // namespace
 
-bool OwnedByCurrentUser(const std::string& path, bool followLinks) {
-    const DWORD flags =
-        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : DWORD{FILE_FLAG_OPEN_REPARSE_POINT});
+bool OwnedByCurrentUser(const std::string& path, Links links) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                        (links == Links::Follow ? 0 : DWORD{FILE_FLAG_OPEN_REPARSE_POINT});
     win::Handle entry(::CreateFileW(win::Wide(path).c_str(), READ_CONTROL,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, flags, nullptr));

@@ -50,7 +50,8 @@ std::string ErrorText(int code);
 
 // ---- file system
 enum class Kind { None, File, Dir, Symlink, Other };
-Kind PathKind(const std::string& path, bool followLinks);
+enum class Links { Follow, Name };  // a link's target, or the link itself (Kind::Symlink)
+Kind PathKind(const std::string& path, Links links);
 int MakeOneDir(const std::string& path);  // EEXIST counts as success when it is a folder
 int RemoveFile(const std::string& path);  // unlink; a link is removed, not its target
 int RemoveEmptyDir(const std::string& path);
@@ -60,13 +61,16 @@ int RenamePath(const std::string& from, const std::string& to);  // EXDEV across
 int ExchangePaths(const std::string& a, const std::string& b);
 // A second name for the file `from` (a hard link); fails where links are refused.
 int LinkFile(const std::string& from, const std::string& to);
-// What identifies the entry at `path` (not followed) on its volume; a rename keeps it.
+// What identifies the entry at `path` on its volume; a rename keeps it.
 struct PathId {
     std::uint64_t volume = 0;
     std::uint64_t node = 0;
     bool operator==(const PathId&) const = default;
 };
-int IdentifyPath(const std::string& path, PathId& out);
+int IdentifyPath(const std::string& path, PathId& out, Links links = Links::Name);
+// `path` made absolute against the current folder, "." and ".." resolved by name; the path
+// as given when that fails.
+std::string AbsolutePath(const std::string& path);
 
 struct DirEntry {
     std::string name;
@@ -194,8 +198,8 @@ enum class InputState { Data, Nothing, Ended };
 InputState ReadInput(int fd, bool wait, std::string& appendTo);
 
 // ---- owners
-// True when the entry at `path` (the link itself unless `followLinks`) belongs to
+// True when the entry at `path` (the link itself unless `links` is Follow) belongs to
 // the user this process runs as; false when it cannot be told.
-bool OwnedByCurrentUser(const std::string& path, bool followLinks);
+bool OwnedByCurrentUser(const std::string& path, Links links);
 
 }  // namespace talvane::platform

@@ -84,8 +84,9 @@ enum class SettingsText { Read, Missing, Unreadable };
 // The whole file; `why` says what keeps an existing one from being read.
 SettingsText ReadSettingsText(const std::string& path, std::string& text, std::string& why) {
     text.clear();
-    const platform::Kind kind = platform::PathKind(path, true);
-    if (kind == platform::Kind::None && platform::PathKind(path, false) == platform::Kind::None)
+    const platform::Kind kind = platform::PathKind(path, platform::Links::Follow);
+    if (kind == platform::Kind::None &&
+        platform::PathKind(path, platform::Links::Name) == platform::Kind::None)
         return SettingsText::Missing;
     if (kind != platform::Kind::File) {
         why = kind == platform::Kind::None ? "it is a link to nothing" : "it is not a regular file";
@@ -118,16 +119,16 @@ bool ReadSettingsText(const std::string& path, std::string& text) {
 bool SaveTarget(const std::string& file, std::string& target) {
     target = file;
     bool ours = true;
-    switch (platform::PathKind(file, false)) {
+    switch (platform::PathKind(file, platform::Links::Name)) {
         case platform::Kind::None:
             return true;  // a new file
         case platform::Kind::Symlink:
             target = platform::ResolveLinks(file);
-            ours = !target.empty() && platform::OwnedByCurrentUser(file, false) &&
-                   platform::OwnedByCurrentUser(target, false);
+            ours = !target.empty() && platform::OwnedByCurrentUser(file, platform::Links::Name) &&
+                   platform::OwnedByCurrentUser(target, platform::Links::Name);
             break;
         default:
-            ours = platform::OwnedByCurrentUser(file, false);
+            ours = platform::OwnedByCurrentUser(file, platform::Links::Name);
     }
     if (!ours)
         DPrint("settings file " + file + " not written: it, or the file it links to, is not " +

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <span>
 #include <system_error>
 #include <utility>
@@ -98,9 +97,7 @@ std::string FullPathOf(const std::string& typed) {
         }
         return typed;
     }
-    std::error_code ec;
-    const std::filesystem::path full = std::filesystem::absolute(typed, ec);
-    return ec ? typed : full.lexically_normal().string();
+    return platform::AbsolutePath(typed);
 }
 
 }  // namespace
