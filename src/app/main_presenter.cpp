@@ -261,7 +261,8 @@ void MainPresenter::OnLogin() {
 
 bool MainPresenter::SignInRefused() const {
     // A 530 reply refuses the name or password; anything else is the way to the server.
-    return transfers_.LastError("").rfind("530", 0) == 0;
+    const Error failure = transfers_.LastFailure();
+    return failure.cause == Cause::ServerRefused && failure.reply == 530;
 }
 
 std::string MainPresenter::SignInFailure() const {

@@ -40,6 +40,7 @@ class Transfers {
     void Close() { ftp_.Close(); }
     // The server's last error text, or `otherwise` when it gave none.
     std::string LastError(const std::string& otherwise) const;
+    Error LastFailure() const { return ftp_.LastFailure(); }
 
     // An FTP download from the current folder that never leaves a part behind.
     // `maxBytes` > 0: a file that sends more is refused as it arrives.

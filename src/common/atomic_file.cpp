@@ -8,7 +8,8 @@ namespace talvane {
 
 Result<void> AtomicFile::Check(int code, const char* what) const {
     if (code == 0) return {};
-    return Error{code, std::string(what) + " " + target_ + ": " + platform::ErrorText(code)};
+    return Error{code, std::string(what) + " " + target_ + ": " + platform::ErrorText(code),
+                 Cause::LocalFiles};
 }
 
 Result<void> AtomicFile::Create(const std::string& target, unsigned mode) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <exception>
 #include <optional>
 
 #include "common/event_pump.h"
@@ -271,23 +272,31 @@ Outcome Fetch(Transfer& t, const std::string& source, const std::string& localPa
     return RunRequest(multi.get(), curl.get(), t, localPath);
 }
 
-// Raises Complete or Aborted, whose handlers may end the program.
+// Raises Complete or Aborted. The download has ended either way, so a handler that throws is
+// logged and goes no further: the exception must not cross the caller's event.
 void Report(Download& d, const Outcome& outcome) {
-    if (outcome.status == 0) {
+    const auto raise = [](const char* event, const auto& handler) {
         try {
-            if (d.Complete) d.Complete();
+            handler();
+        } catch (const std::exception& e) {
+            DPrint(std::string("Download: the ") + event + " handler failed: " + e.what());
         } catch (...) {
+            DPrint(std::string("Download: the ") + event + " handler failed");
         }
+    };
+    if (outcome.status == 0) {
+        raise("Complete", [&] {
+            if (d.Complete) d.Complete();
+        });
         return;
     }
     const std::string text = StatusCodeText(outcome.status);
     DPrint("Download failed: " + text +
            (outcome.detail.empty() ? "" : " (" + outcome.detail + ")"));
-    try {
-        if (d.Aborted)
-            d.Aborted(static_cast<long>(static_cast<std::int32_t>(outcome.status)), text);
-    } catch (...) {
-    }
+    const long code = static_cast<long>(static_cast<std::int32_t>(outcome.status));
+    raise("Aborted", [&] {
+        if (d.Aborted) d.Aborted(code, text);
+    });
 }
 
 }  // namespace
@@ -315,7 +324,7 @@ void Download::Start(const std::string& url, const std::string& localPath, const
         transfer.password = password;
         outcome = net::Fetch(transfer, url, localPath);
     }
-    // Everything is released before the last event: a handler may end the program.
+    // Everything is released before the last event: a handler may start the next download.
     running_ = false;
     abortRequested_ = false;
     net::Report(*this, outcome);

@@ -108,6 +108,28 @@ unsigned long FtpErrorFromCurl(CURLcode rc, int replyCode) {
     }
 }
 
+Cause FtpErrorCause(unsigned long number) {
+    switch (number) {
+        case kErrExtended:
+            return Cause::ServerRefused;
+        case kErrNameNotResolved:
+        case kErrCannotConnect:
+        case kErrTimeout:
+            return Cause::Unreachable;
+        case kErrInvalidCa:
+        case kErrSecureChannel:
+            return Cause::Tls;
+        case kErrConnectionAborted:
+            return Cause::Interrupted;
+        case kErrCancelled:
+            return Cause::Cancelled;
+        case kErrInvalidParameter:
+            return Cause::Policy;
+        default:
+            return Cause::Other;
+    }
+}
+
 std::string FtpErrorMessage(std::string_view operation, unsigned long number) {
     return std::string(operation) + " error code: " + std::to_string(number) +
            " Message: " + std::string(Lookup(kFtpTexts, number, {}));

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace talvane::net {
 
 // ---- FTP session ----
@@ -28,6 +30,9 @@ inline constexpr unsigned long kErrConnectionAborted = 12030;
 inline constexpr unsigned long kErrInvalidCa = 12045;  // certificate not trusted
 inline constexpr unsigned long kErrTransferInProgress = 12110;
 inline constexpr unsigned long kErrSecureChannel = 12157;  // TLS refused or failed
+
+// The kind of failure an FTP error number stands for.
+Cause FtpErrorCause(unsigned long number);
 
 // libcurl result -> FTP error number; `replyCode` is the server's last reply.
 unsigned long FtpErrorFromCurl(CURLcode rc, int replyCode);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
 #include "net/ftp_curl.h"
 #include "net/ftp_paths.h"
 #include "net/listing.h"
@@ -48,6 +49,8 @@ struct FtpConnection {
     bool ascii = true;         // line ends converted while transferring
     bool passive = false;
     std::string lastError;
+    Cause lastCause = Cause::Other;
+    int lastReply = 0;  // the reply code behind a Cause::ServerRefused
     bool busy = false;
     bool cancel = false;
     bool closeWhenIdle = false;

@@ -64,6 +64,10 @@ std::string FtpSession::LastErrorMessage() const {
     return connection_->lastError;
 }
 
+Error FtpSession::LastFailure() const {
+    return {0, connection_->lastError, connection_->lastCause, connection_->lastReply};
+}
+
 bool FtpSession::Connected() const {
     return connection_->curl != nullptr;
 }

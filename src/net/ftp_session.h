@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/ftp_tls.h"
+#include "common/result.h"
 #include "net/listing.h"
 
 namespace talvane {
@@ -47,6 +48,8 @@ class FtpSession {
     void Close();
     bool Connected() const;
     std::string LastErrorMessage() const;
+    // The last failure with its kind (empty message: none yet).
+    Error LastFailure() const;
 
     // "/" is the login folder; other paths start at the current folder.
     bool ChangeFolder(const std::string& path);

@@ -21,7 +21,7 @@ constexpr std::size_t kSignatureSize = 2 + kKeyIdSize + crypto_sign_BYTES;
 constexpr const char* kTrustedPrefix = "trusted comment: ";
 
 Error Refused(std::string why) {
-    return Error{1, std::move(why)};
+    return Error{1, std::move(why), Cause::Policy};
 }
 
 bool Decode(std::string_view text, std::vector<unsigned char>& out) {
