@@ -5,7 +5,7 @@ red (killed) or not; a mutant that program misses then meets the rest of the sui
 that can reach its file (other programs and the end-to-end runs, through ctest), and
 only one that passes there too survived. Both figures are reported.
 
-    tools/mutate.py [--worktree /work/mutwt] [--refresh] [--only NAME ...] [--markdown FILE]
+    tools/mutate.py [--worktree build/mutation] [--refresh] [--only NAME ...] [--markdown FILE]
     tools/mutate.py --random [N] [--seed S] [--files src/...]
 
 Without --random it runs the regression list below. With --random it draws N mutants
@@ -341,7 +341,7 @@ def main():
     ap.add_argument("--random", type=int, nargs="?", const=60)
     ap.add_argument("--seed", type=int)
     ap.add_argument("--files", nargs="*")
-    ap.add_argument("--worktree", default="/work/mutwt")
+    ap.add_argument("--worktree", default=os.path.join(REPO, "build", "mutation"))
     ap.add_argument("--refresh", action="store_true")
     ap.add_argument("--only", nargs="*")
     ap.add_argument("--markdown")

@@ -3,7 +3,7 @@
 // program with an exit code a calling script can read.
 namespace talvane::ui {
 
-// The program's exit codes (README, "Exit codes").
+// The program's exit codes (docs/exit-codes.md).
 enum class ExitCode : int {
     Ok = 0,      // the run did what was asked: package and configuration deployed, tool started
     Failed = 1,  // the tool was not started because something failed
