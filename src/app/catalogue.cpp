@@ -8,12 +8,11 @@
 #include "common/names.h"
 #include "common/strings.h"
 #include "settings/settings.h"
+#include "settings/stored_settings.h"
 
 namespace talvane {
 
-namespace {
-constexpr const char* kDefaultConfigKey = "DefaultConfig";
-}  // namespace
+namespace {}  // namespace
 
 Catalogue ListCatalogue(FtpSession& ftp) {
     Catalogue catalogue;
@@ -38,14 +37,13 @@ Catalogue ListCatalogue(FtpSession& ftp) {
 }
 
 std::string StoredDefaultConfig(const Session& session) {
-    const std::string stored =
-        ReadIniValue(session.SettingsFile, names::kSettingsSection, kDefaultConfigKey);
+    const std::string stored = ReadStored(session.SettingsFile, StoredKey::DefaultConfig);
     // "%prompt%" asks for a choice: nothing is preselected.
     return EqualsNoCase(stored, ui::kPromptValue) ? std::string() : stored;
 }
 
 bool SaveDefaultConfig(const Session& session, const std::string& name) {
-    return WriteIniValue(session.SettingsFile, names::kSettingsSection, kDefaultConfigKey, name);
+    return WriteStored(session.SettingsFile, StoredKey::DefaultConfig, name);
 }
 
 void SelectListedConfig(ui::ConfigListView& view, const std::string& stored) {

@@ -4,7 +4,6 @@
 #include <map>
 #include <string_view>
 
-#include "app/catalogue.h"
 #include "app/messages.h"
 #include "app/unzip.h"
 #include "common/app_paths.h"
@@ -222,7 +221,6 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     const std::string appPath = AppPath();
     const std::string scratch = appPath + names::kSyncTemp;
     definitionsRefused_ = false;
-    if (configName.empty()) configName = StoredDefaultConfig(context_.session);
     if (configName.empty()) configName = "Default";
     // A run that was cut short can leave archives and a scratch folder behind;
     // they may hold another set, and must never be taken for this one.

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "settings/session.h"
 #include "settings/settings.h"
+#include "settings/stored_settings.h"
 
 namespace talvane::ui {
 
@@ -37,8 +38,7 @@ DefaultDialogPresenter::DefaultDialogPresenter(Frontend& frontend, DefaultDialog
 
 void DefaultDialogPresenter::Load() {
     const std::string config = StoredDefaultConfig(session_);
-    const std::string folder =
-        ReadIniValue(session_.SettingsFile, names::kSettingsSection, "DefaultPath");
+    const std::string folder = ReadStored(session_.SettingsFile, StoredKey::DefaultPath);
     view_.SetStoredLine(
         "Stored now: " + (config.empty() ? "Prompt for Config" : config) + ", " +
         (folder.empty() || EqualsNoCase(folder, kDesktopValue) ? "Desktop" : folder));
@@ -76,7 +76,7 @@ void DefaultDialogPresenter::OnSave() {
         return;
     }
     bool saved = SaveDefaultConfig(session_, config);
-    saved = WriteIniValue(ini, names::kSettingsSection, "DefaultPath", folder) && saved;
+    saved = WriteStored(ini, StoredKey::DefaultPath, folder) && saved;
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);
     OnClose();
 }

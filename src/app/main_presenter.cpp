@@ -16,6 +16,7 @@
 #include "common/names.h"
 #include "common/strings.h"
 #include "settings/settings.h"
+#include "settings/stored_settings.h"
 
 namespace talvane::ui {
 
@@ -330,16 +331,16 @@ void MainPresenter::SelectDefaultConfig() {
 
 bool MainPresenter::SaveSettings() {
     const std::string& ini = session_.SettingsFile;
-    const char* section = names::kSettingsSection;
     const Credentials typed = TypedCredentials();
     const struct {
         const char* field;
         const std::string& value;
-        std::size_t limit;
-    } typedValues[] = {{"user name", typed.user, kMaxNameLength},
-                       {"password", typed.password, kMaxSecretLength},
-                       {"zip password", typed.zipPassword, kMaxSecretLength}};
-    for (const auto& [field, value, limit] : typedValues) {
+        StoredKey key;
+    } typedValues[] = {{"user name", typed.user, StoredKey::UserName},
+                       {"password", typed.password, StoredKey::Password},
+                       {"zip password", typed.zipPassword, StoredKey::ZipPassword}};
+    for (const auto& [field, value, key] : typedValues) {
+        const std::size_t limit = SpecOf(key).maxLength;
         if (value.size() <= limit) continue;
         DPrint(std::string("settings not saved: the ") + field + " is too long");
         frontend_.MessageBox(std::string("The ") + field + " is longer than " +
@@ -354,13 +355,13 @@ bool MainPresenter::SaveSettings() {
     }
     // With an update offered the fields were never filled from the settings:
     // left empty, they keep what is stored (the archive password may be known to nobody here).
-    const auto save = [&](const char* key, const std::string& value, const std::string& stored) {
+    const auto save = [&](StoredKey key, const std::string& value) {
         if (updateOffered_ && value.empty()) return true;
-        return WriteIniValue(ini, section, key, stored);
+        return WriteStored(ini, key, value);
     };
-    saved = save("UserName", typed.user, typed.user) && saved;
-    saved = save("Password", typed.password, ScrambleString(typed.password)) && saved;
-    saved = save("ZipPassword", typed.zipPassword, ScrambleString(typed.zipPassword)) && saved;
+    saved = save(StoredKey::UserName, typed.user) && saved;
+    saved = save(StoredKey::Password, typed.password) && saved;
+    saved = save(StoredKey::ZipPassword, typed.zipPassword) && saved;
     // The user quits believing the settings are kept; say so when they are not
     // (a read-only program folder or settings file).
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);

@@ -23,6 +23,7 @@
 #include "settings/endpoints.h"
 #include "settings/session.h"
 #include "settings/settings.h"
+#include "settings/stored_settings.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ talvane::Session ReadSession(bool& credentialsComplete) {
     using namespace talvane;
     Session session;
     session.SettingsFile = SettingsFilePath();
-    session.ExtractFolder = ResolveExtractFolder(
-        ReadIniValue(session.SettingsFile, names::kSettingsSection, "DefaultPath"));
+    session.ExtractFolder =
+        ResolveExtractFolder(ReadStored(session.SettingsFile, StoredKey::DefaultPath));
     DPrint("Set:  " + session.ExtractFolder);
     credentialsComplete = LoadSettings(session);
     return session;

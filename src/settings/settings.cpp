@@ -11,6 +11,7 @@
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "settings/session.h"
+#include "settings/stored_settings.h"
 
 namespace talvane {
 namespace {
@@ -412,20 +413,10 @@ std::string UnscrambleString(std::string_view stored, std::string_view key) {
 
 bool LoadSettings(Session& app) {
     const std::string& ini = app.SettingsFile;
-    // Scrambled passwords are read whole: cut at the usual length, a long
-    // password would come back as garbage.
-    auto whole = [&](const char* key) {
-        return FindIniValue(ini, names::kSettingsSection, key, std::string::npos)
-            .value_or(std::string());
-    };
-    std::string password = whole("Password");
-    if (!password.empty()) password = UnscrambleString(password, kScrambleKey);
-    std::string zipPassword = whole("ZipPassword");
-    if (!zipPassword.empty()) zipPassword = UnscrambleString(zipPassword, kScrambleKey);
-    app.Password = std::move(password);
-    app.ZipPassword = std::move(zipPassword);
-    app.UserName = ReadIniValue(ini, names::kSettingsSection, "UserName");
-    app.PublicKey = Trim(ReadIniValue(ini, "Security", "PublicKey"));
+    app.Password = ReadStored(ini, StoredKey::Password);
+    app.ZipPassword = ReadStored(ini, StoredKey::ZipPassword);
+    app.UserName = ReadStored(ini, StoredKey::UserName);
+    app.PublicKey = Trim(ReadStored(ini, StoredKey::PublicKey));
     return !app.UserName.empty() && !app.Password.empty() && !app.ZipPassword.empty();
 }
 

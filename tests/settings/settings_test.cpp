@@ -13,6 +13,7 @@
 #include "common/files.h"
 #include "settings/endpoints.h"
 #include "settings/session.h"
+#include "settings/stored_settings.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
 #include "talvane/version.h"
@@ -207,6 +208,32 @@ TEST_F(IniTest, LoadSettingsNeedsAllThreeCredentials) {
         EXPECT_EQ(LoadSettings(session), !ok.empty()) << password;
         EXPECT_EQ(session.UserName + "|" + session.Password + "|" + session.ZipPassword,
                   user + "|" + UnscrambleString(password) + "|" + zip);
+    }
+}
+
+// Each stored key lands in its section, scrambled where it is secret; a value exactly at the
+// key's length is stored, one longer is refused and the stored one stays.
+TEST_F(IniTest, StoredKeysKeepTheirSectionFormAndLength) {
+    const struct {
+        StoredKey key;
+        const char *section, *name;
+        bool scrambled;
+        std::size_t limit;
+    } keys[] = {{StoredKey::UserName, "TekmoCloud", "UserName", false, kMaxNameLength},
+                {StoredKey::Password, "TekmoCloud", "Password", true, kMaxSecretLength},
+                {StoredKey::ZipPassword, "tekmocloud", "ZipPassword", true, kMaxSecretLength},
+                {StoredKey::DefaultConfig, "TekmoCloud", "DefaultConfig", false, kMaxNameLength},
+                {StoredKey::DefaultPath, "TekmoCloud", "defaultpath", false, kMaxNameLength},
+                {StoredKey::PublicKey, "Security", "PublicKey", false, kIniValueLimit}};
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.name);
+        EXPECT_FALSE(FindStored(Ini(), k.key));
+        const std::string longest(k.limit, 'v');
+        ASSERT_TRUE(WriteStored(Ini(), k.key, longest));
+        EXPECT_FALSE(WriteStored(Ini(), k.key, longest + "v"));
+        EXPECT_EQ(ReadStored(Ini(), k.key), longest);
+        const auto raw = FindIniValue(Ini(), k.section, k.name, std::string::npos);
+        EXPECT_EQ(raw, k.scrambled ? ScrambleString(longest) : longest);
     }
 }
 
