@@ -106,7 +106,7 @@ std::string ConfigSync::FetchArchives(const Credentials& credentials, std::strin
         ftp.ChangeFolder("/");
         configName = "Tekmo_Config";
     }
-    if (!transfers.FetchWhole(AppPath() + names::kConfigArchive, configName + ".7z")) {
+    if (!transfers.FetchWhole(WorkPath() + names::kConfigArchive, configName + ".7z")) {
         const std::string reason = transfers.LastError("The server did not send it.");
         context_.frontend.MessageBox("The configuration set \"" + configName +
                                          "\" could not be downloaded." + kLineBreak + reason,
@@ -115,7 +115,7 @@ std::string ConfigSync::FetchArchives(const Credentials& credentials, std::strin
         ftp.ChangeFolder("/");
         ftp.ChangeFolder("/Tekmo/Defs");
         // The definitions are the maker's, signed like its other files.
-        const std::string defs = AppPath() + names::kDefsArchive;
+        const std::string defs = WorkPath() + names::kDefsArchive;
         if (transfers.FetchWhole(defs, names::kDefsArchive) && context_.signatures.Required() &&
             !context_.signatures.FtpFile(defs, names::kDefsArchive))
             definitionsRefused_ = true;
@@ -131,7 +131,7 @@ bool ConfigSync::IsEncryptedSet(const std::string& scratch, const std::string& z
     const std::string listingFile = scratch + "/.listing";
     const std::string passwordLine = zipPassword + "\n";
     const long exitCode =
-        RunSevenZip(sevenZip_.Program(), SevenZipListArguments(AppPath() + names::kConfigArchive),
+        RunSevenZip(sevenZip_.Program(), SevenZipListArguments(WorkPath() + names::kConfigArchive),
                     &passwordLine, &listingFile);
     std::string listing;
     ReadWholeFile(listingFile, listing);
@@ -158,7 +158,7 @@ bool ConfigSync::IsEncryptedSet(const std::string& scratch, const std::string& z
 
 bool ConfigSync::Decrypt(const std::string& scratch, const std::string& zipPassword,
                          const std::string& configName) {
-    const std::string configArchive = AppPath() + names::kConfigArchive;
+    const std::string configArchive = WorkPath() + names::kConfigArchive;
     if (context_.signatures.Required() && !IsEncryptedSet(scratch, zipPassword, configName)) {
         DeleteFileQuiet(configArchive);
         return false;
@@ -203,7 +203,7 @@ bool ConfigSync::MoveIntoTree(const std::string& scratch) {
 }
 
 void ConfigSync::DeployDefinitions(const std::string& scratch) {
-    const std::string defsArchive = AppPath() + names::kDefsArchive;
+    const std::string defsArchive = WorkPath() + names::kDefsArchive;
     if (!DoesFileExist(defsArchive)) return;
     ShowStatus("Extracting Defs...");
     // Unpacked beside the program first: 7-Zip would follow a link in the tree,
@@ -218,7 +218,7 @@ void ConfigSync::DeployDefinitions(const std::string& scratch) {
 }
 
 ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string configName) {
-    const std::string appPath = AppPath();
+    const std::string appPath = WorkPath();
     const std::string scratch = appPath + names::kSyncTemp;
     definitionsRefused_ = false;
     if (configName.empty()) configName = "Default";

@@ -19,7 +19,7 @@ namespace talvane::ui {
 namespace {
 
 std::string LogoPath() {
-    return AppPath() + names::kLogoFile;
+    return SettingsFolder() + names::kLogoFile;
 }
 
 // Copying a file onto itself would truncate it on POSIX; treat it as the
@@ -96,7 +96,7 @@ void DefaultDialogPresenter::OnImport() {
     // that already lies in the program folder would be copied onto itself:
     // that stays the failure it always was.
     const bool inProgramFolder =
-        IsSameFile(chosen, AppPath() + StripPath(chosen)) || IsSameFile(chosen, logo);
+        IsSameFile(chosen, SettingsFolder() + StripPath(chosen)) || IsSameFile(chosen, logo);
     // A file that is no picture would be taken for one at every start.
     int width = 0, height = 0;
     std::string problem;

@@ -38,7 +38,7 @@ Outcome DownloadAndRun::Run() {
     if (!BeginToolRun(context_, request_, folderLock)) return Outcome::Stay();
 
     ToolPackage tool(context_);
-    const std::string package = AppPath() + names::kTekmoUpdateZip;
+    const std::string package = WorkPath() + names::kTekmoUpdateZip;
     bool unchanged = false, unreachable = false;
     if (!context_.transfers.Hosts().SkipUnchanged)
         DPrint("SkipUnchanged=0: the package is downloaded and unpacked whole");
@@ -75,15 +75,15 @@ Outcome DownloadAndRun::Run() {
     DropOtherParts(package);
     // The package and the set are put together beside the tree, which is
     // replaced in one step.
-    DeployTransaction deploy(context_.session.ExtractFolder, AppPath());
+    DeployTransaction deploy(context_.session.ExtractFolder, WorkPath());
     deploy.Begin();
     if (!unchanged && !tool.Unpack(package, "tekmo", deploy.Stage()))
         return Outcome::End(ExitCode::Failed);
 
     const auto cleanUp = [&] {
         DeleteFileQuiet(package);
-        DeleteFileQuiet(AppPath() + names::kUpdatesZip);
-        DeleteFileQuiet(AppPath() + names::kUpdatesIni);
+        DeleteFileQuiet(WorkPath() + names::kUpdatesZip);
+        DeleteFileQuiet(WorkPath() + names::kUpdatesIni);
     };
     ConfigSync sync(context_, deploy.Stage());
     ConfigSync::Result synced = sync.Run(request_.credentials, request_.config);

@@ -70,7 +70,7 @@ void MainPresenter::Prepare() {
     if (prepared_) return;
     prepared_ = true;
     // Downloads and settings writes of a launcher that was killed left parts here.
-    RemoveStaleParts(AppPath(), false);
+    RemoveStaleParts(WorkPath(), false);
     view_.SetSizeTwips(kMainCompactSize.width, kMainCompactSize.height);
     frontend_.Splash().Bar().SetValue(20);
 }
@@ -200,7 +200,7 @@ void MainPresenter::Finish(Outcome outcome) {
     if (!outcome.Ends() || ended_) return;
     ended_ = true;
     transfers_.Close();
-    DeleteFileQuiet(AppPath() + names::kUpdatesIni);
+    DeleteFileQuiet(WorkPath() + names::kUpdatesIni);
     view_.Close();
     frontend_.EndProcess(static_cast<int>(outcome.Code()));
 }

@@ -40,7 +40,7 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
     ToolPackage tool(context_);
     const std::string name = Trim(version);
     // Each version has its own package file, and so its own part.
-    const std::string package = AppPath() + LocalPackageName(name, names::kPreviousZip);
+    const std::string package = WorkPath() + LocalPackageName(name, names::kPreviousZip);
     DropOtherParts(package);
     // Without the server the version already in the tree is what runs.
     const ToolPackage::Fetch fetched =
@@ -59,7 +59,7 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
                 kLineBreak + "The Tekmo already in the tool folder is started instead.",
             AppTitle(), MsgIcon::Exclamation);
     }
-    DeployTransaction deploy(context_.session.ExtractFolder, AppPath());
+    DeployTransaction deploy(context_.session.ExtractFolder, WorkPath());
     deploy.Begin();
     if (!tool.Unpack(package, name, deploy.Stage())) return Outcome::End(ExitCode::Failed);
     ConfigSync sync(context_, deploy.Stage());

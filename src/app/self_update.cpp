@@ -55,8 +55,8 @@ bool IsPackageUrl(const std::string& url) {
 
 SelfUpdate::Check SelfUpdate::Fetch() {
     abort_.reset();
-    const std::string index = AppPath() + names::kUpdatesIni;
-    const std::string archive = AppPath() + names::kUpdatesZip;
+    const std::string index = WorkPath() + names::kUpdatesIni;
+    const std::string archive = WorkPath() + names::kUpdatesZip;
     DeleteFileQuiet(index);
     DeleteFileQuiet(archive);
     const std::string& url = context_.transfers.Hosts().UpdatesURL;
@@ -89,8 +89,8 @@ Outcome SelfUpdate::Failed(const std::string& message) {
 }
 
 Outcome SelfUpdate::Apply() {
-    const std::string index = AppPath() + names::kUpdatesIni;
-    const std::string package = AppPath() + names::kUpdatePackage;
+    const std::string index = WorkPath() + names::kUpdatesIni;
+    const std::string package = WorkPath() + names::kUpdatePackage;
     const std::string url = ReadIniValue(index, kIndexSection, "DownloadURL");
     DeleteFileQuiet(index);
     FolderLock folderLock;

@@ -19,7 +19,7 @@ namespace talvane::ui {
 namespace {
 
 std::string BundledSevenZip() {
-    return AppPath() + names::kSevenZipFolder + "/" + names::kSevenZipExe + names::kExeSuffix;
+    return WorkPath() + names::kSevenZipFolder + "/" + names::kSevenZipExe + names::kExeSuffix;
 }
 
 std::string SevenZipOnSearchPath() {
@@ -117,7 +117,7 @@ SevenZipSupply::Fetch SevenZipSupply::FromRepository(const std::string& archive)
 
 void SevenZipSupply::Unpack(const std::string& archive) {
     DPrint("attempting to extract 7za.zip");
-    UnzipFile(&context_.frontend, archive, AppPath() + names::kSevenZipFolder);
+    UnzipFile(&context_.frontend, archive, WorkPath() + names::kSevenZipFolder);
     DeleteFileQuiet(archive);
     const std::string program = BundledSevenZip();
     if (!DoesFileExist(program)) {
@@ -129,7 +129,7 @@ void SevenZipSupply::Unpack(const std::string& archive) {
 
 SevenZipSupply::State SevenZipSupply::Ensure() {
     abort_.reset();
-    const std::string folder = AppPath() + names::kSevenZipFolder;
+    const std::string folder = WorkPath() + names::kSevenZipFolder;
     if (context_.signatures.Required()) {
         // Nothing shows that one left by an earlier run came from a checked archive.
         if (platform::PathKind(folder, platform::Links::Name) != platform::Kind::None) {
@@ -146,7 +146,7 @@ SevenZipSupply::State SevenZipSupply::Ensure() {
         status.SetLabel("Retrieving Required Files...");
         status.Show();
     }
-    const std::string archive = AppPath() + names::kSevenZipZip;
+    const std::string archive = WorkPath() + names::kSevenZipZip;
     MakeSureDirExists(folder);
     Fetch fetch = FromMirror(archive);
     if (fetch == Fetch::Missed) fetch = FromRepository(archive);

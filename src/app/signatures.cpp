@@ -96,7 +96,7 @@ std::string SignatureCheck::FetchFtp(const std::string& remoteName, std::string&
         return "its signature (" + shown + ") is listed at " + std::to_string(*size) +
                " bytes, more than the " + std::to_string(kMaxSignatureSize) +
                " a signature may have; it was not fetched";
-    const std::string local = AppPath() + shown;
+    const std::string local = WorkPath() + shown;
     // The listing may say little and the server send a lot: the transfer itself is capped.
     if (!transfers_.FetchWhole(local, remote, kMaxSignatureSize) ||
         !ReadSignature(local, signature))
@@ -105,7 +105,7 @@ std::string SignatureCheck::FetchFtp(const std::string& remoteName, std::string&
 }
 
 std::string SignatureCheck::FetchHttp(const std::string& url, std::string& signature) {
-    const std::string local = AppPath() + ".download" + kSignatureSuffix;
+    const std::string local = WorkPath() + ".download" + kSignatureSuffix;
     // A missing signature is a refusal of this one file, not a broken connection
     // that ends the program.
     // The signature travels the way its file did (an FTP update package, say).

@@ -148,7 +148,7 @@ bool CleanUpOldExecutable() {
     // An update cut off before its program moved leaves its unpacked files;
     // they are nobody's unless another launcher is at work here.
     const std::string staging = AppPath() + names::kUpdateStaging;
-    if (FolderLock lock; DoesDirExist(staging) && lock.TryLock(AppPath()))
+    if (FolderLock lock; DoesDirExist(staging) && lock.TryLock(WorkPath()))
         platform::RemoveTree(staging);
     const std::string old = AppPath() + AppExeName() + names::kOldSuffix + names::kExeSuffix;
     if (!DoesFileExist(old)) return false;

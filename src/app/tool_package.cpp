@@ -20,7 +20,7 @@
 namespace talvane::ui {
 
 bool ClaimProgramFolder(Frontend& frontend, FolderLock& lock) {
-    if (lock.TryLock(AppPath())) return true;
+    if (lock.TryLock(WorkPath())) return true;
     DPrint("another launcher is working in the program folder; request refused");
     frontend.MessageBox(std::string("Another Talvane is already working in this program folder.") +
                             kLineBreak + "Please try again when it has finished.",
@@ -283,13 +283,13 @@ bool IsPartOfPackage(const std::string& name) {
 
 void DropOtherParts(const std::string& keep) {
     std::vector<platform::DirEntry> entries;
-    if (platform::ListDir(AppPath(), entries) != 0) return;
+    if (platform::ListDir(WorkPath(), entries) != 0) return;
     const std::string kept = StripPath(keep);
     for (const auto& e : entries) {
         if (e.kind != platform::Kind::File || !IsPartOfPackage(e.name)) continue;
         if (e.name == net::PartPath(kept) || e.name == net::OriginPath(kept)) continue;
         DPrint("removing " + e.name + ": a part of another download");
-        DeleteFileQuiet(AppPath() + e.name);
+        DeleteFileQuiet(WorkPath() + e.name);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 
+#include "common/files.h"
 #include "common/log.h"
 #include "common/names.h"
 #include "common/strings.h"
@@ -71,8 +72,29 @@ std::string AppExePath() {
     return AppPath() + AppExeName() + names::kExeSuffix;
 }
 
+namespace {
+
+// The program folder, or the per-user folder of an installed program (made when missing).
+std::string FolderFor(platform::UserFolder kind) {
+    const std::string program = AppPath();
+    const std::string installed = platform::InstalledProgramFolder(program, kind);
+    if (installed.empty()) return program;
+    MakeSureDirExists(installed);
+    return installed;
+}
+
+}  // namespace
+
+std::string SettingsFolder() {
+    return FolderFor(platform::UserFolder::Config);
+}
+
 std::string SettingsFilePath() {
-    return AppPath() + AppExeName() + ".ini";
+    return SettingsFolder() + AppExeName() + ".ini";
+}
+
+std::string WorkPath() {
+    return FolderFor(platform::UserFolder::Cache);
 }
 
 void WriteStartBanner() {

@@ -9,8 +9,14 @@ std::string AppPath();
 std::string AppExePath();
 // Executable name without extension ("Talvane").
 std::string AppExeName();
-// The settings file: beside the program, named after it ("Talvane.ini").
+// The settings file, named after the program ("Talvane.ini"): beside it, or for a program
+// installed where its user may not write (Linux), in $XDG_CONFIG_HOME/talvane/.
 std::string SettingsFilePath();
+// The folder of the settings file and the splash logo, ending in '/'.
+std::string SettingsFolder();
+// Where downloads, parts, scratch folders and records go, ending in '/': the program folder,
+// or for an installed program $XDG_CACHE_HOME/talvane/ (made when missing).
+std::string WorkPath();
 // Writes the start banner to the debug log.
 void WriteStartBanner();
 

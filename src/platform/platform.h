@@ -44,6 +44,12 @@ std::string FolderFromEnvironment(const char* name);
 // The all-users desktop folder as the system's shell names it, '/' separators;
 // empty where there is no such shell folder (POSIX).
 std::string SharedDesktopFolder();
+// Where a program installed in a folder its user may not write keeps its files: the user's
+// configuration or cache folder ($XDG_CONFIG_HOME or ~/.config, $XDG_CACHE_HOME or ~/.cache)
+// plus "/talvane/". Empty when the program keeps them beside itself: its folder is writable,
+// or Windows, where the program folder is the place as always.
+enum class UserFolder { Config, Cache };
+std::string InstalledProgramFolder(const std::string& programFolder, UserFolder kind);
 
 // ---- error text
 std::string ErrorText(int code);

@@ -96,4 +96,15 @@ std::string SharedDesktopFolder() {
     return {};
 }
 
+std::string InstalledProgramFolder(const std::string& programFolder, UserFolder kind) {
+    if (::access(programFolder.c_str(), W_OK) == 0) return {};
+    const bool config = kind == UserFolder::Config;
+    const char* xdg = std::getenv(config ? "XDG_CONFIG_HOME" : "XDG_CACHE_HOME");
+    // The XDG rule: a relative value is ignored.
+    if (xdg && *xdg == '/') return std::string(xdg) + "/talvane/";
+    const char* home = std::getenv("HOME");
+    if (!home || *home != '/') return {};
+    return std::string(home) + (config ? "/.config" : "/.cache") + "/talvane/";
+}
+
 }  // namespace talvane::platform

@@ -75,6 +75,10 @@ std::string SharedDesktopFolder() {
     return base.empty() ? std::string() : base + "/Desktop";
 }
 
+std::string InstalledProgramFolder(const std::string&, UserFolder) {
+    return {};
+}
+
 std::string CurrentUserName() {
     wchar_t name[UNLEN + 1];
     DWORD size = UNLEN + 1;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/app_paths.h"
 #include "common/ownership.h"
 #include "common/tree_removal.h"
 #include "support/file_util.h"
@@ -198,6 +199,40 @@ TEST(ChangeOwnerOfFile, GivesTheOwnerAccessButNobodyElse) {
     EXPECT_EQ(lines[2], "\t\t- Optional Parm OwnerAccountName=");
     EXPECT_TRUE(log.contains("\t\t- Optional Parm OwnerAccountName=someone"));
     EXPECT_TRUE(log.contains("\tSetFileSecurity failed with error code 2"));
+}
+
+// A launcher installed in a folder its user may not write keeps its settings and work files
+// in the user's folders, made when missing; a relative XDG value is ignored.
+TEST(AppPaths, AnInstalledProgramKeepsItsFilesInTheUsersFolders) {
+    TALVANE_REQUIRE(::geteuid() == 0, "runs the launcher's side as nobody");
+    TempDir dir;
+    const std::string user = dir.file("user");
+    ASSERT_TRUE(MakeSureDirExists(dir.file("program")) && MakeSureDirExists(user));
+    ASSERT_EQ(::chmod(dir.file("program").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
+    OverrideExecutablePath(dir.file("program/Talvane"));
+    const struct {
+        const char *config, *cache, *settings, *work;
+    } cases[] = {{"/cfg", "/cache", "/cfg/talvane/Talvane.ini", "/cache/talvane/"},
+                 {"cfg", "", "/home/.config/talvane/Talvane.ini", "/home/.cache/talvane/"}};
+    const int rc = testing::RunAsNobody([&] {
+        bool ok = true;
+        for (const auto& c : cases) {
+            const auto xdg = [&](const char* value) {
+                return *value == '/' ? user + value : value;
+            };
+            ::setenv("XDG_CONFIG_HOME", xdg(c.config).c_str(), 1);
+            ::setenv("XDG_CACHE_HOME", xdg(c.cache).c_str(), 1);
+            ::setenv("HOME", (user + "/home").c_str(), 1);
+            ok = SettingsFilePath() == user + c.settings && WorkPath() == user + c.work &&
+                 DoesDirExist(user + c.work) && ok;
+        }
+        return ok;
+    });
+    OverrideExecutablePath("");
+    TALVANE_REQUIRE(rc != 3, "could not give up root");
+    EXPECT_EQ(rc, 0);
 }
 
 TEST(ChangeOwnerOfFile, AsRootHandsTheFileToTheSudoUser) {

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "common/app_paths.h"
+#include "support/file_util.h"
 #include "support/log_capture.h"
 #include "talvane/version.h"
 
@@ -110,10 +111,12 @@ class AppPathsTest : public ::testing::Test {
 };
 
 TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
-    OverrideExecutablePath("/opt/tools/Talvane");
+    const testing::TempDir dir;  // a program folder its user may write
+    OverrideExecutablePath(dir.file("Talvane"));
     testing::LogCapture log;
     WriteStartBanner();
-    EXPECT_EQ(SettingsFilePath(), "/opt/tools/Talvane.ini");
+    EXPECT_EQ(SettingsFilePath(), dir.file("Talvane.ini"));
+    EXPECT_EQ(WorkPath(), dir.file(""));
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "\t");
@@ -121,10 +124,6 @@ TEST_F(AppPathsTest, InitSetsIniAndWritesTheBanner) {
     EXPECT_TRUE(std::regex_search(lines[1], banner)) << lines[1];
     EXPECT_EQ(lines[1].substr(lines[1].find(" - Starting ") + 12), VersionLabel());
     EXPECT_EQ(lines[2], "\t" + std::string(40, '-'));
-
-    OverrideExecutablePath("/Talvane");  // started from the root folder
-    WriteStartBanner();
-    EXPECT_EQ(SettingsFilePath(), "/Talvane.ini");
 }
 
 }  // namespace

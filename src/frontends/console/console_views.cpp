@@ -96,7 +96,7 @@ void ConsoleSplash::Show() {
     bar_.Reset();
     bar_.SetActive(true);
     line_.clear();
-    const SplashLayout layout = ComputeSplashLayout(AppPath() + names::kLogoFile);
+    const SplashLayout layout = ComputeSplashLayout(SettingsFolder() + names::kLogoFile);
     width_ = layout.widthTwips;
     height_ = layout.heightTwips;
     open_ = true;

@@ -19,7 +19,7 @@ void WxSplash::Show() {
     if (frame_) return;
     // A new showing is a new window: fresh bar, logo read again.
     bar_.Reset();
-    const SplashLayout layout = ComputeSplashLayout(AppPath() + names::kLogoFile);
+    const SplashLayout layout = ComputeSplashLayout(SettingsFolder() + names::kLogoFile);
     width_ = layout.widthTwips;
     height_ = layout.heightTwips;
     // Over the window that asked for it (the dialog's preview), else on its own.
@@ -39,7 +39,7 @@ void WxSplash::Show() {
     const wxSize size = TwipsToPixels(width_, height_, frame_);
     const int barHeight = TwipsToPixels(0, layout.barHeightTwips, frame_).y;
     if (layout.logoShown) {
-        wxBitmap logo(FromUtf8(AppPath() + names::kLogoFile), wxBITMAP_TYPE_BMP);
+        wxBitmap logo(FromUtf8(SettingsFolder() + names::kLogoFile), wxBITMAP_TYPE_BMP);
         auto* picture = new wxStaticBitmap(frame_, wxID_ANY, logo.IsOk() ? logo : wxNullBitmap,
                                            wxPoint(0, 0), wxSize(size.x, size.y - barHeight));
         picture->SetName("logoPicture");
