@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "platform/interrupt_posix.h"
+#include "platform/temp_names.h"
 
 namespace talvane::platform::posix {
 
 namespace {
 std::atomic<unsigned> g_counter{0};
-constexpr const char* kTempStart = ".~tv";
-constexpr const char* kTempEnd = ".part";
 
 // Sealed parts can far outnumber the interrupt slots, so they are listed here and
 // removed by a handler of this file put in front of whatever handled the signal before.
@@ -153,8 +152,7 @@ int TempAt::Create(int folderFd, const std::string& folder, unsigned mode) {
     folderFd_ = folderFd;
     prefix_ = folderFd == AT_FDCWD && !folder.empty() ? folder + "/" : std::string();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name_ = prefix_ + kTempStart + std::to_string(::getpid()) + "-" +
-                std::to_string(++g_counter) + kTempEnd;
+        name_ = prefix_ + TempName(static_cast<unsigned long long>(::getpid()), ++g_counter);
         HoldInterrupts hold;
         fd_.Reset(::openat(folderFd_, name_.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -218,23 +216,6 @@ void TempAt::Discard() {
 void TempAt::Unlist() {
     ForgetOnInterrupt(std::exchange(slot_, -1));
     ForgetSealed(std::exchange(sealedSlot_, -1));
-}
-
-bool IsTempName(const std::string& name) {
-    const std::string start = kTempStart, end = kTempEnd;
-    if (name.size() <= start.size() + end.size() || name.compare(0, start.size(), start) != 0 ||
-        name.compare(name.size() - end.size(), end.size(), end) != 0)
-        return false;
-    bool dash = false;
-    for (std::size_t i = start.size(); i < name.size() - end.size(); ++i) {
-        const char c = name[i];
-        if (c == '-' && !dash) {
-            dash = true;
-        } else if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return dash;
 }
 
 }  // namespace talvane::platform::posix

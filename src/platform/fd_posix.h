@@ -87,7 +87,4 @@ class TempAt {
     int sealedSlot_ = -1;
 };
 
-// True for a name TempAt creates.
-bool IsTempName(const std::string& name);
-
 }  // namespace talvane::platform::posix

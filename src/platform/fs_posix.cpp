@@ -19,6 +19,7 @@
 
 #include "platform/fd_posix.h"
 #include "platform/platform.h"
+#include "platform/temp_names.h"
 
 namespace talvane::platform {
 namespace {
@@ -317,7 +318,7 @@ int RemoveStalePartsAt(int folderFd, bool recursive, int depth) {
     if (ReadNames(folderFd, entries) != 0) return 0;
     int removed = 0;
     for (const auto& e : entries) {
-        if (e.kind == Kind::File && posix::IsTempName(e.name)) {
+        if (e.kind == Kind::File && IsTempName(e.name)) {
             const long pid = std::strtol(e.name.c_str() + 4, nullptr, 10);
             if (pid != ::getpid() && !ProcessRuns(pid) &&
                 ::unlinkat(folderFd, e.name.c_str(), 0) == 0)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/temp_names.h"
 #include "platform/win_util.h"
 
 #include <aclapi.h>  // after windows.h with its settings
@@ -90,7 +91,7 @@ int RemoveStalePartsIn(const std::string& folder, bool recursive, int depth) {
     int removed = 0;
     for (const auto& e : entries) {
         const std::string path = Join(folder, e.name);
-        if (e.kind == Kind::File && win::IsTempName(e.name)) {
+        if (e.kind == Kind::File && IsTempName(e.name)) {
             const unsigned long pid = std::strtoul(e.name.c_str() + 4, nullptr, 10);
             if (pid != ::GetCurrentProcessId() && !ProcessRuns(pid) && win::RemoveName(path) == 0)
                 ++removed;

@@ -5,12 +5,12 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/temp_names.h"
+
 namespace talvane::platform::win {
 
 namespace {
 std::atomic<unsigned> g_counter{0};
-constexpr const char* kTempStart = ".~tv";
-constexpr const char* kTempEnd = ".part";
 
 // Sealed parts can far outnumber the interrupt slots, so they are listed here and
 // removed by a console handler of their own; it lets the other handlers run after it.
@@ -197,8 +197,7 @@ int TempPart::Create(const std::string& folder, unsigned mode) {
     prefix_ = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     mode_ = mode;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        path_ = prefix_ + kTempStart + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(++g_counter) + kTempEnd;
+        path_ = prefix_ + TempName(::GetCurrentProcessId(), ++g_counter);
         const std::wstring w = Wide(path_);
         file_.Reset(::CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -266,23 +265,6 @@ void TempPart::Discard() {
 void TempPart::Unlist() {
     ForgetOnInterrupt(std::exchange(slot_, -1));
     ForgetSealed(std::exchange(sealedSlot_, -1));
-}
-
-bool IsTempName(const std::string& name) {
-    const std::string start = kTempStart, end = kTempEnd;
-    if (name.size() <= start.size() + end.size() || name.compare(0, start.size(), start) != 0 ||
-        name.compare(name.size() - end.size(), end.size(), end) != 0)
-        return false;
-    bool dash = false;
-    for (std::size_t i = start.size(); i < name.size() - end.size(); ++i) {
-        const char c = name[i];
-        if (c == '-' && !dash) {
-            dash = true;
-        } else if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return dash;
 }
 
 }  // namespace talvane::platform::win

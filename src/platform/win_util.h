@@ -109,8 +109,6 @@ class TempPart {
     int sealedSlot_ = -1;
 };
 
-bool IsTempName(const std::string& name);
-
 // Registration of parts for the console control handler.
 int RemoveOnInterrupt(const std::wstring& path);
 void ForgetOnInterrupt(int slot);
