@@ -4,13 +4,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
 #include "app/frontend.h"
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/process.h"
+#include "platform/file_io.h"
 
 namespace talvane {
 
@@ -42,12 +42,11 @@ bool PlausibleDepth(std::uint32_t bits) {
 bool ReadBitmapSize(const std::string& path, int& width, int& height) {
     width = 0;
     height = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    fileio::ReadOnlyFile in;  // wide paths on Windows
+    if (in.Open(path) != fileio::ReadOnlyFile::OpenResult::Ok) return false;
     // File header (14 bytes) + the longest fields we read of the info header.
     std::array<unsigned char, 14 + 16> h{};
-    in.read(reinterpret_cast<char*>(h.data()), static_cast<std::streamsize>(h.size()));
-    const auto got = in.gcount();
+    const long long got = in.ReadAt(h.data(), h.size(), 0);
     if (got < 14 + 12 || h[0] != 'B' || h[1] != 'M') return false;
 
     const std::uint32_t infoSize = U32(&h[14]);

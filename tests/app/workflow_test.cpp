@@ -25,6 +25,7 @@ using ui::MainCheck;
 using ui::MainControl;
 using ui::MainField;
 using Strings = std::vector<std::string>;
+using testing::U8;
 
 Strings Sorted(Strings v) {
     std::sort(v.begin(), v.end());
@@ -243,7 +244,8 @@ TEST_F(DownloadRunTest, UnreachableRedistStaysWithoutAPackageOrUsesOneLeftByAnEa
     EXPECT_EQ(Setting("DefaultConfig"), "Office");
     EXPECT_FALSE(Exists(extract_));
 
-    std::filesystem::copy_file(redist_ + "/Redist/Tekmo_2.1.0.zip", prog_ + "/tekmoUpdate.zip");
+    std::filesystem::copy_file(U8(redist_ + "/Redist/Tekmo_2.1.0.zip"),
+                               U8(prog_ + "/tekmoUpdate.zip"));
     RunOn("Office");
     EXPECT_TRUE(Started("Tekmo 2.1.0 started")) << RunLog();
     ExpectProgramFolderClean();
@@ -298,10 +300,10 @@ TEST_F(DownloadRunTest, SetThatDoesNotExistOnTheServerIsReportedOnEachAttempt) {
 
 // The server's text under its own title; archives left by an earlier run stay unused.
 TEST_F(DownloadRunTest, RefusedSignInIsShownAndLeftArchivesAreNotDeployed) {
-    std::filesystem::create_directories(prog_);
-    std::filesystem::copy_file(SetPath("Workshop"), prog_ + "/tekmo_Config.7z");
-    std::filesystem::copy_file(SubscriberHome() + "/Tekmo/Defs/tekmo_Defs.7z",
-                               prog_ + "/tekmo_Defs.7z");
+    std::filesystem::create_directories(U8(prog_));
+    std::filesystem::copy_file(U8(SetPath("Workshop")), U8(prog_ + "/tekmo_Config.7z"));
+    std::filesystem::copy_file(U8(SubscriberHome() + "/Tekmo/Defs/tekmo_Defs.7z"),
+                               U8(prog_ + "/tekmo_Defs.7z"));
     LoadedPresenter();
     Choose("Office");
     view_.SetText(MainField::Password, "not the password");
@@ -351,7 +353,7 @@ TEST_F(DownloadRunTest, WithoutAUsableSourceASevenZipOnTheSearchPathIsUsed) {
     log_.clear();
     // On Windows the tool's file stays in use while it runs.
     std::error_code inUse;
-    for (int i = 0; i < 100 && (std::filesystem::remove_all(extract_, inUse), inUse); ++i)
+    for (int i = 0; i < 100 && (std::filesystem::remove_all(U8(extract_), inUse), inUse); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::filesystem::remove(repo_ + "/7za.zip");
     RunOn("Office");
@@ -593,7 +595,7 @@ TEST_F(DefaultDialogTest, FolderTheSettingsCannotKeepIsRefusedBeforeAnythingIsWr
         {std::string(kMaxNameLength + 1, 'f'), "The folder is longer than 254 characters."},
         {"\\Tools\r", "The folder holds a line break, which the settings file cannot keep."}};
     for (const auto& [folder, refusal] : cases) {
-        std::filesystem::remove(session_.SettingsFile);
+        std::filesystem::remove(U8(session_.SettingsFile));
         frontend_.messages.clear();
         Dialog();
         dialogView_.SelectExtractToFolder(true);
@@ -610,8 +612,8 @@ TEST_F(DefaultDialogTest, FolderTheSettingsCannotKeepIsRefusedBeforeAnythingIsWr
 TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
     ui::DefaultDialogPresenter& dialog = Dialog();
     const std::string ini = SettingsFilePath();
-    std::filesystem::remove(ini);
-    ASSERT_TRUE(std::filesystem::create_directory(ini));
+    std::filesystem::remove(U8(ini));
+    ASSERT_TRUE(std::filesystem::create_directory(U8(ini)));
     dialog.OnSave();
     ASSERT_EQ(frontend_.messages.size(), 1U);
     EXPECT_EQ(frontend_.messages[0].text.rfind("The settings could not be saved", 0), 0U);

@@ -1,6 +1,7 @@
 #pragma once
 // File and process helpers shared by the tests.
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ std::string ReadFile(const std::string& path);  // empty when unreadable
 // Creates missing parent folders first; true when everything was written.
 bool WriteFile(const std::string& path, const std::string& data = "x", unsigned mode = 0644);
 bool Exists(const std::string& path);
+// A UTF-8 path for std::filesystem: on Windows a plain string would go through the ANSI code page.
+inline std::filesystem::path U8(const std::string& utf8) {
+    return std::filesystem::u8path(utf8);
+}
 // A bitmap file with the given info-header size; pixel rows are left out
 // unless `withPixels`, since only the header decides the size.
 std::string Bitmap(std::uint32_t infoSize, std::int32_t width, std::int32_t height,

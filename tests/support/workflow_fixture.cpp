@@ -74,8 +74,9 @@ void WorkflowTest::SetUp() {
     repo_ = content_ + "/repo";
     redist_ = content_ + "/redist";
     web_ = content_ + "/web";
-    prog_ = tmp_.file("program files/Talvane");  // a blank on purpose
-    extract_ = tmp_.file("drive/Tools/tekmo");
+    // A blank and letters outside ASCII on purpose: the Windows build must use wide paths.
+    prog_ = tmp_.file("program files/Prüfung/Talvane");
+    extract_ = tmp_.file("drive/Техник/tekmo");
     runLog_ = tmp_.file("run.log");
     exe_ = prog_ + "/" + names::kLauncherExe + names::kExeSuffix;
 
