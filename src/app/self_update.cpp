@@ -91,8 +91,8 @@ Outcome SelfUpdate::Failed(const std::string& message) {
 Outcome SelfUpdate::Apply() {
     const std::string index = WorkPath() + names::kUpdatesIni;
     const std::string package = WorkPath() + names::kUpdatePackage;
+    // The index goes when the program ends, whichever way this ends.
     const std::string url = ReadIniValue(index, kIndexSection, "DownloadURL");
-    DeleteFileQuiet(index);
     FolderLock folderLock;
     if (!ClaimProgramFolder(context_.frontend, folderLock)) return Outcome::End(ExitCode::Failed);
 
