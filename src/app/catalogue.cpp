@@ -14,10 +14,10 @@ namespace talvane {
 
 namespace {}  // namespace
 
-Catalogue ListCatalogue(FtpSession& ftp) {
+Catalogue ListCatalogue(net::FtpSession& ftp) {
     Catalogue catalogue;
     if (const auto listing = ftp.List("*.*")) {
-        for (const ListingEntry& entry : *listing) {
+        for (const net::ListingEntry& entry : *listing) {
             std::string name = Strip(entry.name, ".7z");
             // A name the settings could not give back whole is never offered: chosen as
             // the default, it would not be found again.
@@ -39,14 +39,14 @@ Catalogue ListCatalogue(FtpSession& ftp) {
 std::string StoredDefaultConfig(const Session& session) {
     const std::string stored = ReadStored(session.SettingsFile, StoredKey::DefaultConfig);
     // "%prompt%" asks for a choice: nothing is preselected.
-    return EqualsNoCase(stored, ui::kPromptValue) ? std::string() : stored;
+    return EqualsNoCase(stored, app::kPromptValue) ? std::string() : stored;
 }
 
 bool SaveDefaultConfig(const Session& session, const std::string& name) {
     return WriteStored(session.SettingsFile, StoredKey::DefaultConfig, name);
 }
 
-void SelectListedConfig(ui::ConfigListView& view, const std::string& stored) {
+void SelectListedConfig(app::ConfigListView& view, const std::string& stored) {
     if (stored.empty()) return;
     for (const std::string& item : view.Configs()) {
         if (EqualsNoCase(item, stored)) {
@@ -56,7 +56,8 @@ void SelectListedConfig(ui::ConfigListView& view, const std::string& stored) {
     }
 }
 
-void FillConfigList(FtpSession& ftp, ui::ConfigListView& view, const std::string& storedDefault) {
+void FillConfigList(net::FtpSession& ftp, app::ConfigListView& view,
+                    const std::string& storedDefault) {
     const Catalogue catalogue = ListCatalogue(ftp);
     view.ClearConfigs();
     for (const std::string& entry : catalogue.entries) view.AddConfig(entry);

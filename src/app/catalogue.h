@@ -18,20 +18,21 @@ struct Catalogue {
 
 // Lists the current folder of `ftp` with "*.*"; names longer than kMaxNameLength
 // are left out.
-Catalogue ListCatalogue(FtpSession& ftp);
+Catalogue ListCatalogue(net::FtpSession& ftp);
 
 // The set stored as the default ("DefaultConfig"); "" for none or "%prompt%".
 std::string StoredDefaultConfig(const Session& session);
 // Stores `name` as the default set ("%prompt%": ask each time).
 bool SaveDefaultConfig(const Session& session, const std::string& name);
 
-namespace ui {
+namespace app {
 class ConfigListView;
 }
 // Fills a window's list from the current folder of `ftp` and preselects the
 // stored default (`storedDefault`, letter case ignored) when it is listed.
-void FillConfigList(FtpSession& ftp, ui::ConfigListView& view, const std::string& storedDefault);
+void FillConfigList(net::FtpSession& ftp, app::ConfigListView& view,
+                    const std::string& storedDefault);
 // Selects `stored` when the list holds it (letter case ignored).
-void SelectListedConfig(ui::ConfigListView& view, const std::string& stored);
+void SelectListedConfig(app::ConfigListView& view, const std::string& stored);
 
 }  // namespace talvane

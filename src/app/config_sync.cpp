@@ -14,7 +14,7 @@
 #include "common/tree_removal.h"
 #include "platform/platform.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 
@@ -84,7 +84,7 @@ void ConfigSync::ShowStatus(const std::string& label) {
 
 std::string ConfigSync::FetchArchives(const Credentials& credentials, std::string configName) {
     Transfers& transfers = context_.transfers;
-    FtpSession& ftp = transfers.Ftp();
+    net::FtpSession& ftp = transfers.Ftp();
     if (context_.unattended) context_.frontend.Splash().Show();
 
     if (!transfers.OpenRepository(credentials.user, credentials.password)) {
@@ -260,4 +260,4 @@ ConfigSync::Result ConfigSync::Run(const Credentials& credentials, std::string c
     return deployed ? Result::Deployed : Result::NotDeployed;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

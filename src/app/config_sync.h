@@ -8,7 +8,7 @@
 #include "app/seven_zip.h"
 #include "app/workflow_context.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class ConfigSync {
   public:
@@ -51,4 +51,4 @@ class ConfigSync {
     bool definitionsRefused_ = false;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -14,7 +14,7 @@
 #include "settings/settings.h"
 #include "settings/stored_settings.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 
@@ -137,4 +137,4 @@ void DefaultDialogPresenter::OnClose() {
     view_.Close();
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -6,7 +6,7 @@
 #include "settings/endpoints.h"
 #include "settings/session.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class DefaultDialogPresenter {
   public:
@@ -34,4 +34,4 @@ class DefaultDialogPresenter {
     bool closed_ = false;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -9,7 +9,7 @@
 #include "common/log.h"
 #include "platform/file_io.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 namespace {
 
 constexpr const char* kHeader = "talvane-deploy 1";
@@ -151,4 +151,4 @@ std::vector<std::string> ChangedFiles(const std::string& toolTree, const DeployM
     return changed;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace talvane::ui {
+namespace talvane::app {
 
 struct DeployedFile {
     std::string path;  // below the tool tree, '/' separators
@@ -36,4 +36,4 @@ bool SamePackageOnServer(const DeployManifest& manifest, const DeployManifest& s
 // The recorded files whose size or time in the tree differ (or that are gone).
 std::vector<std::string> ChangedFiles(const std::string& toolTree, const DeployManifest& manifest);
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

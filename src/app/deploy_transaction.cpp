@@ -12,7 +12,7 @@
 #include "common/log.h"
 #include "common/strings.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 
@@ -208,4 +208,4 @@ void DeployTransaction::Discard() {
     DeleteFileQuiet(journal_);
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class DeployTransaction {
   public:
@@ -49,4 +49,4 @@ class DeployTransaction {
 // The journal's name in the program folder.
 std::string DeployJournalPath(const std::string& journalFolder);
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -12,7 +12,7 @@
 #include "common/process.h"
 #include "net/partial_download.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 bool BeginToolRun(WorkflowContext& context, const RunRequest& request, FolderLock& lock) {
     if (request.config.empty()) {
@@ -117,4 +117,4 @@ Outcome DownloadAndRun::Run() {
     return Outcome::End(sync.Complete(synced) ? ExitCode::Ok : ExitCode::ToolWithoutConfig);
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

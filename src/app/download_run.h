@@ -8,7 +8,7 @@
 #include "app/workflow_context.h"
 #include "common/files.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // What the main window holds when a run is asked for.
 struct RunRequest {
@@ -37,4 +37,4 @@ class DownloadAndRun {
 // is busy.
 bool BeginToolRun(WorkflowContext& context, const RunRequest& request, FolderLock& lock);
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

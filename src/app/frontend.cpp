@@ -1,9 +1,9 @@
 #include "app/frontend.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 const char* AppTitle() {
     return "Talvane";
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -8,7 +8,7 @@
 #include "app/views.h"
 #include "common/event_pump.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class MainPresenter;
 class DefaultDialogPresenter;
@@ -48,4 +48,4 @@ class Frontend : public EventPump {
 // "Talvane": the title every message box carries.
 const char* AppTitle();
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -6,7 +6,7 @@
 #include "common/process.h"
 #include "common/strings.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 
@@ -68,4 +68,4 @@ Outcome CompanionInstaller::Install(Installer which, const std::string& user, bo
     return Outcome::Stay();
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -6,7 +6,7 @@
 #include "app/outcome.h"
 #include "app/workflow_context.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 enum class Installer { Pellam, Harlo, Quorra, Sorvik, Umbrin };
 
@@ -22,4 +22,4 @@ class CompanionInstaller {
     WorkflowContext& context_;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

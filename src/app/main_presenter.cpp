@@ -18,7 +18,7 @@
 #include "settings/settings.h"
 #include "settings/stored_settings.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // Marks a workflow as running; restores the previous state on every way out.
 class MainPresenter::BusyScope {
@@ -422,4 +422,4 @@ void MainPresenter::ShowTransferActivity(long current, long total) {
         view_.SetActivity(line);
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -16,7 +16,7 @@
 #include "settings/endpoints.h"
 #include "settings/session.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class MainPresenter {
   public:
@@ -102,4 +102,4 @@ class MainPresenter {
     long transferBase_ = 0;  // where the transfer began: a resumed one starts part-way
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

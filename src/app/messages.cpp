@@ -2,7 +2,7 @@
 
 #include "common/log.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 void ReportSettingsNotSaved(Frontend& frontend, const std::string& settingsFile) {
     DPrint("settings could not be written to " + settingsFile);
@@ -41,4 +41,4 @@ void CloseSideWindows(Frontend& frontend) {
     if (frontend.Splash().IsOpen()) frontend.Splash().Close();
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -5,7 +5,7 @@
 #include "app/frontend.h"
 #include "app/transfers.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // Line break inside message texts (CR LF on Windows).
 #ifdef _WIN32
@@ -26,4 +26,4 @@ void ReportDownloadAborted(Frontend& frontend, const DownloadAbort& abort);
 // Closes the splash and the status window when they are open.
 void CloseSideWindows(Frontend& frontend);
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

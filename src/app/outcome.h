@@ -1,7 +1,7 @@
 #pragma once
 // What a workflow tells the window that started it: stay open, or end the
 // program with an exit code a calling script can read.
-namespace talvane::ui {
+namespace talvane::app {
 
 // The program's exit codes (docs/exit-codes.md).
 enum class ExitCode : int {
@@ -25,4 +25,4 @@ class Outcome {
     ExitCode code_;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

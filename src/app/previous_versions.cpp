@@ -10,7 +10,7 @@
 #include "common/names.h"
 #include "common/strings.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 std::vector<std::string> PreviousVersions::List() {
     std::vector<std::string> versions;
@@ -18,7 +18,7 @@ std::vector<std::string> PreviousVersions::List() {
     if (!transfers.OpenRedist()) return versions;
     transfers.Ftp().ChangeFolder("/Redist");
     if (const auto listing = transfers.Ftp().List("Tekmo_*.zip")) {
-        for (const ListingEntry& entry : *listing) versions.push_back(entry.name);
+        for (const net::ListingEntry& entry : *listing) versions.push_back(entry.name);
     }
     transfers.Close();
     return versions;
@@ -76,4 +76,4 @@ Outcome PreviousVersions::Run(const RunRequest& request, const std::string& vers
     return Outcome::End(sync.Complete(synced) ? ExitCode::Ok : ExitCode::ToolWithoutConfig);
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -7,7 +7,7 @@
 #include "app/outcome.h"
 #include "app/workflow_context.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class PreviousVersions {
   public:
@@ -22,4 +22,4 @@ class PreviousVersions {
     WorkflowContext& context_;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

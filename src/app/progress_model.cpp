@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace talvane::ui {
+namespace talvane::app {
 
 bool ProgressModel::SetMin(long value) {
     if (value > max_) return false;
@@ -44,4 +44,4 @@ std::optional<int> DrawnPosition::Next(const ProgressModel& model) {
     return position;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -3,7 +3,7 @@
 // window logic is tested against the same bar the user sees.
 #include <optional>
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class ProgressModel {
   public:
@@ -43,4 +43,4 @@ class DrawnPosition {
     int drawn_ = -1;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -16,7 +16,7 @@
 #include "settings/settings.h"
 #include "zip/zip_reader.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 constexpr const char* kIndexSection = "TekmoTalvane";
@@ -102,8 +102,8 @@ Outcome SelfUpdate::Apply() {
         DPrint("update package URL refused: only http, https and ftp are accepted");
         return Failed("Failed to download update.");
     }
-    const UrlDownload got =
-        context_.transfers.Download(url, package, kMaxUpdatePackageBytes, false, kPackageProtocols);
+    const UrlDownload got = context_.transfers.Download(url, package, kMaxUpdatePackageBytes, false,
+                                                        net::kPackageProtocols);
     if (got.abort) {
         ReportDownloadAborted(context_.frontend, *got.abort);
         return Outcome::End(ExitCode::Failed);
@@ -166,4 +166,4 @@ Outcome SelfUpdate::Replace(const std::string& package) {
     return Failed("Failed to unzip update.");
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -7,7 +7,7 @@
 #include "app/outcome.h"
 #include "app/workflow_context.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // True for http://, https:// and ftp:// URLs (any letter case in the scheme): where an
 // update package may come from.
@@ -36,4 +36,4 @@ class SelfUpdate {
     std::optional<DownloadAbort> abort_;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -14,7 +14,7 @@
 #include "common/tree_removal.h"
 #include "platform/platform.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 
@@ -177,4 +177,4 @@ void ReportSevenZipMissing(Frontend& frontend, const SevenZipSupply& supply,
     }
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -8,7 +8,7 @@
 
 #include "app/workflow_context.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // 7-Zip's arguments to unpack `archive` into `outFolder`. The archive password
 // never goes here: 7-Zip reads it from its standard input, where no other user
@@ -54,4 +54,4 @@ class SevenZipSupply {
 void ReportSevenZipMissing(Frontend& frontend, const SevenZipSupply& supply,
                            SevenZipSupply::State state);
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

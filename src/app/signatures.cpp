@@ -16,7 +16,7 @@
 #include "net/minisign.h"
 #include "platform/file_io.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 constexpr const char* kSignatureSuffix = ".minisig";
@@ -112,7 +112,7 @@ std::string SignatureCheck::FetchHttp(const std::string& url, std::string& signa
     const bool ftp = ToLower(url.substr(0, 6)) == "ftp://";
     if (!transfers_
              .Download(url + kSignatureSuffix, local, kMaxSignatureSize, true,
-                       ftp ? kPackageProtocols : kWebProtocols)
+                       ftp ? net::kPackageProtocols : net::kWebProtocols)
              .fetched ||
         !ReadSignature(local, signature))
         return NotDownloaded(UrlFileName(url) + kSignatureSuffix);
@@ -184,4 +184,4 @@ bool SignatureCheck::HttpFile(const std::string& localPath, const std::string& u
     return Accept(localPath, shown, whyNot, signature);
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -10,7 +10,7 @@
 #include "app/frontend.h"
 #include "app/transfers.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class SignatureCheck {
   public:
@@ -39,4 +39,4 @@ class SignatureCheck {
     std::string publicKey_;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

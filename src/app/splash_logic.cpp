@@ -16,9 +16,9 @@ namespace talvane {
 
 namespace {
 
-constexpr int kLogoBarTwips = ui::kSplashLogoBarTwips;
-constexpr int kStripWidthTwips = ui::kSplashBarOnlySize.width;
-constexpr int kStripHeightTwips = ui::kSplashBarOnlySize.height;
+constexpr int kLogoBarTwips = app::kSplashLogoBarTwips;
+constexpr int kStripWidthTwips = app::kSplashBarOnlySize.width;
+constexpr int kStripHeightTwips = app::kSplashBarOnlySize.height;
 // Larger than any screen; keeps the twip arithmetic far from overflow.
 constexpr std::int64_t kMaxPixels = 1 << 16;
 
@@ -92,8 +92,8 @@ SplashLayout ComputeSplashLayout(const std::string& logoPath, int twipsPerPixel)
     return layout;
 }
 
-void RunSplashDemo(ui::Frontend& frontend) {
-    ui::SplashView& splash = frontend.Splash();
+void RunSplashDemo(app::Frontend& frontend) {
+    app::SplashView& splash = frontend.Splash();
     splash.Show();
     Delay(1.0);
     splash.Bar().SetMax(100);

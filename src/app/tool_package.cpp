@@ -17,7 +17,7 @@
 #include "platform/platform.h"
 #include "zip/zip_reader.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 bool ClaimProgramFolder(Frontend& frontend, FolderLock& lock) {
     if (lock.TryLock(WorkPath())) return true;
@@ -263,9 +263,9 @@ bool ToolPackage::StartTool(const std::vector<std::string>& arguments) {
     return false;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app
 
-namespace talvane::ui {
+namespace talvane::app {
 
 namespace {
 bool IsPartOfPackage(const std::string& name) {
@@ -303,4 +303,4 @@ std::string LocalPackageName(const std::string& remoteName, const std::string& f
     return plain ? name : fallback;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -11,7 +11,7 @@
 #include "app/workflow_context.h"
 #include "common/files.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // The work files beside the program have fixed names; a second launcher
 // working in the same folder at once would delete or overwrite them. False
@@ -68,4 +68,4 @@ std::string LocalPackageName(const std::string& remoteName, const std::string& f
 // Starts a program unpacked by the launcher, making it executable first.
 bool StartUnpacked(const std::string& program, const std::vector<std::string>& arguments);
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -7,7 +7,7 @@
 #include "common/strings.h"
 #include "net/download.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 Transfers::Transfers(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
     ftp_.lowSpeedBytes = endpoints_.LowSpeedLimit;
@@ -61,7 +61,7 @@ UrlDownload Transfers::Download(const std::string& url, const std::string& local
     if (!quiet) transferring_ = StripPath(localPath);
     DeleteFileQuiet(localPath);
     UrlDownload result;
-    talvane::Download download;
+    net::Download download;
     download.lowSpeedBytes = endpoints_.LowSpeedLimit;
     download.lowSpeedSeconds = endpoints_.LowSpeedTime;
     download.maxBytes = maxBytes;
@@ -84,4 +84,4 @@ UrlDownload Transfers::Download(const std::string& url, const std::string& local
     return result;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

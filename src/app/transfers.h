@@ -9,7 +9,7 @@
 #include "net/ftp_session.h"
 #include "settings/endpoints.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // Why a URL download ended without its file.
 struct DownloadAbort {
@@ -31,7 +31,7 @@ class Transfers {
     Transfers& operator=(const Transfers&) = delete;
 
     const Endpoints& Hosts() const { return endpoints_; }
-    FtpSession& Ftp() { return ftp_; }
+    net::FtpSession& Ftp() { return ftp_; }
 
     // Sign-ins on the FTP session (the previous connection is closed first).
     bool OpenRepository(const std::string& user, const std::string& password);
@@ -54,7 +54,7 @@ class Transfers {
     // `protocols`: the schemes the URL and its redirects may use (libcurl's names).
     UrlDownload Download(const std::string& url, const std::string& localPath,
                          long long maxBytes = 0, bool quiet = false,
-                         const char* protocols = kWebProtocols);
+                         const char* protocols = net::kWebProtocols);
 
     // The file the current (or last) transfer fetches.
     const std::string& Transferring() const { return transferring_; }
@@ -66,8 +66,8 @@ class Transfers {
 
   private:
     Endpoints endpoints_;
-    FtpSession ftp_;
+    net::FtpSession ftp_;
     std::string transferring_;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -4,7 +4,7 @@
 #include "common/files.h"
 #include "common/strings.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination,
                std::string* firstError,
@@ -25,4 +25,4 @@ bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string
     return result;
 }
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

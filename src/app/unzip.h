@@ -4,7 +4,7 @@
 
 #include "zip/zip_reader.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 class Frontend;
 
@@ -16,4 +16,4 @@ bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string
                std::string* firstError = nullptr,
                const std::function<bool(const ZipEntryInfo&)>& keepExisting = {});
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

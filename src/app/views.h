@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace talvane::ui {
+namespace talvane::app {
 
 enum class MsgIcon { None, Critical, Exclamation, Information };
 
@@ -129,4 +129,4 @@ class DefaultDialogView : public ConfigListView {
     virtual void Close() = 0;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

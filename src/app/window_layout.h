@@ -1,7 +1,7 @@
 #pragma once
 // The windows' sizes and captions, shared by the presenters, both frontends
 // and the test fake so that they cannot drift apart. Sizes are in twips.
-namespace talvane::ui {
+namespace talvane::app {
 
 struct TwipsSize {
     int width;
@@ -35,4 +35,4 @@ inline constexpr TwipsSize kStatusClientSize{4500, 900};
 // The Default Config dialog fits its controls; only its caption is fixed.
 inline constexpr const char* kDefaultDialogCaption = "Default Config";
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -7,7 +7,7 @@
 #include "app/transfers.h"
 #include "settings/session.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 
 // What the user typed into the credentials box, taken when a workflow starts.
 struct Credentials {
@@ -25,4 +25,4 @@ struct WorkflowContext {
     bool unattended = false;
 };
 
-}  // namespace talvane::ui
+}  // namespace talvane::app

@@ -76,8 +76,8 @@ namespace {
 
 // The program folder, or the per-user folder of an installed program (made when missing).
 std::string FolderFor(platform::UserFolder kind) {
-    const std::string program = AppPath();
-    const std::string installed = platform::InstalledProgramFolder(program, kind);
+    std::string program = AppPath();
+    std::string installed = platform::InstalledProgramFolder(program, kind);
     if (installed.empty()) return program;
     MakeSureDirExists(installed);
     return installed;

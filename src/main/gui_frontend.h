@@ -9,7 +9,7 @@ namespace talvane {
 class GuiFrontend {
   public:
     virtual ~GuiFrontend() = default;
-    virtual ui::Frontend& frontend() = 0;
+    virtual app::Frontend& frontend() = 0;
 };
 
 // Null when the build has no window frontend or the toolkit cannot start.

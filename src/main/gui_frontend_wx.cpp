@@ -10,11 +10,11 @@ class WxGui final : public GuiFrontend {
   public:
     WxGui(int& argc, char** argv) : toolkit_(argc, argv) {}
     bool ok() const { return toolkit_.ok(); }
-    ui::Frontend& frontend() override { return frontend_; }
+    app::Frontend& frontend() override { return frontend_; }
 
   private:
-    ui::gui::Toolkit toolkit_;
-    ui::gui::WxFrontend frontend_;
+    frontends::wx::Toolkit toolkit_;
+    frontends::wx::WxFrontend frontend_;
 };
 
 }  // namespace

@@ -49,14 +49,14 @@ talvane::Session ReadSession(bool& credentialsComplete) {
 
 // The one window a start opens, with its presenter; they live until the loop ends.
 struct StartedWindow {
-    std::unique_ptr<talvane::ui::MainView> mainView;
-    std::optional<talvane::ui::MainPresenter> main;
-    std::unique_ptr<talvane::ui::DefaultDialogView> dialogView;
-    std::optional<talvane::ui::DefaultDialogPresenter> dialog;
+    std::unique_ptr<talvane::app::MainView> mainView;
+    std::optional<talvane::app::MainPresenter> main;
+    std::unique_ptr<talvane::app::DefaultDialogView> dialogView;
+    std::optional<talvane::app::DefaultDialogPresenter> dialog;
 
-    void Open(talvane::StartWindow start, talvane::ui::Frontend& frontend,
+    void Open(talvane::StartWindow start, talvane::app::Frontend& frontend,
               talvane::Session& session, const talvane::Endpoints& endpoints,
-              talvane::ui::console::ConsoleFrontend* console) {
+              talvane::frontends::console::ConsoleFrontend* console) {
         using talvane::StartWindow;
         if (start == StartWindow::DefaultConfig) {
             frontend.Splash().Close();
@@ -100,9 +100,9 @@ int main(int argc, char** argv) {
             std::fputs("Talvane: no graphical frontend can be shown here; using the console.\n",
                        stderr);
     }
-    std::optional<ui::console::ConsoleFrontend> console;
+    std::optional<frontends::console::ConsoleFrontend> console;
     if (!gui) console.emplace();
-    ui::Frontend& frontend = gui ? gui->frontend() : *console;
+    app::Frontend& frontend = gui ? gui->frontend() : *console;
     SetEventPump(&frontend);
 
     if (IsSplashDemo(commandLine)) {
@@ -112,10 +112,10 @@ int main(int argc, char** argv) {
     }
 
     if (const auto unreadable = UnreadableSettingsMessage(SettingsFilePath())) {
-        frontend.MessageBox(*unreadable, ui::AppTitle(), ui::MsgIcon::Critical);
+        frontend.MessageBox(*unreadable, app::AppTitle(), app::MsgIcon::Critical);
         if (console) console->Output().Flush();
         SetEventPump(nullptr);
-        return static_cast<int>(ui::ExitCode::Failed);
+        return static_cast<int>(app::ExitCode::Failed);
     }
     frontend.Splash().Show();
     bool complete = false;

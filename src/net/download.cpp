@@ -231,7 +231,7 @@ Outcome RunRequest(CURLM* multi, CURL* h, Transfer& t, const std::string& localP
         t.lastReported = -1;
         t.received = 0;
         t.secure = false;
-        const CURLcode rc = net::Perform(multi, h);
+        const CURLcode rc = Perform(multi, h);
         const Response response = ReadResponse(h);
         if (auto failure = Failure(t, rc, response, localPath)) return *failure;
         try {
@@ -301,10 +301,6 @@ void Report(Download& d, const Outcome& outcome) {
 
 }  // namespace
 
-}  // namespace talvane::net
-
-namespace talvane {
-
 Download::Download() = default;
 Download::~Download() = default;
 
@@ -317,17 +313,17 @@ void Download::Start(const std::string& url, const std::string& localPath, const
     if (running_) return;
     running_ = true;
     abortRequested_ = false;
-    net::Outcome outcome;
+    Outcome outcome;
     {
-        net::Transfer transfer(*this, abortRequested_);
+        Transfer transfer(*this, abortRequested_);
         transfer.user = user;
         transfer.password = password;
-        outcome = net::Fetch(transfer, url, localPath);
+        outcome = Fetch(transfer, url, localPath);
     }
     // Everything is released before the last event: a handler may start the next download.
     running_ = false;
     abortRequested_ = false;
-    net::Report(*this, outcome);
+    Report(*this, outcome);
 }
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-namespace talvane {
+namespace talvane::net {
 
 // libcurl's names of the schemes a download may use, comma-separated.
 inline constexpr const char* kWebProtocols = "http,https";
@@ -18,7 +18,7 @@ class Download {
     std::function<void()> Started;
     std::function<void()> Complete;
     // `number` is the status code as a signed 32-bit value (0x800C0006 arrives
-    // as -2146697210); compare with static_cast<std::int32_t>(net::kInet...).
+    // as -2146697210); compare with static_cast<std::int32_t>(kInet...).
     std::function<void(long number, const std::string& description)> Aborted;
     // Only when the length is known; counts stop at the largest 32-bit number.
     std::function<void(std::int64_t received, std::int64_t total)> Progress;
@@ -60,4 +60,4 @@ class Download {
     bool abortRequested_ = false;
 };
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -16,11 +16,9 @@
 #include "net/ftp_paths.h"
 #include "net/listing.h"
 
-namespace talvane {
-class FtpSession;
-}
-
 namespace talvane::net {
+
+class FtpSession;
 
 // One RETR: `remote` from byte `offset` on, each block handed to `write` (0 or
 // an errno), with the session's progress events over the whole expected `size`;

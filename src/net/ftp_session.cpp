@@ -9,13 +9,7 @@
 #include "net/ftp_connection.h"
 #include "net/ftp_paths.h"
 
-namespace talvane {
-
-using net::FtpConnection;
-using net::HasUnsafeChars;
-using net::kErrInvalidHandle;
-using net::kErrInvalidParameter;
-using net::kErrTransferInProgress;
+namespace talvane::net {
 
 namespace {
 
@@ -106,7 +100,7 @@ bool FtpSession::MakeFolder(const std::string& name) {
         c.Record(operation, kErrInvalidParameter);
         return false;
     }
-    return c.Command(operation, "MKD " + net::ServerPath(c.entryPath, c.Resolve(name)));
+    return c.Command(operation, "MKD " + ServerPath(c.entryPath, c.Resolve(name)));
 }
 
 std::string FtpSession::CurrentFolder() {
@@ -158,7 +152,7 @@ std::optional<RemoteFileInfo> FtpSession::FileInfo(const std::string& name) {
         return info;
     }
     // The folder is listed under its own name: servers match patterns in names only.
-    const auto [folder, fileName] = net::SplitFolder(path);
+    const auto [folder, fileName] = SplitFolder(path);
     const auto entries = c.ListFolder(folder);
     if (!entries) return std::nullopt;
     const ListingEntry* found = FindFile(*entries, fileName);
@@ -184,7 +178,7 @@ std::optional<Listing> FtpSession::List(const std::string& filter) {
     std::string folder = c.folder;
     std::string pattern = filter.empty() ? std::string("*") : filter;
     if (pattern.find('/') != std::string::npos) {
-        auto split = net::SplitFolder(c.Resolve(pattern));
+        auto split = SplitFolder(c.Resolve(pattern));
         folder = split.first;
         pattern = split.second.empty() ? std::string("*") : split.second;
     }
@@ -205,4 +199,4 @@ void FtpSession::UseBinary() {
     connection_->ascii = false;
 }
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -13,11 +13,9 @@
 #include "common/result.h"
 #include "net/listing.h"
 
-namespace talvane {
+namespace talvane::net {
 
-namespace net {
 struct FtpConnection;
-}
 
 // What the server tells of one remote file.
 struct RemoteFileInfo {
@@ -103,7 +101,7 @@ class FtpSession {
     std::string tlsCaFile;
 
   private:
-    std::unique_ptr<net::FtpConnection> connection_;
+    std::unique_ptr<FtpConnection> connection_;
 };
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -16,9 +16,7 @@
 #include "net/partial_download.h"
 #include "platform/file_io.h"
 
-namespace talvane {
-
-namespace net {
+namespace talvane::net {
 
 namespace {
 
@@ -274,27 +272,26 @@ void ReportComplete(const FtpSession& session, std::int64_t received) {
     try {
         session.Progress(received, received);
     } catch (...) {
+        DPrint("FTP: the progress handler failed at the end of a transfer; the file is complete");
     }
 }
 
 }  // namespace
 
-}  // namespace net
-
 namespace {
 
-using Retrieval = bool (*)(net::FtpConnection&, const std::string&, const std::string&,
-                           const RemoteFileInfo&, std::int64_t&);
+using RetrieveFunction = bool (*)(FtpConnection&, const std::string&, const std::string&,
+                                  const RemoteFileInfo&, std::int64_t&);
 
-bool DownloadWith(FtpSession& session, net::FtpConnection& connection, const std::string& localPath,
-                  const std::string& remoteName, Retrieval retrieve) {
+bool DownloadWith(FtpSession& session, FtpConnection& connection, const std::string& localPath,
+                  const std::string& remoteName, RetrieveFunction retrieve) {
     const std::string local = Trim(localPath);
     const std::string remote = Trim(remoteName);
     if (local.empty() || remote.empty()) return false;
-    const auto info = net::Fetchable(session, connection, remote);
+    const auto info = Fetchable(session, connection, remote);
     std::int64_t received = 0;
     if (!info || !retrieve(connection, local, remote, *info, received)) return false;
-    net::ReportComplete(session, received);
+    ReportComplete(session, received);
     return true;
 }
 
@@ -303,18 +300,18 @@ bool DownloadWith(FtpSession& session, net::FtpConnection& connection, const std
 bool FtpSession::Download(const std::string& localPath, const std::string& remoteName,
                           std::int64_t maxBytes) {
     connection_->maxBytes = maxBytes;
-    const bool done = DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveWhole);
+    const bool done = DownloadWith(*this, *connection_, localPath, remoteName, RetrieveWhole);
     connection_->maxBytes = 0;
     return done;
 }
 
 bool FtpSession::DownloadResumable(const std::string& localPath, const std::string& remoteName) {
     connection_->resumedFrom = 0;
-    return DownloadWith(*this, *connection_, localPath, remoteName, net::RetrieveResumable);
+    return DownloadWith(*this, *connection_, localPath, remoteName, RetrieveResumable);
 }
 
 std::int64_t FtpSession::ResumedFrom() const {
     return connection_->resumedFrom;
 }
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -4,7 +4,7 @@
 
 #include "common/strings.h"
 
-namespace talvane {
+namespace talvane::net {
 
 bool Listing::Add(ListingEntry entry) {
     if (const auto nul = entry.name.find('\0'); nul != std::string::npos) entry.name.resize(nul);
@@ -20,4 +20,4 @@ const ListingEntry* Listing::Find(std::string_view name) const {
     return it == positions_.end() ? nullptr : &entries_[it->second];
 }
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace talvane {
+namespace talvane::net {
 
 struct ListingEntry {
     std::string name;
@@ -37,4 +37,4 @@ class Listing {
     std::unordered_map<std::string, std::size_t> positions_;  // lower-case name -> position
 };
 
-}  // namespace talvane
+}  // namespace talvane::net

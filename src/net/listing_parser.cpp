@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-namespace talvane {
+namespace talvane::net {
 
 namespace {
 
@@ -298,4 +298,4 @@ std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::in
     return entries;
 }
 
-}  // namespace talvane
+}  // namespace talvane::net

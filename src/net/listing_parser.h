@@ -7,7 +7,7 @@
 
 #include "net/listing.h"
 
-namespace talvane {
+namespace talvane::net {
 
 // One MLSD line ("type=file;size=12;modify=20240102030405; name"). False for
 // lines that name no entry (the folder itself, its parent, malformed lines).
@@ -26,4 +26,4 @@ std::vector<ListingEntry> ParseListing(std::string_view text, bool mlsd, std::in
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);
 
-}  // namespace talvane
+}  // namespace talvane::net

@@ -86,9 +86,6 @@ class ZipReader {
     std::unique_ptr<Impl> impl_;
 };
 
-// Older name, kept while callers move.
-using ZipExtractionClass = ZipReader;
-
 // Unpacks a whole archive, paths kept, existing files replaced; errors go to the log.
 // All or nothing: false when the archive is missing, unreadable or any entry failed,
 // and the destination is then left as it was. `firstError`, when given, receives the

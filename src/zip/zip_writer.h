@@ -36,9 +36,6 @@ class ZipWriter {
     std::vector<std::unique_ptr<ZipFile>> files_;
 };
 
-// Older name, kept while callers move.
-using ZipClass = ZipWriter;
-
 // MS-DOS encodings, exposed for tests.
 std::uint16_t DosTime(int hour, int minute, int second);
 std::uint16_t DosDate(int year, int month, int day);

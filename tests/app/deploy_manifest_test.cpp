@@ -9,7 +9,7 @@
 #include "platform/file_io.h"
 #include "support/file_util.h"
 
-namespace talvane::ui {
+namespace talvane::app {
 namespace {
 
 using talvane::testing::TempDir;
@@ -150,4 +150,4 @@ TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
 }
 
 }  // namespace
-}  // namespace talvane::ui
+}  // namespace talvane::app

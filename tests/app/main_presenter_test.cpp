@@ -22,8 +22,8 @@
 namespace talvane::testing {
 namespace {
 
-using ui::MainCheck;
-using ui::MainField;
+using app::MainCheck;
+using app::MainField;
 
 // No servers: every host is a closed loopback port, the update check is off.
 class PresenterTest : public ::testing::Test {
@@ -34,7 +34,7 @@ class PresenterTest : public ::testing::Test {
         WriteStartBanner();
         session_ = Session{SettingsFilePath(), tmp_.file("drive/tekmo"), "", "", "", ""};
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
-        presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
+        presenter_ = std::make_unique<app::MainPresenter>(frontend_, view_, session_, endpoints_);
     }
     void FillCombo(const std::vector<std::string>& items) {
         view_.ClearConfigs();
@@ -50,7 +50,7 @@ class PresenterTest : public ::testing::Test {
     FakeMainView view_;
     Session session_;
     Endpoints endpoints_;
-    std::unique_ptr<ui::MainPresenter> presenter_;
+    std::unique_ptr<app::MainPresenter> presenter_;
 };
 
 TEST_F(PresenterTest, LoadWithUnreachableRepositoryLeavesListsEmptyAndClosesSplash) {
@@ -107,7 +107,7 @@ TEST_F(PresenterTest, SettingsThatCannotBeWrittenAreReportedBeforeQuitting) {
     EXPECT_EQ(frontend_.messages[0].text.rfind(
                   "The settings could not be saved to " + SettingsFilePath(), 0),
               0U);
-    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
+    EXPECT_EQ(frontend_.messages[0].icon, app::MsgIcon::Exclamation);
     EXPECT_TRUE(log_.contains("settings could not be written"));
 }
 
@@ -125,8 +125,8 @@ TEST_F(PresenterTest, TypedValuesTooLongForTheSettingsAreRefusedBeforeAnythingIs
         EXPECT_FALSE(frontend_.endedWith.has_value() || Exists(SettingsFilePath()));
         EXPECT_EQ(frontend_.MessageTexts(),
                   std::vector<std::string>{std::string("The ") + name + " is longer than " +
-                                           std::to_string(limit) + " characters." + ui::kLineBreak +
-                                           "Nothing was saved."});
+                                           std::to_string(limit) + " characters." +
+                                           app::kLineBreak + "Nothing was saved."});
         view_.SetText(field, std::string(limit, 'v'));
         EXPECT_TRUE(presenter_->SaveSettings());
         LoadSettings(session_);
@@ -137,16 +137,16 @@ TEST_F(PresenterTest, TypedValuesTooLongForTheSettingsAreRefusedBeforeAnythingIs
 
 // The second line names the file and its host (never the credentials) and says the program ends.
 TEST_F(PresenterTest, DownloadAbortShowsReasonUnderDownloadTitle) {
-    ui::ReportDownloadAborted(frontend_, {12007, "Resource Not Found.",
-                                          "http://u:secret@h:8080/a/VelmoraUpdates.zip?x=/y"});
-    ui::ReportDownloadAborted(frontend_, {1, "", "ftp://h/"});
-    const std::string ends = " could not be downloaded; Talvane ends now.", br = ui::kLineBreak;
+    app::ReportDownloadAborted(frontend_, {12007, "Resource Not Found.",
+                                           "http://u:secret@h:8080/a/VelmoraUpdates.zip?x=/y"});
+    app::ReportDownloadAborted(frontend_, {1, "", "ftp://h/"});
+    const std::string ends = " could not be downloaded; Talvane ends now.", br = app::kLineBreak;
     EXPECT_EQ(frontend_.MessageTexts(),
               (std::vector<std::string>{"Download aborted. Resource Not Found." + br +
                                             "VelmoraUpdates.zip from h:8080" + ends,
                                         "Download aborted." + br + "the file from h" + ends}));
     EXPECT_EQ(frontend_.messages[0].title, "Download");
-    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Critical);
+    EXPECT_EQ(frontend_.messages[0].icon, app::MsgIcon::Critical);
 }
 
 TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {

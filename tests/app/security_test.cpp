@@ -85,7 +85,7 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
     const std::tuple<std::string, std::function<void()>, const char*> cases[] = {
         {DefsPath(), [&] { DownloadAndRunSet(); }, "  Modules/Defs/core.def"},
         {redist_ + "/Redist/tekmoUpdate.zip", [&] { DownloadAndRunSet(); }, "Tekmo 2.2.0 started"},
-        {setup, [&] { LoadedPresenter().OnInstall(ui::Installer::Harlo); }, "HarloSetup started"},
+        {setup, [&] { LoadedPresenter().OnInstall(app::Installer::Harlo); }, "HarloSetup started"},
         {web_ + "/Talvane.zip",
          [&] {
              ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl()));

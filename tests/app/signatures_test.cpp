@@ -59,7 +59,7 @@ TEST_F(SignatureBindingTest, SignatureMustNameTheFileAndNotGoBackInTime) {
                         : WriteFile(c.file + ".minisig", c.signature));
         frontend_.messages.clear();
         frontend_.activities.clear();
-        c.file == harlo ? LoadedPresenter().OnInstall(ui::Installer::Harlo)
+        c.file == harlo ? LoadedPresenter().OnInstall(app::Installer::Harlo)
                         : void(DownloadAndRunSet());
         const auto shown = frontend_.MessageTexts();
         const std::string refused = "The file " + StripPath(c.file) + " was refused: ";

@@ -20,10 +20,10 @@
 namespace talvane::testing {
 namespace {
 
-using ui::Installer;
-using ui::MainCheck;
-using ui::MainControl;
-using ui::MainField;
+using app::Installer;
+using app::MainCheck;
+using app::MainControl;
+using app::MainField;
 using Strings = std::vector<std::string>;
 using testing::U8;
 
@@ -49,7 +49,7 @@ TEST_F(CatalogueTest, ShownWindowIsFilledAfterItIsDrawnWithTheDefaultPreselected
     view.frontend = &frontend_;
     WriteSetting("DefaultConfig", "field team");
     frontend_.splash.Show();
-    ui::MainPresenter(frontend_, view, session_, endpoints_).Show();
+    app::MainPresenter(frontend_, view, session_, endpoints_).Show();
     EXPECT_EQ(view.seen, (Strings{"busy", "drawn with 0 entries", "idle"}));
     EXPECT_EQ(Sorted(view.Configs()), (Strings{"Field Team", "Office", "Workshop"}));
     EXPECT_EQ(view.ConfigText(), "Field Team");
@@ -77,10 +77,10 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirms) {
     LoadedPresenter();
     presenter_->OnLogin();
     ASSERT_EQ(frontend_.messages.size(), 1U);
-    EXPECT_EQ(frontend_.messages[0].text, std::string("Test Login Success!") + ui::kLineBreak +
+    EXPECT_EQ(frontend_.messages[0].text, std::string("Test Login Success!") + app::kLineBreak +
                                               "Config list has been refreshed!");
     EXPECT_EQ(frontend_.messages[0].title, "Talvane");
-    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::None);
+    EXPECT_EQ(frontend_.messages[0].icon, app::MsgIcon::None);
     EXPECT_EQ(view_.Configs().size(), 3U);
     EXPECT_EQ(view_.status, "Ready");
 
@@ -91,23 +91,23 @@ TEST_F(CatalogueTest, LoginRefreshesAndConfirms) {
     EXPECT_EQ(view_.status.rfind(refused, 0), 0U) << view_.status;  // until the next action
     ASSERT_EQ(frontend_.messages.size(), 1U);
     EXPECT_EQ(
-        frontend_.messages[0].text.rfind(std::string("Test Login Failed!") + ui::kLineBreak, 0),
+        frontend_.messages[0].text.rfind(std::string("Test Login Failed!") + app::kLineBreak, 0),
         0U);
     EXPECT_NE(frontend_.messages[0].text.find("Check the user name and password"),
               std::string::npos);
-    EXPECT_EQ(frontend_.messages[0].icon, ui::MsgIcon::Exclamation);
+    EXPECT_EQ(frontend_.messages[0].icon, app::MsgIcon::Exclamation);
     EXPECT_EQ(view_.Configs().size(), 3U);
     // A server that cannot be reached is no password problem.
     endpoints_.RepositoryHost = "127.0.0.1:1";
     frontend_.messages.clear();
-    ui::MainPresenter(frontend_, view_, session_, endpoints_).OnLogin();
+    app::MainPresenter(frontend_, view_, session_, endpoints_).OnLogin();
     EXPECT_NE(frontend_.MessageTexts().at(0).find("Check the network connection"),
               std::string::npos);
     // An empty list at start-up says why.
     session_.Password = "wrong";
     endpoints_.RepositoryHost = cloud_->repositoryHost();
     FakeMainView fresh;
-    ui::MainPresenter(frontend_, fresh, session_, endpoints_).Load();
+    app::MainPresenter(frontend_, fresh, session_, endpoints_).Load();
     EXPECT_EQ(fresh.status.rfind(refused, 0), 0U) << fresh.status;
 }
 
@@ -331,7 +331,7 @@ TEST_F(DownloadRunTest, AccountWithoutConfigSetsGetsItsFoldersAndItsSingleArchiv
 TEST_F(DownloadRunTest, UnattendedRunShowsTheTransferOnTheSplash) {
     for (const char* set : {"no such set", "workshop"}) {
         WriteSetting("DefaultConfig", set);
-        presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
+        presenter_ = std::make_unique<app::MainPresenter>(frontend_, view_, session_, endpoints_);
         const bool ended = EndsProcess([&] { presenter_->RunUnattended(); });
         EXPECT_EQ(view_.PreviousVersions().size(), ended ? 0U : 2U) << set;
         view_ = {};
@@ -378,13 +378,13 @@ TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
         if (hookCalls++ > 0) return;
         presenter_->OnRunPrevious();  // would say "select a previous version"
         presenter_->OnLogin();        // would confirm a refreshed list
-        presenter_->OnInstall(ui::Installer::Pellam);
+        presenter_->OnInstall(app::Installer::Pellam);
         presenter_->Expand();
     };
     EXPECT_TRUE(EndsProcess([&] { presenter_->OnDownloadRun(); }));
     EXPECT_GT(hookCalls, 0);
     EXPECT_TRUE(frontend_.messages.empty()) << frontend_.messages.front().text;
-    EXPECT_EQ(view_.WidthTwips(), ui::kMainFullSize.width);
+    EXPECT_EQ(view_.WidthTwips(), app::kMainFullSize.width);
     EXPECT_TRUE(LogHas("ignored while a workflow runs"));
     EXPECT_FALSE(Exists(Tool("Modules/Pellam")));
 }
@@ -545,16 +545,16 @@ TEST_F(SelfUpdateTest, FailedUpdateGivesTheProgramItsNameBack) {
 
 class DefaultDialogTest : public WorkflowTest {
   protected:
-    ui::DefaultDialogPresenter& Dialog() {
-        dialog_ = std::make_unique<ui::DefaultDialogPresenter>(frontend_, dialogView_, session_,
-                                                               endpoints_);
+    app::DefaultDialogPresenter& Dialog() {
+        dialog_ = std::make_unique<app::DefaultDialogPresenter>(frontend_, dialogView_, session_,
+                                                                endpoints_);
         dialog_->Load();
         return *dialog_;
     }
     std::string Logo() const { return prog_ + "/Talvane.bmp"; }
 
     FakeDialogView dialogView_;
-    std::unique_ptr<ui::DefaultDialogPresenter> dialog_;
+    std::unique_ptr<app::DefaultDialogPresenter> dialog_;
 };
 
 TEST_F(DefaultDialogTest, RefusedSignInLeavesTheListEmptySilently) {
@@ -601,16 +601,16 @@ TEST_F(DefaultDialogTest, FolderTheSettingsCannotKeepIsRefusedBeforeAnythingIsWr
         dialogView_.SelectExtractToFolder(true);
         dialogView_.SetFolderText(folder);
         dialog_->OnSave();
-        EXPECT_EQ(
-            frontend_.MessageTexts(),
-            refusal.empty() ? Strings{} : Strings{refusal + ui::kLineBreak + "Nothing was saved."});
+        EXPECT_EQ(frontend_.MessageTexts(),
+                  refusal.empty() ? Strings{}
+                                  : Strings{refusal + app::kLineBreak + "Nothing was saved."});
         EXPECT_EQ(dialog_->Closed(), refusal.empty());
         EXPECT_EQ(Setting("DefaultPath"), refusal.empty() ? folder : "");
     }
 }
 
 TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
-    ui::DefaultDialogPresenter& dialog = Dialog();
+    app::DefaultDialogPresenter& dialog = Dialog();
     const std::string ini = SettingsFilePath();
     std::filesystem::remove(U8(ini));
     ASSERT_TRUE(std::filesystem::create_directory(U8(ini)));
@@ -623,7 +623,7 @@ TEST_F(DefaultDialogTest, SaveThatCannotWriteTheSettingsSaysSo) {
 TEST_F(DefaultDialogTest, ImportCopiesTheBitmapUnderTheLogoName) {
     const std::string picture = tmp_.file("Pictures/Logo.BMP"), bytes = Bitmap(40, 2, 1);
     ASSERT_TRUE(WriteFile(picture, bytes));
-    ui::DefaultDialogPresenter& dialog = Dialog();
+    app::DefaultDialogPresenter& dialog = Dialog();
     frontend_.fileDialogAnswers.push_back(picture);
     dialog.OnImport();
 
@@ -664,7 +664,7 @@ TEST_F(DefaultDialogTest, FailedImportSaysSoAndHarmsNothing) {
         frontend_.fileDialogAnswers.push_back(chosen);
         dialog_->OnImport();
         const std::string text = "Oops, there was a problem importing that logo." +
-                                 std::string(ui::kLineBreak) + chosen + cause;
+                                 std::string(app::kLineBreak) + chosen + cause;
         EXPECT_EQ(frontend_.MessageTexts(), std::vector<std::string>{text});
         if (chosen != Logo()) {
             EXPECT_FALSE(Exists(Logo()));

@@ -129,7 +129,7 @@ class FtpClientTest : public Servers {
     static std::string Local(const std::string& name) { return root_->file("local/" + name); }
     static std::vector<std::string> LocalFiles() { return ListNames(root_->file("local")); }
 
-    FtpSession ftp_;
+    net::FtpSession ftp_;
     Events events_;
 };
 
@@ -177,7 +177,7 @@ TEST_F(FtpClientTest, TracksTheRemoteFolderAndListsWithWindowsWildcards) {
     const auto listing = ftp_.List("*.*");
     ASSERT_TRUE(listing);
     EXPECT_EQ(listing->size(), 4u);
-    const ListingEntry* office = listing->Find("OFFICE.7Z");  // names ignore case
+    const net::ListingEntry* office = listing->Find("OFFICE.7Z");  // names ignore case
     ASSERT_NE(office, nullptr);
     EXPECT_EQ(office->name, "Office.7z");
     EXPECT_EQ(office->size, 6);
@@ -350,7 +350,7 @@ TEST_F(FtpClientTest, ListsInEveryStyleAndEndsTransfersWithTheData) {
             const auto list = ftp_.List("*.bin");
             ASSERT_TRUE(list);
             EXPECT_EQ(list->size(), 7u);
-            const ListingEntry* drop = list->Find("drop.bin");
+            const net::ListingEntry* drop = list->Find("drop.bin");
             ASSERT_NE(drop, nullptr);
             EXPECT_EQ(drop->size, 100000);
             EXPECT_GT(drop->modified, std::chrono::sys_days(std::chrono::year(2023) / 3 / 3));
@@ -395,7 +395,7 @@ TEST_F(FtpClientTest, AnEndlessListingIsCutWithBoundedMemoryAndLog) {
     // A cut inside a line drops that line: the first (62 bytes) stays, "sho" of the second goes.
     ASSERT_TRUE(OpenPeer());
     ftp_.maxListingBytes = 62 + 55;
-    EXPECT_EQ(ftp_.List("*").value_or(Listing()).size(), 1u);
+    EXPECT_EQ(ftp_.List("*").value_or(net::Listing()).size(), 1u);
 }
 
 class DownloadTest : public Servers {
@@ -529,13 +529,13 @@ TEST_F(DownloadTest, RedirectsKeepToTheAllowedSchemesAndNeverLeaveHttps) {
         std::string url, protocols, last, content;
         bool tls = false, trusted = true;
     } cases[] = {
-        {https + "/nolength", kWebProtocols, Aborted(kInetSecurityProblem, "Security Problem."), "",
-         true, false},
+        {https + "/nolength", net::kWebProtocols,
+         Aborted(kInetSecurityProblem, "Security Problem."), "", true, false},
         {via(http, pkg), kWithFtp, "complete", "zip bytes"},
-        {via(http, pkg), kWebProtocols, refused, ""},
-        {pkg, kWebProtocols, Aborted(kInetUnknownProtocol, "Unknown Protocol."), ""},
+        {via(http, pkg), net::kWebProtocols, refused, ""},
+        {pkg, net::kWebProtocols, Aborted(kInetUnknownProtocol, "Unknown Protocol."), ""},
         {via(http, "file:///etc/hostname"), kWithFtp, refused, ""},
-        {via(https, https + "/nolength"), kWebProtocols, "complete", PeerBytes(5000), true},
+        {via(https, https + "/nolength"), net::kWebProtocols, "complete", PeerBytes(5000), true},
         {via(https, http + "/nolength"), kWithFtp, refused, "", true},
         {via(http, via(https, http + "/nolength")), kWithFtp, refused, "", true},
         {via(https, pkg), kWithFtp, refused, "", true}};
@@ -586,8 +586,8 @@ std::string Time(std::chrono::sys_seconds when) {
 
 // "name[/ for folders] size modified", or "-" when the line is no entry.
 std::string Parse(bool mlsd, const char* line) {
-    ListingEntry e;
-    if (!(mlsd ? ParseMlsdLine(line, e) : ParseListLine(line, kNow, e))) return "-";
+    net::ListingEntry e;
+    if (!(mlsd ? net::ParseMlsdLine(line, e) : net::ParseListLine(line, kNow, e))) return "-";
     return e.name + (e.isFolder ? "/ " : " ") + std::to_string(e.size) + " " +
            (e.modified ? Time(*e.modified) : "notime");
 }

@@ -21,11 +21,11 @@ namespace talvane::testing {
 
 struct RecordedMessage {
     std::string text, title;
-    ui::MsgIcon icon = ui::MsgIcon::None;
+    app::MsgIcon icon = app::MsgIcon::None;
 };
 
 // The frontends' bar rules: a refused value never shows, so it is not recorded.
-class FakeProgressBar : public ui::ProgressBarView {
+class FakeProgressBar : public app::ProgressBarView {
   public:
     void SetMin(long value) override { model_.SetMin(value); }
     void SetMax(long value) override { model_.SetMax(value); }
@@ -39,10 +39,10 @@ class FakeProgressBar : public ui::ProgressBarView {
     std::vector<long> values;         // every value the bar took, in order
 
   private:
-    ui::ProgressModel model_;
+    app::ProgressModel model_;
 };
 
-class FakeSplash : public ui::SplashView {
+class FakeSplash : public app::SplashView {
   public:
     void Show() override {
         if (!open_) bar.Reset();  // as the frontends do: each showing is a new window
@@ -50,12 +50,12 @@ class FakeSplash : public ui::SplashView {
     }
     void Close() override { open_ = false; }
     bool IsOpen() const override { return open_; }
-    ui::ProgressBarView& Bar() override { return bar; }
+    app::ProgressBarView& Bar() override { return bar; }
     void SetActivity(const std::string& text) override {
         if (open_) lines.push_back(text);
     }
-    int WidthTwips() const override { return ui::kSplashBarOnlySize.width; }
-    int HeightTwips() const override { return ui::kSplashBarOnlySize.height; }
+    int WidthTwips() const override { return app::kSplashBarOnlySize.width; }
+    int HeightTwips() const override { return app::kSplashBarOnlySize.height; }
     FakeProgressBar bar;
     std::vector<std::string> lines;  // its status line, while open
 
@@ -63,7 +63,7 @@ class FakeSplash : public ui::SplashView {
     bool open_ = false;
 };
 
-class FakeStatus : public ui::StatusView {
+class FakeStatus : public app::StatusView {
   public:
     void SetCaption(const std::string&) override {}
     void SetLabel(const std::string& text) override { labels.push_back(text); }
@@ -94,7 +94,7 @@ class FakeConfigList : public View {
     std::string comboText_;
 };
 
-class FakeMainView : public FakeConfigList<ui::MainView> {
+class FakeMainView : public FakeConfigList<app::MainView> {
   public:
     void SetCaption(const std::string& caption) override { caption_ = caption; }
     std::string Caption() const override { return caption_; }
@@ -120,16 +120,20 @@ class FakeMainView : public FakeConfigList<ui::MainView> {
         return it != list_.end();
     }
 
-    bool Checked(ui::MainCheck box) const override { return Get(checks_, box, false); }
-    void SetChecked(ui::MainCheck box, bool value) override { checks_[box] = value; }
-    std::string Text(ui::MainField field) const override { return Get(texts_, field, {}); }
-    void SetText(ui::MainField field, const std::string& text) override { texts_[field] = text; }
-    void SetEnabled(ui::MainControl control, bool enabled) override { enabled_[control] = enabled; }
-    bool Enabled(ui::MainControl control) const override { return Get(enabled_, control, true); }
-    void SetVisible(ui::MainControl control, bool visible) override { visible_[control] = visible; }
-    bool Visible(ui::MainControl control) const override { return Get(visible_, control, true); }
+    bool Checked(app::MainCheck box) const override { return Get(checks_, box, false); }
+    void SetChecked(app::MainCheck box, bool value) override { checks_[box] = value; }
+    std::string Text(app::MainField field) const override { return Get(texts_, field, {}); }
+    void SetText(app::MainField field, const std::string& text) override { texts_[field] = text; }
+    void SetEnabled(app::MainControl control, bool enabled) override {
+        enabled_[control] = enabled;
+    }
+    bool Enabled(app::MainControl control) const override { return Get(enabled_, control, true); }
+    void SetVisible(app::MainControl control, bool visible) override {
+        visible_[control] = visible;
+    }
+    bool Visible(app::MainControl control) const override { return Get(visible_, control, true); }
 
-    ui::ProgressBarView& Bar() override { return bar; }
+    app::ProgressBarView& Bar() override { return bar; }
     void Show() override { shown_ = true, ++shows; }
     bool IsShown() const override { return shown_; }
     void Close() override { shown_ = false, closed = true; }
@@ -145,18 +149,18 @@ class FakeMainView : public FakeConfigList<ui::MainView> {
         return it == map.end() ? otherwise : it->second;
     }
 
-    std::string caption_ = ui::kMainFirstCaption, layoutCaption_ = ui::kExpandCaption;
-    int width_ = ui::kMainCompactSize.width, height_ = ui::kMainCompactSize.height;
+    std::string caption_ = app::kMainFirstCaption, layoutCaption_ = app::kExpandCaption;
+    int width_ = app::kMainCompactSize.width, height_ = app::kMainCompactSize.height;
     int listIndex_ = -1;
     std::vector<std::string> list_;
-    std::map<ui::MainCheck, bool> checks_{{ui::MainCheck::SilentInstall, true}};
-    std::map<ui::MainField, std::string> texts_;
-    std::map<ui::MainControl, bool> enabled_;
-    std::map<ui::MainControl, bool> visible_{{ui::MainControl::UpdatePanel, false}};
+    std::map<app::MainCheck, bool> checks_{{app::MainCheck::SilentInstall, true}};
+    std::map<app::MainField, std::string> texts_;
+    std::map<app::MainControl, bool> enabled_;
+    std::map<app::MainControl, bool> visible_{{app::MainControl::UpdatePanel, false}};
     bool shown_ = false;
 };
 
-class FakeDialogView : public FakeConfigList<ui::DefaultDialogView> {
+class FakeDialogView : public FakeConfigList<app::DefaultDialogView> {
   public:
     bool AutoDownloadSelected() const override { return autoDownload_; }
     void SelectAutoDownload(bool selected) override { autoDownload_ = selected; }
@@ -177,7 +181,7 @@ class FakeDialogView : public FakeConfigList<ui::DefaultDialogView> {
     std::string folder_ = "\\Support", logo_ = "---";
 };
 
-class FakeFrontend : public ui::Frontend {
+class FakeFrontend : public app::Frontend {
   public:
     FakeFrontend() { SetEventPump(this); }
     ~FakeFrontend() override {
@@ -190,9 +194,9 @@ class FakeFrontend : public ui::Frontend {
     void Pump() override {
         if (onPump) onPump();
     }
-    ui::SplashView& Splash() override { return splash; }
-    ui::StatusView& Status() override { return status; }
-    void MessageBox(const std::string& text, const std::string& title, ui::MsgIcon icon) override {
+    app::SplashView& Splash() override { return splash; }
+    app::StatusView& Status() override { return status; }
+    void MessageBox(const std::string& text, const std::string& title, app::MsgIcon icon) override {
         messages.push_back({text, title, icon});
     }
     std::string OpenFileDialog(const std::string&, const std::string&) override {
@@ -201,13 +205,13 @@ class FakeFrontend : public ui::Frontend {
         fileDialogAnswers.pop_front();
         return answer;
     }
-    std::unique_ptr<ui::MainView> CreateMainView() override {
+    std::unique_ptr<app::MainView> CreateMainView() override {
         return std::make_unique<FakeMainView>();
     }
-    std::unique_ptr<ui::DefaultDialogView> CreateDefaultDialogView() override {
+    std::unique_ptr<app::DefaultDialogView> CreateDefaultDialogView() override {
         return std::make_unique<FakeDialogView>();
     }
-    int Run(ui::MainPresenter*, ui::DefaultDialogPresenter*) override { return 0; }
+    int Run(app::MainPresenter*, app::DefaultDialogPresenter*) override { return 0; }
     void EndProcess(int code) override {
         EXPECT_FALSE(endedWith) << "the process was ended twice";
         endedWith = code;

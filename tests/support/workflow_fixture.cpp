@@ -109,10 +109,10 @@ void WorkflowTest::TearDown() {
     SetEnv("TEKMO_RUN_LOG", nullptr);
 }
 
-ui::MainPresenter& WorkflowTest::LoadedPresenter() {
+app::MainPresenter& WorkflowTest::LoadedPresenter() {
     presenter_.reset();
     frontend_.endedWith.reset();
-    presenter_ = std::make_unique<ui::MainPresenter>(frontend_, view_, session_, endpoints_);
+    presenter_ = std::make_unique<app::MainPresenter>(frontend_, view_, session_, endpoints_);
     presenter_->Load();
     return *presenter_;
 }

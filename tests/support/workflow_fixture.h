@@ -49,7 +49,7 @@ class WorkflowTest : public ::testing::Test {
     void TearDown() override;
 
     // A new presenter over the fake view, loaded: a new run of the program.
-    ui::MainPresenter& LoadedPresenter();
+    app::MainPresenter& LoadedPresenter();
     // Runs `action`; true when it ended the process (Unload).
     bool EndsProcess(const std::function<void()>& action) {
         frontend_.endedWith.reset();
@@ -100,7 +100,7 @@ class WorkflowTest : public ::testing::Test {
     std::unique_ptr<CloudServer> cloud_;
     Session session_;
     Endpoints endpoints_;
-    std::unique_ptr<ui::MainPresenter> presenter_;
+    std::unique_ptr<app::MainPresenter> presenter_;
 };
 
 }  // namespace talvane::testing

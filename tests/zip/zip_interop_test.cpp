@@ -45,9 +45,9 @@ class ZipInterop : public ::testing::Test {
     static void TearDownTestSuite() { dir.reset(); }
     static std::string At(const std::string& rel) { return dir->file(rel); }
 
-    // Extracts with ZipExtractionClass, then tests the archive: the error numbers raised.
+    // Extracts with ZipReader, then tests the archive: the error numbers raised.
     static Longs OurExtract(const std::string& archive, const std::string& out) {
-        ZipExtractionClass zip;
+        ZipReader zip;
         Recorder rec;
         rec.Attach(zip);
         EXPECT_TRUE(zip.OpenZip(archive) && zip.Extract(out, true, true) && zip.TestEntries());
@@ -92,7 +92,7 @@ TEST_F(ZipInterop, ArchivesOfEveryKindExtractAsOtherToolsDo) {
         const std::string archive = At(k.kind + ".zip"), out = At("ours-" + k.kind);
         const std::string ref = At("ref-" + k.kind);
         ASSERT_EQ(RunProgram({"sh", "-c", k.make}, dir->path()), 0);
-        ZipExtractionClass zip;
+        ZipReader zip;
         Recorder rec;
         rec.Attach(zip);
         if (zip.OpenZip(archive)) zip.Extract(out, true, true);
@@ -130,7 +130,7 @@ zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])
 }
 
 TEST_F(ZipInterop, ZipClassArchivesPassOtherToolsWithCommentAndCrcs) {
-    ZipClass zip;
+    ZipWriter zip;
     zip.Comment("Tekmo package build 42");
     for (const auto& [rel, content] : Tree(At("tree")))
         ASSERT_TRUE(zip.AddFile(At("tree/" + rel), rel)) << rel;
@@ -166,7 +166,7 @@ TEST(ZipWriter, DosTimeAndAnArchiveReplacedOnlyWhenAsked) {
                  0,  0,  -1, 0,  nullptr};  // local 2021-06-15 13:45:31
     const utimbuf times{std::mktime(&when), std::mktime(&when)};
     ASSERT_EQ(::utime(tmp.file("f.txt").c_str(), &times), 0);
-    ZipClass zip;
+    ZipWriter zip;
     EXPECT_FALSE(zip.AddFile(tmp.file("missing")));
     ASSERT_TRUE(zip.AddFile(tmp.file("f.txt")));
     ASSERT_TRUE(zip.WriteZip(tmp.file("w.zip")));
@@ -321,7 +321,7 @@ TEST_F(ZipDeploy, AFailureAtTheLastEntryLeavesTheTreeAsItWas) {
     OldTree(dest);
     WriteFile(zipPath, Package({}));
     Files expected = List(dest);
-    ZipExtractionClass zip;
+    ZipReader zip;
     Recorder rec;
     rec.Attach(zip);
     rec.cancelAt = 67;
@@ -358,7 +358,7 @@ TEST_F(ZipDeploy, AnInterruptRemovesTheWaitingParts) {
     EXPECT_EXIT(
         {
             InstallInterruptCleanup();
-            ZipExtractionClass zip;
+            ZipReader zip;
             zip.Progress = [](long& percent, bool&) {
                 if (percent == 90) std::raise(SIGTERM);
             };

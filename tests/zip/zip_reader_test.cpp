@@ -24,7 +24,7 @@ class ZipReader : public ::testing::Test {
     testing::TempDir tmp;
     std::string zipPath = tmp.file("a.zip");
     std::string dest = tmp.file("out");
-    ZipExtractionClass zip;
+    ::talvane::ZipReader zip;
     Recorder rec;
 
     void SetUp() override { rec.Attach(zip); }

@@ -117,7 +117,7 @@ struct Recorder {
     std::vector<long> percents;
     long cancelAt = -1;  // cancel when this percent is reached
 
-    void Attach(ZipExtractionClass& z) {
+    void Attach(ZipReader& z) {
         z.Status = [this](const std::string& t) { statuses.push_back(t); };
         z.ZipError = [this](long n, const std::string& d) { errors.emplace_back(n, d); };
         z.Progress = [this](long& p, bool& cancel) {

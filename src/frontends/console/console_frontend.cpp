@@ -15,7 +15,7 @@
 #include "common/strings.h"
 #include "platform/platform.h"
 
-namespace talvane::ui::console {
+namespace talvane::frontends::console {
 
 namespace {
 
@@ -556,4 +556,4 @@ bool ConsoleFrontend::Execute(const std::string& line) {
     return done;
 }
 
-}  // namespace talvane::ui::console
+}  // namespace talvane::frontends::console

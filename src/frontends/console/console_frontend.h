@@ -14,7 +14,10 @@
 #include "frontends/console/console_output.h"
 #include "frontends/console/console_views.h"
 
-namespace talvane::ui::console {
+namespace talvane::frontends::console {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 struct ConsoleOptions {
     std::FILE* out = stdout;
@@ -99,4 +102,4 @@ class ConsoleFrontend final : public Frontend {
     long long lastPollNs_ = 0;
 };
 
-}  // namespace talvane::ui::console
+}  // namespace talvane::frontends::console

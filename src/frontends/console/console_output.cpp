@@ -2,7 +2,7 @@
 
 #include "common/strings.h"
 
-namespace talvane::ui::console {
+namespace talvane::frontends::console {
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -86,4 +86,4 @@ void ConsoleOutput::Flush() {
     std::fflush(err_);
 }
 
-}  // namespace talvane::ui::console
+}  // namespace talvane::frontends::console

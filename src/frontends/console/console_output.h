@@ -8,7 +8,10 @@
 
 #include "app/progress_model.h"
 
-namespace talvane::ui::console {
+namespace talvane::frontends::console {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 // One progress bar's memory of what it printed last.
 struct ProgressMark {
@@ -46,4 +49,4 @@ class ConsoleOutput {
 // "[#####-----]" of `width` cells.
 std::string ProgressBarText(int percent, int width = 20);
 
-}  // namespace talvane::ui::console
+}  // namespace talvane::frontends::console

@@ -8,7 +8,7 @@
 #include "common/names.h"
 #include "common/strings.h"
 
-namespace talvane::ui::console {
+namespace talvane::frontends::console {
 
 namespace {
 
@@ -325,4 +325,4 @@ std::string ConsoleDialogView::Render() const {
     return out;
 }
 
-}  // namespace talvane::ui::console
+}  // namespace talvane::frontends::console

@@ -11,7 +11,10 @@
 #include "app/window_layout.h"
 #include "frontends/console/console_output.h"
 
-namespace talvane::ui::console {
+namespace talvane::frontends::console {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 class ConsoleBar final : public ProgressBarView {
   public:
@@ -191,4 +194,4 @@ std::string MaskText(const std::string& text);
 // then a 1-based number. -1 when neither fits.
 int FindEntry(const std::vector<std::string>& items, const std::string& wanted);
 
-}  // namespace talvane::ui::console
+}  // namespace talvane::frontends::console

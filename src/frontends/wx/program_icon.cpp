@@ -5,7 +5,7 @@
 
 #include "talvane/program_icon_svg.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 wxIconBundle ProgramIcons() {
     // Rendered once: every window asks for the same bundle.
@@ -22,4 +22,4 @@ wxIconBundle ProgramIcons() {
     return icons;
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

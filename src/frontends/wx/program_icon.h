@@ -2,8 +2,8 @@
 // The program icon at 16, 32, 48 and 256 pixels, for captions and the task switcher.
 #include <wx/iconbndl.h>
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 wxIconBundle ProgramIcons();
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

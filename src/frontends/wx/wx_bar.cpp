@@ -2,7 +2,7 @@
 
 #include "frontends/wx/wx_helpers.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 void WxBar::Attach(wxGauge* gauge) {
     gauge_ = gauge;
@@ -33,4 +33,4 @@ void WxBar::Draw() {
     }
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

@@ -9,7 +9,10 @@
 #include "app/progress_model.h"
 #include "app/views.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 class WxBar final : public ProgressBarView {
   public:
@@ -43,4 +46,4 @@ class WxBar final : public ProgressBarView {
     long gaugeUpdates_ = 0;
 };
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

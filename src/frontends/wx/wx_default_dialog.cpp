@@ -9,7 +9,7 @@
 #include "frontends/wx/wx_frontend.h"
 #include "frontends/wx/wx_helpers.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 DialogFrame::DialogFrame()
     : wxDialog(nullptr, wxID_ANY, kDefaultDialogCaption, wxDefaultPosition, wxDefaultSize,
@@ -171,4 +171,4 @@ void WxDialogView::Close() {
     frontend_.WindowGone();
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

@@ -13,7 +13,10 @@
 
 #include "app/views.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 class WxFrontend;
 
@@ -68,4 +71,4 @@ class WxDialogView final : public DefaultDialogView {
     DialogFrame* frame_;
 };
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

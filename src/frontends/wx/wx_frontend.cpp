@@ -22,7 +22,7 @@
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 namespace {
 
@@ -238,4 +238,4 @@ void WxFrontend::DispatchDialog(const std::function<void(DefaultDialogPresenter&
     Dispatch(dialog_, action);
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

@@ -17,7 +17,10 @@
 
 class wxEventLoopBase;
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 // Starts the toolkit for a program without a wxApp of its own, stops it on
 // destruction. ok() is false when there is no display to open.
@@ -114,4 +117,4 @@ class WxFrontend final : public Frontend {
     int endCode_ = 0;
 };
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

@@ -11,12 +11,12 @@
 #include "app/window_layout.h"
 #include "common/strings.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 namespace {
 
 int TwipsToDip(int twips) {
-    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+    return (twips + app::kTwipsPerPixel / 2) / app::kTwipsPerPixel;
 }
 
 }  // namespace
@@ -98,4 +98,4 @@ std::string Selected(const wxItemContainerImmutable& items) {
                                 : ToUtf8(items.GetString(static_cast<unsigned>(index)));
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

@@ -10,7 +10,7 @@
 #include <wx/string.h>
 #include <wx/window.h>
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 // Space between controls and around groups, in device-independent pixels.
 inline constexpr int kGap = 4;
@@ -55,4 +55,4 @@ std::vector<std::string> Entries(const wxItemContainerImmutable& items);
 // The selected entry, or "".
 std::string Selected(const wxItemContainerImmutable& items);
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

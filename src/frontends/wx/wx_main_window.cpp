@@ -13,7 +13,7 @@
 #include "frontends/wx/wx_frontend.h"
 #include "frontends/wx/wx_helpers.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 namespace {
 
@@ -457,4 +457,4 @@ void WxMainView::Close() {
     frontend_.WindowGone();
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

@@ -21,7 +21,10 @@
 #include "app/window_layout.h"
 #include "frontends/wx/wx_bar.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 class WxFrontend;
 
@@ -142,4 +145,4 @@ class WxMainView final : public MainView {
     int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
 };
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

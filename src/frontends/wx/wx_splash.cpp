@@ -9,7 +9,7 @@
 #include "frontends/wx/wx_frontend.h"
 #include "frontends/wx/wx_helpers.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 WxSplash::~WxSplash() {
     Close();
@@ -94,4 +94,4 @@ void WxSplash::SetActivity(const std::string& text) {
     RepaintNow();
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

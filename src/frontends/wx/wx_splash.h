@@ -10,7 +10,10 @@
 #include "app/window_layout.h"
 #include "frontends/wx/wx_bar.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 class WxFrontend;
 
@@ -43,4 +46,4 @@ class WxSplash final : public SplashView {
     int width_ = kSplashBarOnlySize.width, height_ = kSplashBarOnlySize.height;
 };
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

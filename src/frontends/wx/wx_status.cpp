@@ -7,7 +7,7 @@
 #include "frontends/wx/wx_frontend.h"
 #include "frontends/wx/wx_helpers.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
 
 WxStatus::~WxStatus() {
     Close();
@@ -66,4 +66,4 @@ void WxStatus::Close() {
     label_ = nullptr;
 }
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

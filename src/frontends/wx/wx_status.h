@@ -7,7 +7,10 @@
 
 #include "app/views.h"
 
-namespace talvane::ui::gui {
+namespace talvane::frontends::wx {
+
+// The frontends draw what the app layer decides: its views and presenters by their names.
+using namespace talvane::app;
 
 class WxFrontend;
 
@@ -31,4 +34,4 @@ class WxStatus final : public StatusView {
     std::string caption_, text_;
 };
 
-}  // namespace talvane::ui::gui
+}  // namespace talvane::frontends::wx

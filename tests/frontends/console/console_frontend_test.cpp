@@ -26,8 +26,8 @@
 namespace talvane::testing {
 namespace {
 
-using namespace ui;
-using namespace ui::console;
+using namespace app;
+using namespace frontends::console;
 
 struct ConsoleEnded {
     int code;
@@ -263,7 +263,7 @@ TEST_F(ConsoleTest, CommandsSetTheControlsAsTypedOrAreRefused) {
         view_->SetEnabled(control, false);
     for (const char* command : {"download-run", "expand", "toggle delete-me"})
         EXPECT_FALSE(console_->Execute(command)) << command;
-    EXPECT_EQ(view_->WidthTwips(), ui::kMainFullSize.width);
+    EXPECT_EQ(view_->WidthTwips(), app::kMainFullSize.width);
     EXPECT_FALSE(Has(out_.text(), "+--"));
 }
 

@@ -40,13 +40,13 @@ class WxWindowTest : public WorkflowTest {
   protected:
     void SetUp() override {
         WorkflowTest::SetUp();
-        ui::gui::WxOptions options;
+        frontends::wx::WxOptions options;
         options.onEnd = [](int code) { throw code; };  // the handler that ended stops it
         options.pickFile = [this](auto&, auto& wildcard, auto&) {  // the next answer, or a cancel
             wildcard_ = wildcard;
             return picks_ < fileAnswers_.size() ? fileAnswers_[picks_++] : std::string();
         };
-        gui_ = std::make_unique<ui::gui::WxFrontend>(options);
+        gui_ = std::make_unique<frontends::wx::WxFrontend>(options);
         SetEventPump(gui_.get());
         answerer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {  // boxes are answered with OK
             for (wxWindow* w : wxTopLevelWindows)
@@ -138,7 +138,7 @@ class WxWindowTest : public WorkflowTest {
     void Shoot(wxWindow* window, const std::string& name, int w = 0, int h = 0) {
         ASSERT_TRUE(window && Until([&] { return window->IsShownOnScreen(); }));
         Until([] { return false; }, 500);
-        const wxSize designed = w ? ui::gui::TwipsToPixels(w, h, window) : wxSize();
+        const wxSize designed = w ? frontends::wx::TwipsToPixels(w, h, window) : wxSize();
         EXPECT_TRUE(window->GetSize().x >= designed.x && window->GetSize().y >= designed.y)
             << name << " is smaller than designed";
         ExpectNothingClipped(*window, name);
@@ -168,9 +168,9 @@ class WxWindowTest : public WorkflowTest {
             dir && *dir ? dir : std::string(TALVANE_BINARY_DIR) + "/screenshots";
         EXPECT_TRUE(MakeSureDirExists(folder) && shot.SaveFile(folder + "/" + name + suffix, type));
     }
-    ui::gui::MainFrame& OpenMain(bool expanded) {
+    frontends::wx::MainFrame& OpenMain(bool expanded) {
         mainView_ = gui_->CreateMainView();
-        main_ = std::make_unique<ui::MainPresenter>(*gui_, *mainView_, session_, endpoints_);
+        main_ = std::make_unique<app::MainPresenter>(*gui_, *mainView_, session_, endpoints_);
         gui_->Attach(main_.get(), nullptr);
         main_->Load();
         if (expanded) main_->Expand();
@@ -178,9 +178,9 @@ class WxWindowTest : public WorkflowTest {
         return *gui_->MainWindow()->Frame();
     }
 
-    std::unique_ptr<ui::gui::WxFrontend> gui_;
-    std::unique_ptr<ui::MainView> mainView_;
-    std::unique_ptr<ui::MainPresenter> main_;
+    std::unique_ptr<frontends::wx::WxFrontend> gui_;
+    std::unique_ptr<app::MainView> mainView_;
+    std::unique_ptr<app::MainPresenter> main_;
     std::vector<std::string> fileAnswers_;
     std::vector<std::string> drawnIcons_;
     std::string wildcard_;
@@ -191,10 +191,10 @@ class WxWindowTest : public WorkflowTest {
 };
 
 TEST_F(WxWindowTest, MessageBoxesDrawTheIconAskedFor) {
-    const std::pair<ui::MsgIcon, int> table[] = {{ui::MsgIcon::None, 0},
-                                                 {ui::MsgIcon::Critical, wxICON_ERROR},
-                                                 {ui::MsgIcon::Exclamation, wxICON_WARNING},
-                                                 {ui::MsgIcon::Information, wxICON_INFORMATION}};
+    const std::pair<app::MsgIcon, int> table[] = {{app::MsgIcon::None, 0},
+                                                  {app::MsgIcon::Critical, wxICON_ERROR},
+                                                  {app::MsgIcon::Exclamation, wxICON_WARNING},
+                                                  {app::MsgIcon::Information, wxICON_INFORMATION}};
     shootBoxes_ = true;
     for (const auto& [icon, art] : table) {
         drawnIcons_.clear();
@@ -205,11 +205,11 @@ TEST_F(WxWindowTest, MessageBoxesDrawTheIconAskedFor) {
 }
 
 TEST_F(WxWindowTest, EscapeClosesTheDialogWithoutSaving) {
-    const std::unique_ptr<ui::DefaultDialogView> view = gui_->CreateDefaultDialogView();
-    ui::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
+    const std::unique_ptr<app::DefaultDialogView> view = gui_->CreateDefaultDialogView();
+    app::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
     gui_->Attach(nullptr, &dialog);
     view->Show();
-    ui::gui::DialogFrame& d = *gui_->DialogWindow()->Frame();
+    frontends::wx::DialogFrame& d = *gui_->DialogWindow()->Frame();
     ASSERT_TRUE(Until([&] { return d.IsShownOnScreen(); }));
     Click(d.folderText);
     wxUIActionSimulator().Char(WXK_ESCAPE);
@@ -223,13 +223,13 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     const std::string release = tmp_.file("release-setup"), started = release + ".started";
     ASSERT_TRUE(WriteStandIn(web_ + "/Subscribers/" + kSubscriber + "/Harlo/HarloSetup.exe",
                              "HarloSetup", release));
-    ui::gui::MainFrame& f = OpenMain(/*expanded=*/false);
-    Shoot(&f, "main-compact", ui::kMainCompactSize.width, ui::kMainCompactSize.height);
+    frontends::wx::MainFrame& f = OpenMain(/*expanded=*/false);
+    Shoot(&f, "main-compact", app::kMainCompactSize.width, app::kMainCompactSize.height);
     const wxSize compact = f.GetSize();
     ExpectTabStaysOnScreen(*f.saveDefaultCheck);
     Click(f.layoutButton);
     ASSERT_TRUE(Until([&] { return f.layoutButton->GetLabel() == "<<"; }));
-    Shoot(&f, "main-full", ui::kMainFullSize.width, ui::kMainFullSize.height);
+    Shoot(&f, "main-full", app::kMainFullSize.width, app::kMainFullSize.height);
     gui_->Status().SetLabel("Extracting Config...");
     gui_->Status().Show();
     Shoot(gui_->StatusWindow().Frame(), "status");
@@ -267,17 +267,17 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
 // Import refuses a missing file and a folder, then takes the logo; Test and Save; both splash
 // layouts.
 TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered) {
-    const std::unique_ptr<ui::DefaultDialogView> view = gui_->CreateDefaultDialogView();
-    ui::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
+    const std::unique_ptr<app::DefaultDialogView> view = gui_->CreateDefaultDialogView();
+    app::DefaultDialogPresenter dialog(*gui_, *view, session_, endpoints_);
     gui_->Attach(nullptr, &dialog);
     dialog.Load();
     view->Show();
-    ui::gui::DialogFrame& d = *gui_->DialogWindow()->Frame();
+    frontends::wx::DialogFrame& d = *gui_->DialogWindow()->Frame();
     Shoot(&d, "default-config");
     gui_->Splash().Show();
     gui_->Splash().Bar().SetValue(60);
-    Shoot(gui_->SplashWindow().Frame(), "splash", ui::kSplashBarOnlySize.width,
-          ui::kSplashBarOnlySize.height);
+    Shoot(gui_->SplashWindow().Frame(), "splash", app::kSplashBarOnlySize.width,
+          app::kSplashBarOnlySize.height);
     wxFrame* splashFrame = gui_->SplashWindow().Frame();
     const wxSize designed = splashFrame->GetSize();
     const wxRect barBefore = splashFrame->FindWindow("splashBar")->GetRect();
@@ -307,7 +307,7 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     ASSERT_TRUE(Until([&] { return d.logoLabel->GetLabel() == "Found!"; }));
     EXPECT_EQ(gui_->Messages().at(0).text,
               missing + "\nFile not found.\nPlease verify the correct file name was given.");
-    EXPECT_EQ(gui_->Messages().at(0).icon, ui::MsgIcon::Exclamation);
+    EXPECT_EQ(gui_->Messages().at(0).icon, app::MsgIcon::Exclamation);
 #ifndef _WIN32
     EXPECT_EQ(fnmatch(wildcard_.substr(wildcard_.find('|') + 1).c_str(), "Logo.Bmp", 0), 0)
         << wildcard_;
@@ -338,7 +338,7 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     ASSERT_TRUE(Until([&] { return !d.IsShown(); }));
     EXPECT_EQ(Setting("DefaultPath"), "\\Support2");
     // Then in the main window the user name and Save Config As Default reach Save && Quit.
-    ui::gui::MainFrame& f = OpenMain(/*expanded=*/true);
+    frontends::wx::MainFrame& f = OpenMain(/*expanded=*/true);
     ASSERT_TRUE(Until([&] { return f.IsShownOnScreen(); }));
     Click(f.passwordText);  // Enter there and Alt+L test the login; the window stays
     for (const auto& [key, modifier] : {std::pair{int{WXK_RETURN}, wxMOD_NONE}, {'l', wxMOD_ALT}}) {
@@ -346,7 +346,7 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
         wxUIActionSimulator().Char(key, modifier);
         ASSERT_TRUE(Until([&] { return gui_->Messages().size() > shown; })) << key;
         EXPECT_EQ(gui_->Messages().back().text, std::string("Test Login Success!") +
-                                                    ui::kLineBreak +
+                                                    app::kLineBreak +
                                                     "Config list has been refreshed!");
     }
     f.userText->ChangeValue("tech9");
@@ -370,7 +370,7 @@ class FailingLog final : public wxLog {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    talvane::ui::gui::Toolkit toolkit(argc, argv);
+    talvane::frontends::wx::Toolkit toolkit(argc, argv);
     if (!toolkit.ok()) return std::fputs("no display for the window tests\n", stderr), 1;
     wxSetAssertHandler([](const wxString& file, int line, const wxString&, const wxString& cond,
                           const wxString& msg) {
