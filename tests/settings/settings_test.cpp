@@ -104,7 +104,7 @@ class IniTest : public ::testing::Test {
 TEST_F(IniTest, ReadIsCaseInsensitiveTrimmedCutAndEmptyWhenMissing) {
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "");
     SetContent(
-        "; settings\r\n[tekmocloud]\r\n  USERNAME =  tech one  \r\nquoted=\"  q  \"\r\n"
+        "UserName=before any section\r\n; settings\r\n[tekmocloud]\r\n  USERNAME =  tech one  \r\nquoted=\"  q  \"\r\n"
         "long=" +
         std::string(300, 'L') + "\r\n[Next]\r\nusername=other\r\nRedistHost=h\r\n");
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech one");
