@@ -7,6 +7,7 @@
 
 #include "common/files.h"
 #include "common/log.h"
+#include "common/log_sites.h"
 #include "common/names.h"
 #include "common/strings.h"
 #include "platform/platform.h"
@@ -51,7 +52,7 @@ std::string GeneralDateNow() {
 std::string AppPath() {
     std::string exe = ExecutablePath();
     if (exe.empty()) {
-        ReportFailure("CommonModule\\AppPath", ErrorMarker::Plain, 2,
+        ReportFailure(logsite::kAppPath, ErrorMarker::Plain, 2,
                       "the program's own path could not be resolved");
         return {};
     }
@@ -103,7 +104,7 @@ void WriteStartBanner() {
         DPrint(GeneralDateNow() + " - Starting " + VersionLabel("", ""));
         DPrint("----------------------------------------");
     } catch (const std::exception& e) {
-        ReportFailure("CommonModule\\InitAppSettings", ErrorMarker::Plain, 7, e.what(),
+        ReportFailure(logsite::kInitAppSettings, ErrorMarker::Plain, 7, e.what(),
                       {{"bSetAppINI", "True"}});
     }
 }

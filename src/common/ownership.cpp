@@ -5,13 +5,14 @@
 #include <string>
 
 #include "common/log.h"
+#include "common/log_sites.h"
 #include "platform/platform.h"
 
 namespace talvane {
 
 void ChangeOwnerOfFile(std::string_view path, std::string_view owner) {
     const std::string target(path);
-    DPrint("SetOwnerFS\\ChangeOwnerOfFile:");
+    DPrint(logsite::kChangeOwner + ":");
     DPrint("\t- Passed: " + target);
     DPrint("\t- Optional Parm OwnerAccountName=" + std::string(owner));
     try {
@@ -32,7 +33,7 @@ void ChangeOwnerOfFile(std::string_view path, std::string_view owner) {
         if (slash != std::string::npos && slash > 0)
             platform::GrantOwnerAccess(target.substr(0, slash), false);
     } catch (const std::exception& e) {
-        ReportFailure("SetOwnerFS\\ChangeOwnerOfFile", ErrorMarker::Dashed, 5, e.what());
+        ReportFailure(logsite::kChangeOwner, ErrorMarker::Dashed, 5, e.what());
     }
 }
 

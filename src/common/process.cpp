@@ -8,6 +8,7 @@
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/log.h"
+#include "common/log_sites.h"
 #include "platform/platform.h"
 
 namespace talvane {
@@ -43,12 +44,12 @@ bool Start(const std::vector<std::string>& argv, bool detached, platform::Child&
     if (argv.empty()) return false;
     const std::string& program = argv.front();
     if (program.find_first_of("/\\") != std::string::npos && !DoesFileExist(program)) {
-        DPrint("CommonModule\\ShellX FILE NOT FOUND");
+        DPrint(logsite::kShellX + " FILE NOT FOUND");
         DPrint("\t- sPathAndFileName=" + program);
         return false;
     }
     if (int err = platform::Spawn(argv, detached, child, standardInput, outputFile)) {
-        ReportFailure("CommonModule\\ShellX", ErrorMarker::Plain, err, platform::ErrorText(err),
+        ReportFailure(logsite::kShellX, ErrorMarker::Plain, err, platform::ErrorText(err),
                       {{"sShell", Shown(argv)}});
         return false;
     }

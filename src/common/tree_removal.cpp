@@ -6,6 +6,7 @@
 
 #include "common/files.h"
 #include "common/log.h"
+#include "common/log_sites.h"
 #include "common/ownership.h"
 #include "platform/platform.h"
 
@@ -33,7 +34,7 @@ bool DeleteWholeTree(const std::string& path) {
     const int err =
         platform::PathKind(path, Links::Name) == Kind::None ? ENOENT : platform::RemoveTree(path);
     if (err == 0) return true;
-    ReportFailure("RemoveTree\\DeleteTree", ErrorMarker::Dashed, err, platform::ErrorText(err));
+    ReportFailure(logsite::kDeleteTree, ErrorMarker::Dashed, err, platform::ErrorText(err));
     DPrint("\t- Error deleting path:  " + path);
     return false;
 }
@@ -91,12 +92,12 @@ bool RemoveFileForcibly(std::string_view file) {
             break;
         }
         if (attempt == 2) {
-            DPrint("RemoveTree\\RemoveFile - Unable to delete:  " + path);
+            DPrint(logsite::kRemoveFile + " - Unable to delete:  " + path);
             break;
         }
         ResetAccess(path);
     }
-    WriteResultLines("RemoveTree\\RemoveFile: ", file, removed);
+    WriteResultLines(logsite::kRemoveFile + ": ", file, removed);
     return removed;
 }
 

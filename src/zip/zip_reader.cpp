@@ -11,6 +11,7 @@
 #include "common/event_pump.h"
 #include "common/files.h"
 #include "common/log.h"
+#include "common/log_sites.h"
 #include "common/strings.h"
 #include "platform/file_io.h"
 #include "zip/zip_directory.h"
@@ -465,7 +466,7 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
     ZipReader zip;
     bool entryFailed = false;
     zip.ZipError = [&](long number, const std::string& text) {
-        DPrint("modZip\\UnzipFile ZipError " + std::to_string(number) + ": " + text);
+        DPrint(logsite::kUnzipFile + " ZipError " + std::to_string(number) + ": " + text);
         if (firstError && firstError->empty()) *firstError = text;
         entryFailed = true;
     };

@@ -7,6 +7,7 @@
 
 #include "common/atomic_file.h"
 #include "common/log.h"
+#include "common/log_sites.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "zip/zip_format.h"
@@ -122,7 +123,7 @@ bool ZipWriter::Spool::Deflate(const fileio::ReadOnlyFile& in, const std::string
             const long long n =
                 in.ReadAt(inBuf.data(), inBuf.size(), static_cast<long long>(length));
             if (n < 0) {
-                DPrint("ZipClass\\AddFile: can't read " + filePath);
+                DPrint(logsite::kAddFile + ": can't read " + filePath);
                 return false;
             }
             atEnd = n == 0;
@@ -175,7 +176,7 @@ bool ZipWriter::AddFile(const std::string& filePath, const std::string& entryNam
     if (!fileio::StatFile(filePath, facts)) return false;
     if (facts.size > kMax32) {
         // Refused before deflating gigabytes only to find the sizes do not fit.
-        DPrint("ZipClass\\AddFile: " + filePath + " is larger than a zip entry can hold");
+        DPrint(logsite::kAddFile + ": " + filePath + " is larger than a zip entry can hold");
         return false;
     }
     auto entry = std::make_unique<ZipFile>();
@@ -186,7 +187,7 @@ bool ZipWriter::AddFile(const std::string& filePath, const std::string& entryNam
 
     fileio::ReadOnlyFile in;
     if (in.Open(filePath) != fileio::ReadOnlyFile::OpenResult::Ok || !spool_->Open()) {
-        DPrint("ZipClass\\AddFile: can't read " + filePath);
+        DPrint(logsite::kAddFile + ": can't read " + filePath);
         return false;
     }
     Deflated d;
@@ -237,23 +238,23 @@ bool ZipWriter::WriteZip(const std::string& zipPath, bool overwrite) {
     if (fileio::EntryExists(zipPath)) {
         if (!overwrite) return false;
         if (fileio::KindOf(zipPath) == fileio::PathKind::Folder) {
-            DPrint("ZipClass\\WriteZip: can't remove " + zipPath);
+            DPrint(logsite::kWriteZip + ": can't remove " + zipPath);
             return false;
         }
     }
     if (files_.size() > kMaxEntries) {
-        DPrint("ZipClass\\WriteZip: too many entries for one archive");
+        DPrint(logsite::kWriteZip + ": too many entries for one archive");
         return false;
     }
     AtomicFile out;
     if (auto created = out.Create(zipPath, 0644); !created) {
-        DPrint("ZipClass\\WriteZip: can't create " + zipPath + " (" + created.error().message +
+        DPrint(logsite::kWriteZip + ": can't create " + zipPath + " (" + created.error().message +
                ")");
         return false;
     }
     auto fail = [&] {
         out.Discard();
-        DPrint("ZipClass\\WriteZip: can't write " + zipPath);
+        DPrint(logsite::kWriteZip + ": can't write " + zipPath);
         return false;
     };
 
