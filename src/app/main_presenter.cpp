@@ -355,13 +355,16 @@ bool MainPresenter::SaveSettings() {
     }
     // With an update offered the fields were never filled from the settings:
     // left empty, they keep what is stored (the archive password may be known to nobody here).
-    const auto save = [&](StoredKey key, const std::string& value) {
+    // The session follows what is stored, so that nothing later works with the old values.
+    const auto save = [&](StoredKey key, const std::string& value, std::string& held) {
         if (updateOffered_ && value.empty()) return true;
-        return WriteStored(ini, key, value);
+        if (!WriteStored(ini, key, value)) return false;
+        held = value;
+        return true;
     };
-    saved = save(StoredKey::UserName, typed.user) && saved;
-    saved = save(StoredKey::Password, typed.password) && saved;
-    saved = save(StoredKey::ZipPassword, typed.zipPassword) && saved;
+    saved = save(StoredKey::UserName, typed.user, session_.UserName) && saved;
+    saved = save(StoredKey::Password, typed.password, session_.Password) && saved;
+    saved = save(StoredKey::ZipPassword, typed.zipPassword, session_.ZipPassword) && saved;
     // The user quits believing the settings are kept; say so when they are not
     // (a read-only program folder or settings file).
     if (!saved) ReportSettingsNotSaved(frontend_, session_.SettingsFile);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/interrupt_posix.h"
-#include "platform/temp_names.h"
+#include "platform/portable.h"
 
 namespace talvane::platform::posix {
 

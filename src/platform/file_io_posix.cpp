@@ -9,6 +9,7 @@
 
 #include "platform/fd_posix.h"
 #include "platform/file_io.h"
+#include "platform/portable.h"
 
 namespace talvane::fileio {
 
@@ -154,18 +155,13 @@ TempFile::~TempFile() = default;
 
 int TempFile::Create(const std::string& target, unsigned mode) {
     impl_->target = target;
-    const auto slash = target.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : (slash == 0 ? "/" : target.substr(0, slash));
-    return impl_->temp.Create(AT_FDCWD, folder, mode);
+    return impl_->temp.Create(AT_FDCWD, platform::SplitFolderAndName(target).first, mode);
 }
 int TempFile::Write(const void* data, std::size_t len) {
     return impl_->temp.Write(data, len);
 }
 int TempFile::Commit(bool sync) {
-    const auto slash = impl_->target.rfind('/');
-    return impl_->temp.Commit(
-        slash == std::string::npos ? impl_->target : impl_->target.substr(slash + 1), sync);
+    return impl_->temp.Commit(platform::SplitFolderAndName(impl_->target).second, sync);
 }
 void TempFile::Discard() {
     impl_->temp.Discard();

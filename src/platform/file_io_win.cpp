@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/file_io.h"
+#include "platform/portable.h"
 #include "platform/win_util.h"
 
 namespace talvane::fileio {
@@ -160,17 +161,13 @@ TempFile::~TempFile() = default;
 
 int TempFile::Create(const std::string& target, unsigned mode) {
     impl_->target = target;
-    const auto slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash);
-    return impl_->temp.Create(folder, mode);
+    return impl_->temp.Create(platform::SplitFolderAndName(target).first, mode);
 }
 int TempFile::Write(const void* data, std::size_t len) {
     return impl_->temp.Write(data, len);
 }
 int TempFile::Commit(bool sync) {
-    const auto slash = impl_->target.rfind('/');
-    return impl_->temp.Commit(
-        slash == std::string::npos ? impl_->target : impl_->target.substr(slash + 1), sync);
+    return impl_->temp.Commit(platform::SplitFolderAndName(impl_->target).second, sync);
 }
 void TempFile::Discard() {
     impl_->temp.Discard();

@@ -19,7 +19,7 @@
 
 #include "platform/fd_posix.h"
 #include "platform/platform.h"
-#include "platform/temp_names.h"
+#include "platform/portable.h"
 
 namespace talvane::platform {
 namespace {
@@ -246,16 +246,11 @@ int CopyOpenFile(const Fd& in, const std::string& to) {
 // Opens the folder `relative` below `root` one level at a time; a link at any
 // level fails the open instead of being followed.
 int OpenBelow(const std::string& root, const std::string& relative, Fd& out) {
+    std::vector<std::string> names;
+    if (int err = SplitRelative(relative, names)) return err;
     Fd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) return errno;
-    std::size_t start = 0;
-    while (start < relative.size()) {
-        std::size_t slash = relative.find('/', start);
-        if (slash == std::string::npos) slash = relative.size();
-        const std::string name = relative.substr(start, slash - start);
-        start = slash + 1;
-        if (name.empty()) continue;
-        if (name == "." || name == "..") return EINVAL;
+    for (const std::string& name : names) {
         Fd next(
             ::openat(folder.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) return errno;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/temp_names.h"
+#include "platform/portable.h"
 #include "platform/win_util.h"
 
 #include <aclapi.h>  // after windows.h with its settings
@@ -255,19 +255,14 @@ namespace {
 // attributes: a link (reparse point) at any level refuses it.
 int PathBelow(const std::string& root, const std::string& relative, std::string& path) {
     path = root;
-    std::size_t start = 0;
-    while (start < relative.size()) {
-        std::size_t slash = relative.find('/', start);
-        if (slash == std::string::npos) slash = relative.size();
-        const std::string name = relative.substr(start, slash - start);
-        start = slash + 1;
-        if (name.empty()) continue;
-        if (name == "." || name == "..") return EINVAL;
-        path = Join(path, name);
+    std::vector<std::string> names;
+    if (int err = SplitRelative(relative, names)) return err;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        path = Join(path, names[i]);
         DWORD a = 0;
         if (!win::Attributes(path, a)) return win::LastErrno();
         if (win::IsLink(a)) return ELOOP;
-        if (slash < relative.size() && !win::IsFolder(a)) return ENOTDIR;
+        if (i + 1 < names.size() && !win::IsFolder(a)) return ENOTDIR;
     }
     return 0;
 }

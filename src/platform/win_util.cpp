@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/temp_names.h"
+#include "platform/portable.h"
 
 namespace talvane::platform::win {
 

@@ -1,5 +1,6 @@
-#include "platform/temp_names.h"
+#include "platform/portable.h"
 
+#include <cerrno>
 #include <string_view>
 
 namespace talvane::platform {
@@ -30,6 +31,27 @@ bool IsTempName(const std::string& name) {
         }
     }
     return dash;
+}
+
+std::pair<std::string, std::string> SplitFolderAndName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return {std::string(), path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+int SplitRelative(const std::string& relative, std::vector<std::string>& names) {
+    names.clear();
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t slash = relative.find('/', start);
+        if (slash == std::string::npos) slash = relative.size();
+        std::string name = relative.substr(start, slash - start);
+        start = slash + 1;
+        if (name.empty()) continue;
+        if (name == "." || name == "..") return EINVAL;
+        names.push_back(std::move(name));
+    }
+    return 0;
 }
 
 }  // namespace talvane::platform
