@@ -104,8 +104,13 @@ TEST_F(SecurityTest, WithAKeyOnlyCorrectlySignedFilesAreUsed) {
             bytes[bytes.size() / 2] ^= tampered ? 0x20 : 0;
             ASSERT_TRUE(WriteFile(file, bytes));
             frontend_.messages.clear();
+            view_.statusLines.clear();
             std::remove(runLog_.c_str());
             run();
+            // A signature from the web comes quietly: the status line stays with its file.
+            for (const std::string& line : view_.statusLines)
+                EXPECT_FALSE(file.rfind(web_, 0) == 0 && line.find(".minisig") != std::string::npos)
+                    << line;
             const auto shownTexts = frontend_.MessageTexts();
             const std::string refusal =
                 "The file " + shown + " was refused: the signature does not match";

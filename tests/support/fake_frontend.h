@@ -103,8 +103,9 @@ class FakeMainView : public FakeConfigList<app::MainView> {
     int HeightTwips() const override { return height_; }
     void SetLayoutButtonCaption(const std::string& caption) override { layoutCaption_ = caption; }
     std::string LayoutButtonCaption() const override { return layoutCaption_; }
-    void SetActivity(const std::string& text) override { status = text; }
-    std::string status;  // the status line
+    void SetActivity(const std::string& text) override { statusLines.push_back(status = text); }
+    std::string status;                    // the status line
+    std::vector<std::string> statusLines;  // every line it showed, in order
 
     void AddPreviousVersion(const std::string& item) override { list_.push_back(item); }
     std::vector<std::string> PreviousVersions() const override { return list_; }
