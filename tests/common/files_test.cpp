@@ -207,10 +207,9 @@ TEST(AppPaths, AnInstalledProgramKeepsItsFilesInTheUsersFolders) {
     TALVANE_REQUIRE(::geteuid() == 0, "runs the launcher's side as nobody");
     TempDir dir;
     const std::string user = dir.file("user");
-    ASSERT_TRUE(MakeSureDirExists(dir.file("program")) && MakeSureDirExists(user));
-    ASSERT_EQ(::chmod(dir.file("program").c_str(), 0555), 0);
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(MakeSureDirExists(dir.file("program")) && MakeSureDirExists(user) &&
+                ::chmod(dir.file("program").c_str(), 0555) == 0 &&
+                ::chmod(dir.path().c_str(), 0755) == 0 && ::chown(user.c_str(), 65534, 65534) == 0);
     OverrideExecutablePath(dir.file("program/Talvane"));
     const struct {
         const char *config, *cache, *settings, *work;
@@ -219,11 +218,9 @@ TEST(AppPaths, AnInstalledProgramKeepsItsFilesInTheUsersFolders) {
     const int rc = testing::RunAsNobody([&] {
         bool ok = true;
         for (const auto& c : cases) {
-            const auto xdg = [&](const char* value) {
-                return *value == '/' ? user + value : value;
-            };
-            ::setenv("XDG_CONFIG_HOME", xdg(c.config).c_str(), 1);
-            ::setenv("XDG_CACHE_HOME", xdg(c.cache).c_str(), 1);
+            for (const auto& [name, value] :
+                 {std::pair{"XDG_CONFIG_HOME", c.config}, {"XDG_CACHE_HOME", c.cache}})
+                ::setenv(name, ((*value == '/' ? user : std::string()) + value).c_str(), 1);
             ::setenv("HOME", (user + "/home").c_str(), 1);
             ok = SettingsFilePath() == user + c.settings && WorkPath() == user + c.work &&
                  DoesDirExist(user + c.work) && ok;

@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-"""Runs one end-to-end module (or one of its tests) for ctest: exit 1 on a failure, 77 when a
-test was skipped, so that ctest shows the entry as Skipped rather than Passed."""
+"""One end-to-end module or test for ctest: 1 on a failure, 77 (Skipped) when a test skipped."""
 import sys
 import unittest
 

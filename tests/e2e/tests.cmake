@@ -1,18 +1,15 @@
-# End-to-end runs of the launcher binary against the local demo cloud: one ctest entry per
-# module, so that a failure names its module and the modules run side by side. The kill tests
-# take longest, so each of them is an entry of its own.
+# End-to-end runs of the launcher against the local demo cloud: one ctest entry per module (each
+# of the long kill tests one of its own), so a failure names its module and entries run side by side.
 if(TARGET Talvane)
   set(kill test_deploy_kill.KilledDeploy.test_)
   foreach(entry launcher exit_codes real_servers skip_unchanged resume ftp_tls
                 deploy_kill_random:${kill}random_kills_leave_the_old_or_the_new_tree
                 deploy_kill_exchange:${kill}a_kill_at_each_step_of_the_exchange
                 deploy_kill_update:test_deploy_kill.KilledSelfUpdate)
+    string(REGEX REPLACE "^([a-z_]+)$" "\\1:test_\\1" entry "${entry}")  # a module by its name
     string(REPLACE ":" ";" entry "${entry}")
     list(GET entry 0 name)
-    list(GET entry -1 tests)
-    if(tests STREQUAL name)
-      set(tests test_${name})
-    endif()
+    list(GET entry 1 tests)
     add_test(NAME e2e_${name}
              COMMAND /usr/bin/python3 run_module.py ${tests}
              WORKING_DIRECTORY "${CMAKE_CURRENT_LIST_DIR}")

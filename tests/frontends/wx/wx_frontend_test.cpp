@@ -284,9 +284,8 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     gui_->SetActivity("Checking signature");  // the unattended run's line: one text line more
     const wxStaticText* line = gui_->SplashWindow().ActivityLine();
     ASSERT_TRUE(line && line->GetLabel() == "Checking signature");
-    // The layout is ours and exact: the line takes the bar's place, the bar moves down by the
-    // line's height, which is under two text lines. The frame grows by as much once the window
-    // manager (late under load) has applied it.
+    // Exact: the line takes the bar's place, the bar moves down by its height; the frame grows
+    // by as much once the window manager (late under load) has applied it.
     const int lineHeight = line->GetSize().y;
     EXPECT_EQ(line->GetPosition().y, barBefore.y);
     EXPECT_EQ(splashFrame->FindWindow("splashBar")->GetPosition().y, barBefore.y + lineHeight);
