@@ -66,6 +66,8 @@ def add_serve_options(parser, folders_required=True):
     parser.add_argument("--refuse", action="append", default=[], metavar="COMMAND",
                         help="the pyftpdlib redistribution host answers this command (REST, SIZE, "
                         "MDTM, ...) with 502, as servers without it do")
+    parser.add_argument("--understate", metavar="SUFFIX", help="the pyftpdlib redistribution host "
+                        "lists and sizes files ending in SUFFIX at 310 bytes, then sends them whole")
     parser.add_argument("--tls", action="store_true", help="pyftpdlib servers that require AUTH TLS "
                         "before USER and protected data connections, with a certificate from a "
                         "private CA made at start-up")
@@ -130,7 +132,26 @@ def refuse(self, line):
     self.respond("502 Command not implemented.")
 
 
-def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0, refused=()):
+def understating(suffix):
+    """A file system whose files ending in `suffix` are listed and sized at 310 bytes,
+    whatever they hold: a server that lies about what it then sends."""
+    from pyftpdlib.filesystems import AbstractedFS
+
+    def small(path, st):
+        if not path.endswith(suffix):
+            return st
+        fields = list(st[:10])
+        fields[6] = 310
+        return os.stat_result(fields)
+
+    return type("UnderstatingFS", (AbstractedFS,), {
+        "getsize": lambda self, path: 310 if path.endswith(suffix) else os.path.getsize(path),
+        "stat": lambda self, path: small(path, os.stat(path)),
+        "lstat": lambda self, path: small(path, os.lstat(path))})
+
+
+def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0, refused=(),
+                    understate=None):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
@@ -145,6 +166,8 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0,
     handler.authorizer = authorizer
     for command in refused:
         setattr(handler, "ftp_" + command.upper(), refuse)
+    if understate:
+        handler.abstracted_fs = understating(understate)
     if rate and not certfile:
         handler.dtp_handler = type("SlowDataChannel", (ThrottledDTPHandler,), {"write_limit": rate})
     handler.banner = "Talvane test cloud ready."
@@ -220,7 +243,7 @@ def serve(args):
     if args.ftpd == "pyftpdlib":
         repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons, certfile)
         redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile, args.rate,
-                                 args.refuse)
+                                 args.refuse, args.understate)
     else:
         try:
             real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
