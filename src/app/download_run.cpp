@@ -10,6 +10,7 @@
 #include "common/log.h"
 #include "common/names.h"
 #include "common/process.h"
+#include "common/strings.h"
 #include "net/partial_download.h"
 
 namespace talvane::app {
@@ -25,10 +26,15 @@ bool BeginToolRun(WorkflowContext& context, const RunRequest& request, FolderLoc
 
 namespace {
 // Without a word the click would seem to do nothing.
-void ReportNoPackage(Frontend& frontend) {
+// A server that said it was busy is no network to check: it gets its own second line.
+void ReportNoPackage(Frontend& frontend, const Error& failure) {
+    const bool busy =
+        failure.cause == Cause::ServerRefused && failure.reply >= 400 && failure.reply < 500;
     frontend.MessageBox(std::string("The tekmo download server could not be reached and there is "
                                     "no package from an earlier run.") +
-                            kLineBreak + "Check the network connection, then try again.",
+                            kLineBreak +
+                            (busy ? "The server was busy: " + EscapeControls(failure.message, false)
+                                  : std::string("Check the network connection, then try again.")),
                         AppTitle(), MsgIcon::Exclamation);
 }
 }  // namespace
@@ -69,7 +75,7 @@ Outcome DownloadAndRun::Run() {
             break;
     }
     if (!unchanged && !DoesFileExist(package)) {
-        if (unreachable) ReportNoPackage(context_.frontend);
+        if (unreachable) ReportNoPackage(context_.frontend, context_.transfers.LastFailure());
         return Outcome::Stay();
     }
     DropOtherParts(package);

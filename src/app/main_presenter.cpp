@@ -156,6 +156,16 @@ void MainPresenter::Expand() {
 
 void MainPresenter::RunUnattended() {
     unattendedStart_ = true;
+    // Launchers of a whole team start at once: a busy server is waited for, not given up on.
+    transfers_.RetryWhenBusy([this](int attempt, std::chrono::milliseconds next) {
+        const std::string line = "Waiting for the download server (attempt " +
+                                 std::to_string(attempt) + ", next in " +
+                                 std::to_string((next.count() + 999) / 1000) + " s)";
+        DPrint(line);
+        frontend_.Splash().SetActivity(line);
+        view_.SetActivity(line);
+        DoEvents();
+    });
     if (!loaded_) Load();
     if (ended_) return;
     view_.SetChecked(MainCheck::DeleteMe, true);

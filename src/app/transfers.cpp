@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/busy_retry.h"
+#include "common/clock.h"
 #include "common/files.h"
 #include "common/names.h"
 #include "common/strings.h"
@@ -22,8 +24,24 @@ Transfers::Transfers(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
     ftp_.UseBinary();
 }
 
+void Transfers::RetryWhenBusy(
+    std::function<void(int attempt, std::chrono::milliseconds next)> waiting) {
+    retryWhenBusy_ = true;
+    waiting_ = std::move(waiting);
+}
+
+bool Transfers::Open(const std::string& host, const std::string& user,
+                     const std::string& password) {
+    const auto attempt = [&] { return ftp_.Open(host, user, password); };
+    if (!retryWhenBusy_) return attempt();
+    BusyRetry retry(std::chrono::seconds(endpoints_.BusyRetrySeconds), CurrentClock(),
+                    [this] { return std::uniform_real_distribution<double>(0.0, 1.0)(random_); });
+    return retry.Run(
+        attempt, [this] { return ftp_.LastFailure(); }, waiting_);
+}
+
 bool Transfers::OpenRepository(const std::string& user, const std::string& password) {
-    return ftp_.Open(endpoints_.RepositoryHost, user, password);
+    return Open(endpoints_.RepositoryHost, user, password);
 }
 
 bool Transfers::OpenRepositoryAsMember() {
@@ -31,7 +49,7 @@ bool Transfers::OpenRepositoryAsMember() {
 }
 
 bool Transfers::OpenRedist() {
-    return ftp_.Open(endpoints_.RedistHost, names::kBuiltInUser, names::kBuiltInPassword);
+    return Open(endpoints_.RedistHost, names::kBuiltInUser, names::kBuiltInPassword);
 }
 
 std::string Transfers::LastError(const std::string& otherwise) const {

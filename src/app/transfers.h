@@ -1,8 +1,10 @@
 #pragma once
 // The launcher's transfers: its one FTP session and its URL downloads, with the
 // endpoints' time limits applied once. Progress goes wherever the owner says.
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "net/download.h"
@@ -38,6 +40,9 @@ class Transfers {
     bool OpenRepositoryAsMember();  // the maker's built-in account
     bool OpenRedist();              // the redistribution host, built-in account
     void Close() { ftp_.Close(); }
+    // From now on a sign-in that finds the server busy is tried again until the endpoints'
+    // BusyRetrySeconds have passed; `waiting` hears of each wait (attempt number, its length).
+    void RetryWhenBusy(std::function<void(int attempt, std::chrono::milliseconds next)> waiting);
     // The server's last error text, or `otherwise` when it gave none.
     std::string LastError(const std::string& otherwise) const;
     Error LastFailure() const { return ftp_.LastFailure(); }
@@ -65,9 +70,14 @@ class Transfers {
     std::function<void()> onStarted;
 
   private:
+    bool Open(const std::string& host, const std::string& user, const std::string& password);
+
     Endpoints endpoints_;
     net::FtpSession ftp_;
     std::string transferring_;
+    bool retryWhenBusy_ = false;
+    std::function<void(int, std::chrono::milliseconds)> waiting_;
+    std::mt19937 random_{std::random_device{}()};  // each launcher of a fleet waits its own time
 };
 
 }  // namespace talvane::app

@@ -103,6 +103,7 @@ int FtpConnection::OnTransferInfo(void* user, curl_off_t, curl_off_t downloaded,
 void FtpConnection::Record(std::string_view operation, unsigned long number) {
     lastError =
         number == kErrExtended && !reply.empty() ? reply : FtpErrorMessage(operation, number);
+    lastNumber = number;
     lastCause = FtpErrorCause(number);
     lastReply = number == kErrExtended ? replyCode : 0;
     std::string line = "FTP " + std::string(operation) + " failed: " + lastError;

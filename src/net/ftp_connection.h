@@ -47,6 +47,7 @@ struct FtpConnection {
     bool ascii = true;         // line ends converted while transferring
     bool passive = false;
     std::string lastError;
+    unsigned long lastNumber = 0;
     Cause lastCause = Cause::Other;
     int lastReply = 0;  // the reply code behind a Cause::ServerRefused
     bool busy = false;

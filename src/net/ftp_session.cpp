@@ -59,7 +59,8 @@ std::string FtpSession::LastErrorMessage() const {
 }
 
 Error FtpSession::LastFailure() const {
-    return {0, connection_->lastError, connection_->lastCause, connection_->lastReply};
+    return {static_cast<int>(connection_->lastNumber), connection_->lastError,
+            connection_->lastCause, connection_->lastReply};
 }
 
 bool FtpSession::Connected() const {

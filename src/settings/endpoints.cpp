@@ -21,15 +21,16 @@ void Override(const std::string& ini, const char* key, std::string& field) {
     if (value && !value->empty()) field = *value;
 }
 
-// A positive whole number; anything else keeps the default, with a log line.
-void OverrideNumber(const std::string& ini, const char* key, long& field) {
+// A whole number of at least `least`; anything else keeps the default, with a log line.
+void OverrideNumber(const std::string& ini, const char* key, long& field, long least = 1) {
     const auto value = FindIniValue(ini, kEndpointsSection, key);
     if (!value || value->empty()) return;
     long parsed = 0;
     const char* end = value->data() + value->size();
     const auto [ptr, ec] = std::from_chars(value->data(), end, parsed);
-    if (ec != std::errc() || ptr != end || parsed <= 0) {
-        DPrint(std::string("Endpoints ") + key + "=" + *value + " ignored: not a positive number");
+    if (ec != std::errc() || ptr != end || parsed < least) {
+        DPrint(std::string("Endpoints ") + key + "=" + *value + " ignored: not a number from " +
+               std::to_string(least));
         return;
     }
     field = parsed;
@@ -68,6 +69,7 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     Override(ini, "SevenZipMirrorSHA256", e.SevenZipMirrorSHA256);
     OverrideNumber(ini, "LowSpeedLimit", e.LowSpeedLimit);
     OverrideNumber(ini, "LowSpeedTime", e.LowSpeedTime);
+    OverrideNumber(ini, "BusyRetrySeconds", e.BusyRetrySeconds, 0);
     OverrideFtpTls(ini, e.FtpTls);
     Override(ini, "FtpCaFile", e.FtpCaFile);
     if (auto skip = FindIniValue(ini, kEndpointsSection, "SkipUnchanged"))

@@ -27,12 +27,16 @@ struct Endpoints {
     // one the system's store verifies the servers' certificates.
     talvane::FtpTls FtpTls = talvane::FtpTls::Off;
     std::string FtpCaFile{};
+    // An unattended run tries a busy FTP server again (jittered backoff) for this many
+    // seconds before it gives up; 0 gives up at once.
+    long BusyRetrySeconds = 120;
 };
 
 // Reads the defaults and the "Endpoints" section of `iniFile` (only the defaults when empty).
 // An empty host keeps its default; an empty UpdatesURL or SevenZipMirrorURL
 // that is present in the file switches that source off. LowSpeedLimit and
-// LowSpeedTime must be whole numbers above zero; anything else keeps the default.
+// LowSpeedTime must be whole numbers above zero, BusyRetrySeconds zero or more; anything else
+// keeps the default.
 // FtpTls is off, try or required in any letter case; anything else keeps off.
 Endpoints LoadEndpoints(const std::string& iniFile);
 

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/busy_retry.h"
 #include "app/main_presenter.h"
 #include "app/messages.h"
 #include "app/splash_logic.h"
@@ -17,6 +18,7 @@
 #include "common/names.h"
 #include "settings/session.h"
 #include "settings/settings.h"
+#include "support/log_capture.h"
 #include "support/workflow_fixture.h"
 
 namespace talvane::testing {
@@ -177,6 +179,42 @@ class ScopedEnv {
     const char* name_;
     std::optional<std::string> old_;
 };
+
+// Busy servers are waited for with doubling, randomised waits up to the deadline; refusals that
+// will not change (530, a 5xx, a name that does not resolve) end at the first attempt.
+TEST(BusyRetry, WaitsDoubleWithJitterUntilTheDeadlineAndNeverForAFinalRefusal) {
+    using std::chrono::milliseconds;
+    const Error busy{12003, "421 Too many connections", Cause::ServerRefused, 421};
+    const struct {
+        Error failure;
+        double random;
+        long deadline;
+        std::vector<long> waits;
+    } cases[] = {
+        {busy, 0.0, 10, {500, 1000, 2000, 4000}},  // a fifth wait (8 s) would end past 10 s
+        {busy, 0.75, 120, {875, 1750, 3500, 7000, 14000, 26250, 26250, 26250}},  // 30 s at most
+        {{12029, "Cannot connect", Cause::Unreachable}, 0.5, 3, {750, 1500}},
+        {{12002, "Timeout", Cause::Unreachable}, 0.0, 1, {500}},
+        {{12003, "530 Login incorrect.", Cause::ServerRefused, 530}, 0.0, 120, {}},
+        {{12003, "550 No such file", Cause::ServerRefused, 550}, 0.0, 120, {}},
+        {{12007, "Name not resolved", Cause::Unreachable}, 0.0, 120, {}},
+        {busy, 0.0, 0, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure.message + " " + std::to_string(c.deadline));
+        testing::FakeClock clock;
+        std::vector<long> waits;
+        int attempts = 0;
+        app::BusyRetry retry(std::chrono::seconds(c.deadline), clock, [&] { return c.random; });
+        EXPECT_FALSE(retry.Run([&] { return ++attempts, false; }, [&] { return c.failure; },
+                               [&](int next, milliseconds wait) {
+                                   EXPECT_EQ(next, attempts + 1);
+                                   waits.push_back(static_cast<long>(wait.count()));
+                               }));
+        EXPECT_EQ(waits, c.waits);
+        EXPECT_EQ(attempts, static_cast<int>(c.waits.size()) + 1);
+        EXPECT_LE(clock.Elapsed(), std::chrono::seconds(c.deadline));
+    }
+}
 
 TEST(CommandLine, JoinedWithSingleBlanksAndChoosesTheStartWindow) {
     EXPECT_EQ(JoinCommandLine({}), "");

@@ -82,11 +82,13 @@ class Cloud:
     pyftpdlib, or Debian's vsftpd or ProFTPD; `full` servers refuse every sign-in; `tls` ones
     take only AUTH TLS sign-ins (their CA file is endpoints["ca"])."""
 
-    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False, rate=0, refuse=()):
+    def __init__(self, info, ftpd="pyftpdlib", full=False, log=None, tls=False, rate=0, refuse=(),
+                 busy_while=None):
         self.info = info
         args = [PY, os.path.join(SOURCE, "tools", "cloud", "cloud.py"), "serve", "--ftpd", ftpd]
         args += (["--log", log] if log else []) + ["--tls"] * tls + (["--rate", str(rate)] if rate else [])
         args += [a for command in refuse for a in ("--refuse", command)]
+        args += ["--busy-while", busy_while] if busy_while else []
         for flag in ("repo", "redist", "web"):
             args += ["--" + flag, info[flag]]
         for user in info["cloud_users"]:
@@ -230,7 +232,9 @@ class PackageTest(CloudTest):
     def setUp(self):
         self.log = tempfile.mktemp(prefix="talvane-ftp-log-")
         self.addCleanup(lambda: os.path.exists(self.log) and os.remove(self.log))
-        self.cloud = Cloud(self.content.info, log=self.log, rate=self.RATE, refuse=self.REFUSE)
+        self.busy = self.log + ".busy"  # while it exists the redistribution host turns all away
+        self.cloud = Cloud(self.content.info, log=self.log, rate=self.RATE, refuse=self.REFUSE,
+                           busy_while=self.busy)
         self.addCleanup(self.cloud.stop)
         self.p = self.program(cloud=self.cloud, default_config="Office")
         self.package = os.path.join(self.content.info["redist"], "Redist", "tekmoUpdate.zip")

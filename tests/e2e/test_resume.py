@@ -10,7 +10,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import PackageTest  # noqa: E402
+from launcher_env import PackageTest, read_text  # noqa: E402
 
 SIZE = 768 << 10
 
@@ -111,6 +111,30 @@ class Resume(Cut):
         with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
             self.assertTrue(f.read() == data["3.1.0"], "the part of another version was continued")
         self.assert_no_package_files()
+
+
+class Busy(Cut):
+    def test_a_busy_server_is_waited_for_and_the_part_continued(self):
+        self.new_package()
+        self.kill_half_way()
+        kept = os.path.getsize(self.part)
+        open(self.busy, "w").close()
+        run = self.p.start(["sfx"])
+        self.assertTrue(self.p.wait_for(lambda: "(attempt 3, next in" in self.p.log_text()), self.p.log_text())
+        os.remove(self.busy)
+        before = self.package_bytes()
+        self.assertEqual(run.wait(timeout=60), 0)
+        self.assertEqual(self.package_bytes() - before, os.path.getsize(self.package) - kept)
+        self.assertGreaterEqual(read_text(self.log).count("turned away: 421"), 2)
+        self.assert_tree_is_the_package()
+        # Off, a busy server ends the wait at once; the message says busy, not unreachable.
+        shutil.rmtree(self.p.tool)
+        open(self.busy, "w").close()
+        self.p.add_endpoints("BusyRetrySeconds=0\n")
+        result = self.p.run(["sfx"])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("The server was busy: 421 Too many connections", result.stdout)
+        self.assertNotIn("Waiting for the download server", self.p.log_text().split("Starting Talvane")[-1])
 
 
 class RestRefused(Cut):

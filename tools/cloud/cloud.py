@@ -66,6 +66,10 @@ def add_serve_options(parser, folders_required=True):
     parser.add_argument("--refuse", action="append", default=[], metavar="COMMAND",
                         help="the pyftpdlib redistribution host answers this command (REST, SIZE, "
                         "MDTM, ...) with 502, as servers without it do")
+    parser.add_argument("--max-clients", type=int, default=512, help="sessions each FTP server "
+                        "takes at once; the next connection is answered 421")
+    parser.add_argument("--busy-while", metavar="FILE", help="while FILE exists the pyftpdlib "
+                        "redistribution host answers each connection 421 and closes it")
     parser.add_argument("--understate", metavar="SUFFIX", help="the pyftpdlib redistribution host "
                         "lists and sizes files ending in SUFFIX at 310 bytes, then sends them whole")
     parser.add_argument("--tls", action="store_true", help="pyftpdlib servers that require AUTH TLS "
@@ -150,8 +154,23 @@ def understating(suffix):
         "lstat": lambda self, path: small(path, os.lstat(path))})
 
 
+def turn_away(handler, flag):
+    """While the file `flag` exists connections are answered 421 and closed, as a full server
+    does; each one turned away is logged."""
+    greet = handler.handle
+
+    def handle(self):
+        if not os.path.exists(flag):
+            return greet(self)
+        logging.getLogger("pyftpdlib").info("turned away: 421")
+        self.respond("421 Too many connections, try again later.")
+        self.close_when_done()
+
+    handler.handle = handle
+
+
 def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0, refused=(),
-                    understate=None):
+                    understate=None, busy=None):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
@@ -168,6 +187,8 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0,
         setattr(handler, "ftp_" + command.upper(), refuse)
     if understate:
         handler.abstracted_fs = understating(understate)
+    if busy:
+        turn_away(handler, busy)
     if rate and not certfile:
         handler.dtp_handler = type("SlowDataChannel", (ThrottledDTPHandler,), {"write_limit": rate})
     handler.banner = "Talvane test cloud ready."
@@ -234,7 +255,7 @@ def serve(args):
     ioloop = IOLoop()
     repo_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.repo)] + list(args.user)
     redist_accounts = [(BUILTIN_USER, BUILTIN_PASSWORD, args.redist)]
-    max_cons = 1 if args.full else 512
+    max_cons = 1 if args.full else args.max_clients
     ca = certfile = None
     if args.tls:
         import tempfile
@@ -243,7 +264,7 @@ def serve(args):
     if args.ftpd == "pyftpdlib":
         repo = make_ftp_server(args.host, repo_accounts, ioloop, max_cons, certfile)
         redist = make_ftp_server(args.host, redist_accounts, ioloop, max_cons, certfile, args.rate,
-                                 args.refuse, args.understate)
+                                 args.refuse, args.understate, args.busy_while)
     else:
         try:
             real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
@@ -340,6 +361,7 @@ def start(args):
            "--host", args.host, "--ready-file", ready,
            "--log", args.log or os.path.join(args.state, "cloud.log"), "--ftpd", args.ftpd]
     cmd += ["--tls"] * args.tls + (["--rate", str(args.rate)] if args.rate else [])
+    cmd += ["--max-clients", str(args.max_clients)]
     for name, password, home in args.user:
         cmd += ["--user", "%s:%s:%s" % (name, password, home)]
     with open(os.devnull, "rb") as devnull_in, open(os.devnull, "wb") as devnull_out:
