@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A fleet at 8 o'clock: FLEET launchers (default 40) start "Talvane sfx" within SPREAD seconds
 # (default 5) against Debian's vsftpd taking MAX_CLIENTS sessions (default 6), with a 2 MB
-# package. Prints how many exited 0 with the tool started, the spread of finish times, the 421
-# replies the launchers met and the most sessions the server held at once.
+# package sent at RATE bytes a second per session (default 1 MiB). Prints how many exited 0
+# with the tool started, the spread of finish times, the 421 replies the launchers met and the
+# most sessions the servers held at once.
 #   FLEET=200 MAX_CLIENTS=20 tools/bench/fleet_bench.sh   (the long variant, not in CI)
 # TALVANE_BIN picks the launcher (default build/bin/Talvane).
 set -euo pipefail
@@ -24,7 +25,7 @@ PKG=$WORK/content/redist/Redist/tekmoUpdate.zip
 head -c $((2 << 20)) /dev/urandom >"$WORK/data.bin"
 (cd "$WORK" && zip -q0 "$PKG" data.bin && rm data.bin)
 "$PY" "$ROOT/tools/cloud/cloud.py" start --state "$WORK/state" --content "$WORK/content" \
-  --ftpd vsftpd --max-clients "$MAX_CLIENTS" >/dev/null
+  --ftpd vsftpd --max-clients "$MAX_CLIENTS" --rate "${RATE:-1048576}" >/dev/null
 REDIST_PORT=$(json "$WORK/state/endpoints.json" 'd["redist"].split(":")[1]')
 REPO_PORT=$(json "$WORK/state/endpoints.json" 'd["repository"].split(":")[1]')
 launcher_program "$WORK/template" "$WORK/state" "$WORK/content"

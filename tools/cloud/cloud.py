@@ -61,7 +61,7 @@ def add_serve_options(parser, folders_required=True):
                         "tools/cloud/real_ftpd.py runs: vsftpd, proftpd, proftpd-nomlsd")
     parser.add_argument("--full", action="store_true", help="the FTP servers take one client, "
                         "and one connection is held: a sign-in meets the server's refusal")
-    parser.add_argument("--rate", type=int, default=0, help="the pyftpdlib redistribution host sends "
+    parser.add_argument("--rate", type=int, default=0, help="the redistribution host sends "
                         "at most this many bytes a second on each data connection (default: no limit)")
     parser.add_argument("--refuse", action="append", default=[], metavar="COMMAND",
                         help="the pyftpdlib redistribution host answers this command (REST, SIZE, "
@@ -203,7 +203,7 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0,
 class RealServers:
     """The repository and the redistribution host as two Debian FTP servers."""
 
-    def __init__(self, kind, repo_accounts, redist_accounts, max_clients):
+    def __init__(self, kind, repo_accounts, redist_accounts, max_clients, rate=0):
         import tempfile
         import real_ftpd
         self.state = tempfile.mkdtemp(prefix="talvane-ftpd-")
@@ -211,7 +211,7 @@ class RealServers:
         try:
             for name, accounts in (("repository", repo_accounts), ("redist", redist_accounts)):
                 self.daemons.append(real_ftpd.Daemon(kind, accounts, os.path.join(self.state, name),
-                                                     max_clients))
+                                                     max_clients, rate if name == "redist" else 0))
         except Exception:
             self.close_all()
             raise
@@ -267,7 +267,7 @@ def serve(args):
                                  args.refuse, args.understate, args.busy_while)
     else:
         try:
-            real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons)
+            real = RealServers(args.ftpd, repo_accounts, redist_accounts, max_cons, args.rate)
         except Exception as e:  # the caller reads the reason on standard error
             print("cloud.py: %s" % e, file=sys.stderr)
             return 3

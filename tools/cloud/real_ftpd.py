@@ -78,7 +78,7 @@ def write(path, text, mode=0o644):
         f.write(text)
 
 
-def vsftpd_config(state, port, accounts, max_clients):
+def vsftpd_config(state, port, accounts, max_clients, rate=0):
     if os.geteuid() != 0:
         raise RuntimeError("vsftpd signs in named users only when started as root")
     if not os.path.exists("/etc/pam.d/" + PAM_SERVICE):
@@ -102,7 +102,7 @@ def vsftpd_config(state, port, accounts, max_clients):
         "secure_chroot_dir=%s" % empty, "allow_writeable_chroot=YES", "seccomp_sandbox=NO",
         "pasv_enable=YES", "pasv_address=127.0.0.1", "xferlog_enable=NO", "syslog_enable=NO",
         "vsftpd_log_file=%s" % os.path.join(state, "vsftpd.log"),
-        "max_clients=%d" % max_clients, "max_per_ip=0", ""])
+        "max_clients=%d" % max_clients, "max_per_ip=0"] + ["local_max_rate=%d" % rate, "anon_max_rate=%d" % rate] * bool(rate) + [""])
 
 
 def pwd_name():
@@ -144,7 +144,7 @@ class Daemon:
     the first account's home is the default folder. `max_clients` 1 with a held
     connection makes the next sign-in meet the server's "full" reply."""
 
-    def __init__(self, kind, accounts, state, max_clients=50):
+    def __init__(self, kind, accounts, state, max_clients=50, rate=0):
         if kind not in KINDS:
             raise RuntimeError("unknown server kind %r" % kind)
         root = fetch(family(kind))
@@ -154,7 +154,7 @@ class Daemon:
             port = free_port()
             conf = os.path.join(state, "server.conf")
             if kind == "vsftpd":
-                write(conf, vsftpd_config(state, port, accounts, max_clients))
+                write(conf, vsftpd_config(state, port, accounts, max_clients, rate))
                 cmd = [os.path.join(root, "usr/sbin/vsftpd"), conf]
             else:
                 write(conf, proftpd_config(state, port, accounts, max_clients,
