@@ -175,6 +175,7 @@ void MainPresenter::RunUnattended() {
         // unless the user starts it.
         DPrint("unattended run has no set to run; showing the main window");
         closingCode_ = ExitCode::Failed;
+        transfers_.RetryWhenBusy({});  // the user is there now
         const std::string stored = StoredDefaultConfig(session_);
         if (lastFailure_.empty() && !stored.empty() && !updateOffered_) {
             lastFailure_ = "The default configuration set \"" + stored + "\" is not on the server";
@@ -201,6 +202,7 @@ void MainPresenter::RunUnattended() {
     // learns that the tool was not started.
     DPrint("unattended run could not start the tool; showing the main window");
     closingCode_ = ExitCode::Failed;
+    transfers_.RetryWhenBusy({});
     frontend_.Splash().Close();
     ListPreviousVersions();
     view_.Show();

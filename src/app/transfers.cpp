@@ -26,7 +26,7 @@ Transfers::Transfers(Endpoints endpoints) : endpoints_(std::move(endpoints)) {
 
 void Transfers::RetryWhenBusy(
     std::function<void(int attempt, std::chrono::milliseconds next)> waiting) {
-    retryWhenBusy_ = true;
+    retryWhenBusy_ = static_cast<bool>(waiting);
     waiting_ = std::move(waiting);
 }
 

@@ -42,6 +42,7 @@ class Transfers {
     void Close() { ftp_.Close(); }
     // From now on a sign-in that finds the server busy is tried again until the endpoints'
     // BusyRetrySeconds have passed; `waiting` hears of each wait (attempt number, its length).
+    // An empty `waiting` tries once again, as interactive runs do.
     void RetryWhenBusy(std::function<void(int attempt, std::chrono::milliseconds next)> waiting);
     // The server's last error text, or `otherwise` when it gave none.
     std::string LastError(const std::string& otherwise) const;
