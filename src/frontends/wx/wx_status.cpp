@@ -1,5 +1,6 @@
 #include "frontends/wx/wx_status.h"
 
+#include <wx/display.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 
@@ -29,6 +30,24 @@ void WxStatus::SetLabel(const std::string& text) {
     RepaintNow();
 }
 
+// Centred on its owner, but never over the splash: the unattended run's progress is its bar.
+void WxStatus::Place(wxWindow* owner) {
+    if (owner) {
+        frame_->CentreOnParent();
+    } else {
+        frame_->Centre();
+    }
+    const wxFrame* splash = frontend_.SplashWindow().Frame();
+    if (!splash || !splash->IsShown()) return;
+    const wxRect over = splash->GetScreenRect();
+    const wxRect area = wxDisplay(splash).GetClientArea();
+    const wxSize size = frame_->GetSize();
+    const int gap = frame_->FromDIP(12);
+    const int below = over.GetBottom() + 1 + gap, above = over.GetTop() - gap - size.y;
+    const int y = below + size.y <= area.GetBottom() + 1 || above < area.GetTop() ? below : above;
+    frame_->Move(over.x + (over.width - size.x) / 2, y);
+}
+
 void WxStatus::Show() {
     if (!frame_) {
         wxWindow* owner = frontend_.ActiveWindow();
@@ -48,11 +67,7 @@ void WxStatus::Show() {
         wxSize client = TwipsToPixels(kStatusClientSize.width, kStatusClientSize.height, frame_);
         client.IncTo(panel->GetBestSize());  // a long line or large text gets its room
         frame_->SetClientSize(client);
-        if (owner) {
-            frame_->CentreOnParent();
-        } else {
-            frame_->Centre();
-        }
+        Place(owner);
     }
     frame_->Show();
     frame_->Update();

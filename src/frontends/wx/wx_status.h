@@ -28,6 +28,8 @@ class WxStatus final : public StatusView {
     wxFrame* Frame() const { return frame_; }
 
   private:
+    void Place(wxWindow* owner);
+
     WxFrontend& frontend_;
     wxFrame* frame_ = nullptr;
     wxStaticText* label_ = nullptr;

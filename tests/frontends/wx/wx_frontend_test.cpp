@@ -236,6 +236,15 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     EXPECT_EQ(gui_->StatusWindow().Frame()->GetParent(), &f);
     EXPECT_EQ(gui_->StatusWindow().Frame()->GetTitle(), "Talvane") << "a caption before any is set";
     gui_->Status().Close();
+    gui_->Splash().Show();  // the unattended run: the status window keeps off the splash's bar
+    gui_->Status().Show();
+    EXPECT_TRUE(Until([&] {
+        return !gui_->StatusWindow().Frame()->GetScreenRect().Intersects(
+            gui_->SplashWindow().Frame()->GetScreenRect());
+    })) << "the status window covers the splash";
+    Shoot(gui_->StatusWindow().Frame(), "status-below-splash");
+    gui_->Status().Close();
+    gui_->Splash().Close();
     gui_->SetActivity("Starting Tekmo");  // a step goes to the same line
     EXPECT_EQ(f.activityLabel->GetLabel(), "Starting Tekmo");
     // Posted: a simulated click would wait in a yield of its own, where the work could not pump.
