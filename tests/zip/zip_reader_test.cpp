@@ -198,7 +198,9 @@ TEST_F(ZipReader, NamesAreDecodedToUtf8) {
         {"\x94.txt", 0, unicodePath("\x94.txt", "ö-unicode.txt"), "ö-unicode.txt"},
         {"\x94.txt", 0, unicodePath("other", "stale.txt"), "ö.txt"},
         {"\x88\xea\x95\x5c/\x95\x5c.txt", 0, "", "êΩò＼/ò＼.txt"},
-        {"\xE3\x81\x81\\x.txt", 0, "", "ぁ/x.txt"}};
+        {"\xE3\x81\x81\\x.txt", 0, "", "ぁ/x.txt"},
+        // The first three- and four-byte code points and the last one are UTF-8 still.
+        {"\xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", 0, "", "\u0800\U00010000\U0010FFFF"}};
     RawZip z;
     Files expected;
     for (const auto& [raw, flags, extra, decoded] : cases) {
