@@ -183,7 +183,6 @@ class ScopedEnv {
 // Busy servers are waited for with doubling, randomised waits up to the deadline; refusals that
 // will not change (530, a 5xx, a name that does not resolve) end at the first attempt.
 TEST(BusyRetry, WaitsDoubleWithJitterUntilTheDeadlineAndNeverForAFinalRefusal) {
-    using std::chrono::milliseconds;
     const struct {
         int code, reply;  // a server's refusal carries its reply; 0: no answer at all
         double random;
@@ -211,7 +210,7 @@ TEST(BusyRetry, WaitsDoubleWithJitterUntilTheDeadlineAndNeverForAFinalRefusal) {
         int attempts = 0;
         app::BusyRetry retry(std::chrono::seconds(c.deadline), clock, [&] { return c.random; });
         EXPECT_FALSE(retry.Run([&] { return ++attempts, false; }, [&] { return failure; },
-                               [&](int next, milliseconds wait) {
+                               [&](int next, std::chrono::milliseconds wait) {
                                    EXPECT_EQ(next, attempts + 1);
                                    waits.push_back(static_cast<long>(wait.count()));
                                }));
