@@ -352,7 +352,7 @@ bool MainPresenter::SaveSettings() {
                        {"password", typed.password, StoredKey::Password},
                        {"zip password", typed.zipPassword, StoredKey::ZipPassword}};
     for (const auto& [field, value, key] : typedValues) {
-        const std::size_t limit = SpecOf(key).maxLength;
+        const std::size_t limit = RuleOf(key).maxLength;
         if (value.size() <= limit) continue;
         DPrint(std::string("settings not saved: the ") + field + " is too long");
         frontend_.MessageBox(std::string("The ") + field + " is longer than " +

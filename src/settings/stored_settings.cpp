@@ -12,7 +12,7 @@ using names::kSettingsSection;
 
 // Scrambled values are read whole: cut at the usual length, a long password would come back
 // as garbage. Names are read back cut, as the settings file has always been read.
-constexpr std::array<StoredKeySpec, 6> kSpecs = {{
+constexpr std::array<StoredKeyRule, 6> kRules = {{
     {kSettingsSection, "UserName", false, kMaxNameLength},
     {kSettingsSection, "Password", true, kMaxSecretLength},
     {kSettingsSection, "ZipPassword", true, kMaxSecretLength},
@@ -23,15 +23,15 @@ constexpr std::array<StoredKeySpec, 6> kSpecs = {{
 
 }  // namespace
 
-const StoredKeySpec& SpecOf(StoredKey key) {
-    return kSpecs.at(static_cast<std::size_t>(key));
+const StoredKeyRule& RuleOf(StoredKey key) {
+    return kRules.at(static_cast<std::size_t>(key));
 }
 
 std::optional<std::string> FindStored(std::string_view file, StoredKey key) {
-    const StoredKeySpec& spec = SpecOf(key);
-    auto value = FindIniValue(file, spec.section, spec.name,
-                              spec.scrambled ? std::string::npos : spec.maxLength);
-    if (value && spec.scrambled && !value->empty()) *value = UnscrambleString(*value);
+    const StoredKeyRule& rule = RuleOf(key);
+    auto value = FindIniValue(file, rule.section, rule.name,
+                              rule.scrambled ? std::string::npos : rule.maxLength);
+    if (value && rule.scrambled && !value->empty()) *value = UnscrambleString(*value);
     return value;
 }
 
@@ -40,10 +40,10 @@ std::string ReadStored(std::string_view file, StoredKey key) {
 }
 
 bool WriteStored(std::string_view file, StoredKey key, std::string_view value) {
-    const StoredKeySpec& spec = SpecOf(key);
-    if (value.size() > spec.maxLength) return false;
-    return WriteIniValue(file, spec.section, spec.name,
-                         spec.scrambled ? ScrambleString(value) : std::string(value));
+    const StoredKeyRule& rule = RuleOf(key);
+    if (value.size() > rule.maxLength) return false;
+    return WriteIniValue(file, rule.section, rule.name,
+                         rule.scrambled ? ScrambleString(value) : std::string(value));
 }
 
 }  // namespace talvane

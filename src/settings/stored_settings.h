@@ -11,13 +11,13 @@ namespace talvane {
 
 enum class StoredKey { UserName, Password, ZipPassword, DefaultConfig, DefaultPath, PublicKey };
 
-struct StoredKeySpec {
+struct StoredKeyRule {
     const char* section;
     const char* name;
     bool scrambled;
     std::size_t maxLength;  // longest value a save takes; reads are cut to the same
 };
-const StoredKeySpec& SpecOf(StoredKey key);
+const StoredKeyRule& RuleOf(StoredKey key);
 
 // The value as the program uses it (unscrambled), cut to the key's length; nullopt when
 // the key is absent.
