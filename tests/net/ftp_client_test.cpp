@@ -266,6 +266,7 @@ TEST_F(FtpClientTest, BrokenTransfersLeaveNoFileUnderTheTargetName) {
     } cases[] = {
         {"drop.bin", read + "12030", 30000},
         {"edge.bin", "InternetReadFile2 error code: 12030", 0},  // cut where the rest begins
+        {"none.bin", read + "12030", -1},  // cut before a byte came: no local file at fault
         {"short.bin", read + "12030", 30000},
         {"stall.bin", read + "12002", 30000},
         {"drip.bin", read + "12002 Message: The operation timed out", 0},
@@ -350,7 +351,7 @@ TEST_F(FtpClientTest, ListsInEveryStyleAndEndsTransfersWithTheData) {
         for (int twice = 0; twice < 2; ++twice) {
             const auto list = ftp_.List("*.bin");
             ASSERT_TRUE(list);
-            EXPECT_EQ(list->size(), 8u);
+            EXPECT_EQ(list->size(), 9u);
             const net::ListingEntry* drop = list->Find("drop.bin");
             ASSERT_NE(drop, nullptr);
             EXPECT_EQ(drop->size, 100000);

@@ -19,6 +19,7 @@ Files (all in every folder; SIZE and listings report the declared size, MDTM one
 RETR after "REST n" sends the same bytes from offset n):
   drop.bin   100000 bytes declared; 30000 sent, then data and control connections close
   edge.bin   1000 declared; 765 sent (the last whole progress step), then as drop.bin
+  none.bin   1000 declared; nothing sent, then as drop.bin
   short.bin  100000 declared; 30000 sent, then a clean "226"
   stall.bin  100000 declared; 30000 sent, then nothing more
   long.bin   1000 declared; 5000 sent
@@ -68,6 +69,7 @@ def payload(n):
 FILES = {
     "drop.bin": (100000, 30000, "drop"),
     "edge.bin": (1000, 765, "drop"),
+    "none.bin": (1000, 0, "drop"),
     "short.bin": (100000, 30000, "short"),
     "stall.bin": (100000, 30000, "stall"),
     "long.bin": (1000, 5000, "ok"),
