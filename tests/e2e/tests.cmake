@@ -1,5 +1,4 @@
-# End-to-end runs of the launcher against the local demo cloud: one ctest entry per module (each
-# of the long kill tests one of its own), so a failure names its module and entries run side by side.
+# End-to-end runs against the demo cloud, an entry per module (and per long kill test) to run apart.
 if(TARGET Talvane)
   set(kill test_deploy_kill.KilledDeploy.test_)
   foreach(entry launcher exit_codes real_servers skip_unchanged resume ftp_tls
