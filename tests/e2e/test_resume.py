@@ -10,7 +10,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from launcher_env import PackageTest, read_text  # noqa: E402
+from launcher_env import PackageTest  # noqa: E402
 
 SIZE = 768 << 10
 
@@ -125,7 +125,6 @@ class Busy(Cut):
         before = self.package_bytes()
         self.assertEqual(run.wait(timeout=60), 0)
         self.assertEqual(self.package_bytes() - before, os.path.getsize(self.package) - kept)
-        self.assertGreaterEqual(read_text(self.log).count("turned away: 421"), 2)
         self.assert_tree_is_the_package()
         # Past BusyRetrySeconds the box says busy; the window handed over then does not wait.
         shutil.rmtree(self.p.tool)

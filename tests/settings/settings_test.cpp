@@ -224,7 +224,6 @@ TEST_F(IniTest, StoredKeysKeepTheirSectionFormAndLength) {
                 {StoredKey::DefaultPath, "TekmoCloud", "defaultpath", false, kMaxNameLength},
                 {StoredKey::PublicKey, "Security", "PublicKey", false, kIniValueLimit}};
     for (const auto& k : keys) {
-        SCOPED_TRACE(k.name);
         const std::string longest(k.limit, 'v');
         ASSERT_TRUE(WriteStored(Ini(), k.key, longest));
         EXPECT_FALSE(WriteStored(Ini(), k.key, longest + "v"));
