@@ -13,8 +13,12 @@ constexpr std::chrono::milliseconds kLongestWait{30000};
 
 }  // namespace
 
+bool ServerSaidBusy(const Error& failure) {
+    return failure.cause == Cause::ServerRefused && failure.reply >= 400 && failure.reply < 500;
+}
+
 bool BusyFailure(const Error& failure) {
-    if (failure.cause == Cause::ServerRefused) return failure.reply >= 400 && failure.reply < 500;
+    if (failure.cause == Cause::ServerRefused) return ServerSaidBusy(failure);
     // A name that does not resolve stays so: only a server that is there but does not answer.
     return failure.code == static_cast<int>(net::kErrCannotConnect) ||
            failure.code == static_cast<int>(net::kErrTimeout);

@@ -12,6 +12,8 @@
 
 namespace talvane::app {
 
+// Whether the server answered "try later" (421 and the other 4xx replies).
+bool ServerSaidBusy(const Error& failure);
 // Whether a failed sign-in is worth another attempt later.
 bool BusyFailure(const Error& failure);
 

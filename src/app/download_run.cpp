@@ -1,5 +1,6 @@
 #include "app/download_run.h"
 
+#include "app/busy_retry.h"
 #include "app/catalogue.h"
 #include "app/config_sync.h"
 #include "app/deploy_transaction.h"
@@ -28,8 +29,7 @@ namespace {
 // Without a word the click would seem to do nothing.
 // A server that said it was busy is no network to check: it gets its own second line.
 void ReportNoPackage(Frontend& frontend, const Error& failure) {
-    const bool busy =
-        failure.cause == Cause::ServerRefused && failure.reply >= 400 && failure.reply < 500;
+    const bool busy = ServerSaidBusy(failure);
     frontend.MessageBox(std::string("The tekmo download server could not be reached and there is "
                                     "no package from an earlier run.") +
                             kLineBreak +
