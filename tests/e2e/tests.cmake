@@ -3,7 +3,7 @@ if(TARGET Talvane)
   set(kill test_deploy_kill.KilledDeploy.test_)
   foreach(entry launcher exit_codes real_servers skip_unchanged resume ftp_tls
                 deploy_kill_random:${kill}random_kills_leave_the_old_or_the_new_tree
-                deploy_kill_exchange:${kill}a_kill_at_each_step_of_the_exchange
+                deploy_kill_exchange:test_deploy_kill.KilledExchange.test_a_kill_at_each_step_of_the_exchange
                 deploy_kill_update:test_deploy_kill.KilledSelfUpdate)
     string(REGEX REPLACE "^([a-z_]+)$" "\\1:test_\\1" entry "${entry}")  # a module by its name
     string(REPLACE ":" ";" entry "${entry}")

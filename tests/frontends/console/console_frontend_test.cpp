@@ -62,6 +62,7 @@ class ConsoleTest : public ::testing::Test {
         session_ = Session{SettingsFilePath(), tmp_.file("drive/tekmo"), "", "", "", ""};
         // Closed loopback ports: nothing here may reach a server.
         endpoints_ = {"127.0.0.1:1", "127.0.0.1:1", "", "http://127.0.0.1:1/Subscribers/", ""};
+        endpoints_.BusyRetrySeconds = 0;  // a closed port is not waited for
     }
     void TearDown() override {
         SetEnv("HOME", home_.c_str());
