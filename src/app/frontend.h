@@ -20,7 +20,15 @@ class Frontend : public EventPump {
     virtual SplashView& Splash() = 0;
     virtual StatusView& Status() = 0;
     // OK-only box. `title` is the window title (AppTitle() for most boxes).
-    virtual void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) = 0;
+    void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
+        ++boxesShown_;
+        lastBox_ = text;
+        ShowMessageBox(text, title, icon);
+    }
+    // How many boxes were shown so far, and what the last one said: the window's status
+    // line keeps the outcome a box reported once the box is gone.
+    int BoxesShown() const { return boxesShown_; }
+    const std::string& LastBox() const { return lastBox_; }
     // Open-file dialog: returns the chosen full path, or "" when cancelled.
     virtual std::string OpenFileDialog(const std::string& title, const std::string& filter) = 0;
 
@@ -43,6 +51,14 @@ class Frontend : public EventPump {
     // A step the user would otherwise see nothing of ("Checking signature"): the
     // status line of the main window, and of the splash while it is shown.
     virtual void SetActivity(const std::string& /*text*/) {}
+
+  protected:
+    virtual void ShowMessageBox(const std::string& text, const std::string& title,
+                                MsgIcon icon) = 0;
+
+  private:
+    int boxesShown_ = 0;
+    std::string lastBox_;
 };
 
 // "Talvane": the title every message box carries.

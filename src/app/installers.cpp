@@ -62,6 +62,7 @@ Outcome CompanionInstaller::Install(Installer which, const std::string& user, bo
         // A downloaded setup program arrives without the execute bit.
         if (!MakeExecutable(setup)) DPrint("could not mark the setup program executable");
     }
+    frontend.SetActivity("Running " + StripPath(setup));
     std::vector<std::string> argv{setup};
     if (silent) argv.emplace_back("/silent");
     RunAndWait(argv);

@@ -1,7 +1,6 @@
 #include "app/main_presenter.h"
 
 #include <chrono>
-#include <cstdio>
 #include <utility>
 
 #include "app/catalogue.h"
@@ -23,7 +22,8 @@ namespace talvane::app {
 // Marks a workflow as running; restores the previous state on every way out.
 class MainPresenter::BusyScope {
   public:
-    explicit BusyScope(MainPresenter& owner) : owner_(owner), previous_(owner.busy_) {
+    explicit BusyScope(MainPresenter& owner)
+        : owner_(owner), previous_(owner.busy_), boxes_(owner.frontend_.BoxesShown()) {
         owner_.busy_ = true;
         if (previous_) return;
         owner_.view_.SetBusy(true);
@@ -32,8 +32,11 @@ class MainPresenter::BusyScope {
     ~BusyScope() {
         owner_.busy_ = previous_;
         if (previous_) return;
-        // Idle, the bar is empty and the window says what went wrong last, or
-        // that nothing is happening.
+        // Idle, the bar is empty and the window says what went wrong last (or what the
+        // last box said), or that nothing is happening.
+        const Frontend& frontend = owner_.frontend_;
+        if (owner_.lastFailure_.empty() && frontend.BoxesShown() != boxes_)
+            owner_.lastFailure_ = FirstLine(frontend.LastBox());
         owner_.view_.SetBusy(false);
         owner_.view_.Bar().SetValue(owner_.view_.Bar().Min());
         owner_.view_.SetActivity(owner_.lastFailure_.empty() ? "Ready" : owner_.lastFailure_);
@@ -42,8 +45,13 @@ class MainPresenter::BusyScope {
     BusyScope& operator=(const BusyScope&) = delete;
 
   private:
+    static std::string FirstLine(const std::string& text) {
+        return text.substr(0, text.find('\n'));
+    }
+
     MainPresenter& owner_;
     bool previous_;
+    int boxes_;
 };
 
 MainPresenter::MainPresenter(Frontend& frontend, MainView& view, Session& session,
@@ -402,39 +410,21 @@ void MainPresenter::ListPreviousVersions() {
 }
 
 void MainPresenter::ShowProgress(long current, long total) {
+    const auto frame =
+        progress_.Next(transfers_.Transferring(), current, total, TransferProgress::Clock::now());
+    if (!frame) return;
+    // The unattended run shows its progress on the splash; bar and line change together.
     ProgressBarView& bar = context_.unattended ? frontend_.Splash().Bar() : view_.Bar();
-    bar.SetMax(total);
-    bar.SetMin(0);
-    if (total >= current) bar.SetValue(current);
-    ShowTransferActivity(current, total);
-    DoEvents();
-}
-
-void MainPresenter::ShowTransferActivity(long current, long total) {
-    using Clock = std::chrono::steady_clock;
-    const auto now = Clock::now();
-    if (current == 0 || current < lastTransferBytes_ || total != lastTransferTotal_) {
-        transferStart_ = now;
-        transferBase_ = current;
+    if (frame->sized) {
+        bar.SetMax(frame->barMax);
+        bar.SetMin(0);
+        bar.SetValue(frame->barValue);
     }
-    lastTransferBytes_ = current;
-    lastTransferTotal_ = total;
-    // A few times a second is readable; every chunk would cost the transfer.
-    if (current != total && now - lastActivity_ < std::chrono::milliseconds(250)) return;
-    lastActivity_ = now;
-    const double seconds = std::chrono::duration<double>(now - transferStart_).count();
-    constexpr double kMegabyte = 1024.0 * 1024.0;
-    char amounts[96];
-    const double done = static_cast<double>(current) / kMegabyte;
-    const double moved = static_cast<double>(current - transferBase_) / kMegabyte;
-    std::snprintf(amounts, sizeof amounts, " - %.1f of %.1f MB, %.1f MB/s", done,
-                  static_cast<double>(total) / kMegabyte, seconds > 0 ? moved / seconds : 0.0);
-    const std::string line = "Downloading " + transfers_.Transferring() + amounts;
-    // The unattended run shows its progress on the splash.
     if (context_.unattended)
-        frontend_.Splash().SetActivity(line);
+        frontend_.Splash().SetActivity(frame->line);
     else
-        view_.SetActivity(line);
+        view_.SetActivity(frame->line);
+    DoEvents();
 }
 
 }  // namespace talvane::app

@@ -2,7 +2,6 @@
 // The main window's logic: load, layouts, the unattended run and the user's
 // actions. Each action hands its work to a workflow and ends the program when
 // the workflow's outcome says so; this is the one place the program ends.
-#include <chrono>
 #include <string>
 
 #include "app/download_run.h"
@@ -10,6 +9,7 @@
 #include "app/installers.h"
 #include "app/outcome.h"
 #include "app/signatures.h"
+#include "app/transfer_progress.h"
 #include "app/transfers.h"
 #include "app/views.h"
 #include "app/workflow_context.h"
@@ -78,8 +78,6 @@ class MainPresenter {
     Credentials TypedCredentials() const;
     RunRequest Request() const;
     void ShowProgress(long current, long total);
-    // "Downloading <file> - 45.2 of 200.0 MB, 20.1 MB/s" in the window's status line.
-    void ShowTransferActivity(long current, long total);
 
     Frontend& frontend_;
     MainView& view_;
@@ -96,10 +94,7 @@ class MainPresenter {
     bool updateOffered_ = false;   // the credentials were not filled from the settings
     bool busy_ = false;
     bool ended_ = false;
-    std::chrono::steady_clock::time_point transferStart_{}, lastActivity_{};
-    long lastTransferBytes_ = 0;
-    long lastTransferTotal_ = 0;
-    long transferBase_ = 0;  // where the transfer began: a resumed one starts part-way
+    TransferProgress progress_;
 };
 
 }  // namespace talvane::app

@@ -12,6 +12,7 @@
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/log.h"
+#include "common/names.h"
 #include "common/strings.h"
 #include "net/minisign.h"
 #include "platform/file_io.h"
@@ -19,7 +20,6 @@
 namespace talvane::app {
 
 namespace {
-constexpr const char* kSignatureSuffix = ".minisig";
 constexpr const char* kCheckingSignature = "Checking signature";
 // A signature file is a few hundred bytes.
 constexpr std::int64_t kMaxSignatureSize = 16 * 1024;
@@ -87,7 +87,7 @@ bool SignatureCheck::Skipped(const std::string& shownName) const {
 }
 
 std::string SignatureCheck::FetchFtp(const std::string& remoteName, std::string& signature) {
-    const std::string remote = remoteName + kSignatureSuffix;
+    const std::string remote = remoteName + names::kSignatureSuffix;
     const std::string shown = StripPath(remote);
     // Judged by its listed size before a byte of it moves.
     const auto size = transfers_.Ftp().FileSize(remote);
@@ -105,17 +105,17 @@ std::string SignatureCheck::FetchFtp(const std::string& remoteName, std::string&
 }
 
 std::string SignatureCheck::FetchHttp(const std::string& url, std::string& signature) {
-    const std::string local = WorkPath() + ".download" + kSignatureSuffix;
+    const std::string local = WorkPath() + ".download" + names::kSignatureSuffix;
     // A missing signature is a refusal of this one file, not a broken connection
     // that ends the program.
     // The signature travels the way its file did (an FTP update package, say).
     const bool ftp = ToLower(url.substr(0, 6)) == "ftp://";
     if (!transfers_
-             .Download(url + kSignatureSuffix, local, kMaxSignatureSize, true,
+             .Download(url + names::kSignatureSuffix, local, kMaxSignatureSize, true,
                        ftp ? net::kPackageProtocols : net::kWebProtocols)
              .fetched ||
         !ReadSignature(local, signature))
-        return NotDownloaded(UrlFileName(url) + kSignatureSuffix);
+        return NotDownloaded(UrlFileName(url) + names::kSignatureSuffix);
     return {};
 }
 

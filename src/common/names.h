@@ -27,6 +27,8 @@ inline constexpr const char* kSevenZipFolder = "7z";
 inline constexpr const char* kSyncTemp = "SyncTemp";
 inline constexpr const char* kConfigArchive = "tekmo_Config.7z";
 inline constexpr const char* kDefsArchive = "tekmo_Defs.7z";
+// A file's signature lies beside it under its name and this suffix.
+inline constexpr const char* kSignatureSuffix = ".minisig";
 inline constexpr const char* kInnerConfigZip = "Tekmo_Config.zip";
 inline constexpr const char* kBuiltInUser = "NimbaraMember";
 inline constexpr const char* kBuiltInPassword = "Tovex%hn52";

@@ -1,6 +1,7 @@
 // Without servers: the start-up choices, the splash logo size and the main window's own logic.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "app/messages.h"
 #include "app/splash_logic.h"
 #include "app/startup.h"
+#include "app/transfer_progress.h"
 #include "common/app_paths.h"
 #include "common/files.h"
 #include "common/names.h"
@@ -161,7 +163,44 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
                                         "You must select a config first!",
                                         "You must select a previous version first!"}));
     EXPECT_EQ(frontend_.messages.back().title, "Talvane");
+    EXPECT_EQ(view_.status, "You must select a previous version first!");  // the box's outcome
     EXPECT_FALSE(Exists(session_.ExtractFolder));
+}
+
+// The bar and the line come from the same figures: whenever a frame shows, the line's amount
+// is the bar's; frames come a few times a second, but a transfer's first and last always show.
+TEST(TransferProgress, LineAndBarAgreeAndFramesAreSpaced) {
+    using namespace std::chrono_literals;
+    const long MiB = 1 << 20;
+    const struct {
+        const char* file;
+        long current, total;
+        std::chrono::milliseconds at;
+        const char* line;  // nullptr: no frame
+    } steps[] = {
+        {"Tekmo.zip", 0, 40 * MiB, 0ms, "Downloading Tekmo.zip - 0.0 of 40.0 MiB, 0.0 MiB/s"},
+        {"Tekmo.zip", 4 * MiB, 40 * MiB, 199ms, nullptr},
+        {"Tekmo.zip", 8 * MiB, 40 * MiB, 200ms,
+         "Downloading Tekmo.zip - 8.0 of 40.0 MiB, 40.0 MiB/s"},
+        {"Tekmo.zip", 40 * MiB, 40 * MiB, 201ms,
+         "Downloading Tekmo.zip - 40.0 of 40.0 MiB, 199.0 MiB/s"},
+        {"Tekmo.zip.minisig", 0, 0, 202ms, "Checking signature: fetching Tekmo.zip.minisig"},
+        // Resumed at 30 MiB: the rate counts what moved in this run; no size known, no bar.
+        {"setup.exe", 30 * MiB, 0, 1000ms, "Downloading setup.exe - 30.0 MiB, 0.0 MiB/s"},
+        {"setup.exe", 31 * MiB, 0, 1500ms, "Downloading setup.exe - 31.0 MiB, 2.0 MiB/s"},
+    };
+    app::TransferProgress progress;
+    const auto start = app::TransferProgress::Clock::now();
+    for (const auto& s : steps) {
+        const auto frame = progress.Next(s.file, s.current, s.total, start + s.at);
+        SCOPED_TRACE(s.at.count());
+        ASSERT_EQ(frame.has_value(), s.line != nullptr);
+        if (!frame) continue;
+        EXPECT_EQ(frame->line, s.line);
+        EXPECT_EQ(frame->sized, s.total > 0);
+        EXPECT_EQ(frame->barValue, s.total > 0 ? s.current : 0);
+        EXPECT_EQ(frame->barMax, s.total);
+    }
 }
 
 // Sets (or, with nullptr, clears) an environment variable for one scope.

@@ -197,7 +197,8 @@ class FakeFrontend : public app::Frontend {
     }
     app::SplashView& Splash() override { return splash; }
     app::StatusView& Status() override { return status; }
-    void MessageBox(const std::string& text, const std::string& title, app::MsgIcon icon) override {
+    void ShowMessageBox(const std::string& text, const std::string& title,
+                        app::MsgIcon icon) override {
         messages.push_back({text, title, icon});
     }
     std::string OpenFileDialog(const std::string&, const std::string&) override {

@@ -138,7 +138,8 @@ std::string ConsoleFrontend::FormatMessageBox(const std::string& text, const std
     return out;
 }
 
-void ConsoleFrontend::MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
+void ConsoleFrontend::ShowMessageBox(const std::string& text, const std::string& title,
+                                     MsgIcon icon) {
     output_.Block(FormatMessageBox(text, title, icon));
 }
 

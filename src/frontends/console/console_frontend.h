@@ -41,7 +41,7 @@ class ConsoleFrontend final : public Frontend {
 
     SplashView& Splash() override { return splash_; }
     StatusView& Status() override { return status_; }
-    void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) override;
+    void ShowMessageBox(const std::string& text, const std::string& title, MsgIcon icon) override;
     std::string OpenFileDialog(const std::string& title, const std::string& filter) override;
     std::unique_ptr<MainView> CreateMainView() override;
     std::unique_ptr<DefaultDialogView> CreateDefaultDialogView() override;

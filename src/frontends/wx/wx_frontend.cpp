@@ -11,6 +11,7 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 // The generic dialog's header needs the one above first.
 #include <wx/generic/msgdlgg.h>
 // On Windows the toolkit's headers bring windows.h, whose MessageBox macro would
@@ -114,13 +115,16 @@ WxFrontend::WxFrontend(WxOptions options)
 
 WxFrontend::~WxFrontend() = default;
 
-void WxFrontend::MessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
+void WxFrontend::ShowMessageBox(const std::string& text, const std::string& title, MsgIcon icon) {
     messages_.push_back({text, title, icon});
     if (ended_) return;
     const NormalPointer pointer;  // a box is answered with the normal pointer
+    // Once answered, the keys work where they did before the box.
+    const wxWeakRef<wxWindow> focus = wxWindow::FindFocus();
     wxGenericMessageDialog box(ActiveWindow(), FromUtf8(text), FromUtf8(title),
                                wxOK | wxCENTRE | IconStyle(icon));
     box.ShowModal();
+    if (focus && focus->IsEnabled()) focus->SetFocus();
 }
 
 std::string WxFrontend::PickFile(const std::string& title, const std::string& wildcard,

@@ -61,7 +61,7 @@ class WxFrontend final : public Frontend {
 
     SplashView& Splash() override { return splash_; }
     StatusView& Status() override { return status_; }
-    void MessageBox(const std::string& text, const std::string& title, MsgIcon icon) override;
+    void ShowMessageBox(const std::string& text, const std::string& title, MsgIcon icon) override;
     // The native dialog; a chosen name that is missing or a folder is refused
     // with an exclamation box and the dialog comes back.
     std::string OpenFileDialog(const std::string& title, const std::string& filter) override;

@@ -291,7 +291,14 @@ void WxMainView::ClearConfigs() {
 }
 
 void WxMainView::AddConfig(const std::string& item) {
-    frame_->configCombo->Append(FromUtf8(item));
+    wxChoice& list = *frame_->configCombo;
+    list.Append(FromUtf8(item));
+    // The list is what the user came for: once it has entries, the keys work on it, unless
+    // the user is already in another field.
+    const wxWindow* focus = wxWindow::FindFocus();
+    if (list.GetCount() == 1 &&
+        (!focus || focus == frame_ || focus == frame_->layoutButton || !focus->IsEnabled()))
+        list.SetFocus();
 }
 
 std::vector<std::string> WxMainView::Configs() const {
@@ -398,7 +405,10 @@ bool WxMainView::Enabled(MainControl control) const {
 }
 
 void WxMainView::SetActivity(const std::string& text) {
-    if (text.rfind("Downloading ", 0) == 0) lastTransferLine_ = text;
+    if (text.rfind("Downloading ", 0) == 0) {
+        lastTransferLine_ = text;
+        lastTransferGauge_ = frame_->progressGauge->GetValue();
+    }
     frame_->activityLabel->SetLabel(FromUtf8(text));
     // A reason longer than the window is cut on the line; the tooltip holds it whole.
     frame_->activityLabel->SetToolTip(FromUtf8(text));
@@ -408,11 +418,16 @@ void WxMainView::SetBusy(bool busy) {
     if (busy == static_cast<bool>(busyCursor_)) return;
     busyCursor_ = busy ? std::make_unique<wxBusyCursor>() : nullptr;
     MainFrame& f = *frame_;
+    // The button that started the work goes grey and loses the focus: it gets it back.
+    if (busy) focusBeforeBusy_ = wxWindow::FindFocus();
     for (wxButton* action : {f.loginButton, f.runPreviousButton, f.saveQuitButton, f.updateButton,
                              f.installPellamButton, f.installHarloButton, f.installQuorraButton,
                              f.installSorvikButton, f.installUmbrinButton})
         action->Enable(!busy);
     f.downloadRunButton->Enable(downloadRunAllowed_ && !busy);
+    if (!busy && focusBeforeBusy_ && focusBeforeBusy_->IsEnabled() &&
+        focusBeforeBusy_->IsShownOnScreen())
+        focusBeforeBusy_->SetFocus();
 }
 
 void WxMainView::SetVisible(MainControl control, bool visible) {

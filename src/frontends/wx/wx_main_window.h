@@ -16,6 +16,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 #include "app/views.h"
 #include "app/window_layout.h"
@@ -125,8 +126,10 @@ class WxMainView final : public MainView {
 
     MainFrame* Frame() const { return frame_; }
     const WxBar& GaugeBar() const { return bar_; }
-    // The last transfer line the status line showed ("Downloading ..."), however briefly.
+    // The last transfer line the status line showed ("Downloading ..."), however briefly,
+    // and where the gauge stood when it did.
     const std::string& LastTransferLine() const { return lastTransferLine_; }
+    int LastTransferGauge() const { return lastTransferGauge_; }
 
   private:
     wxCheckBox* Check(MainCheck box) const;
@@ -138,6 +141,8 @@ class WxMainView final : public MainView {
     MainFrame* frame_;
     WxBar bar_;
     std::string lastTransferLine_;
+    int lastTransferGauge_ = 0;
+    wxWeakRef<wxWindow> focusBeforeBusy_;
     std::unique_ptr<wxBusyCursor> busyCursor_;
     bool drawn_ = false;              // the first paint happened
     bool laidOut_ = false;            // for width_ x height_

@@ -1,12 +1,14 @@
 // Real widgets under Xvfb, clicked by wxUIActionSimulator, against the loopback cloud: each widget
 // reaches its action (tested in tests/app), each window keeps its exact size and is shot as a PNG.
 #include <gtest/gtest.h>
+#include <cstdio>
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <fnmatch.h>
 #endif
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -226,6 +228,7 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     frontends::wx::MainFrame& f = OpenMain(/*expanded=*/false);
     Shoot(&f, "main-compact", app::kMainCompactSize.width, app::kMainCompactSize.height);
     const wxSize compact = f.GetSize();
+    EXPECT_EQ(wxWindow::FindFocus(), f.configCombo) << "the keys work on the filled list";
     ExpectTabStaysOnScreen(*f.saveDefaultCheck);
     Click(f.layoutButton);
     ASSERT_TRUE(Until([&] { return f.layoutButton->GetLabel() == "<<"; }));
@@ -265,8 +268,14 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
     ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
-    const std::string download = gui_->MainWindow()->LastTransferLine();  // while a file came
-    EXPECT_NE(download.find(" MB, "), std::string::npos) << download;
+    // While a file came, the line's amount was the bar's (to the line's 0.1 MiB).
+    const std::string download = gui_->MainWindow()->LastTransferLine();
+    double done = 0, total = 0;
+    ASSERT_EQ(std::sscanf(download.c_str(), "Downloading %*s - %lf of %lf MiB", &done, &total), 2)
+        << download;
+    EXPECT_NEAR(gui_->MainWindow()->LastTransferGauge() / 1000.0, done / total,
+                0.05 / total + 0.001)
+        << download;
     EXPECT_TRUE(WaitForText(runLog_, "Tekmo 2.2.0 started with arguments: []")) << RunLog();
     EXPECT_GT(gui_->MainWindow()->GaugeBar().GaugeUpdates(), 1)
         << "transfer progress reaches the bar";

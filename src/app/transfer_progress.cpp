@@ -1,0 +1,53 @@
+#include "app/transfer_progress.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "common/names.h"
+
+namespace talvane::app {
+namespace {
+
+// Often enough for a bar that moves, rare enough that a fast transfer does not pay for it.
+constexpr std::chrono::milliseconds kFrameInterval{200};
+constexpr double kMebibyte = 1024.0 * 1024.0;
+
+std::string Mebibytes(long bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / kMebibyte);
+    return text;
+}
+
+}  // namespace
+
+std::optional<TransferFrame> TransferProgress::Next(const std::string& file, long current,
+                                                    long total, Clock::time_point now) {
+    const bool begins = file != file_ || current == 0 || current < last_ || total != total_;
+    if (begins) {
+        file_ = file;
+        start_ = now;
+        base_ = current;
+    }
+    last_ = current;
+    total_ = total;
+    const bool sized = total > 0 && current <= total;
+    const bool ends = sized && current == total;
+    if (!begins && !ends && now - shown_ < kFrameInterval) return std::nullopt;
+    shown_ = now;
+
+    TransferFrame frame{sized, sized ? total : 0, sized ? current : 0, {}};
+    if (std::string_view(file).ends_with(names::kSignatureSuffix)) {
+        frame.line = "Checking signature: fetching " + file;
+        return frame;
+    }
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate =
+        seconds > 0 ? static_cast<double>(current - base_) / kMebibyte / seconds : 0.0;
+    char speed[32];
+    std::snprintf(speed, sizeof speed, ", %.1f MiB/s", rate);
+    frame.line = "Downloading " + file + " - " + Mebibytes(current) +
+                 (sized ? " of " + Mebibytes(total) : std::string()) + " MiB" + speed;
+    return frame;
+}
+
+}  // namespace talvane::app
