@@ -170,36 +170,26 @@ TEST_F(PresenterTest, EmptyConfigChoiceStopsBothRunButtonsWithTheirMessages) {
 // The bar and the line come from the same figures: whenever a frame shows, the line's amount
 // is the bar's; frames come a few times a second, but a transfer's first and last always show.
 TEST(TransferProgress, LineAndBarAgreeAndFramesAreSpaced) {
-    using namespace std::chrono_literals;
-    const long MiB = 1 << 20;
-    const struct {
-        const char* file;
-        long current, total;
-        std::chrono::milliseconds at;
-        const char* line;  // nullptr: no frame
-    } steps[] = {
-        {"Tekmo.zip", 0, 40 * MiB, 0ms, "Downloading Tekmo.zip - 0.0 of 40.0 MiB, 0.0 MiB/s"},
-        {"Tekmo.zip", 4 * MiB, 40 * MiB, 199ms, nullptr},
-        {"Tekmo.zip", 8 * MiB, 40 * MiB, 200ms,
-         "Downloading Tekmo.zip - 8.0 of 40.0 MiB, 40.0 MiB/s"},
-        {"Tekmo.zip", 40 * MiB, 40 * MiB, 201ms,
-         "Downloading Tekmo.zip - 40.0 of 40.0 MiB, 199.0 MiB/s"},
-        {"Tekmo.zip.minisig", 0, 0, 202ms, "Checking signature: fetching Tekmo.zip.minisig"},
+    const long MiB = 1 << 20, of40 = 40 * MiB;
+    const std::tuple<const char*, long, long, int, const char*> steps[] = {
+        {"Tekmo.zip", 0, of40, 0, "Downloading Tekmo.zip - 0.0 of 40.0 MiB, 0.0 MiB/s"},
+        {"Tekmo.zip", 4 * MiB, of40, 199, nullptr},  // nullptr: no frame
+        {"Tekmo.zip", 8 * MiB, of40, 200, "Downloading Tekmo.zip - 8.0 of 40.0 MiB, 40.0 MiB/s"},
+        {"Tekmo.zip", of40, of40, 201, "Downloading Tekmo.zip - 40.0 of 40.0 MiB, 199.0 MiB/s"},
+        {"Tekmo.zip.minisig", 0, 0, 202, "Checking signature: fetching Tekmo.zip.minisig"},
         // Resumed at 30 MiB: the rate counts what moved in this run; no size known, no bar.
-        {"setup.exe", 30 * MiB, 0, 1000ms, "Downloading setup.exe - 30.0 MiB, 0.0 MiB/s"},
-        {"setup.exe", 31 * MiB, 0, 1500ms, "Downloading setup.exe - 31.0 MiB, 2.0 MiB/s"},
+        {"setup.exe", 30 * MiB, 0, 1000, "Downloading setup.exe - 30.0 MiB, 0.0 MiB/s"},
+        {"setup.exe", 31 * MiB, 0, 1500, "Downloading setup.exe - 31.0 MiB, 2.0 MiB/s"},
     };
     app::TransferProgress progress;
     const auto start = app::TransferProgress::Clock::now();
-    for (const auto& s : steps) {
-        const auto frame = progress.Next(s.file, s.current, s.total, start + s.at);
-        SCOPED_TRACE(s.at.count());
-        ASSERT_EQ(frame.has_value(), s.line != nullptr);
-        if (!frame) continue;
-        EXPECT_EQ(frame->line, s.line);
-        EXPECT_EQ(frame->sized, s.total > 0);
-        EXPECT_EQ(frame->barValue, s.total > 0 ? s.current : 0);
-        EXPECT_EQ(frame->barMax, s.total);
+    for (const auto& [file, current, total, ms, line] : steps) {
+        const auto frame =
+            progress.Next(file, current, total, start + std::chrono::milliseconds(ms));
+        ASSERT_EQ(frame.has_value(), line != nullptr) << ms;
+        if (frame)
+            EXPECT_EQ(std::tuple(frame->line, frame->sized, frame->barValue, frame->barMax),
+                      std::tuple(std::string(line), total > 0, total > 0 ? current : 0, total));
     }
 }
 

@@ -11,7 +11,6 @@ import shutil
 import subprocess
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -171,7 +170,3 @@ class KilledSelfUpdate(PackageTest):
                 self.assertTrue(os.access(program, os.X_OK), os.listdir(self.p.prog))
                 self.assertEqual(subprocess.run([program, "--help"], capture_output=True,
                                                 env=self.p.environment()).returncode, 0)
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -7,7 +7,6 @@ import re
 import subprocess
 import sys
 import tempfile
-import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -190,7 +189,3 @@ class ExitCodes(CloudTest):
                 # Whatever failed, nothing fetched is left beside the program.
                 extra = set(os.listdir(p.prog)) - {"Talvane", "Talvane.ini", "Talvane.signatures", "7z"}
                 self.assertEqual(extra, set())
-
-
-if __name__ == "__main__":
-    unittest.main()

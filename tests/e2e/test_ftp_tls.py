@@ -3,7 +3,6 @@ protected data connections required, a certificate from a private CA) and a plai
 
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -48,7 +47,3 @@ class FtpTls(CloudTest):
                 lines = read_text(log).splitlines()
                 self.assertTrue([l for l in lines if " AUTH TLS " in l], lines)
                 self.assertFalse([l for l in lines if " USER " in l or " PASS " in l], lines)
-
-
-if __name__ == "__main__":
-    unittest.main()

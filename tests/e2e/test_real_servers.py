@@ -6,7 +6,6 @@ non-ASCII name."""
 import os
 import shutil
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -61,7 +60,3 @@ class RealServers(CloudTest):
                 full = self.program_on(kind, full=True).run(commands="login\n")
                 self.assertEqual(message_boxes(full.stdout), [("Talvane", "exclamation",
                     "Test Login Failed!\n%s\n%s, then try again." % (refusal, advice))])
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -5,7 +5,6 @@ import os
 import shutil
 import subprocess
 import sys
-import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -148,7 +147,3 @@ class RestRefused(Cut):
         self.assertIn("(REST refused); fetching it whole", self.p.log_text())
         self.assert_tree_is_the_package()
         self.assert_no_package_files()
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -4,7 +4,6 @@ deploy leaves it. Bytes are counted by the FTP server itself."""
 
 import os
 import sys
-import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -80,7 +79,3 @@ class SkipUnchanged(PackageTest):
         stamp = os.path.getmtime(self.package) + 120
         os.utime(self.package, (stamp, stamp))
         self.assertEqual(os.path.getsize(self.package), size)
-
-
-if __name__ == "__main__":
-    unittest.main()
