@@ -69,7 +69,8 @@ class Console(CloudTest):
         old = os.path.join(p.prog, "Talvane_old")
         self.assertTrue(p.wait_for(lambda: p.log_text().count("- Starting Talvane") == 2
                                    and not os.path.exists(old)), p.log_text())
-        self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane.ini"])
+        # The rest of the package joined the program.
+        self.assertEqual(sorted(os.listdir(p.prog)), ["Talvane", "Talvane-ReadMe.txt", "Talvane.ini"])
 
 
 class DemoScript(unittest.TestCase):

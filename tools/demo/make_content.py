@@ -216,6 +216,7 @@ def write_update_package(web, launcher):
         data = f.read()
     with zipfile.ZipFile(os.path.join(web, "Talvane.zip"), "w") as zf:
         zip_add(zf, os.path.basename(launcher), data, 0o755)  # Talvane or Talvane.exe
+        zip_add(zf, "Talvane-ReadMe.txt", b"Talvane 9.9.9: what is new.\n", 0o644)
 
 
 def make_all(out, launcher):
