@@ -17,10 +17,10 @@ DialogFrame::DialogFrame()
     SetIcons(ProgramIcons());
     // Esc closes through the presenter (without saving), not behind its back.
     SetEscapeId(wxID_NONE);
-    const int gap = FromDIP(kGap);
+    const int gap = FromDIP(kGap), margin = FromDIP(kMargin);
     auto* top = new wxBoxSizer(wxVERTICAL);
     storedLine = new wxStaticText(this, wxID_ANY, "");
-    top->Add(storedLine, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
+    top->Add(storedLine, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
 
     auto* configBox = MakeGroup(this, "");
     wxStaticBox* c = configBox->GetStaticBox();
@@ -32,7 +32,7 @@ DialogFrame::DialogFrame()
     configBox->Add(promptOption, 0, wxALL, gap);
     configBox->Add(autoDownloadOption, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
     configBox->Add(configCombo, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
-    top->Add(configBox, 0, wxEXPAND | wxALL, gap);
+    top->Add(configBox, 0, wxEXPAND | wxALL, margin);
 
     auto* folderBox = MakeGroup(this, "");
     wxStaticBox* d = folderBox->GetStaticBox();
@@ -45,7 +45,7 @@ DialogFrame::DialogFrame()
     folderBox->Add(folderText, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
     folderBox->Add(new wxStaticText(d, wxID_ANY, "Do NOT specify a drive letter!"), 0,
                    wxLEFT | wxRIGHT | wxBOTTOM, gap);
-    top->Add(folderBox, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    top->Add(folderBox, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
 
     auto* logoRow = new wxBoxSizer(wxHORIZONTAL);
     logoRow->Add(new wxStaticText(this, wxID_ANY, "Custom Logo:  "), 0, wxALIGN_CENTRE_VERTICAL);
@@ -55,14 +55,14 @@ DialogFrame::DialogFrame()
     testButton = new wxButton(this, wxID_ANY, "&Test");
     logoRow->Add(importButton, 0, wxLEFT, gap);
     logoRow->Add(testButton, 0, wxLEFT, gap);
-    top->Add(logoRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    top->Add(logoRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
 
     saveButton = new wxButton(this, wxID_ANY, "&Save");
     cancelButton = new wxButton(this, wxID_ANY, "&Cancel");
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
     buttons->Add(saveButton, 0);
     buttons->Add(cancelButton, 0, wxLEFT, gap);
-    top->Add(buttons, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    top->Add(buttons, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     saveButton->SetDefault();
     SetSizerAndFit(top);
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include <wx/app.h>
+#include <wx/button.h>
 #include <wx/evtloop.h>
 
 #include "app/window_layout.h"
@@ -20,6 +21,15 @@ int TwipsToDip(int twips) {
 }
 
 }  // namespace
+
+void StandardHeight(wxWindow* button) {
+    // Measured on a button with a label, as the theme draws it (the toolkit's default
+    // size is a guess that themes do not follow).
+    auto* probe = new wxButton(button->GetParent(), wxID_ANY, "Xg");
+    const int height = probe->GetBestSize().y;
+    probe->Destroy();
+    button->SetMinSize(wxSize(-1, height));
+}
 
 wxString FromUtf8(const std::string& text) {
     return wxString::FromUTF8(text.data(), text.size());

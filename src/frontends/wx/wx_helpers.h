@@ -12,8 +12,12 @@
 
 namespace talvane::frontends::wx {
 
-// Space between controls and around groups, in device-independent pixels.
-inline constexpr int kGap = 4;
+// Spacing after the GNOME guidelines, in device-independent pixels: a margin around a
+// window's content and between groups, a gap between related controls.
+inline constexpr int kMargin = 12;
+inline constexpr int kGap = 6;
+// A button as narrow as its text (">>", ">") but as tall as the others.
+void StandardHeight(wxWindow* button);
 
 wxString FromUtf8(const std::string& text);
 std::string ToUtf8(const wxString& text);

@@ -27,10 +27,8 @@ MainFrame::MainFrame()
               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER) {
     SetIcons(ProgramIcons());
     content = new wxPanel(this, wxID_ANY);
-    // A slightly smaller font keeps the windows near their designed sizes; they
-    // still grow whenever a theme or font scale needs more room.
-    content->SetFont(GetFont().Smaller());
-    const int gap = FromDIP(kGap);
+    // The windows grow past their designed sizes whenever a theme or font scale needs it.
+    const int gap = FromDIP(kGap), margin = FromDIP(kMargin);
 
     // "Select Config" (or the update panel in its place) fills the compact window;
     // the panels below and beside it are shown only in the full layout, so their
@@ -40,10 +38,10 @@ MainFrame::MainFrame()
     leftColumn_->Add(BuildUpdatePanel(), 1, wxEXPAND);
     lowerPanel = new wxPanel(content, wxID_ANY);
     auto* lower = new wxBoxSizer(wxHORIZONTAL);
-    lower->Add(BuildCredentials(), 1, wxEXPAND | wxRIGHT, gap);
+    lower->Add(BuildCredentials(), 1, wxEXPAND | wxRIGHT, margin);
     lower->Add(BuildPreviousVersions(), 0, wxEXPAND);
     lowerPanel->SetSizer(lower);
-    leftColumn_->Add(lowerPanel, 0, wxEXPAND | wxTOP, gap);
+    leftColumn_->Add(lowerPanel, 0, wxEXPAND | wxTOP, margin);
 
     rightPanel = new wxPanel(content, wxID_ANY);
     auto* right = new wxBoxSizer(wxVERTICAL);
@@ -55,14 +53,14 @@ MainFrame::MainFrame()
 
     auto* columns = new wxBoxSizer(wxHORIZONTAL);
     columns->Add(leftColumn_, 1, wxEXPAND);
-    columns->Add(rightPanel, 0, wxEXPAND | wxLEFT, gap);
+    columns->Add(rightPanel, 0, wxEXPAND | wxLEFT, margin);
     activityLabel = new wxStaticText(content, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
                                      wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
     progressGauge = new wxGauge(content, wxID_ANY, WxBar::kSteps);
     progressGauge->SetMinSize(wxSize(-1, FromDIP(kMainBarDip)));
     auto* whole = new wxBoxSizer(wxVERTICAL);
-    whole->Add(columns, 1, wxEXPAND | wxALL, gap);
-    whole->Add(activityLabel, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+    whole->Add(columns, 1, wxEXPAND | wxALL, margin);
+    whole->Add(activityLabel, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, margin);
     whole->Add(progressGauge, 0, wxEXPAND);
     content->SetSizer(whole);
     auto* frameSizer = new wxBoxSizer(wxVERTICAL);
@@ -110,6 +108,7 @@ wxPanel* MainFrame::BuildSelectConfig() {
     configCombo = new wxChoice(sb, wxID_ANY);
     layoutButton =
         new wxButton(sb, wxID_ANY, kExpandCaption, wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    StandardHeight(layoutButton);
     auto* comboRow = new wxBoxSizer(wxHORIZONTAL);
     comboRow->Add(configCombo, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
     comboRow->Add(layoutButton, 0, wxALIGN_CENTRE_VERTICAL);
@@ -153,12 +152,11 @@ wxSizer* MainFrame::BuildCredentials() {
     const auto label = [&](const char* text) {
         grid->Add(new wxStaticText(cb, wxID_ANY, text), 0, wxALIGN_CENTRE_VERTICAL);
     };
-    const wxSize fieldSize(FromDIP(90), -1);
+    const wxSize fieldSize(FromDIP(120), -1);  // a password's last dot included
     label("Username:");
     userText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize, wxTE_PROCESS_ENTER);
     grid->Add(userText, 1, wxEXPAND);
-    loginButton =
-        new wxButton(cb, wxID_ANY, "&Login", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+    loginButton = new wxButton(cb, wxID_ANY, "&Login");
     grid->Add(loginButton);
     label("Password:");
     passwordText = new wxTextCtrl(cb, wxID_ANY, "", wxDefaultPosition, fieldSize,
@@ -199,6 +197,7 @@ wxSizer* MainFrame::BuildKitworks() {
         apps->Add(new wxStaticText(kb, wxID_ANY, name), 0, wxALIGN_CENTRE_VERTICAL);
         auto* button =
             new wxButton(kb, wxID_ANY, ">", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+        StandardHeight(button);
         button->SetName(wxString("install") + name);
         button->SetToolTip(wxString("Install ") + name);
         apps->Add(button);

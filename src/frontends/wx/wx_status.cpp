@@ -61,7 +61,7 @@ void WxStatus::Show() {
                                   wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
         auto* sizer = new wxBoxSizer(wxVERTICAL);
         sizer->AddStretchSpacer();
-        sizer->Add(label_, 0, wxEXPAND | wxALL, panel->FromDIP(8));
+        sizer->Add(label_, 0, wxEXPAND | wxALL, panel->FromDIP(kMargin));
         sizer->AddStretchSpacer();
         panel->SetSizer(sizer);
         wxSize client = TwipsToPixels(kStatusClientSize.width, kStatusClientSize.height, frame_);

@@ -233,6 +233,7 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     Click(f.layoutButton);
     ASSERT_TRUE(Until([&] { return f.layoutButton->GetLabel() == "<<"; }));
     Shoot(&f, "main-full", app::kMainFullSize.width, app::kMainFullSize.height);
+    const wxSize full = f.GetSize();
     gui_->Status().SetLabel("Extracting Config...");
     gui_->Status().Show();
     Shoot(gui_->StatusWindow().Frame(), "status");
@@ -265,6 +266,9 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     EXPECT_TRUE(f.downloadRunButton->IsEnabled() && !wxIsBusy());
     EXPECT_EQ(f.progressGauge->GetValue(), 0) << "an idle bar is empty";
     EXPECT_EQ(f.GetSize(), compact) << "<< while busy";
+    Click(f.layoutButton);
+    EXPECT_TRUE(Until([&] { return f.GetSize() == full; })) << "the full width changed";
+    Click(f.layoutButton);
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
     ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
