@@ -1,4 +1,5 @@
 // Cross-checks against Info-ZIP, 7-Zip and Python; the writer, talvane-zip, whole deploys.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <tuple>
 
 #include "platform/interrupt.h"
+#include "platform/interrupt_posix.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 #include "zip_test_util.h"
@@ -355,9 +357,12 @@ TEST_F(ZipDeploy, ThousandsOfWaitingPartsHoldFewHandles) {
 // Far more parts wait than the interrupt slots hold; none may stay behind.
 TEST_F(ZipDeploy, AnInterruptRemovesTheWaitingParts) {
     WriteFile(zipPath, ManyEntries());
+    const std::string registered = tmp.file("earlier.part");  // the program's own part
+    WriteFile(registered, "x");
     EXPECT_EXIT(
         {
             InstallInterruptCleanup();
+            RemoveOnInterrupt(AT_FDCWD, registered);  // the extraction's handler passes it on
             ZipReader zip;
             zip.Progress = [](long& percent, bool&) {
                 if (percent == 90) std::raise(SIGTERM);
@@ -369,6 +374,7 @@ TEST_F(ZipDeploy, AnInterruptRemovesTheWaitingParts) {
         ::testing::KilledBySignal(SIGTERM), "");
     for (const auto& e : fs::recursive_directory_iterator(dest))
         EXPECT_TRUE(e.is_directory()) << "left behind: " << e.path();
+    EXPECT_FALSE(fs::exists(registered));
 }
 
 }  // namespace
