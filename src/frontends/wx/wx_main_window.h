@@ -144,8 +144,8 @@ class WxMainView final : public MainView {
     int lastTransferGauge_ = 0;
     wxWeakRef<wxWindow> focusBeforeBusy_;
     std::unique_ptr<wxBusyCursor> busyCursor_;
-    bool drawn_ = false;              // the first paint happened
-    bool laidOut_ = false;            // for width_ x height_
+    std::shared_ptr<bool> drawn_ = std::make_shared<bool>(false);  // the first paint happened
+    bool laidOut_ = false;                                         // for width_ x height_
     bool downloadRunAllowed_ = true;  // as the presenter set it, whatever the busy state
     int width_ = kMainCompactSize.width, height_ = kMainCompactSize.height;
 };

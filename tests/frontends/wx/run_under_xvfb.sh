@@ -13,7 +13,7 @@ fi
 # Windows shown before the manager runs would get no frame.
 start_wm="$(cd "$(dirname "$0")/../../.." && pwd)/tools/start_wm.sh"
 NO_AT_BRIDGE=1 GDK_BACKEND=x11 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
-  xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '"$0" && exec "$@"' "$start_wm" "$@" \
+  xvfb-run -a -s "-screen 0 2560x1600x24 -dpi 96" bash -c '"$0" && exec "$@"' "$start_wm" "$@" \
   2> >(tee "$errors" >&2)
 status=$?
 if grep -E "(Gtk|GLib|GLib-GObject|Gdk|dbind)-(WARNING|CRITICAL)" "$errors"; then

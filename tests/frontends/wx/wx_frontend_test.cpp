@@ -361,6 +361,7 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
     frontends::wx::MainFrame& f = OpenMain(/*expanded=*/true);
     ASSERT_TRUE(Until([&] { return f.IsShownOnScreen(); }));
     Click(f.passwordText);  // Enter there and Alt+L test the login; the window stays
+    ASSERT_TRUE(Until([&] { return wxWindow::FindFocus() == f.passwordText; }));
     for (const auto& [key, modifier] : {std::pair{int{WXK_RETURN}, wxMOD_NONE}, {'l', wxMOD_ALT}}) {
         const size_t shown = gui_->Messages().size();
         wxUIActionSimulator().Char(key, modifier);
