@@ -177,6 +177,19 @@ class Program:
         with open(self.ini, "w", encoding="latin-1") as f:
             f.write(text)
 
+    def set_setting(self, key, value, section="Endpoints"):
+        with open(self.ini, encoding="latin-1") as f:
+            text = f.read()
+        line = "%s=%s" % (key, value)
+        if re.search(r"^%s=.*$" % key, text, re.M):
+            text = re.sub(r"^%s=.*$" % key, lambda _: line, text, flags=re.M)
+        elif "[%s]" % section in text:
+            text = text.replace("[%s]\n" % section, "[%s]\n%s\n" % (section, line))
+        else:
+            text += "[%s]\n%s\n" % (section, line)
+        with open(self.ini, "w", encoding="latin-1") as f:
+            f.write(text)
+
     def path(self, name):
         return os.path.join(self.root, name)
 

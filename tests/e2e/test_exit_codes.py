@@ -44,22 +44,8 @@ def trust_key_signing(*which):
     def arrange(p):
         remove_signatures(p.content)
         files = signed_files(p.content)
-        set_setting(p, "PublicKey", public_key([files[w] for w in which]), "Security")
+        p.set_setting("PublicKey", public_key([files[w] for w in which]), "Security")
     return arrange
-
-
-def set_setting(p, key, value, section="Endpoints"):
-    with open(p.ini, encoding="latin-1") as f:
-        text = f.read()
-    line = "%s=%s" % (key, value)
-    if re.search(r"^%s=.*$" % key, text, re.M):
-        text = re.sub(r"^%s=.*$" % key, lambda _: line, text, flags=re.M)
-    elif "[%s]" % section in text:
-        text = text.replace("[%s]\n" % section, "[%s]\n%s\n" % (section, line))
-    else:
-        text += "[%s]\n%s\n" % (section, line)
-    with open(p.ini, "w", encoding="latin-1") as f:
-        f.write(text)
 
 
 def tool_tree_blocks_a_folder(p):
@@ -70,7 +56,7 @@ def tool_tree_blocks_a_folder(p):
 
 def package_without_the_tool(p):
     # The host is down; a package left by an earlier run is used, and it holds no Tekmo.
-    set_setting(p, "RedistHost", DEAD)
+    p.set_setting("RedistHost", DEAD)
     with zipfile.ZipFile(os.path.join(p.prog, "tekmoUpdate.zip"), "w") as z:
         z.writestr("readme.txt", "no tool in here\n")
 
@@ -140,7 +126,7 @@ class ExitCodes(CloudTest):
              "Failed two attempts to download/extract config!"),
             ("package missing on the server (the repository has no /Redist)", lambda p: set_setting(
                 p, "RedistHost", p.content.endpoints["repository"]), 1, False, "Problem downloading tekmo!"),
-            ("package refused", lambda p: (set_setting(p, "UpdatesURL", ""),
+            ("package refused", lambda p: (p.set_setting("UpdatesURL", ""),
                                            trust_key_signing("7za")(p)),
              1, False, "The file tekmoUpdate.zip was refused"),
             ("updates index refused", trust_key_signing("package", "7za"),
@@ -155,17 +141,17 @@ class ExitCodes(CloudTest):
             ("updates index unreachable", lambda p: set_setting(
                 p, "UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False, "Download aborted."),
             ("redistribution host unreachable, no package",
-             lambda p: set_setting(p, "RedistHost", DEAD), 1, False, None),
+             lambda p: p.set_setting("RedistHost", DEAD), 1, False, None),
             ("settings file unreadable", settings_too_large, 1, False,
              "cannot be read: it holds"),
             # The window handed to the user and closed without a start; its status line says why.
-            ("repository unreachable", lambda p: set_setting(p, "RepositoryHost", DEAD), 1, False,
+            ("repository unreachable", lambda p: p.set_setting("RepositoryHost", DEAD), 1, False,
              "Could not sign in to " + DEAD),
-            ("TLS required, the server has none", lambda p: set_setting(p, "FtpTls", "required"),
+            ("TLS required, the server has none", lambda p: p.set_setting("FtpTls", "required"),
              1, False, "does not take AUTH TLS"),
-            ("stored set no longer listed", lambda p: set_setting(p, "DefaultConfig", "Gone", "TekmoCloud"),
+            ("stored set no longer listed", lambda p: p.set_setting("DefaultConfig", "Gone", "TekmoCloud"),
              1, False, '"Gone" is not on the server'),
-            ("%prompt%", lambda p: set_setting(p, "DefaultConfig", "%prompt%", "TekmoCloud"), 1, False, None),
+            ("%prompt%", lambda p: p.set_setting("DefaultConfig", "%prompt%", "TekmoCloud"), 1, False, None),
             ("update offered, not taken", lambda p: (
                 self.content.set_index("9.9.9", self.content.endpoints["http"] + "/Talvane.zip"),
                 self.addCleanup(self.content.set_index, self.content.info["program_version"])),
@@ -174,7 +160,7 @@ class ExitCodes(CloudTest):
         for name, arrange, code, started, message in rows:
             with self.subTest(name):
                 p = self.program(default_config="Office")
-                set_setting(p, "BusyRetrySeconds", "0")  # a dead host is not waited for here
+                p.set_setting("BusyRetrySeconds", "0")  # a dead host is not waited for here
                 if arrange:
                     arrange(p)
                 result = p.run(["sfx"])
