@@ -370,6 +370,11 @@ TEST_F(WxWindowTest, DialogImportsTestsAndSavesThenSaveQuitStoresWhatWasEntered)
                                                     app::kLineBreak +
                                                     "Config list has been refreshed!");
     }
+    const size_t shown = gui_->Messages().size();  // the button greys while it works
+    Click(f.loginButton);
+    ASSERT_TRUE(Until([&] { return gui_->Messages().size() > shown; }));
+    EXPECT_TRUE(Until([&] { return !main_->Busy() && wxWindow::FindFocus() == f.loginButton; }))
+        << "the keys are back where they were after the box";
     f.userText->ChangeValue("tech9");
     mainView_->SetConfigText("Office");
     Click(f.saveDefaultCheck);  // events arrive in order: before Save && Quit
