@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    talvane::FtpSession ftp;
+    talvane::net::FtpSession ftp;
     ftp.UsePassiveMode();
     ftp.UseBinary();
     std::uint64_t events = 0;
