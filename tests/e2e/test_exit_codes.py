@@ -121,11 +121,12 @@ class ExitCodes(CloudTest):
         rows = [
             # (what happened, arrange, exit code, tool started, a message that says so)
             ("deployed and started", None, 0, True, None),
-            ("configuration failed twice", lambda p: set_setting(
-                p, "ZipPassword", scramble("not-the-zip-password"), "TekmoCloud"), 2, True,
+            ("configuration failed twice",
+             lambda p: p.set_setting("ZipPassword", scramble("not-the-zip-password"), "TekmoCloud"), 2, True,
              "Failed two attempts to download/extract config!"),
-            ("package missing on the server (the repository has no /Redist)", lambda p: set_setting(
-                p, "RedistHost", p.content.endpoints["repository"]), 1, False, "Problem downloading tekmo!"),
+            ("package missing on the server (the repository has no /Redist)",
+             lambda p: p.set_setting("RedistHost", p.content.endpoints["repository"]), 1, False,
+             "Problem downloading tekmo!"),
             ("package refused", lambda p: (p.set_setting("UpdatesURL", ""),
                                            trust_key_signing("7za")(p)),
              1, False, "The file tekmoUpdate.zip was refused"),
@@ -138,8 +139,9 @@ class ExitCodes(CloudTest):
             ("extraction failed", tool_tree_blocks_a_folder, 1, False, "Problem extracting tekmo!"),
             ("tool cannot start", package_without_the_tool, 1, False, "Tekmo could not be started"),
             ("7-Zip unobtainable", no_seven_zip, 2, True, "The 7-Zip program could not be obtained"),
-            ("updates index unreachable", lambda p: set_setting(
-                p, "UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False, "Download aborted."),
+            ("updates index unreachable",
+             lambda p: p.set_setting("UpdatesURL", "http://%s/VelmoraUpdates.zip" % DEAD), 1, False,
+             "Download aborted."),
             ("redistribution host unreachable, no package",
              lambda p: p.set_setting("RedistHost", DEAD), 1, False, None),
             ("settings file unreadable", settings_too_large, 1, False,

@@ -13,7 +13,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from launcher_env import PackageTest, require, scramble  # noqa: E402
 from xwindows import TOOLS, Display, observe, save_png  # noqa: E402
 
-SPIN = "import multiprocessing as m\ndef spin():\n    while True: pass\n[m.Process(target=spin).start() for _ in range(2)]"
+SPIN = ("import multiprocessing as m\ndef spin():\n    while True: pass\n"
+        "[m.Process(target=spin).start() for _ in range(2)]")
 
 
 class WindowsUnderLoad(PackageTest):
