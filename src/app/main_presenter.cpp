@@ -46,7 +46,7 @@ class MainPresenter::BusyScope {
 
   private:
     static std::string FirstLine(const std::string& text) {
-        return text.substr(0, text.find('\n'));
+        return text.substr(0, text.find_first_of("\r\n"));
     }
 
     MainPresenter& owner_;

@@ -269,6 +269,7 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     Click(f.layoutButton);
     EXPECT_TRUE(Until([&] { return f.GetSize() == full; })) << "the full width changed";
     Click(f.layoutButton);
+    ASSERT_TRUE(Until([&] { return f.GetSize() == compact; }));
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
     ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
