@@ -52,10 +52,9 @@ class WindowsUnderLoad(PackageTest):
                 # A large package: the status window stays while it is unpacked.
                 self.repack(lambda info, data: data, {"lib/f%04d.txt" % i: b"%d\n" % i * 40 for i in range(6000)})
                 windows = self.sfx(display, self.zip_password)
-                # Before the configuration's windows: the splash, there all along, and the
-                # narrower status window.
+                # Before the configuration's windows: the splash and the narrower status window.
                 early = windows[:next(i for i, w in enumerate(windows) if w.name != "Talvane")]
-                splash, status = max(early, key=lambda w: len(w.shots)), min(early, key=lambda w: w.width)
+                splash, status = max(early, key=lambda w: w.width), min(early, key=lambda w: w.width)
                 self.assertLess(status.width, splash.width)
                 self.check(wm, [splash, status], ["sfx-splash", "sfx-status"])
                 # The configuration set cannot be decrypted: the box comes once the rest is done.

@@ -17,16 +17,21 @@ class Display:
     """Xvfb on a free display number with the window manager `wm` running on it."""
 
     def __init__(self, wm):
-        number = next(n for n in range(91, 200) if not os.path.exists("/tmp/.X11-unix/X%d" % n))
-        self.name, quiet = ":%d" % number, dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.server = subprocess.Popen([TOOLS["Xvfb"], self.name, "-screen", "0", "1280x1024x24", "-dpi",
-                                        "96", "-nolisten", "tcp"], **quiet)
+        # The server picks a free display number itself: several displays may start at once.
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        read, write = os.pipe()
+        self.server = subprocess.Popen([TOOLS["Xvfb"], "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+                                        "-dpi", "96", "-nolisten", "tcp"], pass_fds=(write,), **quiet)
+        os.close(write)
+        with os.fdopen(read) as f:
+            self.name = ":" + f.readline().strip()
         self.wm = None
         deadline = time.monotonic() + 60
         while b"window id" not in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"):
             if time.monotonic() > deadline:
                 raise RuntimeError("%s did not start on %s" % (wm, self.name))
-            if self.wm is None and b"IsViewable" in self.run(TOOLS["xwininfo"], "-root"):
+            if (self.wm is None or self.wm.poll() is not None) and b"IsViewable" in self.run(
+                    TOOLS["xwininfo"], "-root"):
                 self.wm = subprocess.Popen([TOOLS[wm]], env=dict(os.environ, DISPLAY=self.name), **quiet)
             time.sleep(0.1)
 
