@@ -17,3 +17,7 @@ if(TARGET Talvane)
       TIMEOUT 900 SKIP_RETURN_CODE 77 LABELS e2e)
   endforeach()
 endif()
+if(TEST e2e_windows)
+  # It keeps both cores busy on purpose: nothing else runs beside it.
+  set_tests_properties(e2e_windows PROPERTIES RUN_SERIAL TRUE)
+endif()
