@@ -3,23 +3,31 @@ status window of an unattended run, and a box mid-run, get painted; how soon is 
 TALVANE_SCREENSHOT_DIR keeps the pictures (a folder per window manager)."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "bench"))
 
-from launcher_env import PackageTest, require, scramble  # noqa: E402
-from xwindows import TOOLS, Display, observe, save_png  # noqa: E402
+from launcher_env import PackageTest, read_text, require, scramble  # noqa: E402
+from xwindows import TOOLS, Display, crop, observe, painted, save_png  # noqa: E402
 
 SPIN = ("import multiprocessing as m\ndef spin():\n    while True: pass\n"
         "[m.Process(target=spin).start() for _ in range(2)]")
+MAIN_CAPTIONS = ("Download and Run tekmo Now?", "Download and Run Tekmo Now?")
+
+
+def margin_drawn(shot):
+    """The window's top margin is one colour: its own background, not what lies under it."""
+    return len(set(shot[2][i:i + 3] for i in range(0, shot[0] * 3 * 6, 3))) == 1
 
 
 class WindowsUnderLoad(PackageTest):
     def setUp(self):
-        require(self, all(TOOLS[t] for t in ("Xvfb", "xwininfo", "xwd", "xprop")), "Xvfb and x11-apps are needed")
+        require(self, all(TOOLS[t] for t in ("Xvfb", "xwininfo", "xprop")), "Xvfb and x11-utils are needed")
         super().setUp()
         stress = shutil.which("stress")
         self.load = subprocess.Popen([stress, "-c", "2"] if stress else [sys.executable, "-c", SPIN],
@@ -31,16 +39,23 @@ class WindowsUnderLoad(PackageTest):
         env = {k: v for k, v in self.p.environment().items() if k != "TALVANE_UI"}
         return observe(display, [self.p.exe, "sfx"], env, enough)
 
+    def large_package(self, size=40):
+        """The status window stays while it is unpacked: 6,000 files of about `size` times 5 bytes."""
+        self.repack(lambda info, data: data, {"lib/f%04d.txt" % i: b"%d\n" % i * size for i in range(6000)})
+
+    def keep(self, wm, name, shot):
+        folder = os.environ.get("TALVANE_SCREENSHOT_DIR")
+        if folder:
+            os.makedirs(os.path.join(folder, wm), exist_ok=True)
+            save_png(os.path.join(folder, wm, name + ".png"), *shot)
+
     def check(self, wm, windows, names):
         """Each window got painted; the delays are printed and the pictures kept."""
-        keep = os.environ.get("TALVANE_SCREENSHOT_DIR")
         for seen, name in zip(windows, names):
             delay, _ = seen.painted_after()
             self.assertIsNotNone(delay, "%s under %s was never painted" % (name, wm))
             print("\n%s, %s: painted %.0f ms after it was seen" % (wm, name, delay * 1000), file=sys.stderr)
-            if keep:
-                os.makedirs(os.path.join(keep, wm), exist_ok=True)
-                save_png(os.path.join(keep, wm, name + ".png"), *seen.shots[-1][1])
+            self.keep(wm, name, seen.shots[-1][1])
 
     def test_the_status_window_and_a_box_mid_run_get_painted(self):
         wms = [wm for wm in ("openbox", "metacity") if TOOLS[wm]]
@@ -49,8 +64,8 @@ class WindowsUnderLoad(PackageTest):
             with self.subTest(wm):
                 display = Display(wm)
                 self.addCleanup(display.stop)
-                # A large package: the status window stays while it is unpacked.
-                self.repack(lambda info, data: data, {"lib/f%04d.txt" % i: b"%d\n" % i * 40 for i in range(6000)})
+                self.p = self.program(cloud=self.cloud, default_config="Office")  # a whole unpack again
+                self.large_package()
                 windows = self.sfx(display, self.zip_password)
                 # Before the configuration's windows: the splash and the narrower status window.
                 early = windows[:next(i for i, w in enumerate(windows) if w.name != "Talvane")]
@@ -65,3 +80,49 @@ class WindowsUnderLoad(PackageTest):
                     list(seen.values())[-1].name == "Talvane" and list(seen.values())[-1].done))
                 self.check(wm, windows[-1:], ["box-mid-run"])
                 display.stop()
+
+    def test_the_main_window_keeps_painting_while_a_large_package_is_unpacked(self):
+        wms = [wm for wm in ("openbox", "metacity") if TOOLS[wm]]
+        require(self, wms and TOOLS["xdotool"], "a window manager and xdotool are needed")
+        self.large_package(size=1000)  # 30 MB: the unpack lasts long enough to be seen
+        for wm in wms:
+            with self.subTest(wm):
+                display = Display(wm)
+                self.addCleanup(display.stop)
+                self.p = self.program(cloud=self.cloud, default_config="Office")  # a whole unpack again
+                env = dict({k: v for k, v in self.p.environment().items() if k != "TALVANE_UI"},
+                           DISPLAY=display.name, GDK_BACKEND="x11", NO_AT_BRIDGE="1")
+                run = subprocess.Popen([self.p.exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.addCleanup(run.kill)
+                main, place, _, before = self.next_window(display, MAIN_CAPTIONS, {}, display.capture())
+                # The keys start on the configuration list: Down chooses the next set, Alt+D runs it.
+                display.run(TOOLS["xdotool"], "windowactivate", "--sync", main, "key", "Down", "alt+d")
+                self.assertTrue(self.p.wait_for(lambda: "tekmoUpdate.zip completed=1" in read_text(self.log), 60))
+                _, status, delay, screen = self.next_window(display, ("Talvane", "Please Wait..."), {main: None},
+                                                            before)
+                print("\n%s, status window over the main window: painted %.0f ms after it was seen"
+                      % (wm, delay * 1000), file=sys.stderr)
+                places = (display.frame(main) or place, status)
+                left, top = (max(0, min(f[i] for f in places) - 40) for i in (0, 1))
+                right, bottom = (min(screen[i], max(f[i] + f[i + 2] for f in places) + 12) for i in (0, 1))
+                self.keep(wm, "main-unpacking", crop(screen, left, top, right - left, bottom - top))
+                run.wait(120)
+                display.stop()
+                fetched = re.findall(r"/ConfigSets/([^/]+?)\.7z completed", read_text(self.log))
+                self.assertTrue(fetched and "Office" not in fetched, "Down did not choose a set: %s" % fetched)
+
+    def next_window(self, display, names, known, before):
+        """(id, place, seconds from sight to paint, the screen then) of the program's next window
+        called one of `names`, once the screen shows it painted (not what `before` showed there)."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            for window, _, _ in display.new_windows(names, known):
+                first, place = time.monotonic(), display.frame(window)
+                while place and time.monotonic() < deadline:
+                    screen = display.capture()
+                    shot = display.crop_to(screen, place)
+                    if painted(shot, display.crop_to(before, place)) and margin_drawn(shot):
+                        return window, place, time.monotonic() - first, screen
+                    place = display.frame(window)
+            time.sleep(0.02)
+        self.fail("no window called one of %s was painted" % (names,))
