@@ -75,7 +75,20 @@ TEST_F(CatalogueTest, OneSignInServesBothListsOnOneHostAndAccount) {
 // A refused sign-in: the real-server e2e tests.
 TEST_F(CatalogueTest, LoginRefreshesAndConfirms) {
     LoadedPresenter();
+    const auto signOuts = [this] {
+        const std::string log = ReadFile(tmp_.file("cloud.log"));
+        std::size_t n = 0;
+        for (auto at = log.find("[tech1] FTP session closed"); at != std::string::npos;
+             at = log.find("[tech1] FTP session closed", at + 1))
+            ++n;
+        return n;
+    };
+    const std::size_t before = signOuts();
     presenter_->OnLogin();
+    // The test signs out again: the server sees its session end.
+    for (int i = 0; i < 500 && signOuts() == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(signOuts(), before + 1) << ReadFile(tmp_.file("cloud.log"));
     ASSERT_EQ(frontend_.messages.size(), 1U);
     EXPECT_EQ(frontend_.messages[0].text, std::string("Test Login Success!") + app::kLineBreak +
                                               "Config list has been refreshed!");

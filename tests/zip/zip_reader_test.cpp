@@ -363,6 +363,21 @@ TEST_F(ZipHostile, DamagedArchivesAreReported) {
     }
 }
 
+// The unpacked-size budget (1032 times the archive's size) ends exactly at its limit.
+TEST_F(ZipHostile, TheSizeBudgetEndsExactlyAtItsLimit) {
+    RawZip z;
+    z.entries = {{"edge", "tiny", 8}};
+    const long long limit = 1032 * static_cast<long long>(z.Build().size());
+    for (const long long over : {0, 1}) {
+        z.entries[0].size = limit + over;
+        fs::remove_all(dest);
+        Extract(z.Build());
+        const bool refused = !rec.errors.empty() &&
+                             rec.errors.back().second.find("possible zip bomb") != npos;
+        EXPECT_EQ(refused, over == 1) << over;
+    }
+}
+
 TEST_F(ZipHostile, TruncatedArchivesNeverCrashOrLeaveHalfFiles) {
     std::string big(40000, '\0');
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
