@@ -372,8 +372,8 @@ TEST_F(ZipHostile, TheSizeBudgetEndsExactlyAtItsLimit) {
         z.entries[0].size = limit + over;
         fs::remove_all(dest);
         Extract(z.Build());
-        const bool refused = !rec.errors.empty() &&
-                             rec.errors.back().second.find("possible zip bomb") != npos;
+        const bool refused =
+            !rec.errors.empty() && rec.errors.back().second.find("possible zip bomb") != npos;
         EXPECT_EQ(refused, over == 1) << over;
     }
 }
