@@ -338,7 +338,8 @@ TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
               std::tie(now.modified, now.host, now.path));
     for (const char* text :
          {"size 1000\nmodified 1\n", "size 1000\nmodified 1\nhost h\npath /p\nx",
-          "size -1\nmodified 1\nhost h\npath /p\n", "modified 1\nsize 1000\nhost h\npath /p\n"})
+          "size -1\nmodified 1\nhost h\npath /p\n", "modified 1\nsize 1000\nhost h\npath /p\n",
+          "bulk 1000\nmodified 1\nhost h\npath /p\n"})
         EXPECT_FALSE(ParseOrigin(text)) << text;
 }
 

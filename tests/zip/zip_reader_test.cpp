@@ -117,6 +117,13 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
     EXPECT_FALSE(zip.Extract(tmp.file("whole"), true, true, ZipCommit::Whole));
     EXPECT_EQ(rec.Numbers(), Longs{kZipErrChecksum});
     EXPECT_FALSE(fs::exists(tmp.file("whole")));
+    // Folders it made four deep go too, each reached again from the top.
+    RawZip deep;
+    deep.entries = {{"p/q/r/s/ok.txt", "fine"}, {"bad", "x", 0, {}, 1234}};
+    WriteFile(zipPath, deep.Build());
+    ASSERT_TRUE(zip.OpenZip(zipPath));
+    EXPECT_FALSE(zip.Extract(tmp.file("deep"), true, true, ZipCommit::Whole));
+    EXPECT_FALSE(fs::exists(tmp.file("deep")));
 }
 
 // Streamed entries take CRC and sizes from the directory, which may list them in any order.
