@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,15 @@ TEST(AtomicFile, TheModeAskedForIsKeptUnderAnyUmask) {
         EXPECT_EQ(GetFileMode(dir.file("f")), static_cast<int>(mode));
         EXPECT_EQ(ListNames(dir.path()), std::vector<std::string>{"f"});
     }
+    // A bare name is the working folder's, part and all.
+    char* const here = ::getcwd(nullptr, 0);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const bool bare = WriteFileAtomic("bare.txt", "here", 0644);
+    EXPECT_EQ(::chdir(here), 0);
+    std::free(here);
+    EXPECT_TRUE(bare);
+    EXPECT_EQ(ReadFile(dir.file("bare.txt")), "here");
+    EXPECT_EQ(ListNames(dir.path()), (std::vector<std::string>{"bare.txt", "f"}));
 }
 
 // A write refused half-way (a size limit, in a child) fails, keeps the old file, leaves no part.
