@@ -149,5 +149,26 @@ TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
     EXPECT_TRUE(inPlace.Stage() == root.file("Tools/tree") && inPlace.Commit(error) && !error);
 }
 
+#ifndef _WIN32
+// A tree that cannot be cloned beside itself (its deepest names would pass the path limit
+// there) is deployed in place, and the transaction leaves it whole when it ends.
+TEST(DeployTransactionTest, ATreeThatCannotBeStagedIsWrittenInPlaceAndKept) {
+    namespace fs = std::filesystem;
+    TempDir root;
+    std::string deep = root.file("Tools/tree");
+    while (deep.size() + 251 < 4085) deep += "/" + std::string(250, 'd');
+    deep += "/" + std::string(4085 - deep.size() - 1, 'e');  // 4,085 long; beside it 4,100
+    ASSERT_TRUE(WriteFile(deep + "/f", "kept"));
+    {
+        DeployTransaction t(root.file("Tools/tree"), root.path());
+        t.Begin();
+        EXPECT_EQ(t.Stage(), root.file("Tools/tree"));
+    }
+    EXPECT_EQ(talvane::testing::ReadFile(deep + "/f"), "kept");
+    EXPECT_FALSE(fs::exists(root.file("Tools/.tree.talvane-stage")));
+    EXPECT_FALSE(fs::exists(DeployJournalPath(root.path())));
+}
+#endif
+
 }  // namespace
 }  // namespace talvane::app
