@@ -310,6 +310,14 @@ TEST_F(FtpClientTest, ResumableDownloadsKeepWhatArrivedAndContinueIt) {
     }
     EXPECT_EQ(LocalFiles(),
               (std::vector<std::string>{"drop.bin.partial", "drop.bin.partial.info"}));
+    // A record that cannot be written (a folder has its name): nothing comes, and why is kept.
+    const std::string held = Local("held.bin");
+    std::filesystem::create_directory(OriginPath(held));
+    ASSERT_TRUE(OpenPeer());
+    EXPECT_FALSE(ftp_.DownloadResumable(held, "drop.bin"));
+    EXPECT_EQ(ftp_.LastErrorMessage().rfind("FTPDownloadFile error code: ", 0), 0u)
+        << ftp_.LastErrorMessage();
+    EXPECT_FALSE(std::filesystem::exists(held + ".partial"));
 }
 
 // What the end-to-end runs do not reach: a part longer than the file, a record not written here.
