@@ -90,12 +90,7 @@ class WindowsUnderLoad(PackageTest):
             with self.subTest(wm):
                 display = Display(wm)
                 self.addCleanup(display.stop)
-                self.p = self.program(cloud=self.cloud, default_config="Office")  # a whole unpack again
-                env = dict({k: v for k, v in self.p.environment().items() if k != "TALVANE_UI"},
-                           DISPLAY=display.name, GDK_BACKEND="x11", NO_AT_BRIDGE="1")
-                run = subprocess.Popen([self.p.exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                self.addCleanup(run.kill)
-                main, place, _, before = self.next_window(display, MAIN_CAPTIONS, {}, display.capture())
+                run, main, place, before = self.start_main(display)
                 # The keys start on the configuration list: Down chooses the next set, Alt+D runs it.
                 display.run(TOOLS["xdotool"], "windowactivate", "--sync", main, "key", "Down", "alt+d")
                 self.assertTrue(self.p.wait_for(lambda: "tekmoUpdate.zip completed=1" in read_text(self.log), 60))
@@ -111,6 +106,53 @@ class WindowsUnderLoad(PackageTest):
                 display.stop()
                 fetched = re.findall(r"/ConfigSets/([^/]+?)\.7z completed", read_text(self.log))
                 self.assertTrue(fetched and "Office" not in fetched, "Down did not choose a set: %s" % fetched)
+                trace = read_text(self.trace).splitlines()
+                # Once the list was filled, before the keys were pressed, they were on it.
+                start = trace[:next(i for i, l in enumerate(trace) if "Downloading tekmoUpdate" in l)]
+                self.assertEqual([l for l in start if l.startswith("focus ")][-1], "focus configCombo")
+                # Each transfer line was shown with the bar at its amount (to the line's 0.1 MiB).
+                shown = [re.match(r"progress (\d+) Downloading \S+ - ([\d.]+) of ([\d.]+) MiB", l) for l in trace]
+                shown = [(int(m[1]) / 1000, float(m[2]), float(m[3])) for m in shown if m and float(m[3]) > 0]
+                self.assertTrue(shown, trace)
+                for bar, done, total in shown:
+                    self.assertAlmostEqual(bar, done / total, delta=0.05 / total + 0.002)
+
+    def test_after_a_box_mid_run_the_keys_are_where_they_were(self):
+        wms = [wm for wm in ("openbox", "metacity") if TOOLS[wm]]
+        require(self, wms and TOOLS["xdotool"], "a window manager and xdotool are needed")
+        for wm in wms:
+            with self.subTest(wm):
+                display = Display(wm)
+                self.addCleanup(display.stop)
+                run, main, _, _ = self.start_main(display, zip_password="not-the-zip-password")
+                display.run(TOOLS["xdotool"], "windowactivate", "--sync", main, "key", "alt+d")
+                box = lambda: [l for l in read_text(self.trace).splitlines() if l.startswith("box ")]
+                self.assertTrue(self.p.wait_for(box, 60), "no box came")
+                time.sleep(0.5)
+                display.run(TOOLS["xdotool"], "key", "Return")  # the box has the keys: it is answered
+                self.assertTrue(self.p.wait_for(lambda: len(box()) > 1, 30), "the box stayed")
+                trace = read_text(self.trace).splitlines()
+                asked = trace.index(box()[0])
+                before = [l for l in trace[:asked] if l.startswith("focus ")]
+                self.assertEqual(before[-1], "focus configCombo")  # the keys stay on the list meanwhile
+                self.assertEqual(box()[1], "box answered, " + before[-1])
+                run.kill()
+                display.stop()
+
+    def start_main(self, display, zip_password=None):
+        """The real program's main window on `display` (a new program folder, so the whole package
+        is unpacked again, a trace of its windows in self.trace): (run, window, place, the
+        screen before the window came)."""
+        self.p = self.program(cloud=self.cloud, default_config="Office")
+        if zip_password:
+            self.p.set_setting("ZipPassword", scramble(zip_password), "TekmoCloud")
+        self.trace = self.p.path("ui-trace")
+        env = dict({k: v for k, v in self.p.environment().items() if k != "TALVANE_UI"},
+                   DISPLAY=display.name, GDK_BACKEND="x11", NO_AT_BRIDGE="1", TALVANE_UI_TRACE=self.trace)
+        run = subprocess.Popen([self.p.exe], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(run.kill)
+        main, place, _, before = self.next_window(display, MAIN_CAPTIONS, {}, display.capture())
+        return run, main, place, before
 
     def next_window(self, display, names, known, before):
         """(id, place, seconds from sight to paint, the screen then) of the program's next window

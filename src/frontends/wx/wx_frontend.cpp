@@ -123,8 +123,10 @@ void WxFrontend::ShowMessageBox(const std::string& text, const std::string& titl
     const wxWeakRef<wxWindow> focus = wxWindow::FindFocus();
     wxGenericMessageDialog box(ActiveWindow(), FromUtf8(text), FromUtf8(title),
                                wxOK | wxCENTRE | IconStyle(icon));
+    TraceUi("box " + text.substr(0, text.find_first_of("\r\n")));
     box.ShowModal();
     if (focus && focus->IsEnabled()) focus->SetFocus();
+    TraceUi("box answered, focus " + FocusName());
 }
 
 std::string WxFrontend::PickFile(const std::string& title, const std::string& wildcard,

@@ -89,6 +89,19 @@ void NoteFirstPaint() {
     std::ofstream(file) << std::chrono::nanoseconds(now).count() << '\n';
 }
 
+void TraceUi(const std::string& line) {
+    const char* file = std::getenv("TALVANE_UI_TRACE");
+    if (file == nullptr || *file == '\0') return;
+    std::ofstream(file, std::ios::app) << line << '\n';
+}
+
+std::string FocusName() {
+    const wxWindow* focus = wxWindow::FindFocus();
+    if (focus == nullptr) return {};
+    const std::string name = ToUtf8(focus->GetName());
+    return name == "configCombo" ? name : ToUtf8(wxStripMenuCodes(focus->GetLabel()));
+}
+
 int FindNoCase(const wxItemContainerImmutable& items, const std::string& text) {
     for (unsigned i = 0; i < items.GetCount(); ++i) {
         if (EqualsNoCase(ToUtf8(items.GetString(i)), text)) return static_cast<int>(i);

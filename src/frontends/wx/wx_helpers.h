@@ -53,6 +53,12 @@ void RepaintNow();
 // file TALVANE_FIRST_PAINT_FILE names (nothing when it is not set).
 void NoteFirstPaint();
 
+// A line for the window tests that run the real program (the focus, a box, the progress as
+// shown), appended to the file TALVANE_UI_TRACE names; nothing when it is not set.
+void TraceUi(const std::string& line);
+// The control that has the keys: its name when it has one of its own, else its caption.
+std::string FocusName();
+
 // Index of the entry equal to `text` without regard to case, or wxNOT_FOUND.
 int FindNoCase(const wxItemContainerImmutable& items, const std::string& text);
 std::vector<std::string> Entries(const wxItemContainerImmutable& items);

@@ -106,6 +106,7 @@ wxPanel* MainFrame::BuildSelectConfig() {
     auto* box = MakeGroup(selectConfigGroup, "Select Config");
     wxStaticBox* sb = box->GetStaticBox();
     configCombo = new wxChoice(sb, wxID_ANY);
+    configCombo->SetName("configCombo");
     layoutButton =
         new wxButton(sb, wxID_ANY, kExpandCaption, wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     StandardHeight(layoutButton);
@@ -251,6 +252,11 @@ void WxMainView::Bind() {
     click(f.installUmbrinButton, [](MainPresenter& p) { p.OnInstall(Installer::Umbrin); });
     f.saveDefaultCheck->Bind(wxEVT_CHECKBOX, [&fe](wxCommandEvent&) {
         fe.DispatchMain([](MainPresenter& p) { p.OnSaveDefaultClick(); });
+    });
+    // Where the keys are, each time it changes, once the toolkit has settled.
+    f.Bind(wxEVT_IDLE, [last = std::string("-")](wxIdleEvent& event) mutable {
+        event.Skip();
+        if (const std::string name = FocusName(); name != last) TraceUi("focus " + (last = name));
     });
     // The close button unloads the window, which ends the program; the
     // presenter decides, so the frame is never destroyed behind its back.
@@ -409,6 +415,7 @@ void WxMainView::SetActivity(const std::string& text) {
     if (text.rfind("Downloading ", 0) == 0) {
         lastTransferLine_ = text;
         lastTransferGauge_ = frame_->progressGauge->GetValue();
+        TraceUi("progress " + std::to_string(lastTransferGauge_) + " " + text);
     }
     frame_->activityLabel->SetLabel(FromUtf8(text));
     // A reason longer than the window is cut on the line; the tooltip holds it whole.
