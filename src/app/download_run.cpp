@@ -74,7 +74,7 @@ Outcome DownloadAndRun::Run() {
             }
             break;
     }
-    if (!unchanged && !DoesFileExist(package)) {
+    if (!unchanged && !tool.HasPackage(package)) {
         if (unreachable) ReportNoPackage(context_.frontend, context_.transfers.LastFailure());
         return Outcome::Stay();
     }

@@ -167,6 +167,21 @@ bool SignatureCheck::FtpFile(const std::string& localPath, const std::string& re
     return Accept(localPath, shown, whyNot, signature);
 }
 
+bool SignatureCheck::FtpFileQuietly(const std::string& localPath, const std::string& remoteName) {
+    const std::string shown = StripPath(remoteName);
+    if (Skipped(shown)) return true;
+    std::string signature;
+    std::string why = FetchFtp(remoteName, signature);
+    if (why.empty()) why = Judge(localPath, shown, signature);
+    if (why.empty()) {
+        DPrint("signature verified: " + shown);
+        return true;
+    }
+    DPrint("not used " + shown + ": " + why);
+    DeleteFileQuiet(localPath);
+    return false;
+}
+
 std::string SignatureCheck::SignatureOnServer(const std::string& remoteName) {
     std::string signature;
     if (!FetchFtp(remoteName, signature).empty()) return {};

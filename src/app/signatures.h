@@ -20,6 +20,9 @@ class SignatureCheck {
     // `remoteName` in the FTP session's current folder.
     bool FtpFile(const std::string& localPath, const std::string& remoteName);
     bool HttpFile(const std::string& localPath, const std::string& url);
+    // As FtpFile for a file the caller can do without: a refusal is logged and
+    // the file deleted, but the user is not told.
+    bool FtpFileQuietly(const std::string& localPath, const std::string& remoteName);
     // The bytes of the signature beside `remoteName` on the FTP server; empty
     // when there is none or it cannot be fetched.
     std::string SignatureOnServer(const std::string& remoteName);

@@ -5,6 +5,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "app/delta_download.h"
 #include "app/messages.h"
 #include "app/unzip.h"
 #include "common/app_paths.h"
@@ -84,6 +85,10 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
     record_.reset();
     remoteName_ = remoteName;
     resumed_ = false;
+    delta_.clear();
+    keepForDelta_ = {};
+    deltaCheck_ = {};
+    DeleteFileQuiet(DeltaPath(package));
     if (!transfers.OpenRedist()) return Fetch::Unreachable;
     transfers.Ftp().ChangeFolder("/Redist");
     if (skipDeployed) {
@@ -92,6 +97,10 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
             transfers.Close();
             onServer_.reset();
             return Fetch::Unchanged;
+        }
+        if (FetchChangedEntries(package)) {
+            transfers.Close();
+            return Fetch::Fetched;
         }
     }
     Fetch result = Fetch::Fetched;
@@ -107,6 +116,30 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
     transfers.Close();
     if (result != Fetch::Fetched) onServer_.reset();
     return result;
+}
+
+namespace {
+std::function<bool(const ZipEntryInfo&)> KeepUnchanged(const std::string& tree);
+}  // namespace
+
+bool ToolPackage::FetchChangedEntries(const std::string& package) {
+    if (!context_.transfers.Hosts().DeltaDownloads) {
+        DPrint("DeltaDownloads=0: the package is fetched whole");
+        return false;
+    }
+    auto keep = KeepUnchanged(context_.session.ExtractFolder);
+    if (!keep || !onServer_ || onServer_->serverSize <= 0) return false;
+    DeltaDownload delta(context_);
+    const std::string target = DeltaPath(package);
+    if (!delta.Fetch(remoteName_, onServer_->serverSize, keep, target)) return false;
+    delta_ = target;
+    keepForDelta_ = std::move(keep);
+    deltaCheck_ = delta.ContentCheck();
+    return true;
+}
+
+bool ToolPackage::HasPackage(const std::string& package) const {
+    return !delta_.empty() || DoesFileExist(package);
 }
 
 namespace {
@@ -190,9 +223,12 @@ void ToolPackage::RecordDeploy(const std::string& tree) {
 
 bool ToolPackage::Extract(const std::string& package, const std::string& tree,
                           std::string& problem) {
+    problem.clear();
+    // A delta holds only what its rule chose: the unpack keeps the same entries.
+    if (!delta_.empty())
+        return UnzipFile(&context_.frontend, package, tree, &problem, keepForDelta_, deltaCheck_);
     // The stage's record is replaced (or dropped) once the set is in it too.
     const auto keep = onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
-    problem.clear();
     return UnzipFile(&context_.frontend, package, tree, &problem, keep);
 }
 
@@ -208,9 +244,10 @@ bool ToolPackage::FetchWholeAgain(const std::string& package) {
     return fetched;
 }
 
-bool ToolPackage::Unpack(const std::string& package, const std::string& shownName,
+bool ToolPackage::Unpack(const std::string& wholePackage, const std::string& shownName,
                          const std::string& tree) {
     unpacked_ = false;
+    const std::string& package = delta_.empty() ? wholePackage : delta_;
     if (!DoesFileExist(package)) {
         // No server, no package: the tool already in the tree is what runs.
         DPrint("no package to unpack; the tool tree stays as it is");
@@ -224,6 +261,7 @@ bool ToolPackage::Unpack(const std::string& package, const std::string& shownNam
         unpacked = Extract(package, tree, problem);
     if (unpacked) {
         NoteUnpacked(package, tree);
+        if (!delta_.empty()) DeleteFileQuiet(delta_);
         return true;
     }
     // Nothing of the package reached the tree; a half-new tool is never started.

@@ -2,6 +2,7 @@
 // What both ways of running the tool share: the program folder claimed, a
 // package fetched from /Redist and checked, unpacked whole into the tool tree,
 // and the tool started.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/deploy_transaction.h"
 #include "app/workflow_context.h"
 #include "common/files.h"
+#include "zip/zip_reader.h"
 
 namespace talvane::app {
 
@@ -35,6 +37,8 @@ class ToolPackage {
     // after telling the user which entry failed. No package at all: true. A
     // package continued from a part that fails is fetched whole once more.
     bool Unpack(const std::string& package, const std::string& shownName, const std::string& tree);
+    // Whether there is something to unpack: `package`, or the changed entries of one.
+    bool HasPackage(const std::string& package) const;
     // Once the configuration set is in `tree` too: what the next run compares with.
     void RecordDeploy(const std::string& tree);
     // Puts the staged tree in place; false after telling the user.
@@ -46,6 +50,8 @@ class ToolPackage {
     // Size, time and signature of `remoteName` in the current folder.
     DeployManifest DescribeOnServer(const std::string& remoteName);
     bool StillDeployed(const DeployManifest& onServer);
+    // Fetches only the entries the tree does not hold, when the server describes them.
+    bool FetchChangedEntries(const std::string& package);
     bool Extract(const std::string& package, const std::string& tree, std::string& problem);
     bool FetchWholeAgain(const std::string& package);
     void NoteUnpacked(const std::string& package, const std::string& tree);
@@ -56,6 +62,11 @@ class ToolPackage {
     bool unpacked_ = false;                   // a package reached the stage
     std::optional<DeployManifest> onServer_;  // set when the deploy is to be recorded
     std::optional<DeployManifest> record_;    // what the stage holds, to be recorded
+    // A delta: the file holding the changed entries in their places, the rule
+    // that chose them (the unpack keeps the same ones) and the content check.
+    std::string delta_;
+    std::function<bool(const ZipEntryInfo&)> keepForDelta_;
+    ContentSinkFor deltaCheck_;
 };
 
 // Removes the parts of downloads other than `keep` (a package's local path)

@@ -40,6 +40,11 @@ std::optional<TransferFrame> TransferProgress::Next(const std::string& file, lon
         frame.line = "Checking signature: fetching " + file;
         return frame;
     }
+    // A delta names what it fetches in its own words; the bar shows how far it got.
+    if (file.starts_with("Fetching ")) {
+        frame.line = file;
+        return frame;
+    }
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate =
         seconds > 0 ? static_cast<double>(current - base_) / kMebibyte / seconds : 0.0;

@@ -74,6 +74,15 @@ bool Transfers::FetchResumable(const std::string& localPath, const std::string& 
     return false;
 }
 
+bool Transfers::FetchRanges(const std::string& localPath, const std::string& remoteName,
+                            std::int64_t size, const std::vector<net::ByteRange>& ranges,
+                            const std::string& shown) {
+    transferring_ = shown;
+    if (ftp_.DownloadRanges(localPath, remoteName, size, ranges)) return true;
+    DeleteFileQuiet(localPath);
+    return false;
+}
+
 UrlDownload Transfers::Download(const std::string& url, const std::string& localPath,
                                 long long maxBytes, bool quiet, const char* protocols) {
     if (!quiet) transferring_ = StripPath(localPath);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "net/download.h"
 #include "net/ftp_session.h"
@@ -55,6 +56,11 @@ class Transfers {
     // The same, but a transfer cut off is continued by the next call (the part
     // waits beside `localPath`, never under its name).
     bool FetchResumable(const std::string& localPath, const std::string& remoteName);
+    // Byte ranges of `remoteName` (of `size` bytes) into their places in
+    // `localPath` (removed when they do not all arrive); `shown` stands for the
+    // transfer on the status line.
+    bool FetchRanges(const std::string& localPath, const std::string& remoteName, std::int64_t size,
+                     const std::vector<net::ByteRange>& ranges, const std::string& shown);
     // A URL to `localPath` (an old file there is removed first). `maxBytes` > 0:
     // a larger download fails. Quiet downloads do not move the progress bar.
     // `protocols`: the schemes the URL and its redirects may use (libcurl's names).

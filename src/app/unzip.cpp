@@ -8,7 +8,8 @@ namespace talvane::app {
 
 bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination,
                std::string* firstError,
-               const std::function<bool(const ZipEntryInfo&)>& keepExisting) {
+               const std::function<bool(const ZipEntryInfo&)>& keepExisting,
+               const ContentSinkFor& checkContent) {
     if (!DoesFileExist(zipPath)) {
         if (firstError) *firstError = "The file " + zipPath + " is missing";
         return false;
@@ -20,7 +21,8 @@ bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string
         frontend->Status().SetLabel(step);
         frontend->Status().Show();
     }
-    const bool result = ExtractZipFile(zipPath, destination, firstError, keepExisting);
+    const bool result =
+        ExtractZipFile(zipPath, destination, firstError, keepExisting, checkContent);
     if (frontend) frontend->Status().Close();
     return result;
 }

@@ -11,9 +11,11 @@ class Frontend;
 // The one entry for unpacking in the workflows: the status window names the
 // archive while it is unpacked, unless `frontend` is null (a silent run).
 // `firstError`, when given, receives the first problem met (it names the entry).
-// `keepExisting`: entries whose file in the destination is left as it is.
+// `keepExisting`: entries whose file in the destination is left as it is;
+// `checkContent`: what each written entry's content must pass.
 bool UnzipFile(Frontend* frontend, const std::string& zipPath, const std::string& destination,
                std::string* firstError = nullptr,
-               const std::function<bool(const ZipEntryInfo&)>& keepExisting = {});
+               const std::function<bool(const ZipEntryInfo&)>& keepExisting = {},
+               const ContentSinkFor& checkContent = {});
 
 }  // namespace talvane::app

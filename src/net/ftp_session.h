@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/ftp_tls.h"
 #include "common/result.h"
@@ -24,6 +25,12 @@ struct RemoteFileInfo {
     // link gives the link's own length.
     bool sizeFromServer = false;
     std::optional<std::chrono::sys_seconds> modified;  // empty when the server gave none
+};
+
+// Bytes [offset, offset + length) of a remote file.
+struct ByteRange {
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
 };
 
 class FtpSession {
@@ -71,6 +78,13 @@ class FtpSession {
     // continues there while the server's file has the same size and time.
     // A server that refuses REST gets the file from byte 0 in the same call.
     bool DownloadResumable(const std::string& localPath, const std::string& remoteName);
+    // Opens (or creates) `localPath` with the remote file's size, `expectedSize`
+    // (a file of another size is not fetched), and writes `ranges` of it in their
+    // places, one transfer per range (REST, then the data connection closed at
+    // the range's end); Progress counts the ranges' bytes. False when a range did
+    // not arrive whole (the server refused REST, say).
+    bool DownloadRanges(const std::string& localPath, const std::string& remoteName,
+                        std::int64_t expectedSize, const std::vector<ByteRange>& ranges);
     // Where the last resumable download continued a part from an earlier run (0: none).
     std::int64_t ResumedFrom() const;
     // The entries that match `filter` (Windows wildcards, optionally after a

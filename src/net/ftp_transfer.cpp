@@ -3,6 +3,7 @@
 // a resumable one keeps what arrived in a part file for the next run.
 // The transfer ends when the server closes the data connection and confirms;
 // the size taken before it only paces the events (and, from SIZE, is checked).
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -15,6 +16,7 @@
 #include "net/ftp_session.h"
 #include "net/partial_download.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
 
 namespace talvane::net {
 
@@ -308,6 +310,114 @@ bool FtpSession::Download(const std::string& localPath, const std::string& remot
 bool FtpSession::DownloadResumable(const std::string& localPath, const std::string& remoteName) {
     connection_->resumedFrom = 0;
     return DownloadWith(*this, *connection_, localPath, remoteName, RetrieveResumable);
+}
+
+namespace {
+
+struct RangeWrite {
+    FtpConnection* connection = nullptr;
+    fileio::PlacedFile* file = nullptr;
+    std::int64_t at = 0;    // where the next byte goes
+    std::int64_t left = 0;  // of this range
+    std::int64_t done = 0;  // of all ranges
+    std::int64_t total = 0;
+    bool localFailed = false;
+};
+
+size_t OnRange(char* data, size_t size, size_t count, void* user) {
+    auto* w = static_cast<RangeWrite*>(user);
+    const auto n = static_cast<std::int64_t>(size * count);
+    if (w->connection->cancel || n > w->left) return 0;
+    if (!w->file->WriteAt(data, static_cast<std::size_t>(n), static_cast<std::uint64_t>(w->at))) {
+        w->localFailed = true;
+        return 0;
+    }
+    w->at += n;
+    w->left -= n;
+    w->done += n;
+    DoEvents();
+    const FtpSession& session = w->connection->session;
+    try {
+        if (session.Progress) session.Progress(w->done, w->total);
+    } catch (...) {
+        return 0;
+    }
+    return w->connection->cancel ? 0 : static_cast<size_t>(n);
+}
+
+// A range's data connection is closed at its end; what the server pushed
+// beyond it into the buffers between is sent for nothing. A receive buffer near
+// the range's size keeps that small (and large ranges still fast).
+constexpr std::int64_t kMinRangeBuffer = 64 << 10;
+constexpr std::int64_t kMaxRangeBuffer = 1 << 20;
+
+int OnSocketOpened(void* bytes, curl_socket_t socket, curlsocktype purpose) {
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        platform::LimitReceiveBuffer(static_cast<std::intptr_t>(socket), *static_cast<int*>(bytes));
+    return CURL_SOCKOPT_OK;
+}
+
+// One range into its place; libcurl sends REST and closes the data connection
+// at the range's end.
+bool RetrieveRange(FtpConnection& c, const std::string& remote, const ByteRange& range,
+                   RangeWrite& write) {
+    write.at = range.offset;
+    write.left = range.length;
+    FtpConnection::BusyGuard guard(c);
+    c.Prepare(c.Url(c.Resolve(remote), false));
+    const std::string span =
+        std::to_string(range.offset) + "-" + std::to_string(range.offset + range.length - 1);
+    curl_easy_setopt(c.curl.get(), CURLOPT_RANGE, span.c_str());
+    curl_easy_setopt(c.curl.get(), CURLOPT_WRITEFUNCTION, &OnRange);
+    curl_easy_setopt(c.curl.get(), CURLOPT_WRITEDATA, &write);
+    int buffer = static_cast<int>(std::clamp(range.length, kMinRangeBuffer, kMaxRangeBuffer));
+    curl_easy_setopt(c.curl.get(), CURLOPT_SOCKOPTFUNCTION, &OnSocketOpened);
+    curl_easy_setopt(c.curl.get(), CURLOPT_SOCKOPTDATA, &buffer);
+    const CURLcode rc = c.Perform();
+    curl_easy_setopt(c.curl.get(), CURLOPT_SOCKOPTFUNCTION, nullptr);
+    curl_easy_setopt(c.curl.get(), CURLOPT_SOCKOPTDATA, nullptr);
+    curl_easy_setopt(c.curl.get(), CURLOPT_RANGE, nullptr);
+    if (rc == CURLE_OK && write.left == 0) return true;
+    if (write.localFailed)
+        c.Record(kLocalFile, Win32ErrorFromErrno(EIO));
+    else if (rc == CURLE_OK)
+        c.Record(kReadRest, kErrConnectionAborted);
+    else
+        c.RecordCurl(kOpen, rc);
+    DPrint("range " + span + " of " + remote + " not fetched whole (" +
+           std::to_string(range.length - write.left) + " of " + std::to_string(range.length) +
+           " bytes)");
+    return false;
+}
+
+}  // namespace
+
+bool FtpSession::DownloadRanges(const std::string& localPath, const std::string& remoteName,
+                                std::int64_t expectedSize, const std::vector<ByteRange>& ranges) {
+    FtpConnection& c = *connection_;
+    const std::string remote = Trim(remoteName);
+    // Line ends converted on the way would move every offset.
+    if (c.ascii) return false;
+    const auto info = Fetchable(*this, c, remote);
+    if (!info || info->size != expectedSize) return false;
+    const auto inside = [&](const ByteRange& r) {
+        return r.offset >= 0 && r.length > 0 && r.offset <= info->size - r.length;
+    };
+    if (!std::all_of(ranges.begin(), ranges.end(), inside)) return false;
+    fileio::PlacedFile file;
+    if (const int error = file.Open(Trim(localPath), static_cast<std::uint64_t>(info->size))) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(error));
+        return false;
+    }
+    RangeWrite write{&c, &file};
+    for (const ByteRange& r : ranges) write.total += r.length;
+    for (const ByteRange& r : ranges)
+        if (!RetrieveRange(c, remote, r, write)) return false;
+    if (const int error = file.Close()) {
+        c.Record(kLocalFile, Win32ErrorFromErrno(error));
+        return false;
+    }
+    return true;
 }
 
 std::int64_t FtpSession::ResumedFrom() const {

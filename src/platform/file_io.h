@@ -68,6 +68,27 @@ class ScratchFile {
     std::unique_ptr<Impl> impl_;
 };
 
+// A named file of a fixed size, written at any offsets; what is not written
+// reads as zeros (and takes no disk space where the file system allows). What
+// an existing file holds stays.
+class PlacedFile {
+  public:
+    PlacedFile();
+    ~PlacedFile();
+    PlacedFile(const PlacedFile&) = delete;
+    PlacedFile& operator=(const PlacedFile&) = delete;
+
+    // Opens (or creates) `path` with `size` bytes; 0 or an error code.
+    int Open(const std::string& path, unsigned long long size);
+    bool WriteAt(const void* data, std::size_t len, unsigned long long offset);
+    // Flushes to disk and closes; 0 or an error code.
+    int Close();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // A file written under a private name beside its target and renamed over the
 // target on Commit, so the target is never missing nor half-written. The part
 // is removed when discarded, when the object ends uncommitted and when the

@@ -33,6 +33,21 @@ long long PreadFull(int fd, void* buf, std::size_t len, long long offset) {
     return static_cast<long long>(done);
 }
 
+bool PwriteFull(int fd, const void* data, std::size_t len, unsigned long long offset) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (len > 0) {
+        const ssize_t n = ::pwrite(fd, p, len, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        len -= static_cast<std::size_t>(n);
+        offset += static_cast<unsigned long long>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 PathKind KindOf(const std::string& path) {
@@ -125,22 +140,38 @@ bool ScratchFile::Open() {
 }
 
 bool ScratchFile::WriteAt(const void* data, std::size_t len, unsigned long long offset) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (len > 0) {
-        const ssize_t n = ::pwrite(impl_->fd.Get(), p, len, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        len -= static_cast<std::size_t>(n);
-        offset += static_cast<unsigned long long>(n);
-    }
-    return true;
+    return PwriteFull(impl_->fd.Get(), data, len, offset);
 }
 
 long long ScratchFile::ReadAt(void* buf, std::size_t len, unsigned long long offset) const {
     return PreadFull(impl_->fd.Get(), buf, len, static_cast<long long>(offset));
+}
+
+// ---- PlacedFile
+
+struct PlacedFile::Impl {
+    UniqueFd fd;
+};
+
+PlacedFile::PlacedFile() : impl_(std::make_unique<Impl>()) {}
+PlacedFile::~PlacedFile() = default;
+
+int PlacedFile::Open(const std::string& path, unsigned long long size) {
+    impl_->fd.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!impl_->fd.Valid()) return errno;
+    if (::ftruncate(impl_->fd.Get(), static_cast<off_t>(size)) != 0) return errno;
+    return 0;
+}
+
+bool PlacedFile::WriteAt(const void* data, std::size_t len, unsigned long long offset) {
+    return PwriteFull(impl_->fd.Get(), data, len, offset);
+}
+
+int PlacedFile::Close() {
+    if (!impl_->fd.Valid()) return 0;
+    const int synced = ::fsync(impl_->fd.Get()) == 0 ? 0 : errno;
+    const int closed = ::close(impl_->fd.Release()) == 0 ? 0 : errno;
+    return synced ? synced : closed;
 }
 
 // ---- TempFile

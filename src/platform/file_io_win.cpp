@@ -10,6 +10,8 @@
 #include "platform/portable.h"
 #include "platform/win_util.h"
 
+#include <winioctl.h>
+
 namespace talvane::fileio {
 
 namespace {
@@ -108,6 +110,24 @@ long long ReadOnlyFile::ReadAt(void* buf, std::size_t len, long long offset) con
 
 // ---- ScratchFile
 
+namespace {
+bool WriteAllAt(HANDLE file, const void* data, std::size_t len, unsigned long long offset) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (len > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = len > (1u << 30) ? (1u << 30) : static_cast<DWORD>(len);
+        DWORD written = 0;
+        if (!::WriteFile(file, p, chunk, &written, &at)) return false;
+        p += written;
+        len -= written;
+        offset += written;
+    }
+    return true;
+}
+}  // namespace
+
 struct ScratchFile::Impl {
     Handle file;
 };
@@ -130,23 +150,48 @@ bool ScratchFile::Open() {
 }
 
 bool ScratchFile::WriteAt(const void* data, std::size_t len, unsigned long long offset) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (len > 0) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = len > (1u << 30) ? (1u << 30) : static_cast<DWORD>(len);
-        DWORD written = 0;
-        if (!::WriteFile(impl_->file.Get(), p, chunk, &written, &at)) return false;
-        p += written;
-        len -= written;
-        offset += written;
-    }
-    return true;
+    return WriteAllAt(impl_->file.Get(), data, len, offset);
 }
 
 long long ScratchFile::ReadAt(void* buf, std::size_t len, unsigned long long offset) const {
     return win::ReadAt(impl_->file.Get(), buf, len, offset);
+}
+
+// ---- PlacedFile
+
+struct PlacedFile::Impl {
+    Handle file;
+};
+
+PlacedFile::PlacedFile() : impl_(std::make_unique<Impl>()) {}
+PlacedFile::~PlacedFile() = default;
+
+int PlacedFile::Open(const std::string& path, unsigned long long size) {
+    impl_->file.Reset(::CreateFileW(win::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!impl_->file.Valid()) return static_cast<int>(::GetLastError());
+    // Sparse where NTFS allows: the holes are never written.
+    DWORD returned = 0;
+    ::DeviceIoControl(impl_->file.Get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned,
+                      nullptr);
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!::SetFilePointerEx(impl_->file.Get(), end, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(impl_->file.Get()))
+        return static_cast<int>(::GetLastError());
+    return 0;
+}
+
+bool PlacedFile::WriteAt(const void* data, std::size_t len, unsigned long long offset) {
+    return WriteAllAt(impl_->file.Get(), data, len, offset);
+}
+
+int PlacedFile::Close() {
+    if (!impl_->file.Valid()) return 0;
+    const int flushed =
+        ::FlushFileBuffers(impl_->file.Get()) ? 0 : static_cast<int>(::GetLastError());
+    const int closed = impl_->file.Close() ? 0 : static_cast<int>(::GetLastError());
+    return flushed ? flushed : closed;
 }
 
 // ---- TempFile

@@ -54,6 +54,10 @@ std::string InstalledProgramFolder(const std::string& programFolder, UserFolder 
 // ---- error text
 std::string ErrorText(int code);
 
+// Caps the receive buffer of `socket` at `bytes`, so that a peer cannot push much
+// more than is read before the connection is closed early; 0 or an error code.
+int LimitReceiveBuffer(std::intptr_t socket, int bytes);
+
 // ---- file system
 enum class Kind { None, File, Dir, Symlink, Other };
 enum class Links { Follow, Name };  // a link's target, or the link itself (Kind::Symlink)

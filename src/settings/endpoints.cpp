@@ -74,6 +74,8 @@ Endpoints LoadEndpoints(const std::string& iniFile) {
     Override(ini, "FtpCaFile", e.FtpCaFile);
     if (auto skip = FindIniValue(ini, kEndpointsSection, "SkipUnchanged"))
         e.SkipUnchanged = Trim(*skip) != "0";
+    if (auto delta = FindIniValue(ini, kEndpointsSection, "DeltaDownloads"))
+        e.DeltaDownloads = Trim(*delta) != "0";
     // Here an empty value is meaningful: it switches the update check or the
     // mirror off (a site without an update server must still be able to start).
     if (auto updates = FindIniValue(ini, kEndpointsSection, "UpdatesURL")) e.UpdatesURL = *updates;

@@ -30,6 +30,9 @@ struct Endpoints {
     // An unattended run tries a busy FTP server again (jittered backoff) for this many
     // seconds before it gives up; 0 gives up at once.
     long BusyRetrySeconds = 120;
+    // A new package is fetched as its changed entries when the server offers its
+    // entry manifest and the tree holds an earlier deploy (DeltaDownloads=0: whole).
+    bool DeltaDownloads = true;
 };
 
 // Reads the defaults and the "Endpoints" section of `iniFile` (only the defaults when empty).

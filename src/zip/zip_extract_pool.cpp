@@ -2,6 +2,23 @@
 
 namespace talvane::zipimpl {
 
+namespace {
+// The part file and the entry's content check see the same bytes.
+class CheckedPartSink : public EntrySink {
+  public:
+    CheckedPartSink(fileio::PendingFile& part, ContentSink* content)
+        : part_(part), content_(content) {}
+    bool Put(const void* data, std::size_t len) override {
+        if (content_) content_->Put(data, len);
+        return part_.Write(data, len);
+    }
+
+  private:
+    fileio::PendingFile& part_;
+    ContentSink* content_;
+};
+}  // namespace
+
 ExtractPool::ExtractPool(const fileio::ReadOnlyFile& file, const std::string& path,
                          unsigned workers) {
     for (unsigned i = 0; i < workers; ++i)
@@ -47,10 +64,15 @@ void ExtractPool::Run(const fileio::ReadOnlyFile& file, const std::string& path)
             job = queue_.front();
             queue_.pop_front();
         }
-        PartSink sink(*job->part);
+        CheckedPartSink sink(*job->part, job->content.get());
         job->outcome = producer.Produce(job->plan, job->shown, &sink, true);
         for (auto& e : producer.events) job->events.push_back(std::move(e));
         producer.events.clear();
+        if (job->content && job->outcome == Outcome::Done && !job->content->Finish()) {
+            job->events.push_back(
+                {kZipErrChecksum, "The content of " + job->shown + " is not the one expected"});
+            job->outcome = Outcome::Fatal;
+        }
         if (job->seal && job->outcome == Outcome::Done && !job->part->Seal()) {
             job->events.push_back({kZipErrWriteFailed, "Can't write the file " + job->shown});
             job->outcome = Outcome::Fatal;

@@ -12,6 +12,7 @@
 
 #include "platform/file_io.h"
 #include "zip/zip_inflate.h"
+#include "zip/zip_reader.h"
 #include "zip/zip_report.h"
 
 namespace talvane::zipimpl {
@@ -21,7 +22,8 @@ struct Job {
     std::vector<Event> events;  // raised when the entry's turn comes
     EntryPlan plan;
     std::unique_ptr<fileio::PendingFile> part;
-    std::string fileName, shown, key;  // key: lower-case path below the destination
+    std::unique_ptr<ContentSink> content;  // must accept the data before the commit
+    std::string fileName, shown, key;      // key: lower-case path below the destination
     Outcome outcome = Outcome::Done;
     bool needsWork = false;
     bool seal = false;  // the part waits, handles closed, for the whole archive

@@ -47,6 +47,7 @@ ZipEntryInfo DescribeEntry(const CentralEntry& entry) {
     info.crc = entry.cr.crc;
     info.method = entry.cr.method;
     info.mode = zipimpl::RecordedMode(entry.cr);
+    info.localOffset = entry.cr.localOffset;
     return info;
 }
 
@@ -64,7 +65,7 @@ class Extraction {
     Extraction(const Archive& archive, Reporter& report, fileio::Destination& dest,
                EntryPlanner& planner, const std::string& folder, bool preservePath, bool overwrite,
                bool whole, long long total, long long& written,
-               const std::function<bool(const ZipEntryInfo&)>& keep)
+               const std::function<bool(const ZipEntryInfo&)>& keep, const ContentSinkFor& check)
         : archive_(archive),
           report_(report),
           dest_(dest),
@@ -76,7 +77,8 @@ class Extraction {
           ahead_(std::min(kMaxAhead, kAheadPerWorker * workers_)),
           pool_(archive.file, archive.path, workers_),
           written_(written),
-          keep_(keep) {}
+          keep_(keep),
+          check_(check) {}
 
     // From the central record at `pos`; `completed` when every entry is in place.
     bool Run(long long pos, bool& completed);
@@ -104,6 +106,7 @@ class Extraction {
     long long finished_ = 0;
     long long& written_;  // files put in place
     const std::function<bool(const ZipEntryInfo&)>& keep_;
+    const ContentSinkFor& check_;
 };
 
 bool Extraction::Run(long long pos, bool& completed) {
@@ -147,6 +150,7 @@ bool Extraction::Add(const CentralEntry& entry) {
             placer_.Prepare(entry, *current, whole_ ? &stagedKeys_ : nullptr, earlier);
         report_.held = nullptr;
         if (stopped) return Stop();
+        if (current->needsWork && check_) current->content = check_(DescribeEntry(entry));
     }
     // Read before a worker may write it.
     const bool fatal = current->outcome == Outcome::Fatal;
@@ -265,7 +269,8 @@ struct ZipReader::Impl {
         EndRecord end;
         if (!BeginWalk(end)) return false;
         Extraction run(archive, report, dest, planner, folder, preservePath, overwrite, whole,
-                       static_cast<long long>(end.entriesTotal), written, owner.KeepExisting);
+                       static_cast<long long>(end.entriesTotal), written, owner.KeepExisting,
+                       owner.CheckContent);
         return run.Run(static_cast<long long>(end.centralOffset), completed);
     }
 
@@ -416,6 +421,44 @@ bool ZipReader::ReadEntry(const std::string& name, std::size_t maxSize, std::str
     return ok;
 }
 
+namespace {
+// Hands an entry's bytes to its content sink.
+class ContentAdapter : public EntrySink {
+  public:
+    explicit ContentAdapter(ContentSink& sink) : sink_(sink) {}
+    bool Put(const void* data, std::size_t len) override {
+        sink_.Put(data, len);
+        return true;
+    }
+
+  private:
+    ContentSink& sink_;
+};
+}  // namespace
+
+bool ZipReader::ReadContents(const ContentSinkFor& sinkFor) {
+    if (impl_->NoneOpen()) return false;
+    bool completed = false;
+    const bool walked = impl_->Walk(
+        [&](const CentralEntry& entry) {
+            if (entry.cr.uncompressedSize < 1) return true;
+            const auto sink = sinkFor(DescribeEntry(entry));
+            if (!sink) return true;
+            ContentAdapter adapter(*sink);
+            const std::string shown = zipimpl::WithSlashes(entry.name);
+            return impl_->StreamEntry(entry, shown, &adapter, true) == Outcome::Done &&
+                   sink->Finish();
+        },
+        completed);
+    return walked && completed;
+}
+
+std::optional<std::uint64_t> ZipReader::DirectoryOffset() {
+    EndRecord end;
+    if (impl_->NoneOpen() || !impl_->archive.ReadEnd(end)) return std::nullopt;
+    return end.centralOffset;
+}
+
 bool ZipReader::ListEntries(const std::function<void(const ZipEntryInfo&)>& onEntry) {
     if (impl_->NoneOpen()) return false;
     const Archive& archive = impl_->archive;
@@ -458,7 +501,8 @@ bool ZipReader::TestEntries() {
 
 bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
                     std::string* firstError,
-                    const std::function<bool(const ZipEntryInfo&)>& keepExisting) {
+                    const std::function<bool(const ZipEntryInfo&)>& keepExisting,
+                    const ContentSinkFor& checkContent) {
     if (!DoesFileExist(zipPath)) {
         if (firstError) *firstError = "The file " + zipPath + " is missing";
         return false;
@@ -471,6 +515,7 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
         entryFailed = true;
     };
     zip.KeepExisting = keepExisting;
+    zip.CheckContent = checkContent;
     if (!zip.OpenZip(zipPath)) return false;
     // A package that fails anywhere leaves the tool tree as it was.
     const bool result = zip.Extract(destination, true, true, ZipCommit::Whole) && !entryFailed;

@@ -38,8 +38,19 @@ struct ZipEntryInfo {
     std::uint64_t compressedSize = 0;
     std::uint32_t crc = 0;
     std::uint16_t method = 0;
-    unsigned mode = 0;  // Unix permission bits when the archive recorded them, else 0
+    unsigned mode = 0;              // Unix permission bits when the archive recorded them, else 0
+    std::uint64_t localOffset = 0;  // where its local header starts
 };
+
+// Sees the content of one entry on its way out and judges it after the last
+// byte: Finish() false refuses the entry (an extraction then writes nothing).
+class ContentSink {
+  public:
+    virtual ~ContentSink() = default;
+    virtual void Put(const void* data, std::size_t len) = 0;
+    virtual bool Finish() = 0;
+};
+using ContentSinkFor = std::function<std::unique_ptr<ContentSink>(const ZipEntryInfo& entry)>;
 
 // When Extract puts the entries in place.
 enum class ZipCommit {
@@ -56,6 +67,9 @@ class ZipReader {
     // Asked for each file entry before Extract writes it: true leaves the file
     // already in the folder as it is (the caller knows it holds these bytes).
     std::function<bool(const ZipEntryInfo& entry)> KeepExisting;
+    // Asked for each file entry Extract writes: a sink that must accept its
+    // content before it is put in place (null: none).
+    ContentSinkFor CheckContent;
 
     ZipReader();
     ~ZipReader();
@@ -80,6 +94,12 @@ class ZipReader {
     // checked as Extract checks it; nothing is written. False when it is
     // missing, larger than `maxSize` or damaged.
     bool ReadEntry(const std::string& name, std::size_t maxSize, std::string& out);
+    // Streams every file entry's checked content into the sink `sinkFor` gives it
+    // (none: the entry is skipped); false when an entry fails or its sink refuses it.
+    bool ReadContents(const ContentSinkFor& sinkFor);
+    // Where the central directory starts (the rest of the file is directory and
+    // end records); nothing without an open, readable archive.
+    std::optional<std::uint64_t> DirectoryOffset();
 
   private:
     struct Impl;
@@ -92,7 +112,8 @@ class ZipReader {
 // first problem (it names the entry).
 bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
                     std::string* firstError = nullptr,
-                    const std::function<bool(const ZipEntryInfo&)>& keepExisting = {});
+                    const std::function<bool(const ZipEntryInfo&)>& keepExisting = {},
+                    const ContentSinkFor& checkContent = {});
 
 // The CRC-32 of a whole file as a zip records it, read in pieces; empty when the
 // file cannot be read.

@@ -3,7 +3,9 @@
 #include "app/deploy_manifest.h"
 
 #include <filesystem>
+#include <set>
 
+#include "app/delta_download.h"
 #include "app/deploy_transaction.h"
 
 #include "platform/file_io.h"
@@ -169,6 +171,48 @@ TEST(DeployTransactionTest, ATreeThatCannotBeStagedIsWrittenInPlaceAndKept) {
     EXPECT_FALSE(fs::exists(DeployJournalPath(root.path())));
 }
 #endif
+
+// What a delta fetches: the spans of the entries the tree does not hold, joined where the
+// gap between them is cheaper than one more transfer, and the directory on its own.
+TEST(DeltaPlanTest, FetchesChangedSpansJoinedAcrossSmallGapsAndTheDirectory) {
+    constexpr std::uint64_t kGap = 256 << 10;
+    EntryManifest m;
+    // Entry i is called "i"; offsets chosen around the join gap.
+    const std::uint64_t offsets[] = {0, 100, 200, 300 + kGap, 401 + 2 * kGap, 500 + 2 * kGap};
+    for (std::size_t i = 0; i < std::size(offsets); ++i)
+        m.entries.push_back({std::to_string(i), offsets[i], 100, 7, 100, 100, ""});
+    m.entries.push_back({"empty", 600 + 2 * kGap, 0, 0, 0, 0, ""});
+    m.directoryOffset = 700 + 2 * kGap;
+    m.packageSize = m.directoryOffset + 50;
+    const auto keeping = [](std::set<std::string> kept) {
+        return [kept](const ZipEntryInfo& e) { return kept.contains(e.name); };
+    };
+    using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    // (entries kept, the ranges fetched besides the directory)
+    const std::vector<std::pair<std::set<std::string>, Ranges>> cases = {
+        {{"0", "1", "2", "3", "4", "5"}, {}},
+        {{"1", "2", "3", "4", "5"}, {{0, 100}}},
+        // 2 ends at 300; 3 starts exactly one gap later: one range.
+        {{"0", "1", "4", "5"}, {{200, 200 + kGap}}},
+        // 3 ends at 400 + gap; 4 starts one byte further than a gap: two ranges.
+        {{"0", "1", "2", "5"}, {{300 + kGap, 100}, {401 + 2 * kGap, 100}}},
+        {{"4"}, {{0, 400 + kGap}, {500 + 2 * kGap, 100}}},
+    };
+    for (const auto& [kept, ranges] : cases) {
+        const DeltaPlan plan = PlanDelta(m, keeping(kept));
+        Ranges got;
+        std::int64_t bytes = 50;
+        for (const auto& r : plan.ranges) {
+            got.emplace_back(r.offset, r.length);
+            bytes += r.length;
+        }
+        EXPECT_EQ(got, ranges) << kept.size() << " kept";
+        EXPECT_EQ(plan.files, 6 - kept.size());
+        EXPECT_EQ(plan.bytes, bytes);
+        EXPECT_EQ(plan.directory.offset, static_cast<std::int64_t>(m.directoryOffset));
+        EXPECT_EQ(plan.directory.length, 50);
+    }
+}
 
 }  // namespace
 }  // namespace talvane::app

@@ -1,7 +1,7 @@
 # End-to-end runs against the demo cloud, an entry per module (and per long kill test) to run apart.
 if(TARGET Talvane)
   set(kill test_deploy_kill.KilledDeploy.test_)
-  foreach(entry launcher exit_codes real_servers skip_unchanged resume ftp_tls windows
+  foreach(entry launcher exit_codes real_servers skip_unchanged resume ftp_tls windows delta
                 deploy_kill_random:${kill}random_kills_leave_the_old_or_the_new_tree
                 deploy_kill_exchange:test_deploy_kill.KilledExchange.test_a_kill_at_each_step_of_the_exchange
                 deploy_kill_update:test_deploy_kill.KilledSelfUpdate)

@@ -321,6 +321,37 @@ TEST_F(FtpClientTest, ResumableDownloadsKeepWhatArrivedAndContinueIt) {
     std::filesystem::remove(OriginPath(held));  // the folder is this case's alone
 }
 
+// Ranges land in their places (the rest reads as zeros), a range ends at its last byte and
+// the progress counts the ranges' bytes; a file of another size is not touched.
+TEST_F(FtpClientTest, RangesLandInTheirPlacesOfAFileOfTheServersSize) {
+    const std::string target = Local("ranges.bin");
+    const std::string data = Pattern(100000);
+    ASSERT_TRUE(Open());
+    const std::vector<net::ByteRange> ranges{{0, 1}, {5000, 300}, {99999, 1}};
+    ASSERT_TRUE(ftp_.DownloadRanges(target, "data100000.bin", 100000, ranges))
+        << ftp_.LastErrorMessage();
+    std::string expected(100000, '\0');
+    for (const auto& r : ranges)
+        expected.replace(r.offset, r.length, data.substr(r.offset, r.length));
+    EXPECT_EQ(ReadFile(target), expected);
+    ASSERT_FALSE(events_.empty());
+    EXPECT_EQ(events_.back(), Events::value_type(302, 302));
+    // A second call fills in more of the same file.
+    ASSERT_TRUE(ftp_.DownloadRanges(target, "data100000.bin", 100000, {{1, 4999}}));
+    EXPECT_EQ(ReadFile(target).substr(0, 5300), data.substr(0, 5300));
+
+    // (what is asked, why it must fail)
+    const std::vector<std::pair<std::string, std::vector<net::ByteRange>>> refused = {
+        {"a range past the end", {{99999, 2}}},
+        {"an empty range", {{10, 0}}},
+    };
+    for (const auto& [what, asked] : refused)
+        EXPECT_FALSE(ftp_.DownloadRanges(Local("bad.bin"), "data100000.bin", 100000, asked))
+            << what;
+    EXPECT_FALSE(ftp_.DownloadRanges(Local("bad.bin"), "data100000.bin", 99999, {{0, 10}}));
+    EXPECT_FALSE(std::filesystem::exists(Local("bad.bin")));
+}
+
 // What the end-to-end runs do not reach: a part longer than the file, a record not written here.
 TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
     const PartOrigin now{1000, 1700000000, "127.0.0.1:2121", "/Redist/Tekmo_2.1.0.zip"};

@@ -294,11 +294,15 @@ TEST_F(IniTest, EndpointsOverrideTheDefaultsKeyByKey) {
          {R, D, U, S, M, 1024, 60, {}, true, FtpTls::Try}},
         {"LowSpeedLimit=12x\nLowSpeedTime=-5\nFtpTls=yes\n[Other]\nRedistHost=d",
          {R, D, U, S, M, 1024, 60}},
+        {"SkipUnchanged= 0\nDeltaDownloads= 0 ",
+         {R, D, U, S, M, 1024, 60, {}, false, FtpTls::Off, {}, 120, false}},
+        {"DeltaDownloads=no", {R, D, U, S, M, 1024, 60}},
     };
     const auto fields = [](const Endpoints& e) {
         return std::make_tuple(e.RepositoryHost, e.RedistHost, e.UpdatesURL, e.SubscriberURL,
                                e.SevenZipMirrorURL, e.LowSpeedLimit, e.LowSpeedTime,
-                               e.SevenZipMirrorSHA256, e.FtpTls, e.FtpCaFile);
+                               e.SevenZipMirrorSHA256, e.FtpTls, e.FtpCaFile, e.SkipUnchanged,
+                               e.DeltaDownloads);
     };
     for (const auto& [text, want] : cases) {
         SCOPED_TRACE(text);

@@ -181,7 +181,7 @@ def make_ftp_server(host, accounts, ioloop, max_cons=512, certfile=None, rate=0,
     base = tls_handler_base(certfile) if certfile else FTPHandler
     # Every sign-in command is logged, so a test can tell what reached the server.
     handler = type("CloudFTPHandler", (base,), {
-        "log_cmds_list": FTPHandler.log_cmds_list + ["USER", "PASS", "AUTH"]})
+        "log_cmds_list": FTPHandler.log_cmds_list + ["USER", "PASS", "AUTH", "REST"]})
     handler.authorizer = authorizer
     for command in refused:
         setattr(handler, "ftp_" + command.upper(), refuse)

@@ -9,8 +9,10 @@
 #include <system_error>
 #include <vector>
 
+#include "common/files.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "zip/zip_entries.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 
@@ -40,6 +42,8 @@ constexpr const char* kUsage =
     "       talvane-zip x ARCHIVE DEST     extract into DEST (created when missing)\n"
     "       talvane-zip c ARCHIVE FILE...  create; folders are added recursively and\n"
     "                                      entry names are relative to the current folder\n"
+    "       talvane-zip manifest ARCHIVE   write ARCHIVE.entries: each entry's place, span,\n"
+    "                                      CRC-32, sizes and content SHA-256\n"
     "exit status: 0 done, 1 some entries failed, 2 nothing done\n";
 
 int Usage() {
@@ -212,6 +216,24 @@ int Create(const std::string& archive, const std::vector<std::string>& inputs) {
     return kOk;
 }
 
+// The entry manifest beside the archive, for clients that fetch only what changed.
+int Manifest(const std::string& archive) {
+    std::string problem;
+    const auto manifest = talvane::MakeEntryManifest(archive, problem);
+    if (!manifest) {
+        Complain(archive + ": " + (problem.empty() ? "cannot be read" : problem));
+        return kFailed;
+    }
+    const std::string target = archive + std::string(talvane::kEntriesSuffix);
+    if (!talvane::WriteFileAtomic(target, talvane::FormatEntryManifest(*manifest))) {
+        Complain("cannot write " + target);
+        return kFailed;
+    }
+    std::printf("%zu entries of %s described in %s\n", manifest->entries.size(), archive.c_str(),
+                target.c_str());
+    return kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -225,6 +247,7 @@ int main(int argc, char** argv) {
     const std::string& cmd = args[0];
     if (cmd == "l" && args.size() == 2) return List(args[1]);
     if (cmd == "t" && args.size() == 2) return Test(args[1]);
+    if (cmd == "manifest" && args.size() == 2) return Manifest(args[1]);
     if (cmd == "x" && args.size() == 3) return Extract(args[1], args[2]);
     if (cmd == "c" && args.size() >= 3)
         return Create(args[1], std::vector<std::string>(args.begin() + 2, args.end()));

@@ -1,0 +1,211 @@
+"""A new package fetched as its changed entries: with the package's entry manifest on the server
+and an earlier deploy in the tree, only the changed spans move, the tree ends as a whole download
+leaves it, and whatever the manifest cannot vouch for is fetched whole or never deployed. Bytes are
+counted by the FTP server itself."""
+
+import os
+import random
+import re
+import struct
+import subprocess
+import sys
+import zipfile
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from launcher_env import BIN, PackageTest, message_boxes, read_text  # noqa: E402
+from test_exit_codes import public_key, remove_signatures, signed_files  # noqa: E402
+
+ZIP_TOOL = os.path.join(os.path.dirname(BIN), "talvane-zip")
+
+
+def forge_crc(data, at, crc):
+    """`data` with the four bytes at `at` chosen so that its CRC-32 is `crc`."""
+    base = bytearray(data)
+    base[at:at + 4] = bytes(4)
+    start = zlib.crc32(base)
+    columns = []
+    for bit in range(32):
+        probe = bytearray(base)
+        probe[at + bit // 8] ^= 1 << (bit % 8)
+        columns.append(zlib.crc32(probe) ^ start)
+    # Solve sum(x_i * columns[i]) = start ^ crc over GF(2).
+    rows = [(columns[i], 1 << i) for i in range(32)]
+    want, chosen = start ^ crc, 0
+    basis = []
+    for value, mask in rows:
+        for b_value, b_mask in basis:
+            if value ^ b_value < value:
+                value, mask = value ^ b_value, mask ^ b_mask
+        if value:
+            basis.append((value, mask))
+            basis.sort(reverse=True)
+    for b_value, b_mask in basis:
+        if want ^ b_value < want:
+            want, chosen = want ^ b_value, chosen ^ b_mask
+    assert want == 0
+    base[at:at + 4] = struct.pack("<I", chosen)
+    assert zlib.crc32(base) == crc
+    return bytes(base)
+
+
+class DeltaDownload(PackageTest):
+    def setUp(self):
+        super().setUp()
+        rng = random.Random(7)
+        self.files = {"big/%03d.bin" % i: rng.randbytes(rng.randrange(10000, 30000)) for i in range(100)}
+        self.publish(self.files)
+        self.manifest = self.package + ".entries"
+        self.addCleanup(lambda: [os.path.exists(p) and os.remove(p)
+                                 for p in (self.manifest, self.manifest + ".minisig", self.package + ".minisig")])
+        self.whole = self.sfx()  # the first deploy
+        self.assertEqual(self.whole, os.path.getsize(self.package))
+
+    def publish(self, files, manifest=True):
+        """The demo package with `files` added (deflated), and its manifest."""
+        with zipfile.ZipFile(self.original) as src, zipfile.ZipFile(self.package + ".new", "w") as dst:
+            for info in src.infolist():
+                if info.filename not in files:
+                    dst.writestr(info, src.read(info), zipfile.ZIP_DEFLATED)
+            for name, data in sorted(files.items()):
+                dst.writestr(zipfile.ZipInfo(name, (2026, 12, 1, 8, 0, 0)), data, zipfile.ZIP_DEFLATED)
+        os.replace(self.package + ".new", self.package)
+        if manifest:
+            subprocess.run([ZIP_TOOL, "manifest", self.package], check=True, capture_output=True)
+
+    def next_version(self, changed=3, added=1):
+        files = dict(self.files)
+        for name in sorted(files)[5:5 + changed]:
+            files[name] = b"v2" + files[name][2:]
+        for i in range(added):
+            files["new/%d.txt" % i] = b"added in v2\n" * 50
+        return files
+
+    def fetched_bytes(self):
+        """What the last run says it fetched of the package as ranges."""
+        return int(re.findall(r"fetched (\d+) bytes of tekmoUpdate.zip", self.p.log_text())[-1])
+
+    @staticmethod
+    def package_transfer_starts(log):
+        """Where each transfer of tekmoUpdate.zip in the server's log began."""
+        pending, starts = {}, []
+        for session, command, rest in re.findall(r"(\S+)-\[\w*\] (REST|RETR) (\S+)", log):
+            if command == "REST":
+                pending[session] = int(rest)
+            elif rest.endswith("/tekmoUpdate.zip"):
+                starts.append(pending.pop(session, 0))
+        return starts
+
+    def test_only_changed_entries_move_and_the_tree_is_the_new_package(self):
+        files = self.next_version()
+        changed = [n for n in files if files[n] != self.files.get(n)]
+        self.publish(files)
+        log_before = len(read_text(self.log))
+        self.sfx()
+        self.assertLess(self.fetched_bytes(), os.path.getsize(self.package) * 0.1)
+        self.assert_tree_is_the_package()
+        self.assertIn("Fetching 4 changed files (", self.p.log_text())
+        # Each transfer began at a changed entry or at the directory.
+        with zipfile.ZipFile(self.package) as z:
+            starts = {z.getinfo(n).header_offset for n in changed} | {z.start_dir}
+        rests = set(self.package_transfer_starts(read_text(self.log)[log_before:]))
+        self.assertIn(z.start_dir, rests)
+        self.assertLessEqual(rests, starts)
+        self.assertEqual([n for n in os.listdir(self.p.prog) if n.startswith("tekmoUpdate")], [])
+        self.assertEqual(self.sfx(), 0, "the deploy after a delta is recorded as the package")
+
+    def test_what_the_manifest_cannot_vouch_for_is_fetched_whole(self):
+        def damaged():
+            with open(self.manifest, "r+b") as f:
+                f.truncate(os.path.getsize(self.manifest) - 10)
+
+        def for_another_package():
+            # The same size, one entry under another name of the same length.
+            other = self.package + ".other"
+            with zipfile.ZipFile(self.package) as src, zipfile.ZipFile(other, "w") as dst:
+                for info in src.infolist():
+                    data = src.read(info)
+                    info.filename = info.filename.replace("big/000", "big/999")
+                    dst.writestr(info, data)
+            subprocess.run([ZIP_TOOL, "manifest", other], check=True, capture_output=True)
+            os.replace(other + ".entries", self.manifest)
+            os.remove(other)
+
+        # (what is done after the new version is published, the line the log must show)
+        cases = [
+            ("no manifest", lambda: os.remove(self.manifest), "no tekmoUpdate.zip.entries"),
+            ("a damaged manifest", damaged, "is damaged"),
+            ("a manifest for another package", for_another_package, "made for another package"),
+            ("delta downloads switched off", lambda: self.p.add_endpoints("DeltaDownloads=0\n"),
+             "DeltaDownloads=0"),
+        ]
+        for number, (what, spoil, line) in enumerate(cases):
+            with self.subTest(what):
+                self.files = self.next_version(changed=2 + number, added=0)
+                self.publish(self.files)
+                spoil()
+                # At most the directory moves before the package is fetched whole.
+                size = os.path.getsize(self.package)
+                extra = self.sfx() - size
+                self.assertTrue(0 <= extra < size * 0.05, extra)
+                self.assertIn(line, self.p.log_text())
+                self.assert_tree_is_the_package()
+        with self.subTest("more than half changed"):
+            self.p.set_setting("DeltaDownloads", "1")
+            self.files = {n: b"v3" + d[2:] for n, d in self.files.items()}
+            self.publish(self.files)
+            self.assertEqual(self.sfx(), os.path.getsize(self.package))
+            self.assertIn("the package is fetched whole", self.p.log_text())
+
+    def test_an_entry_altered_after_its_manifest_was_made_is_never_deployed(self):
+        before = {n: open(os.path.join(self.p.tool, n), "rb").read() for n in self.files}
+        files = self.next_version(changed=1, added=0)
+        name = sorted(files)[5]
+        files[name] = files[name]
+        # Stored, so that its bytes in the package are its content.
+        with zipfile.ZipFile(self.original) as src, zipfile.ZipFile(self.package + ".new", "w") as dst:
+            for info in src.infolist():
+                dst.writestr(info, src.read(info), zipfile.ZIP_DEFLATED)
+            for n, data in sorted(files.items()):
+                dst.writestr(zipfile.ZipInfo(n, (2026, 12, 1, 8, 0, 0)), data, zipfile.ZIP_STORED)
+        os.replace(self.package + ".new", self.package)
+        subprocess.run([ZIP_TOOL, "manifest", self.package], check=True, capture_output=True)
+        # Its data changed in place, its CRC-32 kept: the directory is byte for byte the same.
+        with zipfile.ZipFile(self.package) as z:
+            info = z.getinfo(name)
+        with open(self.package, "r+b") as f:
+            f.seek(info.header_offset + 26)
+            name_len, extra_len = struct.unpack("<HH", f.read(4))
+            start = info.header_offset + 30 + name_len + extra_len
+            altered = forge_crc(b"EVIL" + files[name][4:], 100, info.CRC)
+            f.seek(start)
+            f.write(altered)
+        result = self.p.run(["sfx"])
+        self.assertNotEqual(result.returncode, 0)
+        boxes = [text for _, _, text in message_boxes(result.stdout)]
+        self.assertIn("Problem extracting tekmo!", boxes[-1])
+        self.assertIn("is not the one expected", boxes[-1])
+        self.assertLess(self.fetched_bytes(), os.path.getsize(self.package) * 0.1)
+        after = {n: open(os.path.join(self.p.tool, n), "rb").read() for n in self.files}
+        self.assertEqual(after, before, "nothing of the altered package reached the tree")
+
+    def test_with_a_key_the_manifest_must_be_signed_too(self):
+        self.addCleanup(remove_signatures, self.content)
+        home = os.path.join(self.content.info["subscriber"]["home"], "Tekmo")
+        others = [signed_files(self.content)[f] for f in ("index", "7za")] + [
+            os.path.join(home, "Defs", "tekmo_Defs.7z"), os.path.join(home, "ConfigSets", "Office.7z")]
+        self.addCleanup(lambda: [os.remove(p + ".minisig") for p in others[2:] if os.path.exists(p + ".minisig")])
+        self.publish(self.next_version())
+        self.p.set_setting("PublicKey", public_key(others + [self.package]), "Security")
+        self.assertEqual(self.sfx(), os.path.getsize(self.package), "an unsigned manifest was used")
+        self.assertIn("tekmoUpdate.zip.entries could not be fetched or was refused", self.p.log_text())
+        self.assert_tree_is_the_package()
+
+        self.files = self.next_version(changed=6)
+        self.publish(self.files)
+        self.p.set_setting("PublicKey", public_key(others + [self.package, self.manifest]), "Security")
+        self.sfx()
+        self.assertLess(self.fetched_bytes(), os.path.getsize(self.package) * 0.1)
+        self.assertIn("signature verified: tekmoUpdate.zip.entries", self.p.log_text())
+        self.assert_tree_is_the_package()
