@@ -346,10 +346,11 @@ size_t OnRange(char* data, size_t size, size_t count, void* user) {
 }
 
 // A range's data connection is closed at its end; what the server pushed
-// beyond it into the buffers between is sent for nothing. A receive buffer near
-// the range's size keeps that small (and large ranges still fast).
-constexpr std::int64_t kMinRangeBuffer = 64 << 10;
-constexpr std::int64_t kMaxRangeBuffer = 1 << 20;
+// beyond it meanwhile is sent for nothing. A receive window about the range's
+// size (the system doubles what it is given) keeps that near the range itself
+// while the range still arrives in one round trip.
+constexpr std::int64_t kMinRangeBuffer = 4 << 10;
+constexpr std::int64_t kMaxRangeBuffer = 512 << 10;
 
 int OnSocketOpened(void* bytes, curl_socket_t socket, curlsocktype purpose) {
     if (purpose == CURLSOCKTYPE_IPCXN)
@@ -370,7 +371,7 @@ bool RetrieveRange(FtpConnection& c, const std::string& remote, const ByteRange&
     curl_easy_setopt(c.curl.get(), CURLOPT_RANGE, span.c_str());
     curl_easy_setopt(c.curl.get(), CURLOPT_WRITEFUNCTION, &OnRange);
     curl_easy_setopt(c.curl.get(), CURLOPT_WRITEDATA, &write);
-    int buffer = static_cast<int>(std::clamp(range.length, kMinRangeBuffer, kMaxRangeBuffer));
+    int buffer = static_cast<int>(std::clamp(range.length / 2, kMinRangeBuffer, kMaxRangeBuffer));
     curl_easy_setopt(c.curl.get(), CURLOPT_SOCKOPTFUNCTION, &OnSocketOpened);
     curl_easy_setopt(c.curl.get(), CURLOPT_SOCKOPTDATA, &buffer);
     const CURLcode rc = c.Perform();
