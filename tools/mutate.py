@@ -7,6 +7,11 @@ only one that passes there too survived. Both figures are reported.
 
     tools/mutate.py [--worktree build/mutation] [--refresh] [--only NAME ...] [--markdown FILE]
     tools/mutate.py --random [N] [--seed S] [--files src/...]
+    tools/mutate.py --random --recheck FILE.md
+
+--recheck runs again only the survivors a --markdown report of a random run lists (found by
+file, original and mutated line, wherever the line is now), so that tests written for them
+can be measured without drawing the whole sample again.
 
 Without --random it runs the regression list below. With --random it draws N mutants
 (default 60) that compile from everything tools/mutation_rules.py generates over the
@@ -282,10 +287,25 @@ def sample_order(mutants, seed):
     return [m for _, m in sorted(keys, key=lambda k: k[0], reverse=True)]
 
 
+def report_survivors(path):
+    """(file, original, mutated) of the rows a --markdown report lists as survived."""
+    wanted = set()
+    for line in open(path):
+        cells = [c.strip() for c in line.strip().strip("|").split(" | ")]
+        if len(cells) >= 5 and cells[4] == "survived":
+            wanted.add((cells[0].rsplit(":", 1)[0], cells[2].strip("`"), cells[3].strip("`")))
+    return wanted
+
+
 def random_run(a, wt, build):
     seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1 << 30)
     print(f"seed {seed}  (repeat with: ./run mutate {a.random} --seed {seed})", flush=True)
     mutants = mutation_rules.generate(wt, a.files)
+    if a.recheck:
+        wanted = report_survivors(a.recheck)
+        mutants = [m for m in mutants if (m[1], m[3].strip(), m[4].strip()) in wanted]
+        a.random = len(mutants)
+        print(f"rechecking {len(mutants)} of the {len(wanted)} survivors in {a.recheck}", flush=True)
     targets = sorted({t for m in mutants for t in m[6]})
     run(["ninja", "-C", build, f"-j{a.jobs}"], check=True)  # all, so a survivor rebuilds little
     equivalents = load_equivalents()
@@ -345,6 +365,7 @@ def main():
     ap.add_argument("--refresh", action="store_true")
     ap.add_argument("--only", nargs="*")
     ap.add_argument("--markdown")
+    ap.add_argument("--recheck", help="a --markdown report whose survivors are run again")
     ap.add_argument("--jobs", type=int, default=1)
     ap.add_argument("--timeout", type=int, default=600)
     ap.add_argument("--covering-only", action="store_true",
