@@ -451,6 +451,8 @@ TEST_F(InstallerTest, DownloadsOnceAndPassesSilentExactlyWhenTicked) {
         view_.SetChecked(MainCheck::SilentInstall, true);
         view_.bar.values.clear();
         presenter_->OnInstall(which);
+        ASSERT_FALSE(view_.bar.values.empty());
+        EXPECT_EQ(view_.bar.values.front(), 0) << "the last download's bar was kept";
         EXPECT_NE(std::find_if(view_.bar.values.begin(), view_.bar.values.end(),
                                [](long v) { return v > 0; }),
                   view_.bar.values.end())

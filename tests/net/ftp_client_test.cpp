@@ -379,7 +379,8 @@ TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
     for (const char* text :
          {"size 1000\nmodified 1\n", "size 1000\nmodified 1\nhost h\npath /p\nx",
           "size -1\nmodified 1\nhost h\npath /p\n", "modified 1\nsize 1000\nhost h\npath /p\n",
-          "bulk 1000\nmodified 1\nhost h\npath /p\n"})
+          "bulk 1000\nmodified 1\nhost h\npath /p\n", "size 1000\nmodified 1\nhost \npath /p\n",
+          "size 1000\nmodified 1\nhost h\npath \n"})
         EXPECT_FALSE(ParseOrigin(text)) << text;
 }
 
