@@ -138,6 +138,8 @@ TEST_F(EntryManifestTest, DirectoryMatchesOnlyThePackageItWasMadeFor) {
 }
 
 TEST_F(EntryManifestTest, AnExtractionWritesOnlyContentTheManifestVouchesFor) {
+    zip.entries.pop_back();  // a tab in a file name is refused on Windows
+    WriteFile(package, zip.Build());
     EntryManifest m = Made();
     // (what the manifest says of b 100%.bin, whether the extraction goes through)
     const std::vector<std::tuple<std::string, std::string, bool>> cases = {
