@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "common/app_paths.h"
 #include "common/files.h"
@@ -15,6 +16,13 @@ namespace {
 constexpr std::int64_t kMaxManifestBytes = 32LL << 20;
 // Bytes between two spans that cost less to fetch than one more transfer.
 constexpr std::int64_t kJoinGap = 256 << 10;
+
+std::string Binary(std::string_view hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    return bytes;
+}
 
 std::string Megabytes(std::int64_t bytes) {
     char text[32];
@@ -65,7 +73,8 @@ DeltaPlan PlanDelta(const EntryManifest& manifest,
 }
 
 std::optional<EntryManifest> DeltaDownload::FetchManifest(const std::string& remoteName,
-                                                          std::int64_t serverSize) {
+                                                          std::int64_t serverSize,
+                                                          const std::string& signature) {
     const std::string remote = remoteName + std::string(kEntriesSuffix);
     const std::string local = WorkPath() + StripPath(remote);
     Transfers& transfers = context_.transfers;
@@ -93,13 +102,22 @@ std::optional<EntryManifest> DeltaDownload::FetchManifest(const std::string& rem
                ": the package is fetched whole");
         return std::nullopt;
     }
+    // The package's own signature must sign what the manifest describes: an old
+    // manifest and package, both signed once, cannot roll the tool back.
+    if (!context_.signatures.HashSignedQuietly(remoteName, Binary(manifest->packageBlake2b),
+                                               signature)) {
+        DPrint("the package's signature does not vouch for " + remote +
+               ": the package is fetched whole");
+        return std::nullopt;
+    }
     return manifest;
 }
 
 bool DeltaDownload::Fetch(const std::string& remoteName, std::int64_t serverSize,
+                          const std::string& signature,
                           const std::function<bool(const ZipEntryInfo&)>& keep,
                           const std::string& target) {
-    manifest_ = FetchManifest(remoteName, serverSize);
+    manifest_ = FetchManifest(remoteName, serverSize, signature);
     if (!manifest_) return false;
     const DeltaPlan plan = PlanDelta(*manifest_, keep);
     if (plan.bytes > serverSize / 2) {

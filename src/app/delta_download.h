@@ -33,17 +33,18 @@ class DeltaDownload {
     explicit DeltaDownload(WorkflowContext& context) : context_(context) {}
 
     // In the current folder of the open FTP session: `remoteName` (of
-    // `serverSize` bytes) fetched as its changed entries into `target`. False,
-    // with `target` removed and the reason logged, when the whole package must
-    // be fetched instead.
-    bool Fetch(const std::string& remoteName, std::int64_t serverSize,
+    // `serverSize` bytes, `signature` its .minisig when a key is set) fetched as
+    // its changed entries into `target`. False, with `target` removed and the
+    // reason logged, when the whole package must be fetched instead.
+    bool Fetch(const std::string& remoteName, std::int64_t serverSize, const std::string& signature,
                const std::function<bool(const ZipEntryInfo&)>& keep, const std::string& target);
     // After a Fetch: what each unpacked entry's content must be.
     ContentSinkFor ContentCheck() const;
 
   private:
     std::optional<EntryManifest> FetchManifest(const std::string& remoteName,
-                                               std::int64_t serverSize);
+                                               std::int64_t serverSize,
+                                               const std::string& signature);
 
     WorkflowContext& context_;
     std::optional<EntryManifest> manifest_;

@@ -121,7 +121,11 @@ std::string SignatureCheck::FetchHttp(const std::string& url, std::string& signa
 
 std::string SignatureCheck::Judge(const std::string& localPath, const std::string& name,
                                   const std::string& signature) const {
-    const auto verified = net::VerifyMinisignFile(localPath, signature, publicKey_);
+    return JudgeVerified(net::VerifyMinisignFile(localPath, signature, publicKey_), name);
+}
+
+std::string SignatureCheck::JudgeVerified(const Result<net::SignedComment>& verified,
+                                          const std::string& name) const {
     if (!verified) return verified.error().message;
     // A good signature of another file, or an old one of this file, must not
     // pass for the file asked for.
@@ -179,6 +183,21 @@ bool SignatureCheck::FtpFileQuietly(const std::string& localPath, const std::str
     }
     DPrint("not used " + shown + ": " + why);
     DeleteFileQuiet(localPath);
+    return false;
+}
+
+bool SignatureCheck::HashSignedQuietly(const std::string& name, std::string_view hash,
+                                       const std::string& signature) {
+    if (Skipped(name)) return true;
+    const std::string why =
+        signature.empty()
+            ? NotDownloaded(name + names::kSignatureSuffix)
+            : JudgeVerified(net::VerifyMinisignHash(hash, signature, publicKey_), name);
+    if (why.empty()) {
+        DPrint("signature verified through its entry manifest: " + name);
+        return true;
+    }
+    DPrint("not used the entry manifest's package " + name + ": " + why);
     return false;
 }
 

@@ -6,9 +6,12 @@
 // that name; otherwise the file is deleted and the user told which file failed
 // and why. Without a key every file passes (and the log says it was not verified).
 #include <string>
+#include <string_view>
 
 #include "app/frontend.h"
 #include "app/transfers.h"
+#include "common/result.h"
+#include "net/minisign.h"
 
 namespace talvane::app {
 
@@ -23,6 +26,11 @@ class SignatureCheck {
     // As FtpFile for a file the caller can do without: a refusal is logged and
     // the file deleted, but the user is not told.
     bool FtpFileQuietly(const std::string& localPath, const std::string& remoteName);
+    // Whether `signature`, the one beside `name` on the server, signs the file
+    // whose BLAKE2b-512 hash is `hash` (binary) under the rules for whole files;
+    // a refusal is logged. Without a key: true.
+    bool HashSignedQuietly(const std::string& name, std::string_view hash,
+                           const std::string& signature);
     // The bytes of the signature beside `remoteName` on the FTP server; empty
     // when there is none or it cannot be fetched.
     std::string SignatureOnServer(const std::string& remoteName);
@@ -34,6 +42,9 @@ class SignatureCheck {
     std::string FetchHttp(const std::string& url, std::string& signature);
     std::string Judge(const std::string& localPath, const std::string& name,
                       const std::string& signature) const;
+    // Why a verified (or refused) signature of `name` cannot be used; "" when it can.
+    std::string JudgeVerified(const Result<net::SignedComment>& verified,
+                              const std::string& name) const;
     bool Accept(const std::string& localPath, const std::string& shownName,
                 const std::string& whyNotFetched, const std::string& signature);
 

@@ -131,7 +131,8 @@ bool ToolPackage::FetchChangedEntries(const std::string& package) {
     if (!keep || !onServer_ || onServer_->serverSize <= 0) return false;
     DeltaDownload delta(context_);
     const std::string target = DeltaPath(package);
-    if (!delta.Fetch(remoteName_, onServer_->serverSize, keep, target)) return false;
+    if (!delta.Fetch(remoteName_, onServer_->serverSize, onServer_->signature, keep, target))
+        return false;
     delta_ = target;
     keepForDelta_ = std::move(keep);
     deltaCheck_ = delta.ContentCheck();

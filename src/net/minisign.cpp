@@ -182,4 +182,19 @@ Result<SignedComment> VerifyMinisignFile(const std::string& path, std::string_vi
         });
 }
 
+Result<SignedComment> VerifyMinisignHash(std::string_view hash, std::string_view signature,
+                                         std::string_view publicKey) {
+    return Verify(
+        signature, publicKey,
+        [&](bool prehashed, const unsigned char* sig, const unsigned char* pk) -> Result<void> {
+            if (!prehashed)
+                return Refused(
+                    "a plain (legacy) signature can only be checked with the whole file");
+            if (hash.size() != crypto_generichash_BYTES_MAX)
+                return Refused("the file's hash is not a BLAKE2b-512 hash");
+            return Matches(crypto_sign_verify_detached(
+                sig, reinterpret_cast<const unsigned char*>(hash.data()), hash.size(), pk));
+        });
+}
+
 }  // namespace talvane::net

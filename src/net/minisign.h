@@ -35,6 +35,12 @@ Result<SignedComment> VerifyMinisign(std::string_view data, std::string_view sig
 Result<SignedComment> VerifyMinisignFile(const std::string& path, std::string_view signature,
                                          std::string_view publicKey);
 
+// As VerifyMinisign for a file known only by its BLAKE2b-512 hash (64 bytes, the
+// pre-hashed algorithm's input): what an entry manifest vouches for when the
+// package itself never arrives whole. A plain signature cannot be checked so.
+Result<SignedComment> VerifyMinisignHash(std::string_view hash, std::string_view signature,
+                                         std::string_view publicKey);
+
 // The public key line is well formed (for a clear message at start).
 bool IsMinisignPublicKey(std::string_view publicKey);
 

@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::string_view kHeader = "talvane-entries 1";
 constexpr std::size_t kHashHex = crypto_hash_sha256_BYTES * 2;
+constexpr std::size_t kBlake2bHex = crypto_generichash_BYTES_MAX * 2;
 
 std::string Hex(const unsigned char* data, std::size_t len) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -81,11 +82,32 @@ std::string EmptyHash() {
     return hash.HexDigest();
 }
 
+// The whole file's BLAKE2b-512, as minisign's pre-hashed signatures take it.
+class Blake2b : public ContentSink {
+  public:
+    Blake2b() { crypto_generichash_init(&state_, nullptr, 0, crypto_generichash_BYTES_MAX); }
+    void Put(const void* data, std::size_t len) override {
+        crypto_generichash_update(&state_, static_cast<const unsigned char*>(data), len);
+    }
+    bool Finish() override {
+        std::array<unsigned char, crypto_generichash_BYTES_MAX> digest{};
+        crypto_generichash_final(&state_, digest.data(), digest.size());
+        hex_ = Hex(digest.data(), digest.size());
+        return true;
+    }
+    const std::string& HexDigest() const { return hex_; }
+
+  private:
+    crypto_generichash_state state_{};
+    std::string hex_;
+};
+
+template <typename Hash = Sha256>
 std::optional<std::string> FileRangeHash(const std::string& file, std::uint64_t from,
                                          std::uint64_t to) {
     fileio::ReadOnlyFile in;
     if (in.Open(file) != fileio::ReadOnlyFile::OpenResult::Ok) return std::nullopt;
-    Sha256 hash;
+    Hash hash;
     std::vector<unsigned char> buffer(1 << 16);
     for (std::uint64_t at = from; at < to;) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - at));
@@ -146,8 +168,8 @@ bool ParseNumber(std::string_view field, Number& out, int base = 10) {
     return !field.empty() && error == std::errc() && end == field.data() + field.size();
 }
 
-bool IsHash(std::string_view field) {
-    return field.size() == kHashHex &&
+bool IsHash(std::string_view field, std::size_t length = kHashHex) {
+    return field.size() == length &&
            field.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
@@ -189,8 +211,10 @@ std::optional<EntryManifest> MakeEntryManifest(const std::string& package, std::
     m.packageSize = facts.size;
     m.directoryOffset = *directory;
     const auto directoryHash = FileRangeHash(package, m.directoryOffset, m.packageSize);
-    if (!directoryHash) return std::nullopt;
+    const auto packageHash = FileRangeHash<Blake2b>(package, 0, m.packageSize);
+    if (!directoryHash || !packageHash) return std::nullopt;
     m.directorySha256 = *directoryHash;
+    m.packageBlake2b = *packageHash;
     if (!zip.ListEntries([&](const ZipEntryInfo& info) {
             m.entries.push_back({info.name, info.localOffset, 0, info.crc, info.compressedSize,
                                  info.size, EmptyHash()});
@@ -222,7 +246,8 @@ std::optional<EntryManifest> MakeEntryManifest(const std::string& package, std::
 
 std::string FormatEntryManifest(const EntryManifest& m) {
     std::string text = std::string(kHeader) + "\npackage " + std::to_string(m.packageSize) + ' ' +
-                       std::to_string(m.directoryOffset) + ' ' + m.directorySha256 + '\n';
+                       std::to_string(m.directoryOffset) + ' ' + m.directorySha256 + ' ' +
+                       m.packageBlake2b + '\n';
     for (const ManifestEntry& e : m.entries) {
         std::array<char, 9> crc{};
         std::snprintf(crc.data(), crc.size(), "%08x", static_cast<unsigned>(e.crc));
@@ -249,9 +274,12 @@ std::optional<EntryManifest> ParseEntryManifest(std::string_view text, std::stri
     EntryManifest m;
     auto package = nextLine();
     if (!package || Field(*package) != "package" || !ParseNumber(Field(*package), m.packageSize) ||
-        !ParseNumber(Field(*package), m.directoryOffset) || !IsHash(*package))
+        !ParseNumber(Field(*package), m.directoryOffset))
         return fail("no valid package line");
-    m.directorySha256 = std::string(*package);
+    m.directorySha256 = std::string(Field(*package));
+    m.packageBlake2b = std::string(*package);
+    if (!IsHash(m.directorySha256) || !IsHash(m.packageBlake2b, kBlake2bHex))
+        return fail("no valid package line");
     for (std::size_t number = 3; !text.empty(); ++number) {
         const auto line = nextLine();
         auto entry = line ? ParseEntry(*line) : std::nullopt;

@@ -7,11 +7,13 @@
 //
 // Text, one record per line, '\n' line ends:
 //   talvane-entries 1
-//   package <size> <directory offset> <directory sha256>
+//   package <size> <directory offset> <directory sha256> <package blake2b-512>
 //   <offset> <span> <crc, 8 hex> <compressed size> <size> <content sha256> <name>
 // A span runs from the entry's local header to the next entry's (or to the
 // directory): header, data and descriptor. Names are UTF-8 with '%' and control
-// characters written as %XX. Hashes are lower-case hex.
+// characters written as %XX. Hashes are lower-case hex. The whole package's
+// BLAKE2b-512 is what its pre-hashed minisign signature signs: with it the
+// package's own signature can be checked without the package.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,6 +38,7 @@ struct EntryManifest {
     std::uint64_t packageSize = 0;
     std::uint64_t directoryOffset = 0;
     std::string directorySha256;
+    std::string packageBlake2b;
     std::vector<ManifestEntry> entries;  // in central directory order
 };
 

@@ -4,50 +4,42 @@ leaves it, and whatever the manifest cannot vouch for is fetched whole or never 
 counted by the FTP server itself."""
 
 import os
+import pathlib
 import random
 import re
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from launcher_env import BIN, PackageTest, message_boxes, read_text  # noqa: E402
-from test_exit_codes import public_key, remove_signatures, signed_files  # noqa: E402
+from test_exit_codes import signed_files  # noqa: E402
 
 ZIP_TOOL = os.path.join(os.path.dirname(BIN), "talvane-zip")
 
 
 def forge_crc(data, at, crc):
-    """`data` with the four bytes at `at` chosen so that its CRC-32 is `crc`."""
-    base = bytearray(data)
-    base[at:at + 4] = bytes(4)
+    """`data` with the four bytes at `at` chosen so that its CRC-32 is `crc`: over inputs of one
+    length CRC-32 is affine, so the 32 bits there are solved for over GF(2)."""
+    base = data[:at] + bytes(4) + data[at + 4:]
     start = zlib.crc32(base)
-    columns = []
+    basis = {}  # highest bit of an effect on the CRC -> (that effect, the patch bits causing it)
     for bit in range(32):
-        probe = bytearray(base)
-        probe[at + bit // 8] ^= 1 << (bit % 8)
-        columns.append(zlib.crc32(probe) ^ start)
-    # Solve sum(x_i * columns[i]) = start ^ crc over GF(2).
-    rows = [(columns[i], 1 << i) for i in range(32)]
-    want, chosen = start ^ crc, 0
-    basis = []
-    for value, mask in rows:
-        for b_value, b_mask in basis:
-            if value ^ b_value < value:
-                value, mask = value ^ b_value, mask ^ b_mask
-        if value:
-            basis.append((value, mask))
-            basis.sort(reverse=True)
-    for b_value, b_mask in basis:
-        if want ^ b_value < want:
-            want, chosen = want ^ b_value, chosen ^ b_mask
-    assert want == 0
-    base[at:at + 4] = struct.pack("<I", chosen)
-    assert zlib.crc32(base) == crc
-    return bytes(base)
+        effect = zlib.crc32(base[:at] + (1 << bit).to_bytes(4, "little") + base[at + 4:]) ^ start
+        patch = 1 << bit
+        while effect and effect.bit_length() in basis:
+            effect, patch = effect ^ basis[effect.bit_length()][0], patch ^ basis[effect.bit_length()][1]
+        if effect:
+            basis[effect.bit_length()] = (effect, patch)
+    want, patch = start ^ crc, 0
+    while want:
+        want, patch = want ^ basis[want.bit_length()][0], patch ^ basis[want.bit_length()][1]
+    return data[:at] + patch.to_bytes(4, "little") + data[at + 4:]
 
 
 class DeltaDownload(PackageTest):
@@ -62,17 +54,16 @@ class DeltaDownload(PackageTest):
         self.whole = self.sfx()  # the first deploy
         self.assertEqual(self.whole, os.path.getsize(self.package))
 
-    def publish(self, files, manifest=True):
-        """The demo package with `files` added (deflated), and its manifest."""
+    def publish(self, files, method=zipfile.ZIP_DEFLATED):
+        """The demo package with `files` added, and its manifest."""
         with zipfile.ZipFile(self.original) as src, zipfile.ZipFile(self.package + ".new", "w") as dst:
             for info in src.infolist():
                 if info.filename not in files:
                     dst.writestr(info, src.read(info), zipfile.ZIP_DEFLATED)
             for name, data in sorted(files.items()):
-                dst.writestr(zipfile.ZipInfo(name, (2026, 12, 1, 8, 0, 0)), data, zipfile.ZIP_DEFLATED)
+                dst.writestr(zipfile.ZipInfo(name, (2026, 12, 1, 8, 0, 0)), data, method)
         os.replace(self.package + ".new", self.package)
-        if manifest:
-            subprocess.run([ZIP_TOOL, "manifest", self.package], check=True, capture_output=True)
+        subprocess.run([ZIP_TOOL, "manifest", self.package], check=True, capture_output=True)
 
     def next_version(self, changed=3, added=1):
         files = dict(self.files)
@@ -162,15 +153,7 @@ class DeltaDownload(PackageTest):
         before = {n: open(os.path.join(self.p.tool, n), "rb").read() for n in self.files}
         files = self.next_version(changed=1, added=0)
         name = sorted(files)[5]
-        files[name] = files[name]
-        # Stored, so that its bytes in the package are its content.
-        with zipfile.ZipFile(self.original) as src, zipfile.ZipFile(self.package + ".new", "w") as dst:
-            for info in src.infolist():
-                dst.writestr(info, src.read(info), zipfile.ZIP_DEFLATED)
-            for n, data in sorted(files.items()):
-                dst.writestr(zipfile.ZipInfo(n, (2026, 12, 1, 8, 0, 0)), data, zipfile.ZIP_STORED)
-        os.replace(self.package + ".new", self.package)
-        subprocess.run([ZIP_TOOL, "manifest", self.package], check=True, capture_output=True)
+        self.publish(files, zipfile.ZIP_STORED)  # stored: its bytes in the package are its content
         # Its data changed in place, its CRC-32 kept: the directory is byte for byte the same.
         with zipfile.ZipFile(self.package) as z:
             info = z.getinfo(name)
@@ -190,22 +173,50 @@ class DeltaDownload(PackageTest):
         after = {n: open(os.path.join(self.p.tool, n), "rb").read() for n in self.files}
         self.assertEqual(after, before, "nothing of the altered package reached the tree")
 
-    def test_with_a_key_the_manifest_must_be_signed_too(self):
-        self.addCleanup(remove_signatures, self.content)
+    def test_with_a_key_the_manifest_and_the_package_must_be_signed(self):
+        keys = tempfile.mkdtemp(prefix="talvane-e2e-key-")
+        self.addCleanup(shutil.rmtree, keys, True)
+        subprocess.run(["minisign", "-G", "-W", "-p", keys + "/k.pub", "-s", keys + "/k.key"],
+                       check=True, capture_output=True)
+        self.p.set_setting("PublicKey", pathlib.Path(keys, "k.pub").read_text().splitlines()[1], "Security")
+
+        def sign(paths, when):
+            for path in paths:
+                subprocess.run(["minisign", "-S", "-s", keys + "/k.key", "-m", path, "-t",
+                                "timestamp:%d\tfile:%s" % (when, os.path.basename(path))],
+                               check=True, capture_output=True, input=b"")
+                self.addCleanup(pathlib.Path(path + ".minisig").unlink, True)
         home = os.path.join(self.content.info["subscriber"]["home"], "Tekmo")
-        others = [signed_files(self.content)[f] for f in ("index", "7za")] + [
-            os.path.join(home, "Defs", "tekmo_Defs.7z"), os.path.join(home, "ConfigSets", "Office.7z")]
-        self.addCleanup(lambda: [os.remove(p + ".minisig") for p in others[2:] if os.path.exists(p + ".minisig")])
-        self.publish(self.next_version())
-        self.p.set_setting("PublicKey", public_key(others + [self.package]), "Security")
+        sign([signed_files(self.content)[f] for f in ("index", "7za")] + [
+            os.path.join(home, "Defs", "tekmo_Defs.7z"), os.path.join(home, "ConfigSets", "Office.7z")], 1000)
+        signed = [self.package, self.manifest]
+        # An older release, manifest and package signed: kept to be served again later.
+        self.publish(self.next_version(changed=4))
+        sign(signed, 1500)
+        older = {p: pathlib.Path(p).read_bytes() for p in signed + [p + ".minisig" for p in signed]}
+
+        self.files = self.next_version()
+        self.publish(self.files)
+        sign(signed[:1], 2000)
         self.assertEqual(self.sfx(), os.path.getsize(self.package), "an unsigned manifest was used")
         self.assertIn("tekmoUpdate.zip.entries could not be fetched or was refused", self.p.log_text())
         self.assert_tree_is_the_package()
+        deployed = {n: pathlib.Path(self.p.tool, n).read_bytes() for n in self.files}
+
+        # The older release again: its manifest was never seen, but its package's signature is
+        # older than the deployed one's; nothing of it is deployed.
+        for path, data in older.items():
+            pathlib.Path(path).write_bytes(data)
+        result = self.p.run(["sfx"])
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("not used the entry manifest's package tekmoUpdate.zip: the signature is older",
+                      self.p.log_text())
+        self.assertEqual({n: pathlib.Path(self.p.tool, n).read_bytes() for n in self.files}, deployed)
 
         self.files = self.next_version(changed=6)
         self.publish(self.files)
-        self.p.set_setting("PublicKey", public_key(others + [self.package, self.manifest]), "Security")
+        sign(signed, 3000)
         self.sfx()
         self.assertLess(self.fetched_bytes(), os.path.getsize(self.package) * 0.1)
-        self.assertIn("signature verified: tekmoUpdate.zip.entries", self.p.log_text())
+        self.assertIn("signature verified through its entry manifest: tekmoUpdate.zip", self.p.log_text())
         self.assert_tree_is_the_package()

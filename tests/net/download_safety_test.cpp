@@ -2,9 +2,11 @@
 #include "net/minisign.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <csignal>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/ftp_curl.h"
@@ -45,6 +47,31 @@ TEST_F(MinisignTest, BothAlgorithmsVerifyInMemoryAndFromTheFile) {
     }
     EXPECT_TRUE(net::IsMinisignPublicKey(key_));
     EXPECT_FALSE(net::IsMinisignPublicKey("RWQ"));
+}
+
+// Known only by its BLAKE2b-512 (an entry manifest's word): the pre-hashed signature is checked
+// against that hash, a legacy one cannot be.
+TEST_F(MinisignTest, APreHashedSignatureChecksAgainstTheFilesHashAlone) {
+    std::string hash(crypto_generichash_BYTES_MAX, '\0');
+    crypto_generichash(reinterpret_cast<unsigned char*>(hash.data()), hash.size(),
+                       reinterpret_cast<const unsigned char*>(Data().data()), Data().size(),
+                       nullptr, 0);
+    const auto verified = net::VerifyMinisignHash(hash, Signature(), key_);
+    ASSERT_TRUE(verified);
+    EXPECT_EQ(verified.value().file, "package.zip");
+    std::string other = hash;
+    other[7] ^= 1;
+    // (the hash, the signature, why it is refused)
+    const std::vector<std::tuple<std::string, std::string, std::string>> refused = {
+        {other, Signature(), "does not match"},
+        {hash.substr(1), Signature(), "not a BLAKE2b-512"},
+        {hash, ReadFile(tmp_.file("legacy.minisig")), "whole file"},
+    };
+    for (const auto& [h, sig, why] : refused) {
+        const auto result = net::VerifyMinisignHash(h, sig, key_);
+        ASSERT_FALSE(result) << why;
+        EXPECT_NE(result.error().message.find(why), std::string::npos) << result.error().message;
+    }
 }
 
 TEST_F(MinisignTest, RefusesEveryAlteration) {

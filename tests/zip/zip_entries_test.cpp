@@ -57,6 +57,14 @@ TEST_F(EntryManifestTest, DescribesEveryEntryAndReadsBackWhatItWrote) {
     ASSERT_EQ(m.entries.size(), 4u);
     EXPECT_EQ(m.packageSize, bytes.size());
     EXPECT_EQ(m.directorySha256, Sha256Hex(bytes.substr(m.directoryOffset)));
+    std::array<unsigned char, crypto_generichash_BYTES_MAX> whole{};
+    crypto_generichash(whole.data(), whole.size(),
+                       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), nullptr,
+                       0);
+    std::string wholeHex;
+    for (const unsigned char b : whole)
+        wholeHex += "0123456789abcdef"[b >> 4], wholeHex += "0123456789abcdef"[b & 15];
+    EXPECT_EQ(m.packageBlake2b, wholeHex);
     // Spans tile the entries' part of the file: each ends where the next begins.
     std::uint64_t at = 0;
     for (std::size_t i = 0; i < m.entries.size(); ++i) {
@@ -98,6 +106,8 @@ TEST_F(EntryManifestTest, OnlyWholeConsistentManifestsAreRead) {
         {"another version", edited("talvane-entries 1", "talvane-entries 2"), false},
         {"no package line", edited("package ", "packages "), false},
         {"a short directory hash", with([](auto& c) { c.directorySha256.pop_back(); }), false},
+        {"a short package hash", with([](auto& c) { c.packageBlake2b.pop_back(); }), false},
+        {"no package hash", with([](auto& c) { c.packageBlake2b.clear(); }), false},
         {"an upper-case hash", with([](auto& c) { c.entries[1].sha256 = std::string(64, 'A'); }),
          false},
         {"the last line cut off", good.substr(0, good.size() - 1), false},
