@@ -129,7 +129,7 @@ bool MainPresenter::CheckForUpdate() {
             if (unattendedStart_) Finish(Outcome::End(ExitCode::Failed));
             return false;
         case SelfUpdate::Check::NotOffered:
-            return false;
+            break;
     }
     return false;
 }

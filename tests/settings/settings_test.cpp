@@ -105,11 +105,13 @@ TEST_F(IniTest, ReadIsCaseInsensitiveTrimmedCutAndEmptyWhenMissing) {
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "");
     SetContent(
         "UserName=before any section\r\n; settings\r\n[tekmocloud]\r\n  USERNAME =  tech one  "
-        "\r\nquoted=\"  q  \"\r\n"
+        "\r\nquoted=\"  q  \"\r\nempty=''\r\nlone=\"\r\n"
         "long=" +
         std::string(300, 'L') + "\r\n[Next]\r\nusername=other\r\nRedistHost=h\r\n");
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech one");
     EXPECT_EQ(ReadIniValue(Ini(), "TEKMOCLOUD", "Quoted"), "  q  ");
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "empty"), "");  // a pair of quotes alone
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "lone"), "\"");  // one quote is no pair
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "long"), std::string(254, 'L'));
     EXPECT_EQ(ReadIniValue(Ini(), "next", "UserName"), "other");
     EXPECT_FALSE(FindIniValue(Ini(), "TekmoCloud", "RedistHost"));  // only the next section has it
