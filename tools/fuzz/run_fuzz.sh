@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs the zip reader fuzzer for at most SECONDS on a
-# seed corpus generated into the build folder, then the signature parser's fuzzer
-# for a third of that. Non-zero exit on a finding.
+# seed corpus generated into the build folder, then the signature parser's and
+# the entry manifest reader's fuzzers for a third of that each. Non-zero exit on a finding.
 #   tools/fuzz/run_fuzz.sh SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -9,7 +9,7 @@ SECS=${1:-60}
 [[ $SECS =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 SECONDS" >&2; exit 2; }
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "${TALVANE_JOBS:-2}" --target zip_reader_fuzz minisign_fuzz
+cmake --build --preset fuzz -j "${TALVANE_JOBS:-2}" --target zip_reader_fuzz minisign_fuzz entries_fuzz
 
 BUILD=build/fuzz
 BIN=$(find "$BUILD" -name zip_reader_fuzz -type f -perm -u+x | head -n1)
@@ -53,5 +53,22 @@ else
   status=$?
   tail -n 60 "$SIG_LOG"
   echo "signature fuzzer found a problem (exit $status); artifacts in $BUILD/minisign_artifacts/" >&2
+  exit "$status"
+fi
+
+# The entry manifest reader: as the signature parser, from a valid manifest of its own.
+ENT_BIN=$(find "$BUILD" -name entries_fuzz -type f -perm -u+x | head -n1)
+[[ -n $ENT_BIN ]] || { echo "entries_fuzz was not built" >&2; exit 1; }
+ENT_LOG=$BUILD/entries_fuzz.log
+mkdir -p "$BUILD/entries_corpus" "$BUILD/entries_artifacts"
+echo "fuzzing the entry manifest reader for ${SIG_SECS}s (log: $ENT_LOG)"
+if "$ENT_BIN" -max_total_time="$SIG_SECS" -max_len=4096 -timeout=20 -rss_limit_mb=1536 \
+  -print_final_stats=1 -artifact_prefix="$BUILD/entries_artifacts/" "$BUILD/entries_corpus" \
+  >"$ENT_LOG" 2>&1; then
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$ENT_LOG" || tail -n 5 "$ENT_LOG"
+else
+  status=$?
+  tail -n 60 "$ENT_LOG"
+  echo "entry manifest fuzzer found a problem (exit $status); artifacts in $BUILD/entries_artifacts/" >&2
   exit "$status"
 fi
