@@ -110,7 +110,7 @@ TEST_F(IniTest, ReadIsCaseInsensitiveTrimmedCutAndEmptyWhenMissing) {
         std::string(300, 'L') + "\r\n[Next]\r\nusername=other\r\nRedistHost=h\r\n");
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "UserName"), "tech one");
     EXPECT_EQ(ReadIniValue(Ini(), "TEKMOCLOUD", "Quoted"), "  q  ");
-    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "empty"), "");  // a pair of quotes alone
+    EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "empty"), "");   // a pair of quotes alone
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "lone"), "\"");  // one quote is no pair
     EXPECT_EQ(ReadIniValue(Ini(), "TekmoCloud", "long"), std::string(254, 'L'));
     EXPECT_EQ(ReadIniValue(Ini(), "next", "UserName"), "other");
