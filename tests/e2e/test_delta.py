@@ -220,3 +220,18 @@ class DeltaDownload(PackageTest):
         self.assertLess(self.fetched_bytes(), os.path.getsize(self.package) * 0.1)
         self.assertIn("signature verified through its entry manifest: tekmoUpdate.zip", self.p.log_text())
         self.assert_tree_is_the_package()
+
+
+class DeltaFromAServerWithoutRest(DeltaDownload):
+    """A server that refuses REST cannot send ranges: the new version comes whole."""
+    REFUSE = ("REST",)
+    test_only_changed_entries_move_and_the_tree_is_the_new_package = None
+    test_what_the_manifest_cannot_vouch_for_is_fetched_whole = None
+    test_an_entry_altered_after_its_manifest_was_made_is_never_deployed = None
+    test_with_a_key_the_manifest_and_the_package_must_be_signed = None
+
+    def test_the_new_version_comes_whole(self):
+        self.publish(self.next_version())
+        self.assertEqual(self.sfx(), os.path.getsize(self.package))
+        self.assertIn("tekmoUpdate.zip is fetched whole: its directory could not be fetched", self.p.log_text())
+        self.assert_tree_is_the_package()
