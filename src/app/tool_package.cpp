@@ -227,7 +227,8 @@ bool ToolPackage::Extract(const std::string& package, const std::string& tree,
     problem.clear();
     // A delta holds only what its rule chose: the unpack keeps the same entries.
     if (!delta_.empty())
-        return UnzipFile(&context_.frontend, package, tree, &problem, keepForDelta_, deltaCheck_);
+        return UnzipFile(&context_.frontend, package, tree, &problem, keepForDelta_, deltaCheck_,
+                         StripPath(remoteName_));
     // The stage's record is replaced (or dropped) once the set is in it too.
     const auto keep = onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
     return UnzipFile(&context_.frontend, package, tree, &problem, keep);

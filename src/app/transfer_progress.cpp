@@ -12,9 +12,9 @@ namespace {
 constexpr std::chrono::milliseconds kFrameInterval{200};
 constexpr double kMebibyte = 1024.0 * 1024.0;
 
-std::string Mebibytes(long bytes) {
+std::string Amount(long bytes, double unit) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / kMebibyte);
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / unit);
     return text;
 }
 
@@ -50,8 +50,12 @@ std::optional<TransferFrame> TransferProgress::Next(const std::string& file, lon
         seconds > 0 ? static_cast<double>(current - base_) / kMebibyte / seconds : 0.0;
     char speed[32];
     std::snprintf(speed, sizeof speed, ", %.1f MiB/s", rate);
-    frame.line = "Downloading " + file + " - " + Mebibytes(current) +
-                 (sized ? " of " + Mebibytes(total) : std::string()) + " MiB" + speed;
+    // A file under a mebibyte is counted in kibibytes: "0.0 of 0.0 MiB" says nothing.
+    const bool small = (sized ? total : current) < (1L << 20);
+    const double unit = small ? 1024.0 : kMebibyte;
+    frame.line = "Downloading " + file + " - " + Amount(current, unit) +
+                 (sized ? " of " + Amount(total, unit) : std::string()) +
+                 (small ? " KiB" : " MiB") + speed;
     return frame;
 }
 

@@ -180,6 +180,11 @@ TEST(TransferProgress, LineAndBarAgreeAndFramesAreSpaced) {
         // Resumed at 30 MiB: the rate counts what moved in this run; no size known, no bar.
         {"setup.exe", 30 * MiB, 0, 1000, "Downloading setup.exe - 30.0 MiB, 0.0 MiB/s"},
         {"setup.exe", 31 * MiB, 0, 1500, "Downloading setup.exe - 31.0 MiB, 2.0 MiB/s"},
+        // Under a mebibyte, kibibytes; a mebibyte exactly is counted in mebibytes.
+        {"set.7z", 0, 575, 1600, "Downloading set.7z - 0.0 of 0.6 KiB, 0.0 MiB/s"},
+        {"set.7z", 575, 575, 1601, "Downloading set.7z - 0.6 of 0.6 KiB, 0.5 MiB/s"},
+        {"one.bin", 0, MiB, 1700, "Downloading one.bin - 0.0 of 1.0 MiB, 0.0 MiB/s"},
+        {"part.bin", MiB - 1, 0, 1800, "Downloading part.bin - 1024.0 KiB, 0.0 MiB/s"},
     };
     app::TransferProgress progress;
     const auto start = app::TransferProgress::Clock::now();

@@ -273,10 +273,10 @@ TEST_F(WxWindowTest, LayoutsTheBusyGuardAndDownloadRun) {
     mainView_->SetConfigText("Field Team");
     Click(f.downloadRunButton);
     ASSERT_TRUE(Until([&] { return gui_->Ended(); })) << RunLog();
-    // While a file came, the line's amount was the bar's (to the line's 0.1 MiB).
+    // While a file came, the line's amount was the bar's (to the line's 0.1 of its unit).
     const std::string download = gui_->MainWindow()->LastTransferLine();
     double done = 0, total = 0;
-    ASSERT_EQ(std::sscanf(download.c_str(), "Downloading %*s - %lf of %lf MiB", &done, &total), 2)
+    ASSERT_EQ(std::sscanf(download.c_str(), "Downloading %*s - %lf of %lf", &done, &total), 2)
         << download;
     EXPECT_NEAR(gui_->MainWindow()->LastTransferGauge() / 1000.0, done / total,
                 0.05 / total + 0.001)
