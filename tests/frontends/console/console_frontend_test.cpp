@@ -316,6 +316,14 @@ TEST_F(ConsoleTest, UnattendedRunWithNothingPreselectedHandsTheWindowToTheUser) 
     EXPECT_EQ(view_->Text(MainField::User), "someone");
 }
 
+// One whose window stays hidden never reads what was typed, not even at its end.
+TEST_F(ConsoleTest, UnattendedRunWithItsWindowHiddenReadsNothing) {
+    MakeMain();
+    console_->SetInputEnabled(false);
+    RunMain("user someone\nclose\n");
+    EXPECT_EQ(view_->Text(MainField::User), "");
+}
+
 TEST_F(ConsoleTest, SplashAndStatusReportOnlyWhileOpen) {
     console_ = MakeFrontend();
     SplashView& splash = console_->Splash();
