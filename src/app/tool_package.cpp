@@ -222,16 +222,22 @@ void ToolPackage::RecordDeploy(const std::string& tree) {
     DPrint("the deploy of " + record_->package + " could not be recorded");
 }
 
-bool ToolPackage::Extract(const std::string& package, const std::string& tree,
-                          std::string& problem) {
-    problem.clear();
-    // A delta holds only what its rule chose: the unpack keeps the same entries.
-    if (!delta_.empty())
-        return UnzipFile(&context_.frontend, package, tree, &problem, keepForDelta_, deltaCheck_,
-                         StripPath(remoteName_));
-    // The stage's record is replaced (or dropped) once the set is in it too.
-    const auto keep = onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
-    return UnzipFile(&context_.frontend, package, tree, &problem, keep);
+std::optional<std::string> ToolPackage::Extract(const std::string& package,
+                                                const std::string& tree) {
+    std::string problem;
+    bool unpacked = false;
+    if (!delta_.empty()) {
+        // A delta holds only what its rule chose: the unpack keeps the same entries.
+        unpacked = UnzipFile(&context_.frontend, package, tree, &problem, keepForDelta_,
+                             deltaCheck_, StripPath(remoteName_));
+    } else {
+        // The stage's record is replaced (or dropped) once the set is in it too.
+        const auto keep =
+            onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
+        unpacked = UnzipFile(&context_.frontend, package, tree, &problem, keep);
+    }
+    if (unpacked) return std::nullopt;
+    return problem;
 }
 
 bool ToolPackage::FetchWholeAgain(const std::string& package) {
@@ -257,11 +263,9 @@ bool ToolPackage::Unpack(const std::string& wholePackage, const std::string& sho
     }
     // Parts of an extraction that was killed outright are nobody's any more.
     RemoveStaleParts(tree, true);
-    std::string problem;
-    bool unpacked = Extract(package, tree, problem);
-    if (!unpacked && resumed_ && FetchWholeAgain(package))
-        unpacked = Extract(package, tree, problem);
-    if (unpacked) {
+    auto failed = Extract(package, tree);
+    if (failed && resumed_ && FetchWholeAgain(package)) failed = Extract(package, tree);
+    if (!failed) {
         NoteUnpacked(package, tree);
         if (!delta_.empty()) DeleteFileQuiet(delta_);
         return true;
@@ -269,6 +273,7 @@ bool ToolPackage::Unpack(const std::string& wholePackage, const std::string& sho
     // Nothing of the package reached the tree; a half-new tool is never started.
     // The user knows the tree, not the stage beside it.
     const std::string& live = context_.session.ExtractFolder;
+    std::string& problem = *failed;
     for (std::size_t at = problem.find(tree); !tree.empty() && at != std::string::npos;
          at = problem.find(tree, at + live.size()))
         problem.replace(at, tree.size(), live);

@@ -52,7 +52,8 @@ class ToolPackage {
     bool StillDeployed(const DeployManifest& onServer);
     // Fetches only the entries the tree does not hold, when the server describes them.
     bool FetchChangedEntries(const std::string& package);
-    bool Extract(const std::string& package, const std::string& tree, std::string& problem);
+    // Nothing when the package unpacked, else what went wrong (the first entry that failed).
+    std::optional<std::string> Extract(const std::string& package, const std::string& tree);
     bool FetchWholeAgain(const std::string& package);
     void NoteUnpacked(const std::string& package, const std::string& tree);
 

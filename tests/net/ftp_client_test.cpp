@@ -414,6 +414,10 @@ TEST_F(FtpClientTest, ListsInEveryStyleAndEndsTransfersWithTheData) {
         EXPECT_EQ(log.count("trying LIST"), style == std::string("mlsd") ? 0 : 1);
         EXPECT_EQ(ftp_.FileSize("big.bin"), std::int64_t{3000000000});
     }
+    // A listing that fails for another reason than "not found" says why.
+    ASSERT_TRUE(OpenPeer("broken"));
+    EXPECT_FALSE(ftp_.List("*.bin"));
+    EXPECT_EQ(ftp_.LastErrorMessage(), "451 Local error in processing.");
     const std::pair<const char*, bool> peers[] = {{"mlsd", false}, {"nosize", true}};
     for (const auto& [peer, fetched] : peers) {
         ASSERT_TRUE(OpenPeer(peer));

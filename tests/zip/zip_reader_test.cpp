@@ -408,12 +408,14 @@ TEST_F(ZipHostile, TruncatedArchivesNeverCrashOrLeaveHalfFiles) {
 TEST_F(ZipHostile, OverlappingEntriesRefuseTheArchiveBeforeWriting) {
     const std::string mib(1 << 20, '\0'), packed = RawDeflate(mib);
     const auto alpha = RawDeflate("alpha").size();
-    RawZip copies, inner, quoting, local, streamed;
-    local.entries = streamed.entries = {{"first", "alpha"}, {"next", "beta"}};
+    RawZip copies, inner, quoting, local, streamed, toEnd;
+    local.entries = streamed.entries = toEnd.entries = {{"first", "alpha"}, {"next", "beta"}};
     std::string localLie = local.Build();
     localLie.replace(18, 4, U32(alpha + 1));  // the local header alone says one byte more
     streamed.entries[0].flags = 8;
     streamed.entries[0].compSize = static_cast<long long>(alpha) + 16 + 1;
+    toEnd.entries[0].flags = 8;  // its data runs exactly to the end of the file
+    toEnd.entries[0].compSize = static_cast<long long>(toEnd.Build().size()) - 30 - 5;
     for (int i = 0; i < 2000; ++i)
         copies.entries.emplace_back("copy" + std::to_string(i), "", 8, packed, Crc(mib), 1 << 20,
                                     0);
@@ -424,7 +426,8 @@ TEST_F(ZipHostile, OverlappingEntriesRefuseTheArchiveBeforeWriting) {
     const std::pair<std::string, std::string> cases[] = {{copies.Build(), "copy"},
                                                          {quoting.Build(), "inner.bin"},
                                                          {localLie, "next"},
-                                                         {streamed.Build(), "next"}};
+                                                         {streamed.Build(), "next"},
+                                                         {toEnd.Build(), "next"}};
     for (const auto& [archive, named] : cases) {
         SCOPED_TRACE(named);
         fs::remove_all(dest);

@@ -14,6 +14,7 @@ FTP (passive only, any password). The user name picks the listing style:
   "deny"    - MLSD refused with 550, LIST in "ls -l" form
   "garbled" - MLSD answered with "ls -l" lines (no facts), LIST in that form
   "nosize"  - MLSD, no SIZE command (sizes come from the listing)
+  "broken"  - MLSD and LIST fail with "451 Local error" (neither refused nor "not found")
   other     - MLSD
 Files (all in every folder; SIZE and listings report the declared size, MDTM one fixed time,
 RETR after "REST n" sends the same bytes from offset n):
@@ -202,6 +203,9 @@ class FtpSession(threading.Thread):
             style = self.user if self.user in ("dos", "unix") else "mlsd"
             if self.user in ("deny", "garbled"):
                 style = "unix"
+            if self.user == "broken":
+                self.send("451 Local error in processing.")
+                return True
             if cmd == "MLSD" and style != "mlsd" and self.user != "garbled":
                 self.send("550 MLSD not permitted." if self.user == "deny" else
                           "500 Command not understood.")
