@@ -289,7 +289,7 @@ TEST_P(UnsafeNames, AreRefusedAndTheRestIsExtracted) {
 INSTANTIATE_TEST_SUITE_P(Traversal, UnsafeNames,
                          ::testing::Values("../evil", "a/../../evil", "..\\evil", "..", "ABSOLUTE",
                                            "/evil", "\\evil", "C:evil", "c:\\evil", "C:", "dir/",
-                                           std::string("nul\0byte", 8)));
+                                           ".", "./.", std::string("nul\0byte", 8)));
 
 TEST_F(ZipHostile, LinksInsideTheDestinationAreNotWrittenThrough) {
     fs::create_directories(dest);
