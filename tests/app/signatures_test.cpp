@@ -72,6 +72,17 @@ TEST_F(SignatureBindingTest, SignatureMustNameTheFileAndNotGoBackInTime) {
         EXPECT_TRUE(steps.size() >= 2 && steps[0] == "Checking signature" && steps[1] == steps[0])
             << ::testing::PrintToString(steps);
     }
+    // A signature of exactly the 16 KiB a signature may have (its untrusted comment padded) is
+    // read.
+    ASSERT_TRUE(WriteFile(package, bytes));
+    ASSERT_EQ(Minisign(sign + package + " -t \"timestamp:100" + f + "\""), 0);
+    std::string padded = ReadFile(package + ".minisig");
+    padded.insert(padded.find('\n'), 16 * 1024 - padded.size(), ' ');
+    ASSERT_TRUE(WriteFile(package + ".minisig", padded));
+    frontend_.messages.clear();
+    DownloadAndRunSet();
+    EXPECT_TRUE(frontend_.MessageTexts().empty())
+        << ::testing::PrintToString(frontend_.MessageTexts());
     EXPECT_NE(ReadFile(state).find("\n100 tekmoUpdate.zip\n"), std::string::npos);
     EXPECT_EQ(GetFileMode(state), 0600);
 }

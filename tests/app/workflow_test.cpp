@@ -503,6 +503,7 @@ TEST_F(SelfUpdateTest, OfferAtLoadForANewerVersionReplacesTheNormalPreparation) 
     LoadedPresenter();
     EXPECT_TRUE(view_.Visible(MainControl::UpdatePanel));
     EXPECT_FALSE(view_.Visible(MainControl::SelectConfigGroup));
+    EXPECT_FALSE(view_.Enabled(MainControl::SelectConfigGroup));  // no key reaches it hidden
     EXPECT_TRUE(view_.Configs().empty());
     EXPECT_TRUE(frontend_.splash.IsOpen());
     EXPECT_EQ(frontend_.splash.bar.values, (std::vector<long>{20, 40, 60}));
