@@ -12,6 +12,7 @@
 #include "common/app_paths.h"
 #include "common/ownership.h"
 #include "common/tree_removal.h"
+#include "platform/file_io.h"
 #include "support/file_util.h"
 #include "support/log_capture.h"
 
@@ -19,6 +20,17 @@ namespace talvane {
 namespace {
 
 using namespace testing;
+
+// Only regular files have facts: a folder or a link to nothing is no file to judge by size.
+TEST(FileFacts, OnlyRegularFilesAreDescribed) {
+    TempDir tmp;
+    WriteFile(tmp.file("f"), "four");
+    ASSERT_EQ(::symlink(tmp.file("gone").c_str(), tmp.file("dangling").c_str()), 0);
+    fileio::FileFacts facts;
+    EXPECT_TRUE(fileio::StatFile(tmp.file("f"), facts) && facts.size == 4u);
+    for (const char* name : {"", "dangling", "gone"})
+        EXPECT_FALSE(fileio::StatFile(tmp.file(name), facts)) << name;
+}
 
 TEST(ShellCopy, RenamesOrReplacesAndKeepsTheExecutableBit) {
     TempDir dir;
