@@ -402,6 +402,33 @@ TEST_F(DownloadRunTest, ClicksDuringARunAreIgnoredButTheLayoutStillToggles) {
     EXPECT_FALSE(Exists(Tool("Modules/Pellam")));
 }
 
+// The new tree cannot take the old one's place (here its journal cannot be written): the run
+// says so and ends, the tool is not started from the old tree, and nothing of it changed.
+TEST_F(DownloadRunTest, ATreeThatCannotBeReplacedEndsTheRunWithoutStartingTheTool) {
+    RunOn("Office");
+    const std::string marker = Tool("Config/kept.txt");
+    ASSERT_TRUE(WriteFile(marker, "the old tree"));
+    ASSERT_TRUE(WaitForText(runLog_, "started with arguments"));  // the first run's tool
+    std::remove(runLog_.c_str());
+    const std::string journal = prog_ + "/Talvane.deploying";
+    frontend_.onPump = [&] {
+        if (Exists(journal) && !std::filesystem::is_directory(journal)) {
+            std::filesystem::remove(journal);
+            std::filesystem::create_directory(journal);
+        }
+    };
+    frontend_.messages.clear();
+    RunOn("Office");
+    frontend_.onPump = nullptr;
+    std::filesystem::remove(journal);
+    const auto shown = frontend_.MessageTexts();
+    ASSERT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown[0].rfind("Tekmo could not be updated.", 0), 0u) << shown[0];
+    EXPECT_EQ(frontend_.endedWith, std::optional<int>(1));  // failed
+    EXPECT_EQ(ReadFile(marker), "the old tree");
+    EXPECT_FALSE(WaitForText(runLog_, "started with arguments", 500)) << RunLog();
+}
+
 class PreviousVersionTest : public WorkflowTest {};
 
 TEST_F(PreviousVersionTest, ChosenVersionIsDeployedWithTheConfigAndStartedWithoutArguments) {
@@ -517,6 +544,16 @@ TEST_F(SelfUpdateTest, OfferAtLoadForANewerVersionReplacesTheNormalPreparation) 
     EXPECT_EQ(Setting("UserName"), kSubscriber);
     EXPECT_EQ(UnscrambleString(Setting("Password")), "typed");
     EXPECT_EQ(Setting("ZipPassword"), zipPassword);
+}
+
+// An index left by an earlier run is not the server's word: an archive without one offers nothing.
+TEST_F(SelfUpdateTest, AnIndexLeftByAnEarlierRunOffersNothing) {
+    ASSERT_TRUE(
+        WriteFile(prog_ + "/VelmoraUpdates.ini",
+                  "[TekmoTalvane]\nCurrentVersion=9.0.0\nDownloadURL=" + PackageUrl() + "\n"));
+    ASSERT_TRUE(WriteExecutableZip(web_ + "/VelmoraUpdates.zip", {{"readme.txt", "no index"}}));
+    LoadedPresenter();
+    EXPECT_FALSE(view_.Visible(MainControl::UpdatePanel));
 }
 
 // A bad URL or package: the folder keeps its launcher, with no backup or package beside it.
