@@ -288,13 +288,24 @@ def sample_order(mutants, seed):
 
 
 def report_survivors(path):
-    """(file, original, mutated) of the rows a --markdown report lists as survived."""
-    wanted = set()
+    """((file, original, mutated), line) of the rows a --markdown report lists as survived."""
+    wanted = []
     for line in open(path):
         cells = [c.strip() for c in line.strip().strip("|").split(" | ")]
         if len(cells) >= 5 and cells[4] == "survived":
-            wanted.add((cells[0].rsplit(":", 1)[0], cells[2].strip("`"), cells[3].strip("`")))
+            where, number = cells[0].rsplit(":", 1)
+            wanted.append(((where, cells[2].strip("`"), cells[3].strip("`")), int(number)))
     return wanted
+
+
+def nearest(mutants, wanted):
+    """For each survivor the mutant of the same text nearest its old line (lines move)."""
+    chosen = []
+    for key, number in wanted:
+        same = [m for m in mutants if (m[1], m[3].strip(), m[4].strip()) == key]
+        if same:
+            chosen.append(min(same, key=lambda m: abs(m[2] - number)))
+    return chosen
 
 
 def random_run(a, wt, build):
@@ -303,7 +314,7 @@ def random_run(a, wt, build):
     mutants = mutation_rules.generate(wt, a.files)
     if a.recheck:
         wanted = report_survivors(a.recheck)
-        mutants = [m for m in mutants if (m[1], m[3].strip(), m[4].strip()) in wanted]
+        mutants = nearest(mutants, wanted)
         a.random = len(mutants)
         print(f"rechecking {len(mutants)} of the {len(wanted)} survivors in {a.recheck}", flush=True)
     targets = sorted({t for m in mutants for t in m[6]})
