@@ -25,6 +25,7 @@ RETR after "REST n" sends the same bytes from offset n):
   stall.bin  100000 declared; 30000 sent, then nothing more
   long.bin   1000 declared; 5000 sent
   big.bin    3000000000 declared (reads negative as a 32-bit size)
+  max.bin    2147483647 declared (the largest a 32-bit count holds); 30000 sent, then "226"
   empty.bin  0 declared
   drip.bin   100000 declared; sent 5 bytes a second
 HTTP:
@@ -75,6 +76,7 @@ FILES = {
     "stall.bin": (100000, 30000, "stall"),
     "long.bin": (1000, 5000, "ok"),
     "big.bin": (3000000000, 0, "short"),
+    "max.bin": (2147483647, 30000, "short"),
     "empty.bin": (0, 0, "ok"),
     "drip.bin": (100000, 100000, "drip"),
 }
