@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -109,8 +111,10 @@ class ConsoleTest : public ::testing::Test {
         return -1;
     }
 
-    // The settings dialog fed with the lines until their end.
-    int RunDialog(const std::string& lines, bool sameStream = false) {
+    // The settings dialog fed with the lines until their end; `later` lines come 0.4 s after
+    // the first, once the dialog waits for them.
+    int RunDialog(const std::string& lines, bool sameStream = false,
+                  const std::string& later = {}) {
         console_ = MakeFrontend(sameStream);
         SetEventPump(console_.get());
         dialogView_ = console_->CreateDefaultDialogView();
@@ -119,8 +123,14 @@ class ConsoleTest : public ::testing::Test {
         console_->Attach(nullptr, dialog_.get());
         dialogView_->Show();
         Send(lines);
-        CloseInput();
-        return console_->Run(nullptr, dialog_.get());
+        std::thread typist([&] {
+            if (!later.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            Send(later);
+            CloseInput();
+        });
+        const int code = console_->Run(nullptr, dialog_.get());
+        typist.join();
+        return code;
     }
 
     TempDir tmp_;
@@ -360,6 +370,15 @@ TEST_F(ConsoleTest, DialogImportRefusesAMissingFileOrAFolderAndKeepsTheDialogOpe
                                          "name was given.\n"));
     }
     EXPECT_TRUE(Has(err_.text(), "*.bmp): cancelled"));
+}
+
+// Answers typed once the dialog asked again are read then, not only those typed ahead.
+TEST_F(ConsoleTest, DialogImportReadsAnswersTypedLater) {
+    ASSERT_TRUE(MakeSureDirExists(tmp_.file("pictures")));
+    EXPECT_EQ(RunDialog("import " + tmp_.file("Missing.bmp") + "\n", false,
+                        tmp_.file("pictures") + "\n\nclose\n"),
+              0);
+    EXPECT_TRUE(Has(out_.text(), "| " + tmp_.file("pictures") + "\n| File not found."));
 }
 
 // Without a home folder "~/" is taken as typed.
