@@ -398,7 +398,7 @@ TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
 
 // MLSD refused gives LIST for the connection; a transfer ends with the data, never against SIZE.
 TEST_F(FtpClientTest, ListsInEveryStyleAndEndsTransfersWithTheData) {
-    for (const char* style : {"dos", "unix", "deny", "garbled", "mlsd"}) {
+    for (const char* style : {"dos", "unix", "deny", "deny400", "garbled", "mlsd"}) {
         SCOPED_TRACE(style);
         LogCapture log;
         ASSERT_TRUE(OpenPeer(style));

@@ -12,6 +12,7 @@ FTP (passive only, any password). The user name picks the listing style:
   "unix"    - MLSD refused, LIST in "ls -l" form
   "endless" - MLSD that never ends, every name twice (once in capitals)
   "deny"    - MLSD refused with 550, LIST in "ls -l" form
+  "deny400" - MLSD refused with 400, the lowest refusal, LIST in "ls -l" form
   "garbled" - MLSD answered with "ls -l" lines (no facts), LIST in that form
   "nosize"  - MLSD, no SIZE command (sizes come from the listing)
   "broken"  - MLSD and LIST fail with "451 Local error" (neither refused nor "not found")
@@ -203,14 +204,14 @@ class FtpSession(threading.Thread):
             self.send("350 Restarting at %d." % self.rest)
         elif cmd in ("MLSD", "LIST", "NLST"):
             style = self.user if self.user in ("dos", "unix") else "mlsd"
-            if self.user in ("deny", "garbled"):
+            if self.user in ("deny", "deny400", "garbled"):
                 style = "unix"
             if self.user == "broken":
                 self.send("451 Local error in processing.")
                 return True
             if cmd == "MLSD" and style != "mlsd" and self.user != "garbled":
-                self.send("550 MLSD not permitted." if self.user == "deny" else
-                          "500 Command not understood.")
+                self.send({"deny": "550 MLSD not permitted.", "deny400": "400 MLSD not available."}
+                          .get(self.user, "500 Command not understood."))
                 return True
             if cmd == "LIST" and style == "mlsd":
                 style = "unix"
