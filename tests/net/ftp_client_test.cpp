@@ -555,6 +555,7 @@ TEST_F(DownloadTest, FailuresEndInAbortedWithTheirCodeAndLeaveNoFile) {
         {Ftp("/none.zip"), notFound},
         {"file:///etc/hostname", protocol, false},
         {"no url at all", Aborted(kInetInvalidUrl, "Invalid URL."), false},
+        {"ht_tp://127.0.0.1/x", Aborted(kInetInvalidUrl, "Invalid URL."), false},
         {http + "/drip", timeout, true, 0, 30},
         // 5 bytes a second is within 8 bytes in 3 seconds: only the caller ends it (after 4 s).
         {http + "/drip", Aborted(kAbortedByCaller, "Unknown Error."), true, 0, 30, 8, 3, 20},
