@@ -299,12 +299,14 @@ TEST_F(IniTest, EndpointsOverrideTheDefaultsKeyByKey) {
         {"SkipUnchanged= 0\nDeltaDownloads= 0 ",
          {R, D, U, S, M, 1024, 60, {}, false, FtpTls::Off, {}, 120, false}},
         {"DeltaDownloads=no", {R, D, U, S, M, 1024, 60}},
+        {"LowSpeedLimit=1\nLowSpeedTime=1\nBusyRetrySeconds=0",
+         {R, D, U, S, M, 1, 1, {}, true, FtpTls::Off, {}, 0}},
     };
     const auto fields = [](const Endpoints& e) {
         return std::make_tuple(e.RepositoryHost, e.RedistHost, e.UpdatesURL, e.SubscriberURL,
                                e.SevenZipMirrorURL, e.LowSpeedLimit, e.LowSpeedTime,
                                e.SevenZipMirrorSHA256, e.FtpTls, e.FtpCaFile, e.SkipUnchanged,
-                               e.DeltaDownloads);
+                               e.BusyRetrySeconds, e.DeltaDownloads);
     };
     for (const auto& [text, want] : cases) {
         SCOPED_TRACE(text);
