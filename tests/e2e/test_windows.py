@@ -15,8 +15,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from launcher_env import PackageTest, read_text, require, scramble  # noqa: E402
 from xwindows import TOOLS, Display, crop, observe, painted, save_png  # noqa: E402
 
-SPIN = ("import multiprocessing as m\ndef spin():\n    while True: pass\n"
-        "[m.Process(target=spin).start() for _ in range(2)]")
 MAIN_CAPTIONS = ("Download and Run tekmo Now?", "Download and Run Tekmo Now?")
 
 
@@ -29,9 +27,9 @@ class WindowsUnderLoad(PackageTest):
     def setUp(self):
         require(self, all(TOOLS[t] for t in ("Xvfb", "xwininfo", "xprop")), "Xvfb and x11-utils are needed")
         super().setUp()
-        stress = shutil.which("stress")
-        self.load = subprocess.Popen([stress, "-c", "2"] if stress else [sys.executable, "-c", SPIN],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        require(self, shutil.which("stress"), "stress is needed")
+        self.load = subprocess.Popen(["stress", "-c", "2"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
         self.addCleanup(lambda: os.killpg(self.load.pid, 9))
 
     def sfx(self, display, zip_password, enough=lambda seen: False):
@@ -57,87 +55,58 @@ class WindowsUnderLoad(PackageTest):
             print("\n%s, %s: painted %.0f ms after it was seen" % (wm, name, delay * 1000), file=sys.stderr)
             self.keep(wm, name, seen.shots[-1][1])
 
-    def test_the_status_window_and_a_box_mid_run_get_painted(self):
+    def displays(self, *tools):
+        """A display under each window manager installed, in a subtest each, stopped after."""
         wms = [wm for wm in ("openbox", "metacity") if TOOLS[wm]]
-        require(self, wms, "no window manager installed")
+        require(self, wms and all(TOOLS[t] for t in tools), "a window manager and %s are needed" % (tools,))
         for wm in wms:
             with self.subTest(wm):
                 display = Display(wm)
                 self.addCleanup(display.stop)
-                self.p = self.program(cloud=self.cloud, default_config="Office")  # a whole unpack again
-                self.large_package()
-                windows = self.sfx(display, self.zip_password)
-                # Before the configuration's windows (too brief to be seen, under load, at times):
-                # the splash and the narrower status window.
-                early = windows[:next((i for i, w in enumerate(windows) if w.name != "Talvane"), len(windows))]
-                splash = max(early, key=lambda w: (w.width, len(w.shots)))  # not the toolkit's leader
-                status = min(early, key=lambda w: w.width)
-                self.assertLess(status.width, splash.width)
-                self.check(wm, [splash, status], ["sfx-splash", "sfx-status"])
-                # The configuration set cannot be decrypted: the box comes once the rest is done.
-                shutil.copy2(self.original, self.package)
-                windows = self.sfx(display, "not-the-zip-password", lambda seen: (
-                    "Please Wait..." in [w.name for w in seen.values()] and
-                    list(seen.values())[-1].name == "Talvane" and list(seen.values())[-1].done))
-                self.check(wm, windows[-1:], ["box-mid-run"])
+                yield wm, display
                 display.stop()
+
+    def test_the_status_window_and_a_box_mid_run_get_painted(self):
+        for wm, display in self.displays():
+            self.p = self.program(cloud=self.cloud, default_config="Office")  # a whole unpack again
+            self.large_package()
+            windows = self.sfx(display, self.zip_password)
+            # Before the configuration's windows (too brief to be seen, under load, at times):
+            # the splash and the narrower status window.
+            early = windows[:next((i for i, w in enumerate(windows) if w.name != "Talvane"), len(windows))]
+            splash = max(early, key=lambda w: (w.width, len(w.shots)))  # not the toolkit's leader
+            status = min(early, key=lambda w: w.width)
+            self.assertLess(status.width, splash.width)
+            self.check(wm, [splash, status], ["sfx-splash", "sfx-status"])
+            # The configuration set cannot be decrypted: the box comes once the rest is done.
+            shutil.copy2(self.original, self.package)
+            windows = self.sfx(display, "not-the-zip-password", lambda seen: (
+                "Please Wait..." in [w.name for w in seen.values()] and
+                list(seen.values())[-1].name == "Talvane" and list(seen.values())[-1].done))
+            self.check(wm, windows[-1:], ["box-mid-run"])
 
     def test_the_main_window_keeps_painting_while_a_large_package_is_unpacked(self):
-        wms = [wm for wm in ("openbox", "metacity") if TOOLS[wm]]
-        require(self, wms and TOOLS["xdotool"], "a window manager and xdotool are needed")
         self.large_package(size=1000)  # 30 MB: the unpack lasts long enough to be seen
-        for wm in wms:
-            with self.subTest(wm):
-                display = Display(wm)
-                self.addCleanup(display.stop)
-                run, main, place, before = self.start_main(display)
-                # The keys start on the configuration list: Down chooses the next set, Alt+D runs it.
-                display.run(TOOLS["xdotool"], "windowactivate", "--sync", main, "key", "Down", "alt+d")
-                self.assertTrue(self.p.wait_for(lambda: "tekmoUpdate.zip completed=1" in read_text(self.log), 60))
-                _, status, delay, screen = self.next_window(display, ("Talvane", "Please Wait..."), {main: None},
-                                                            before)
-                print("\n%s, status window over the main window: painted %.0f ms after it was seen"
-                      % (wm, delay * 1000), file=sys.stderr)
-                places = (display.frame(main) or place, status)
-                left, top = (max(0, min(f[i] for f in places) - 40) for i in (0, 1))
-                right, bottom = (min(screen[i], max(f[i] + f[i + 2] for f in places) + 12) for i in (0, 1))
-                self.keep(wm, "main-unpacking", crop(screen, left, top, right - left, bottom - top))
-                run.wait(120)
-                display.stop()
-                fetched = re.findall(r"/ConfigSets/([^/]+?)\.7z completed", read_text(self.log))
-                self.assertTrue(fetched and "Office" not in fetched, "Down did not choose a set: %s" % fetched)
-                trace = read_text(self.trace).splitlines()
-                # Once the list was filled, before the keys were pressed, they were on it.
-                start = trace[:next(i for i, l in enumerate(trace) if "Downloading tekmoUpdate" in l)]
-                self.assertEqual([l for l in start if l.startswith("focus ")][-1], "focus configCombo")
-                # Each transfer line was shown with the bar at its amount (to the line's 0.1 MiB).
-                shown = [re.match(r"progress (\d+) Downloading \S+ - ([\d.]+) of ([\d.]+) MiB", l) for l in trace]
-                shown = [(int(m[1]) / 1000, float(m[2]), float(m[3])) for m in shown if m and float(m[3]) > 0]
-                self.assertTrue(shown, trace)
-                for bar, done, total in shown:
-                    self.assertAlmostEqual(bar, done / total, delta=0.05 / total + 0.002)
-
-    def test_after_a_box_mid_run_the_keys_are_where_they_were(self):
-        wms = [wm for wm in ("openbox", "metacity") if TOOLS[wm]]
-        require(self, wms and TOOLS["xdotool"], "a window manager and xdotool are needed")
-        for wm in wms:
-            with self.subTest(wm):
-                display = Display(wm)
-                self.addCleanup(display.stop)
-                run, main, _, _ = self.start_main(display, zip_password="not-the-zip-password")
-                display.run(TOOLS["xdotool"], "windowactivate", "--sync", main, "key", "alt+d")
-                box = lambda: [l for l in read_text(self.trace).splitlines() if l.startswith("box ")]
-                self.assertTrue(self.p.wait_for(box, 60), "no box came")
-                time.sleep(0.5)
-                display.run(TOOLS["xdotool"], "key", "Return")  # the box has the keys: it is answered
-                self.assertTrue(self.p.wait_for(lambda: len(box()) > 1, 30), "the box stayed")
-                trace = read_text(self.trace).splitlines()
-                asked = trace.index(box()[0])
-                before = [l for l in trace[:asked] if l.startswith("focus ")]
-                self.assertEqual(before[-1], "focus configCombo")  # the keys stay on the list meanwhile
-                self.assertEqual(box()[1], "box answered, " + before[-1])
-                run.kill()
-                display.stop()
+        for wm, display in self.displays("xdotool"):
+            run, main, place, before = self.start_main(display)
+            # The keys start on the configuration list: Down chooses the next set, Alt+D runs it.
+            display.run(TOOLS["xdotool"], "windowactivate", "--sync", main, "key", "Down", "alt+d")
+            self.assertTrue(self.p.wait_for(lambda: "tekmoUpdate.zip completed=1" in read_text(self.log), 60))
+            _, status, delay, screen = self.next_window(display, ("Talvane", "Please Wait..."), {main: None},
+                                                        before)
+            print("\n%s, status window over the main window: painted %.0f ms after it was seen"
+                  % (wm, delay * 1000), file=sys.stderr)
+            places = (display.frame(main) or place, status)
+            left, top = (max(0, min(f[i] for f in places) - 40) for i in (0, 1))
+            right, bottom = (min(screen[i], max(f[i] + f[i + 2] for f in places) + 12) for i in (0, 1))
+            self.keep(wm, "main-unpacking", crop(screen, left, top, right - left, bottom - top))
+            run.wait(120)
+            fetched = re.findall(r"/ConfigSets/([^/]+?)\.7z completed", read_text(self.log))
+            self.assertTrue(fetched and "Office" not in fetched, "Down did not choose a set: %s" % fetched)
+            trace = read_text(self.trace).splitlines()
+            # Once the list was filled, before the keys were pressed, they were on it.
+            start = trace[:next(i for i, l in enumerate(trace) if "Downloading tekmoUpdate" in l)]
+            self.assertEqual([l for l in start if l.startswith("focus ")][-1], "focus configCombo")
 
     def start_main(self, display, zip_password=None):
         """The real program's main window on `display` (a new program folder, so the whole package

@@ -16,17 +16,18 @@ namespace {
 
 using namespace ziptest;
 
+std::string Hex(const unsigned char* bytes, std::size_t size) {
+    std::string hex;
+    for (std::size_t i = 0; i < size; ++i)
+        hex += {"0123456789abcdef"[bytes[i] >> 4], "0123456789abcdef"[bytes[i] & 15]};
+    return hex;
+}
+
 std::string Sha256Hex(const std::string& data) {
     std::array<unsigned char, crypto_hash_sha256_BYTES> digest{};
     crypto_hash_sha256(digest.data(), reinterpret_cast<const unsigned char*>(data.data()),
                        data.size());
-    std::string hex;
-    for (const unsigned char b : digest) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02x", b);
-        hex += two;
-    }
-    return hex;
+    return Hex(digest.data(), digest.size());
 }
 
 class EntryManifestTest : public ::testing::Test {
