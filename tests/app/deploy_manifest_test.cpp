@@ -7,7 +7,9 @@
 
 #include "app/delta_download.h"
 #include "app/deploy_transaction.h"
+#include "app/tool_package.h"
 
+#include "common/strings.h"
 #include "platform/file_io.h"
 #include "support/file_util.h"
 
@@ -212,6 +214,17 @@ TEST(DeltaPlanTest, FetchesChangedSpansJoinedAcrossSmallGapsAndTheDirectory) {
         EXPECT_EQ(plan.directory.offset, static_cast<std::int64_t>(m.directoryOffset));
         EXPECT_EQ(plan.directory.length, 50);
     }
+}
+
+// A version's package is kept under its server name only when that is a plain Tekmo_*.zip name.
+TEST(LocalPackageName, OnlyPlainNamesAreKept) {
+    const std::pair<std::string, bool> cases[] = {
+        {"Tekmo_2.1.0.zip", true},  {"Tekmo_2.1\x01.zip", false}, {"Tekmo_2.1\x7f.zip", false},
+        {"Tekmo_../x.zip", false},  {"tekmo_2.1.0.zip", false},   {"Tekmo_.zip", false},
+        {" Tekmo_2.1.0.zip ", true}};
+    for (const auto& [name, kept] : cases)
+        EXPECT_EQ(LocalPackageName(name, "fallback.zip"), kept ? Trim(name) : "fallback.zip")
+            << name;
 }
 
 }  // namespace
