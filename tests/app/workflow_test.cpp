@@ -420,7 +420,6 @@ TEST_F(DownloadRunTest, ATreeThatCannotBeReplacedEndsTheRunWithoutStartingTheToo
     frontend_.messages.clear();
     RunOn("Office");
     frontend_.onPump = nullptr;
-    std::filesystem::remove(journal);
     const auto shown = frontend_.MessageTexts();
     ASSERT_EQ(shown.size(), 1u) << ::testing::PrintToString(shown);
     EXPECT_EQ(shown[0].rfind("Tekmo could not be updated.", 0), 0u) << shown[0];
