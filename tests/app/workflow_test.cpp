@@ -412,9 +412,9 @@ TEST_F(DownloadRunTest, ATreeThatCannotBeReplacedEndsTheRunWithoutStartingTheToo
     std::remove(runLog_.c_str());
     const std::string journal = prog_ + "/Talvane.deploying";
     frontend_.onPump = [&] {
-        if (Exists(journal) && !std::filesystem::is_directory(journal)) {
-            std::filesystem::remove(journal);
-            std::filesystem::create_directory(journal);
+        if (Exists(journal) && !std::filesystem::is_directory(U8(journal))) {
+            std::filesystem::remove(U8(journal));
+            std::filesystem::create_directory(U8(journal));
         }
     };
     frontend_.messages.clear();
