@@ -37,38 +37,26 @@ else
   exit "$status"
 fi
 
-# The signature parser: any bytes as a .minisig (the target carries a valid
-# signature of its own to start from, so no seeds are needed).
-SIG_BIN=$(find "$BUILD" -name minisign_fuzz -type f -perm -u+x | head -n1)
-[[ -n $SIG_BIN ]] || { echo "minisign_fuzz was not built" >&2; exit 1; }
-SIG_SECS=$(( SECS / 3 > 0 ? SECS / 3 : 1 ))
-SIG_LOG=$BUILD/minisign_fuzz.log
-mkdir -p "$BUILD/minisign_corpus" "$BUILD/minisign_artifacts"
-echo "fuzzing the signature parser for ${SIG_SECS}s (log: $SIG_LOG)"
-if "$SIG_BIN" -max_total_time="$SIG_SECS" -max_len=4096 -timeout=20 -rss_limit_mb=1536 \
-  -print_final_stats=1 -artifact_prefix="$BUILD/minisign_artifacts/" "$BUILD/minisign_corpus" \
-  >"$SIG_LOG" 2>&1; then
-  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$SIG_LOG" || tail -n 5 "$SIG_LOG"
-else
-  status=$?
-  tail -n 60 "$SIG_LOG"
-  echo "signature fuzzer found a problem (exit $status); artifacts in $BUILD/minisign_artifacts/" >&2
-  exit "$status"
-fi
+# small_fuzzer TARGET WHAT: a parser's fuzzer for a third of SECONDS; the target
+# carries a valid input of its own to start from, so no seeds are needed.
+small_fuzzer() {
+  local target=$1 what=$2 bin log secs=$(( SECS / 3 > 0 ? SECS / 3 : 1 ))
+  bin=$(find "$BUILD" -name "$target" -type f -perm -u+x | head -n1)
+  [[ -n $bin ]] || { echo "$target was not built" >&2; exit 1; }
+  log=$BUILD/$target.log
+  mkdir -p "$BUILD/${target}_corpus" "$BUILD/${target}_artifacts"
+  echo "fuzzing the $what for ${secs}s (log: $log)"
+  if "$bin" -max_total_time="$secs" -max_len=4096 -timeout=20 -rss_limit_mb=1536 \
+    -print_final_stats=1 -artifact_prefix="$BUILD/${target}_artifacts/" "$BUILD/${target}_corpus" \
+    >"$log" 2>&1; then
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 5 "$log"
+  else
+    local status=$?
+    tail -n 60 "$log"
+    echo "$what fuzzer found a problem (exit $status); artifacts in $BUILD/${target}_artifacts/" >&2
+    exit "$status"
+  fi
+}
 
-# The entry manifest reader: as the signature parser, from a valid manifest of its own.
-ENT_BIN=$(find "$BUILD" -name entries_fuzz -type f -perm -u+x | head -n1)
-[[ -n $ENT_BIN ]] || { echo "entries_fuzz was not built" >&2; exit 1; }
-ENT_LOG=$BUILD/entries_fuzz.log
-mkdir -p "$BUILD/entries_corpus" "$BUILD/entries_artifacts"
-echo "fuzzing the entry manifest reader for ${SIG_SECS}s (log: $ENT_LOG)"
-if "$ENT_BIN" -max_total_time="$SIG_SECS" -max_len=4096 -timeout=20 -rss_limit_mb=1536 \
-  -print_final_stats=1 -artifact_prefix="$BUILD/entries_artifacts/" "$BUILD/entries_corpus" \
-  >"$ENT_LOG" 2>&1; then
-  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$ENT_LOG" || tail -n 5 "$ENT_LOG"
-else
-  status=$?
-  tail -n 60 "$ENT_LOG"
-  echo "entry manifest fuzzer found a problem (exit $status); artifacts in $BUILD/entries_artifacts/" >&2
-  exit "$status"
-fi
+small_fuzzer minisign_fuzz "signature parser"
+small_fuzzer entries_fuzz "entry manifest reader"
