@@ -28,6 +28,8 @@ class DeployTransaction {
     // Where this run writes the new tree.
     const std::string& Stage() const { return stage_; }
     const std::string& Tree() const { return tree_; }
+    // The deploy writes into the live tree (no stage could be made).
+    bool InPlace() const { return inPlace_; }
     // Puts the stage in place of the tree; false (the tree as it was) when the
     // tree could not be moved, with the system's error in `error`.
     bool Commit(int& error);

@@ -48,8 +48,13 @@ Outcome DownloadAndRun::Run() {
     bool unchanged = false, unreachable = false;
     if (!context_.transfers.Hosts().SkipUnchanged)
         DPrint("SkipUnchanged=0: the package is downloaded and unpacked whole");
+    // The package and the set are put together beside the tree, which is
+    // replaced in one step; a whole package is unpacked there while it arrives.
+    DeployTransaction deploy(context_.session.ExtractFolder, WorkPath());
+    deploy.Begin();
+    const std::string streamInto = deploy.InPlace() ? std::string() : deploy.Stage();
     switch (tool.FetchFromRedist(package, names::kTekmoUpdateZip, "Problem downloading tekmo!",
-                                 context_.transfers.Hosts().SkipUnchanged)) {
+                                 context_.transfers.Hosts().SkipUnchanged, streamInto)) {
         case ToolPackage::Fetch::Fetched:
             break;
         case ToolPackage::Fetch::Unchanged:
@@ -79,10 +84,6 @@ Outcome DownloadAndRun::Run() {
         return Outcome::Stay();
     }
     DropOtherParts(package);
-    // The package and the set are put together beside the tree, which is
-    // replaced in one step.
-    DeployTransaction deploy(context_.session.ExtractFolder, WorkPath());
-    deploy.Begin();
     if (!unchanged && !tool.Unpack(package, "tekmo", deploy.Stage()))
         return Outcome::End(ExitCode::Failed);
 

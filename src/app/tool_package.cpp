@@ -7,6 +7,7 @@
 
 #include "app/delta_download.h"
 #include "app/messages.h"
+#include "app/streamed_unpack.h"
 #include "app/unzip.h"
 #include "common/app_paths.h"
 #include "common/log.h"
@@ -79,12 +80,13 @@ bool ToolPackage::StillDeployed(const DeployManifest& onServer) {
 ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
                                                 const std::string& remoteName,
                                                 const std::string& failureMessage,
-                                                bool skipDeployed) {
+                                                bool skipDeployed, const std::string& stage) {
     Transfers& transfers = context_.transfers;
     onServer_.reset();
     record_.reset();
     remoteName_ = remoteName;
     resumed_ = false;
+    streamed_ = false;
     delta_.clear();
     keepForDelta_ = {};
     deltaCheck_ = {};
@@ -104,7 +106,7 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
         }
     }
     Fetch result = Fetch::Fetched;
-    const bool fetched = transfers.FetchResumable(package, remoteName);
+    const bool fetched = FetchWhole(package, stage);
     resumed_ = transfers.Ftp().ResumedFrom() > 0;
     if (!fetched) {
         if (context_.frontend.Splash().IsOpen()) context_.frontend.Splash().Close();
@@ -116,6 +118,23 @@ ToolPackage::Fetch ToolPackage::FetchFromRedist(const std::string& package,
     transfers.Close();
     if (result != Fetch::Fetched) onServer_.reset();
     return result;
+}
+
+bool ToolPackage::FetchWhole(const std::string& package, const std::string& stage) {
+    Transfers& transfers = context_.transfers;
+    std::int64_t size = onServer_ ? onServer_->serverSize : -1;
+    if (!stage.empty() && size < 0) {
+        const auto info = transfers.Ftp().FileInfo(remoteName_);
+        if (info) size = info->size;
+    }
+    if (stage.empty() || size <= 0) return transfers.FetchResumable(package, remoteName_);
+    // Parts of an extraction that was killed outright are nobody's any more.
+    RemoveStaleParts(stage, true);
+    const auto streamed =
+        StreamedUnpack(context_).Run(package, remoteName_, size, stage, KeepRule(stage));
+    if (!streamed) return transfers.FetchResumable(package, remoteName_);
+    if (streamed->unpacked) streamed_ = true;
+    return streamed->fetched;
 }
 
 namespace {
@@ -231,13 +250,15 @@ std::optional<std::string> ToolPackage::Extract(const std::string& package,
         unpacked = UnzipFile(&context_.frontend, package, tree, &problem, keepForDelta_,
                              deltaCheck_, StripPath(remoteName_));
     } else {
-        // The stage's record is replaced (or dropped) once the set is in it too.
-        const auto keep =
-            onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
-        unpacked = UnzipFile(&context_.frontend, package, tree, &problem, keep);
+        unpacked = UnzipFile(&context_.frontend, package, tree, &problem, KeepRule(tree));
     }
     if (unpacked) return std::nullopt;
     return problem;
+}
+
+// The stage's record is replaced (or dropped) once the set is in it too.
+std::function<bool(const ZipEntryInfo&)> ToolPackage::KeepRule(const std::string& tree) const {
+    return onServer_ ? KeepUnchanged(tree) : std::function<bool(const ZipEntryInfo&)>();
 }
 
 bool ToolPackage::FetchWholeAgain(const std::string& package) {
@@ -259,6 +280,10 @@ bool ToolPackage::Unpack(const std::string& wholePackage, const std::string& sho
     if (!DoesFileExist(package)) {
         // No server, no package: the tool already in the tree is what runs.
         DPrint("no package to unpack; the tool tree stays as it is");
+        return true;
+    }
+    if (streamed_) {
+        NoteUnpacked(package, tree);
         return true;
     }
     // Parts of an extraction that was killed outright are nobody's any more.

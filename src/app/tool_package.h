@@ -31,8 +31,11 @@ class ToolPackage {
     // Failed: the download or the check failed (the user was told, with
     // `failureMessage` for a failed download). Unreachable: no connection.
     // `skipDeployed`: first asks whether the tree still holds what the server offers.
+    // `stage`: a whole download is unpacked into it while it arrives (Unpack then
+    // has nothing left to do).
     Fetch FetchFromRedist(const std::string& package, const std::string& remoteName,
-                          const std::string& failureMessage, bool skipDeployed = false);
+                          const std::string& failureMessage, bool skipDeployed = false,
+                          const std::string& stage = {});
     // Unpacks the package whole into `tree` (the stage of the deploy); false
     // after telling the user which entry failed. No package at all: true. A
     // package continued from a part that fails is fetched whole once more.
@@ -55,12 +58,16 @@ class ToolPackage {
     // Nothing when the package unpacked, else what went wrong (the first entry that failed).
     std::optional<std::string> Extract(const std::string& package, const std::string& tree);
     bool FetchWholeAgain(const std::string& package);
+    // The whole package, into `stage` too when it can be unpacked as it arrives.
+    bool FetchWhole(const std::string& package, const std::string& stage);
+    std::function<bool(const ZipEntryInfo&)> KeepRule(const std::string& tree) const;
     void NoteUnpacked(const std::string& package, const std::string& tree);
 
     WorkflowContext& context_;
     std::string remoteName_;
     bool resumed_ = false;                    // the package continued an earlier part
     bool unpacked_ = false;                   // a package reached the stage
+    bool streamed_ = false;                   // it did so while it arrived
     std::optional<DeployManifest> onServer_;  // set when the deploy is to be recorded
     std::optional<DeployManifest> record_;    // what the stage holds, to be recorded
     // A delta: the file holding the changed entries in their places, the rule

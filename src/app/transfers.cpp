@@ -68,10 +68,17 @@ bool Transfers::FetchWhole(const std::string& localPath, const std::string& remo
 }
 
 bool Transfers::FetchResumable(const std::string& localPath, const std::string& remoteName) {
+    return ResumableFetch(localPath, remoteName)();
+}
+
+std::function<bool()> Transfers::ResumableFetch(const std::string& localPath,
+                                                const std::string& remoteName) {
     transferring_ = StripPath(localPath);
-    if (ftp_.DownloadResumable(localPath, remoteName)) return true;
-    DeleteFileQuiet(localPath);
-    return false;
+    return [this, localPath, remoteName] {
+        if (ftp_.DownloadResumable(localPath, remoteName)) return true;
+        DeleteFileQuiet(localPath);
+        return false;
+    };
 }
 
 bool Transfers::FetchRanges(const std::string& localPath, const std::string& remoteName,

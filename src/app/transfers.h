@@ -56,6 +56,10 @@ class Transfers {
     // The same, but a transfer cut off is continued by the next call (the part
     // waits beside `localPath`, never under its name).
     bool FetchResumable(const std::string& localPath, const std::string& remoteName);
+    // FetchResumable to run on another thread, named here on the owner's; the
+    // owner sets onProgress aside meanwhile and shows progress itself.
+    std::function<bool()> ResumableFetch(const std::string& localPath,
+                                         const std::string& remoteName);
     // Byte ranges of `remoteName` (of `size` bytes) into their places in
     // `localPath` (removed when they do not all arrive); `shown` stands for the
     // transfer on the status line.

@@ -13,7 +13,8 @@ class EventPump {
 };
 
 // Process-wide: installed by the frontend at start, cleared on exit.
-// With none installed, DoEvents() does nothing.
+// With none installed, or on another thread than the one that installed it,
+// DoEvents() does nothing.
 void SetEventPump(EventPump* pump);
 EventPump* GetEventPump();
 void DoEvents();

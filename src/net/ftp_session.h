@@ -38,6 +38,9 @@ class FtpSession {
     // Raised by Download() after every full 255-byte step of the expected size
     // and once more with (received, received) when the file is complete.
     std::function<void(std::int64_t current, std::int64_t total)> Progress;
+    // Raised by DownloadResumable() on the transferring thread each time the
+    // part holds more of the file: `end` bytes from its start are in it.
+    std::function<void(std::int64_t end)> PartGrew;
 
     FtpSession();
     ~FtpSession();

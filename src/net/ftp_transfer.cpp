@@ -233,9 +233,14 @@ RetrieveEnd RetrievePart(FtpConnection& c, fileio::AppendFile& file, const std::
         c.Record(kLocalFile, Win32ErrorFromErrno(error));
         return RetrieveEnd::WrongLength;
     }
-    const RetrieveRequest request{
-        remote, now.size, true, offset,
-        [&file](const char* data, std::size_t n) { return file.Write(data, n); }};
+    std::int64_t end = offset;
+    const RetrieveRequest request{remote, now.size, true, offset,
+                                  [&](const char* data, std::size_t n) {
+                                      const int error = file.Write(data, n);
+                                      end += static_cast<std::int64_t>(n);
+                                      if (!error && c.session.PartGrew) c.session.PartGrew(end);
+                                      return error;
+                                  }};
     // A part already whole was cut off between its last byte and its rename.
     received = offset;
     return offset == now.size ? RetrieveEnd::Complete : c.Retrieve(request, received);

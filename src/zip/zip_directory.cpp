@@ -22,7 +22,7 @@ constexpr long long kTailSize =
 
 long long Archive::FindEndRecord() const {
     if (fileSize < 4) return 0;
-    const long long tailStart = std::max(0LL, fileSize - kTailSize);
+    const long long tailStart = std::max({0LL, fileSize - kTailSize, file.AtHandFrom()});
     std::vector<unsigned char> tail(static_cast<std::size_t>(fileSize - tailStart));
     if (file.ReadAt(tail.data(), tail.size(), tailStart) != static_cast<long long>(tail.size()))
         return 0;

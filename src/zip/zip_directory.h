@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/file_io.h"
+#include "zip/zip_archive_file.h"
 #include "zip/zip_format.h"
 #include "zip/zip_report.h"
 
@@ -30,7 +30,7 @@ struct LocalData {
 };
 
 struct Archive {
-    fileio::ReadOnlyFile file;
+    ArchiveFile file;
     std::string path;
     long long endPosition = 0;  // 1-based position of the end record; 0: none open
     long long fileSize = 0;

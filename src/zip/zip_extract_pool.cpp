@@ -19,7 +19,7 @@ class CheckedPartSink : public EntrySink {
 };
 }  // namespace
 
-ExtractPool::ExtractPool(const fileio::ReadOnlyFile& file, const std::string& path,
+ExtractPool::ExtractPool(const ArchiveFile& file, const std::string& path,
                          unsigned workers) {
     for (unsigned i = 0; i < workers; ++i)
         threads_.emplace_back([this, &file, &path] { Run(file, path); });
@@ -53,7 +53,7 @@ void ExtractPool::DropQueued() {
     queue_.clear();
 }
 
-void ExtractPool::Run(const fileio::ReadOnlyFile& file, const std::string& path) {
+void ExtractPool::Run(const ArchiveFile& file, const std::string& path) {
     EntryProducer producer(file, path);
     for (;;) {
         Job* job = nullptr;

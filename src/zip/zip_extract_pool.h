@@ -37,7 +37,7 @@ using StagedKeys = std::unordered_multimap<std::string, const Job*>;
 // at most a bounded number ahead, and takes them back in the same order.
 class ExtractPool {
   public:
-    ExtractPool(const fileio::ReadOnlyFile& file, const std::string& path, unsigned workers);
+    ExtractPool(const ArchiveFile& file, const std::string& path, unsigned workers);
     ~ExtractPool();
     ExtractPool(const ExtractPool&) = delete;
     ExtractPool& operator=(const ExtractPool&) = delete;
@@ -48,7 +48,7 @@ class ExtractPool {
     void DropQueued();
 
   private:
-    void Run(const fileio::ReadOnlyFile& file, const std::string& path);
+    void Run(const ArchiveFile& file, const std::string& path);
 
     std::mutex mutex_;
     std::condition_variable work_, done_;

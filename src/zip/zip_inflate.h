@@ -85,7 +85,7 @@ struct Buffer {
 // it owns its buffers and collects its errors for the caller to raise.
 class EntryProducer {
   public:
-    EntryProducer(const fileio::ReadOnlyFile& file, const std::string& path)
+    EntryProducer(const ArchiveFile& file, const std::string& path)
         : file_(file), path_(path) {}
     EntryProducer(const EntryProducer&) = delete;
     EntryProducer& operator=(const EntryProducer&) = delete;
@@ -111,7 +111,7 @@ class EntryProducer {
     Outcome InflateStream(long long pos, long long remaining, std::uint64_t declared,
                           std::uint32_t expectedCrc, const std::string& shown, EntrySink* out);
 
-    const fileio::ReadOnlyFile& file_;
+    const ArchiveFile& file_;
     const std::string& path_;
     std::unique_ptr<libdeflate_decompressor, DecompressorFree> whole_;
     Buffer packed_, unpacked_, inBuf_, outBuf_;

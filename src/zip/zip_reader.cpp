@@ -82,6 +82,8 @@ class Extraction {
 
     // From the central record at `pos`; `completed` when every entry is in place.
     bool Run(long long pos, bool& completed);
+    // Once every entry passed, before the first is put in place: false stops.
+    std::function<bool()> beforeCommit;
 
   private:
     void Wait(Job& job);
@@ -122,6 +124,7 @@ bool Extraction::Run(long long pos, bool& completed) {
     }
     while (!inFlight_.empty())
         if (!FinishOldest()) return Stop();
+    if (beforeCommit && !beforeCommit()) return Stop();
     if (!CommitStaged()) return Stop();
     completed = true;
     return true;
@@ -252,12 +255,36 @@ struct ZipReader::Impl {
         return outcome;
     }
 
+    // The end records of the archive just opened, found and accepted.
+    bool Opened() {
+        const std::string& zipPath = archive.path;
+        archive.fileSize = archive.file.Size();
+        const long long position = archive.FindEndRecord();
+        if (position == 0) {
+            report.Error(kZipErrNotZip, "The file " + zipPath + " is not a Zip file");
+            return false;
+        }
+        // Refused before anything is written: the other parts hold most entries' data.
+        EndRecord end;
+        archive.endPosition = position;
+        if (archive.ReadEnd(end) && Archive::SpansDisks(end)) {
+            archive.endPosition = 0;
+            report.Error(kZipErrSplit, "The file " + zipPath +
+                                           " is one part of a split or multi-disk archive; "
+                                           "only single-file archives can be read");
+            return false;
+        }
+        report.Status("Zip Opened");
+        return true;
+    }
+
     bool BeginWalk(EndRecord& end) {
         if (!archive.ReadEnd(end)) {
             archive.RaiseDamaged(report, 0);
             return false;
         }
-        if (!archive.RefuseOverlaps(end, report)) return false;
+        // An arriving archive's local headers are read as they come, checked at the end.
+        if (!archive.file.Arriving() && !archive.RefuseOverlaps(end, report)) return false;
         planner.Reset();
         return true;
     }
@@ -271,7 +298,19 @@ struct ZipReader::Impl {
         Extraction run(archive, report, dest, planner, folder, preservePath, overwrite, whole,
                        static_cast<long long>(end.entriesTotal), written, owner.KeepExisting,
                        owner.CheckContent);
+        if (archive.file.Arriving()) run.beforeCommit = [this, end] { return Arrived(end); };
         return run.Run(static_cast<long long>(end.centralOffset), completed);
+    }
+
+    // An arriving archive read to its end: the end it was read by is the one that
+    // arrived, and no entries overlap.
+    bool Arrived(const EndRecord& end) {
+        if (!archive.file.EndArrivedUnchanged()) {
+            report.Error(kZipErrDamaged, "The central directory of " + archive.path +
+                                             " changed while the archive arrived");
+            return false;
+        }
+        return archive.RefuseOverlaps(end, report);
     }
 
     // Walks the central directory; `visit` returns false to stop (its result is then the
@@ -326,24 +365,16 @@ bool ZipReader::OpenZip(const std::string& zipPath) {
         report.Error(kZipErrNotZip, "The file " + zipPath + " is not a Zip file");
         return false;
     }
-    archive.fileSize = archive.file.Size();
-    const long long position = archive.FindEndRecord();
-    if (position == 0) {
-        report.Error(kZipErrNotZip, "The file " + zipPath + " is not a Zip file");
-        return false;
-    }
-    // Refused before anything is written: the other parts hold most entries' data.
-    EndRecord end;
-    archive.endPosition = position;
-    if (archive.ReadEnd(end) && Archive::SpansDisks(end)) {
-        archive.endPosition = 0;
-        report.Error(kZipErrSplit, "The file " + zipPath +
-                                       " is one part of a split or multi-disk archive; "
-                                       "only single-file archives can be read");
-        return false;
-    }
-    report.Status("Zip Opened");
-    return true;
+    return impl_->Opened();
+}
+
+bool ZipReader::OpenArriving(const std::string& name, std::uint64_t size, std::string tail,
+                             ArrivingBytes& bytes) {
+    impl_->report.Status("Opening Zip");
+    CloseZip();
+    impl_->archive.file.OpenArriving(size, std::move(tail), bytes);
+    impl_->archive.path = name;
+    return impl_->Opened();
 }
 
 void ZipReader::CloseZip() {
@@ -499,14 +530,12 @@ bool ZipReader::TestEntries() {
     return walked && completed;
 }
 
-bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
-                    std::string* firstError,
-                    const std::function<bool(const ZipEntryInfo&)>& keepExisting,
-                    const ContentSinkFor& checkContent) {
-    if (!DoesFileExist(zipPath)) {
-        if (firstError) *firstError = "The file " + zipPath + " is missing";
-        return false;
-    }
+namespace {
+// Opens with `open`, then extracts whole into `destination`.
+template <typename Open>
+bool ExtractWhole(Open&& open, const std::string& destination, std::string* firstError,
+                  const std::function<bool(const ZipEntryInfo&)>& keepExisting,
+                  const ContentSinkFor& checkContent) {
     ZipReader zip;
     bool entryFailed = false;
     zip.ZipError = [&](long number, const std::string& text) {
@@ -516,11 +545,36 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
     };
     zip.KeepExisting = keepExisting;
     zip.CheckContent = checkContent;
-    if (!zip.OpenZip(zipPath)) return false;
+    if (!open(zip)) return false;
     // A package that fails anywhere leaves the tool tree as it was.
     const bool result = zip.Extract(destination, true, true, ZipCommit::Whole) && !entryFailed;
     zip.CloseZip();
     return result;
+}
+}  // namespace
+
+bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
+                    std::string* firstError,
+                    const std::function<bool(const ZipEntryInfo&)>& keepExisting,
+                    const ContentSinkFor& checkContent) {
+    if (!DoesFileExist(zipPath)) {
+        if (firstError) *firstError = "The file " + zipPath + " is missing";
+        return false;
+    }
+    return ExtractWhole([&](ZipReader& zip) { return zip.OpenZip(zipPath); }, destination,
+                        firstError, keepExisting, checkContent);
+}
+
+bool ExtractArrivingZip(const std::string& name, std::uint64_t size, std::string tail,
+                        ArrivingBytes& bytes, const std::string& destination,
+                        std::string* firstError,
+                        const std::function<bool(const ZipEntryInfo&)>& keepExisting,
+                        const std::function<void()>& advanced) {
+    const auto open = [&](ZipReader& zip) {
+        if (advanced) zip.Progress = [&](long&, bool&) { advanced(); };
+        return zip.OpenArriving(name, size, std::move(tail), bytes);
+    };
+    return ExtractWhole(open, destination, firstError, keepExisting, {});
 }
 
 std::optional<std::uint32_t> FileCrc32(const std::string& path) {

@@ -52,6 +52,17 @@ class ContentSink {
 };
 using ContentSinkFor = std::function<std::unique_ptr<ContentSink>(const ZipEntryInfo& entry)>;
 
+// An archive whose bytes arrive in order from its start while it is read.
+class ArrivingBytes {
+  public:
+    virtual ~ArrivingBytes() = default;
+    // Blocks until the archive's first `end` bytes can be read from File();
+    // false when they never will be. Any thread may ask.
+    virtual bool WaitFor(std::uint64_t end) = 0;
+    // The file that holds them now.
+    virtual std::string File() const = 0;
+};
+
 // When Extract puts the entries in place.
 enum class ZipCommit {
     EachEntry,  // each as soon as it is checked; refused entries are reported and skipped
@@ -77,6 +88,11 @@ class ZipReader {
     ZipReader& operator=(const ZipReader&) = delete;
 
     bool OpenZip(const std::string& zipPath);
+    // An archive of `size` bytes called `name` whose last tail.size() bytes (at
+    // least its central directory and end records) are `tail`; the rest is read
+    // as `bytes` lets it. Its entries' overlaps are checked once all have arrived.
+    bool OpenArriving(const std::string& name, std::uint64_t size, std::string tail,
+                      ArrivingBytes& bytes);
     void CloseZip();
     bool Extract(const std::string& folder, bool preservePath, bool overwrite,
                  ZipCommit commit = ZipCommit::EachEntry);
@@ -114,6 +130,14 @@ bool ExtractZipFile(const std::string& zipPath, const std::string& destination,
                     std::string* firstError = nullptr,
                     const std::function<bool(const ZipEntryInfo&)>& keepExisting = {},
                     const ContentSinkFor& checkContent = {});
+
+// ExtractZipFile for an archive still arriving (see ZipReader::OpenArriving);
+// `advanced` is called after each entry.
+bool ExtractArrivingZip(const std::string& name, std::uint64_t size, std::string tail,
+                        ArrivingBytes& bytes, const std::string& destination,
+                        std::string* firstError,
+                        const std::function<bool(const ZipEntryInfo&)>& keepExisting,
+                        const std::function<void()>& advanced);
 
 // The CRC-32 of a whole file as a zip records it, read in pieces; empty when the
 // file cannot be read.

@@ -10,6 +10,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from launcher_env import PackageTest  # noqa: E402
+from test_exit_codes import public_key, signed_files  # noqa: E402
 
 SIZE = 768 << 10
 
@@ -110,6 +111,37 @@ class Resume(Cut):
         with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
             self.assertTrue(f.read() == data["3.1.0"], "the part of another version was continued")
         self.assert_no_package_files()
+
+
+class Streamed(Cut):
+    """A package of some megabytes is unpacked while it arrives, beside the tree."""
+    RATE = 3 << 20
+
+    def test_a_package_unpacked_as_it_arrives_reaches_the_tree_only_whole_and_verified(self):
+        streamed = "unpacked tekmoUpdate.zip while it arrived"
+        self.new_package(6 << 20)
+        self.assertLess(self.sfx(), os.path.getsize(self.package) + (80 << 10))
+        self.assertIn(streamed, self.p.log_text())
+        self.assert_tree_is_the_package()
+        old = self.data
+
+        self.new_package(6 << 20)  # killed half-way: the tree is the old one, the part continued
+        first, kept = self.kill_half_way(), os.path.getsize(self.part)
+        with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
+            self.assertTrue(f.read() == old, "a killed run changed the tree")
+        second, size = self.sfx(), os.path.getsize(self.package)
+        self.assertIn("resuming tekmoUpdate.zip at %d of %d bytes" % (kept, size), self.p.log_text())
+        self.assertLess(first + second, size + (400 << 10))
+        self.assertEqual(self.p.log_text().count(streamed), 2)
+        self.assert_tree_is_the_package()
+
+        self.p.set_setting("PublicKey", public_key(signed_files(self.content).values()), "Security")
+        self.new_package(6 << 20)  # its signature is the one before
+        run = self.p.run(["sfx"])
+        self.assertNotEqual(run.returncode, 0)
+        self.assertEqual(self.p.log_text().count(streamed), 3, "not unpacked as it arrived")
+        with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
+            self.assertFalse(f.read() == self.data, "a package with a bad signature reached the tree")
 
 
 class Busy(Cut):
