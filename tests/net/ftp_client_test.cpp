@@ -382,6 +382,7 @@ TEST(PartialDownload, ContinuesOnlyAPartOfTheSameFile) {
     const auto parsed = ParseOrigin(FormatOrigin(now)).value_or(PartOrigin{});
     EXPECT_EQ(std::tie(parsed.modified, parsed.host, parsed.path),
               std::tie(now.modified, now.host, now.path));
+    EXPECT_TRUE(ParseOrigin("size 0\nmodified 0\nhost h\npath /p\n"));
     for (const char* text :
          {"size 1000\nmodified 1\n", "size 1000\nmodified 1\nhost h\npath /p\nx",
           "size -1\nmodified 1\nhost h\npath /p\n", "modified 1\nsize 1000\nhost h\npath /p\n",

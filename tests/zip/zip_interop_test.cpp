@@ -359,12 +359,18 @@ TEST_F(ZipDeploy, AnInterruptRemovesTheWaitingParts) {
     WriteFile(zipPath, ManyEntries());
     const std::string registered = tmp.file("earlier.part");  // the program's own part
     WriteFile(registered, "x");
+    RawZip small;
+    small.entries = {{"a", "alpha"}};
+    WriteFile(tmp.file("small.zip"), small.Build());
     EXPECT_EXIT(
         {
+            ::alarm(60);  // a handler that calls itself spins
             InstallInterruptCleanup();
             RemoveOnInterrupt(AT_FDCWD, registered);  // the extraction's handler passes it on
             std::signal(SIGINT, [](int) { std::_Exit(11); });  // to SIGTERM's handler, not this
-            ZipReader zip;
+            ZipReader zip;  // after an extraction whose handler is not put before itself
+            zip.OpenZip(tmp.file("small.zip"));
+            zip.Extract(tmp.file("first"), true, true, ZipCommit::Whole);
             zip.Progress = [](long& percent, bool&) {
                 if (percent == 90) std::raise(SIGTERM);
             };

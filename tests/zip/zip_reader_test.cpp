@@ -96,7 +96,8 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
                  {"aes", "x", 99},
                  {"strong", "x"},
                  {"good", "fine"},
-                 {"big", big, 0}};
+                 {"big", big, 0},
+                 {"one-bad", "x", 0, "y"}};
     z.entries[5].flags = 0x40;  // strong encryption
     EXPECT_TRUE(ExtractRaw(z));
     // Nothing else, not even a temporary file, is left beside the good ones.
@@ -106,12 +107,14 @@ TEST_F(ZipReader, ChecksumRuleAndEntryErrorsDoNotStopExtraction) {
                                   {5L, "Data checksum error in " + dest + "/deflated-damaged"},
                                   {4L, "The compression Method for odd-method is unsupported"},
                                   {24L, "The file " + dest + "/aes is encrypted"},
-                                  {24L, "The file " + dest + "/strong is encrypted"}}));
+                                  {24L, "The file " + dest + "/strong is encrypted"},
+                                  {5L, "Data checksum error in " + dest + "/one-bad"}}));
     // Testing does check stored entries.
     rec.errors.clear();
     EXPECT_TRUE(zip.TestEntries());
     ASSERT_FALSE(rec.errors.empty());
     EXPECT_EQ(rec.errors[0], Errors::value_type(5L, "Data checksum error in big-bad-crc"));
+    EXPECT_EQ(rec.errors.back(), Errors::value_type(5L, "Data checksum error in one-bad"));
     // Whole, the first refusal fails it all, and not even the new folder stays.
     rec.errors.clear();
     EXPECT_FALSE(zip.Extract(tmp.file("whole"), true, true, ZipCommit::Whole));
