@@ -114,7 +114,7 @@ std::optional<std::string> StreamedUnpack::FetchFrom(const std::string& package,
     const std::string work = package + ".end";
     std::optional<std::string> bytes;
     if (context_.transfers.FetchRanges(work, remoteName, size, {{offset, size - offset}},
-                                       StripPath(package))) {
+                                       "Fetching the directory of " + StripPath(package))) {
         fileio::ReadOnlyFile file;
         std::string read(static_cast<std::size_t>(size - offset), '\0');
         if (file.Open(work) == fileio::ReadOnlyFile::OpenResult::Ok &&
@@ -176,7 +176,7 @@ std::optional<StreamedUnpack::Result> StreamedUnpack::Run(
     transfers.Ftp().PartGrew = nullptr;
     transfers.onProgress = std::move(show);
     result.fetched = arriving.Fetched();
-    if (result.fetched && transfers.onProgress)
+    if (result.fetched && !extracting && transfers.onProgress)
         transfers.onProgress(static_cast<long>(size), static_cast<long>(size));
     if (result.unpacked && result.fetched) {
         DPrint("unpacked " + remoteName + " while it arrived");
