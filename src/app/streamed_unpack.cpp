@@ -157,11 +157,14 @@ std::optional<StreamedUnpack::Result> StreamedUnpack::Run(
     ArrivingPackage arriving(package, size, show);
     const std::string shown = StripPath(package);
     bool extracting = false;
+    const std::string step = "Extracting " + shown;
     const auto advanced = [&] {
         if (!arriving.Fetched()) return arriving.ShowNow();
         if (extracting) return;
-        extracting = true;  // the rest is the unpack's
-        context_.frontend.SetActivity("Extracting " + shown);
+        extracting = true;  // the rest is the unpack's, shown as after a download
+        context_.frontend.SetActivity(step);
+        context_.frontend.Status().SetLabel(step);
+        context_.frontend.Status().Show();
     };
     auto fetch = transfers.ResumableFetch(package, remoteName);
     transfers.Ftp().PartGrew = [&arriving](std::int64_t bytes) { arriving.Grew(bytes); };
@@ -173,6 +176,7 @@ std::optional<StreamedUnpack::Result> StreamedUnpack::Run(
             ExtractArrivingZip(shown, static_cast<std::uint64_t>(size), std::move(*end), arriving,
                                tree, &problem, keep, advanced);
     }
+    if (extracting) context_.frontend.Status().Close();
     transfers.Ftp().PartGrew = nullptr;
     transfers.onProgress = std::move(show);
     result.fetched = arriving.Fetched();
