@@ -19,8 +19,7 @@ class CheckedPartSink : public EntrySink {
 };
 }  // namespace
 
-ExtractPool::ExtractPool(const ArchiveFile& file, const std::string& path,
-                         unsigned workers) {
+ExtractPool::ExtractPool(const ArchiveFile& file, const std::string& path, unsigned workers) {
     for (unsigned i = 0; i < workers; ++i)
         threads_.emplace_back([this, &file, &path] { Run(file, path); });
 }

@@ -85,8 +85,7 @@ struct Buffer {
 // it owns its buffers and collects its errors for the caller to raise.
 class EntryProducer {
   public:
-    EntryProducer(const ArchiveFile& file, const std::string& path)
-        : file_(file), path_(path) {}
+    EntryProducer(const ArchiveFile& file, const std::string& path) : file_(file), path_(path) {}
     EntryProducer(const EntryProducer&) = delete;
     EntryProducer& operator=(const EntryProducer&) = delete;
 
