@@ -144,6 +144,16 @@ class Streamed(Cut):
             self.assertFalse(f.read() == self.data, "a package with a bad signature reached the tree")
 
 
+class StreamedWithoutRest(Cut):
+    RATE, REFUSE = 0, ("REST",)
+
+    def test_a_server_that_refuses_rest_sends_the_package_once_and_it_is_unpacked_whole(self):
+        self.new_package(6 << 20)
+        self.assertEqual(self.sfx(), os.path.getsize(self.package))
+        self.assertIn("could not be fetched first; it is unpacked whole", self.p.log_text())
+        self.assert_tree_is_the_package()
+
+
 class Busy(Cut):
     def test_a_busy_server_is_waited_for_and_the_part_continued(self):
         self.new_package()
