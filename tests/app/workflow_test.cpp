@@ -593,6 +593,15 @@ TEST_F(SelfUpdateTest, FailedUpdateGivesTheProgramItsNameBack) {
         for (const std::string& name : ListNames(prog_))
             EXPECT_TRUE(name == Exe("Talvane") || name == "Talvane.ini") << name;
     }
+    // A good package, but another launcher works in the folder: the program stays.
+    ASSERT_TRUE(PublishIndex("9.0.0", PackageUrl(), launcher));
+    FolderLock otherLauncher;
+    ASSERT_TRUE(otherLauncher.TryLock(prog_));
+    frontend_.messages.clear();
+    LoadedPresenter();
+    EXPECT_TRUE(EndsProcess([&] { presenter_->OnUpdate(); }));
+    EXPECT_EQ(frontend_.MessageTexts().at(0).rfind("Another Talvane is already working", 0), 0U);
+    EXPECT_EQ(ReadFile(exe_), oldContent_);
 }
 
 class DefaultDialogTest : public WorkflowTest {
