@@ -111,14 +111,16 @@ TEST(DeployManifestTest, ChangedSizeTimeOrMissingFileIsSeen) {
 // step) is finished by the next start, whatever step it reached; a stage never committed goes.
 TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
     namespace fs = std::filesystem;
-    // (the journal's state, where the new and the old tree are at the cut, the tree after)
-    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
-        {"commit", "stage", "tree", "new"},  // before the first rename
-        {"commit", "stage", "old", "new"},   // between the two
-        {"commit", "tree", "old", "new"},    // before the old tree was removed
-        {"commit", "tree", "stage", "new"},  // exchanged in one step
-        {"stage", "stage", "tree", "old"}};  // the stage was not complete
-    for (const auto& [state, newAt, oldAt, after] : cases) {
+    // (the journal's state, where the new and the old tree are at the cut, the tree after,
+    // what stands between the two numbers of the stage's id)
+    const std::tuple<const char*, const char*, const char*, const char*, const char*> cases[] = {
+        {"commit", "stage", "tree", "new", " "},   // before the first rename
+        {"commit", "stage", "old", "new", " "},    // between the two
+        {"commit", "tree", "old", "new", " "},     // before the old tree was removed
+        {"commit", "tree", "stage", "new", " "},   // exchanged in one step
+        {"stage", "stage", "tree", "old", " "},    // the stage was not complete
+        {"commit", "stage", "tree", "old", "x"}};  // a garbled id names no stage
+    for (const auto& [state, newAt, oldAt, after, between] : cases) {
         SCOPED_TRACE(std::string(state) + ", new tree at " + newAt + ", old at " + oldAt);
         TempDir root;
         const auto at = [&](const std::string& where) { return root.file("Tools/" + where); };
@@ -129,7 +131,7 @@ TEST(DeployTransactionTest, TheNextStartFinishesWhatACutOffDeployBegan) {
         ASSERT_TRUE(WriteFile(DeployJournalPath(root.path()),
                               "talvane-deploy-journal 1\nstate " + std::string(state) + "\ntree " +
                                   at("tree") + "\nstage " + at("stage") + "\nold " + at("old") +
-                                  "\nid " + std::to_string(id.volume) + " " +
+                                  "\nid " + std::to_string(id.volume) + between +
                                   std::to_string(id.node) + "\n"));
         DeployTransaction::Recover(root.path());
         EXPECT_EQ(talvane::testing::ReadFile(at("tree/version")), after);
