@@ -85,6 +85,10 @@ TEST_F(EntryManifestTest, DescribesEveryEntryAndReadsBackWhatItWrote) {
     ASSERT_TRUE(back) << problem;
     EXPECT_EQ(FormatEntryManifest(*back), text);
     EXPECT_EQ(back->entries[2].name, "b 100%.bin");
+    // An entry whose data fails its CRC gets no hash anyone could trust: no manifest.
+    zip.entries[2].payload = std::string(5000, 'c');
+    WriteFile(package, zip.Build());
+    EXPECT_FALSE(MakeEntryManifest(package, problem));
 }
 
 TEST_F(EntryManifestTest, OnlyWholeConsistentManifestsAreRead) {
