@@ -39,7 +39,7 @@ class EntryManifestTest : public ::testing::Test {
 
     void SetUp() override {
         zip.entries = {{"dir/", ""},
-                       {"dir/a.txt", "alpha"},
+                       {"dir/a.txt", "a"},  // one byte
                        {"b 100%.bin", std::string(5000, 'b'), 0},
                        {"c\tt.txt", "tab in the name"}};
         WriteFile(package, zip.Build());
