@@ -115,17 +115,17 @@ class Resume(Cut):
 
 class Streamed(Cut):
     """A package of some megabytes is unpacked while it arrives, beside the tree."""
-    RATE = 2 << 20  # pyftpdlib sends a second's worth at once, then waits
+    RATE = 1 << 20  # pyftpdlib sends a second's worth at once, then waits: seconds to spare
 
     def test_a_package_unpacked_as_it_arrives_reaches_the_tree_only_whole_and_verified(self):
         streamed = "unpacked tekmoUpdate.zip while it arrived"
-        self.new_package(6 << 20)
+        self.new_package(5 << 20)
         self.assertLess(self.sfx(), os.path.getsize(self.package) + (80 << 10))
         self.assertIn(streamed, self.p.log_text())
         self.assert_tree_is_the_package()
         old = self.data
 
-        self.new_package(6 << 20)  # killed half-way: the tree is the old one, the part continued
+        self.new_package(5 << 20)  # killed half-way: the tree is the old one, the part continued
         first, kept = self.kill_half_way(), os.path.getsize(self.part)
         with open(os.path.join(self.p.tool, "data.bin"), "rb") as f:
             self.assertTrue(f.read() == old, "a killed run changed the tree")
@@ -136,7 +136,7 @@ class Streamed(Cut):
         self.assert_tree_is_the_package()
 
         self.p.set_setting("PublicKey", public_key(signed_files(self.content).values()), "Security")
-        self.new_package(6 << 20)  # its signature is the one before
+        self.new_package(5 << 20)  # its signature is the one before
         run = self.p.run(["sfx"])
         self.assertNotEqual(run.returncode, 0)
         self.assertEqual(self.p.log_text().count(streamed), 3, "not unpacked as it arrived")
